@@ -1,0 +1,63 @@
+// xEntryID: a persistent table of 20-byte message entry identifiers, each with a 32-bit offset
+// and a 32-bit flag. One instance is the archive index ("Tallymere\Messages.ndx", offset = the
+// record's position in Messages.dat, flag = present-flag); another is the export list
+// ("Tallyport\Messages.ndx", offsets 0).
+//
+// File layout (no header), one 28-byte entry per identifier, in table order:
+//
+//     offset  size  field
+//          0    20  entry identifier bytes
+//         20     4  offset, unsigned, little-endian
+//         24     4  flag, little-endian (1 or 0)
+//
+// The table loads its file when built and writes it back whole when destroyed. The write goes
+// to "<file>.new" first and replaces the file in one step, so a crash or a full medium never
+// loses the previous index. A trailing piece shorter than 28 bytes is not an entry and is
+// dropped on load.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tallymere {
+
+class xEntryID {
+public:
+    static constexpr std::uint32_t MAX_ENTRYID = 10000;
+    static constexpr std::uint32_t ENTRYID_SIZE = 20;
+    static constexpr std::size_t kEntryBytes = 28;
+    using Id = std::array<std::uint8_t, ENTRYID_SIZE>;
+
+    // path = OutputDir + "\" + dirName + "\" + fileName; then Load.
+    xEntryID(std::u16string_view dirName, std::u16string_view fileName);
+    // Save, then Clear.
+    ~xEntryID();
+    xEntryID(const xEntryID&) = delete;
+    xEntryID& operator=(const xEntryID&) = delete;
+
+    // Whether the identifier is in the table (its size must be 20).
+    bool CheckID(std::uint32_t size, const std::uint8_t* id) const;
+    // Appends the identifier with `offset` and flag 1 (no duplicate check: ask CheckID first).
+    void AddID(std::uint32_t size, const std::uint8_t* id, std::uint32_t offset);
+    // Puts `newId` in place of the first entry equal to `oldId`; offset and flag stay.
+    void UpdateID(std::uint32_t size, const std::uint8_t* oldId, const std::uint8_t* newId);
+    // Position of the first entry equal to `id`, 0 when there is none.
+    std::uint32_t IndexOf(const std::uint8_t* id) const;
+    // Every entry's flag becomes 0.
+    void ClearFlags();
+
+    void Load();
+    void Save();
+    void Clear();
+
+    std::u16string path;
+    std::uint32_t count = 0;
+    std::vector<Id> ids;
+    std::vector<std::uint32_t> offsets;
+    std::vector<std::uint32_t> flags;
+};
+
+}  // namespace tallymere

@@ -1,0 +1,118 @@
+// qMsg: the in-memory image of one message — its entry identifier, its folder path, the
+// message properties the program keeps, up to 15 recipients, the body and up to 15
+// attachments with their data.
+//
+// Every path goes through it: backup and export fill it from the store, restore fills it from
+// the archive and writes it into the store. The fields are read directly by those parts; they
+// are filled through the setters, each of which keeps its own copy of what it is given. Wide
+// strings carry a companion length in UTF-16 units; a string never set is empty with length 0.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/time.h"
+
+namespace platform::mapi {
+struct IMAPISession;
+}
+
+namespace tallymere {
+
+class qMsg {
+public:
+    static constexpr std::uint32_t MAX_RECIPIENT = 15;
+    static constexpr std::uint32_t MAX_ATTACHMENT = 15;
+
+    // Every field zero or empty, then `session` (not owned) and the identifier are stored.
+    qMsg(platform::mapi::IMAPISession* session, std::uint32_t entryIdSize, const std::uint8_t* entryId);
+
+    // Empties every field except `session`, so that the record can be filled again.
+    void Clear();
+
+    void SetFolder(std::u16string_view path);
+    // `entryIdSize` = size; `entryId` = a copy of the bytes, or empty when none are given.
+    void SetEntryID(std::uint32_t size, const std::uint8_t* bytes);
+    void SetSubjectPrefix(std::u16string_view text);
+    void SetSubject(std::u16string_view text);
+    void SetSenderName(std::u16string_view text);
+    void SetSenderEmail(std::u16string_view text);
+    void SetMessageClass(std::u16string_view text);
+    void SetServiceName(std::u16string_view text);
+    void SetMsgStatus(std::uint32_t value) { msgStatus = value; }
+    void SetMessageSize(std::uint32_t value) { messageSize = value; }
+    void SetContentLength(std::uint32_t value) { contentLength = value; }
+    void SetMessageFlags(std::uint32_t value) { messageFlags = value; }
+    void SetHasAttach(std::uint32_t value) { hasAttach = value; }
+    void SetRecipientCount(std::uint32_t value) { recipientCount = value; }
+    void SetAttachmentCount(std::uint32_t value) { attachmentCount = value; }
+    void SetDeliveryTime(const platform::FILETIME& time) { deliveryTime = time; }
+    void SetLastModificationTime(const platform::FILETIME& time) { lastModificationTime = time; }
+
+    // Slot setters (slot 0 to 14; the reading paths never pass another).
+    void SetRecipientType(std::uint32_t i, std::uint32_t value) { recipientType.at(i) = value; }
+    void SetAddrType(std::uint32_t i, std::u16string_view text);
+    void SetEmailAddress(std::uint32_t i, std::u16string_view text);
+    void SetDisplayName(std::uint32_t i, std::u16string_view text);
+    void SetAttachNum(std::uint32_t i, std::uint32_t value) { attachNum.at(i) = value; }
+    void SetAttachSize(std::uint32_t i, std::uint32_t value) { attachSize.at(i) = value; }
+    void SetAttachMethod(std::uint32_t i, std::uint32_t value) { attachMethod.at(i) = value; }
+    void SetAttachFilename(std::uint32_t i, std::u16string_view text);
+    // Copies exactly `attachSize[i]` bytes (set it first); a shorter `bytes` is padded with zeros.
+    void SetAttachData(std::uint32_t i, std::span<const std::uint8_t> bytes);
+
+    // `bodySize` = size; `body` = a copy of the bytes (UTF-16LE text, zero bytes included).
+    void SetBody(const std::uint8_t* bytes, std::uint32_t size);
+    // The body as text (its UTF-16LE bytes read as code units).
+    std::u16string BodyText() const;
+
+    platform::mapi::IMAPISession* session = nullptr;
+    std::u16string folderPath;
+    std::uint32_t entryIdSize = 0;
+    std::vector<std::uint8_t> entryId;
+    std::uint32_t subjectPrefixLen = 0;
+    std::u16string subjectPrefix;
+    std::uint32_t subjectLen = 0;
+    std::u16string subject;
+    std::uint32_t senderNameLen = 0;
+    std::u16string senderName;
+    std::uint32_t senderEmailLen = 0;
+    std::u16string senderEmail;
+    std::uint32_t msgStatus = 0;
+    std::uint32_t messageSize = 0;
+    std::uint32_t contentLength = 0;
+    std::uint32_t messageFlags = 0;
+    platform::FILETIME deliveryTime;
+    platform::FILETIME lastModificationTime;
+    std::uint32_t messageClassLen = 0;
+    std::u16string messageClass;
+    std::uint32_t serviceNameLen = 0;
+    std::u16string serviceName;
+    std::uint32_t hasAttach = 0;
+
+    std::uint32_t recipientCount = 0;
+    std::array<std::uint32_t, MAX_RECIPIENT> recipientType{};
+    std::array<std::uint32_t, MAX_RECIPIENT> addrTypeLen{};
+    std::array<std::u16string, MAX_RECIPIENT> addrType;
+    std::array<std::uint32_t, MAX_RECIPIENT> emailAddressLen{};
+    std::array<std::u16string, MAX_RECIPIENT> emailAddress;
+    std::array<std::uint32_t, MAX_RECIPIENT> displayNameLen{};
+    std::array<std::u16string, MAX_RECIPIENT> displayName;
+
+    std::uint32_t bodySize = 0;
+    std::vector<std::uint8_t> body;
+
+    std::uint32_t attachmentCount = 0;
+    std::array<std::uint32_t, MAX_ATTACHMENT> attachNum{};
+    std::array<std::uint32_t, MAX_ATTACHMENT> attachSize{};
+    std::array<std::uint32_t, MAX_ATTACHMENT> attachMethod{};
+    std::array<std::uint32_t, MAX_ATTACHMENT> attachFilenameLen{};
+    std::array<std::u16string, MAX_ATTACHMENT> attachFilename;
+    std::array<std::vector<std::uint8_t>, MAX_ATTACHMENT> attachData;
+};
+
+}  // namespace tallymere

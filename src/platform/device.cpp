@@ -1,0 +1,114 @@
+#include "platform/device.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "platform/registry.h"
+#include "platform/text.h"
+
+namespace platform::device {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::mutex rootMutex;
+fs::path root;
+
+bool MakeDirs(const fs::path& dir, std::string* error) {
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) {
+        if (error) *error = "cannot create " + dir.string() + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+fs::path ChooseFolder(std::string_view explicitDir) {
+    if (!explicitDir.empty()) return fs::path(explicitDir);
+    if (const char* env = std::getenv("TALLYMERE_DEVICE"); env && *env) return fs::path(env);
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
+        return fs::path(xdg) / "tallymere" / "device";
+    }
+    const char* home = std::getenv("HOME");
+    return fs::path(home && *home ? home : ".") / ".local" / "share" / "tallymere" / "device";
+}
+
+bool Mount(const fs::path& hostDir, std::string* error) {
+    std::error_code ec;
+    fs::path dir = fs::absolute(hostDir, ec);
+    if (ec) dir = hostDir;
+    const bool fresh = !fs::exists(dir, ec);
+    if (fresh) {
+        if (dir.has_parent_path() && !MakeDirs(dir.parent_path(), error)) return false;
+        if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+            if (error) *error = "cannot create " + dir.string() + ": " + std::strerror(errno);
+            return false;
+        }
+    } else if (!fs::is_directory(dir, ec)) {
+        if (error) *error = dir.string() + " is not a folder";
+        return false;
+    }
+    {
+        std::lock_guard lock(rootMutex);
+        root = dir;
+    }
+    // Provisioning is idempotent, so an interrupted first mount completes on the next one.
+    if (!MakeDirs(dir / ".platform", error) || !MakeDirs(dir / "My Documents" / "UAContents" / "MMS UA", error) ||
+        !MakeDirs(dir / "Program Files" / "Tallymere", error)) {
+        Unmount();
+        return false;
+    }
+    if (!fs::exists(dir / ".platform" / "provisioned", ec)) {
+        RegKey key;
+        if (RegKey::Create(HKEY_LOCAL_MACHINE, kInstallerKey, &key) != 0 ||
+            key.SetString(u"InstallDir", kInstallDir) != 0) {
+            if (error) *error = "cannot write the device's settings store in " + dir.string();
+            Unmount();
+            return false;
+        }
+        std::FILE* marker = std::fopen((dir / ".platform" / "provisioned").c_str(), "w");
+        if (marker) std::fclose(marker);
+    }
+    return true;
+}
+
+void Unmount() {
+    std::lock_guard lock(rootMutex);
+    root.clear();
+}
+
+fs::path Root() {
+    std::lock_guard lock(rootMutex);
+    return root;
+}
+
+std::optional<fs::path> HostPath(std::u16string_view devicePath) {
+    fs::path result = Root();
+    if (result.empty()) return std::nullopt;
+    std::size_t start = 0;
+    while (start <= devicePath.size()) {
+        std::size_t end = devicePath.find_first_of(u"\\/", start);
+        if (end == std::u16string_view::npos) end = devicePath.size();
+        std::u16string_view component = devicePath.substr(start, end - start);
+        if (!component.empty()) {
+            if (component == u"." || component == u".." || component.find(u'\0') != std::u16string_view::npos) {
+                return std::nullopt;
+            }
+            result /= ToUtf8(component);
+        }
+        start = end + 1;
+    }
+    return result;
+}
+
+fs::path PlatformFile(std::string_view name) { return Root() / ".platform" / name; }
+
+}  // namespace platform::device

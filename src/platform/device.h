@@ -1,0 +1,48 @@
+// The device folder: one host folder that stands for the device's whole file system.
+//
+// The device's root "\" is the device folder. A device path uses "\" as separator (the
+// device also accepts "/"), with or without a leading "\": the device has no current
+// directory, so every path is from the root. Empty components collapse. A component "." or
+// "..", or one holding a NUL character, is refused, so nothing outside the device folder is
+// ever reached through a device path. The components are joined by "/" in UTF-8 on the host.
+//
+// A fresh device folder is provisioned on first mount: "\My Documents\UAContents\MMS UA",
+// "\Program Files\Tallymere" (where the program is installed), the installer's settings value
+// and "\.platform\", which holds the platform's own files (names beginning with "." are
+// hidden from the folder browser).
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform::device {
+
+// The device folder a front end uses when given `explicitDir` (the --device option, may be
+// empty): that, else $TALLYMERE_DEVICE, else $XDG_DATA_HOME/tallymere/device, else
+// ~/.local/share/tallymere/device.
+std::filesystem::path ChooseFolder(std::string_view explicitDir);
+
+// Makes `hostDir` the device's root for this process: creates it (mode 0700) when missing and
+// provisions it. Returns false with a reason when the folder cannot be used.
+bool Mount(const std::filesystem::path& hostDir, std::string* error);
+
+// Forgets the mounted folder (tests mount a fresh one per case).
+void Unmount();
+
+// The mounted device folder, or an empty path when none is mounted.
+std::filesystem::path Root();
+
+// The host path of a device path, or nothing when the path is refused or no device is mounted.
+std::optional<std::filesystem::path> HostPath(std::u16string_view devicePath);
+
+// The host path of a platform file under "\.platform\" (the store database, the settings).
+std::filesystem::path PlatformFile(std::string_view name);
+
+// Where the program is installed, as the installer records it.
+inline constexpr std::u16string_view kInstallDir = u"\\Program Files\\Tallymere";
+inline constexpr std::u16string_view kInstallerKey = u"SOFTWARE\\Apps\\Quorbel Tallymere";
+inline constexpr std::u16string_view kMmsFolder = u"\\My Documents\\UAContents\\MMS UA";
+
+}  // namespace platform::device

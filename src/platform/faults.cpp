@@ -1,0 +1,84 @@
+#include "platform/faults.h"
+
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace platform::faults {
+
+namespace {
+
+struct Rule {
+    int nth;
+    bool andLater;
+};
+
+struct State {
+    std::mutex mutex;
+    bool envRead = false;
+    std::map<std::string, std::vector<Rule>, std::less<>> rules;
+    std::map<std::string, int, std::less<>> counts;
+};
+
+State& TheState() {
+    static State state;
+    return state;
+}
+
+void ParseEnvironment(State& s) {
+    s.envRead = true;
+    const char* env = std::getenv("TALLYMERE_FAULTS");
+    if (env == nullptr) return;
+    std::string_view text(env);
+    while (!text.empty()) {
+        auto comma = text.find(',');
+        std::string_view item = text.substr(0, comma);
+        text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+        auto colon = item.rfind(':');
+        if (colon == std::string_view::npos || colon == 0) continue;
+        std::string number(item.substr(colon + 1));
+        bool andLater = !number.empty() && number.back() == '+';
+        if (andLater) number.pop_back();
+        char* endp = nullptr;
+        long nth = std::strtol(number.c_str(), &endp, 10);
+        if (number.empty() || *endp != '\0' || nth < 1) continue;
+        s.rules[std::string(item.substr(0, colon))].push_back({static_cast<int>(nth), andLater});
+    }
+}
+
+}  // namespace
+
+bool Hit(std::string_view operation) {
+    State& s = TheState();
+    std::lock_guard lock(s.mutex);
+    if (!s.envRead) ParseEnvironment(s);
+    if (s.rules.empty()) return false;
+    auto rule = s.rules.find(operation);
+    if (rule == s.rules.end()) return false;
+    auto count = s.counts.find(operation);
+    if (count == s.counts.end()) count = s.counts.emplace(std::string(operation), 0).first;
+    int call = ++count->second;
+    for (const Rule& r : rule->second) {
+        if (call == r.nth || (r.andLater && call > r.nth)) return true;
+    }
+    return false;
+}
+
+void Plan(std::string_view operation, int nth, bool andLater) {
+    State& s = TheState();
+    std::lock_guard lock(s.mutex);
+    if (!s.envRead) ParseEnvironment(s);
+    s.rules[std::string(operation)].push_back({nth, andLater});
+}
+
+void Reset() {
+    State& s = TheState();
+    std::lock_guard lock(s.mutex);
+    s.envRead = true;
+    s.rules.clear();
+    s.counts.clear();
+}
+
+}  // namespace platform::faults

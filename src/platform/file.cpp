@@ -1,0 +1,145 @@
+#include "platform/file.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/device.h"
+#include "platform/faults.h"
+#include "platform/kernel.h"
+#include "platform/text.h"
+
+namespace platform {
+
+namespace {
+
+DWORD ErrorFromErrno(int err) {
+    switch (err) {
+        case ENOENT:
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+        case EROFS:
+            return ERROR_ACCESS_DENIED;
+        case EEXIST:
+            return ERROR_ALREADY_EXISTS;
+        default:
+            return ERROR_GEN_FAILURE;
+    }
+}
+
+// Accepts the runtime's mode strings: r, w or a, then any of "+", "b" and "t".
+bool ValidMode(std::u16string_view mode, std::string* out) {
+    if (mode.empty() || (mode[0] != u'r' && mode[0] != u'w' && mode[0] != u'a')) return false;
+    out->push_back(static_cast<char>(mode[0]));
+    bool plus = false;
+    for (char16_t c : mode.substr(1)) {
+        if (c == u'+') {
+            plus = true;
+        } else if (c != u'b' && c != u't') {
+            return false;
+        }
+    }
+    if (plus) out->push_back('+');
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<File> File::Open(std::u16string_view devicePath, std::u16string_view mode) {
+    std::string hostMode;
+    auto host = device::HostPath(devicePath);
+    if (!host || !ValidMode(mode, &hostMode)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return nullptr;
+    }
+    if (faults::Hit("_wfopen")) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    std::FILE* stream = std::fopen(host->c_str(), hostMode.c_str());
+    if (stream == nullptr) {
+        SetLastError(ErrorFromErrno(errno));
+        return nullptr;
+    }
+    return std::make_unique<File>(Key{}, stream);
+}
+
+File::~File() {
+    if (stream_) std::fclose(stream_);
+}
+
+std::size_t File::Read(void* buffer, std::size_t size) {
+    if (size == 0) return 0;
+    return std::fread(buffer, 1, size, stream_);
+}
+
+std::size_t File::Write(const void* buffer, std::size_t size) {
+    if (size == 0) return 0;
+    if (faults::Hit("fwrite")) return 0;
+    return std::fwrite(buffer, 1, size, stream_);
+}
+
+bool File::Seek(std::int64_t offset, int origin) {
+    if (faults::Hit("fseek")) return false;
+    pendingLow_ = 0;
+    return fseeko(stream_, static_cast<off_t>(offset), origin) == 0;
+}
+
+std::int64_t File::Tell() { return static_cast<std::int64_t>(ftello(stream_)); }
+
+std::int64_t File::Size() {
+    const off_t here = ftello(stream_);
+    if (here < 0 || fseeko(stream_, 0, SEEK_END) != 0) return -1;
+    const off_t size = ftello(stream_);
+    fseeko(stream_, here, SEEK_SET);
+    return static_cast<std::int64_t>(size);
+}
+
+bool File::WriteText(std::u16string_view text) {
+    const std::string bytes = ToUtf8(text);
+    return Write(bytes.data(), bytes.size()) == bytes.size();
+}
+
+std::uint32_t File::ReadWideChar() {
+    if (pendingLow_ != 0) {
+        char16_t low = pendingLow_;
+        pendingLow_ = 0;
+        return low;
+    }
+    int first = std::fgetc(stream_);
+    if (first == EOF) return WEOF_VALUE;
+    const unsigned char lead = static_cast<unsigned char>(first);
+    int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    if (length == 0) return 0xFFFD;
+    if (length == 1) return lead;
+    std::string seq(1, static_cast<char>(lead));
+    for (int i = 1; i < length; ++i) {
+        int next = std::fgetc(stream_);
+        if (next == EOF) return 0xFFFD;
+        if ((next & 0xC0) != 0x80) {
+            std::ungetc(next, stream_);  // the byte starts something else: read it next time
+            return 0xFFFD;
+        }
+        seq.push_back(static_cast<char>(next));
+    }
+    std::u16string units = FromUtf8(seq);
+    if (units.size() == 2) pendingLow_ = units[1];
+    return units.empty() ? 0xFFFD : units[0];
+}
+
+bool File::Flush() { return std::fflush(stream_) == 0; }
+
+bool File::Sync() { return Flush() && ::fsync(::fileno(stream_)) == 0; }
+
+bool File::Close() {
+    if (!stream_) return true;
+    const bool ok = std::fclose(stream_) == 0;
+    stream_ = nullptr;
+    return ok;
+}
+
+}  // namespace platform

@@ -1,0 +1,152 @@
+#include "platform/filesys.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/device.h"
+#include "platform/faults.h"
+#include "platform/kernel.h"
+#include "platform/text.h"
+
+namespace platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+DWORD ErrorFromErrno(int err) {
+    switch (err) {
+        case EEXIST:
+            return ERROR_ALREADY_EXISTS;
+        case ENOENT:
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return ERROR_ACCESS_DENIED;
+        default:
+            return ERROR_GEN_FAILURE;
+    }
+}
+
+bool Fail(DWORD error) {
+    SetLastError(error);
+    return false;
+}
+
+FILETIME ModificationTime(const struct stat& st) {
+    return FromUnixTime(st.st_mtim.tv_sec, static_cast<std::uint32_t>(st.st_mtim.tv_nsec / 100));
+}
+
+void SyncDirectory(const fs::path& dir) {
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+bool CreateDirectoryW(std::u16string_view path) {
+    auto host = device::HostPath(path);
+    if (!host) return Fail(ERROR_INVALID_NAME);
+    if (faults::Hit("CreateDirectoryW")) return Fail(ERROR_ACCESS_DENIED);
+    if (::mkdir(host->c_str(), 0700) != 0) return Fail(ErrorFromErrno(errno));
+    return true;
+}
+
+std::optional<std::vector<FindData>> FindFiles(std::u16string_view pattern) {
+    const std::size_t cut = pattern.find_last_of(u"\\/");
+    const std::u16string_view dirPath = cut == std::u16string_view::npos ? u"" : pattern.substr(0, cut);
+    const std::u16string_view namePattern = cut == std::u16string_view::npos ? pattern : pattern.substr(cut + 1);
+    auto host = device::HostPath(dirPath);
+    if (!host || namePattern.empty()) {
+        Fail(ERROR_INVALID_NAME);
+        return std::nullopt;
+    }
+    std::error_code ec;
+    fs::directory_iterator it(*host, ec);
+    if (ec) {
+        Fail(ERROR_PATH_NOT_FOUND);
+        return std::nullopt;
+    }
+    std::vector<FindData> found;
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        if (ec) break;
+        std::u16string name = FromUtf8(it->path().filename().string());
+        if (!MatchesPattern(name, namePattern)) continue;
+        struct stat st {};
+        if (::stat(it->path().c_str(), &st) != 0) continue;
+        FindData data;
+        data.name = std::move(name);
+        data.size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+        data.creationTime = ModificationTime(st);
+        data.attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+        if (!data.name.empty() && data.name[0] == u'.') data.attributes |= FILE_ATTRIBUTE_HIDDEN;
+        found.push_back(std::move(data));
+    }
+    if (found.empty()) {
+        Fail(ERROR_FILE_NOT_FOUND);
+        return std::nullopt;
+    }
+    std::sort(found.begin(), found.end(), [](const FindData& a, const FindData& b) { return a.name < b.name; });
+    return found;
+}
+
+bool MoveFileExW(std::u16string_view from, std::u16string_view to, std::uint32_t flags) {
+    auto src = device::HostPath(from);
+    auto dst = device::HostPath(to);
+    if (!src || !dst) return Fail(ERROR_INVALID_NAME);
+    if (faults::Hit("MoveFileW")) return Fail(ERROR_ACCESS_DENIED);
+    struct stat st {};
+    if (::stat(src->c_str(), &st) != 0) return Fail(ERROR_FILE_NOT_FOUND);
+    if (!(flags & MOVEFILE_REPLACE_EXISTING) && ::lstat(dst->c_str(), &st) == 0) return Fail(ERROR_ALREADY_EXISTS);
+    if (::rename(src->c_str(), dst->c_str()) != 0) {
+        if (errno != EXDEV) return Fail(ErrorFromErrno(errno));
+        // Across host file systems: copy, then remove the original.
+        std::error_code ec;
+        fs::copy_file(*src, *dst, fs::copy_options::overwrite_existing, ec);
+        if (ec || !fs::remove(*src, ec)) return Fail(ERROR_GEN_FAILURE);
+    }
+    if (flags & MOVEFILE_WRITE_THROUGH) {
+        SyncDirectory(dst->parent_path());
+        if (src->parent_path() != dst->parent_path()) SyncDirectory(src->parent_path());
+    }
+    return true;
+}
+
+bool DeleteFileW(std::u16string_view path) {
+    auto host = device::HostPath(path);
+    if (!host) return Fail(ERROR_INVALID_NAME);
+    if (::unlink(host->c_str()) != 0) return Fail(ErrorFromErrno(errno));
+    return true;
+}
+
+bool PathExists(std::u16string_view path) {
+    auto host = device::HostPath(path);
+    struct stat st {};
+    return host && ::stat(host->c_str(), &st) == 0;
+}
+
+bool SetFileCreationTime(std::u16string_view path, const FILETIME& time) {
+    auto host = device::HostPath(path);
+    if (!host) return Fail(ERROR_INVALID_NAME);
+    const std::uint64_t ticks = ToTicks(time);
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(ToUnixSeconds(time));
+    times[1].tv_nsec = static_cast<long>(ticks % 10'000'000 * 100);
+    if (::utimensat(AT_FDCWD, host->c_str(), times, 0) != 0) return Fail(ErrorFromErrno(errno));
+    return true;
+}
+
+}  // namespace platform

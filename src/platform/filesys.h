@@ -1,0 +1,55 @@
+// Directories and whole-file operations on the device's file system, by device path.
+// Each call reports failure by its result and the thread's last error (kernel.h), as the
+// device's own calls do.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/time.h"
+
+namespace platform {
+
+constexpr std::uint32_t FILE_ATTRIBUTE_HIDDEN = 0x02;
+constexpr std::uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr std::uint32_t FILE_ATTRIBUTE_ARCHIVE = 0x20;
+
+constexpr std::uint32_t MOVEFILE_REPLACE_EXISTING = 0x1;
+constexpr std::uint32_t MOVEFILE_WRITE_THROUGH = 0x8;
+
+// One entry of a directory search.
+struct FindData {
+    std::uint32_t attributes = 0;  // FILE_ATTRIBUTE_*; names beginning with "." are hidden
+    FILETIME creationTime;         // the host file's modification time (see SetFileCreationTime)
+    std::uint64_t size = 0;
+    std::u16string name;
+};
+
+// Creates one directory level; fails with ERROR_ALREADY_EXISTS (183) when it exists and with
+// ERROR_PATH_NOT_FOUND when its parent is missing.
+bool CreateDirectoryW(std::u16string_view path);
+
+// Searches a directory: `pattern` is a device path whose last component may hold "*" and "?",
+// matched without regard to letter case ("\Tallyport\Inbox\*.txt"). Entries come sorted by
+// name. Returns nothing (last error ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND) when the
+// directory is missing or nothing matches, as the device's search does.
+std::optional<std::vector<FindData>> FindFiles(std::u16string_view pattern);
+
+// Moves a file. Without MOVEFILE_REPLACE_EXISTING an existing target makes the call fail with
+// ERROR_ALREADY_EXISTS; with MOVEFILE_WRITE_THROUGH the move is on the medium when it returns.
+bool MoveFileExW(std::u16string_view from, std::u16string_view to, std::uint32_t flags);
+inline bool MoveFileW(std::u16string_view from, std::u16string_view to) { return MoveFileExW(from, to, 0); }
+
+bool DeleteFileW(std::u16string_view path);
+
+// Whether a file or directory exists at the path.
+bool PathExists(std::u16string_view path);
+
+// A file's creation time is its modification time on the host; this sets it (the device's MMS
+// client stamps the files it keeps with their delivery time).
+bool SetFileCreationTime(std::u16string_view path, const FILETIME& time);
+
+}  // namespace platform

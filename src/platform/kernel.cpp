@@ -1,0 +1,47 @@
+#include "platform/kernel.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "platform/device.h"
+
+namespace platform {
+
+namespace {
+thread_local DWORD lastError = ERROR_SUCCESS;
+}
+
+DWORD GetLastError() { return lastError; }
+void SetLastError(DWORD error) { lastError = error; }
+
+bool GetVersionEx(OSVERSIONINFO* info) {
+    info->dwMajorVersion = 5;
+    info->dwMinorVersion = 2;
+    info->dwBuildNumber = 0;
+    if (auto root = device::Root(); !root.empty()) {
+        std::ifstream in(root / ".platform" / "os-version");
+        unsigned major = 0, minor = 0;
+        char dot = 0;
+        if (in >> major >> dot >> minor && dot == '.') {
+            info->dwMajorVersion = major;
+            info->dwMinorVersion = minor;
+        }
+    }
+    return true;
+}
+
+void Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+LONG InterlockedIncrement(std::atomic<LONG>* value) { return value->fetch_add(1) + 1; }
+LONG InterlockedDecrement(std::atomic<LONG>* value) { return value->fetch_sub(1) - 1; }
+
+void ExitProcess(int exitCode) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::exit(exitCode);
+}
+
+}  // namespace platform

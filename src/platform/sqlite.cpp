@@ -1,0 +1,143 @@
+#include "platform/sqlite.h"
+
+#include <sqlite3.h>
+
+namespace platform::sql {
+
+Db::~Db() {
+    if (db_) sqlite3_close_v2(db_);
+}
+
+Db& Db::operator=(Db&& other) noexcept {
+    if (this != &other) {
+        if (db_) sqlite3_close_v2(db_);
+        db_ = other.db_;
+        other.db_ = nullptr;
+    }
+    return *this;
+}
+
+bool Db::Open(const std::filesystem::path& file, std::string* error) {
+    sqlite3* handle = nullptr;
+    int rc = sqlite3_open_v2(file.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
+    if (rc != SQLITE_OK) {
+        if (error) *error = handle ? sqlite3_errmsg(handle) : sqlite3_errstr(rc);
+        if (handle) sqlite3_close_v2(handle);
+        return false;
+    }
+    if (db_) sqlite3_close_v2(db_);
+    db_ = handle;
+    sqlite3_busy_timeout(db_, 10000);
+    if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;")) {
+        if (error) *error = LastError();
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+        return false;
+    }
+    return true;
+}
+
+bool Db::Exec(std::string_view sql) {
+    std::string text(sql);
+    return sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+Stmt Db::Prepare(std::string_view sql) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr) != SQLITE_OK) {
+        return Stmt();
+    }
+    return Stmt(stmt);
+}
+
+std::int64_t Db::LastInsertRowId() const { return sqlite3_last_insert_rowid(db_); }
+int Db::Changes() const { return sqlite3_changes(db_); }
+std::string Db::LastError() const { return db_ ? sqlite3_errmsg(db_) : "no database"; }
+
+Stmt::~Stmt() {
+    if (stmt_) sqlite3_finalize(stmt_);
+}
+
+Stmt& Stmt::operator=(Stmt&& other) noexcept {
+    if (this != &other) {
+        if (stmt_) sqlite3_finalize(stmt_);
+        stmt_ = other.stmt_;
+        done_ = other.done_;
+        other.stmt_ = nullptr;
+    }
+    return *this;
+}
+
+Stmt& Stmt::Bind(int index, std::int64_t value) {
+    if (stmt_) sqlite3_bind_int64(stmt_, index, value);
+    return *this;
+}
+
+Stmt& Stmt::Bind(int index, std::string_view text) {
+    if (stmt_) sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    return *this;
+}
+
+Stmt& Stmt::BindBlob(int index, const void* data, std::size_t size) {
+    if (stmt_) sqlite3_bind_blob64(stmt_, index, size ? data : "", size, SQLITE_TRANSIENT);
+    return *this;
+}
+
+Stmt& Stmt::BindNull(int index) {
+    if (stmt_) sqlite3_bind_null(stmt_, index);
+    return *this;
+}
+
+bool Stmt::Step() {
+    done_ = false;
+    if (!stmt_) return false;
+    int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) return true;
+    done_ = rc == SQLITE_DONE;
+    return false;
+}
+
+bool Stmt::Run() {
+    while (Step()) {
+    }
+    return done_;
+}
+
+void Stmt::Reset() {
+    if (stmt_) {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
+    done_ = false;
+}
+
+bool Stmt::IsNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+std::int64_t Stmt::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+
+std::string Stmt::Text(int column) const {
+    const unsigned char* text = sqlite3_column_text(stmt_, column);
+    return text ? std::string(reinterpret_cast<const char*>(text), sqlite3_column_bytes(stmt_, column)) : std::string();
+}
+
+std::vector<std::uint8_t> Stmt::Blob(int column) const {
+    const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt_, column));
+    const int size = sqlite3_column_bytes(stmt_, column);
+    return data ? std::vector<std::uint8_t>(data, data + size) : std::vector<std::uint8_t>();
+}
+
+Transaction::Transaction(Db& db) : db_(db) { ok_ = db_.Exec("BEGIN IMMEDIATE"); }
+
+Transaction::~Transaction() {
+    if (ok_ && !finished_) db_.Exec("ROLLBACK");
+}
+
+bool Transaction::Commit() {
+    if (!ok_ || finished_) return false;
+    finished_ = true;
+    if (db_.Exec("COMMIT")) return true;
+    db_.Exec("ROLLBACK");
+    return false;
+}
+
+}  // namespace platform::sql

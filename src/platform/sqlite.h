@@ -1,0 +1,94 @@
+// A thin RAII layer over SQLite for the platform's own stores (the settings store and the
+// message store). Platform code only; the program never sees it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace platform::sql {
+
+class Stmt;
+
+// One connection: WAL journal, a busy timeout so that several processes can share the file.
+class Db {
+public:
+    Db() = default;
+    ~Db();
+    Db(Db&& other) noexcept : db_(other.db_) { other.db_ = nullptr; }
+    Db& operator=(Db&& other) noexcept;
+    Db(const Db&) = delete;
+    Db& operator=(const Db&) = delete;
+
+    // Opens (creating when missing) the database file; false when it cannot be used.
+    bool Open(const std::filesystem::path& file, std::string* error = nullptr);
+    bool IsOpen() const { return db_ != nullptr; }
+
+    // Runs statements without results; false on failure.
+    bool Exec(std::string_view sql);
+    Stmt Prepare(std::string_view sql);
+    std::int64_t LastInsertRowId() const;
+    int Changes() const;
+    std::string LastError() const;
+    sqlite3* Handle() const { return db_; }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+// A prepared statement; binds are 1-based, columns 0-based.
+class Stmt {
+public:
+    Stmt() = default;
+    explicit Stmt(sqlite3_stmt* stmt) : stmt_(stmt) {}
+    ~Stmt();
+    Stmt(Stmt&& other) noexcept : stmt_(other.stmt_) { other.stmt_ = nullptr; }
+    Stmt& operator=(Stmt&& other) noexcept;
+    Stmt(const Stmt&) = delete;
+    Stmt& operator=(const Stmt&) = delete;
+
+    bool Valid() const { return stmt_ != nullptr; }
+    Stmt& Bind(int index, std::int64_t value);
+    Stmt& Bind(int index, std::string_view text);
+    Stmt& BindBlob(int index, const void* data, std::size_t size);
+    Stmt& BindNull(int index);
+
+    // Steps once: true while a row is available. `Done` tells whether the last step finished
+    // the statement without error.
+    bool Step();
+    bool Done() const { return done_; }
+    // Runs a statement without results to its end; false on error.
+    bool Run();
+    void Reset();
+
+    bool IsNull(int column) const;
+    std::int64_t Int(int column) const;
+    std::string Text(int column) const;
+    std::vector<std::uint8_t> Blob(int column) const;
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+    bool done_ = false;
+};
+
+// BEGIN IMMEDIATE … COMMIT, rolled back when not committed.
+class Transaction {
+public:
+    explicit Transaction(Db& db);
+    ~Transaction();
+    bool Ok() const { return ok_; }
+    bool Commit();
+
+private:
+    Db& db_;
+    bool ok_ = false;
+    bool finished_ = false;
+};
+
+}  // namespace platform::sql

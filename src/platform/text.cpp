@@ -1,0 +1,117 @@
+#include "platform/text.h"
+
+#include <cwctype>
+
+#include <utf8.h>
+
+namespace platform {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+char16_t FoldCase(char16_t c) {
+    if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c - u'A' + u'a');
+    if (c < 0x80 || IsHighSurrogate(c) || IsLowSurrogate(c)) return c;
+    return static_cast<char16_t>(std::towlower(static_cast<wint_t>(c)));
+}
+
+}  // namespace
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = kReplacement;
+    utf8::unchecked::append(static_cast<std::uint32_t>(cp), std::back_inserter(out));
+}
+
+std::string ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char16_t c = text[i];
+        if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+            char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
+                          (static_cast<char32_t>(text[i + 1]) - 0xDC00);
+            AppendUtf8(out, cp);
+            ++i;
+        } else {
+            AppendUtf8(out, c);
+        }
+    }
+    return out;
+}
+
+std::u16string FromUtf8(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    auto it = text.begin();
+    const auto end = text.end();
+    while (it != end) {
+        auto start = it;
+        try {
+            std::uint32_t cp = utf8::next(it, end);
+            if (cp >= 0x10000) {
+                cp -= 0x10000;
+                out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+                out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+            } else {
+                out.push_back(static_cast<char16_t>(cp));
+            }
+        } catch (const utf8::exception&) {
+            // Skip the offending byte and carry on with the next one.
+            out.push_back(static_cast<char16_t>(kReplacement));
+            it = start + 1;
+        }
+    }
+    return out;
+}
+
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+    }
+    return true;
+}
+
+bool MatchesPattern(std::u16string_view name, std::u16string_view pattern) {
+    // Iterative glob match with backtracking to the last "*".
+    std::size_t n = 0, p = 0, starP = std::u16string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == u'?' || FoldCase(pattern[p]) == FoldCase(name[n]))) {
+            ++n;
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == u'*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::u16string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*') ++p;
+    return p == pattern.size();
+}
+
+std::u16string FromUtf16Le(const std::uint8_t* bytes, std::size_t size) {
+    std::u16string out(size / 2, u'\0');
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        out[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    }
+    return out;
+}
+
+std::string ToUtf16Le(std::u16string_view text) {
+    std::string out(text.size() * 2, '\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        out[2 * i] = static_cast<char>(text[i] & 0xFF);
+        out[2 * i + 1] = static_cast<char>(text[i] >> 8);
+    }
+    return out;
+}
+
+}  // namespace platform

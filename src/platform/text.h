@@ -1,0 +1,34 @@
+// UTF-16 text, the program's string type, and its conversion to and from UTF-8 at the edges.
+//
+// The program keeps every piece of wide text as UTF-16 (std::u16string, u"..."). Host file names,
+// the terminal and the text files the program writes are UTF-8. Conversions never fail:
+// a lone surrogate becomes U+FFFD on the way out, and invalid UTF-8 becomes U+FFFD on the way in.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// UTF-16 → UTF-8. Surrogate pairs become one 4-byte character; lone surrogates become U+FFFD.
+std::string ToUtf8(std::u16string_view text);
+
+// UTF-8 → UTF-16. Invalid byte sequences become U+FFFD; never throws.
+std::u16string FromUtf8(std::string_view text);
+
+// Appends the UTF-8 form of one code point (a lone surrogate is written as U+FFFD).
+void AppendUtf8(std::string& out, char32_t codePoint);
+
+// Case-insensitive comparison of two names as the device's file system compares them
+// (ASCII and Latin letters folded with the simple case mapping of the C++ runtime).
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
+
+// Matches a device file name against a pattern with "*" and "?" without regard to letter case.
+bool MatchesPattern(std::u16string_view name, std::u16string_view pattern);
+
+// Reads UTF-16LE bytes into a string (an odd trailing byte is dropped) and back.
+std::u16string FromUtf16Le(const std::uint8_t* bytes, std::size_t size);
+std::string ToUtf16Le(std::u16string_view text);
+
+}  // namespace platform

@@ -1,0 +1,35 @@
+#include "platform/ui.h"
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "platform/text.h"
+
+namespace platform::ui {
+
+namespace {
+
+// Prints "caption: text" on standard error and answers OK.
+class StderrPort final : public Port {
+public:
+    int MessageBox(HWND, std::u16string_view text, std::u16string_view caption, std::uint32_t) override {
+        const std::string line = ToUtf8(caption) + ": " + ToUtf8(text) + "\n";
+        std::fwrite(line.data(), 1, line.size(), stderr);
+        std::fflush(stderr);
+        return IDOK;
+    }
+};
+
+StderrPort defaultPort;
+std::atomic<Port*> current{&defaultPort};
+
+}  // namespace
+
+Port* SetPort(Port* port) { return current.exchange(port ? port : &defaultPort); }
+
+int MessageBoxW(HWND owner, std::u16string_view text, std::u16string_view caption, std::uint32_t style) {
+    return current.load()->MessageBox(owner, text, caption, style);
+}
+
+}  // namespace platform::ui

@@ -1,0 +1,33 @@
+// The program's settings: one value, the output directory, in the device's settings store.
+//
+// Every user of `OutputDir` reads it afresh at the moment it needs it; nothing is cached.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tallymere {
+
+// HKEY_LOCAL_MACHINE\SOFTWARE\Apps\Tallymere, value OutputDir.
+inline constexpr std::u16string_view kSettingsKey = u"SOFTWARE\\Apps\\Tallymere";
+inline constexpr std::u16string_view kOutputDirValue = u"OutputDir";
+// The installer's key and value (read only).
+inline constexpr std::u16string_view kInstallerKey = u"SOFTWARE\\Apps\\Quorbel Tallymere";
+inline constexpr std::u16string_view kInstallDirValue = u"InstallDir";
+
+// Directories under the output directory.
+inline constexpr std::u16string_view kArchiveDir = u"Tallymere";
+inline constexpr std::u16string_view kExportDir = u"Tallyport";
+
+// The string value `name` of the settings key; a missing key or value reads as "".
+std::u16string GetRegistryStr(std::u16string_view name);
+
+// Stores `value` as REG_SZ under the settings key; a failure is fatal
+// ("RegCreateKeyEx failed." or "RegSetValueEx failed.", captioned "SetRegistryStr").
+void SetRegistryStr(std::u16string_view name, std::u16string_view value);
+
+// Start-up defaults: an empty OutputDir takes the installer's InstallDir (or stays empty when
+// that is missing too), then the archive and export directories are created under it.
+void ApplyStartupDefaults();
+
+}  // namespace tallymere

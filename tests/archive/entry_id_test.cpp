@@ -1,0 +1,204 @@
+#include "archive/entry_id.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+#include "device_fixture.h"
+#include "platform/faults.h"
+#include "support/files.h"
+#include "support/settings.h"
+
+namespace {
+
+using tallymere::xEntryID;
+using testing_support::ReadHostFile;
+using testing_support::WriteHostFile;
+
+xEntryID::Id MakeId(std::uint32_t n) {
+    xEntryID::Id id{};
+    for (std::size_t i = 0; i < id.size(); ++i) id[i] = static_cast<std::uint8_t>(n >> (8 * (i % 4)));
+    id[19] = 0xEE;
+    return id;
+}
+
+std::string Entry(const xEntryID::Id& id, std::uint32_t offset, std::uint32_t flag) {
+    std::string bytes(id.begin(), id.end());
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(offset >> (8 * i)));
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(flag >> (8 * i)));
+    return bytes;
+}
+
+class EntryIdTest : public testing_support::DeviceTest {
+protected:
+    void SetUp() override {
+        DeviceTest::SetUp();
+        std::filesystem::create_directories(Host("Out/Tallymere"));
+        tallymere::SetRegistryStr(u"OutputDir", u"\\Out");
+    }
+    std::filesystem::path Index() const { return Host("Out/Tallymere/Messages.ndx"); }
+};
+
+TEST_F(EntryIdTest, MissingFileGivesAnEmptyTableAndAnEmptyFile) {
+    {
+        xEntryID list(u"Tallymere", u"Messages.ndx");
+        EXPECT_EQ(list.path, u"\\Out\\Tallymere\\Messages.ndx");
+        EXPECT_EQ(list.count, 0u);
+        EXPECT_TRUE(std::filesystem::exists(Index()));
+    }
+    EXPECT_EQ(std::filesystem::file_size(Index()), 0u);
+}
+
+TEST_F(EntryIdTest, FileFormatIsTwentyEightBytesPerEntryLittleEndian) {
+    const auto a = MakeId(1), b = MakeId(2);
+    {
+        xEntryID list(u"Tallymere", u"Messages.ndx");
+        list.AddID(20, a.data(), 0x01020304);
+        list.AddID(20, b.data(), 98);
+        list.flags[0] = 0;
+    }
+    const std::string expected = Entry(a, 0x01020304, 0) + Entry(b, 98, 1);
+    EXPECT_EQ(ReadHostFile(Index()), expected);
+    EXPECT_EQ(expected.substr(20, 8), std::string("\x04\x03\x02\x01\0\0\0\0", 8));
+    {
+        xEntryID list(u"Tallymere", u"Messages.ndx");
+        ASSERT_EQ(list.count, 2u);
+        EXPECT_EQ(list.offsets[0], 0x01020304u);
+        EXPECT_EQ(list.flags[0], 0u);
+        EXPECT_EQ(list.flags[1], 1u);
+    }
+    EXPECT_EQ(ReadHostFile(Index()), expected) << "load and save without changes reproduce the file";
+}
+
+TEST_F(EntryIdTest, TrailingPieceIsDroppedOnLoad) {
+    const auto a = MakeId(7);
+    WriteHostFile(Index(), Entry(a, 5, 1) + std::string(24, 'x'));
+    {
+        xEntryID list(u"Tallymere", u"Messages.ndx");
+        EXPECT_EQ(list.count, 1u);
+    }
+    EXPECT_EQ(ReadHostFile(Index()), Entry(a, 5, 1));
+}
+
+TEST_F(EntryIdTest, LookupsUpdatesAndFlags) {
+    xEntryID list(u"Tallymere", u"Messages.ndx");
+    const auto a = MakeId(1), b = MakeId(2), c = MakeId(3), d = MakeId(4);
+    list.AddID(20, a.data(), 10);
+    list.AddID(20, b.data(), 20);
+    list.AddID(20, a.data(), 30);  // no duplicate check
+    EXPECT_TRUE(list.CheckID(20, b.data()));
+    EXPECT_FALSE(list.CheckID(20, c.data()));
+    EXPECT_EQ(list.IndexOf(b.data()), 1u);
+    EXPECT_EQ(list.IndexOf(c.data()), 0u);
+    list.flags[1] = 0;
+    list.UpdateID(20, a.data(), c.data());
+    EXPECT_EQ(list.IndexOf(c.data()), 0u);
+    EXPECT_EQ(list.offsets[0], 10u);
+    EXPECT_EQ(list.IndexOf(a.data()), 2u) << "only the first equal entry is replaced";
+    list.UpdateID(20, d.data(), b.data());
+    EXPECT_EQ(list.count, 3u);
+    list.UpdateID(20, b.data(), d.data());
+    EXPECT_EQ(list.flags[1], 0u) << "flag stays";
+    list.ClearFlags();
+    EXPECT_EQ(list.flags[0] + list.flags[1] + list.flags[2], 0u);
+}
+
+TEST_F(EntryIdTest, WrongSizesEndTheProgram) {
+    const std::uint8_t big[24] = {};
+    EXPECT_EXIT(
+        {
+            xEntryID list(u"Tallymere", u"Messages.ndx");
+            list.CheckID(16, big);
+        },
+        ::testing::ExitedWithCode(1), "xEntryID::CheckID: ENTRYID length mismatch\\.");
+    EXPECT_EXIT(
+        {
+            xEntryID list(u"Tallymere", u"Messages.ndx");
+            list.AddID(24, big, 0);
+        },
+        ::testing::ExitedWithCode(1), "xEntryID::AddID: ENTRYID length mismatch\\.");
+    EXPECT_EXIT(
+        {
+            xEntryID list(u"Tallymere", u"Messages.ndx");
+            list.UpdateID(16, big, big);
+        },
+        ::testing::ExitedWithCode(1), "xEntryID::UpdateID: ENTRYID length mismatch\\.");
+}
+
+TEST_F(EntryIdTest, TenThousandEntriesFitAndOneMoreEnds) {
+    std::string bytes;
+    for (std::uint32_t i = 0; i < 9999; ++i) bytes += Entry(MakeId(i), i, 1);
+    WriteHostFile(Index(), bytes);
+    {
+        xEntryID list(u"Tallymere", u"Messages.ndx");
+        ASSERT_EQ(list.count, 9999u);
+        const auto last = MakeId(9999);
+        list.AddID(20, last.data(), 0);
+        EXPECT_EQ(list.count, 10000u);
+        EXPECT_EXIT(
+            {
+                const auto extra = MakeId(10000);
+                list.AddID(20, extra.data(), 0);
+            },
+            ::testing::ExitedWithCode(1), "xEntryID::AddID: MAX_ENTRYID exeed\\.");
+    }
+    EXPECT_EQ(std::filesystem::file_size(Index()), 280000u);
+    bytes = ReadHostFile(Index()) + Entry(MakeId(10000), 0, 1);
+    WriteHostFile(Index(), bytes);
+    EXPECT_EXIT({ xEntryID list(u"Tallymere", u"Messages.ndx"); }, ::testing::ExitedWithCode(1),
+                "xEntryID::Load: MAX_ENTRYID exeed\\.");
+}
+
+TEST_F(EntryIdTest, AFailedSaveLeavesTheOldFileIntact) {
+    const auto a = MakeId(1), b = MakeId(2);
+    WriteHostFile(Index(), Entry(a, 0, 1));
+    const std::string before = ReadHostFile(Index());
+    // The write fails halfway through the save: the process ends, the old index stays.
+    EXPECT_EXIT(
+        {
+            xEntryID list(u"Tallymere", u"Messages.ndx");
+            list.AddID(20, b.data(), 7);
+            platform::faults::Plan("fwrite", 1);
+        },
+        ::testing::ExitedWithCode(1), "xEntryID::Save: fwrite failed\\.");
+    EXPECT_EQ(ReadHostFile(Index()), before);
+    // The rename fails: still the old file.
+    EXPECT_EXIT(
+        {
+            xEntryID list(u"Tallymere", u"Messages.ndx");
+            list.AddID(20, b.data(), 7);
+            platform::faults::Plan("MoveFileW", 1);
+        },
+        ::testing::ExitedWithCode(1), "xEntryID::Save: fwrite failed\\.");
+    EXPECT_EQ(ReadHostFile(Index()), before);
+}
+
+TEST_F(EntryIdTest, AKilledSaveLeavesTheOldFileIntact) {
+    const auto a = MakeId(1);
+    WriteHostFile(Index(), Entry(a, 0, 1));
+    const std::string before = ReadHostFile(Index());
+    // Killed after the new content is written but before it replaces the index.
+    EXPECT_EXIT(
+        {
+            xEntryID list(u"Tallymere", u"Messages.ndx");
+            for (std::uint32_t i = 2; i < 500; ++i) list.AddID(20, MakeId(i).data(), i);
+            platform::faults::Plan("MoveFileW", 1);
+            tallymere::ReplacementFile out(list.path);
+            out.Stream().Write("partial", 7);
+            out.Stream().Flush();
+            std::_Exit(9);
+        },
+        ::testing::ExitedWithCode(9), "");
+    EXPECT_EQ(ReadHostFile(Index()), before);
+    xEntryID list(u"Tallymere", u"Messages.ndx");
+    EXPECT_EQ(list.count, 1u);
+}
+
+TEST_F(EntryIdTest, UnopenableFileEndsTheLoad) {
+    platform::faults::Plan("_wfopen", 1);
+    EXPECT_EXIT({ xEntryID list(u"Tallymere", u"Messages.ndx"); }, ::testing::ExitedWithCode(1),
+                "xEntryID::Load: _wfopen failed\\.");
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "device_fixture.h"
+#include "platform/file.h"
+#include "platform/filesys.h"
+#include "platform/kernel.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+
+namespace {
+
+using testing_support::DeviceTest;
+using testing_support::ReadHostFile;
+using testing_support::WriteHostFile;
+
+TEST(DeviceFolder, ChosenFromOptionThenEnvironmentThenXdgThenHome) {
+    ::setenv("TALLYMERE_DEVICE", "/tmp/from-env", 1);
+    EXPECT_EQ(platform::device::ChooseFolder("/tmp/explicit"), "/tmp/explicit");
+    EXPECT_EQ(platform::device::ChooseFolder(""), "/tmp/from-env");
+    ::unsetenv("TALLYMERE_DEVICE");
+    ::setenv("XDG_DATA_HOME", "/tmp/xdg", 1);
+    EXPECT_EQ(platform::device::ChooseFolder(""), "/tmp/xdg/tallymere/device");
+    ::unsetenv("XDG_DATA_HOME");
+    ::setenv("HOME", "/tmp/home", 1);
+    EXPECT_EQ(platform::device::ChooseFolder(""), "/tmp/home/.local/share/tallymere/device");
+}
+
+TEST_F(DeviceTest, FreshFolderIsPrivateAndProvisioned) {
+    struct stat st {};
+    ASSERT_EQ(::stat(device_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_TRUE(std::filesystem::is_directory(Host("My Documents/UAContents/MMS UA")));
+    EXPECT_TRUE(std::filesystem::is_directory(Host("Program Files/Tallymere")));
+    EXPECT_TRUE(std::filesystem::is_directory(Host(".platform")));
+    platform::RegKey key;
+    ASSERT_EQ(platform::RegKey::Open(platform::HKEY_LOCAL_MACHINE, u"SOFTWARE\\Apps\\Quorbel Tallymere", &key), 0);
+    std::u16string value;
+    ASSERT_EQ(key.QueryString(u"InstallDir", &value), 0);
+    EXPECT_EQ(value, u"\\Program Files\\Tallymere");
+}
+
+TEST_F(DeviceTest, RemountKeepsWhatTheDeviceHolds) {
+    platform::RegKey key;
+    ASSERT_EQ(platform::RegKey::Create(platform::HKEY_LOCAL_MACHINE, u"SOFTWARE\\Apps\\Quorbel Tallymere", &key), 0);
+    ASSERT_EQ(key.SetString(u"InstallDir", u"\\Elsewhere"), 0);
+    std::string error;
+    ASSERT_TRUE(platform::device::Mount(device_, &error)) << error;
+    std::u16string value;
+    ASSERT_EQ(key.QueryString(u"InstallDir", &value), 0);
+    EXPECT_EQ(value, u"\\Elsewhere");
+}
+
+TEST_F(DeviceTest, PathsMapBelowTheRootAndEscapesAreRefused) {
+    EXPECT_EQ(*platform::device::HostPath(u"\\a\\b.txt"), device_ / "a" / "b.txt");
+    EXPECT_EQ(*platform::device::HostPath(u"a\\\\b.txt"), device_ / "a" / "b.txt");
+    EXPECT_EQ(*platform::device::HostPath(u"\\"), device_);
+    EXPECT_EQ(*platform::device::HostPath(u"\\Zoë"), device_ / "Zo\xC3\xAB");
+    for (std::u16string_view bad : std::initializer_list<std::u16string_view>{u"\\..\\x", u"..", u"\\a\\.\\b", u"a/../../etc", u"\\a\\..", std::u16string_view(u"a\0b", 3)}) {
+        EXPECT_FALSE(platform::device::HostPath(bad).has_value()) << platform::ToUtf8(bad);
+    }
+    EXPECT_EQ(platform::File::Open(u"\\..\\escape.txt", u"w"), nullptr);
+    EXPECT_FALSE(std::filesystem::exists(base_ / "escape.txt"));
+    EXPECT_FALSE(platform::CreateDirectoryW(u"\\..\\escaped"));
+    EXPECT_FALSE(std::filesystem::exists(base_ / "escaped"));
+}
+
+TEST_F(DeviceTest, CreateDirectoryReportsExistingAndMissingParent) {
+    ASSERT_TRUE(platform::CreateDirectoryW(u"\\New"));
+    EXPECT_FALSE(platform::CreateDirectoryW(u"\\New"));
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_ALREADY_EXISTS);
+    EXPECT_FALSE(platform::CreateDirectoryW(u"\\Missing\\Child"));
+    EXPECT_NE(platform::GetLastError(), platform::ERROR_ALREADY_EXISTS);
+}
+
+TEST_F(DeviceTest, TextModeWritesUtf8AndReadsBackCodeUnits) {
+    const std::u16string text = u"SMS/Inbox\n\u00e9\U0001F600\n";
+    {
+        auto f = platform::File::Open(u"\\t.txt", u"w");
+        ASSERT_NE(f, nullptr);
+        ASSERT_TRUE(f->WriteText(text));
+    }
+    EXPECT_EQ(ReadHostFile(Host("t.txt")), "SMS/Inbox\n\xC3\xA9\xF0\x9F\x98\x80\n");
+    auto f = platform::File::Open(u"\\t.txt", u"a+");
+    ASSERT_NE(f, nullptr);
+    std::u16string back;
+    for (std::uint32_t c; (c = f->ReadWideChar()) != platform::WEOF_VALUE;) back.push_back(static_cast<char16_t>(c));
+    EXPECT_EQ(back, text);
+}
+
+TEST_F(DeviceTest, TextReadingNeverFailsOnInvalidBytes) {
+    WriteHostFile(Host("bad.txt"), std::string("a\xFF\xC3(b\xF0\x9F", 7));
+    auto f = platform::File::Open(u"bad.txt", u"rb");
+    ASSERT_NE(f, nullptr);
+    std::u16string back;
+    for (std::uint32_t c; (c = f->ReadWideChar()) != platform::WEOF_VALUE;) back.push_back(static_cast<char16_t>(c));
+    EXPECT_EQ(back, u"a\uFFFD\uFFFD(b\uFFFD");
+}
+
+TEST_F(DeviceTest, AppendModesCreateAndReadFromTheStart) {
+    WriteHostFile(Host("d.bin"), "abc");
+    auto f = platform::File::Open(u"\\d.bin", u"ab+");
+    ASSERT_NE(f, nullptr);
+    char buf[3];
+    ASSERT_EQ(f->Read(buf, 3), 3u);
+    EXPECT_EQ(std::string(buf, 3), "abc");
+    ASSERT_EQ(f->Write("de", 2), 2u);
+    f.reset();
+    EXPECT_EQ(ReadHostFile(Host("d.bin")), "abcde");
+    EXPECT_EQ(platform::File::Open(u"\\d.bin", u"x"), nullptr);
+    EXPECT_NE(platform::File::Open(u"\\created.bin", u"ab+"), nullptr);
+    EXPECT_TRUE(std::filesystem::exists(Host("created.bin")));
+}
+
+TEST_F(DeviceTest, SearchMatchesPatternsAndReportsSizesAndTimes) {
+    WriteHostFile(Host("Dir/one.txt"), "1");
+    WriteHostFile(Host("Dir/TWO.TXT"), "22");
+    WriteHostFile(Host("Dir/three.dat"), "333");
+    WriteHostFile(Host("Dir/.hidden"), "");
+    std::filesystem::create_directory(Host("Dir/Sub"));
+    const platform::FILETIME stamp = platform::FromUnixTime(1206872010, 1'000'000);
+    ASSERT_TRUE(platform::SetFileCreationTime(u"\\Dir\\one.txt", stamp));
+
+    auto txt = platform::FindFiles(u"\\Dir\\*.txt");
+    ASSERT_TRUE(txt.has_value());
+    ASSERT_EQ(txt->size(), 2u);
+    EXPECT_EQ((*txt)[0].name, u"TWO.TXT");
+    EXPECT_EQ((*txt)[0].size, 2u);
+    EXPECT_EQ((*txt)[1].name, u"one.txt");
+    EXPECT_EQ((*txt)[1].creationTime, stamp);
+
+    auto all = platform::FindFiles(u"\\Dir\\*");
+    ASSERT_TRUE(all.has_value());
+    EXPECT_EQ(all->size(), 5u);
+    for (const auto& e : *all) {
+        if (e.name == u"Sub") {
+            EXPECT_TRUE(e.attributes & platform::FILE_ATTRIBUTE_DIRECTORY);
+        }
+        if (e.name == u".hidden") {
+            EXPECT_TRUE(e.attributes & platform::FILE_ATTRIBUTE_HIDDEN);
+        }
+    }
+    EXPECT_FALSE(platform::FindFiles(u"\\Dir\\*.none").has_value());
+    EXPECT_FALSE(platform::FindFiles(u"\\Missing\\*.txt").has_value());
+}
+
+TEST_F(DeviceTest, MoveRefusesToReplaceUnlessAsked) {
+    WriteHostFile(Host("a"), "A");
+    WriteHostFile(Host("b"), "B");
+    EXPECT_FALSE(platform::MoveFileW(u"\\a", u"\\b"));
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_ALREADY_EXISTS);
+    EXPECT_TRUE(platform::MoveFileExW(u"\\a", u"\\b", platform::MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(ReadHostFile(Host("b")), "A");
+    EXPECT_FALSE(std::filesystem::exists(Host("a")));
+    EXPECT_FALSE(platform::MoveFileW(u"\\a", u"\\c"));
+}
+
+TEST_F(DeviceTest, VersionIsWindowsMobileSixUnlessConfigured) {
+    platform::OSVERSIONINFO info;
+    ASSERT_TRUE(platform::GetVersionEx(&info));
+    EXPECT_EQ(info.dwMajorVersion, 5u);
+    EXPECT_EQ(info.dwMinorVersion, 2u);
+    WriteHostFile(Host(".platform/os-version"), "6.1\n");
+    ASSERT_TRUE(platform::GetVersionEx(&info));
+    EXPECT_EQ(info.dwMajorVersion, 6u);
+    EXPECT_EQ(info.dwMinorVersion, 1u);
+}
+
+TEST(Kernel, InterlockedCountersAreAtomic) {
+    std::atomic<platform::LONG> counter{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10000; ++i) {
+                platform::InterlockedIncrement(&counter);
+                platform::InterlockedIncrement(&counter);
+                platform::InterlockedDecrement(&counter);
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(counter.load(), 40000);
+}
+
+}  // namespace

@@ -1,0 +1,35 @@
+#include "platform/faults.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+TEST(Faults, NthCallFailsOnceOrFromThereOn) {
+    platform::faults::Reset();
+    platform::faults::Plan("Op", 2);
+    platform::faults::Plan("Later", 2, true);
+    EXPECT_FALSE(platform::faults::Hit("Op"));
+    EXPECT_TRUE(platform::faults::Hit("Op"));
+    EXPECT_FALSE(platform::faults::Hit("Op"));
+    EXPECT_FALSE(platform::faults::Hit("Other"));
+    EXPECT_FALSE(platform::faults::Hit("Later"));
+    EXPECT_TRUE(platform::faults::Hit("Later"));
+    EXPECT_TRUE(platform::faults::Hit("Later"));
+    platform::faults::Reset();
+}
+
+TEST(Faults, PlansComeFromTheEnvironment) {
+    EXPECT_EXIT(
+        {
+            ::setenv("TALLYMERE_FAULTS", "GetHierarchyTable:1,fwrite:3,bad,:2,x:0", 1);
+            bool ok = platform::faults::Hit("GetHierarchyTable") && !platform::faults::Hit("GetHierarchyTable") &&
+                      !platform::faults::Hit("fwrite") && !platform::faults::Hit("fwrite") &&
+                      platform::faults::Hit("fwrite") && !platform::faults::Hit("x");
+            std::exit(ok ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace

@@ -1,0 +1,40 @@
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Text, RoundTripsEveryScriptAndSurrogatePairs) {
+    const std::u16string text = u"Zoë Привет 你好 \U0001F600 end";
+    const std::string utf8 = platform::ToUtf8(text);
+    EXPECT_EQ(utf8, "Zo\xC3\xAB \xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xE4\xBD\xA0\xE5\xA5\xBD \xF0\x9F\x98\x80 end");
+    EXPECT_EQ(platform::FromUtf8(utf8), text);
+}
+
+TEST(Text, LoneSurrogatesAndInvalidBytesBecomeReplacementCharacters) {
+    const std::u16string lone = {u'a', static_cast<char16_t>(0xD83D), u'b', static_cast<char16_t>(0xDE00)};
+    EXPECT_EQ(platform::ToUtf8(lone), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+    EXPECT_EQ(platform::FromUtf8("x\xFFy\xC3"), u"x\uFFFDy\uFFFD");
+    EXPECT_EQ(platform::FromUtf8("\xE4\xBD"), u"\uFFFD\uFFFD");
+}
+
+TEST(Text, PatternsMatchWithoutRegardToCase) {
+    EXPECT_TRUE(platform::MatchesPattern(u"001_Office.TXT", u"*.txt"));
+    EXPECT_TRUE(platform::MatchesPattern(u"anything", u"*"));
+    EXPECT_TRUE(platform::MatchesPattern(u"a.b.txt", u"*.txt"));
+    EXPECT_FALSE(platform::MatchesPattern(u"notes.txt.bak", u"*.txt"));
+    EXPECT_TRUE(platform::MatchesPattern(u"ab", u"a?"));
+    EXPECT_FALSE(platform::MatchesPattern(u"a", u"a?"));
+    EXPECT_TRUE(platform::EqualsNoCase(u"Inbox", u"INBOX"));
+}
+
+TEST(Text, Utf16LeBytesRoundTrip) {
+    const std::u16string text = u"A\u00e9\U0001F600";
+    const std::string bytes = platform::ToUtf16Le(text);
+    ASSERT_EQ(bytes.size(), 8u);
+    EXPECT_EQ(bytes[0], 'A');
+    EXPECT_EQ(bytes[1], '\0');
+    EXPECT_EQ(platform::FromUtf16Le(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), text);
+}
+
+}  // namespace

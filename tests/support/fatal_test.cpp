@@ -1,0 +1,36 @@
+#include "support/fatal.h"
+
+#include <gtest/gtest.h>
+
+#include "device_fixture.h"
+#include "support/settings.h"
+
+namespace {
+
+using testing_support::DeviceTest;
+using testing_support::ReadHostFile;
+
+TEST(FatalError, ShowsCaptionAndWordsAndExitsWithFailure) {
+    EXPECT_EXIT(tallymere::FatalError(u"MAX_ENTRYID exeed.", u"xEntryID::AddID"), ::testing::ExitedWithCode(1),
+                "^xEntryID::AddID: MAX_ENTRYID exeed\\.\n$");
+}
+
+TEST_F(DeviceTest, LogAppendsLinesToTheCurrentOutputDirectory) {
+    std::filesystem::create_directories(Host("A"));
+    std::filesystem::create_directories(Host("B"));
+    tallymere::SetRegistryStr(u"OutputDir", u"\\A");
+    tallymere::WriteLog(u"\\A\\first");
+    tallymere::WriteLog(u"second Zoë");
+    tallymere::SetRegistryStr(u"OutputDir", u"\\B");
+    tallymere::WriteLog(u"third");
+    EXPECT_EQ(ReadHostFile(Host("A/tallymere.log")), "\\A\\first\nsecond Zo\xC3\xAB\n");
+    EXPECT_EQ(ReadHostFile(Host("B/tallymere.log")), "third\n");
+}
+
+TEST_F(DeviceTest, LogToAMissingDirectoryIsLostQuietly) {
+    tallymere::SetRegistryStr(u"OutputDir", u"\\Gone");
+    tallymere::WriteLog(u"lost");
+    EXPECT_FALSE(std::filesystem::exists(Host("Gone")));
+}
+
+}  // namespace
