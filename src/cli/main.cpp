@@ -1,40 +1,38 @@
 // tallymere-cli: the program's command-line front end.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
+#include "cli/commands.h"
 #include "platform/device.h"
-#include "platform/text.h"
-#include "shell/app.h"
-#include "support/settings.h"
 
-namespace {
+namespace cli {
 
-// Mounts the chosen device folder; prints why not and returns false when it cannot be used.
-bool MountDevice(const std::string& deviceOption) {
+bool MountDevice(const GlobalOptions& options) {
     std::string error;
-    const auto folder = platform::device::ChooseFolder(deviceOption);
-    if (!platform::device::Mount(folder, &error)) {
+    if (!platform::device::Mount(platform::device::ChooseFolder(options.device), &error)) {
         std::fprintf(stderr, "tallymere-cli: %s\n", error.c_str());
         return false;
     }
     return true;
 }
 
-std::string OutputDir() { return platform::ToUtf8(tallymere::GetRegistryStr(tallymere::kOutputDirValue)); }
-
-}  // namespace
+}  // namespace cli
 
 int main(int argc, char** argv) {
     CLI::App app{"Tallymere: backup, restore and export of a device's messages."};
     app.name("tallymere-cli");
-    std::string deviceOption;
-    app.add_option("--device", deviceOption,
+    cli::GlobalOptions options;
+    app.add_option("--device", options.device,
                    "Device folder (default: $TALLYMERE_DEVICE, else $XDG_DATA_HOME/tallymere/device, "
                    "else ~/.local/share/tallymere/device)");
 
-    CLI::App* settings = app.add_subcommand("settings", "Print the output directory (OutputDir)");
+    // Each group registers its subcommands; the first runner that recognises its command runs.
+    std::vector<cli::Runner> runners = {
+        cli::AddProgramCommands(app),
+    };
 
     try {
         app.parse(argc, argv);
@@ -43,21 +41,13 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-        std::fprintf(stderr, "Usage: tallymere-cli [--device DIR] <command> [options]  (--help for the list)\n");
+        std::fprintf(stderr, "tallymere-cli: %s\n", e.what());
+        std::fprintf(stderr, "Usage: tallymere-cli [--device DIR] <command> [options]   (see --help)\n");
         return 2;
     }
 
-    if (!MountDevice(deviceOption)) return 1;
-    tallymere::BeginApp();
-
-    if (settings->parsed()) {
-        std::printf("%s\n", OutputDir().c_str());
-    } else {
-        std::printf("Tallymere is ready on device folder %s: output directory \"%s\" holds the archive "
-                    "(Tallymere) and the export tree (Tallyport).\n",
-                    platform::device::Root().c_str(), OutputDir().c_str());
+    for (const cli::Runner& run : runners) {
+        if (int status = run(options); status >= 0) return status;
     }
-    tallymere::EndApp();
     return 0;
 }

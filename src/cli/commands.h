@@ -1,0 +1,28 @@
+// The commands of tallymere-cli, each group in its own file. Every group adds its
+// subcommands to the application and returns a runner that is called once the command line
+// has been parsed; a runner returns the process's exit status, or -1 when none of its
+// commands was given.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+namespace cli {
+
+// Options every command sees.
+struct GlobalOptions {
+    std::string device;  // --device DIR
+};
+
+using Runner = std::function<int(const GlobalOptions&)>;
+
+// Mounts the device folder chosen by the options; prints why not and returns false when it
+// cannot be used.
+bool MountDevice(const GlobalOptions& options);
+
+// Program commands (start-up, settings).
+Runner AddProgramCommands(CLI::App& app);
+
+}  // namespace cli
