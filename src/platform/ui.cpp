@@ -32,4 +32,8 @@ int MessageBoxW(HWND owner, std::u16string_view text, std::u16string_view captio
     return current.load()->MessageBox(owner, text, caption, style);
 }
 
+void FailureBoxW(HWND owner, std::u16string_view text, std::u16string_view caption) {
+    current.load()->FailureBox(owner, text, caption);
+}
+
 }  // namespace platform::ui

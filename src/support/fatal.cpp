@@ -11,7 +11,7 @@ namespace tallymere {
 platform::ui::HWND mainWindow = nullptr;
 
 void FatalError(std::u16string_view message, std::u16string_view tag) {
-    platform::ui::MessageBoxW(mainWindow, message, tag, platform::ui::MB_OK);
+    platform::ui::FailureBoxW(mainWindow, message, tag);
     // A failure must never look like success to whoever started the program.
     platform::ExitProcess(1);
 }

@@ -1,0 +1,13 @@
+// The program's exclusive lock on a device: only one program instance (the desktop program,
+// `watch` or a one-shot command) works on a device at a time. The lock is a file under
+// "\.platform\" held by the process and released by the operating system when it ends, also
+// when it dies.
+#pragma once
+
+namespace platform::device {
+
+// Takes the lock on the mounted device for the rest of the process. Returns false when another
+// process holds it, with that process's id in `holderPid` (0 when unknown).
+bool LockProgram(long* holderPid);
+
+}  // namespace platform::device

@@ -1,0 +1,145 @@
+#include "platform/window.h"
+
+#include <condition_variable>
+#include <deque>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace platform::ui {
+
+namespace {
+
+// A window whose messages run on the thread that created it.
+class ThreadWindow final : public Window {
+public:
+    explicit ThreadWindow(WindowProc proc) : proc_(std::move(proc)), owner_(std::this_thread::get_id()) {}
+
+    LRESULT Send(std::uint32_t message, WPARAM wParam, LPARAM lParam) override {
+        if (std::this_thread::get_id() == owner_) {
+            return IsDestroyed() ? 0 : Dispatch(message, wParam, lParam);
+        }
+        auto item = std::make_shared<Item>(Item{message, wParam, lParam, true});
+        std::unique_lock lock(mutex_);
+        if (destroyed_) return 0;
+        queue_.push_back(item);
+        wake_.notify_all();
+        done_.wait(lock, [&] { return item->finished || destroyed_; });
+        return item->finished ? item->result : 0;
+    }
+
+    bool Post(std::uint32_t message, WPARAM wParam, LPARAM lParam) override {
+        std::lock_guard lock(mutex_);
+        if (destroyed_) return false;
+        queue_.push_back(std::make_shared<Item>(Item{message, wParam, lParam, false}));
+        wake_.notify_all();
+        return true;
+    }
+
+    void Destroy() override {
+        {
+            std::lock_guard lock(mutex_);
+            if (destroyed_ || destroying_) return;
+            destroying_ = true;
+        }
+        proc_(this, WM_DESTROY, 0, 0);
+        std::lock_guard lock(mutex_);
+        destroyed_ = true;
+        queue_.clear();
+        wake_.notify_all();
+        done_.notify_all();
+    }
+
+    bool IsDestroyed() const override {
+        std::lock_guard lock(mutex_);
+        return destroyed_;
+    }
+
+    int RunMessageLoop() override {
+        for (;;) {
+            std::shared_ptr<Item> item;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [&] { return destroyed_ || quit_ || !queue_.empty(); });
+                if (destroyed_ || quit_) {
+                    quit_ = false;
+                    return exitCode_;
+                }
+                item = queue_.front();
+                queue_.pop_front();
+            }
+            const LRESULT result = Dispatch(item->message, item->wParam, item->lParam);
+            std::lock_guard lock(mutex_);
+            item->result = result;
+            item->finished = true;
+            done_.notify_all();
+        }
+    }
+
+    void Quit(int exitCode) override {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+        exitCode_ = exitCode;
+        wake_.notify_all();
+    }
+
+private:
+    struct Item {
+        std::uint32_t message;
+        WPARAM wParam;
+        LPARAM lParam;
+        bool sent;
+        LRESULT result = 0;
+        bool finished = false;
+    };
+
+    LRESULT Dispatch(std::uint32_t message, WPARAM wParam, LPARAM lParam) {
+        const LRESULT result = proc_(this, message, wParam, lParam);
+        // The default handling of an unhandled close: the window goes.
+        if (message == WM_CLOSE && result == 0) Destroy();
+        return result;
+    }
+
+    WindowProc proc_;
+    const std::thread::id owner_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::deque<std::shared_ptr<Item>> queue_;
+    bool destroying_ = false;
+    bool destroyed_ = false;
+    bool quit_ = false;
+    int exitCode_ = 0;
+};
+
+// Every window ever created, so that handles stay valid until the process ends.
+std::mutex windowsMutex;
+std::list<std::unique_ptr<Window>>& Windows() {
+    static std::list<std::unique_ptr<Window>> windows;
+    return windows;
+}
+
+}  // namespace
+
+HWND CreateWindowW(WindowProc proc) {
+    std::lock_guard lock(windowsMutex);
+    Windows().push_back(std::make_unique<ThreadWindow>(std::move(proc)));
+    return Windows().back().get();
+}
+
+LRESULT SendMessageW(HWND window, std::uint32_t message, WPARAM wParam, LPARAM lParam) {
+    return window ? window->Send(message, wParam, lParam) : 0;
+}
+
+bool PostMessageW(HWND window, std::uint32_t message, WPARAM wParam, LPARAM lParam) {
+    return window && window->Post(message, wParam, lParam);
+}
+
+bool DestroyWindow(HWND window) {
+    if (!window || window->IsDestroyed()) return false;
+    window->Destroy();
+    return true;
+}
+
+}  // namespace platform::ui

@@ -1,0 +1,59 @@
+// Windows: the target of the program's commands.
+//
+// A window belongs to the thread that created it and runs every message it receives on that
+// thread, inside that thread's message loop. `SendMessageW` from another thread queues the
+// message and blocks until the window's thread has run it; from the window's own thread it
+// runs the message directly. Once a window is destroyed, sends to it return 0 at once, also
+// sends that were waiting — so a sender can never hang on a window that is gone.
+//
+// `Window` is the port: the command line uses the thread window made by `CreateWindowW`, and a
+// desktop front end may put its own window behind the same interface.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "platform/ui.h"
+
+namespace platform::ui {
+
+constexpr std::uint32_t WM_DESTROY = 0x0002;
+constexpr std::uint32_t WM_CLOSE = 0x0010;
+constexpr std::uint32_t WM_COMMAND = 0x0111;
+
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
+
+// The window procedure: every message the window receives, on the window's thread.
+using WindowProc = std::function<LRESULT(HWND, std::uint32_t message, WPARAM, LPARAM)>;
+
+class Window {
+public:
+    virtual ~Window() = default;
+    // Runs the message on the window's thread and returns the procedure's result (0 when the
+    // window is destroyed).
+    virtual LRESULT Send(std::uint32_t message, WPARAM wParam, LPARAM lParam) = 0;
+    // Queues the message and returns at once; false when the window is destroyed.
+    virtual bool Post(std::uint32_t message, WPARAM wParam, LPARAM lParam) = 0;
+    // Destroys the window (on its own thread: WM_DESTROY runs there); waiting and later sends
+    // return 0. Other threads post WM_CLOSE instead.
+    virtual void Destroy() = 0;
+    virtual bool IsDestroyed() const = 0;
+    // Runs the message loop on the window's thread until the window is destroyed; returns the
+    // exit code given to `PostQuitMessage` (0 by default).
+    virtual int RunMessageLoop() = 0;
+    // Ends the loop of the window's thread with `exitCode` (called from the procedure).
+    virtual void Quit(int exitCode) = 0;
+};
+
+// Creates a window owned by the calling thread. A WM_CLOSE that the procedure does not
+// handle (returns 0 for) destroys the window, which ends the loop. The window lives until
+// the process ends, so a handle never dangles.
+HWND CreateWindowW(WindowProc proc);
+
+LRESULT SendMessageW(HWND window, std::uint32_t message, WPARAM wParam, LPARAM lParam);
+bool PostMessageW(HWND window, std::uint32_t message, WPARAM wParam, LPARAM lParam);
+bool DestroyWindow(HWND window);
+
+}  // namespace platform::ui

@@ -1,0 +1,85 @@
+#include "platform/window.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace platform::ui;
+
+TEST(Window, SendsFromOtherThreadsRunOnTheWindowsThreadAndWait) {
+    const auto owner = std::this_thread::get_id();
+    std::vector<WPARAM> seen;
+    bool wrongThread = false;
+    HWND window = CreateWindowW([&](HWND, std::uint32_t message, WPARAM w, LPARAM) -> LRESULT {
+        if (message != WM_COMMAND) return 0;
+        if (std::this_thread::get_id() != owner) wrongThread = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        seen.push_back(w);
+        return static_cast<LRESULT>(w) + 1;
+    });
+    std::thread sender([&] {
+        for (WPARAM c = 1; c <= 3; ++c) {
+            // The command has run by the time the send returns.
+            EXPECT_EQ(SendMessageW(window, WM_COMMAND, c, 0), static_cast<LRESULT>(c) + 1);
+        }
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    });
+    EXPECT_EQ(window->RunMessageLoop(), 0);
+    sender.join();
+    EXPECT_FALSE(wrongThread);
+    EXPECT_EQ(seen, (std::vector<WPARAM>{1, 2, 3}));
+    EXPECT_TRUE(window->IsDestroyed());
+}
+
+TEST(Window, SendFromTheOwnThreadRunsDirectly) {
+    int calls = 0;
+    HWND window = CreateWindowW([&](HWND, std::uint32_t message, WPARAM, LPARAM) -> LRESULT {
+        if (message == WM_COMMAND) ++calls;
+        return 7;
+    });
+    EXPECT_EQ(SendMessageW(window, WM_COMMAND, 40096, 0), 7);
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(DestroyWindow(window));
+    EXPECT_EQ(SendMessageW(window, WM_COMMAND, 40096, 0), 0);
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(Window, DestroyingReleasesWaitingSenders) {
+    std::atomic<bool> entered{false};
+    HWND window = CreateWindowW([&](HWND self, std::uint32_t message, WPARAM, LPARAM) -> LRESULT {
+        if (message == WM_COMMAND) {
+            entered = true;
+            return 1;
+        }
+        if (message == WM_DESTROY) self->Quit(5);
+        return 0;
+    });
+    // A send that is waiting when the window goes returns 0 instead of hanging.
+    std::thread waiting([&] { EXPECT_EQ(SendMessageW(window, WM_COMMAND, 1, 0), 0); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    DestroyWindow(window);
+    waiting.join();
+    EXPECT_FALSE(entered);
+    EXPECT_EQ(window->RunMessageLoop(), 5) << "the loop ends at once with the code WM_DESTROY gave";
+    EXPECT_FALSE(PostMessageW(window, WM_COMMAND, 1, 0));
+}
+
+TEST(Window, HandledCloseKeepsTheWindow) {
+    HWND window = CreateWindowW([&](HWND self, std::uint32_t message, WPARAM, LPARAM) -> LRESULT {
+        if (message == WM_CLOSE) {
+            self->Quit(3);
+            return 1;
+        }
+        return 0;
+    });
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(window->RunMessageLoop(), 3);
+    EXPECT_FALSE(window->IsDestroyed());
+}
+
+}  // namespace
