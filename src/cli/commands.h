@@ -22,6 +22,10 @@ using Runner = std::function<int(const GlobalOptions&)>;
 // cannot be used.
 bool MountDevice(const GlobalOptions& options);
 
+// Takes the program's lock on the mounted device; prints "Tallymere is already running on this
+// device (process N)." and returns false when another program instance holds it.
+bool LockDevice();
+
 // Program commands (start-up, settings).
 Runner AddProgramCommands(CLI::App& app);
 

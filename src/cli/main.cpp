@@ -6,7 +6,9 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
+#include "cli/console_ui.h"
 #include "platform/device.h"
+#include "platform/instance.h"
 
 namespace cli {
 
@@ -19,9 +21,17 @@ bool MountDevice(const GlobalOptions& options) {
     return true;
 }
 
+bool LockDevice() {
+    long holder = 0;
+    if (platform::device::LockProgram(&holder)) return true;
+    std::fprintf(stderr, "Tallymere is already running on this device (process %ld).\n", holder);
+    return false;
+}
+
 }  // namespace cli
 
 int main(int argc, char** argv) {
+    cli::InstallConsolePort(false);
     CLI::App app{"Tallymere: backup, restore and export of a device's messages."};
     app.name("tallymere-cli");
     cli::GlobalOptions options;

@@ -5,6 +5,7 @@
 #include "platform/device.h"
 #include "platform/text.h"
 #include "shell/app.h"
+#include "shell/output_dir.h"
 #include "support/settings.h"
 
 namespace cli {
@@ -16,14 +17,19 @@ std::string OutputDir() { return platform::ToUtf8(tallymere::GetRegistryStr(tall
 }  // namespace
 
 Runner AddProgramCommands(CLI::App& app) {
-    CLI::App* settings = app.add_subcommand("settings", "Print the output directory (OutputDir)");
     CLI::App* start = app.add_subcommand("start", "Run the program's start-up on the device and say what is there");
-    return [&app, settings, start](const GlobalOptions& options) -> int {
+    CLI::App* settings = app.add_subcommand("settings", "Print the output directory (OutputDir), or change it");
+    auto newDir = std::make_shared<std::string>();
+    settings->add_option("--output-dir", *newDir,
+                         "Change the output directory (a device path such as \"\\Storage Card\"); "
+                         "the archive moves along");
+    return [&app, settings, start, newDir](const GlobalOptions& options) -> int {
         const bool none = app.get_subcommands().empty();
         if (!settings->parsed() && !start->parsed() && !none) return -1;
-        if (!MountDevice(options)) return 1;
+        if (!MountDevice(options) || !LockDevice()) return 1;
         tallymere::BeginApp();
         if (settings->parsed()) {
+            if (settings->count("--output-dir") > 0) tallymere::ChangeOutputDir(platform::FromUtf8(*newDir));
             std::printf("%s\n", OutputDir().c_str());
         } else {
             std::printf("Tallymere is ready on device folder %s: output directory \"%s\" holds the archive "

@@ -1,0 +1,74 @@
+// Runs the tallymere-cli binary as a user would and captures what it says.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace testing_support {
+
+struct CliResult {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+// Runs tallymere-cli with `args`, extra environment entries "NAME=value", and `input` on its
+// standard input (not a terminal).
+inline CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                        const std::string& input = "") {
+    int outPipe[2], errPipe[2], inPipe[2];
+    if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0 || ::pipe(inPipe) != 0) return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(inPipe[0], 0);
+        ::dup2(outPipe[1], 1);
+        ::dup2(errPipe[1], 2);
+        for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], inPipe[0], inPipe[1]}) ::close(fd);
+        for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
+        std::vector<char*> argv;
+        std::string program = TALLYMERE_CLI;
+        argv.push_back(program.data());
+        std::vector<std::string> copies = args;
+        for (std::string& a : copies) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    ::close(inPipe[0]);
+    if (!input.empty()) {
+        [[maybe_unused]] ssize_t n = ::write(inPipe[1], input.data(), input.size());
+    }
+    ::close(inPipe[1]);
+    CliResult result;
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int open = 2;
+    char buf[4096];
+    while (open > 0 && ::poll(fds, 2, -1) > 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n <= 0) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            } else {
+                (i == 0 ? result.out : result.err).append(buf, static_cast<std::size_t>(n));
+            }
+        }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,77 @@
+#include <sys/file.h>
+
+#include <gtest/gtest.h>
+
+#include "cli_runner.h"
+#include "device_fixture.h"
+
+namespace {
+
+using testing_support::RunCli;
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override { base_ = testing_support::MakeTempDir("tallymere-cli-"); }
+    void TearDown() override { std::filesystem::remove_all(base_); }
+    std::string Device() const { return (base_ / "device").string(); }
+    std::filesystem::path base_;
+};
+
+TEST_F(CliTest, FreshDeviceStartsWithTheInstallersOutputDirectory) {
+    auto r = RunCli({"--device", Device(), "settings"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\\Program Files\\Tallymere\n");
+    EXPECT_TRUE(std::filesystem::is_directory(base_ / "device/Program Files/Tallymere/Tallyport"));
+}
+
+TEST_F(CliTest, DeviceComesFromTheEnvironmentWithoutAnOption) {
+    auto r = RunCli({"start"}, {"TALLYMERE_DEVICE=" + Device()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(Device()), std::string::npos);
+}
+
+TEST_F(CliTest, OutputDirectoryChangeMovesTheArchive) {
+    ASSERT_EQ(RunCli({"--device", Device(), "settings"}).status, 0);
+    testing_support::WriteHostFile(base_ / "device/Program Files/Tallymere/Tallymere/Messages.ndx", "x");
+    std::filesystem::create_directories(base_ / "device/Storage Card");
+    auto r = RunCli({"--device", Device(), "settings", "--output-dir", "\\Storage Card\\"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\\Storage Card\n");
+    EXPECT_EQ(testing_support::ReadHostFile(base_ / "device/Storage Card/Tallymere/Messages.ndx"), "x");
+}
+
+TEST_F(CliTest, FailuresPrintCaptionAndWordsAndExitOne) {
+    auto r = RunCli({"--device", Device(), "settings", "--output-dir", "\\No\\Such"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "MyCreateDir: CreateDirectoryW failed.\n");
+    testing_support::WriteHostFile(base_ / "device/.platform/os-version", "4.21\n");
+    r = RunCli({"--device", Device(), "start"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Tallymere: Sorry this program is running only on WM6/WM5!\n");
+}
+
+TEST_F(CliTest, UsageErrorsExitTwo) {
+    auto r = RunCli({"--device", Device(), "no-such-command"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("Usage: tallymere-cli"), std::string::npos);
+    EXPECT_EQ(RunCli({"settings", "--bogus"}).status, 2);
+    EXPECT_EQ(RunCli({"--help"}).status, 0);
+}
+
+TEST_F(CliTest, SecondInstanceIsRefused) {
+    ASSERT_EQ(RunCli({"--device", Device(), "start"}).status, 0);
+    // Another program instance holds the device's lock.
+    const auto lockPath = base_ / "device/.platform/program.lock";
+    const int fd = ::open(lockPath.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    ASSERT_EQ(::ftruncate(fd, 0), 0);
+    ASSERT_EQ(::pwrite(fd, "4242\n", 5, 0), 5);
+    auto r = RunCli({"--device", Device(), "settings"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Tallymere is already running on this device (process 4242).\n");
+    ::close(fd);
+    EXPECT_EQ(RunCli({"--device", Device(), "settings"}).status, 0) << "released when its holder ends";
+}
+
+}  // namespace
