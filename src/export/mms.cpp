@@ -58,7 +58,8 @@ void xExport::ExportMMS(const qMsg& message, std::u16string_view relPath, std::u
 
 void xExport::DecodeMMS(std::u16string_view sourceName, std::u16string_view relPath, std::uint32_t number,
                         std::uint32_t byteCount) {
-    auto source = platform::File::Open(std::u16string(platform::device::kMmsFolder) + u"\\" + std::u16string(sourceName), u"rb");
+    const std::u16string sourcePath = std::u16string(platform::device::kMmsFolder) + u"\\" + std::u16string(sourceName);
+    auto source = platform::File::Open(sourcePath, u"rb");
     // A file the client holds but does not let us read is left out, like one not found.
     if (!source) return;
     auto target = MyCreateFile(outputDir, kExportDir, relPath, NumberedName(number, SafeName(sourceName)), u"wb");

@@ -47,7 +47,8 @@ std::vector<std::u16string> MessageTextLines(const qMsg& message) {
 
     // The whole body is written, also past a zero character inside it: nothing of the text
     // the store gave is dropped.
-    lines.push_back(ToLine(platform::FromUtf16Le(message.body.data(), std::min<std::size_t>(message.bodySize, message.body.size()))));
+    const std::size_t bodyBytes = std::min<std::size_t>(message.bodySize, message.body.size());
+    lines.push_back(ToLine(platform::FromUtf16Le(message.body.data(), bodyBytes)));
     return lines;
 }
 

@@ -21,14 +21,6 @@ tallymere::qMsg FromSender(std::uint32_t n, std::u16string_view folder, std::u16
     return message;
 }
 
-TEST(SplitFolderPath, KeepsEveryComponentEmptyOnesIncluded) {
-    using V = std::vector<std::u16string>;
-    EXPECT_EQ(tallymere::SplitFolderPath(u"SMS/Inbox"), (V{u"SMS", u"Inbox"}));
-    EXPECT_EQ(tallymere::SplitFolderPath(u"SMS"), (V{u"SMS"}));
-    EXPECT_EQ(tallymere::SplitFolderPath(u"/Inbox/"), (V{u"", u"Inbox", u""}));
-    EXPECT_EQ(tallymere::SplitFolderPath(u""), (V{u""}));
-}
-
 TEST_F(ExportTest, ExporterIsPublishedOnlyWhileOpen) {
     EXPECT_EQ(tallymere::exporter, nullptr);
     tallymere::OpenExporter();

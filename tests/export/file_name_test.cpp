@@ -90,9 +90,4 @@ TEST(SafeName, MendsOnlyNamesThatCouldLeaveTheirDirectory) {
     EXPECT_EQ(SafeName(u""), u"_");
 }
 
-TEST(NumberedName, PadsToThreeDigits) {
-    EXPECT_EQ(tallymere::NumberedName(5, u"photo 1.jpg"), u"005_photo 1.jpg");
-    EXPECT_EQ(tallymere::NumberedName(1234, u"x"), u"1234_x");
-}
-
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "export_fixture.h"
-#include "platform/filesys.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "export_fixture.h"
+#include "platform/faults.h"
 #include "platform/filesys.h"
 
 namespace {
@@ -100,18 +101,16 @@ TEST_F(MmsTest, MissingDirectoryOrNoFileOfTheSizeCopiesNothing) {
     EXPECT_EQ(Copies(), (Names{"002_.txt"}));
 }
 
-TEST_F(MmsTest, CandidatesAreEveryEntryOfTheSize) {
-    std::vector<tallymere::MmsFile> list;
-    EXPECT_EQ(tallymere::GetMMSFiles(list, 0), 0u) << "the fresh directory is empty";
-    ClientFile("a", "xy", kDelivered);
-    ClientFile("b", "xyz", kDelivered);
-    ClientFile("c", "zz", At(2008, 3, 30, 10, 13, 31, 0));
-    EXPECT_EQ(tallymere::GetMMSFiles(list, 2), 2u);
-    ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(list[0].name, u"a");
-    EXPECT_EQ(list[0].creationTime, kDelivered);
-    EXPECT_EQ(list[1].name, u"c");
-    EXPECT_EQ(list[1].size, 2u);
+TEST_F(MmsTest, CopyThatCannotBeCreatedEndsTheProgram) {
+    ClientFile("m.mms", "12345", kDelivered);
+    tallymere::OpenExporter();
+    // The text file and the client's file open; the copy does not.
+    EXPECT_EXIT(
+        {
+            platform::faults::Plan("_wfopen", 3, true);
+            tallymere::exporter->ExportOne(Multimedia(5));
+        },
+        ::testing::ExitedWithCode(1), "xExport::DecodeMMS: MyCreateFile failed\\.");
 }
 
 TEST_F(MmsTest, MoreThanAHundredOfOneSizeEndTheProgram) {
