@@ -1,0 +1,84 @@
+// xExport: writes messages as text files under the export directory "Tallyport" of the
+// output directory, in a tree of directories that mirrors their folder paths, each with its
+// attachments and, for a multimedia message, the matching file of the device's MMS client
+// beside it under the same file number.
+//
+// The export list "Tallyport\Messages.ndx" holds the entry identifier of every message
+// exported so far, across runs, so that each message is exported once. It is loaded when the
+// exporter opens and written back only when it closes normally: after a fatal failure the
+// messages of the interrupted pass are exported again, with new numbers.
+//
+// A caller opens the process-wide exporter, hands it messages and closes it:
+//
+//     OpenExporter();
+//     int exported = 0;
+//     for (each message read from the store) exported += exporter->ExportOne(message);
+//     CloseExporter();
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/entry_id.h"
+
+namespace tallymere {
+
+class qMsg;
+
+class xExport {
+public:
+    // Directory slots prepared at opening; the table grows beyond them when needed.
+    static constexpr std::uint32_t kDirSlots = 1000;
+
+    // Copies OutputDir and loads the export list (creating an empty one when there is none).
+    xExport();
+    // Writes the export list back whole.
+    ~xExport() = default;
+    xExport(const xExport&) = delete;
+    xExport& operator=(const xExport&) = delete;
+
+    // Exports a message not exported before and returns 1; returns 0 for one exported
+    // already. Either way the directories of its folder path exist afterwards.
+    int ExportOne(const qMsg& message);
+
+    // Position of an export directory (relative to "Tallyport") met by this exporter.
+    std::optional<std::uint32_t> FindDir(std::u16string_view relPath) const;
+    // Remembers an export directory whose next text file gets `counter`; returns its position.
+    std::uint32_t AddDir(std::u16string_view relPath, std::uint32_t counter);
+
+    // Writes each attachment of the message as "<number>_<its name>" beside its text file.
+    void GetAttachments(const qMsg& message, std::u16string_view relPath, std::uint32_t number);
+    // For a multimedia message, copies its file of the device's MMS client beside its text
+    // file; a file that cannot be matched is silently left out.
+    void ExportMMS(const qMsg& message, std::u16string_view relPath, std::uint32_t number);
+    // Copies `byteCount` bytes of the MMS client's file `sourceName` to "<number>_<name>".
+    void DecodeMMS(std::u16string_view sourceName, std::u16string_view relPath, std::uint32_t number,
+                   std::uint32_t byteCount);
+
+    xEntryID exportIds;
+    std::u16string outputDir;
+    std::uint32_t dirCount = 0;
+    std::vector<std::u16string> dirPaths;   // relative to "Tallyport", components joined by "\"
+    std::vector<std::uint32_t> dirCounters;  // the number the next text file there gets
+
+private:
+    // Creates each level of the message's export directory not met before and numbers it
+    // after the text files it already holds; returns the position of the full path.
+    std::uint32_t EnterDirectories(const std::u16string& folderPath);
+};
+
+// The folder path split at every "/"; empty components stay ("" gives one empty component).
+std::vector<std::u16string> SplitFolderPath(std::u16string_view folderPath);
+
+// The process-wide exporter: null while none is open.
+extern xExport* exporter;
+
+// Opens the process-wide exporter (closing one left open first).
+void OpenExporter();
+// Closes the process-wide exporter, if one is open, saving its export list.
+void CloseExporter();
+
+}  // namespace tallymere

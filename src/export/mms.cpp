@@ -1,0 +1,80 @@
+#include "export/mms.h"
+
+#include <algorithm>
+
+#include "archive/qmsg.h"
+#include "export/exporter.h"
+#include "export/file_name.h"
+#include "platform/device.h"
+#include "platform/file.h"
+#include "platform/filesys.h"
+#include "support/fatal.h"
+#include "support/files.h"
+#include "support/settings.h"
+#include "support/timefmt.h"
+
+namespace tallymere {
+
+namespace {
+
+bool HasTime(const platform::FILETIME& time) { return time.dwLowDateTime != 0 && time.dwHighDateTime != 0; }
+
+bool SameSecond(platform::FILETIME a, platform::FILETIME b) {
+    TruncateToSecond(a);
+    TruncateToSecond(b);
+    return a == b;
+}
+
+}  // namespace
+
+std::uint32_t GetMMSFiles(std::vector<MmsFile>& list, std::uint32_t size) {
+    auto entries = platform::FindFiles(std::u16string(platform::device::kMmsFolder) + u"\\*");
+    if (!entries) return 0;
+    for (const platform::FindData& entry : *entries) {
+        const auto entrySize = static_cast<std::uint32_t>(entry.size);
+        if (entrySize != size) continue;
+        list.push_back({entry.name, entry.creationTime, entrySize});
+        if (list.size() > MAX_FILE_SAME_SIZE) FatalError(u"MAX_FILE_SAME_SIZE exeed.", u"GetMMSFiles");
+    }
+    return static_cast<std::uint32_t>(list.size());
+}
+
+void xExport::ExportMMS(const qMsg& message, std::u16string_view relPath, std::uint32_t number) {
+    if (message.messageClass != u"IPM.MMS") return;
+    const platform::FILETIME time = HasTime(message.deliveryTime) ? message.deliveryTime : message.lastModificationTime;
+    std::vector<MmsFile> candidates;
+    candidates.reserve(MAX_FILE_SAME_SIZE);
+    const std::uint32_t n = GetMMSFiles(candidates, message.messageSize);
+    if (n == 1) {
+        DecodeMMS(candidates[0].name, relPath, number, message.messageSize);
+        return;
+    }
+    // Several of the same size: the client stamps its file with the message's time, so the
+    // first created in the same second is the message's. None such: nothing is copied.
+    auto match = std::find_if(candidates.begin(), candidates.end(),
+                              [&](const MmsFile& c) { return SameSecond(time, c.creationTime); });
+    if (match != candidates.end()) DecodeMMS(match->name, relPath, number, message.messageSize);
+}
+
+void xExport::DecodeMMS(std::u16string_view sourceName, std::u16string_view relPath, std::uint32_t number,
+                        std::uint32_t byteCount) {
+    const std::u16string sourcePath = std::u16string(platform::device::kMmsFolder) + u"\\" + std::u16string(sourceName);
+    auto source = platform::File::Open(sourcePath, u"rb");
+    // A file the client holds but does not let us read is left out, like one not found.
+    if (!source) return;
+    auto target = MyCreateFile(outputDir, kExportDir, relPath, NumberedName(number, SafeName(sourceName)), u"wb");
+    if (!target) FatalError(u"MyCreateFile failed.", u"xExport::DecodeMMS");
+    // The file is copied unchanged; it is never interpreted.
+    std::vector<std::uint8_t> buffer(std::min<std::uint32_t>(byteCount, 64 * 1024));
+    std::uint32_t left = byteCount;
+    while (left > 0) {
+        const std::size_t got = source->Read(buffer.data(), std::min<std::size_t>(left, buffer.size()));
+        if (got == 0) break;  // the file shrank since it was found: copy what there is
+        if (target->Write(buffer.data(), got) != got) FatalError(u"fwrite failed.", u"xExport::DecodeMMS");
+        left -= static_cast<std::uint32_t>(got);
+    }
+    source->Close();
+    if (!target->Close()) FatalError(u"fwrite failed.", u"xExport::DecodeMMS");
+}
+
+}  // namespace tallymere

@@ -1,0 +1,61 @@
+#include "export/text_layout.h"
+
+#include <algorithm>
+
+#include "archive/qmsg.h"
+#include "platform/file.h"
+#include "platform/text.h"
+#include "support/timefmt.h"
+
+namespace tallymere {
+
+namespace {
+
+bool HasTime(const platform::FILETIME& time) { return time.dwLowDateTime != 0 && time.dwHighDateTime != 0; }
+
+std::u16string ToLine(const std::u16string& text) { return text + u"\n"; }
+
+}  // namespace
+
+std::vector<std::u16string> MessageTextLines(const qMsg& message) {
+    std::vector<std::u16string> lines;
+
+    std::u16string from = u"From: ";
+    if (message.senderEmailLen != 0) from += message.senderEmail;
+    lines.push_back(ToLine(from));
+
+    std::u16string to = u"To: ";
+    bool first = true;
+    auto add = [&](const std::u16string& value) {
+        if (!first) to += u", ";
+        to += value;
+        first = false;
+    };
+    const std::uint32_t recipients = std::min(message.recipientCount, qMsg::MAX_RECIPIENT);
+    for (std::uint32_t i = 0; i < recipients; ++i) {
+        if (message.emailAddressLen[i] != 0) add(message.emailAddress[i]);
+        if (message.displayNameLen[i] != 0) add(message.displayName[i]);
+    }
+    lines.push_back(ToLine(to));
+
+    lines.push_back(ToLine(u"Subject: " + message.subjectPrefix + message.subject));
+    if (HasTime(message.deliveryTime)) lines.push_back(ToLine(FormatTimestamp(message.deliveryTime)));
+    if (HasTime(message.lastModificationTime)) lines.push_back(ToLine(FormatTimestamp(message.lastModificationTime)));
+
+    const std::string size = std::to_string(message.messageSize);
+    lines.push_back(ToLine(u"Size: " + std::u16string(size.begin(), size.end()) + u" bytes"));
+
+    // The whole body is written, also past a zero character inside it: nothing of the text
+    // the store gave is dropped.
+    const std::size_t bodyBytes = std::min<std::size_t>(message.bodySize, message.body.size());
+    lines.push_back(ToLine(platform::FromUtf16Le(message.body.data(), bodyBytes)));
+    return lines;
+}
+
+bool WriteMessageText(platform::File& file, const qMsg& message) {
+    bool written = true;
+    for (const std::u16string& line : MessageTextLines(message)) written = file.WriteText(line) && written;
+    return written;
+}
+
+}  // namespace tallymere

@@ -1,0 +1,145 @@
+#include "export/exporter.h"
+
+#include <gtest/gtest.h>
+
+#include "export_fixture.h"
+#include "platform/faults.h"
+
+namespace {
+
+using export_testing::AddRecipient;
+using export_testing::ExportTest;
+using export_testing::Message;
+using export_testing::SetBodyText;
+using testing_support::ReadHostFile;
+using testing_support::WriteHostFile;
+namespace fs = std::filesystem;
+
+tallymere::qMsg FromSender(std::uint32_t n, std::u16string_view folder, std::u16string_view sender) {
+    auto message = Message(n, folder);
+    message.SetSenderEmail(sender);
+    return message;
+}
+
+TEST_F(ExportTest, ExporterIsPublishedOnlyWhileOpen) {
+    EXPECT_EQ(tallymere::exporter, nullptr);
+    tallymere::OpenExporter();
+    ASSERT_NE(tallymere::exporter, nullptr);
+    EXPECT_EQ(tallymere::exporter->outputDir, u"\\Out");
+    EXPECT_EQ(tallymere::exporter->dirCount, 0u);
+    EXPECT_TRUE(fs::exists(Export("Messages.ndx"))) << "an empty list is created on opening";
+    tallymere::CloseExporter();
+    EXPECT_EQ(tallymere::exporter, nullptr);
+    tallymere::CloseExporter();  // closing a closed exporter does nothing
+}
+
+TEST_F(ExportTest, TwoComponentPathGivesTwoDirectoriesAndNumbersEach) {
+    tallymere::OpenExporter();
+    EXPECT_EQ(tallymere::exporter->ExportOne(FromSender(1, u"SMS/Inbox", u"+1")), 1);
+    EXPECT_EQ(tallymere::exporter->ExportOne(FromSender(2, u"SMS/Inbox", u"+2")), 1);
+    EXPECT_EQ(tallymere::exporter->ExportOne(FromSender(3, u"SMS", u"+3")), 1);
+    const auto& dirs = tallymere::exporter->dirPaths;
+    ASSERT_EQ(tallymere::exporter->dirCount, 2u);
+    EXPECT_EQ(dirs[0], u"SMS");
+    EXPECT_EQ(dirs[1], u"SMS\\Inbox");
+    tallymere::CloseExporter();
+    EXPECT_TRUE(fs::exists(Export("SMS/Inbox/001_1.txt")));
+    EXPECT_TRUE(fs::exists(Export("SMS/Inbox/002_2.txt")));
+    EXPECT_TRUE(fs::exists(Export("SMS/001_3.txt")));
+}
+
+TEST_F(ExportTest, EachMessageIsExportedOnceWithinAndAcrossPasses) {
+    const auto a = FromSender(1, u"SMS", u"+1");
+    const auto b = FromSender(2, u"SMS", u"+2");
+    tallymere::OpenExporter();
+    EXPECT_EQ(tallymere::exporter->ExportOne(a), 1);
+    EXPECT_EQ(tallymere::exporter->ExportOne(a), 0);
+    EXPECT_EQ(tallymere::exporter->dirCounters[0], 2u) << "a repeated message moves no counter";
+    tallymere::CloseExporter();
+    EXPECT_EQ(ReadHostFile(Export("Messages.ndx")).size(), 28u);
+
+    EXPECT_EQ(ExportPass(a, b), 1);
+    EXPECT_TRUE(fs::exists(Export("SMS/002_2.txt")));
+    EXPECT_EQ(ReadHostFile(Export("SMS/001_1.txt")), "From: +1\nTo: \nSubject: \nSize: 0 bytes\n\n");
+    EXPECT_EQ(ReadHostFile(Export("Messages.ndx")).size(), 56u);
+}
+
+TEST_F(ExportTest, PassOverExportedMessagesStillCreatesTheirDirectories) {
+    const auto a = FromSender(1, u"SMS/Inbox", u"+1");
+    EXPECT_EQ(ExportPass(a), 1);
+    fs::remove_all(Export("SMS"));
+    EXPECT_EQ(ExportPass(a), 0);
+    EXPECT_TRUE(fs::is_directory(Export("SMS/Inbox")));
+    EXPECT_TRUE(fs::is_empty(Export("SMS/Inbox")));
+}
+
+TEST_F(ExportTest, NumbersFollowTheTextFilesAlreadyThere) {
+    for (int i = 1; i <= 7; ++i) WriteHostFile(Export("SMS/old" + std::to_string(i) + ".txt"), "x");
+    WriteHostFile(Export("SMS/picture.jpg"), "not a text file");
+    EXPECT_EQ(ExportPass(FromSender(1, u"SMS", u"+1")), 1);
+    EXPECT_TRUE(fs::exists(Export("SMS/008_1.txt")));
+
+    // Numbers pass 999 with a fourth digit.
+    for (int i = 9; i <= 999; ++i) WriteHostFile(Export("SMS/old" + std::to_string(i) + ".txt"), "");
+    EXPECT_EQ(ExportPass(FromSender(2, u"SMS", u"+2")), 1);
+    EXPECT_TRUE(fs::exists(Export("SMS/1000_2.txt")));
+}
+
+TEST_F(ExportTest, DeletedExportListExportsEverythingAgainAfterTheExistingFiles) {
+    const auto a = FromSender(1, u"SMS", u"+1");
+    const auto b = FromSender(2, u"SMS", u"+2");
+    EXPECT_EQ(ExportPass(a, b), 2);
+    fs::remove(Export("Messages.ndx"));
+    EXPECT_EQ(ExportPass(a, b), 2);
+    EXPECT_TRUE(fs::exists(Export("SMS/003_1.txt")));
+    EXPECT_TRUE(fs::exists(Export("SMS/004_2.txt")));
+    EXPECT_EQ(ExportPass(a, b), 0);
+}
+
+TEST_F(ExportTest, ExistingTextFileOfTheSameNameIsAppendedTo) {
+    const auto a = FromSender(1, u"SMS", u"+1");
+    const auto b = FromSender(2, u"SMS", u"+1");
+    EXPECT_EQ(ExportPass(a, b), 2);
+    // With the first file gone the count drops to 1, so the next message gets number 002
+    // again: its text goes after what that file holds.
+    fs::remove(Export("SMS/001_1.txt"));
+    EXPECT_EQ(ExportPass(FromSender(3, u"SMS", u"+1")), 1);
+    const std::string text = "From: +1\nTo: \nSubject: \nSize: 0 bytes\n\n";
+    EXPECT_EQ(ReadHostFile(Export("SMS/002_1.txt")), text + text);
+}
+
+TEST_F(ExportTest, WrongIdentifierLengthEndsTheProgramBeforeAnythingIsWritten) {
+    auto message = FromSender(1, u"SMS", u"+1");
+    const std::uint8_t shortId[16] = {};
+    message.SetEntryID(16, shortId);
+    tallymere::OpenExporter();
+    EXPECT_EXIT(tallymere::exporter->ExportOne(message), ::testing::ExitedWithCode(1),
+                "xEntryID::CheckID: ENTRYID length mismatch\\.");
+    EXPECT_TRUE(fs::is_empty(Export("SMS")));
+}
+
+TEST_F(ExportTest, FailedWriteEndsTheProgramWithoutSavingTheList) {
+    const auto a = FromSender(1, u"SMS", u"+1");
+    EXPECT_EQ(ExportPass(a), 1);
+    tallymere::OpenExporter();
+    // The first write of the next message's text fails, as on a full medium.
+    EXPECT_EXIT(
+        {
+            platform::faults::Plan("fwrite", 1);
+            tallymere::exporter->ExportOne(FromSender(2, u"SMS", u"+2"));
+        },
+        ::testing::ExitedWithCode(1), "xExport::ExportOne: fwrite failed\\.");
+    EXPECT_EQ(ReadHostFile(Export("Messages.ndx")).size(), 28u) << "the interrupted message is not marked exported";
+}
+
+TEST_F(ExportTest, TextFileThatCannotBeOpenedEndsTheProgram) {
+    tallymere::OpenExporter();
+    EXPECT_EXIT(
+        {
+            platform::faults::Plan("_wfopen", 1, true);
+            tallymere::exporter->ExportOne(FromSender(1, u"SMS", u"+1"));
+        },
+        ::testing::ExitedWithCode(1), "xExport::ExportOne: MyCreateFile failed\\.");
+}
+
+}  // namespace
