@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -18,6 +20,23 @@ namespace {
 
 std::mutex rootMutex;
 fs::path root;
+
+// Host file systems take at most 255 bytes per name. A longer device name is kept as its
+// beginning, "~", a hash of the whole name and its extension, so that every device name still
+// maps to one host name of its own, the same each time.
+std::string FitHostName(std::string name) {
+    constexpr std::size_t kMaxName = 255;
+    if (name.size() <= kMaxName) return name;
+    std::uint32_t hash = 2166136261u;  // FNV-1a
+    for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
+    std::string extension;
+    if (auto dot = name.rfind('.'); dot != std::string::npos && name.size() - dot <= 16) extension = name.substr(dot);
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "~%08x", hash);
+    std::size_t keep = kMaxName - extension.size() - std::strlen(tag);
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;  // whole characters only
+    return name.substr(0, keep) + tag + extension;
+}
 
 bool MakeDirs(const fs::path& dir, std::string* error) {
     std::error_code ec;
@@ -60,13 +79,18 @@ bool Mount(const fs::path& hostDir, std::string* error) {
         std::lock_guard lock(rootMutex);
         root = dir;
     }
-    // Provisioning is idempotent, so an interrupted first mount completes on the next one.
-    if (!MakeDirs(dir / ".platform", error) || !MakeDirs(dir / "My Documents" / "UAContents" / "MMS UA", error) ||
-        !MakeDirs(dir / "Program Files" / "Tallymere", error)) {
+    if (!MakeDirs(dir / ".platform", error)) {
         Unmount();
         return false;
     }
+    // A fresh device is provisioned once; the marker is written last, so an interrupted first
+    // mount completes on the next one. Later the device keeps whatever its owner made of it.
     if (!fs::exists(dir / ".platform" / "provisioned", ec)) {
+        if (!MakeDirs(dir / "My Documents" / "UAContents" / "MMS UA", error) ||
+            !MakeDirs(dir / "Program Files" / "Tallymere", error)) {
+            Unmount();
+            return false;
+        }
         RegKey key;
         if (RegKey::Create(HKEY_LOCAL_MACHINE, kInstallerKey, &key) != 0 ||
             key.SetString(u"InstallDir", kInstallDir) != 0) {
@@ -102,7 +126,7 @@ std::optional<fs::path> HostPath(std::u16string_view devicePath) {
             if (component == u"." || component == u".." || component.find(u'\0') != std::u16string_view::npos) {
                 return std::nullopt;
             }
-            result /= ToUtf8(component);
+            result /= FitHostName(ToUtf8(component));
         }
         start = end + 1;
     }

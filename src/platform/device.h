@@ -4,7 +4,12 @@
 // device also accepts "/"), with or without a leading "\": the device has no current
 // directory, so every path is from the root. Empty components collapse. A component "." or
 // "..", or one holding a NUL character, is refused, so nothing outside the device folder is
-// ever reached through a device path. The components are joined by "/" in UTF-8 on the host.
+// ever reached through a device path. The components are joined by "/" in UTF-8 on the host;
+// a name longer than the host's 255 bytes is shortened to its beginning, "~", a hash of the
+// whole name and its extension (the same device name always gives the same host name).
+//
+// A file's creation time on the device is its modification time on the host, so that the
+// phone's side (`device` commands, tests) can set it: see platform::SetFileCreationTime.
 //
 // A fresh device folder is provisioned on first mount: "\My Documents\UAContents\MMS UA",
 // "\Program Files\Tallymere" (where the program is installed), the installer's settings value

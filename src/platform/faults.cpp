@@ -13,6 +13,7 @@ namespace {
 struct Rule {
     int nth;
     bool andLater;
+    bool crash = false;
 };
 
 struct State {
@@ -40,11 +41,12 @@ void ParseEnvironment(State& s) {
         if (colon == std::string_view::npos || colon == 0) continue;
         std::string number(item.substr(colon + 1));
         bool andLater = !number.empty() && number.back() == '+';
-        if (andLater) number.pop_back();
+        bool crash = !number.empty() && number.back() == '!';
+        if (andLater || crash) number.pop_back();
         char* endp = nullptr;
         long nth = std::strtol(number.c_str(), &endp, 10);
         if (number.empty() || *endp != '\0' || nth < 1) continue;
-        s.rules[std::string(item.substr(0, colon))].push_back({static_cast<int>(nth), andLater});
+        s.rules[std::string(item.substr(0, colon))].push_back({static_cast<int>(nth), andLater, crash});
     }
 }
 
@@ -61,6 +63,7 @@ bool Hit(std::string_view operation) {
     if (count == s.counts.end()) count = s.counts.emplace(std::string(operation), 0).first;
     int call = ++count->second;
     for (const Rule& r : rule->second) {
+        if (r.crash && call == r.nth) std::_Exit(kCrashStatus);
         if (call == r.nth || (r.andLater && call > r.nth)) return true;
     }
     return false;
@@ -71,6 +74,13 @@ void Plan(std::string_view operation, int nth, bool andLater) {
     std::lock_guard lock(s.mutex);
     if (!s.envRead) ParseEnvironment(s);
     s.rules[std::string(operation)].push_back({nth, andLater});
+}
+
+void PlanCrash(std::string_view operation, int nth) {
+    State& s = TheState();
+    std::lock_guard lock(s.mutex);
+    if (!s.envRead) ParseEnvironment(s);
+    s.rules[std::string(operation)].push_back({nth, false, true});
 }
 
 void Reset() {

@@ -4,18 +4,26 @@
 // that this call (counted from 1 per operation name) must fail, the operation fails exactly as
 // the real platform call would. Plans come from code (`Plan`) or, at the first use, from the
 // environment variable TALLYMERE_FAULTS: a comma-separated list of NAME:N entries, for example
-// "GetHierarchyTable:1,fwrite:3". "NAME:N+" fails the n-th call and every later one.
+// "GetHierarchyTable:1,fwrite:3". "NAME:N+" fails the n-th call and every later one;
+// "NAME:N!" ends the process at once at the n-th call, as a power cut or a kill would (exit
+// status kCrashStatus, no exit handlers), so that tests can check what survives a crash.
 #pragma once
 
 #include <string_view>
 
 namespace platform::faults {
 
+// The exit status of a process ended by a planned crash.
+constexpr int kCrashStatus = 86;
+
 // Counts one call of `operation` and tells whether it must fail.
 bool Hit(std::string_view operation);
 
 // Makes call number `nth` (1-based) of `operation` fail; with `andLater`, every call from it on.
 void Plan(std::string_view operation, int nth, bool andLater = false);
+
+// Makes the process end abruptly at call number `nth` of `operation`.
+void PlanCrash(std::string_view operation, int nth);
 
 // Forgets every plan and every count (the environment is not read again).
 void Reset();

@@ -13,8 +13,9 @@
 
 namespace platform {
 
-// The end-of-file value of `File::ReadWideChar`.
-constexpr std::uint32_t WEOF_VALUE = 0xFFFF;
+// The end-of-file value of `File::ReadWideChar`; outside the range of code units, so that a
+// U+FFFF character in a text reads as itself.
+constexpr std::uint32_t WEOF_VALUE = 0xFFFFFFFF;
 
 class File {
 public:

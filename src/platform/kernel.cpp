@@ -39,6 +39,12 @@ LONG InterlockedIncrement(std::atomic<LONG>* value) { return value->fetch_add(1)
 LONG InterlockedDecrement(std::atomic<LONG>* value) { return value->fetch_sub(1) - 1; }
 
 void ExitProcess(int exitCode) {
+    // The runtime's exit must run once: a second thread failing at the same time waits for
+    // the first one's exit to end the process.
+    static std::atomic<bool> exiting{false};
+    if (exiting.exchange(true)) {
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    }
     std::fflush(stdout);
     std::fflush(stderr);
     std::exit(exitCode);

@@ -46,7 +46,7 @@ std::int32_t RegKey::Open(RootKey, std::u16string_view subKey, RegKey* key) {
     const std::string path = KeyPath(subKey);
     sql::Stmt stmt = db.Prepare("SELECT path FROM reg_keys WHERE path = ?");
     stmt.Bind(1, path);
-    if (path != "HKEY_LOCAL_MACHINE" && !stmt.Step()) return kNotFound;
+    if (path != "HKEY_LOCAL_MACHINE" && !stmt.Step()) return stmt.Done() ? kNotFound : kFailure;
     key->path_ = path;
     return 0;
 }
@@ -73,11 +73,12 @@ std::int32_t RegKey::Create(RootKey, std::u16string_view subKey, RegKey* key) {
 
 std::int32_t RegKey::QueryString(std::u16string_view name, std::u16string* value) const {
     if (!IsOpen()) return kFailure;
+    if (faults::Hit("RegQueryValueEx")) return kFailure;
     sql::Db db;
     if (!OpenStore(&db)) return kFailure;
     sql::Stmt stmt = db.Prepare("SELECT data FROM reg_values WHERE path = ? AND name = ?");
     stmt.Bind(1, path_).Bind(2, ToUtf8(name));
-    if (!stmt.Step()) return kNotFound;
+    if (!stmt.Step()) return stmt.Done() ? kNotFound : kFailure;
     const std::vector<std::uint8_t> data = stmt.Blob(0);
     *value = FromUtf16Le(data.data(), data.size());
     return 0;

@@ -28,12 +28,14 @@ public:
     RegKey(const RegKey&) = delete;
     RegKey& operator=(const RegKey&) = delete;
 
-    // RegOpenKeyEx: opens an existing key; ERROR_FILE_NOT_FOUND when it does not exist.
+    // RegOpenKeyEx: opens an existing key; ERROR_FILE_NOT_FOUND when it does not exist, another
+    // error when the store cannot be read.
     static std::int32_t Open(RootKey root, std::u16string_view subKey, RegKey* key);
     // RegCreateKeyEx: opens the key, creating it and its parents when missing.
     static std::int32_t Create(RootKey root, std::u16string_view subKey, RegKey* key);
 
-    // RegQueryValueEx for a string value: ERROR_FILE_NOT_FOUND when the value is missing.
+    // RegQueryValueEx for a string value: ERROR_FILE_NOT_FOUND when the value is missing,
+    // another error when the store cannot be read.
     std::int32_t QueryString(std::u16string_view name, std::u16string* value) const;
     // RegSetValueEx with REG_SZ.
     std::int32_t SetString(std::u16string_view name, std::u16string_view value);

@@ -21,7 +21,7 @@ std::u16string FromUtf8(std::string_view text);
 void AppendUtf8(std::string& out, char32_t codePoint);
 
 // Case-insensitive comparison of two names as the device's file system compares them
-// (ASCII and Latin letters folded with the simple case mapping of the C++ runtime).
+// (ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic letters folded).
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
 
 // Matches a device file name against a pattern with "*" and "?" without regard to letter case.

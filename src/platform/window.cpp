@@ -7,6 +7,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/no_destructor.h"
+
 namespace platform::ui {
 
 namespace {
@@ -22,10 +24,11 @@ public:
         }
         auto item = std::make_shared<Item>(Item{message, wParam, lParam, true});
         std::unique_lock lock(mutex_);
-        if (destroyed_) return 0;
+        // Nobody would ever run it: the window is gone, or its thread has left its loop.
+        if (destroyed_ || loopEnded_) return 0;
         queue_.push_back(item);
         wake_.notify_all();
-        done_.wait(lock, [&] { return item->finished || destroyed_; });
+        done_.wait(lock, [&] { return item->finished || destroyed_ || loopEnded_; });
         return item->finished ? item->result : 0;
     }
 
@@ -38,6 +41,7 @@ public:
     }
 
     void Destroy() override {
+        if (std::this_thread::get_id() != owner_) return;  // other threads post WM_CLOSE
         {
             std::lock_guard lock(mutex_);
             if (destroyed_ || destroying_) return;
@@ -57,13 +61,22 @@ public:
     }
 
     int RunMessageLoop() override {
+        {
+            std::lock_guard lock(mutex_);
+            loopEnded_ = false;
+        }
         for (;;) {
             std::shared_ptr<Item> item;
             {
                 std::unique_lock lock(mutex_);
                 wake_.wait(lock, [&] { return destroyed_ || quit_ || !queue_.empty(); });
                 if (destroyed_ || quit_) {
+                    // Sends still waiting, and sends from now on, return 0 instead of hanging.
                     quit_ = false;
+                    loopEnded_ = true;
+                    for (auto& waiting : queue_) waiting->finished = false;
+                    queue_.clear();
+                    done_.notify_all();
                     return exitCode_;
                 }
                 item = queue_.front();
@@ -110,22 +123,28 @@ private:
     bool destroying_ = false;
     bool destroyed_ = false;
     bool quit_ = false;
+    bool loopEnded_ = false;
     int exitCode_ = 0;
 };
 
-// Every window ever created, so that handles stay valid until the process ends.
-std::mutex windowsMutex;
-std::list<std::unique_ptr<Window>>& Windows() {
-    static std::list<std::unique_ptr<Window>> windows;
-    return windows;
+// Every window ever created, so that handles stay valid until the process ends; never
+// destroyed, since senders on other threads may still wait on a window while the process exits.
+struct WindowList {
+    std::mutex mutex;
+    std::list<std::unique_ptr<Window>> windows;
+};
+WindowList& Windows() {
+    static NoDestructor<WindowList> list;
+    return *list;
 }
 
 }  // namespace
 
 HWND CreateWindowW(WindowProc proc) {
-    std::lock_guard lock(windowsMutex);
-    Windows().push_back(std::make_unique<ThreadWindow>(std::move(proc)));
-    return Windows().back().get();
+    WindowList& list = Windows();
+    std::lock_guard lock(list.mutex);
+    list.windows.push_back(std::make_unique<ThreadWindow>(std::move(proc)));
+    return list.windows.back().get();
 }
 
 LRESULT SendMessageW(HWND window, std::uint32_t message, WPARAM wParam, LPARAM lParam) {
@@ -139,7 +158,7 @@ bool PostMessageW(HWND window, std::uint32_t message, WPARAM wParam, LPARAM lPar
 bool DestroyWindow(HWND window) {
     if (!window || window->IsDestroyed()) return false;
     window->Destroy();
-    return true;
+    return window->IsDestroyed();
 }
 
 }  // namespace platform::ui

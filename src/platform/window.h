@@ -3,8 +3,9 @@
 // A window belongs to the thread that created it and runs every message it receives on that
 // thread, inside that thread's message loop. `SendMessageW` from another thread queues the
 // message and blocks until the window's thread has run it; from the window's own thread it
-// runs the message directly. Once a window is destroyed, sends to it return 0 at once, also
-// sends that were waiting — so a sender can never hang on a window that is gone.
+// runs the message directly. Once a window is destroyed, or its thread has left its message
+// loop, sends to it return 0 at once, also sends that were waiting — so a sender never hangs
+// on a window that nobody serves. Sends made before the loop first starts wait for it.
 //
 // `Window` is the port: the command line uses the thread window made by `CreateWindowW`, and a
 // desktop front end may put its own window behind the same interface.
@@ -36,8 +37,8 @@ public:
     virtual LRESULT Send(std::uint32_t message, WPARAM wParam, LPARAM lParam) = 0;
     // Queues the message and returns at once; false when the window is destroyed.
     virtual bool Post(std::uint32_t message, WPARAM wParam, LPARAM lParam) = 0;
-    // Destroys the window (on its own thread: WM_DESTROY runs there); waiting and later sends
-    // return 0. Other threads post WM_CLOSE instead.
+    // Destroys the window: WM_DESTROY runs, waiting and later sends return 0. Only the window's
+    // own thread can destroy it (the call does nothing elsewhere); other threads post WM_CLOSE.
     virtual void Destroy() = 0;
     virtual bool IsDestroyed() const = 0;
     // Runs the message loop on the window's thread until the window is destroyed; returns the

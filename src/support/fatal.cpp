@@ -8,10 +8,10 @@
 
 namespace tallymere {
 
-platform::ui::HWND mainWindow = nullptr;
+std::atomic<platform::ui::HWND> mainWindow{nullptr};
 
 void FatalError(std::u16string_view message, std::u16string_view tag) {
-    platform::ui::FailureBoxW(mainWindow, message, tag);
+    platform::ui::FailureBoxW(mainWindow.load(), message, tag);
     // A failure must never look like success to whoever started the program.
     platform::ExitProcess(1);
 }

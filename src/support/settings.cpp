@@ -1,5 +1,6 @@
 #include "support/settings.h"
 
+#include "platform/kernel.h"
 #include "platform/registry.h"
 #include "support/fatal.h"
 #include "support/files.h"
@@ -9,8 +10,14 @@ namespace tallymere {
 std::u16string GetRegistryStr(std::u16string_view name) {
     platform::RegKey key;
     std::u16string value;
-    if (platform::RegKey::Open(platform::HKEY_LOCAL_MACHINE, kSettingsKey, &key) != 0) return value;
-    if (key.QueryString(name, &value) != 0) value.clear();
+    // A missing key or value reads as "". A store that cannot be read at all must not pass for
+    // an empty setting: everything would then be written under the device's root instead.
+    const std::int32_t opened = platform::RegKey::Open(platform::HKEY_LOCAL_MACHINE, kSettingsKey, &key);
+    if (opened == static_cast<std::int32_t>(platform::ERROR_FILE_NOT_FOUND)) return value;
+    if (opened != 0) FatalError(u"RegOpenKeyEx failed.", u"GetRegistryStr");
+    const std::int32_t queried = key.QueryString(name, &value);
+    if (queried == static_cast<std::int32_t>(platform::ERROR_FILE_NOT_FOUND)) return std::u16string();
+    if (queried != 0) FatalError(u"RegQueryValueEx failed.", u"GetRegistryStr");
     return value;
 }
 

@@ -19,7 +19,9 @@ inline constexpr std::u16string_view kInstallDirValue = u"InstallDir";
 inline constexpr std::u16string_view kArchiveDir = u"Tallymere";
 inline constexpr std::u16string_view kExportDir = u"Tallyport";
 
-// The string value `name` of the settings key; a missing key or value reads as "".
+// The string value `name` of the settings key; a missing key or value reads as "". A settings
+// store that cannot be read is fatal ("RegOpenKeyEx failed." or "RegQueryValueEx failed.",
+// captioned "GetRegistryStr").
 std::u16string GetRegistryStr(std::u16string_view name);
 
 // Stores `value` as REG_SZ under the settings key; a failure is fatal

@@ -178,21 +178,22 @@ TEST_F(EntryIdTest, AKilledSaveLeavesTheOldFileIntact) {
     const auto a = MakeId(1);
     WriteHostFile(Index(), Entry(a, 0, 1));
     const std::string before = ReadHostFile(Index());
-    // Killed after the new content is written but before it replaces the index.
+    // The process dies inside the save, after the new content is written and synced but
+    // before it replaces the index.
     EXPECT_EXIT(
         {
             xEntryID list(u"Tallymere", u"Messages.ndx");
             for (std::uint32_t i = 2; i < 500; ++i) list.AddID(20, MakeId(i).data(), i);
-            platform::faults::Plan("MoveFileW", 1);
-            tallymere::ReplacementFile out(list.path);
-            out.Stream().Write("partial", 7);
-            out.Stream().Flush();
-            std::_Exit(9);
+            platform::faults::PlanCrash("MoveFileW", 1);
         },
-        ::testing::ExitedWithCode(9), "");
+        ::testing::ExitedWithCode(platform::faults::kCrashStatus), "");
     EXPECT_EQ(ReadHostFile(Index()), before);
-    xEntryID list(u"Tallymere", u"Messages.ndx");
-    EXPECT_EQ(list.count, 1u);
+    {
+        xEntryID list(u"Tallymere", u"Messages.ndx");
+        EXPECT_EQ(list.count, 1u);
+        list.AddID(20, MakeId(2).data(), 9);
+    }
+    EXPECT_EQ(ReadHostFile(Index()), before + Entry(MakeId(2), 9, 1)) << "the next save replaces the leftover";
 }
 
 TEST_F(EntryIdTest, UnopenableFileEndsTheLoad) {

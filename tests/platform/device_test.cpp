@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -18,7 +19,31 @@ using testing_support::DeviceTest;
 using testing_support::ReadHostFile;
 using testing_support::WriteHostFile;
 
+// Sets environment variables for one test and puts the old values back afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(std::initializer_list<const char*> names) {
+        for (const char* n : names) {
+            const char* v = std::getenv(n);
+            saved_.emplace_back(n, v ? std::optional<std::string>(v) : std::nullopt);
+        }
+    }
+    ~ScopedEnv() {
+        for (const auto& [name, value] : saved_) {
+            if (value) {
+                ::setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                ::unsetenv(name.c_str());
+            }
+        }
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
 TEST(DeviceFolder, ChosenFromOptionThenEnvironmentThenXdgThenHome) {
+    ScopedEnv env{"TALLYMERE_DEVICE", "XDG_DATA_HOME", "HOME"};
     ::setenv("TALLYMERE_DEVICE", "/tmp/from-env", 1);
     EXPECT_EQ(platform::device::ChooseFolder("/tmp/explicit"), "/tmp/explicit");
     EXPECT_EQ(platform::device::ChooseFolder(""), "/tmp/from-env");
@@ -42,6 +67,40 @@ TEST_F(DeviceTest, FreshFolderIsPrivateAndProvisioned) {
     std::u16string value;
     ASSERT_EQ(key.QueryString(u"InstallDir", &value), 0);
     EXPECT_EQ(value, u"\\Program Files\\Tallymere");
+}
+
+TEST_F(DeviceTest, LongNamesFitTheHostAndStayDistinct) {
+    const std::u16string longA(100, u'\u4e2d');  // 300 bytes in UTF-8
+    std::u16string longB = longA;
+    longB.back() = u'\u6587';
+    const auto hostA = platform::device::HostPath(u"\\Dir\\" + longA + u".jpg");
+    const auto hostB = platform::device::HostPath(u"\\Dir\\" + longB + u".jpg");
+    ASSERT_TRUE(hostA && hostB);
+    EXPECT_LE(hostA->filename().string().size(), 255u);
+    EXPECT_NE(*hostA, *hostB);
+    EXPECT_EQ(hostA->extension(), ".jpg");
+    EXPECT_EQ(*hostA, *platform::device::HostPath(u"Dir\\" + longA + u".jpg")) << "same name, same host file";
+    ASSERT_TRUE(platform::CreateDirectoryW(u"\\Dir"));
+    auto f = platform::File::Open(u"\\Dir\\" + longA + u".jpg", u"wb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->Write("x", 1), 1u);
+}
+
+TEST_F(DeviceTest, UPlusFFFFReadsAsACharacterNotTheEnd) {
+    WriteHostFile(Host("f.txt"), "a\xEF\xBF\xBF" "b");
+    auto f = platform::File::Open(u"f.txt", u"rb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->ReadWideChar(), u'a');
+    EXPECT_EQ(f->ReadWideChar(), 0xFFFFu);
+    EXPECT_EQ(f->ReadWideChar(), u'b');
+    EXPECT_EQ(f->ReadWideChar(), platform::WEOF_VALUE);
+}
+
+TEST_F(DeviceTest, ProvisioningHappensOnceOnAFreshFolder) {
+    std::filesystem::remove_all(Host("My Documents"));
+    std::string error;
+    ASSERT_TRUE(platform::device::Mount(device_, &error)) << error;
+    EXPECT_FALSE(std::filesystem::exists(Host("My Documents"))) << "the owner's removal stays";
 }
 
 TEST_F(DeviceTest, RemountKeepsWhatTheDeviceHolds) {

@@ -26,6 +26,10 @@ TEST(Text, PatternsMatchWithoutRegardToCase) {
     EXPECT_TRUE(platform::MatchesPattern(u"ab", u"a?"));
     EXPECT_FALSE(platform::MatchesPattern(u"a", u"a?"));
     EXPECT_TRUE(platform::EqualsNoCase(u"Inbox", u"INBOX"));
+    EXPECT_TRUE(platform::EqualsNoCase(u"\u00c9t\u00c9", u"\u00e9T\u00e9"));
+    EXPECT_TRUE(platform::EqualsNoCase(u"\u041f\u0420\u0418", u"\u043f\u0440\u0438"));
+    EXPECT_TRUE(platform::MatchesPattern(u"\u00c9T\u00c9.TXT", u"\u00e9t\u00e9.txt"));
+    EXPECT_FALSE(platform::EqualsNoCase(u"\u00d7", u"\u00f7")) << "the multiplication sign is no letter";
 }
 
 TEST(Text, Utf16LeBytesRoundTrip) {

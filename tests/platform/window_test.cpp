@@ -69,6 +69,23 @@ TEST(Window, DestroyingReleasesWaitingSenders) {
     EXPECT_FALSE(PostMessageW(window, WM_COMMAND, 1, 0));
 }
 
+TEST(Window, SendsAfterTheLoopEndedReturnAtOnce) {
+    HWND window = CreateWindowW([&](HWND self, std::uint32_t message, WPARAM, LPARAM) -> LRESULT {
+        if (message == WM_CLOSE) {
+            self->Quit(0);
+            return 1;
+        }
+        return 9;
+    });
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(window->RunMessageLoop(), 0);
+    std::thread late([&] { EXPECT_EQ(SendMessageW(window, WM_COMMAND, 1, 0), 0); });
+    late.join();
+    std::thread other([&] { EXPECT_FALSE(DestroyWindow(window)) << "only the owner destroys"; });
+    other.join();
+    EXPECT_FALSE(window->IsDestroyed());
+}
+
 TEST(Window, HandledCloseKeepsTheWindow) {
     HWND window = CreateWindowW([&](HWND self, std::uint32_t message, WPARAM, LPARAM) -> LRESULT {
         if (message == WM_CLOSE) {

@@ -4,6 +4,9 @@
 
 #include "device_fixture.h"
 #include "support/settings.h"
+#include "platform/window.h"
+
+#include <thread>
 
 namespace {
 
@@ -31,6 +34,28 @@ TEST_F(DeviceTest, LogToAMissingDirectoryIsLostQuietly) {
     tallymere::SetRegistryStr(u"OutputDir", u"\\Gone");
     tallymere::WriteLog(u"lost");
     EXPECT_FALSE(std::filesystem::exists(Host("Gone")));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FatalError, EndsTheProcessWhileAnotherThreadWaitsOnTheWindow) {
+    // The automatic mode's shape: a notification thread waits in a send while the command it
+    // sent fails on the window's thread. The process must end with status 1, not hang.
+    EXPECT_EXIT(
+        {
+            platform::ui::HWND window =
+                platform::ui::CreateWindowW([](platform::ui::HWND, std::uint32_t message, platform::ui::WPARAM,
+                                               platform::ui::LPARAM) -> platform::ui::LRESULT {
+                    if (message == platform::ui::WM_COMMAND) tallymere::FatalError(u"MyCreateFile failed.", u"xExport::ExportOne");
+                    return 0;
+                });
+            std::thread sender([window] { platform::ui::SendMessageW(window, platform::ui::WM_COMMAND, 40096, 0); });
+            sender.detach();
+            window->RunMessageLoop();
+        },
+        ::testing::ExitedWithCode(1), "xExport::ExportOne: MyCreateFile failed\\.");
 }
 
 }  // namespace

@@ -54,6 +54,16 @@ TEST_F(DeviceTest, MissingOutputDirEndsTheStartUp) {
                 "MyCreateDir: CreateDirectoryW failed\\.");
 }
 
+TEST_F(DeviceTest, AnUnreadableSettingsStoreIsNotAnEmptySetting) {
+    tallymere::SetRegistryStr(u"OutputDir", u"\\Card");
+    platform::faults::Plan("RegQueryValueEx", 1);
+    EXPECT_EXIT(tallymere::GetRegistryStr(u"OutputDir"), ::testing::ExitedWithCode(1),
+                "GetRegistryStr: RegQueryValueEx failed\\.");
+    platform::faults::Reset();
+    EXPECT_EQ(tallymere::GetRegistryStr(u"OutputDir"), u"\\Card");
+    EXPECT_EQ(tallymere::GetRegistryStr(u"NoSuchValue"), u"");
+}
+
 TEST_F(DeviceTest, SettingsWriteFailuresAreFatal) {
     platform::faults::Plan("RegCreateKeyEx", 1);
     EXPECT_EXIT(tallymere::SetRegistryStr(u"OutputDir", u"x"), ::testing::ExitedWithCode(1),
