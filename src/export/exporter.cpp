@@ -63,6 +63,11 @@ std::uint32_t xExport::EnterDirectories(const std::u16string& folderPath) {
 
 int xExport::ExportOne(const qMsg& message) {
     const std::uint32_t d = EnterDirectories(message.folderPath);
+    // The list reads `entryIdSize` bytes of the identifier: a record whose bytes do not match
+    // its stated size is as unusable as one of the wrong size, and must never be read past.
+    if (message.entryId.size() != message.entryIdSize) {
+        FatalError(u"ENTRYID length mismatch.", u"xEntryID::CheckID");
+    }
     if (exportIds.CheckID(message.entryIdSize, message.entryId.data())) return 0;
     exportIds.AddID(message.entryIdSize, message.entryId.data(), 0);
 
