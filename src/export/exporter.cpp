@@ -73,7 +73,10 @@ int xExport::ExportOne(const qMsg& message) {
 
     const std::u16string relPath = dirPaths[d];
     const std::uint32_t number = dirCounters[d];
-    auto text = MyCreateFile(outputDir, kExportDir, relPath, MakeFileName(message, number), u"a");
+    const std::u16string textName = MakeFileName(message, number);
+    messageFiles.Clear();
+    messageFiles.Take(textName);
+    auto text = MyCreateFile(outputDir, kExportDir, relPath, textName, u"a");
     if (!text) FatalError(u"MyCreateFile failed.", u"xExport::ExportOne");
     // A text file cut short (a full medium) must not be counted as exported: the list is then
     // not saved and the next pass exports the message again.
