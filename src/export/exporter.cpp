@@ -63,12 +63,20 @@ std::uint32_t xExport::EnterDirectories(const std::u16string& folderPath) {
 
 int xExport::ExportOne(const qMsg& message) {
     const std::uint32_t d = EnterDirectories(message.folderPath);
+    // The list reads `entryIdSize` bytes of the identifier: a record whose bytes do not match
+    // its stated size is as unusable as one of the wrong size, and must never be read past.
+    if (message.entryId.size() != message.entryIdSize) {
+        FatalError(u"ENTRYID length mismatch.", u"xEntryID::CheckID");
+    }
     if (exportIds.CheckID(message.entryIdSize, message.entryId.data())) return 0;
     exportIds.AddID(message.entryIdSize, message.entryId.data(), 0);
 
     const std::u16string relPath = dirPaths[d];
     const std::uint32_t number = dirCounters[d];
-    auto text = MyCreateFile(outputDir, kExportDir, relPath, MakeFileName(message, number), u"a");
+    const std::u16string textName = MakeFileName(message, number);
+    messageFiles.Clear();
+    messageFiles.Take(textName);
+    auto text = MyCreateFile(outputDir, kExportDir, relPath, textName, u"a");
     if (!text) FatalError(u"MyCreateFile failed.", u"xExport::ExportOne");
     // A text file cut short (a full medium) must not be counted as exported: the list is then
     // not saved and the next pass exports the message again.

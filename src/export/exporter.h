@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "archive/entry_id.h"
+#include "export/file_name.h"
 
 namespace tallymere {
 
@@ -49,12 +50,14 @@ public:
     // Remembers an export directory whose next text file gets `counter`; returns its position.
     std::uint32_t AddDir(std::u16string_view relPath, std::uint32_t counter);
 
-    // Writes each attachment of the message as "<number>_<its name>" beside its text file.
+    // Writes each attachment of the message as "<number>_<its name>" beside its text file; a
+    // name another file of the message already has gets "_2", "_3", ... before its extension.
     void GetAttachments(const qMsg& message, std::u16string_view relPath, std::uint32_t number);
     // For a multimedia message, copies its file of the device's MMS client beside its text
     // file; a file that cannot be matched is silently left out.
     void ExportMMS(const qMsg& message, std::u16string_view relPath, std::uint32_t number);
-    // Copies `byteCount` bytes of the MMS client's file `sourceName` to "<number>_<name>".
+    // Copies `byteCount` bytes of the MMS client's file `sourceName` to "<number>_<name>",
+    // made distinct from the message's other files like an attachment's name.
     void DecodeMMS(std::u16string_view sourceName, std::u16string_view relPath, std::uint32_t number,
                    std::uint32_t byteCount);
 
@@ -65,6 +68,10 @@ public:
     std::vector<std::uint32_t> dirCounters;  // the number the next text file there gets
 
 private:
+    // The files written so far for the message ExportOne is exporting: its text file, its
+    // attachments and its MMS copy.
+    MessageFileNames messageFiles;
+
     // Creates each level of the message's export directory not met before and numbers it
     // after the text files it already holds; returns the position of the full path.
     std::uint32_t EnterDirectories(const std::u16string& folderPath);

@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "archive/qmsg.h"
+#include "platform/text.h"
 
 namespace tallymere {
 
@@ -60,6 +61,30 @@ std::u16string SafeName(std::u16string_view name) {
 
 std::u16string NumberedName(std::uint32_t number, std::u16string_view name) {
     return ThreeDigits(number) + u"_" + std::u16string(name);
+}
+
+std::u16string MessageFileNames::Distinct(std::uint32_t number, std::u16string_view name) {
+    std::u16string fileName = NumberedName(number, name);
+    if (IsTaken(fileName)) {
+        const std::size_t dot = name.rfind(u'.');
+        const bool hasExtension = dot != std::u16string_view::npos && dot > 0 && dot + 1 < name.size();
+        const std::u16string_view stem = hasExtension ? name.substr(0, dot) : name;
+        const std::u16string_view extension = hasExtension ? name.substr(dot) : std::u16string_view();
+        for (std::uint32_t ordinal = 2; IsTaken(fileName); ++ordinal) {
+            const std::string digits = "_" + std::to_string(ordinal);
+            std::u16string candidate(stem);
+            candidate.append(digits.begin(), digits.end());
+            candidate += extension;
+            fileName = NumberedName(number, candidate);
+        }
+    }
+    taken_.push_back(fileName);
+    return fileName;
+}
+
+bool MessageFileNames::IsTaken(std::u16string_view fileName) const {
+    return std::any_of(taken_.begin(), taken_.end(),
+                       [fileName](const std::u16string& taken) { return platform::EqualsNoCase(taken, fileName); });
 }
 
 }  // namespace tallymere

@@ -62,7 +62,8 @@ void xExport::DecodeMMS(std::u16string_view sourceName, std::u16string_view relP
     auto source = platform::File::Open(sourcePath, u"rb");
     // A file the client holds but does not let us read is left out, like one not found.
     if (!source) return;
-    auto target = MyCreateFile(outputDir, kExportDir, relPath, NumberedName(number, SafeName(sourceName)), u"wb");
+    const std::u16string targetName = messageFiles.Distinct(number, SafeName(sourceName));
+    auto target = MyCreateFile(outputDir, kExportDir, relPath, targetName, u"wb");
     if (!target) FatalError(u"MyCreateFile failed.", u"xExport::DecodeMMS");
     // The file is copied unchanged; it is never interpreted.
     std::vector<std::uint8_t> buffer(std::min<std::uint32_t>(byteCount, 64 * 1024));

@@ -45,10 +45,12 @@ std::vector<std::u16string> MessageTextLines(const qMsg& message) {
     const std::string size = std::to_string(message.messageSize);
     lines.push_back(ToLine(u"Size: " + std::u16string(size.begin(), size.end()) + u" bytes"));
 
-    // The whole body is written, also past a zero character inside it: nothing of the text
-    // the store gave is dropped.
+    // The body is a zero-terminated text: it ends at its first U+0000, so a stream that
+    // carries its terminator puts no NUL into the file. A body without one is written whole.
     const std::size_t bodyBytes = std::min<std::size_t>(message.bodySize, message.body.size());
-    lines.push_back(ToLine(platform::FromUtf16Le(message.body.data(), bodyBytes)));
+    std::u16string body = platform::FromUtf16Le(message.body.data(), bodyBytes);
+    if (const std::size_t end = body.find(u'\0'); end != std::u16string::npos) body.resize(end);
+    lines.push_back(ToLine(body));
     return lines;
 }
 

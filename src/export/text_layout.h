@@ -6,7 +6,7 @@
 //     <delivery time>                         (only when the message has one)
 //     <last modification time>                (only when the message has one)
 //     Size: <message size> bytes
-//     <body>
+//     <body>                                  (up to its first U+0000)
 //
 // Times are local "YYYY.MM.DD hh:mm:ss:ms"; the size is the store's size of the message.
 #pragma once

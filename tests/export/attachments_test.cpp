@@ -6,8 +6,10 @@
 namespace {
 
 using export_testing::AddAttachment;
+using export_testing::AddRecipient;
 using export_testing::ExportTest;
 using export_testing::Message;
+using export_testing::SetBodyText;
 using testing_support::ReadHostFile;
 using testing_support::WriteHostFile;
 namespace fs = std::filesystem;
@@ -56,6 +58,38 @@ TEST_F(AttachmentTest, NamelessAttachmentsAreCalledAttachmentAndNeverOverwriteEa
     ASSERT_TRUE(fs::exists(Export("SMS/005_attachment_3")));
     EXPECT_EQ(fs::file_size(Export("SMS/005_attachment_3")), 0u);
     EXPECT_FALSE(fs::exists(Export("SMS/005_")));
+}
+
+TEST_F(AttachmentTest, AttachmentNamedLikeTheTextFileLeavesTheTextIntact) {
+    auto message = Message(1, u"SMS");
+    AddRecipient(message, u"Office", u"+123");
+    SetBodyText(message, u"Hello");
+    AddAttachment(message, u"Office_123.txt", "first");
+    // The device's file system does not tell letter cases apart.
+    AddAttachment(message, u"OFFICE_123.TXT", "second");
+    EXPECT_EQ(ExportPass(message), 1);
+    EXPECT_EQ(ReadHostFile(Export("SMS/005_Office_123.txt")),
+              "From: \nTo: +123, Office\nSubject: \nSize: 0 bytes\nHello\n");
+    EXPECT_EQ(ReadHostFile(Export("SMS/005_Office_123_2.txt")), "first");
+    EXPECT_EQ(ReadHostFile(Export("SMS/005_OFFICE_123_3.TXT")), "second");
+    EXPECT_FALSE(fs::exists(Export("SMS/005_OFFICE_123.TXT")));
+}
+
+TEST_F(AttachmentTest, SameNamedAttachmentsAllSurviveUnderDistinctNames) {
+    auto message = Message(1, u"SMS");
+    AddAttachment(message, u"photo.jpg", "one");
+    AddAttachment(message, u"photo_2.jpg", "named so");
+    AddAttachment(message, u"Photo.JPG", "two");
+    AddAttachment(message, u"photo.jpg", "three");
+    AddAttachment(message, u"attachment", "named attachment");
+    AddAttachment(message, u"", "nameless");
+    EXPECT_EQ(ExportPass(message), 1);
+    EXPECT_EQ(ReadHostFile(Export("SMS/005_photo.jpg")), "one");
+    EXPECT_EQ(ReadHostFile(Export("SMS/005_photo_2.jpg")), "named so");
+    EXPECT_EQ(ReadHostFile(Export("SMS/005_Photo_3.JPG")), "two");
+    EXPECT_EQ(ReadHostFile(Export("SMS/005_photo_4.jpg")), "three");
+    EXPECT_EQ(ReadHostFile(Export("SMS/005_attachment")), "named attachment");
+    EXPECT_EQ(ReadHostFile(Export("SMS/005_attachment_2")), "nameless");
 }
 
 TEST_F(AttachmentTest, AttachmentThatCannotBeCreatedEndsTheProgram) {

@@ -118,6 +118,19 @@ TEST_F(ExportTest, WrongIdentifierLengthEndsTheProgramBeforeAnythingIsWritten) {
     EXPECT_TRUE(fs::is_empty(Export("SMS")));
 }
 
+TEST_F(ExportTest, IdentifierBytesThatDoNotMatchTheirSizeEndTheProgramBeforeAnythingIsWritten) {
+    auto missing = FromSender(1, u"SMS", u"+1");
+    missing.SetEntryID(20, nullptr);
+    auto longer = FromSender(2, u"SMS", u"+2");
+    longer.entryId.push_back(0);
+    tallymere::OpenExporter();
+    EXPECT_EXIT(tallymere::exporter->ExportOne(missing), ::testing::ExitedWithCode(1),
+                "xEntryID::CheckID: ENTRYID length mismatch\\.");
+    EXPECT_EXIT(tallymere::exporter->ExportOne(longer), ::testing::ExitedWithCode(1),
+                "xEntryID::CheckID: ENTRYID length mismatch\\.");
+    EXPECT_TRUE(fs::is_empty(Export("SMS")));
+}
+
 TEST_F(ExportTest, FailedWriteEndsTheProgramWithoutSavingTheList) {
     const auto a = FromSender(1, u"SMS", u"+1");
     EXPECT_EQ(ExportPass(a), 1);

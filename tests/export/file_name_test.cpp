@@ -90,4 +90,24 @@ TEST(SafeName, MendsOnlyNamesThatCouldLeaveTheirDirectory) {
     EXPECT_EQ(SafeName(u""), u"_");
 }
 
+TEST(MessageFileNames, RepeatedNamesGetAnOrdinalBeforeTheirExtension) {
+    tallymere::MessageFileNames names;
+    names.Take(u"001_Office_123.txt");
+    EXPECT_EQ(names.Distinct(1, u"photo 1.jpg"), u"001_photo 1.jpg");
+    EXPECT_EQ(names.Distinct(1, u"office_123.TXT"), u"001_office_123_2.TXT");
+    EXPECT_EQ(names.Distinct(1, u"archive.tar.gz"), u"001_archive.tar.gz");
+    EXPECT_EQ(names.Distinct(1, u"archive.tar.gz"), u"001_archive.tar_2.gz");
+    // A leading or trailing dot starts no extension.
+    for (std::u16string_view name : {u".profile", u"name.", u"README"}) {
+        names.Distinct(1, name);
+    }
+    EXPECT_EQ(names.Distinct(1, u".profile"), u"001_.profile_2");
+    EXPECT_EQ(names.Distinct(1, u"name."), u"001_name._2");
+    EXPECT_EQ(names.Distinct(1, u"README"), u"001_README_2");
+    // Only the files of one message count.
+    EXPECT_EQ(names.Distinct(2, u"README"), u"002_README");
+    names.Clear();
+    EXPECT_EQ(names.Distinct(1, u"README"), u"001_README");
+}
+
 }  // namespace

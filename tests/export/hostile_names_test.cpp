@@ -46,7 +46,9 @@ TEST_F(HostileNameTest, AttachmentNamesWithSeparatorsDotsOrControlsStayInTheirDi
     EXPECT_EQ(ReadHostFile(Export("SMS/001_.._.._.profile")), "profile");
     EXPECT_EQ(ReadHostFile(Export("SMS/001_.._x")), "x");
     EXPECT_EQ(ReadHostFile(Export("SMS/001_a_b")), "ab");
-    EXPECT_EQ(ReadHostFile(Export("SMS/001__")), "dot") << "\".\" and \"..\" both become \"_\"; the later wins";
+    // "." and ".." both become "_": the second is told apart rather than overwriting the first.
+    EXPECT_EQ(ReadHostFile(Export("SMS/001__")), "dotdot");
+    EXPECT_EQ(ReadHostFile(Export("SMS/001___2")), "dot");
     EXPECT_EQ(ReadHostFile(Export("SMS/001_bell__tab_.txt")), "controls");
     EXPECT_EQ(ReadHostFile(Export("SMS/001_nul_.bin")), "nul");
     EXPECT_EQ(ReadHostFile(Export("SMS/001_photo 1.jpg")), "ordinary");

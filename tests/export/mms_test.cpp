@@ -101,6 +101,16 @@ TEST_F(MmsTest, MissingDirectoryOrNoFileOfTheSizeCopiesNothing) {
     EXPECT_EQ(Copies(), (Names{"002_.txt"}));
 }
 
+TEST_F(MmsTest, CopyNamedLikeAnAttachmentGetsADistinctName) {
+    ClientFile("m0001.mms", "12345", kDelivered);
+    auto message = Multimedia(5);
+    export_testing::AddAttachment(message, u"M0001.mms", "attached");
+    EXPECT_EQ(ExportPass(message), 1);
+    EXPECT_EQ(Copies(), (Names{"001_M0001.mms", "001_m0001_2.mms"}));
+    EXPECT_EQ(ReadHostFile(Export("MMS/001_M0001.mms")), "attached");
+    EXPECT_EQ(ReadHostFile(Export("MMS/001_m0001_2.mms")), "12345");
+}
+
 TEST_F(MmsTest, CopyThatCannotBeCreatedEndsTheProgram) {
     ClientFile("m.mms", "12345", kDelivered);
     tallymere::OpenExporter();

@@ -92,10 +92,19 @@ TEST_F(ExportTest, TextFileIsUtf8WithSurrogatePairsWhole) {
               "Szia! \xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD \xC5\x91\xC5\xB1\nsecond line\n");
 }
 
-TEST_F(ExportTest, BodyIsWrittenWholePastAZeroCharacter) {
-    auto message = Message(1, u"SMS");
-    SetBodyText(message, std::u16string(u"before\0after", 12));
-    EXPECT_EQ(tallymere::MessageTextLines(message).back(), std::u16string(u"before\0after\n", 13));
+TEST_F(ExportTest, BodyEndsAtItsFirstZeroCharacter) {
+    auto inner = Message(1, u"SMS");
+    SetBodyText(inner, std::u16string(u"before\0after", 12));
+    EXPECT_EQ(tallymere::MessageTextLines(inner).back(), u"before\n");
+
+    // A body stream that carries its terminator puts no NUL byte into the file.
+    auto terminated = Message(2, u"SMS");
+    SetBodyText(terminated, std::u16string(u"Hello\0", 6));
+    auto leading = Message(3, u"SMS");
+    SetBodyText(leading, std::u16string(u"\0hidden", 7));
+    EXPECT_EQ(ExportPass(terminated, leading), 2);
+    EXPECT_EQ(ReadHostFile(Export("SMS/001_.txt")), "From: \nTo: \nSubject: \nSize: 0 bytes\nHello\n");
+    EXPECT_EQ(ReadHostFile(Export("SMS/002_.txt")), "From: \nTo: \nSubject: \nSize: 0 bytes\n\n");
 }
 
 }  // namespace
