@@ -25,4 +25,7 @@ bool MountDevice(const GlobalOptions& options);
 // Program commands (start-up, settings).
 Runner AddProgramCommands(CLI::App& app);
 
+// Archive commands (check).
+Runner AddArchiveCommands(CLI::App& app);
+
 }  // namespace cli
