@@ -17,7 +17,16 @@ constexpr std::u16string_view kDataFile = u"Messages.dat";
 // Record offsets are 32-bit in the index: a record cannot start beyond this.
 constexpr std::uint64_t MAX_DATA_OFFSET = std::numeric_limits<std::uint32_t>::max();
 
-std::unique_ptr<xBackup> writer;
+// The process-wide writer. Its holder is never destroyed: a program that ends through
+// FatalError in mid-pass must not save the lists of the unfinished pass on its way out, so the
+// lists on disk stay as they were before the pass.
+union WriterHolder {
+    WriterHolder() : writer() {}
+    ~WriterHolder() {}
+    std::unique_ptr<xBackup> writer;
+};
+WriterHolder holder;
+std::unique_ptr<xBackup>& writer = holder.writer;
 
 }  // namespace
 
