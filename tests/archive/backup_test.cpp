@@ -188,6 +188,35 @@ TEST_F(BackupTest, AFailedRecordWriteEndsThePassBeforeTheRecordIsIndexed) {
     EXPECT_EQ(Flags(), (std::vector<std::uint32_t>{1, 1}));
 }
 
+TEST_F(BackupTest, LimitsOfTheRecordAndOfTheIndexOffsetsEndThePass) {
+    qMsg crowded = TextMessage(1);
+    crowded.SetRecipientCount(16);
+    EXPECT_EXIT(
+        {
+            tallymere::BeginBackup(1);
+            tallymere::BackupMessage(crowded);
+        },
+        ::testing::ExitedWithCode(1), "xBackup::Insert: MAX_RECIPIENT exeed\\.");
+    crowded = TextMessage(1);
+    crowded.SetAttachmentCount(16);
+    EXPECT_EXIT(
+        {
+            tallymere::BeginBackup(1);
+            tallymere::BackupMessage(crowded);
+        },
+        ::testing::ExitedWithCode(1), "xBackup::Insert: MAX_ATTACHMENT exeed\\.");
+    // A record starting beyond 4 GiB could not be named by a 32-bit offset (a sparse file).
+    WriteHostFile(Data(), "");
+    std::filesystem::resize_file(Data(), 0x100000000ull);
+    EXPECT_EXIT(
+        {
+            tallymere::BeginBackup(1);
+            tallymere::BackupMessage(TextMessage(1));
+        },
+        ::testing::ExitedWithCode(1), "xBackup::Insert: MAX_DATA_OFFSET exeed\\.");
+    EXPECT_EQ(std::filesystem::file_size(Data()), 0x100000000ull);
+}
+
 TEST_F(BackupTest, TheProcessWideWriterExistsOnlyBetweenBeginAndEnd) {
     EXPECT_EQ(tallymere::BackupMessage(TextMessage(1)), 0u);
     tallymere::BeginBackup(1);
