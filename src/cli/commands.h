@@ -29,4 +29,7 @@ bool LockDevice();
 // Program commands (start-up, settings).
 Runner AddProgramCommands(CLI::App& app);
 
+// Archive commands (check).
+Runner AddArchiveCommands(CLI::App& app);
+
 }  // namespace cli

@@ -1,0 +1,66 @@
+// xBackup: the archive writer. One exists for one backup pass, between BeginBackup and
+// EndBackup.
+//
+// The archive is three files in the archive directory "Tallymere" under the output directory:
+// Messages.dat (records, layout in archive/record.h), Messages.ndx (the index, layout in
+// archive/entry_id.h: identifier, record offset, present-flag) and Folders.dat (the folder
+// list, archive/folder.h). The writer loads the index and the folder list when it is built and
+// saves them when it is destroyed, so a pass reaches the lists on disk only when it ends
+// normally. A message new to the archive is appended as a full record and indexed; a message
+// already archived has its record's folder number and message flags refreshed in place.
+// Either way its present-flag becomes 1. A full pass first sets every present-flag to 0, so
+// that afterwards the flags mark exactly the messages the pass met.
+//
+// Every record write is checked and flushed before the record is indexed: a failed or short
+// write ends the program ("fwrite failed.") and the index never names a record cut short.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "archive/entry_id.h"
+#include "archive/folder.h"
+#include "archive/qmsg.h"
+#include "platform/file.h"
+
+namespace tallymere {
+
+class xBackup {
+public:
+    // mode 1: a full pass (every present-flag cleared first); any other mode: a partial pass.
+    explicit xBackup(std::uint32_t mode);
+    // Closes Messages.dat, then saves Folders.dat and Messages.ndx.
+    ~xBackup();
+    xBackup(const xBackup&) = delete;
+    xBackup& operator=(const xBackup&) = delete;
+
+    // Archives one filled message: 1 when it was appended, 0 when it was already archived.
+    std::uint32_t Archive(const qMsg& msg);
+    // Appends the message's record and returns its offset.
+    std::uint32_t Insert(const qMsg& msg);
+    // Refreshes folder number and message flags of the message's record at `offset`. Returns
+    // false, writing nothing, when the bytes there are not a record of this message (a damaged
+    // archive): patching them would overwrite whatever lies there.
+    bool Update(const qMsg& msg, std::uint32_t offset);
+
+    // Declared in this order so that destruction closes the data file, then saves the folder
+    // list, then the index.
+    xEntryID entryIds;
+    xFolder folders;
+    std::unique_ptr<platform::File> dataFile;
+    std::uint32_t folderIndex = 0;
+
+private:
+    std::uint64_t dataSize_ = 0;       // bytes in Messages.dat
+    std::vector<std::uint8_t> record_;  // the record being written, reused
+};
+
+// The process-wide writer: BeginBackup creates it (mode as for xBackup), BackupMessage passes
+// a message to its Archive and returns the result (0 when no writer exists), EndBackup
+// destroys it, which saves the lists.
+void BeginBackup(std::uint32_t mode);
+std::uint32_t BackupMessage(const qMsg& msg);
+void EndBackup();
+
+}  // namespace tallymere

@@ -1,0 +1,88 @@
+#include "archive/folder.h"
+
+#include <algorithm>
+
+#include "platform/text.h"
+#include "support/fatal.h"
+#include "support/files.h"
+#include "support/settings.h"
+
+namespace tallymere {
+
+namespace {
+
+constexpr std::u16string_view kFoldersFile = u"Folders.dat";
+
+}  // namespace
+
+xFolder::xFolder() {
+    names.reserve(MAX_FOLDER);
+    Load();
+}
+
+xFolder::~xFolder() {
+    Save();
+    Clear();
+}
+
+std::uint32_t xFolder::GetIndex(std::u16string_view path) {
+    std::u16string line = FolderLine(path);
+    auto it = std::find(names.begin(), names.end(), line);
+    if (it != names.end()) return static_cast<std::uint32_t>(it - names.begin());
+    if (count >= MAX_FOLDER) FatalError(u"MAX_FOLDER exeed.", u"xFolder::GetIndex");
+    names.push_back(std::move(line));
+    return count++;
+}
+
+void xFolder::Load() {
+    // "a+" creates a missing file; reading starts at the beginning of the file.
+    auto file = MyCreateFile(GetRegistryStr(kOutputDirValue), kArchiveDir, u"", kFoldersFile, u"a+");
+    if (!file) FatalError(u"MyCreateFile failed.", u"xFolder::Load");
+    FolderLines read = ReadFolderLines(*file);
+    if (count + read.lines.size() > MAX_FOLDER) FatalError(u"MAX_FOLDER exeed.", u"xFolder::Load");
+    for (std::u16string& line : read.lines) names.push_back(std::move(line));
+    count = static_cast<std::uint32_t>(names.size());
+}
+
+void xFolder::Save() {
+    std::u16string text;
+    for (const std::u16string& name : names) {
+        text += name;
+        text += u'\n';
+    }
+    ReplacementFile out(JoinPath(GetRegistryStr(kOutputDirValue), kArchiveDir, u"") + u"\\" +
+                        std::u16string(kFoldersFile));
+    if (!out.IsOpen()) FatalError(u"MyCreateFile failed.", u"xFolder::Save");
+    if (!out.Stream().WriteText(text) || !out.Commit()) FatalError(u"fwrite failed.", u"xFolder::Save");
+}
+
+void xFolder::Clear() {
+    names.clear();
+    count = 0;
+}
+
+FolderLines ReadFolderLines(platform::File& file) {
+    FolderLines result;
+    std::u16string line;
+    for (std::uint32_t c = file.ReadWideChar(); c != platform::WEOF_VALUE; c = file.ReadWideChar()) {
+        if (c == u'\n') {
+            result.lines.push_back(std::move(line));
+            line.clear();
+        } else {
+            line.push_back(static_cast<char16_t>(c));
+        }
+    }
+    result.droppedChars = line.size();
+    return result;
+}
+
+std::u16string FolderLine(std::u16string_view path) {
+    std::u16string line = platform::FromUtf8(platform::ToUtf8(path));
+    for (char16_t& c : line) {
+        if (c == u'\n') c = u' ';
+        if (c == 0xFFFF) c = 0xFFFD;
+    }
+    return line;
+}
+
+}  // namespace tallymere

@@ -1,0 +1,250 @@
+#include "archive/backup.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "archive/record.h"
+#include "archive_fixture.h"
+#include "platform/faults.h"
+#include "support/endian.h"
+
+namespace {
+
+using archive_testing::ArchiveTest;
+using archive_testing::TextMessage;
+using tallymere::qMsg;
+using tallymere::xEntryID;
+using testing_support::ReadHostFile;
+using testing_support::WriteHostFile;
+
+class BackupTest : public ArchiveTest {
+protected:
+    // One pass over `messages` in `mode`; the number newly appended.
+    std::uint32_t Pass(const std::vector<qMsg>& messages, std::uint32_t mode = 1) {
+        tallymere::BeginBackup(mode);
+        std::uint32_t appended = 0;
+        for (const qMsg& m : messages) appended += tallymere::BackupMessage(m);
+        tallymere::EndBackup();
+        return appended;
+    }
+    std::vector<std::uint32_t> Flags() {
+        xEntryID index(u"Tallymere", u"Messages.ndx");
+        return index.flags;
+    }
+    std::vector<std::uint32_t> Offsets() {
+        xEntryID index(u"Tallymere", u"Messages.ndx");
+        return index.offsets;
+    }
+    std::uint32_t U32At(const std::string& bytes, std::size_t at) {
+        return tallymere::GetU32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + at);
+    }
+};
+
+TEST_F(BackupTest, FirstPassIntoAnEmptyArchiveAppendsEverything) {
+    std::filesystem::remove(Data());
+    EXPECT_EQ(Pass({TextMessage(1), TextMessage(2), TextMessage(3, u"SMS/Sent Items")}), 3u);
+    EXPECT_EQ(Flags(), (std::vector<std::uint32_t>{1, 1, 1}));
+    const auto offsets = Offsets();
+    EXPECT_EQ(offsets[0], 0u);
+    EXPECT_EQ(std::filesystem::file_size(Data()), 3 * std::size_t{offsets[1]});
+    EXPECT_EQ(ReadHostFile(Folders()), "SMS/Inbox\nSMS/Sent Items\n");
+}
+
+TEST_F(BackupTest, APassWithNothingChangedAppendsNothingAndChangesNoByte) {
+    const std::vector<qMsg> messages = {TextMessage(1), TextMessage(2)};
+    Pass(messages);
+    const std::string data = ReadHostFile(Data()), index = ReadHostFile(Index()), folders = ReadHostFile(Folders());
+    EXPECT_EQ(Pass(messages), 0u);
+    EXPECT_EQ(ReadHostFile(Data()), data);
+    EXPECT_EQ(ReadHostFile(Index()), index);
+    EXPECT_EQ(ReadHostFile(Folders()), folders);
+}
+
+TEST_F(BackupTest, AReadMessageChangesOnlyItsFlagsField) {
+    Pass({TextMessage(1), TextMessage(2)});
+    const std::string before = ReadHostFile(Data());
+    qMsg read = TextMessage(2);
+    read.SetMessageFlags(0x00000401);
+    EXPECT_EQ(Pass({TextMessage(1), read}), 0u);
+    const std::string after = ReadHostFile(Data());
+    ASSERT_EQ(after.size(), before.size());
+    // Record 2 starts where record 1 ends; its texts hold 0 + 5 + 3 + 12 code units.
+    const std::size_t flagsAt = before.size() / 2 + tallymere::MessageFlagsOffset(0 + 5 + 3 + 12);
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        if (i < flagsAt || i >= flagsAt + 4) {
+            ASSERT_EQ(after[i], before[i]) << "byte " << i;
+        }
+    }
+    EXPECT_EQ(U32At(after, flagsAt), 0x00000401u);
+}
+
+TEST_F(BackupTest, AMovedMessageNamesItsNewFolderAndTheOldLineStays) {
+    Pass({TextMessage(1), TextMessage(2)});
+    const std::string before = ReadHostFile(Data());
+    EXPECT_EQ(Pass({TextMessage(1), TextMessage(2, u"SMS/Archive")}), 0u);
+    const std::string after = ReadHostFile(Data());
+    EXPECT_EQ(U32At(after, before.size() / 2 + tallymere::kFolderIndexOffset), 1u);
+    EXPECT_EQ(U32At(after, tallymere::kFolderIndexOffset), 0u);
+    EXPECT_EQ(ReadHostFile(Folders()), "SMS/Inbox\nSMS/Archive\n");
+}
+
+TEST_F(BackupTest, AnEditedSubjectStaysAsFirstArchivedAndFlagsAreStillFound) {
+    Pass({TextMessage(1, u"SMS/Inbox", u"Hi")});
+    const std::string before = ReadHostFile(Data());
+    qMsg edited = TextMessage(1, u"SMS/Inbox", u"A much longer subject than before");
+    edited.SetMessageFlags(1);
+    EXPECT_EQ(Pass({edited}), 0u);
+    const std::string after = ReadHostFile(Data());
+    ASSERT_EQ(after.size(), before.size());
+    const std::size_t flagsAt = tallymere::MessageFlagsOffset(0 + 2 + 3 + 12);
+    EXPECT_EQ(U32At(after, flagsAt), 1u);
+    EXPECT_EQ(after.substr(0, flagsAt), before.substr(0, flagsAt));
+    EXPECT_EQ(after.substr(flagsAt + 4), before.substr(flagsAt + 4));
+}
+
+TEST_F(BackupTest, AFullPassMarksMessagesGoneFromTheDevice) {
+    Pass({TextMessage(1), TextMessage(2), TextMessage(3)});
+    const auto size = std::filesystem::file_size(Data());
+    EXPECT_EQ(Pass({TextMessage(1), TextMessage(3)}), 0u);
+    EXPECT_EQ(Flags(), (std::vector<std::uint32_t>{1, 0, 1}));
+    EXPECT_EQ(std::filesystem::file_size(Data()), size) << "the record stays";
+    // Back on the device: met again, flag 1, still one record.
+    EXPECT_EQ(Pass({TextMessage(2)}), 0u);
+    EXPECT_EQ(Flags(), (std::vector<std::uint32_t>{0, 1, 0}));
+}
+
+TEST_F(BackupTest, APartialPassKeepsTheOtherFlags) {
+    Pass({TextMessage(1), TextMessage(2), TextMessage(3)});
+    Pass({TextMessage(1), TextMessage(3)});  // 2 is gone
+    EXPECT_EQ(Pass({TextMessage(3), TextMessage(4)}, 0), 1u);
+    EXPECT_EQ(Flags(), (std::vector<std::uint32_t>{1, 0, 1, 1}));
+    EXPECT_EQ(Pass({TextMessage(2)}, 0), 0u);
+    EXPECT_EQ(Flags(), (std::vector<std::uint32_t>{1, 1, 1, 1}));
+}
+
+TEST_F(BackupTest, AnIdentifierOfAnotherSizeEndsTheProgram) {
+    const std::uint8_t id[16] = {};
+    qMsg m(nullptr, 16, id);
+    tallymere::BeginBackup(1);
+    EXPECT_EXIT(tallymere::BackupMessage(m), ::testing::ExitedWithCode(1),
+                "xEntryID::CheckID: ENTRYID length mismatch\\.");
+    tallymere::EndBackup();
+}
+
+TEST_F(BackupTest, UnopenableDataFileEndsTheOpening) {
+    EXPECT_EXIT(
+        {
+            platform::faults::Plan("_wfopen", 3, true);  // after the index and the folder list
+            tallymere::BeginBackup(1);
+        },
+        ::testing::ExitedWithCode(1), "xBackup::xBackup: MyCreateFile failed\\.");
+}
+
+TEST_F(BackupTest, FailedSeeksEndThePass) {
+    Pass({TextMessage(1)});
+    EXPECT_EXIT(
+        {
+            tallymere::BeginBackup(1);
+            platform::faults::Plan("fseek", 1, true);
+            tallymere::BackupMessage(TextMessage(2));
+        },
+        ::testing::ExitedWithCode(1), "xBackup::Insert: fseek failed\\.");
+    EXPECT_EXIT(
+        {
+            tallymere::BeginBackup(1);
+            platform::faults::Plan("fseek", 1, true);
+            tallymere::BackupMessage(TextMessage(1));
+        },
+        ::testing::ExitedWithCode(1), "xBackup::Update: fseek failed\\.");
+}
+
+// Mended: record writes were not checked, so a record cut short by a full medium was indexed.
+TEST_F(BackupTest, AFailedRecordWriteEndsThePassBeforeTheRecordIsIndexed) {
+    Pass({TextMessage(1)});
+    const std::string index = ReadHostFile(Index()), folders = ReadHostFile(Folders());
+    EXPECT_EXIT(
+        {
+            tallymere::BeginBackup(1);
+            tallymere::BackupMessage(TextMessage(1));
+            platform::faults::Plan("fwrite", 1);
+            tallymere::BackupMessage(TextMessage(2, u"SMS/New"));
+            std::_Exit(5);  // never reached
+        },
+        ::testing::ExitedWithCode(1), "xBackup::Insert: fwrite failed\\.");
+    EXPECT_EQ(ReadHostFile(Index()), index) << "nothing indexed";
+    EXPECT_EQ(ReadHostFile(Folders()), folders);
+    EXPECT_EXIT(
+        {
+            tallymere::BeginBackup(1);
+            platform::faults::Plan("fwrite", 1);
+            tallymere::BackupMessage(TextMessage(1));
+            std::_Exit(5);
+        },
+        ::testing::ExitedWithCode(1), "xBackup::Update: fwrite failed\\.");
+    EXPECT_EQ(ReadHostFile(Index()), index);
+    // The next pass archives the message normally.
+    EXPECT_EQ(Pass({TextMessage(1), TextMessage(2)}), 1u);
+    EXPECT_EQ(Flags(), (std::vector<std::uint32_t>{1, 1}));
+}
+
+TEST_F(BackupTest, LimitsOfTheRecordAndOfTheIndexOffsetsEndThePass) {
+    qMsg crowded = TextMessage(1);
+    crowded.SetRecipientCount(16);
+    EXPECT_EXIT(
+        {
+            tallymere::BeginBackup(1);
+            tallymere::BackupMessage(crowded);
+        },
+        ::testing::ExitedWithCode(1), "xBackup::Insert: MAX_RECIPIENT exeed\\.");
+    crowded = TextMessage(1);
+    crowded.SetAttachmentCount(16);
+    EXPECT_EXIT(
+        {
+            tallymere::BeginBackup(1);
+            tallymere::BackupMessage(crowded);
+        },
+        ::testing::ExitedWithCode(1), "xBackup::Insert: MAX_ATTACHMENT exeed\\.");
+    // A record starting beyond 4 GiB could not be named by a 32-bit offset (a sparse file).
+    WriteHostFile(Data(), "");
+    std::filesystem::resize_file(Data(), 0x100000000ull);
+    EXPECT_EXIT(
+        {
+            tallymere::BeginBackup(1);
+            tallymere::BackupMessage(TextMessage(1));
+        },
+        ::testing::ExitedWithCode(1), "xBackup::Insert: MAX_DATA_OFFSET exeed\\.");
+    EXPECT_EQ(std::filesystem::file_size(Data()), 0x100000000ull);
+}
+
+TEST_F(BackupTest, TheProcessWideWriterExistsOnlyBetweenBeginAndEnd) {
+    EXPECT_EQ(tallymere::BackupMessage(TextMessage(1)), 0u);
+    tallymere::BeginBackup(1);
+    EXPECT_EQ(tallymere::BackupMessage(TextMessage(1)), 1u);
+    tallymere::EndBackup();
+    EXPECT_EQ(tallymere::BackupMessage(TextMessage(2)), 0u);
+    EXPECT_EQ(Offsets().size(), 1u);
+}
+
+TEST_F(BackupTest, ARecordDamagedFromOutsideIsArchivedAfreshNotPatched) {
+    Pass({TextMessage(1), TextMessage(2)});
+    std::string data = ReadHostFile(Data());
+    const std::size_t second = data.size() / 2;
+    // Record 2's subject count now claims more text than the file holds.
+    data[second + 32] = '\x7F';
+    data[second + 33] = '\x7F';
+    WriteHostFile(Data(), data);
+    qMsg read = TextMessage(2);
+    read.SetMessageFlags(1);
+    EXPECT_EQ(Pass({TextMessage(1), read}), 0u);
+    const std::string after = ReadHostFile(Data());
+    EXPECT_EQ(after.substr(0, data.size()), data) << "nothing written into the damaged bytes";
+    EXPECT_EQ(after.size(), data.size() + second);
+    EXPECT_EQ(Offsets(), (std::vector<std::uint32_t>{0, static_cast<std::uint32_t>(data.size())}));
+    EXPECT_EQ(Flags(), (std::vector<std::uint32_t>{1, 1}));
+    // The index now names a record of the message itself: patched in place from now on.
+    EXPECT_EQ(Pass({TextMessage(1), TextMessage(2)}), 0u);
+    EXPECT_EQ(std::filesystem::file_size(Data()), after.size());
+}
+
+}  // namespace
