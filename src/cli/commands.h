@@ -25,4 +25,7 @@ bool MountDevice(const GlobalOptions& options);
 // Program commands (start-up, settings).
 Runner AddProgramCommands(CLI::App& app);
 
+// The phone's side of the message store (`device list`, `dump`, `deliver`, ...).
+Runner AddDeviceCommands(CLI::App& app);
+
 }  // namespace cli

@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
     // Each group registers its subcommands; the first runner that recognises its command runs.
     std::vector<cli::Runner> runners = {
         cli::AddProgramCommands(app),
+        cli::AddDeviceCommands(app),
     };
 
     try {
