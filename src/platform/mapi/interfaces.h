@@ -55,8 +55,10 @@ protected:
 
 // A table of rows read one batch at a time. A table without columns set has its own default
 // columns. QueryRows returns up to `rowCount` rows after the last one returned, in one row set
-// for FreeProws; at the end of the table it returns an empty row set. Rows added behind the
-// table's position while it is read are seen; rows removed are skipped.
+// for FreeProws; at the end of the table it returns an empty row set. In store, folder and
+// contents tables, rows added behind the table's position while it is read are seen and rows
+// removed are skipped; a message's recipient and attachment tables are read whole at the first
+// QueryRows.
 struct IMAPITable : IUnknown {
     virtual HRESULT SetColumns(const SPropTagArray* columns, ULONG flags) = 0;
     virtual HRESULT QueryColumns(ULONG flags, SPropTagArray** columns) = 0;

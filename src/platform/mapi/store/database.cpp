@@ -18,7 +18,7 @@ constexpr const char* kSchema =
     " store INTEGER NOT NULL, parent INTEGER REFERENCES objects(id) ON DELETE CASCADE);"
     "CREATE INDEX IF NOT EXISTS objects_parent ON objects(parent, kind, id);"
     "CREATE TABLE IF NOT EXISTS props (obj INTEGER NOT NULL REFERENCES objects(id) ON DELETE CASCADE,"
-    " pid INTEGER NOT NULL, type INTEGER NOT NULL, value, PRIMARY KEY (obj, pid)) WITHOUT ROWID;"
+    " pid INTEGER NOT NULL, type INTEGER NOT NULL, value, PRIMARY KEY (obj, pid));"
     "CREATE TABLE IF NOT EXISTS changes (seq INTEGER PRIMARY KEY AUTOINCREMENT, event INTEGER NOT NULL,"
     " objtype INTEGER NOT NULL, obj INTEGER NOT NULL, parent INTEGER, oldobj INTEGER, oldparent INTEGER,"
     " time INTEGER NOT NULL);";
@@ -56,6 +56,8 @@ std::shared_ptr<Database> Database::Open(HRESULT* result) {
     auto db = std::make_shared<Database>();
     db->file_ = device::PlatformFile("messages.db");
     if (!db->db_.Open(db->file_) || !db->CreateSchema() || !db->Provision()) return nullptr;
+    // Reads straight from the mapped file rather than through a read call per page.
+    db->db_.Exec("PRAGMA mmap_size = 268435456");
     *result = S_OK;
     return db;
 }

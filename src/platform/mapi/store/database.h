@@ -17,9 +17,10 @@
 //       Index objects_parent(parent, kind, id) serves every table and the cascades.
 //
 //   props(obj INTEGER REFERENCES objects(id) ON DELETE CASCADE, pid INTEGER, type INTEGER,
-//         value, PRIMARY KEY (obj, pid)) WITHOUT ROWID
+//         value, PRIMARY KEY (obj, pid))
 //       One row per stored property: identifier (high 16 bits of the tag), type (low 16 bits)
-//       and value. PT_I2, PT_LONG, PT_BOOLEAN, PT_I8, PT_CURRENCY and PT_SYSTIME (ticks) are
+//       and value. A rowid table on purpose: its key index stays small, so that finding a
+//       property never reads through the large values (attachments) stored beside it. PT_I2, PT_LONG, PT_BOOLEAN, PT_I8, PT_CURRENCY and PT_SYSTIME (ticks) are
 //       INTEGER; PT_R4, PT_DOUBLE and PT_APPTIME are REAL; PT_UNICODE is a BLOB of UTF-16LE
 //       without terminator (a stream may leave any bytes); PT_STRING8, PT_BINARY and PT_CLSID
 //       are BLOBs.
@@ -157,7 +158,9 @@ struct StoredValue {
     ULONG tag = 0;
     std::int64_t integer = 0;
     double real = 0;
-    std::vector<BYTE> bytes;
+    std::vector<BYTE> bytes;  // strings and binaries, when loaded
+    std::int64_t length = 0;  // length of a string or binary, also when not loaded
+    bool loaded = true;
 };
 
 // Little-endian UTF-16 bytes of a zero-terminated or counted string, and back.

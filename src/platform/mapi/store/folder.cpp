@@ -236,8 +236,13 @@ protected:
 
 }  // namespace
 
-IMsgStore* NewStore(std::shared_ptr<Database> db, const ObjectRow& row) { return Make<MsgStore>(std::move(db), row); }
-IMAPIFolder* NewFolder(std::shared_ptr<Database> db, const ObjectRow& row) { return Make<Folder>(std::move(db), row); }
+IMsgStore* NewStore(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values) {
+    return Make<MsgStore>(std::move(db), row, std::move(values));
+}
+
+IMAPIFolder* NewFolder(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values) {
+    return Make<Folder>(std::move(db), row, std::move(values));
+}
 
 HRESULT OpenObject(const std::shared_ptr<Database>& db, ObjectId store, ULONG size, const ENTRYID* entryId,
                    const IID* iid, ULONG* type, IUnknown** object) {
@@ -246,7 +251,13 @@ HRESULT OpenObject(const std::shared_ptr<Database>& db, ObjectId store, ULONG si
     const ObjectId id = db->ParseEntryId(size, entryId);
     if (id == 0) return MAPI_E_INVALID_ENTRYID;
     ObjectRow row;
-    if (!db->Lookup(id, &row) || (store != 0 && row.store != store)) return MAPI_E_NOT_FOUND;
+    std::vector<StoredValue> values;
+    {
+        std::lock_guard lock(db->Mutex());
+        Wanted wanted;
+        wanted.maxBytes = kPreloadBytes;
+        if (!LoadObject(*db, id, wanted, &row, &values) || (store != 0 && row.store != store)) return MAPI_E_NOT_FOUND;
+    }
     const IID* own = nullptr;
     switch (row.kind) {
         case kStore: own = &IID_IMsgStore; break;
@@ -258,9 +269,9 @@ HRESULT OpenObject(const std::shared_ptr<Database>& db, ObjectId store, ULONG si
         return MAPI_E_INTERFACE_NOT_SUPPORTED;
     }
     switch (row.kind) {
-        case kStore: *object = NewStore(db, row); break;
-        case kFolder: *object = NewFolder(db, row); break;
-        default: *object = NewMessage(db, row); break;
+        case kStore: *object = NewStore(db, row, std::move(values)); break;
+        case kFolder: *object = NewFolder(db, row, std::move(values)); break;
+        default: *object = NewMessage(db, row, std::move(values)); break;
     }
     *type = static_cast<ULONG>(row.kind);
     return S_OK;

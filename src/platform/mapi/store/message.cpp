@@ -72,15 +72,23 @@ public:
         *attach = nullptr;
         if (iid != nullptr && *iid != IID_IAttachment && *iid != IID_IUnknown) return MAPI_E_INTERFACE_NOT_SUPPORTED;
         std::lock_guard lock(db_->Mutex());
+        // The attachment with everything stored on it (its data will be read next, as a rule).
         ObjectRow row;
+        std::vector<StoredValue> values;
         {
-            Cursor q = db_->Query("SELECT o.id, o.store FROM objects o JOIN props p ON p.obj = o.id AND p.pid = 3617"
-                                  " WHERE o.parent = ? AND o.kind = 7 AND p.value = ? ORDER BY o.id LIMIT 1");
+            Cursor q = db_->Query(
+                "SELECT o.id, o.store, p.pid, p.type, p.value, length(p.value) FROM objects o"
+                " LEFT JOIN props p ON p.obj = o.id WHERE o.id = (SELECT a.id FROM objects a JOIN props n"
+                " ON n.obj = a.id AND n.pid = 3617 WHERE a.parent = ? AND a.kind = 7 AND n.value = ?"
+                " ORDER BY a.id LIMIT 1) ORDER BY p.pid");
             q->Bind(1, row_.id).Bind(2, std::int64_t{number});
-            if (!q->Step()) return MAPI_E_NOT_FOUND;
-            row = {q->Int(0), kAttachment, q->Int(1), row_.id};
+            while (q->Step()) {
+                if (row.id == 0) row = {q->Int(0), kAttachment, q->Int(1), row_.id};
+                if (!q->IsNull(2)) values.push_back(FromRow(*q, 2, Wanted{}));
+            }
         }
-        *attach = NewAttach(db_, row, static_cast<IMessage*>(this), this);
+        if (row.id == 0) return MAPI_E_NOT_FOUND;
+        *attach = NewAttach(db_, row, static_cast<IMessage*>(this), this, std::move(values));
         return S_OK;
     }
 
@@ -193,10 +201,13 @@ private:
 
 }  // namespace
 
-IMessage* NewMessage(std::shared_ptr<Database> db, const ObjectRow& row) { return Make<Message>(std::move(db), row); }
+IMessage* NewMessage(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values) {
+    return Make<Message>(std::move(db), row, std::move(values));
+}
 
-IAttach* NewAttach(std::shared_ptr<Database> db, const ObjectRow& row, IUnknown* message, PropCore* messageCore) {
-    return Make<Attach>(std::move(db), row, message, messageCore);
+IAttach* NewAttach(std::shared_ptr<Database> db, const ObjectRow& row, IUnknown* message, PropCore* messageCore,
+                   Preloaded values) {
+    return Make<Attach>(std::move(db), row, std::move(values), message, messageCore);
 }
 
 }  // namespace platform::mapi::store

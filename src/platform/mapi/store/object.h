@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/mapi/ptr.h"
@@ -50,13 +51,20 @@ private:
     std::atomic<ULONG> refs_{1};
 };
 
+// Stored values an object was opened with, when they were read already.
+using Preloaded = std::optional<std::vector<StoredValue>>;
+
 // What every object with properties does: read, write and stream its properties, and say at
 // its last release that it was changed.
+//
+// An open object reads its stored values once (when opened, or at its first read) and answers
+// from them until it is changed through this handle; large strings and binaries are read when
+// asked for. Computed values are always current.
 class PropCore {
 public:
     // `owner` (with `ownerCore`) is the message an attachment belongs to: it is kept alive and
     // told of changes.
-    PropCore(std::shared_ptr<Database> db, const ObjectRow& row, IUnknown* owner = nullptr,
+    PropCore(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {}, IUnknown* owner = nullptr,
              PropCore* ownerCore = nullptr);
     virtual ~PropCore() = default;
 
@@ -81,8 +89,15 @@ public:
     void Finish();
 
 protected:
+    // The stored values (read now when not yet); false when the object no longer exists.
+    bool EnsureValues();
+    // The value of `propId` in full, reading a large one now; null when there is none.
+    const StoredValue* FullValue(ULONG propId);
+
     std::shared_ptr<Database> db_;
     ObjectRow row_;
+    std::vector<StoredValue> values_;
+    bool loaded_ = false;
     std::atomic<bool> dirty_{false};
     Ptr<IUnknown> owner_;
     PropCore* ownerCore_;
@@ -114,10 +129,11 @@ protected:
 
 enum class TableKind { Stores, Hierarchy, Contents, Recipients, Attachments };
 
-IMsgStore* NewStore(std::shared_ptr<Database> db, const ObjectRow& row);
-IMAPIFolder* NewFolder(std::shared_ptr<Database> db, const ObjectRow& row);
-IMessage* NewMessage(std::shared_ptr<Database> db, const ObjectRow& row);
-IAttach* NewAttach(std::shared_ptr<Database> db, const ObjectRow& row, IUnknown* message, PropCore* messageCore);
+IMsgStore* NewStore(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {});
+IMAPIFolder* NewFolder(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {});
+IMessage* NewMessage(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {});
+IAttach* NewAttach(std::shared_ptr<Database> db, const ObjectRow& row, IUnknown* message, PropCore* messageCore,
+                   Preloaded values = {});
 IStream* NewStream(IUnknown* host, PropCore* hostCore, ULONG tag, std::vector<BYTE> bytes, bool dirty);
 IMAPITable* NewTable(std::shared_ptr<Database> db, TableKind kind, ObjectId container);
 

@@ -28,8 +28,32 @@ SPropProblemArray* Problems(const std::vector<SPropProblem>& failed) {
 
 }  // namespace
 
-PropCore::PropCore(std::shared_ptr<Database> db, const ObjectRow& row, IUnknown* owner, PropCore* ownerCore)
-    : db_(std::move(db)), row_(row), owner_(Ptr<IUnknown>::Share(owner)), ownerCore_(ownerCore) {}
+PropCore::PropCore(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values, IUnknown* owner,
+                   PropCore* ownerCore)
+    : db_(std::move(db)), row_(row), owner_(Ptr<IUnknown>::Share(owner)), ownerCore_(ownerCore) {
+    if (values) {
+        values_ = std::move(*values);
+        loaded_ = true;
+    }
+}
+
+bool PropCore::EnsureValues() {
+    if (loaded_) return true;
+    Wanted wanted;
+    wanted.maxBytes = kPreloadBytes;
+    if (!LoadObject(*db_, row_.id, wanted, &row_, &values_)) return false;
+    loaded_ = true;
+    return true;
+}
+
+const StoredValue* PropCore::FullValue(ULONG propId) {
+    for (StoredValue& value : values_) {
+        if (PROP_ID(value.tag) != propId) continue;
+        if (!value.loaded && LoadOne(*db_, row_.id, propId, &value)) value.loaded = true;
+        return value.loaded ? &value : nullptr;
+    }
+    return nullptr;
+}
 
 bool PropCore::Refresh() {
     ObjectRow row;
@@ -41,26 +65,24 @@ bool PropCore::Refresh() {
 HRESULT PropCore::GetPropsImpl(const SPropTagArray* tags, ULONG, ULONG* count, SPropValue** values) {
     if (faults::Hit("GetProps")) return MAPI_E_CALL_FAILED;
     if (count == nullptr || values == nullptr) return MAPI_E_INVALID_PARAMETER;
+    if (tags != nullptr && tags->cValues != 0 && tags->aulPropTag == nullptr) return MAPI_E_INVALID_PARAMETER;
     std::lock_guard lock(db_->Mutex());
-    if (!Refresh()) return MAPI_E_OBJECT_DELETED;
+    if (!EnsureValues()) return MAPI_E_OBJECT_DELETED;
     std::vector<ULONG> all;
-    const ULONG* wanted = nullptr;
-    ULONG n = 0;
+    const ULONG* asked = tags ? tags->aulPropTag : nullptr;
+    ULONG n = tags ? tags->cValues : 0;
     if (tags == nullptr) {
-        all = PropList(*db_, row_);
-        wanted = all.data();
+        all = PropList(*db_, row_, values_);
+        asked = all.data();
         n = static_cast<ULONG>(all.size());
-    } else {
-        if (tags->cValues != 0 && tags->aulPropTag == nullptr) return MAPI_E_INVALID_PARAMETER;
-        wanted = tags->aulPropTag;
-        n = tags->cValues;
     }
+    for (ULONG i = 0; i < n; ++i) FullValue(PROP_ID(asked[i]));
     void* memory = nullptr;
     if (MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SPropValue) * (n ? n : 1)), &memory) != S_OK) {
         return MAPI_E_NOT_ENOUGH_MEMORY;
     }
     auto* out = static_cast<SPropValue*>(memory);
-    ReadProps(*db_, row_, wanted, n, out, memory);
+    FillProps(*db_, row_, values_, asked, n, out, memory);
     *count = n;
     *values = out;
     return S_OK;
@@ -70,8 +92,8 @@ HRESULT PropCore::GetPropListImpl(ULONG, SPropTagArray** tags) {
     if (faults::Hit("GetPropList")) return MAPI_E_CALL_FAILED;
     if (tags == nullptr) return MAPI_E_INVALID_PARAMETER;
     std::lock_guard lock(db_->Mutex());
-    if (!Refresh()) return MAPI_E_OBJECT_DELETED;
-    const std::vector<ULONG> list = PropList(*db_, row_);
+    if (!EnsureValues()) return MAPI_E_OBJECT_DELETED;
+    const std::vector<ULONG> list = PropList(*db_, row_, values_);
     void* memory = nullptr;
     if (MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SPropTagArray) + list.size() * sizeof(ULONG)), &memory) != S_OK) {
         return MAPI_E_NOT_ENOUGH_MEMORY;
@@ -92,14 +114,14 @@ HRESULT PropCore::OpenPropertyImpl(IUnknown* self, ULONG tag, const IID* iid, UL
     if (iid != nullptr && *iid != IID_IStream && *iid != IID_IUnknown) return MAPI_E_INTERFACE_NOT_SUPPORTED;
     if (!StreamableType(PROP_TYPE(tag))) return MAPI_E_NO_SUPPORT;
     std::lock_guard lock(db_->Mutex());
-    if (!Refresh()) return MAPI_E_OBJECT_DELETED;
-    StoredValue value;
-    const bool exists = LoadOne(*db_, row_.id, PROP_ID(tag), &value);
-    if (exists && PROP_TYPE(value.tag) != PROP_TYPE(tag)) return MAPI_E_NO_SUPPORT;
-    if (!exists && (flags & (MAPI_MODIFY | MAPI_CREATE)) == 0) return MAPI_E_NOT_FOUND;
+    if (!EnsureValues()) return MAPI_E_OBJECT_DELETED;
+    const StoredValue* value = FullValue(PROP_ID(tag));
+    if (value && PROP_TYPE(value->tag) != PROP_TYPE(tag)) return MAPI_E_NO_SUPPORT;
+    if (!value && (flags & (MAPI_MODIFY | MAPI_CREATE)) == 0) return MAPI_E_NOT_FOUND;
     const bool create = (flags & MAPI_CREATE) != 0;
-    if (create) value.bytes.clear();
-    *object = NewStream(self, this, tag, std::move(value.bytes), create);
+    std::vector<BYTE> bytes;
+    if (value && !create) bytes = value->bytes;
+    *object = NewStream(self, this, tag, std::move(bytes), create);
     return S_OK;
 }
 
@@ -147,7 +169,11 @@ HRESULT PropCore::DeletePropsImpl(const SPropTagArray* tags, SPropProblemArray**
     return S_OK;
 }
 
-void PropCore::MarkDirty() { dirty_ = true; }
+void PropCore::MarkDirty() {
+    dirty_ = true;
+    std::lock_guard lock(db_->Mutex());
+    loaded_ = false;  // read again at the next use
+}
 
 HRESULT PropCore::WriteStream(ULONG tag, const std::vector<BYTE>& bytes) {
     const HRESULT result = db_->Write([&]() -> HRESULT {

@@ -8,22 +8,33 @@
 
 namespace platform::mapi::store {
 
-namespace {
-
-StoredValue FromRow(sql::Stmt& q, ULONG pid, int typeColumn, int valueColumn) {
+StoredValue FromRow(sql::Stmt& q, int first, const Wanted& wanted) {
     StoredValue value;
-    value.tag = PROP_TAG(static_cast<ULONG>(q.Int(typeColumn)), pid);
-    switch (q.Type(valueColumn)) {
-        case 1: value.integer = q.Int(valueColumn); break;
-        case 2: value.real = q.Real(valueColumn); break;
-        case 4: {
-            const BYTE* data = q.BlobData(valueColumn);
-            value.bytes.assign(data, data + q.Bytes(valueColumn));
+    const ULONG pid = static_cast<ULONG>(q.Int(first));
+    value.tag = PROP_TAG(static_cast<ULONG>(q.Int(first + 1)), pid);
+    switch (q.Type(first + 2)) {
+        case 1: value.integer = q.Int(first + 2); break;
+        case 2: value.real = q.Real(first + 2); break;
+        case 4:
+            value.length = q.Int(first + 3);
+            value.loaded = wanted.Has(pid) && (wanted.maxBytes < 0 || value.length <= wanted.maxBytes);
+            if (value.loaded) {
+                const BYTE* data = q.BlobData(first + 2);
+                value.bytes.assign(data, data + q.Bytes(first + 2));
+            }
             break;
-        }
         default: break;
     }
     return value;
+}
+
+namespace {
+
+const StoredValue* Find(const std::vector<StoredValue>& stored, ULONG propId) {
+    for (const StoredValue& value : stored) {
+        if (PROP_ID(value.tag) == propId) return &value;
+    }
+    return nullptr;
 }
 
 std::vector<BYTE> Bytes(const void* data, std::size_t size) {
@@ -81,19 +92,62 @@ constexpr ULONG kAlwaysComputed[] = {
 
 }  // namespace
 
-std::vector<StoredValue> LoadStored(Database& db, ObjectId obj) {
-    std::vector<StoredValue> values;
-    Cursor q = db.Query("SELECT pid, type, value FROM props WHERE obj = ? ORDER BY pid");
-    q->Bind(1, obj);
-    while (q->Step()) values.push_back(FromRow(*q, static_cast<ULONG>(q->Int(0)), 1, 2));
-    return values;
+bool Wanted::Has(ULONG propId) const {
+    if (all) return true;
+    for (ULONG i = 0; i < count; ++i) {
+        if (PROP_ID(tags[i]) == propId) return true;
+    }
+    return false;
+}
+
+bool LoadObject(Database& db, ObjectId id, const Wanted& wanted, ObjectRow* row, std::vector<StoredValue>* values) {
+    values->clear();
+    Cursor q = db.Query(
+        "SELECT o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value) FROM objects o"
+        " LEFT JOIN props p ON p.obj = o.id WHERE o.id = ? ORDER BY p.pid");
+    q->Bind(1, id);
+    bool found = false;
+    while (q->Step()) {
+        if (!found) *row = {id, static_cast<int>(q->Int(0)), q->Int(1), q->IsNull(2) ? 0 : q->Int(2)};
+        found = true;
+        if (q->IsNull(3)) continue;
+        values->push_back(FromRow(*q, 3, wanted));
+    }
+    return found;
+}
+
+std::vector<std::pair<ObjectRow, std::vector<StoredValue>>> LoadChildren(Database& db, ObjectId container, int kind,
+                                                                          ObjectId after, std::int64_t limit,
+                                                                          const Wanted& wanted) {
+    std::vector<std::pair<ObjectRow, std::vector<StoredValue>>> rows;
+    Cursor q = container == 0
+                   ? db.Query("SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value)"
+                              " FROM objects o LEFT JOIN props p ON p.obj = o.id WHERE o.id IN (SELECT id FROM objects"
+                              " WHERE parent IS NULL AND kind = ?2 AND id > ?3 ORDER BY id LIMIT ?4)"
+                              " ORDER BY o.id, p.pid")
+                   : db.Query("SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value)"
+                              " FROM objects o LEFT JOIN props p ON p.obj = o.id WHERE o.id IN (SELECT id FROM objects"
+                              " WHERE parent = ?1 AND kind = ?2 AND id > ?3 ORDER BY id LIMIT ?4)"
+                              " ORDER BY o.id, p.pid");
+    if (container != 0) q->Bind(1, container);
+    q->Bind(2, std::int64_t{kind}).Bind(3, after).Bind(4, limit);
+    while (q->Step()) {
+        const ObjectId id = q->Int(0);
+        if (rows.empty() || rows.back().first.id != id) {
+            rows.emplace_back(ObjectRow{id, static_cast<int>(q->Int(1)), q->Int(2), q->IsNull(3) ? 0 : q->Int(3)},
+                              std::vector<StoredValue>());
+        }
+        if (q->IsNull(4)) continue;
+        rows.back().second.push_back(FromRow(*q, 4, wanted));
+    }
+    return rows;
 }
 
 bool LoadOne(Database& db, ObjectId obj, ULONG propId, StoredValue* value) {
-    Cursor q = db.Query("SELECT type, value FROM props WHERE obj = ? AND pid = ?");
+    Cursor q = db.Query("SELECT pid, type, value, length(value) FROM props WHERE obj = ? AND pid = ?");
     q->Bind(1, obj).Bind(2, std::int64_t{propId});
     if (!q->Step()) return false;
-    *value = FromRow(*q, propId, 0, 1);
+    *value = FromRow(*q, 0, Wanted{});
     return true;
 }
 
@@ -158,7 +212,8 @@ bool IsComputed(int kind, ULONG propId) {
     return false;
 }
 
-bool Compute(Database& db, const ObjectRow& row, ULONG propId, bool stored, StoredValue* value) {
+bool Compute(Database& db, const ObjectRow& row, const std::vector<StoredValue>& stored, ULONG propId,
+             StoredValue* value) {
     if (IsComputed(row.kind, propId)) {
         switch (propId) {
             case PROP_ID(PR_ENTRYID): *value = Binary(PR_ENTRYID, db.EntryId(row.id)); return true;
@@ -187,15 +242,15 @@ bool Compute(Database& db, const ObjectRow& row, ULONG propId, bool stored, Stor
                                        " WHERE o.parent = ? AND o.kind = 5 AND (p.value IS NULL OR (p.value & 1) = 0)",
                                        row.id));
                 return true;
-            case PROP_ID(PR_ATTACH_SIZE):
-                *value = Integer(PR_ATTACH_SIZE,
-                                 Count(db, "SELECT coalesce((SELECT length(value) FROM props WHERE obj = ? AND pid = 14081), 0)",
-                                       row.id));
+            case PROP_ID(PR_ATTACH_SIZE): {
+                const StoredValue* data = Find(stored, PROP_ID(PR_ATTACH_DATA_BIN));
+                *value = Integer(PR_ATTACH_SIZE, data ? data->length : 0);
                 return true;
+            }
             default: return false;
         }
     }
-    if (stored || row.kind != kMessage) return false;
+    if (row.kind != kMessage || Find(stored, propId) != nullptr) return false;
     if (propId == PROP_ID(PR_HASATTACH)) {
         *value = Integer(PR_HASATTACH,
                          Count(db, "SELECT EXISTS (SELECT 1 FROM objects WHERE parent = ? AND kind = 7)", row.id));
@@ -300,20 +355,14 @@ void ToPropValue(const StoredValue& value, ULONG requestedTag, SPropValue* out, 
     }
 }
 
-void ReadProps(Database& db, const ObjectRow& row, const ULONG* tags, ULONG count, SPropValue* out, void* parent) {
-    const std::vector<StoredValue> stored = LoadStored(db, row.id);
+void FillProps(Database& db, const ObjectRow& row, const std::vector<StoredValue>& stored, const ULONG* tags,
+               ULONG count, SPropValue* out, void* parent) {
     for (ULONG i = 0; i < count; ++i) {
         const ULONG id = PROP_ID(tags[i]);
-        const StoredValue* found = nullptr;
-        for (const StoredValue& value : stored) {
-            if (PROP_ID(value.tag) == id) {
-                found = &value;
-                break;
-            }
-        }
+        const StoredValue* found = Find(stored, id);
         StoredValue computed;
-        if (Compute(db, row, id, found != nullptr, &computed)) found = &computed;
-        if (found) {
+        if (Compute(db, row, stored, id, &computed)) found = &computed;
+        if (found && found->loaded) {
             ToPropValue(*found, tags[i], &out[i], parent);
         } else {
             SetMissing(tags[i], MAPI_E_NOT_FOUND, &out[i]);
@@ -321,23 +370,17 @@ void ReadProps(Database& db, const ObjectRow& row, const ULONG* tags, ULONG coun
     }
 }
 
-std::vector<ULONG> PropList(Database& db, const ObjectRow& row) {
+std::vector<ULONG> PropList(Database& db, const ObjectRow& row, const std::vector<StoredValue>& stored) {
     std::vector<ULONG> tags;
-    for (const StoredValue& value : LoadStored(db, row.id)) {
+    for (const StoredValue& value : stored) {
         if (!IsComputed(row.kind, PROP_ID(value.tag))) tags.push_back(value.tag);
     }
-    auto has = [&](ULONG id) {
-        for (ULONG tag : tags) {
-            if (PROP_ID(tag) == id) return true;
-        }
-        return false;
-    };
     StoredValue computed;
     for (ULONG id : kAlwaysComputed) {
-        if (Compute(db, row, id, false, &computed)) tags.push_back(computed.tag);
+        if (Compute(db, row, stored, id, &computed)) tags.push_back(computed.tag);
     }
     for (ULONG id : {PROP_ID(PR_HASATTACH), PROP_ID(PR_MESSAGE_SIZE)}) {
-        if (!has(id) && Compute(db, row, id, false, &computed)) tags.push_back(computed.tag);
+        if (Compute(db, row, stored, id, &computed)) tags.push_back(computed.tag);
     }
     return tags;
 }

@@ -4,6 +4,7 @@
 #include "platform/faults.h"
 #include "platform/mapi/store/notifier.h"
 #include "platform/mapi/store/object.h"
+#include "platform/mapi/store/props.h"
 
 namespace platform::mapi {
 
@@ -33,8 +34,12 @@ public:
         const ObjectId id = db_->ParseEntryId(size, entryId);
         if (id == 0) return MAPI_E_INVALID_ENTRYID;
         ObjectRow row;
-        if (!db_->Lookup(id, &row) || row.kind != kStore) return MAPI_E_NOT_FOUND;
-        *store = NewStore(db_, row);
+        std::vector<StoredValue> values;
+        {
+            std::lock_guard lock(db_->Mutex());
+            if (!LoadObject(*db_, id, Wanted{}, &row, &values) || row.kind != kStore) return MAPI_E_NOT_FOUND;
+        }
+        *store = NewStore(db_, row, std::move(values));
         return S_OK;
     }
 

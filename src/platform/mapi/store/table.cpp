@@ -1,5 +1,9 @@
 // Tables over the objects of one container, read in creation order from a position that
 // moves past each row returned.
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+
 #include "platform/faults.h"
 #include "platform/mapi/store/object.h"
 #include "platform/mapi/store/props.h"
@@ -58,6 +62,7 @@ public:
         }
         columns_.assign(columns->aulPropTag, columns->aulPropTag + columns->cValues);
         columnsSet_ = true;
+        snapshot_.reset();
         return S_OK;
     }
 
@@ -83,29 +88,35 @@ public:
         if (rows == nullptr || rowCount <= 0) return MAPI_E_INVALID_PARAMETER;
         *rows = nullptr;
         std::lock_guard lock(db_->Mutex());
-        std::vector<ObjectRow> found;
-        {
-            Cursor q = kind_ == TableKind::Stores
-                           ? db_->Query("SELECT id, kind, store, parent FROM objects WHERE parent IS NULL AND kind = 1"
-                                        " AND id > ?2 ORDER BY id LIMIT ?3")
-                           : db_->Query("SELECT id, kind, store, parent FROM objects WHERE parent = ?1 AND kind = ?4"
-                                        " AND id > ?2 ORDER BY id LIMIT ?3");
-            if (kind_ != TableKind::Stores) q->Bind(1, container_).Bind(4, std::int64_t{RowKind(kind_)});
-            q->Bind(2, position_).Bind(3, std::int64_t{rowCount});
-            while (q->Step()) {
-                found.push_back({q->Int(0), static_cast<int>(q->Int(1)), q->Int(2), q->IsNull(3) ? 0 : q->Int(3)});
-            }
-            if (!q->Done()) return MAPI_E_DISK_ERROR;
+        const std::vector<ULONG>& columns = Columns();
+        const bool everything = kind_ == TableKind::Recipients && !columnsSet_;
+        const Wanted wanted{columns.data(), static_cast<ULONG>(columns.size()), everything};
+        // A message's recipients and attachments are read whole at the first call.
+        const bool whole = kind_ == TableKind::Recipients || kind_ == TableKind::Attachments;
+        if (whole && !snapshot_) {
+            snapshot_ = LoadChildren(*db_, container_, RowKind(kind_), position_, INT64_MAX, wanted);
+            next_ = 0;
         }
+        std::vector<std::pair<ObjectRow, std::vector<StoredValue>>> loaded;
+        if (!whole) {
+            loaded = LoadChildren(*db_, kind_ == TableKind::Stores ? 0 : container_, RowKind(kind_), position_, rowCount,
+                                  wanted);
+        } else {
+            const std::size_t end = std::min(snapshot_->size(), next_ + static_cast<std::size_t>(rowCount));
+            loaded.assign(std::make_move_iterator(snapshot_->begin() + static_cast<std::ptrdiff_t>(next_)),
+                          std::make_move_iterator(snapshot_->begin() + static_cast<std::ptrdiff_t>(end)));
+            next_ = end;
+        }
+        const auto& found = loaded;
         void* memory = nullptr;
         if (MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SRowSet) + found.size() * sizeof(SRow)), &memory) != S_OK) {
             return MAPI_E_NOT_ENOUGH_MEMORY;
         }
         auto* set = static_cast<SRowSet*>(memory);
         set->aRow = reinterpret_cast<SRow*>(set + 1);
-        for (const ObjectRow& row : found) {
+        for (const auto& [row, stored] : found) {
             SRow& out = set->aRow[set->cRows];
-            if (!FillRow(row, &out)) {
+            if (!FillRow(row, stored, &out)) {
                 FreeProws(set);
                 return MAPI_E_NOT_ENOUGH_MEMORY;
             }
@@ -131,6 +142,7 @@ public:
 
     HRESULT SeekRowBeginning() override {
         position_ = 0;
+        snapshot_.reset();
         return S_OK;
     }
 
@@ -138,10 +150,11 @@ protected:
     bool Supports(const IID& iid) const override { return iid == IID_IMAPITable; }
 
 private:
-    bool FillRow(const ObjectRow& row, SRow* out) {
+    const std::vector<ULONG>& Columns() const { return columnsSet_ ? columns_ : DefaultColumns(kind_); }
+
+    bool FillRow(const ObjectRow& row, const std::vector<StoredValue>& stored, SRow* out) {
         if (kind_ == TableKind::Recipients && !columnsSet_) {
             // Every property the row was given.
-            const std::vector<StoredValue> stored = LoadStored(*db_, row.id);
             SPropValue* values = AllocateValues(stored.size());
             if (!values) return false;
             for (std::size_t i = 0; i < stored.size(); ++i) ToPropValue(stored[i], stored[i].tag, &values[i], values);
@@ -149,10 +162,10 @@ private:
             out->lpProps = values;
             return true;
         }
-        const std::vector<ULONG>& columns = columnsSet_ ? columns_ : DefaultColumns(kind_);
+        const std::vector<ULONG>& columns = Columns();
         SPropValue* values = AllocateValues(columns.size());
         if (!values) return false;
-        ReadProps(*db_, row, columns.data(), static_cast<ULONG>(columns.size()), values, values);
+        FillProps(*db_, row, stored, columns.data(), static_cast<ULONG>(columns.size()), values, values);
         out->cValues = static_cast<ULONG>(columns.size());
         out->lpProps = values;
         return true;
@@ -164,6 +177,8 @@ private:
     std::vector<ULONG> columns_;
     bool columnsSet_ = false;
     ObjectId position_ = 0;  // id of the last row returned
+    std::optional<std::vector<std::pair<ObjectRow, std::vector<StoredValue>>>> snapshot_;
+    std::size_t next_ = 0;  // next row of the snapshot
 };
 
 }  // namespace
