@@ -53,6 +53,7 @@ namespace {
 // Objects this process can no longer stop or free (a notification thread of the parent of a
 // forked process, or one stuck at exit): kept reachable on purpose, never touched again.
 void* abandonedWorkers = nullptr;
+void* abandonedSignals = nullptr;
 Notifier* abandonedNotifier = nullptr;
 
 struct Holder {
@@ -101,7 +102,7 @@ HRESULT Notifier::Advise(Database& db, ObjectId filter, ULONG eventMask, IMAPIAd
     sink->AddRef();
     registrations_.push_back(r);
     poked_ = true;
-    wake_.notify_all();
+    signals_->wake.notify_all();
     *connection = r.connection;
     return S_OK;
 }
@@ -114,9 +115,9 @@ HRESULT Notifier::Unadvise(ULONG connection) {
     IMAPIAdviseSink* sink = found->sink;
     registrations_.erase(found);
     if (std::this_thread::get_id() != threadId_) {
-        progress_.wait_for(lock, kStuck, [&] { return inFlight_ != connection; });
+        signals_->progress.wait_for(lock, kStuck, [&] { return inFlight_ != connection; });
     }
-    wake_.notify_all();
+    signals_->wake.notify_all();
     lock.unlock();
     sink->Release();
     return S_OK;
@@ -134,7 +135,7 @@ void Notifier::Poke() {
             return;
         }
     }
-    wake_.notify_all();
+    signals_->wake.notify_all();
 }
 
 void Notifier::WaitDelivered(const std::filesystem::path& file, std::int64_t seq) {
@@ -150,8 +151,8 @@ void Notifier::WaitDelivered(const std::filesystem::path& file, std::int64_t seq
         auto done = delivered_.find(file);
         if (done != delivered_.end() && done->second >= seq) return;
         poked_ = true;
-        wake_.notify_all();
-        progress_.wait_for(lock, 50ms);
+        signals_->wake.notify_all();
+        signals_->progress.wait_for(lock, 50ms);
         if (std::chrono::steady_clock::now() - std::max(lastProgress_, start) > kStuck) return;
     }
 }
@@ -162,10 +163,10 @@ void Notifier::Shutdown() {
     for (const Registration& r : registrations_) sinks.push_back(r.sink);
     registrations_.clear();
     stop_ = true;
-    wake_.notify_all();
+    signals_->wake.notify_all();
     std::thread finished;
     if (worker_ && std::this_thread::get_id() != threadId_) {
-        progress_.wait_for(lock, 2s, [&] { return !running_; });
+        signals_->progress.wait_for(lock, 2s, [&] { return !running_; });
         if (!running_ && worker_->thread.joinable()) finished = std::move(worker_->thread);
     }
     lock.unlock();
@@ -177,10 +178,10 @@ bool Notifier::StopForExit() {
     if (::getpid() != owner_) return false;
     std::unique_lock lock(mutex_);
     stop_ = true;
-    wake_.notify_all();
+    signals_->wake.notify_all();
     if (!worker_) return true;
     if (std::this_thread::get_id() == threadId_ && running_) return false;
-    progress_.wait_for(lock, 1s, [&] { return !running_; });
+    signals_->progress.wait_for(lock, 1s, [&] { return !running_; });
     if (running_) return false;
     lock.unlock();
     if (worker_->thread.joinable()) {
@@ -190,12 +191,22 @@ bool Notifier::StopForExit() {
     return true;
 }
 
-void Notifier::BeforeFork() { mutex_.lock(); }
+void Notifier::BeforeFork() {
+    sqliteMutex_.lock();
+    mutex_.lock();
+}
 
-void Notifier::AfterForkInParent() { mutex_.unlock(); }
+void Notifier::AfterForkInParent() {
+    mutex_.unlock();
+    sqliteMutex_.unlock();
+}
 
 void Notifier::AfterForkInChild() {
     mutex_.unlock();
+    sqliteMutex_.unlock();
+    signals_->nextAbandoned = static_cast<Signals*>(abandonedSignals);
+    abandonedSignals = signals_.release();
+    signals_ = std::make_unique<Signals>();
     if (worker_) {
         worker_->nextAbandoned = static_cast<Worker*>(abandonedWorkers);
         abandonedWorkers = worker_.release();
@@ -227,7 +238,7 @@ void Notifier::StartLocked() {
 void Notifier::Run(Worker* worker) {
     std::unique_lock lock(mutex_);
     while (!stop_ && !registrations_.empty()) {
-        if (!poked_) wake_.wait_for(lock, kPollInterval);
+        if (!poked_) signals_->wake.wait_for(lock, kPollInterval);
         if (stop_ || registrations_.empty()) break;
         poked_ = false;
         // The stores to watch, and where a new watch starts reading.
@@ -237,11 +248,15 @@ void Notifier::Run(Worker* worker) {
             if (!added) entry->second.second = std::min(entry->second.second, r.fromSeq);
         }
         lock.unlock();
-        std::erase_if(worker->watches, [&](const std::unique_ptr<Watch>& w) { return !files.contains(w->file); });
+        {
+            std::lock_guard inside(sqliteMutex_);
+            std::erase_if(worker->watches, [&](const std::unique_ptr<Watch>& w) { return !files.contains(w->file); });
+        }
         for (const auto& [file, start] : files) {
             auto found = std::find_if(worker->watches.begin(), worker->watches.end(),
                                       [&](const std::unique_ptr<Watch>& w) { return w->file == file; });
             if (found == worker->watches.end()) {
+                std::lock_guard inside(sqliteMutex_);
                 auto watch = std::make_unique<Watch>();
                 watch->file = file;
                 watch->instance = start.first;
@@ -261,20 +276,25 @@ void Notifier::Run(Worker* worker) {
         lock.lock();
     }
     running_ = false;
-    progress_.notify_all();
+    signals_->progress.notify_all();
     lock.unlock();
+    std::lock_guard inside(sqliteMutex_);
     worker->watches.clear();
 }
 
 void Notifier::PollWatch(Watch& watch) {
-    watch.version.Reset();
-    const bool read = watch.version.Step();
-    const std::int64_t version = read ? watch.version.Int(0) : -1;
-    watch.version.Reset();
-    if (!read || version == watch.lastVersion) return;
-    watch.lastVersion = version;
+    {
+        std::lock_guard inside(sqliteMutex_);
+        watch.version.Reset();
+        const bool read = watch.version.Step();
+        const std::int64_t version = read ? watch.version.Int(0) : -1;
+        watch.version.Reset();
+        if (!read || version == watch.lastVersion) return;
+        watch.lastVersion = version;
+    }
     for (;;) {
         std::vector<Change> batch;
+        std::unique_lock inside(sqliteMutex_);
         watch.changes.Reset();
         watch.changes.Bind(1, watch.lastSeq);
         while (watch.changes.Step()) {
@@ -289,24 +309,25 @@ void Notifier::PollWatch(Watch& watch) {
             batch.push_back(c);
         }
         watch.changes.Reset();
+        inside.unlock();
         for (const Change& c : batch) {
             Deliver(watch, c);
             watch.lastSeq = c.seq;
             std::lock_guard lock(mutex_);
             delivered_[watch.file] = c.seq;
             lastProgress_ = std::chrono::steady_clock::now();
-            progress_.notify_all();
+            signals_->progress.notify_all();
         }
         if (batch.size() < static_cast<std::size_t>(kBatch)) break;
     }
     std::lock_guard lock(mutex_);
     std::int64_t& done = delivered_[watch.file];
     done = std::max(done, watch.lastSeq);
-    progress_.notify_all();
+    signals_->progress.notify_all();
 }
 
 void Notifier::Deliver(const Watch& watch, const Change& change) {
-    std::vector<std::pair<ULONG, IMAPIAdviseSink*>> targets;
+    std::vector<ULONG> targets;
     {
         std::lock_guard lock(mutex_);
         for (const Registration& r : registrations_) {
@@ -314,49 +335,51 @@ void Notifier::Deliver(const Watch& watch, const Change& change) {
             if (r.filter != 0 && r.filter != change.obj && r.filter != change.parent && r.filter != change.oldParent) {
                 continue;
             }
-            r.sink->AddRef();
-            targets.emplace_back(r.connection, r.sink);
+            targets.push_back(r.connection);
         }
     }
-    for (const auto& [connection, sink] : targets) {
-        bool registered = false;
+    for (ULONG connection : targets) {
+        // The sink is taken only while it is still registered, and held only for the call, so
+        // that after Unadvise nothing here keeps it.
+        IMAPIAdviseSink* sink = nullptr;
         {
             std::lock_guard lock(mutex_);
-            registered = std::any_of(registrations_.begin(), registrations_.end(),
-                                     [&](const Registration& r) { return r.connection == connection; });
-            if (registered) inFlight_ = connection;
+            auto found = std::find_if(registrations_.begin(), registrations_.end(),
+                                      [&](const Registration& r) { return r.connection == connection; });
+            if (found == registrations_.end()) continue;
+            sink = found->sink;
+            sink->AddRef();
+            inFlight_ = connection;
         }
-        if (registered) {
-            // Fresh copies for every sink: a sink may scribble on what it is given.
-            EntryIdBytes obj = MakeEntryId(watch.instance, change.obj);
-            EntryIdBytes parent = MakeEntryId(watch.instance, change.parent);
-            EntryIdBytes oldObj = MakeEntryId(watch.instance, change.oldObj);
-            EntryIdBytes oldParent = MakeEntryId(watch.instance, change.oldParent);
-            NOTIFICATION n;
-            n.ulEventType = change.event;
-            OBJECT_NOTIFICATION& o = n.info.obj;
-            o.ulObjType = change.kind;
-            o.cbEntryID = 20;
-            o.lpEntryID = obj.data();
-            if (change.parent != 0) {
-                o.cbParentID = 20;
-                o.lpParentID = parent.data();
-            }
-            if (change.oldObj != 0) {
-                o.cbOldID = 20;
-                o.lpOldID = oldObj.data();
-            }
-            if (change.oldParent != 0) {
-                o.cbOldParentID = 20;
-                o.lpOldParentID = oldParent.data();
-            }
-            sink->OnNotify(1, &n);
-            std::lock_guard lock(mutex_);
-            inFlight_ = 0;
-            lastProgress_ = std::chrono::steady_clock::now();
-            progress_.notify_all();
+        // Fresh copies for every sink: a sink may scribble on what it is given.
+        EntryIdBytes obj = MakeEntryId(watch.instance, change.obj);
+        EntryIdBytes parent = MakeEntryId(watch.instance, change.parent);
+        EntryIdBytes oldObj = MakeEntryId(watch.instance, change.oldObj);
+        EntryIdBytes oldParent = MakeEntryId(watch.instance, change.oldParent);
+        NOTIFICATION n;
+        n.ulEventType = change.event;
+        OBJECT_NOTIFICATION& o = n.info.obj;
+        o.ulObjType = change.kind;
+        o.cbEntryID = 20;
+        o.lpEntryID = obj.data();
+        if (change.parent != 0) {
+            o.cbParentID = 20;
+            o.lpParentID = parent.data();
         }
+        if (change.oldObj != 0) {
+            o.cbOldID = 20;
+            o.lpOldID = oldObj.data();
+        }
+        if (change.oldParent != 0) {
+            o.cbOldParentID = 20;
+            o.lpOldParentID = oldParent.data();
+        }
+        sink->OnNotify(1, &n);
         sink->Release();
+        std::lock_guard lock(mutex_);
+        inFlight_ = 0;
+        lastProgress_ = std::chrono::steady_clock::now();
+        signals_->progress.notify_all();
     }
 }
 

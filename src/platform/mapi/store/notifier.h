@@ -76,9 +76,19 @@ private:
     void PollWatch(Watch& watch);
     void Deliver(const Watch& watch, const Change& change);
 
+    // Condition variables in a block of their own: a forked child gets fresh ones, since the
+    // parent's notification thread may have been waiting on them at the fork.
+    struct Signals {
+        std::condition_variable wake;      // the thread sleeps on it
+        std::condition_variable progress;  // waiters for deliveries, in-flight calls and the thread's end
+        Signals* nextAbandoned = nullptr;
+    };
+
     std::mutex mutex_;
-    std::condition_variable wake_;      // the thread sleeps on it
-    std::condition_variable progress_;  // waiters for deliveries, in-flight calls and the thread's end
+    // Held by the thread while it is inside SQLite (never while calling a sink), and by a fork:
+    // a child must not start with SQLite's own locks taken by a thread it does not have.
+    std::mutex sqliteMutex_;
+    std::unique_ptr<Signals> signals_ = std::make_unique<Signals>();
     std::vector<Registration> registrations_;
     ULONG nextConnection_ = 1;
     std::unique_ptr<Worker> worker_;
