@@ -292,7 +292,7 @@ void ToPropValue(const StoredValue& value, ULONG requestedTag, SPropValue* out, 
             const std::string text = ToUtf8(FromUtf16Bytes(value.bytes.data(), value.bytes.size()));
             BYTE* memory = block(text.size() + 1);
             if (!memory) return fail();
-            std::memcpy(memory, text.data(), text.size());
+            if (!text.empty()) std::memcpy(memory, text.data(), text.size());
             v.lpszA = reinterpret_cast<char*>(memory);
             return;
         }
@@ -320,21 +320,21 @@ void ToPropValue(const StoredValue& value, ULONG requestedTag, SPropValue* out, 
             // Room for the bytes rounded up to whole characters and a zero terminator.
             BYTE* memory = block(value.bytes.size() + 3);
             if (!memory) return fail();
-            std::memcpy(memory, value.bytes.data(), value.bytes.size());
+            if (!value.bytes.empty()) std::memcpy(memory, value.bytes.data(), value.bytes.size());
             v.lpszW = reinterpret_cast<char16_t*>(memory);
             break;
         }
         case PT_STRING8: {
             BYTE* memory = block(value.bytes.size() + 1);
             if (!memory) return fail();
-            std::memcpy(memory, value.bytes.data(), value.bytes.size());
+            if (!value.bytes.empty()) std::memcpy(memory, value.bytes.data(), value.bytes.size());
             v.lpszA = reinterpret_cast<char*>(memory);
             break;
         }
         case PT_BINARY: {
             BYTE* memory = block(value.bytes.size());
             if (!memory) return fail();
-            std::memcpy(memory, value.bytes.data(), value.bytes.size());
+            if (!value.bytes.empty()) std::memcpy(memory, value.bytes.data(), value.bytes.size());
             v.bin.cb = static_cast<ULONG>(value.bytes.size());
             v.bin.lpb = memory;
             break;
