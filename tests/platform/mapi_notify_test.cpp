@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "mapi_fixture.h"
+#include "support/fatal.h"
 
 namespace {
 
@@ -293,6 +294,52 @@ TEST_F(MapiNotify, WritersInSeveralProcessesLoseNothing) {
     ULONG count = 0;
     ASSERT_EQ(contents->GetRowCount(0, &count), 0);
     EXPECT_EQ(count, static_cast<ULONG>((kWriters + 1) * kEach));
+}
+
+// A sink that ends the process from the notification thread.
+class ExitingSink final : public IMAPIAdviseSink {
+public:
+    HRESULT QueryInterface(const IID&, void** object) override {
+        *object = this;
+        return S_OK;
+    }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
+    ULONG OnNotify(ULONG, NOTIFICATION*) override { std::exit(3); }
+};
+
+TEST_F(MapiNotify, ProcessExitEndsTheThreadWhereverItIs) {
+    const auto start = std::chrono::steady_clock::now();
+    // The program's failure path with the thread idle.
+    Advise();
+    EXPECT_EXIT(
+        {
+            NewMessage(Folder(u"Inbox").get());
+            sink.WaitFor(2);
+            tallymere::FatalError(u"Bye.", u"Test");
+        },
+        ::testing::ExitedWithCode(1), "Test: Bye\\.");
+    // An exit on the notification thread itself.
+    EXPECT_EXIT(
+        {
+            ExitingSink exiting;
+            ULONG connection = 0;
+            session->Advise(0, nullptr, fnevObjectCreated, &exiting, &connection);
+            NewMessage(Folder(u"Inbox").get());
+            std::this_thread::sleep_for(10s);
+            std::exit(9);
+        },
+        ::testing::ExitedWithCode(3), "");
+    // An exit while a sink is busy for long.
+    EXPECT_EXIT(
+        {
+            sink.delay = 60s;
+            NewMessage(Folder(u"Inbox").get());
+            std::this_thread::sleep_for(200ms);
+            std::exit(4);
+        },
+        ::testing::ExitedWithCode(4), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
 }
 
 }  // namespace

@@ -50,24 +50,25 @@ struct Notifier::Worker {
 
 namespace {
 
-// Objects this process can no longer stop or free (a notification thread of the parent of a
-// forked process, or one stuck at exit): kept reachable on purpose, never touched again.
+// Objects a forked child inherits but cannot use (the parent's thread and the condition
+// variables it waited on): kept reachable on purpose, never touched again.
 void* abandonedWorkers = nullptr;
 void* abandonedSignals = nullptr;
-Notifier* abandonedNotifier = nullptr;
+
+// The process's notifier. It is never destroyed: other threads may still commit changes (and
+// so reach it) while the process exits, and its thread may be stuck in a sink then.
+Notifier* living = nullptr;
 
 struct Holder {
-    std::unique_ptr<Notifier> notifier = std::make_unique<Notifier>();
-    ~Holder() {
-        if (!notifier->StopForExit()) abandonedNotifier = notifier.release();
-    }
+    Holder() { living = std::make_unique<Notifier>().release(); }
+    ~Holder() { living->StopForExit(); }
 };
 
 }  // namespace
 
 Notifier& Notifier::Instance() {
     static Holder holder;
-    return *holder.notifier;
+    return *living;
 }
 
 Notifier::Notifier() : owner_(::getpid()) {
@@ -91,6 +92,7 @@ HRESULT Notifier::Advise(Database& db, ObjectId filter, ULONG eventMask, IMAPIAd
     r.filter = filter;
     r.mask = eventMask;
     r.sink = sink;
+    if (exiting_) return MAPI_E_CALL_FAILED;
     if (!running_) {
         try {
             StartLocked();
@@ -127,7 +129,7 @@ void Notifier::Poke() {
     std::lock_guard lock(mutex_);
     if (registrations_.empty()) return;
     poked_ = true;
-    if (!running_) {
+    if (!running_ && !exiting_) {
         // After a fork the child has no thread yet; it gets one at its first change.
         try {
             StartLocked();
@@ -177,6 +179,7 @@ void Notifier::Shutdown() {
 bool Notifier::StopForExit() {
     if (::getpid() != owner_) return false;
     std::unique_lock lock(mutex_);
+    exiting_ = true;
     stop_ = true;
     signals_->wake.notify_all();
     if (!worker_) return true;

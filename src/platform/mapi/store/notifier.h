@@ -25,6 +25,7 @@ namespace platform::mapi::store {
 
 class Notifier {
 public:
+    // The process's notifier (made at first use, kept until the process has ended).
     static Notifier& Instance();
 
     Notifier();
@@ -43,8 +44,9 @@ public:
     void WaitDelivered(const std::filesystem::path& file, std::int64_t seq);
     // Drops every registration and stops the thread.
     void Shutdown();
-    // At process exit: stops the thread; false when it cannot be joined (it is this thread,
-    // it is stuck in a sink, or it belongs to the parent of a forked process).
+    // At process exit: stops and joins the thread; false when it cannot be joined (it is this
+    // thread, it is stuck in a sink for a second, or it belongs to the parent of a forked
+    // process) and is left to end with the process.
     bool StopForExit();
 
     // Fork handlers: the child has no notification thread.
@@ -95,6 +97,7 @@ private:
     std::thread::id threadId_;
     bool running_ = false;
     bool stop_ = false;
+    bool exiting_ = false;  // the process is ending: no thread starts any more
     bool poked_ = false;
     ULONG inFlight_ = 0;  // the registration whose sink is being called
     std::map<std::filesystem::path, std::int64_t> delivered_;
