@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "mapi_fixture.h"
+#include "platform/sqlite.h"
 #include "support/fatal.h"
 
 namespace {
@@ -294,6 +295,71 @@ TEST_F(MapiNotify, WritersInSeveralProcessesLoseNothing) {
     ULONG count = 0;
     ASSERT_EQ(contents->GetRowCount(0, &count), 0);
     EXPECT_EQ(count, static_cast<ULONG>((kWriters + 1) * kEach));
+}
+
+// A sink that works with the store from inside OnNotify, as a program handing a new message on
+// at once does: its own logon, a change, a logoff.
+class WorkingSink final : public IMAPIAdviseSink {
+public:
+    explicit WorkingSink(Bytes drafts) : drafts_(std::move(drafts)) {}
+    HRESULT QueryInterface(const IID&, void** object) override {
+        *object = this;
+        return S_OK;
+    }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
+    ULONG OnNotify(ULONG, NOTIFICATION* n) override {
+        if (n[0].ulEventType != fnevObjectCreated || done.load()) return 0;
+        Ptr<IMAPISession> s;
+        if (MAPILogonEx(0, nullptr, nullptr, 0, s.Out()) != 0) return 0;
+        Ptr<IUnknown> object;
+        ULONG type = 0;
+        if (s->OpenEntry(20, drafts_.data(), nullptr, 0, &type, object.Out()) == 0) {
+            Ptr<IMessage> message;
+            static_cast<IMAPIFolder*>(object.get())->CreateMessage(nullptr, 0, message.Out());
+        }
+        object.reset();
+        s->Logoff(0, 0, 0);
+        done = true;
+        return 0;
+    }
+    std::atomic<bool> done{false};
+
+private:
+    Bytes drafts_;
+};
+
+TEST_F(MapiNotify, LogoffInsideOnNotifyDoesNotWaitForItself) {
+    WorkingSink working(EntryIdOf(Folder(u"Drafts").get()));
+    ULONG connection = 0;
+    ASSERT_EQ(session->Advise(0, nullptr, fnevObjectCreated, &working, &connection), 0);
+    NewMessage(Folder(u"Inbox").get());
+    for (int i = 0; i < 500 && !working.done; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(working.done);
+    ASSERT_EQ(session->Unadvise(connection), 0);
+    Ptr<IMAPITable> drafts;
+    ASSERT_EQ(Folder(u"Drafts")->GetContentsTable(0, drafts.Out()), 0);
+    ULONG count = 0;
+    drafts->GetRowCount(0, &count);
+    EXPECT_EQ(count, 1u);
+}
+
+TEST_F(MapiNotify, OldChangeLogEntriesArePruned) {
+    {
+        platform::sql::Db db;
+        ASSERT_TRUE(db.Open(platform::device::PlatformFile("messages.db")));
+        ASSERT_TRUE(db.Exec("INSERT INTO changes (event, objtype, obj, time) VALUES (4, 5, 1, 0), (16, 5, 1, 0)"));
+    }
+    Ptr<IMAPIFolder> inbox = Folder(u"Inbox");
+    for (int i = 0; i < 130; ++i) NewMessage(inbox.get());  // a created and a modified entry each
+    platform::sql::Db db;
+    ASSERT_TRUE(db.Open(platform::device::PlatformFile("messages.db")));
+    platform::sql::Stmt old = db.Prepare("SELECT count(*) FROM changes WHERE time < 1000");
+    ASSERT_TRUE(old.Step());
+    EXPECT_EQ(old.Int(0), 0);
+    platform::sql::Stmt recent = db.Prepare("SELECT count(*) FROM changes");
+    ASSERT_TRUE(recent.Step());
+    EXPECT_GE(recent.Int(0), 256);
 }
 
 // A sink that ends the process from the notification thread.
