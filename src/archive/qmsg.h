@@ -19,6 +19,7 @@
 
 namespace platform::mapi {
 struct IMAPISession;
+struct IMessage;
 }
 
 namespace tallymere {
@@ -69,6 +70,26 @@ public:
     void SetBody(const std::uint8_t* bytes, std::uint32_t size);
     // The body as text (its UTF-16LE bytes read as code units).
     std::u16string BodyText() const;
+
+    // Reading from the message store (store/read_message.cpp): fills the record from the
+    // message that `session` and the entry identifier name; the record should be fresh.
+    // Failures are fatal.
+    void GetMAPI();
+    void GetProperties(platform::mapi::IMessage* message);
+    void GetRecipients(platform::mapi::IMessage* message);
+    void GetMessageBody(platform::mapi::IMessage* message);
+    void GetAttachments(platform::mapi::IMessage* message);
+
+    // Writing into the message store (store/write_message.cpp). CreateMessage makes an empty
+    // message in the record's folder path (creating the path) and makes the record name it;
+    // SetMAPI then writes properties, recipients, body and attachments into that message.
+    // Failures are fatal.
+    void CreateMessage();
+    void SetMAPI();
+    void SetProperties(platform::mapi::IMessage* message);
+    void SetRecipients(platform::mapi::IMessage* message);
+    void SetMessageBody(platform::mapi::IMessage* message);
+    void SetAttachments(platform::mapi::IMessage* message);
 
     platform::mapi::IMAPISession* session = nullptr;
     std::u16string folderPath;

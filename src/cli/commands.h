@@ -32,4 +32,7 @@ Runner AddProgramCommands(CLI::App& app);
 // Archive commands (check).
 Runner AddArchiveCommands(CLI::App& app);
 
+// The phone's side of the message store (`device list`, `dump`, `deliver`, ...).
+Runner AddDeviceCommands(CLI::App& app);
+
 }  // namespace cli

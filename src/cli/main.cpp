@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
     std::vector<cli::Runner> runners = {
         cli::AddProgramCommands(app),
         cli::AddArchiveCommands(app),
+        cli::AddDeviceCommands(app),
     };
 
     try {

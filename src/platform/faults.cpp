@@ -86,7 +86,7 @@ void PlanCrash(std::string_view operation, int nth) {
 void Reset() {
     State& s = TheState();
     std::lock_guard lock(s.mutex);
-    s.envRead = true;
+    s.envRead = false;
     s.rules.clear();
     s.counts.clear();
 }

@@ -25,7 +25,7 @@ void Plan(std::string_view operation, int nth, bool andLater = false);
 // Makes the process end abruptly at call number `nth` of `operation`.
 void PlanCrash(std::string_view operation, int nth);
 
-// Forgets every plan and every count (the environment is not read again).
+// Forgets every plan and every count; the environment is read again at the next use.
 void Reset();
 
 }  // namespace platform::faults

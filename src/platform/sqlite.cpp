@@ -89,6 +89,11 @@ Stmt& Stmt::BindNull(int index) {
     return *this;
 }
 
+Stmt& Stmt::BindReal(int index, double value) {
+    if (stmt_) sqlite3_bind_double(stmt_, index, value);
+    return *this;
+}
+
 bool Stmt::Step() {
     done_ = false;
     if (!stmt_) return false;
@@ -139,5 +144,14 @@ bool Transaction::Commit() {
     db_.Exec("ROLLBACK");
     return false;
 }
+
+double Stmt::Real(int column) const { return sqlite3_column_double(stmt_, column); }
+int Stmt::Type(int column) const { return sqlite3_column_type(stmt_, column); }
+
+const std::uint8_t* Stmt::BlobData(int column) const {
+    return static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt_, column));
+}
+
+std::size_t Stmt::Bytes(int column) const { return static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)); }
 
 }  // namespace platform::sql

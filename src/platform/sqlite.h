@@ -58,6 +58,7 @@ public:
     Stmt& Bind(int index, std::string_view text);
     Stmt& BindBlob(int index, const void* data, std::size_t size);
     Stmt& BindNull(int index);
+    Stmt& BindReal(int index, double value);
 
     // Steps once: true while a row is available. `Done` tells whether the last step finished
     // the statement without error.
@@ -71,6 +72,12 @@ public:
     std::int64_t Int(int column) const;
     std::string Text(int column) const;
     std::vector<std::uint8_t> Blob(int column) const;
+    double Real(int column) const;
+    // The column's storage class: 1 integer, 2 real, 3 text, 4 blob, 5 null.
+    int Type(int column) const;
+    // A blob column in place: valid until the next step or reset.
+    const std::uint8_t* BlobData(int column) const;
+    std::size_t Bytes(int column) const;
 
 private:
     sqlite3_stmt* stmt_ = nullptr;

@@ -24,6 +24,7 @@ TEST(Faults, PlansComeFromTheEnvironment) {
     EXPECT_EXIT(
         {
             ::setenv("TALLYMERE_FAULTS", "GetHierarchyTable:1,fwrite:3,bad,:2,x:0", 1);
+            platform::faults::Reset();
             bool ok = platform::faults::Hit("GetHierarchyTable") && !platform::faults::Hit("GetHierarchyTable") &&
                       !platform::faults::Hit("fwrite") && !platform::faults::Hit("fwrite") &&
                       platform::faults::Hit("fwrite") && !platform::faults::Hit("x");

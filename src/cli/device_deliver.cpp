@@ -1,0 +1,138 @@
+#include "cli/device_deliver.h"
+
+#include "platform/device.h"
+#include "platform/file.h"
+#include "platform/filesys.h"
+#include "platform/text.h"
+
+namespace cli::device {
+
+namespace {
+
+mapi::SPropValue Text(mapi::ULONG tag, const std::u16string& text) {
+    mapi::SPropValue v;
+    v.ulPropTag = tag;
+    v.Value.lpszW = const_cast<char16_t*>(text.c_str());
+    return v;
+}
+
+mapi::SPropValue Number(mapi::ULONG tag, std::uint32_t n) {
+    mapi::SPropValue v;
+    v.ulPropTag = tag;
+    v.Value.ul = n;
+    return v;
+}
+
+mapi::SPropValue Time(mapi::ULONG tag, const platform::FILETIME& t) {
+    mapi::SPropValue v;
+    v.ulPropTag = tag;
+    v.Value.ft = t;
+    return v;
+}
+
+void Check(mapi::HRESULT result, const char* what) {
+    if (result != 0) throw Failure{std::string("the message store refused ") + what};
+}
+
+std::u16string MmsPath(const std::u16string& name) { return std::u16string(platform::device::kMmsFolder) + u"\\" + name; }
+
+// Puts the MMS file where the MMS client keeps it; returns its device path.
+std::u16string StoreMmsFile(const Attachment& file, const platform::FILETIME& time) {
+    const std::u16string path = MmsPath(FreeMmsName(file.filename));
+    auto out = platform::File::Open(path, u"wb");
+    if (!out || out->Write(file.data.data(), file.data.size()) != file.data.size() || !out->Close()) {
+        platform::DeleteFileW(path);
+        throw Failure{"cannot write the MMS file " + platform::ToUtf8(path)};
+    }
+    if (!platform::SetFileCreationTime(path, time)) {
+        platform::DeleteFileW(path);
+        throw Failure{"cannot stamp the MMS file " + platform::ToUtf8(path)};
+    }
+    return path;
+}
+
+}  // namespace
+
+std::u16string FreeMmsName(const std::u16string& name) {
+    if (!platform::PathExists(MmsPath(name))) return name;
+    const std::size_t dot = name.rfind(u'.');
+    const std::u16string stem = dot == std::u16string::npos || dot == 0 ? name : name.substr(0, dot);
+    const std::u16string extension = dot == std::u16string::npos || dot == 0 ? u"" : name.substr(dot);
+    for (int n = 2;; ++n) {
+        std::u16string candidate = stem + u" (" + platform::FromUtf8(std::to_string(n)) + u")" + extension;
+        if (!platform::PathExists(MmsPath(candidate))) return candidate;
+    }
+}
+
+Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
+    mapi::Ptr<mapi::IMAPIFolder> found;
+    if (!open) found = phone.FindFolder(d.folder);
+    mapi::IMAPIFolder* folder = open ? open : found.get();
+
+    std::optional<std::u16string> mmsPath;
+    if (d.mms) mmsPath = StoreMmsFile(*d.mms, d.deliveryTime);
+    Bytes id;
+    try {
+        mapi::Ptr<mapi::IMessage> message;
+        Check(folder->CreateMessage(nullptr, 0, message.Out()), "CreateMessage");
+        id = EntryIdOf(message.get());
+
+        const std::string bodyBytes = platform::ToUtf16Le(d.body);
+        std::uint32_t size = static_cast<std::uint32_t>(bodyBytes.size());
+        for (const Attachment& a : d.attachments) size += static_cast<std::uint32_t>(a.data.size());
+        if (d.mms) size = static_cast<std::uint32_t>(d.mms->data.size());
+        const std::u16string messageClass = d.mms ? u"IPM.MMS" : d.messageClass;
+        const platform::FILETIME modified = d.lastModificationTime.value_or(platform::GetSystemTimeAsFileTime());
+
+        std::vector<mapi::SPropValue> values = {
+            Text(mapi::PR_SUBJECT_W, d.subject),
+            Text(mapi::PR_MESSAGE_CLASS_W, messageClass),
+            Time(mapi::PR_MESSAGE_DELIVERY_TIME, d.deliveryTime),
+            Time(mapi::PR_LAST_MODIFICATION_TIME, modified),
+            Number(mapi::PR_MESSAGE_FLAGS, d.read ? mapi::MSGFLAG_READ : 0),
+            Number(mapi::PR_MESSAGE_SIZE, size),
+        };
+        mapi::SPropValue hasAttach;
+        hasAttach.ulPropTag = mapi::PR_HASATTACH;
+        hasAttach.Value.b = d.attachments.empty() ? 0 : 1;
+        values.push_back(hasAttach);
+        if (d.from) values.push_back(Text(mapi::PR_SENDER_EMAIL_ADDRESS_W, *d.from));
+        if (d.fromName) values.push_back(Text(mapi::PR_SENDER_NAME_W, *d.fromName));
+        Check(message->SetProps(static_cast<mapi::ULONG>(values.size()), values.data(), nullptr), "SetProps");
+
+        if (!d.to.empty()) {
+            const std::u16string sms = u"SMS";
+            std::vector<std::vector<mapi::SPropValue>> rows;
+            std::vector<mapi::ADRENTRY> entries;
+            for (const Recipient& r : d.to) {
+                rows.push_back({Number(mapi::PR_RECIPIENT_TYPE, mapi::MAPI_TO), Text(mapi::PR_ADDRTYPE_W, sms),
+                                Text(mapi::PR_EMAIL_ADDRESS_W, r.address)});
+                if (!r.name.empty()) rows.back().push_back(Text(mapi::PR_DISPLAY_NAME_W, r.name));
+            }
+            for (auto& row : rows) entries.push_back({0, static_cast<mapi::ULONG>(row.size()), row.data()});
+            mapi::ADRLIST list{static_cast<mapi::ULONG>(entries.size()), entries.data()};
+            Check(message->ModifyRecipients(mapi::MODRECIP_ADD, &list), "ModifyRecipients");
+        }
+        if (!bodyBytes.empty()) WriteStream(message.get(), mapi::PR_BODY_W, Bytes(bodyBytes.begin(), bodyBytes.end()));
+        for (const Attachment& a : d.attachments) {
+            mapi::Ptr<mapi::IAttach> attach;
+            mapi::ULONG number = 0;
+            Check(message->CreateAttach(nullptr, 0, &number, attach.Out()), "CreateAttach");
+            mapi::SPropValue props[] = {Number(mapi::PR_ATTACH_METHOD, mapi::ATTACH_BY_VALUE),
+                                        Text(mapi::PR_ATTACH_FILENAME_W, a.filename)};
+            Check(attach->SetProps(2, props, nullptr), "SetProps");
+            WriteStream(attach.get(), mapi::PR_ATTACH_DATA_BIN, a.data);
+        }
+        return id;
+    } catch (const Failure&) {
+        if (mmsPath) platform::DeleteFileW(*mmsPath);
+        if (!id.empty()) {
+            mapi::SBinary entry{static_cast<mapi::ULONG>(id.size()), id.data()};
+            mapi::ENTRYLIST list{1, &entry};
+            folder->DeleteMessages(&list, 0, nullptr, 0);
+        }
+        throw;
+    }
+}
+
+}  // namespace cli::device

@@ -1,0 +1,33 @@
+// The device's message store as the program sees it: the interfaces of interfaces.h, the
+// types and tags, and the global functions. Everything is in namespace platform::mapi.
+//
+// Sessions: MAPIInitialize once per process, then MAPILogonEx for each piece of work, Logoff
+// and Release when it ends, MAPIUninitialize at the end. The store lives in the mounted device
+// folder and is shared with other processes using the same folder.
+#pragma once
+
+#include "platform/mapi/interfaces.h"
+#include "platform/mapi/tags.h"
+#include "platform/mapi/types.h"
+
+namespace platform::mapi {
+
+// Counts initialisations; MAPILogonEx needs at least one. The last MAPIUninitialize drops
+// every notification registration and stops the notification thread.
+HRESULT MAPIInitialize(void* init);
+void MAPIUninitialize();
+
+// A session on the mounted device's store (no window, profile or password needed). Fails with
+// MAPI_E_NOT_INITIALIZED before MAPIInitialize and MAPI_E_LOGON_FAILED without a usable store.
+HRESULT MAPILogonEx(ULONG_PTR uiParam, const char16_t* profileName, const char16_t* password, ULONG flags,
+                    IMAPISession** session);
+
+// Memory handed out by the store: one buffer, and further blocks tied to it that are freed
+// with it.
+SCODE MAPIAllocateBuffer(ULONG size, void** buffer);
+SCODE MAPIAllocateMore(ULONG size, void* parent, void** buffer);
+ULONG MAPIFreeBuffer(void* buffer);
+// Frees a row set from QueryRows: every row's values, then the set.
+void FreeProws(SRowSet* rows);
+
+}  // namespace platform::mapi

@@ -1,0 +1,170 @@
+// The message store's database: one SQLite file, "messages.db" under "\.platform\" of the
+// device folder, shared by every process that mounts the folder (WAL journal, busy timeout;
+// every change is one IMMEDIATE transaction, so concurrent writers queue instead of failing).
+//
+// Schema (meta "schema" = 1):
+//
+//   meta(key TEXT PRIMARY KEY, value BLOB)
+//       "instance": 8 random bytes carried by every entry identifier of this database.
+//
+//   objects(id INTEGER PRIMARY KEY AUTOINCREMENT, kind INTEGER, store INTEGER,
+//           parent INTEGER REFERENCES objects(id) ON DELETE CASCADE)
+//       Every store (kind 1), folder (3), message (5), recipient row (6) and attachment (7).
+//       AUTOINCREMENT: an id is never handed out twice, also after deletion. `store` is the
+//       owning store (for a store, itself). `parent` is what contains the object: a store's
+//       root folder has the store, its IPM subtree folder the root folder, a subfolder its
+//       folder, a message its folder, a recipient row or attachment its message; NULL for a store.
+//       Index objects_parent(parent, kind, id) serves every table and the cascades.
+//
+//   props(obj INTEGER REFERENCES objects(id) ON DELETE CASCADE, pid INTEGER, type INTEGER,
+//         value, PRIMARY KEY (obj, pid))
+//       One row per stored property: identifier (high 16 bits of the tag), type (low 16 bits)
+//       and value. A rowid table on purpose: its key index stays small, so that finding a
+//       property never reads through the large values (attachments) stored beside it. PT_I2, PT_LONG, PT_BOOLEAN, PT_I8, PT_CURRENCY and PT_SYSTIME (ticks) are
+//       INTEGER; PT_R4, PT_DOUBLE and PT_APPTIME are REAL; PT_UNICODE is a BLOB of UTF-16LE
+//       without terminator (a stream may leave any bytes); PT_STRING8, PT_BINARY and PT_CLSID
+//       are BLOBs.
+//
+//   changes(seq INTEGER PRIMARY KEY AUTOINCREMENT, event INTEGER, objtype INTEGER, obj INTEGER,
+//           parent INTEGER, oldobj INTEGER, oldparent INTEGER, time INTEGER)
+//       The change log that the notification threads of every process read: one row per
+//       notification (fnevObject* event, object type, object and parent ids, for moved and
+//       copied the old ones), written in the same transaction as the change. `time` is Unix
+//       milliseconds; writers prune rows older than an hour now and then.
+//
+// Entry identifiers are 20 bytes: 4 zero flag bytes, the 8 instance bytes and the object id as
+// a 64-bit little-endian number. An identifier of another database, of a deleted object, of a
+// recipient row or of an attachment opens nothing.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/mapi/types.h"
+#include "platform/sqlite.h"
+
+namespace platform::mapi::store {
+
+using ObjectId = std::int64_t;
+using EntryIdBytes = std::array<BYTE, 20>;
+using InstanceId = std::array<BYTE, 8>;
+
+constexpr int kStore = 1;
+constexpr int kFolder = 3;
+constexpr int kMessage = 5;
+constexpr int kRecipient = 6;
+constexpr int kAttachment = 7;
+
+// The name of the IPM subtree folder of every store.
+inline constexpr char16_t kIpmRootName[] = u"IPM.Root";
+
+// A cached statement in use: reset (and its read snapshot let go) when it goes out of scope.
+class Cursor {
+public:
+    explicit Cursor(sql::Stmt& stmt) : stmt_(stmt) {}
+    ~Cursor() { stmt_.Reset(); }
+    Cursor(const Cursor&) = delete;
+    Cursor& operator=(const Cursor&) = delete;
+    sql::Stmt* operator->() const { return &stmt_; }
+    sql::Stmt& operator*() const { return stmt_; }
+
+private:
+    sql::Stmt& stmt_;
+};
+
+struct ObjectRow {
+    ObjectId id = 0;
+    int kind = 0;
+    ObjectId store = 0;
+    ObjectId parent = 0;  // 0 when none
+};
+
+class Database {
+public:
+    // A connection to the mounted device's store, creating and provisioning it when new: store
+    // "SMS" with "Inbox", "Sent Items", "Drafts", "Outbox" and "Deleted Items" in its IPM subtree.
+    static std::shared_ptr<Database> Open(HRESULT* result);
+
+    const std::filesystem::path& File() const { return file_; }
+    const InstanceId& InstanceBytes() const { return instance_; }
+
+    // Every use of the connection holds this lock.
+    std::recursive_mutex& Mutex() { return mutex_; }
+
+    // A prepared statement kept for the connection's life, ready for binding. One statement
+    // text is in use once at a time.
+    Cursor Query(const char* sql);
+
+    EntryIdBytes EntryId(ObjectId id) const;
+    // The object id an identifier names in this database, or 0 when it is not one of ours.
+    ObjectId ParseEntryId(ULONG size, const BYTE* bytes) const;
+
+    // The object's row; false when it does not exist (any more).
+    bool Lookup(ObjectId id, ObjectRow* row);
+
+    // Runs `body` in one IMMEDIATE transaction and commits it when it returns S_OK. Changes
+    // logged inside are announced to this process's notification thread after the commit.
+    template <class Body>
+    HRESULT Write(Body&& body) {
+        std::lock_guard lock(mutex_);
+        if (!Begin()) return MAPI_E_DISK_ERROR;
+        HRESULT result = body();
+        return Finish(result);
+    }
+
+    // Inside Write: a new object row.
+    ObjectId Insert(int kind, ObjectId store, ObjectId parent);
+    // Inside Write: one change-log row.
+    bool LogChange(ULONG event, int kind, ObjectId obj, ObjectId parent, ObjectId oldObj = 0, ObjectId oldParent = 0);
+    // Inside Write: a new store with its root and IPM subtree folders; returns its id.
+    ObjectId CreateStore(std::u16string_view name, bool defaultFolders);
+    // Inside Write: a folder named `name` below `parent`.
+    ObjectId CreateFolderRow(ObjectId store, ObjectId parent, std::u16string_view name);
+
+    // The highest change-log sequence number written through this connection (0: none).
+    std::int64_t LastChangeSeq() const { return lastChangeSeq_; }
+    // The highest sequence number in the log now.
+    std::int64_t CurrentSeq();
+
+    Database() = default;  // use Open
+
+private:
+    bool Begin();
+    HRESULT Finish(HRESULT result);
+    bool CreateSchema();
+    bool Provision();
+
+    std::filesystem::path file_;
+    InstanceId instance_{};
+    std::recursive_mutex mutex_;
+    sql::Db db_;
+    std::unordered_map<const char*, sql::Stmt> statements_;
+    std::int64_t pendingSeq_ = 0;
+    std::int64_t lastChangeSeq_ = 0;
+    std::uint32_t logged_ = 0;
+};
+
+// The entry identifier of object `id` in the database with `instance`.
+EntryIdBytes MakeEntryId(const InstanceId& instance, ObjectId id);
+
+// Property values as the database holds them.
+struct StoredValue {
+    ULONG tag = 0;
+    std::int64_t integer = 0;
+    double real = 0;
+    std::vector<BYTE> bytes;  // strings and binaries, when loaded
+    std::int64_t length = 0;  // length of a string or binary, also when not loaded
+    bool loaded = true;
+};
+
+// Little-endian UTF-16 bytes of a zero-terminated or counted string, and back.
+std::vector<BYTE> Utf16Bytes(std::u16string_view text);
+std::u16string FromUtf16Bytes(const BYTE* bytes, std::size_t size);
+
+}  // namespace platform::mapi::store

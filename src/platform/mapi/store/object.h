@@ -1,0 +1,149 @@
+// The store's objects: reference counting, the property behaviour every store, folder,
+// message and attachment shares, and the factories of the concrete objects.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/mapi/ptr.h"
+#include "platform/mapi/store/database.h"
+
+namespace platform::mapi::store {
+
+// Makes an object with one reference for its caller.
+template <class T, class... Args>
+T* Make(Args&&... args) {
+    return std::make_unique<T>(std::forward<Args>(args)...).release();
+}
+
+// Reference counting and QueryInterface for one interface.
+template <class Iface>
+class Object : public Iface {
+public:
+    virtual ~Object() = default;
+
+    HRESULT QueryInterface(const IID& iid, void** object) override {
+        if (object == nullptr) return MAPI_E_INVALID_PARAMETER;
+        *object = nullptr;
+        if (iid != IID_IUnknown && !Supports(iid)) return MAPI_E_INTERFACE_NOT_SUPPORTED;
+        this->AddRef();
+        *object = static_cast<Iface*>(this);
+        return S_OK;
+    }
+    ULONG AddRef() override { return refs_.fetch_add(1) + 1; }
+    ULONG Release() override {
+        const ULONG left = refs_.fetch_sub(1) - 1;
+        if (left == 0) {
+            OnLastRelease();
+            std::unique_ptr<Object> self(this);
+        }
+        return left;
+    }
+
+protected:
+    virtual bool Supports(const IID& iid) const = 0;
+    // Runs once, just before the object goes.
+    virtual void OnLastRelease() {}
+
+private:
+    std::atomic<ULONG> refs_{1};
+};
+
+// Stored values an object was opened with, when they were read already.
+using Preloaded = std::optional<std::vector<StoredValue>>;
+
+// What every object with properties does: read, write and stream its properties, and say at
+// its last release that it was changed.
+//
+// An open object reads its stored values once (when opened, or at its first read) and answers
+// from them until it is changed through this handle; large strings and binaries are read when
+// asked for. Computed values are always current.
+class PropCore {
+public:
+    // `owner` (with `ownerCore`) is the message an attachment belongs to: it is kept alive and
+    // told of changes.
+    PropCore(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {}, IUnknown* owner = nullptr,
+             PropCore* ownerCore = nullptr);
+    virtual ~PropCore() = default;
+
+    Database& Db() const { return *db_; }
+    const std::shared_ptr<Database>& SharedDb() const { return db_; }
+    const ObjectRow& Row() const { return row_; }
+    // Re-reads the object's row (it may have moved); false when it no longer exists.
+    bool Refresh();
+
+    HRESULT GetPropsImpl(const SPropTagArray* tags, ULONG flags, ULONG* count, SPropValue** values);
+    HRESULT GetPropListImpl(ULONG flags, SPropTagArray** tags);
+    HRESULT OpenPropertyImpl(IUnknown* self, ULONG tag, const IID* iid, ULONG flags, IUnknown** object);
+    HRESULT SetPropsImpl(ULONG count, const SPropValue* values, SPropProblemArray** problems);
+    HRESULT DeletePropsImpl(const SPropTagArray* tags, SPropProblemArray** problems);
+
+    // The object was changed through this handle.
+    void MarkDirty();
+    // Stores what a stream on property `tag` holds.
+    HRESULT WriteStream(ULONG tag, const std::vector<BYTE>& bytes);
+    // At the last release of a changed object: a modified notification, or for an attachment
+    // its message marked changed.
+    void Finish();
+
+protected:
+    // The stored values (read now when not yet); false when the object no longer exists.
+    bool EnsureValues();
+    // The value of `propId` in full, reading a large one now; null when there is none.
+    const StoredValue* FullValue(ULONG propId);
+
+    std::shared_ptr<Database> db_;
+    ObjectRow row_;
+    std::vector<StoredValue> values_;
+    bool loaded_ = false;
+    std::atomic<bool> dirty_{false};
+    Ptr<IUnknown> owner_;
+    PropCore* ownerCore_;
+};
+
+template <class Iface>
+class PropObject : public Object<Iface>, public PropCore {
+public:
+    using PropCore::PropCore;
+
+    HRESULT SaveChanges(ULONG) override { return S_OK; }
+    HRESULT GetProps(const SPropTagArray* tags, ULONG flags, ULONG* count, SPropValue** values) override {
+        return GetPropsImpl(tags, flags, count, values);
+    }
+    HRESULT GetPropList(ULONG flags, SPropTagArray** tags) override { return GetPropListImpl(flags, tags); }
+    HRESULT OpenProperty(ULONG tag, const IID* iid, ULONG, ULONG flags, IUnknown** object) override {
+        return OpenPropertyImpl(this, tag, iid, flags, object);
+    }
+    HRESULT SetProps(ULONG count, const SPropValue* values, SPropProblemArray** problems) override {
+        return SetPropsImpl(count, values, problems);
+    }
+    HRESULT DeleteProps(const SPropTagArray* tags, SPropProblemArray** problems) override {
+        return DeletePropsImpl(tags, problems);
+    }
+
+protected:
+    void OnLastRelease() override { Finish(); }
+};
+
+enum class TableKind { Stores, Hierarchy, Contents, Recipients, Attachments };
+
+IMsgStore* NewStore(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {});
+IMAPIFolder* NewFolder(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {});
+IMessage* NewMessage(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {});
+IAttach* NewAttach(std::shared_ptr<Database> db, const ObjectRow& row, IUnknown* message, PropCore* messageCore,
+                   Preloaded values = {});
+IStream* NewStream(IUnknown* host, PropCore* hostCore, ULONG tag, std::vector<BYTE> bytes, bool dirty);
+IMAPITable* NewTable(std::shared_ptr<Database> db, TableKind kind, ObjectId container);
+
+// Opens the store, folder or message an identifier names; `store` other than 0 limits it to
+// the objects of that store. `iid` may ask for the object's own interface.
+HRESULT OpenObject(const std::shared_ptr<Database>& db, ObjectId store, ULONG size, const ENTRYID* entryId,
+                   const IID* iid, ULONG* type, IUnknown** object);
+
+// The object id of a folder handed in by a caller (read through its PR_ENTRYID); 0 when it is
+// not a folder of this database.
+ObjectId FolderIdOf(Database& db, IMAPIFolder* folder);
+
+}  // namespace platform::mapi::store

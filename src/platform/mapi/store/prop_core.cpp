@@ -1,0 +1,202 @@
+// Properties of stores, folders, messages and attachments.
+#include "platform/faults.h"
+#include "platform/mapi/store/object.h"
+#include "platform/mapi/store/props.h"
+
+namespace platform::mapi::store {
+
+namespace {
+
+constexpr SCODE MAPI_E_COMPUTED = R(0x8004011A);
+
+bool StreamableType(ULONG type) { return type == PT_BINARY || type == PT_UNICODE || type == PT_STRING8; }
+
+// A problem array for the entries of `failed`, or null when there is none.
+SPropProblemArray* Problems(const std::vector<SPropProblem>& failed) {
+    if (failed.empty()) return nullptr;
+    void* memory = nullptr;
+    if (MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SPropProblemArray) + failed.size() * sizeof(SPropProblem)),
+                           &memory) != S_OK) {
+        return nullptr;
+    }
+    auto* array = static_cast<SPropProblemArray*>(memory);
+    array->cProblem = static_cast<ULONG>(failed.size());
+    array->aProblem = reinterpret_cast<SPropProblem*>(array + 1);
+    std::copy(failed.begin(), failed.end(), array->aProblem);
+    return array;
+}
+
+}  // namespace
+
+PropCore::PropCore(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values, IUnknown* owner,
+                   PropCore* ownerCore)
+    : db_(std::move(db)), row_(row), owner_(Ptr<IUnknown>::Share(owner)), ownerCore_(ownerCore) {
+    if (values) {
+        values_ = std::move(*values);
+        loaded_ = true;
+    }
+}
+
+bool PropCore::EnsureValues() {
+    if (loaded_) return true;
+    Wanted wanted;
+    wanted.maxBytes = kPreloadBytes;
+    if (!LoadObject(*db_, row_.id, wanted, &row_, &values_)) return false;
+    loaded_ = true;
+    return true;
+}
+
+const StoredValue* PropCore::FullValue(ULONG propId) {
+    for (StoredValue& value : values_) {
+        if (PROP_ID(value.tag) != propId) continue;
+        if (!value.loaded && LoadOne(*db_, row_.id, propId, &value)) value.loaded = true;
+        return value.loaded ? &value : nullptr;
+    }
+    return nullptr;
+}
+
+bool PropCore::Refresh() {
+    ObjectRow row;
+    if (!db_->Lookup(row_.id, &row)) return false;
+    row_ = row;
+    return true;
+}
+
+HRESULT PropCore::GetPropsImpl(const SPropTagArray* tags, ULONG, ULONG* count, SPropValue** values) {
+    if (faults::Hit("GetProps")) return MAPI_E_CALL_FAILED;
+    if (count == nullptr || values == nullptr) return MAPI_E_INVALID_PARAMETER;
+    if (tags != nullptr && tags->cValues != 0 && tags->aulPropTag == nullptr) return MAPI_E_INVALID_PARAMETER;
+    std::lock_guard lock(db_->Mutex());
+    if (!EnsureValues()) return MAPI_E_OBJECT_DELETED;
+    std::vector<ULONG> all;
+    const ULONG* asked = tags ? tags->aulPropTag : nullptr;
+    ULONG n = tags ? tags->cValues : 0;
+    if (tags == nullptr) {
+        all = PropList(*db_, row_, values_);
+        asked = all.data();
+        n = static_cast<ULONG>(all.size());
+    }
+    for (ULONG i = 0; i < n; ++i) FullValue(PROP_ID(asked[i]));
+    void* memory = nullptr;
+    if (MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SPropValue) * (n ? n : 1)), &memory) != S_OK) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    }
+    auto* out = static_cast<SPropValue*>(memory);
+    FillProps(*db_, row_, values_, asked, n, out, memory);
+    *count = n;
+    *values = out;
+    return S_OK;
+}
+
+HRESULT PropCore::GetPropListImpl(ULONG, SPropTagArray** tags) {
+    if (faults::Hit("GetPropList")) return MAPI_E_CALL_FAILED;
+    if (tags == nullptr) return MAPI_E_INVALID_PARAMETER;
+    std::lock_guard lock(db_->Mutex());
+    if (!EnsureValues()) return MAPI_E_OBJECT_DELETED;
+    const std::vector<ULONG> list = PropList(*db_, row_, values_);
+    void* memory = nullptr;
+    if (MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SPropTagArray) + list.size() * sizeof(ULONG)), &memory) != S_OK) {
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+    }
+    auto* array = static_cast<SPropTagArray*>(memory);
+    auto* ids = reinterpret_cast<ULONG*>(array + 1);
+    std::copy(list.begin(), list.end(), ids);
+    array->cValues = static_cast<ULONG>(list.size());
+    array->aulPropTag = ids;
+    *tags = array;
+    return S_OK;
+}
+
+HRESULT PropCore::OpenPropertyImpl(IUnknown* self, ULONG tag, const IID* iid, ULONG flags, IUnknown** object) {
+    if (faults::Hit("OpenProperty")) return MAPI_E_CALL_FAILED;
+    if (object == nullptr) return MAPI_E_INVALID_PARAMETER;
+    *object = nullptr;
+    if (iid != nullptr && *iid != IID_IStream && *iid != IID_IUnknown) return MAPI_E_INTERFACE_NOT_SUPPORTED;
+    if (!StreamableType(PROP_TYPE(tag))) return MAPI_E_NO_SUPPORT;
+    std::lock_guard lock(db_->Mutex());
+    if (!EnsureValues()) return MAPI_E_OBJECT_DELETED;
+    const StoredValue* value = FullValue(PROP_ID(tag));
+    if (value && PROP_TYPE(value->tag) != PROP_TYPE(tag)) return MAPI_E_NO_SUPPORT;
+    if (!value && (flags & (MAPI_MODIFY | MAPI_CREATE)) == 0) return MAPI_E_NOT_FOUND;
+    const bool create = (flags & MAPI_CREATE) != 0;
+    std::vector<BYTE> bytes;
+    if (value && !create) bytes = value->bytes;
+    *object = NewStream(self, this, tag, std::move(bytes), create);
+    return S_OK;
+}
+
+HRESULT PropCore::SetPropsImpl(ULONG count, const SPropValue* values, SPropProblemArray** problems) {
+    if (faults::Hit("SetProps")) return MAPI_E_CALL_FAILED;
+    if (count != 0 && values == nullptr) return MAPI_E_INVALID_PARAMETER;
+    std::vector<SPropProblem> failed;
+    const HRESULT result = db_->Write([&]() -> HRESULT {
+        if (!Refresh()) return MAPI_E_OBJECT_DELETED;
+        for (ULONG i = 0; i < count; ++i) {
+            const ULONG tag = values[i].ulPropTag;
+            if (IsComputed(row_.kind, PROP_ID(tag))) {
+                failed.push_back({i, tag, MAPI_E_COMPUTED});
+                continue;
+            }
+            if (HRESULT stored = StoreValue(*db_, row_.id, values[i]); stored != S_OK) return stored;
+        }
+        return S_OK;
+    });
+    if (result != S_OK) return result;
+    MarkDirty();
+    if (problems) *problems = Problems(failed);
+    return S_OK;
+}
+
+HRESULT PropCore::DeletePropsImpl(const SPropTagArray* tags, SPropProblemArray** problems) {
+    if (faults::Hit("DeleteProps")) return MAPI_E_CALL_FAILED;
+    if (tags == nullptr || (tags->cValues != 0 && tags->aulPropTag == nullptr)) return MAPI_E_INVALID_PARAMETER;
+    std::vector<SPropProblem> failed;
+    const HRESULT result = db_->Write([&]() -> HRESULT {
+        if (!Refresh()) return MAPI_E_OBJECT_DELETED;
+        for (ULONG i = 0; i < tags->cValues; ++i) {
+            const ULONG tag = tags->aulPropTag[i];
+            if (IsComputed(row_.kind, PROP_ID(tag))) {
+                failed.push_back({i, tag, MAPI_E_COMPUTED});
+                continue;
+            }
+            if (HRESULT done = DeleteValue(*db_, row_.id, PROP_ID(tag)); done != S_OK) return done;
+        }
+        return S_OK;
+    });
+    if (result != S_OK) return result;
+    MarkDirty();
+    if (problems) *problems = Problems(failed);
+    return S_OK;
+}
+
+void PropCore::MarkDirty() {
+    dirty_ = true;
+    std::lock_guard lock(db_->Mutex());
+    loaded_ = false;  // read again at the next use
+}
+
+HRESULT PropCore::WriteStream(ULONG tag, const std::vector<BYTE>& bytes) {
+    const HRESULT result = db_->Write([&]() -> HRESULT {
+        if (!Refresh()) return MAPI_E_OBJECT_DELETED;
+        return StoreBytes(*db_, row_.id, tag, bytes);
+    });
+    if (result == S_OK) MarkDirty();
+    return result;
+}
+
+void PropCore::Finish() {
+    if (!dirty_) return;
+    if (row_.kind == kAttachment || row_.kind == kRecipient) {
+        if (ownerCore_) ownerCore_->MarkDirty();
+        return;
+    }
+    // The change itself is kept already; only the notification remains to be written.
+    db_->Write([&]() -> HRESULT {
+        if (!Refresh()) return S_OK;
+        return db_->LogChange(fnevObjectModified, row_.kind, row_.id, row_.kind == kStore ? 0 : row_.parent)
+                   ? S_OK
+                   : MAPI_E_DISK_ERROR;
+    });
+}
+
+}  // namespace platform::mapi::store

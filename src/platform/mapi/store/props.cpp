@@ -1,0 +1,388 @@
+#include "platform/mapi/store/props.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "platform/mapi/mapi.h"
+#include "platform/text.h"
+
+namespace platform::mapi::store {
+
+StoredValue FromRow(sql::Stmt& q, int first, const Wanted& wanted) {
+    StoredValue value;
+    const ULONG pid = static_cast<ULONG>(q.Int(first));
+    value.tag = PROP_TAG(static_cast<ULONG>(q.Int(first + 1)), pid);
+    switch (q.Type(first + 2)) {
+        case 1: value.integer = q.Int(first + 2); break;
+        case 2: value.real = q.Real(first + 2); break;
+        case 4:
+            value.length = q.Int(first + 3);
+            value.loaded = wanted.Has(pid) && (wanted.maxBytes < 0 || value.length <= wanted.maxBytes);
+            if (value.loaded) {
+                const BYTE* data = q.BlobData(first + 2);
+                value.bytes.assign(data, data + q.Bytes(first + 2));
+            }
+            break;
+        default: break;
+    }
+    return value;
+}
+
+namespace {
+
+const StoredValue* Find(const std::vector<StoredValue>& stored, ULONG propId) {
+    for (const StoredValue& value : stored) {
+        if (PROP_ID(value.tag) == propId) return &value;
+    }
+    return nullptr;
+}
+
+std::vector<BYTE> Bytes(const void* data, std::size_t size) {
+    const BYTE* begin = static_cast<const BYTE*>(data);
+    return std::vector<BYTE>(begin, begin + size);
+}
+
+std::vector<BYTE> IidBytes(const IID& iid) {
+    std::vector<BYTE> bytes(16);
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<BYTE>(iid.data1 >> (8 * i));
+    for (int i = 0; i < 2; ++i) bytes[4 + i] = static_cast<BYTE>(iid.data2 >> (8 * i));
+    for (int i = 0; i < 2; ++i) bytes[6 + i] = static_cast<BYTE>(iid.data3 >> (8 * i));
+    std::copy(iid.data4, iid.data4 + 8, bytes.begin() + 8);
+    return bytes;
+}
+
+HRESULT Put(Database& db, ObjectId obj, ULONG tag, const auto& bind) {
+    Cursor q = db.Query("INSERT OR REPLACE INTO props (obj, pid, type, value) VALUES (?, ?, ?, ?)");
+    q->Bind(1, obj).Bind(2, std::int64_t{PROP_ID(tag)}).Bind(3, std::int64_t{PROP_TYPE(tag)});
+    bind(*q);
+    return q->Run() ? S_OK : MAPI_E_DISK_ERROR;
+}
+
+HRESULT PutInteger(Database& db, ObjectId obj, ULONG tag, std::int64_t value) {
+    return Put(db, obj, tag, [&](sql::Stmt& q) { q.Bind(4, value); });
+}
+
+std::int64_t Count(Database& db, const char* sql, ObjectId id) {
+    Cursor q = db.Query(sql);
+    q->Bind(1, id);
+    return q->Step() ? q->Int(0) : 0;
+}
+
+StoredValue Integer(ULONG tag, std::int64_t value) {
+    StoredValue v;
+    v.tag = tag;
+    v.integer = value;
+    return v;
+}
+
+StoredValue Binary(ULONG tag, const EntryIdBytes& bytes) {
+    StoredValue v;
+    v.tag = tag;
+    v.bytes.assign(bytes.begin(), bytes.end());
+    return v;
+}
+
+bool HasEntryId(int kind) { return kind == kStore || kind == kFolder || kind == kMessage; }
+
+constexpr ULONG kAlwaysComputed[] = {
+    PROP_ID(PR_ENTRYID),     PROP_ID(PR_RECORD_KEY),    PROP_ID(PR_OBJECT_TYPE),    PROP_ID(PR_STORE_ENTRYID),
+    PROP_ID(PR_PARENT_ENTRYID), PROP_ID(PR_FOLDER_TYPE), PROP_ID(PR_CONTENT_COUNT), PROP_ID(PR_CONTENT_UNREAD),
+    PROP_ID(PR_SUBFOLDERS),  PROP_ID(PR_ATTACH_SIZE),
+};
+
+}  // namespace
+
+bool Wanted::Has(ULONG propId) const {
+    if (all) return true;
+    for (ULONG i = 0; i < count; ++i) {
+        if (PROP_ID(tags[i]) == propId) return true;
+    }
+    return false;
+}
+
+bool LoadObject(Database& db, ObjectId id, const Wanted& wanted, ObjectRow* row, std::vector<StoredValue>* values) {
+    values->clear();
+    Cursor q = db.Query(
+        "SELECT o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value) FROM objects o"
+        " LEFT JOIN props p ON p.obj = o.id WHERE o.id = ? ORDER BY p.pid");
+    q->Bind(1, id);
+    bool found = false;
+    while (q->Step()) {
+        if (!found) *row = {id, static_cast<int>(q->Int(0)), q->Int(1), q->IsNull(2) ? 0 : q->Int(2)};
+        found = true;
+        if (q->IsNull(3)) continue;
+        values->push_back(FromRow(*q, 3, wanted));
+    }
+    return found;
+}
+
+std::vector<std::pair<ObjectRow, std::vector<StoredValue>>> LoadChildren(Database& db, ObjectId container, int kind,
+                                                                          ObjectId after, std::int64_t limit,
+                                                                          const Wanted& wanted) {
+    std::vector<std::pair<ObjectRow, std::vector<StoredValue>>> rows;
+    Cursor q = container == 0
+                   ? db.Query("SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value)"
+                              " FROM objects o LEFT JOIN props p ON p.obj = o.id WHERE o.id IN (SELECT id FROM objects"
+                              " WHERE parent IS NULL AND kind = ?2 AND id > ?3 ORDER BY id LIMIT ?4)"
+                              " ORDER BY o.id, p.pid")
+                   : db.Query("SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value)"
+                              " FROM objects o LEFT JOIN props p ON p.obj = o.id WHERE o.id IN (SELECT id FROM objects"
+                              " WHERE parent = ?1 AND kind = ?2 AND id > ?3 ORDER BY id LIMIT ?4)"
+                              " ORDER BY o.id, p.pid");
+    if (container != 0) q->Bind(1, container);
+    q->Bind(2, std::int64_t{kind}).Bind(3, after).Bind(4, limit);
+    while (q->Step()) {
+        const ObjectId id = q->Int(0);
+        if (rows.empty() || rows.back().first.id != id) {
+            rows.emplace_back(ObjectRow{id, static_cast<int>(q->Int(1)), q->Int(2), q->IsNull(3) ? 0 : q->Int(3)},
+                              std::vector<StoredValue>());
+        }
+        if (q->IsNull(4)) continue;
+        rows.back().second.push_back(FromRow(*q, 4, wanted));
+    }
+    return rows;
+}
+
+bool LoadOne(Database& db, ObjectId obj, ULONG propId, StoredValue* value) {
+    Cursor q = db.Query("SELECT pid, type, value, length(value) FROM props WHERE obj = ? AND pid = ?");
+    q->Bind(1, obj).Bind(2, std::int64_t{propId});
+    if (!q->Step()) return false;
+    *value = FromRow(*q, 0, Wanted{});
+    return true;
+}
+
+HRESULT StoreValue(Database& db, ObjectId obj, const SPropValue& value) {
+    const ULONG tag = value.ulPropTag;
+    const PropValueUnion& v = value.Value;
+    switch (PROP_TYPE(tag)) {
+        case PT_UNSPECIFIED:
+        case PT_NULL:
+        case PT_ERROR:
+        case PT_OBJECT: return S_OK;
+        case PT_I2: return PutInteger(db, obj, tag, v.i);
+        case PT_LONG: return PutInteger(db, obj, tag, v.l);
+        case PT_BOOLEAN: return PutInteger(db, obj, tag, v.b);
+        case PT_I8:
+        case PT_CURRENCY: return PutInteger(db, obj, tag, v.li);
+        case PT_SYSTIME: return PutInteger(db, obj, tag, static_cast<std::int64_t>(ToTicks(v.ft)));
+        case PT_R4: return Put(db, obj, tag, [&](sql::Stmt& q) { q.BindReal(4, v.flt); });
+        case PT_DOUBLE:
+        case PT_APPTIME: return Put(db, obj, tag, [&](sql::Stmt& q) { q.BindReal(4, v.dbl); });
+        case PT_UNICODE: {
+            const std::u16string_view text = v.lpszW ? std::u16string_view(v.lpszW) : std::u16string_view();
+            return StoreBytes(db, obj, tag, Utf16Bytes(text));
+        }
+        case PT_STRING8: {
+            const std::string_view text = v.lpszA ? std::string_view(v.lpszA) : std::string_view();
+            return StoreBytes(db, obj, tag, Bytes(text.data(), text.size()));
+        }
+        case PT_BINARY:
+            if (v.bin.cb != 0 && v.bin.lpb == nullptr) return MAPI_E_INVALID_PARAMETER;
+            return StoreBytes(db, obj, tag, Bytes(v.bin.lpb, v.bin.cb));
+        case PT_CLSID:
+            if (v.lpguid == nullptr) return MAPI_E_INVALID_PARAMETER;
+            return StoreBytes(db, obj, tag, IidBytes(*v.lpguid));
+        default: return MAPI_E_INVALID_TYPE;
+    }
+}
+
+HRESULT StoreBytes(Database& db, ObjectId obj, ULONG tag, const std::vector<BYTE>& bytes) {
+    return Put(db, obj, tag, [&](sql::Stmt& q) { q.BindBlob(4, bytes.data(), bytes.size()); });
+}
+
+HRESULT DeleteValue(Database& db, ObjectId obj, ULONG propId) {
+    Cursor q = db.Query("DELETE FROM props WHERE obj = ? AND pid = ?");
+    q->Bind(1, obj).Bind(2, std::int64_t{propId});
+    return q->Run() ? S_OK : MAPI_E_DISK_ERROR;
+}
+
+bool IsComputed(int kind, ULONG propId) {
+    if (kind == kRecipient) return false;
+    if (kind == kAttachment) return propId == PROP_ID(PR_ATTACH_SIZE) || propId == PROP_ID(PR_OBJECT_TYPE);
+    for (ULONG id : kAlwaysComputed) {
+        if (id != propId) continue;
+        if (id == PROP_ID(PR_ATTACH_SIZE)) return false;
+        if (id == PROP_ID(PR_PARENT_ENTRYID)) return kind == kFolder || kind == kMessage;
+        if (id == PROP_ID(PR_FOLDER_TYPE) || id == PROP_ID(PR_CONTENT_COUNT) || id == PROP_ID(PR_CONTENT_UNREAD) ||
+            id == PROP_ID(PR_SUBFOLDERS)) {
+            return kind == kFolder;
+        }
+        return HasEntryId(kind);
+    }
+    return false;
+}
+
+bool Compute(Database& db, const ObjectRow& row, const std::vector<StoredValue>& stored, ULONG propId,
+             StoredValue* value) {
+    if (IsComputed(row.kind, propId)) {
+        switch (propId) {
+            case PROP_ID(PR_ENTRYID): *value = Binary(PR_ENTRYID, db.EntryId(row.id)); return true;
+            case PROP_ID(PR_RECORD_KEY): *value = Binary(PR_RECORD_KEY, db.EntryId(row.id)); return true;
+            case PROP_ID(PR_OBJECT_TYPE): *value = Integer(PR_OBJECT_TYPE, row.kind); return true;
+            case PROP_ID(PR_STORE_ENTRYID): *value = Binary(PR_STORE_ENTRYID, db.EntryId(row.store)); return true;
+            case PROP_ID(PR_PARENT_ENTRYID):
+                // A store's root folder is its own parent.
+                *value = Binary(PR_PARENT_ENTRYID, db.EntryId(row.parent == row.store ? row.id : row.parent));
+                return true;
+            case PROP_ID(PR_FOLDER_TYPE):
+                *value = Integer(PR_FOLDER_TYPE, row.parent == row.store ? FOLDER_ROOT : FOLDER_GENERIC);
+                return true;
+            case PROP_ID(PR_SUBFOLDERS):
+                *value = Integer(PR_SUBFOLDERS,
+                                 Count(db, "SELECT EXISTS (SELECT 1 FROM objects WHERE parent = ? AND kind = 3)", row.id));
+                return true;
+            case PROP_ID(PR_CONTENT_COUNT):
+                *value = Integer(PR_CONTENT_COUNT,
+                                 Count(db, "SELECT count(*) FROM objects WHERE parent = ? AND kind = 5", row.id));
+                return true;
+            case PROP_ID(PR_CONTENT_UNREAD):
+                *value = Integer(PR_CONTENT_UNREAD,
+                                 Count(db,
+                                       "SELECT count(*) FROM objects o LEFT JOIN props p ON p.obj = o.id AND p.pid = 3591"
+                                       " WHERE o.parent = ? AND o.kind = 5 AND (p.value IS NULL OR (p.value & 1) = 0)",
+                                       row.id));
+                return true;
+            case PROP_ID(PR_ATTACH_SIZE): {
+                const StoredValue* data = Find(stored, PROP_ID(PR_ATTACH_DATA_BIN));
+                *value = Integer(PR_ATTACH_SIZE, data ? data->length : 0);
+                return true;
+            }
+            default: return false;
+        }
+    }
+    if (row.kind != kMessage || Find(stored, propId) != nullptr) return false;
+    if (propId == PROP_ID(PR_HASATTACH)) {
+        *value = Integer(PR_HASATTACH,
+                         Count(db, "SELECT EXISTS (SELECT 1 FROM objects WHERE parent = ? AND kind = 7)", row.id));
+        return true;
+    }
+    if (propId == PROP_ID(PR_MESSAGE_SIZE)) {
+        *value = Integer(PR_MESSAGE_SIZE,
+                         Count(db,
+                               "SELECT coalesce((SELECT length(value) FROM props WHERE obj = ?1 AND pid = 4096), 0)"
+                               " + coalesce((SELECT sum(length(p.value)) FROM objects o JOIN props p ON p.obj = o.id"
+                               " AND p.pid = 14081 WHERE o.parent = ?1 AND o.kind = 7), 0)",
+                               row.id));
+        return true;
+    }
+    return false;
+}
+
+void SetMissing(ULONG requestedTag, SCODE code, SPropValue* out) {
+    *out = SPropValue{};
+    out->ulPropTag = PROP_TAG(PT_ERROR, PROP_ID(requestedTag));
+    out->Value.err = code;
+}
+
+void ToPropValue(const StoredValue& value, ULONG requestedTag, SPropValue* out, void* parent) {
+    const ULONG stored = PROP_TYPE(value.tag);
+    ULONG type = PROP_TYPE(requestedTag) == PT_UNSPECIFIED ? stored : PROP_TYPE(requestedTag);
+    *out = SPropValue{};
+    out->ulPropTag = PROP_TAG(type, PROP_ID(value.tag));
+    PropValueUnion& v = out->Value;
+    auto block = [&](std::size_t size) -> BYTE* {
+        void* memory = nullptr;
+        if (MAPIAllocateMore(static_cast<ULONG>(size), parent, &memory) != S_OK) return nullptr;
+        return static_cast<BYTE*>(memory);
+    };
+    auto fail = [&]() { SetMissing(requestedTag, MAPI_E_NOT_FOUND, out); };
+
+    if (type != stored) {
+        if (type == PT_STRING8 && stored == PT_UNICODE) {
+            const std::string text = ToUtf8(FromUtf16Bytes(value.bytes.data(), value.bytes.size()));
+            BYTE* memory = block(text.size() + 1);
+            if (!memory) return fail();
+            if (!text.empty()) std::memcpy(memory, text.data(), text.size());
+            v.lpszA = reinterpret_cast<char*>(memory);
+            return;
+        }
+        if (type == PT_UNICODE && stored == PT_STRING8) {
+            const std::u16string text = FromUtf8(std::string_view(reinterpret_cast<const char*>(value.bytes.data()),
+                                                                  value.bytes.size()));
+            StoredValue wide;
+            wide.tag = PROP_TAG(PT_UNICODE, PROP_ID(value.tag));
+            wide.bytes = Utf16Bytes(text);
+            return ToPropValue(wide, out->ulPropTag, out, parent);
+        }
+        return fail();
+    }
+    switch (type) {
+        case PT_I2: v.i = static_cast<std::int16_t>(value.integer); break;
+        case PT_LONG: v.l = static_cast<LONG>(value.integer); break;
+        case PT_BOOLEAN: v.b = static_cast<unsigned short>(value.integer); break;
+        case PT_I8:
+        case PT_CURRENCY: v.li = value.integer; break;
+        case PT_SYSTIME: v.ft = FromTicks(static_cast<std::uint64_t>(value.integer)); break;
+        case PT_R4: v.flt = static_cast<float>(value.real); break;
+        case PT_DOUBLE:
+        case PT_APPTIME: v.dbl = value.real; break;
+        case PT_UNICODE: {
+            // Room for the bytes rounded up to whole characters and a zero terminator.
+            BYTE* memory = block(value.bytes.size() + 3);
+            if (!memory) return fail();
+            if (!value.bytes.empty()) std::memcpy(memory, value.bytes.data(), value.bytes.size());
+            v.lpszW = reinterpret_cast<char16_t*>(memory);
+            break;
+        }
+        case PT_STRING8: {
+            BYTE* memory = block(value.bytes.size() + 1);
+            if (!memory) return fail();
+            if (!value.bytes.empty()) std::memcpy(memory, value.bytes.data(), value.bytes.size());
+            v.lpszA = reinterpret_cast<char*>(memory);
+            break;
+        }
+        case PT_BINARY: {
+            BYTE* memory = block(value.bytes.size());
+            if (!memory) return fail();
+            if (!value.bytes.empty()) std::memcpy(memory, value.bytes.data(), value.bytes.size());
+            v.bin.cb = static_cast<ULONG>(value.bytes.size());
+            v.bin.lpb = memory;
+            break;
+        }
+        case PT_CLSID: {
+            BYTE* memory = block(sizeof(IID));
+            if (!memory || value.bytes.size() != 16) return fail();
+            IID* iid = reinterpret_cast<IID*>(memory);
+            const BYTE* b = value.bytes.data();
+            iid->data1 = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+            iid->data2 = static_cast<std::uint16_t>(b[4] | (b[5] << 8));
+            iid->data3 = static_cast<std::uint16_t>(b[6] | (b[7] << 8));
+            std::copy(b + 8, b + 16, iid->data4);
+            v.lpguid = iid;
+            break;
+        }
+        default: return fail();
+    }
+}
+
+void FillProps(Database& db, const ObjectRow& row, const std::vector<StoredValue>& stored, const ULONG* tags,
+               ULONG count, SPropValue* out, void* parent) {
+    for (ULONG i = 0; i < count; ++i) {
+        const ULONG id = PROP_ID(tags[i]);
+        const StoredValue* found = Find(stored, id);
+        StoredValue computed;
+        if (Compute(db, row, stored, id, &computed)) found = &computed;
+        if (found && found->loaded) {
+            ToPropValue(*found, tags[i], &out[i], parent);
+        } else {
+            SetMissing(tags[i], MAPI_E_NOT_FOUND, &out[i]);
+        }
+    }
+}
+
+std::vector<ULONG> PropList(Database& db, const ObjectRow& row, const std::vector<StoredValue>& stored) {
+    std::vector<ULONG> tags;
+    for (const StoredValue& value : stored) {
+        if (!IsComputed(row.kind, PROP_ID(value.tag))) tags.push_back(value.tag);
+    }
+    StoredValue computed;
+    for (ULONG id : kAlwaysComputed) {
+        if (Compute(db, row, stored, id, &computed)) tags.push_back(computed.tag);
+    }
+    for (ULONG id : {PROP_ID(PR_HASATTACH), PROP_ID(PR_MESSAGE_SIZE)}) {
+        if (Compute(db, row, stored, id, &computed)) tags.push_back(computed.tag);
+    }
+    return tags;
+}
+
+}  // namespace platform::mapi::store

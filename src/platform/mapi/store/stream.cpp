@@ -1,0 +1,99 @@
+// Streams on a property: the value is read when the stream opens and written back when the
+// stream is committed or released after a change.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/faults.h"
+#include "platform/mapi/store/object.h"
+
+namespace platform::mapi::store {
+
+namespace {
+
+constexpr HRESULT STG_E_INVALIDFUNCTION = R(0x80030001);
+
+class Stream final : public Object<IStream> {
+public:
+    Stream(IUnknown* host, PropCore* hostCore, ULONG tag, std::vector<BYTE> bytes, bool dirty)
+        : host_(Ptr<IUnknown>::Share(host)), hostCore_(hostCore), tag_(tag), bytes_(std::move(bytes)), dirty_(dirty) {}
+
+    HRESULT Read(void* buffer, ULONG size, ULONG* read) override {
+        if (faults::Hit("Read")) return MAPI_E_CALL_FAILED;
+        if (buffer == nullptr && size != 0) return MAPI_E_INVALID_PARAMETER;
+        const std::size_t available = position_ < bytes_.size() ? bytes_.size() - position_ : 0;
+        const std::size_t count = std::min<std::size_t>(size, available);
+        if (count) std::memcpy(buffer, bytes_.data() + position_, count);
+        position_ += count;
+        if (read) *read = static_cast<ULONG>(count);
+        return S_OK;
+    }
+
+    HRESULT Write(const void* buffer, ULONG size, ULONG* written) override {
+        if (faults::Hit("Write")) return MAPI_E_CALL_FAILED;
+        if (buffer == nullptr && size != 0) return MAPI_E_INVALID_PARAMETER;
+        if (position_ + size > bytes_.size()) bytes_.resize(position_ + size);
+        if (size) std::memcpy(bytes_.data() + position_, buffer, size);
+        position_ += size;
+        dirty_ = true;
+        if (written) *written = size;
+        return S_OK;
+    }
+
+    HRESULT Seek(std::int64_t move, DWORD origin, std::uint64_t* position) override {
+        std::int64_t base = 0;
+        switch (origin) {
+            case STREAM_SEEK_SET: base = 0; break;
+            case STREAM_SEEK_CUR: base = static_cast<std::int64_t>(position_); break;
+            case STREAM_SEEK_END: base = static_cast<std::int64_t>(bytes_.size()); break;
+            default: return STG_E_INVALIDFUNCTION;
+        }
+        if (base + move < 0) return STG_E_INVALIDFUNCTION;
+        position_ = static_cast<std::size_t>(base + move);
+        if (position) *position = position_;
+        return S_OK;
+    }
+
+    HRESULT SetSize(std::uint64_t size) override {
+        bytes_.resize(static_cast<std::size_t>(size));
+        dirty_ = true;
+        return S_OK;
+    }
+
+    HRESULT Commit(DWORD) override { return Flush(); }
+
+    HRESULT Stat(STATSTG* status, DWORD) override {
+        if (faults::Hit("Stat")) return MAPI_E_CALL_FAILED;
+        if (status == nullptr) return MAPI_E_INVALID_PARAMETER;
+        status->pwcsName = nullptr;
+        status->type = STGTY_STREAM;
+        status->cbSize = bytes_.size();
+        return S_OK;
+    }
+
+protected:
+    bool Supports(const IID& iid) const override { return iid == IID_IStream; }
+    void OnLastRelease() override { Flush(); }
+
+private:
+    HRESULT Flush() {
+        if (!dirty_) return S_OK;
+        const HRESULT result = hostCore_->WriteStream(tag_, bytes_);
+        if (result == S_OK) dirty_ = false;
+        return result;
+    }
+
+    Ptr<IUnknown> host_;  // keeps the object the property belongs to alive
+    PropCore* hostCore_;
+    ULONG tag_;
+    std::vector<BYTE> bytes_;
+    std::size_t position_ = 0;
+    bool dirty_;
+};
+
+}  // namespace
+
+IStream* NewStream(IUnknown* host, PropCore* hostCore, ULONG tag, std::vector<BYTE> bytes, bool dirty) {
+    return Make<Stream>(host, hostCore, tag, std::move(bytes), dirty);
+}
+
+}  // namespace platform::mapi::store

@@ -1,0 +1,190 @@
+// Tables over the objects of one container, read in creation order from a position that
+// moves past each row returned.
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+
+#include "platform/faults.h"
+#include "platform/mapi/store/object.h"
+#include "platform/mapi/store/props.h"
+#include "platform/mapi/tags.h"
+
+namespace platform::mapi::store {
+
+namespace {
+
+const std::vector<ULONG>& DefaultColumns(TableKind kind) {
+    static const std::vector<ULONG> stores = {PR_ENTRYID, PR_DISPLAY_NAME_W};
+    static const std::vector<ULONG> hierarchy = {PR_ENTRYID, PR_DISPLAY_NAME_W, PR_SUBFOLDERS};
+    static const std::vector<ULONG> contents = {PR_ENTRYID, PR_SUBJECT_W, PR_MESSAGE_DELIVERY_TIME, PR_MESSAGE_FLAGS};
+    static const std::vector<ULONG> attachments = {PR_ATTACH_NUM, PR_ATTACH_SIZE, PR_ATTACH_METHOD,
+                                                   PR_ATTACH_FILENAME_W};
+    static const std::vector<ULONG> recipients = {PR_ROWID, PR_RECIPIENT_TYPE, PR_ADDRTYPE_W, PR_EMAIL_ADDRESS_W,
+                                                  PR_DISPLAY_NAME_W};
+    switch (kind) {
+        case TableKind::Stores: return stores;
+        case TableKind::Hierarchy: return hierarchy;
+        case TableKind::Contents: return contents;
+        case TableKind::Attachments: return attachments;
+        case TableKind::Recipients: break;
+    }
+    return recipients;
+}
+
+int RowKind(TableKind kind) {
+    switch (kind) {
+        case TableKind::Stores: return kStore;
+        case TableKind::Hierarchy: return kFolder;
+        case TableKind::Contents: return kMessage;
+        case TableKind::Recipients: return kRecipient;
+        case TableKind::Attachments: return kAttachment;
+    }
+    return 0;
+}
+
+SPropValue* AllocateValues(std::size_t count) {
+    void* memory = nullptr;
+    if (MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SPropValue) * (count ? count : 1)), &memory) != S_OK) {
+        return nullptr;
+    }
+    return static_cast<SPropValue*>(memory);
+}
+
+class Table final : public Object<IMAPITable> {
+public:
+    Table(std::shared_ptr<Database> db, TableKind kind, ObjectId container)
+        : db_(std::move(db)), kind_(kind), container_(container) {}
+
+    HRESULT SetColumns(const SPropTagArray* columns, ULONG) override {
+        if (faults::Hit("SetColumns")) return MAPI_E_CALL_FAILED;
+        if (columns == nullptr || columns->cValues == 0 || columns->aulPropTag == nullptr) {
+            return MAPI_E_INVALID_PARAMETER;
+        }
+        columns_.assign(columns->aulPropTag, columns->aulPropTag + columns->cValues);
+        columnsSet_ = true;
+        snapshot_.reset();
+        return S_OK;
+    }
+
+    HRESULT QueryColumns(ULONG, SPropTagArray** columns) override {
+        if (columns == nullptr) return MAPI_E_INVALID_PARAMETER;
+        const std::vector<ULONG>& list = columnsSet_ ? columns_ : DefaultColumns(kind_);
+        void* memory = nullptr;
+        if (MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SPropTagArray) + list.size() * sizeof(ULONG)), &memory) !=
+            S_OK) {
+            return MAPI_E_NOT_ENOUGH_MEMORY;
+        }
+        auto* array = static_cast<SPropTagArray*>(memory);
+        auto* tags = reinterpret_cast<ULONG*>(array + 1);
+        std::copy(list.begin(), list.end(), tags);
+        array->cValues = static_cast<ULONG>(list.size());
+        array->aulPropTag = tags;
+        *columns = array;
+        return S_OK;
+    }
+
+    HRESULT QueryRows(LONG rowCount, ULONG, SRowSet** rows) override {
+        if (faults::Hit("QueryRows")) return MAPI_E_CALL_FAILED;
+        if (rows == nullptr || rowCount <= 0) return MAPI_E_INVALID_PARAMETER;
+        *rows = nullptr;
+        std::lock_guard lock(db_->Mutex());
+        const std::vector<ULONG>& columns = Columns();
+        const bool everything = kind_ == TableKind::Recipients && !columnsSet_;
+        const Wanted wanted{columns.data(), static_cast<ULONG>(columns.size()), everything};
+        // A message's recipients and attachments are read whole at the first call.
+        const bool whole = kind_ == TableKind::Recipients || kind_ == TableKind::Attachments;
+        if (whole && !snapshot_) {
+            snapshot_ = LoadChildren(*db_, container_, RowKind(kind_), position_, INT64_MAX, wanted);
+            next_ = 0;
+        }
+        std::vector<std::pair<ObjectRow, std::vector<StoredValue>>> loaded;
+        if (!whole) {
+            loaded = LoadChildren(*db_, kind_ == TableKind::Stores ? 0 : container_, RowKind(kind_), position_, rowCount,
+                                  wanted);
+        } else {
+            const std::size_t end = std::min(snapshot_->size(), next_ + static_cast<std::size_t>(rowCount));
+            loaded.assign(std::make_move_iterator(snapshot_->begin() + static_cast<std::ptrdiff_t>(next_)),
+                          std::make_move_iterator(snapshot_->begin() + static_cast<std::ptrdiff_t>(end)));
+            next_ = end;
+        }
+        const auto& found = loaded;
+        void* memory = nullptr;
+        if (MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SRowSet) + found.size() * sizeof(SRow)), &memory) != S_OK) {
+            return MAPI_E_NOT_ENOUGH_MEMORY;
+        }
+        auto* set = static_cast<SRowSet*>(memory);
+        set->aRow = reinterpret_cast<SRow*>(set + 1);
+        for (const auto& [row, stored] : found) {
+            SRow& out = set->aRow[set->cRows];
+            if (!FillRow(row, stored, &out)) {
+                FreeProws(set);
+                return MAPI_E_NOT_ENOUGH_MEMORY;
+            }
+            ++set->cRows;
+            position_ = row.id;
+        }
+        *rows = set;
+        return S_OK;
+    }
+
+    HRESULT GetRowCount(ULONG, ULONG* count) override {
+        if (faults::Hit("GetRowCount")) return MAPI_E_CALL_FAILED;
+        if (count == nullptr) return MAPI_E_INVALID_PARAMETER;
+        std::lock_guard lock(db_->Mutex());
+        Cursor q = kind_ == TableKind::Stores
+                       ? db_->Query("SELECT count(*) FROM objects WHERE parent IS NULL AND kind = 1")
+                       : db_->Query("SELECT count(*) FROM objects WHERE parent = ? AND kind = ?");
+        if (kind_ != TableKind::Stores) q->Bind(1, container_).Bind(2, std::int64_t{RowKind(kind_)});
+        if (!q->Step()) return MAPI_E_DISK_ERROR;
+        *count = static_cast<ULONG>(q->Int(0));
+        return S_OK;
+    }
+
+    HRESULT SeekRowBeginning() override {
+        position_ = 0;
+        snapshot_.reset();
+        return S_OK;
+    }
+
+protected:
+    bool Supports(const IID& iid) const override { return iid == IID_IMAPITable; }
+
+private:
+    const std::vector<ULONG>& Columns() const { return columnsSet_ ? columns_ : DefaultColumns(kind_); }
+
+    bool FillRow(const ObjectRow& row, const std::vector<StoredValue>& stored, SRow* out) {
+        if (kind_ == TableKind::Recipients && !columnsSet_) {
+            // Every property the row was given.
+            SPropValue* values = AllocateValues(stored.size());
+            if (!values) return false;
+            for (std::size_t i = 0; i < stored.size(); ++i) ToPropValue(stored[i], stored[i].tag, &values[i], values);
+            out->cValues = static_cast<ULONG>(stored.size());
+            out->lpProps = values;
+            return true;
+        }
+        const std::vector<ULONG>& columns = Columns();
+        SPropValue* values = AllocateValues(columns.size());
+        if (!values) return false;
+        FillProps(*db_, row, stored, columns.data(), static_cast<ULONG>(columns.size()), values, values);
+        out->cValues = static_cast<ULONG>(columns.size());
+        out->lpProps = values;
+        return true;
+    }
+
+    std::shared_ptr<Database> db_;
+    TableKind kind_;
+    ObjectId container_;
+    std::vector<ULONG> columns_;
+    bool columnsSet_ = false;
+    ObjectId position_ = 0;  // id of the last row returned
+    std::optional<std::vector<std::pair<ObjectRow, std::vector<StoredValue>>>> snapshot_;
+    std::size_t next_ = 0;  // next row of the snapshot
+};
+
+}  // namespace
+
+IMAPITable* NewTable(std::shared_ptr<Database> db, TableKind kind, ObjectId container) {
+    return Make<Table>(std::move(db), kind, container);
+}
+
+}  // namespace platform::mapi::store
