@@ -1,15 +1,17 @@
-// xRestore: the archive reader of a restore. One exists for one restore command.
+// Restore: re-creating archived messages that are no longer in the message store, in their
+// archived folders, and switching the archive to their new identifiers.
 //
-// It opens the same three files as the writer (archive/backup.h): it loads the index
-// (Messages.ndx) and the folder list (Folders.dat) when it is built, keeps Messages.dat open
-// for reading and for rewriting identifiers, and saves both lists when it is destroyed.
+// xRestore is the archive reader of a restore; one exists for one restore command. It opens the
+// same three files as the writer (archive/backup.h): it loads the index (Messages.ndx) and the
+// folder list (Folders.dat) when it is built, keeps Messages.dat open for reading and for
+// rewriting identifiers, and saves both lists when it is destroyed.
 //
-// A restore walks `entryIds` in index order; for entry i it calls Load with the entry's offset.
-// When Load says the record is unreadable, nothing of it can be restored: the entry is left as
-// it is and counted, and the walk goes on with the next entry. Otherwise `msg` holds the
-// archived message and `folderIndex` names a line of `folders`, its archived folder path.
-// After re-creating the message under a new identifier, UpdateID on `entryIds` and Update
-// here switch the index and the record to it.
+// RestoreAll walks `entryIds` in index order. For each chosen entry RestoreMessage loads the
+// record at the entry's offset; when the record is unreadable nothing of it can be restored:
+// the entry is left exactly as it is, counted in `unreadable`, and the walk goes on with the
+// next one. Otherwise the message is re-created in its archived folder unless its identifier
+// still opens a message, and UpdateID on `entryIds` and Update here switch the index and the
+// record to the new identifier, so that later passes and restores find it present.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +23,29 @@
 #include "archive/record_parser.h"
 #include "platform/file.h"
 
+namespace platform::mapi {
+struct IMAPISession;
+}
+
 namespace tallymere {
+
+// Restores the archive into the message stores, on a session of its own.
+//   mode 1 ("Normal"): the index entries whose present-flag is 1, the messages the device held
+//                      at the latest full backup;
+//   mode 0 ("Extra"):  every index entry, messages deleted before that backup included (so does
+//                      any mode other than 1).
+// A message that still exists is left alone; a missing one is re-created in its archived folder
+// (store and folders created as needed). Every entry processed ends with present-flag 1; an
+// entry whose record cannot be read is skipped and left as it was. Returns the number of
+// messages re-created; `unreadable`, when given, receives the number of entries skipped because
+// their records could not be read.
+//
+// Every change to the store goes through the one session, which is logged off only after every
+// object opened through it is released: when Restore returns, the store's notifications of the
+// re-created messages have been delivered to every sink registered in the process (as the
+// store's Logoff promises), so a sink switched off for the restore has ignored them all. The lists
+// reach the disk only when the restore ends normally; failures are fatal.
+std::uint32_t Restore(std::uint32_t mode, std::uint32_t* unreadable = nullptr);
 
 class xRestore {
 public:
@@ -31,6 +55,16 @@ public:
     ~xRestore();
     xRestore(const xRestore&) = delete;
     xRestore& operator=(const xRestore&) = delete;
+
+    // The loop over the index (mode as for Restore); returns the number of messages re-created.
+    std::uint32_t RestoreAll(platform::mapi::IMAPISession* session, std::uint32_t mode);
+    // One index entry: loads the record at `offset` into `msg` and re-creates its message when
+    // it no longer exists. 1 when re-created; 0 when the message still exists, or when the
+    // record is unreadable (then `unreadable` grows by one and nothing is written anywhere).
+    // `msg` is cleared afterwards; its session is the one the store is reached through.
+    std::uint32_t RestoreMessage(qMsg& msg, std::uint32_t offset);
+    // Whether the record's identifier still opens a message through its session.
+    bool Exists(const qMsg& msg);
 
     // Reads the record at `offset` into `msg` (cleared first) and its folder number into
     // `folderIndex`. False when the record is unreadable: its offset lies past the end of
@@ -52,6 +86,9 @@ public:
     // its folder number names no line).
     ParsedRecord lastRead;
     bool noFolderLine = false;
+
+    // Records skipped by RestoreMessage because they could not be read.
+    std::uint32_t unreadable = 0;
 
 private:
     std::uint64_t dataSize_ = 0;
