@@ -1,0 +1,203 @@
+// Restore Normal and Extra against the message store: which messages come back, where, with
+// what content, and what the archive looks like afterwards.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "archive/restore.h"
+#include "cli/device_dump.h"
+#include "restore_fixture.h"
+
+namespace {
+
+using archive_testing::Bytes;
+using archive_testing::ExpectSameMessage;
+using archive_testing::RestoreTest;
+using archive_testing::TextMessage;
+using testing_support::ReadHostFile;
+using tallymere::Restore;
+
+constexpr std::uint32_t kNormal = 1;
+constexpr std::uint32_t kExtra = 0;
+
+class RestoreStore : public RestoreTest {};
+
+TEST_F(RestoreStore, AnEmptyArchiveRestoresNothingAndItsFilesExistAfterwards) {
+    std::uint32_t unreadable = 7;
+    EXPECT_EQ(Restore(kNormal, &unreadable), 0u);
+    EXPECT_EQ(unreadable, 0u);
+    EXPECT_TRUE(std::filesystem::exists(Data()));
+    EXPECT_TRUE(std::filesystem::exists(Index()));
+    EXPECT_TRUE(std::filesystem::exists(Folders()));
+    EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(RestoreStore, MessagesStillThereAreLeftAloneNormalKeepsTheFlagsExtraSetsThem) {
+    Deliver(u"one");
+    Deliver(u"two", u"SMS/Sent Items");
+    ASSERT_EQ(BackupAll(), 2u);
+    {
+        tallymere::xEntryID index(u"Tallymere", u"Messages.ndx");
+        index.flags[1] = 0;  // as after a partial history: present, yet not flagged
+    }
+    const std::string data = ReadHostFile(Data()), ndx = ReadHostFile(Index());
+    EXPECT_EQ(Restore(kNormal), 0u);
+    EXPECT_EQ(ReadHostFile(Data()), data);
+    EXPECT_EQ(ReadHostFile(Index()), ndx);
+    EXPECT_EQ(Restore(kExtra), 0u);
+    EXPECT_EQ(ReadHostFile(Data()), data);
+    for (const auto& entry : IndexEntries()) EXPECT_EQ(entry.flag, 1u);
+    EXPECT_EQ(Messages().size(), 2u);
+}
+
+// Normal brings back what the latest full backup found on the device; Extra brings back every
+// message ever archived. Each comes back into its archived folder, and the index and the
+// record switch to the new identifier.
+TEST_F(RestoreStore, NormalTakesThePresentEntriesExtraTakesEveryEntry) {
+    const Bytes kept = Deliver(u"kept");
+    const Bytes lateDeleted = Deliver(u"deleted after the backup", u"SMS/Sent Items");
+    const Bytes earlyDeleted = Deliver(u"deleted before the backup", u"SMS/Drafts");
+    ASSERT_EQ(BackupAll(), 3u);
+    Delete(earlyDeleted);
+    ASSERT_EQ(BackupAll(), 0u);  // its entry now has flag 0
+    Delete(lateDeleted);
+    const auto before = IndexEntries();
+    ASSERT_EQ(before[2].flag, 0u);
+
+    std::uint32_t unreadable = 9;
+    EXPECT_EQ(Restore(kNormal, &unreadable), 1u);
+    EXPECT_EQ(unreadable, 0u);
+    auto now = BySubject();
+    ASSERT_EQ(now.size(), 2u);
+    ASSERT_TRUE(now.count(u"deleted after the backup"));
+    const auto& back = now.at(u"deleted after the backup");
+    EXPECT_EQ(back.folder, u"SMS/Sent Items");
+    EXPECT_NE(back.id, lateDeleted);
+    EXPECT_EQ(now.at(u"kept").id, kept);
+    auto after = IndexEntries();
+    EXPECT_EQ(after[0].id, kept);
+    EXPECT_EQ(after[1].id, back.id);
+    EXPECT_EQ(after[2].id, earlyDeleted);
+    EXPECT_EQ(after[0].flag + after[1].flag, 2u);
+    EXPECT_EQ(after[2].flag, 0u);
+    // The record names the new message too: its first 24 bytes are the size and the identifier.
+    EXPECT_EQ(ReadHostFile(Data()).substr(after[1].offset + 4, 20), std::string(back.id.begin(), back.id.end()));
+
+    EXPECT_EQ(Restore(kExtra, &unreadable), 1u);
+    now = BySubject();
+    ASSERT_EQ(now.size(), 3u);
+    EXPECT_EQ(now.at(u"deleted before the backup").folder, u"SMS/Drafts");
+    after = IndexEntries();
+    EXPECT_EQ(after[2].id, now.at(u"deleted before the backup").id);
+    for (const auto& entry : after) EXPECT_EQ(entry.flag, 1u);
+    // Offsets never move and nothing is appended.
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(after[i].offset, before[i].offset);
+}
+
+TEST_F(RestoreStore, RestoringTwiceCreatesNoDuplicatesAndAFullBackupAfterwardsAppendsNothing) {
+    for (const char16_t* subject : {u"a", u"bb", u"ccc"}) Deliver(subject);
+    ASSERT_EQ(BackupAll(), 3u);
+    const auto size = std::filesystem::file_size(Data());
+    for (const auto& s : Messages()) Delete(s.id);
+
+    EXPECT_EQ(Restore(kExtra), 3u);
+    const std::string ndx = ReadHostFile(Index()), data = ReadHostFile(Data());
+    EXPECT_EQ(Restore(kExtra), 0u);
+    EXPECT_EQ(Restore(kNormal), 0u);
+    EXPECT_EQ(Messages().size(), 3u);
+    EXPECT_EQ(ReadHostFile(Index()), ndx);
+    EXPECT_EQ(ReadHostFile(Data()), data);
+
+    // The walk meets the re-created messages under their new identifiers, all already archived.
+    EXPECT_EQ(BackupAll(), 0u);
+    EXPECT_EQ(std::filesystem::file_size(Data()), size);
+    for (const auto& entry : IndexEntries()) EXPECT_EQ(entry.flag, 1u);
+}
+
+// A restored message equals the original in everything but its identifier: every property,
+// the recipients (one without a display name), the body bytes (a zero character and a
+// surrogate pair included), the attachments with their data, and the times as archived.
+TEST_F(RestoreStore, ARestoredMessageEqualsTheOriginalButForItsIdentifier) {
+    cli::device::Delivery d;
+    d.folder = u"SMS/Inbox";
+    d.subject = u"Grüße, Привет 🎂";
+    d.body = std::u16string(u"Line one\r\nA") + char16_t(0) + u"B 明日 \U0001F600";
+    d.from = u"+4917012345";
+    d.fromName = u"Søren";
+    d.to = {{u"+111", u"Ann"}, {u"+222", u""}};
+    d.attachments = {{u"photo.jpg", Bytes{0xFF, 0xD8, 0x00, 0x00, 0x01}}, {u"empty.txt", Bytes{}}};
+    d.deliveryTime = platform::FromUnixTime(1200000000, 1234567);
+    d.lastModificationTime = platform::FromUnixTime(1200003600, 7654321);
+    d.read = true;
+    const Bytes mms = cli::device::Deliver(*phone, d);
+    Complete(mms, u"FW: ", 0x1234);
+    Deliver(u"plain", u"SMS/Sent Items");
+    ASSERT_EQ(BackupAll(), 2u);
+
+    const auto original = Messages();
+    const auto dumpWithoutIds = [&] {
+        nlohmann::ordered_json dump = cli::device::Dump(*phone);
+        for (auto& store : dump["stores"]) {
+            store.erase("entryid");
+            for (auto& folder : store["folders"]) {
+                folder.erase("entryid");
+                for (auto& m : folder["messages"]) m.erase("entryid");
+            }
+        }
+        return dump;
+    };
+    const auto dumped = dumpWithoutIds();
+    for (const auto& s : original) Delete(s.id);
+    ASSERT_EQ(Restore(kNormal), 2u);
+
+    const auto restored = Messages();
+    ASSERT_EQ(restored.size(), original.size());
+    for (std::size_t i = 0; i < original.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(restored[i].folder, original[i].folder);
+        EXPECT_NE(restored[i].id, original[i].id);
+        ExpectSameMessage(restored[i].msg, original[i].msg);
+    }
+    EXPECT_EQ(original[0].msg.attachmentCount, 2u);
+    EXPECT_EQ(original[0].msg.bodySize, 2 * d.body.size());
+    EXPECT_EQ(original[0].msg.displayNameLen[1], 0u);
+    EXPECT_EQ(dumpWithoutIds(), dumped);
+}
+
+// The record names its folder; a store or folder that is gone is made again along the path.
+TEST_F(RestoreStore, MissingStoreAndFoldersAreCreatedAlongThePath) {
+    // A folder that existed when it was archived and has been deleted since, with its parent.
+    phone->MakeFolder(u"SMS/Work/2008/March");
+    Deliver(u"in a deep folder", u"SMS/Work/2008/March");
+    ASSERT_EQ(BackupAll(), 1u);
+    {
+        auto subtree = phone->FindFolder(u"SMS");
+        auto work = phone->FindFolder(u"SMS/Work");
+        const Bytes id = cli::device::EntryIdOf(work.get());
+        work.reset();
+        ASSERT_EQ(subtree->DeleteFolder(static_cast<platform::mapi::ULONG>(id.size()), id.data(), 0, nullptr,
+                                        platform::mapi::DEL_FOLDERS | platform::mapi::DEL_MESSAGES),
+                  0);
+    }
+    // A message archived from a store this device no longer has.
+    tallymere::BeginBackup(0);
+    ASSERT_EQ(tallymere::BackupMessage(TextMessage(5, u"Old Phone/Inbox/Family", u"from the old phone")), 1u);
+    tallymere::EndBackup();
+
+    EXPECT_EQ(Restore(kNormal), 2u);
+    const auto now = BySubject();
+    ASSERT_EQ(now.size(), 2u);
+    EXPECT_EQ(now.at(u"in a deep folder").folder, u"SMS/Work/2008/March");
+    EXPECT_EQ(now.at(u"from the old phone").folder, u"Old Phone/Inbox/Family");
+    std::vector<std::u16string> stores;
+    for (const auto& store : phone->Stores()) stores.push_back(store.name);
+    EXPECT_EQ(stores, (std::vector<std::u16string>{u"SMS", u"Old Phone"}));
+    // Where it landed is where the program finds it from the message itself.
+    auto message = phone->OpenMessage(now.at(u"from the old phone").id);
+    const Bytes parent = testing_support::GetBinary(message.get(), platform::mapi::PR_PARENT_ENTRYID);
+    tallymere::qMsg where(Session(), 0, nullptr);
+    tallymere::GetMyFolder(where, 20, parent.data());
+    EXPECT_EQ(where.folderPath, u"Old Phone/Inbox/Family");
+}
+
+}  // namespace
