@@ -66,20 +66,6 @@ TEST_F(RestoreFailure, AnUnreadableRecordIsSkippedAndCounted) {
                   data.substr(entries[i].offset, end - entries[i].offset))
             << i;
     }
-    // Without an out-parameter the count is simply not reported.
-    EXPECT_EQ(Restore(0), 0u);
-}
-
-TEST_F(RestoreFailure, AnIndexOffsetPastTheEndIsUnreadableToo) {
-    ArchiveFourAndDeleteThem();
-    {
-        tallymere::xEntryID index(u"Tallymere", u"Messages.ndx");
-        index.offsets[0] = 0xFFFFFF00;
-    }
-    std::uint32_t unreadable = 0;
-    EXPECT_EQ(Restore(0, &unreadable), 3u);
-    EXPECT_EQ(unreadable, 1u);
-    EXPECT_FALSE(BySubject().count(u"first"));
 }
 
 // Every failure is fatal with its words and caption. A restore that dies leaves Messages.ndx
