@@ -22,7 +22,7 @@ test-asan:
 	@$(MAKE) --no-print-directory test PRESET=asan
 
 run: build
-	@build/$(PRESET)/src/cli/tallymere-cli $(DEVICE_ARGS) start
+	@build/$(PRESET)/src/cli/tallymere-cli $(DEVICE_ARGS) watch
 
 clean:
 	@rm -rf build

@@ -7,6 +7,8 @@
 
 namespace tallymere {
 
+std::unique_ptr<xStack> recentIds;
+
 void xStack::AddID(std::uint32_t length, const std::uint8_t* bytes) {
     sizes[count] = length;
     ids[count].assign(bytes, bytes + length);

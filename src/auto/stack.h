@@ -10,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace tallymere {
@@ -43,5 +44,8 @@ public:
     std::array<std::vector<std::uint8_t>, MAX_STACK> ids;
     std::atomic<std::uint32_t> state{kEnabled};
 };
+
+// The program's recent-identifier stack, made at start-up.
+extern std::unique_ptr<xStack> recentIds;
 
 }  // namespace tallymere

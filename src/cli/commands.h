@@ -4,6 +4,7 @@
 // commands was given.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -25,6 +26,16 @@ bool MountDevice(const GlobalOptions& options);
 // Takes the program's lock on the mounted device; prints "Tallymere is already running on this
 // device (process N)." and returns false when another program instance holds it.
 bool LockDevice();
+
+// Runs one command of the command table as a one-shot program (lock, start-up, the command,
+// shutdown) and returns the exit status.
+int RunProgramCommand(const GlobalOptions& options, std::uint32_t command, bool assumeYes);
+
+// backup-all, export-all, restore normal|extra.
+Runner AddMessageCommands(CLI::App& app);
+
+// watch: the resident automatic mode.
+Runner AddWatchCommand(CLI::App& app);
 
 // Program commands (start-up, settings).
 Runner AddProgramCommands(CLI::App& app);

@@ -42,6 +42,8 @@ int main(int argc, char** argv) {
     // Each group registers its subcommands; the first runner that recognises its command runs.
     std::vector<cli::Runner> runners = {
         cli::AddProgramCommands(app),
+        cli::AddMessageCommands(app),
+        cli::AddWatchCommand(app),
         cli::AddArchiveCommands(app),
         cli::AddDeviceCommands(app),
     };

@@ -27,7 +27,7 @@ Runner AddProgramCommands(CLI::App& app) {
         const bool none = app.get_subcommands().empty();
         if (!settings->parsed() && !start->parsed() && !none) return -1;
         if (!MountDevice(options) || !LockDevice()) return 1;
-        tallymere::BeginApp();
+        tallymere::BeginApp(tallymere::StartMode::OneShot);
         if (settings->parsed()) {
             if (settings->count("--output-dir") > 0) tallymere::ChangeOutputDir(platform::FromUtf8(*newDir));
             std::printf("%s\n", OutputDir().c_str());
@@ -36,7 +36,7 @@ Runner AddProgramCommands(CLI::App& app) {
                         "(Tallymere) and the export tree (Tallyport).\n",
                         platform::device::Root().c_str(), OutputDir().c_str());
         }
-        tallymere::EndApp();
+        tallymere::EndApp(tallymere::StartMode::OneShot);
         return 0;
     };
 }

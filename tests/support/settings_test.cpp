@@ -76,7 +76,7 @@ TEST_F(DeviceTest, SettingsWriteFailuresAreFatal) {
 
 TEST_F(DeviceTest, StartUpRefusesAnotherPlatformVersion) {
     WriteHostFile(Host(".platform/os-version"), "4.21");
-    EXPECT_EXIT(tallymere::BeginApp(), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(tallymere::BeginApp(tallymere::StartMode::OneShot), ::testing::ExitedWithCode(1),
                 "Tallymere: Sorry this program is running only on WM6/WM5!");
     EXPECT_FALSE(std::filesystem::exists(Host("Program Files/Tallymere/Tallymere")));
 }

@@ -1,0 +1,37 @@
+// The all-messages walk: every message of every message store, depth-first, handed to one
+// command — "BackupAll" archives it, "ExportAll" exports it as text.
+//
+// Folder paths are built on the way down: the store's display name, then every folder name
+// below the store's IPM subtree folder, joined by "/". The messages lying directly in the IPM
+// subtree folder are not visited, and a folder whose PR_SUBFOLDERS is false is not descended
+// into. The caller prepares the receiving side (BeginBackup / OpenExporter) and closes it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "platform/mapi/interfaces.h"
+
+namespace tallymere {
+
+class qMsg;
+
+// Walks every store and returns the sum of the per-message results: the number of messages
+// newly archived or newly exported. Failures are fatal, captioned "MakeRules".
+int MakeRules(std::u16string_view command);
+
+// Walks the folders below `folder` (whose path is `path`). Failures are fatal, captioned
+// "MakeRulesRec".
+int MakeRulesRec(platform::mapi::IMAPISession* session, std::u16string_view command,
+                 platform::mapi::IMAPIFolder* folder, std::u16string_view path);
+
+// Applies the command to one filled record: 1 when it was newly archived or exported, else 0.
+// An unknown command word counts 0.
+int RunCommand(qMsg& message, std::u16string_view command);
+
+// Called with the number of messages visited so far after each one (a front end shows a
+// progress count with it); empty by default.
+void SetWalkProgress(std::function<void(std::uint32_t visited)> progress);
+
+}  // namespace tallymere

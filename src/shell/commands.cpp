@@ -1,0 +1,83 @@
+#include "shell/commands.h"
+
+#include <string>
+
+#include <fmt/format.h>
+
+#include "archive/backup.h"
+#include "archive/restore.h"
+#include "archive/walk.h"
+#include "auto/delay.h"
+#include "auto/stack.h"
+#include "export/exporter.h"
+#include "platform/text.h"
+#include "platform/window.h"
+#include "support/fatal.h"
+#include "support/files.h"
+
+namespace tallymere {
+
+namespace {
+
+constexpr std::u16string_view kCaption = u"Tallymere";
+
+void ResultBox(platform::ui::HWND window, const std::string& text) {
+    platform::ui::MessageBoxW(window, platform::FromUtf8(text), kCaption, platform::ui::MB_OK);
+}
+
+bool Confirmed(platform::ui::HWND window, std::u16string_view question) {
+    return platform::ui::MessageBoxW(window, question, kCaption, platform::ui::MB_OKCANCEL) == platform::ui::IDOK;
+}
+
+void RunRestore(platform::ui::HWND window, std::uint32_t mode, std::u16string_view question) {
+    if (!Confirmed(window, question)) return;
+    recentIds->Disable();
+    std::uint32_t unreadable = 0;
+    const std::uint32_t restored = Restore(mode, &unreadable);
+    recentIds->Enable();
+    std::string text = fmt::format("Message restore was successfull. ({} messages)", restored);
+    if (unreadable > 0) text += fmt::format("\n{} archived messages could not be read.", unreadable);
+    ResultBox(window, text);
+}
+
+}  // namespace
+
+bool OnCommand(platform::ui::HWND window, std::uint32_t command) {
+    switch (command) {
+        case kCommandExit:
+            platform::ui::SendMessageW(window, platform::ui::WM_CLOSE, 0, 0);
+            return true;
+        case kCommandExportAll: {
+            OpenExporter();
+            const int exported = MakeRules(u"ExportAll");
+            CloseExporter();
+            ResultBox(window, fmt::format("{} messages exported successfully.", exported));
+            return true;
+        }
+        case kCommandRestoreNormal:
+            RunRestore(window, 1,
+                       u"Do you really want to start Normal restore? This function restores the last state of your "
+                       u"Message Store. (All your messages will be at the original position.)");
+            return true;
+        case kCommandRestoreExtra:
+            RunRestore(window, 0,
+                       u"Do you really want to start Extra restore? This function restores all your messages "
+                       u"(previously deleted messages as well) since install.");
+            return true;
+        case kCommandBackupAll: {
+            BeginBackup(1);
+            const int archived = MakeRules(u"BackupAll");
+            EndBackup();
+            ResultBox(window, fmt::format("Message backup was successfull. ({} messages)", archived));
+            return true;
+        }
+        case kCommandAutomatic:
+            Pause(2000);
+            delayQueue->ExecuteOne();
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace tallymere
