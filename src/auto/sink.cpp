@@ -1,6 +1,8 @@
 #include "auto/sink.h"
 
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "auto/delay.h"
 #include "auto/stack.h"
@@ -14,16 +16,39 @@ namespace mapi = platform::mapi;
 platform::mapi::Ptr<CMAPIAdviseSink> adviseSink;
 platform::mapi::ULONG adviseConnection = 0;
 
+namespace {
+
+// The sessions whose reference a sink took: kept for the rest of the process, as the sink
+// promises, and reachable from here rather than stored in the sink.
+struct KeptSessions {
+    std::mutex mutex;
+    std::vector<mapi::IMAPISession*> sessions;
+};
+
+KeptSessions& Kept() {
+    static auto* kept = std::make_unique<KeptSessions>().release();  // lives until the process ends
+    return *kept;
+}
+
+}  // namespace
+
 mapi::Ptr<CMAPIAdviseSink> CMAPIAdviseSink::Create(mapi::IMAPISession* session) {
     // The object owns itself from here on: its last Release destroys it.
     auto sink = mapi::Ptr<CMAPIAdviseSink>(std::make_unique<CMAPIAdviseSink>(Key{}).release());
     // The session is kept for the rest of the process.
-    if (session) session->AddRef();
+    if (session) {
+        session->AddRef();
+        KeptSessions& kept = Kept();
+        std::lock_guard lock(kept.mutex);
+        kept.sessions.push_back(session);
+    }
     return sink;
 }
 
 mapi::HRESULT CMAPIAdviseSink::QueryInterface(const mapi::IID&, void** object) {
-    *object = this;
+    // Every interface asked for is answered with the sink itself.
+    if (object == nullptr) return mapi::MAPI_E_INVALID_PARAMETER;
+    *object = static_cast<mapi::IMAPIAdviseSink*>(this);
     AddRef();
     return 0;
 }
@@ -37,7 +62,9 @@ mapi::ULONG CMAPIAdviseSink::Release() {
 }
 
 mapi::ULONG CMAPIAdviseSink::OnNotify(mapi::ULONG count, mapi::NOTIFICATION* notifications) {
-    if (!recentIds || !recentIds->IsEnabled()) return 0;
+    // Start-up makes both objects before the sink is registered and shutdown unregisters it
+    // before destroying them; a sink used outside that window does nothing.
+    if (!recentIds || !delayQueue || !recentIds->IsEnabled()) return 0;
     if (count == 0 || notifications == nullptr) return 0;
     // Only the first notification of the array counts.
     const mapi::NOTIFICATION& first = notifications[0];

@@ -1,7 +1,6 @@
 #include "auto/stack.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "support/fatal.h"
 
@@ -18,7 +17,7 @@ void xStack::AddID(std::uint32_t length, const std::uint8_t* bytes) {
 
 int xStack::FindAndRemove(std::uint32_t length, const std::uint8_t* bytes) {
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (ids[i].size() >= length && std::memcmp(ids[i].data(), bytes, length) == 0) {
+        if (ids[i].size() >= length && std::equal(bytes, bytes + length, ids[i].begin())) {
             RemoveAt(i);
             return 1;
         }

@@ -1,11 +1,13 @@
 #include "platform/window.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/no_destructor.h"
 
@@ -90,6 +92,29 @@ public:
         }
     }
 
+    // Runs the sends waiting for this window, oldest first, when called on its thread.
+    bool DispatchSent() {
+        if (std::this_thread::get_id() != owner_) return false;
+        bool ran = false;
+        for (;;) {
+            std::shared_ptr<Item> item;
+            {
+                std::lock_guard lock(mutex_);
+                if (destroyed_) return ran;
+                auto sent = std::find_if(queue_.begin(), queue_.end(), [](const auto& i) { return i->sent; });
+                if (sent == queue_.end()) return ran;
+                item = *sent;
+                queue_.erase(sent);
+            }
+            const LRESULT result = Dispatch(item->message, item->wParam, item->lParam);
+            ran = true;
+            std::lock_guard lock(mutex_);
+            item->result = result;
+            item->finished = true;
+            done_.notify_all();
+        }
+    }
+
     void Quit(int exitCode) override {
         std::lock_guard lock(mutex_);
         quit_ = true;
@@ -131,7 +156,7 @@ private:
 // destroyed, since senders on other threads may still wait on a window while the process exits.
 struct WindowList {
     std::mutex mutex;
-    std::list<std::unique_ptr<Window>> windows;
+    std::list<std::unique_ptr<ThreadWindow>> windows;
 };
 WindowList& Windows() {
     static NoDestructor<WindowList> list;
@@ -153,6 +178,19 @@ LRESULT SendMessageW(HWND window, std::uint32_t message, WPARAM wParam, LPARAM l
 
 bool PostMessageW(HWND window, std::uint32_t message, WPARAM wParam, LPARAM lParam) {
     return window && window->Post(message, wParam, lParam);
+}
+
+bool DispatchSentMessages() {
+    // The windows are looked at without the list's lock held: a message may create a window.
+    std::vector<ThreadWindow*> windows;
+    {
+        WindowList& list = Windows();
+        std::lock_guard lock(list.mutex);
+        for (const auto& window : list.windows) windows.push_back(window.get());
+    }
+    bool ran = false;
+    for (ThreadWindow* window : windows) ran = window->DispatchSent() || ran;
+    return ran;
 }
 
 bool DestroyWindow(HWND window) {

@@ -5,7 +5,8 @@
 // message and blocks until the window's thread has run it; from the window's own thread it
 // runs the message directly. Once a window is destroyed, or its thread has left its message
 // loop, sends to it return 0 at once, also sends that were waiting — so a sender never hangs
-// on a window that nobody serves. Sends made before the loop first starts wait for it.
+// on a window that nobody serves. Sends made before the loop first starts wait for it, or for
+// a platform wait on the window's thread (see DispatchSentMessages).
 //
 // `Window` is the port: the command line uses the thread window made by `CreateWindowW`, and a
 // desktop front end may put its own window behind the same interface.
@@ -56,5 +57,11 @@ HWND CreateWindowW(WindowProc proc);
 LRESULT SendMessageW(HWND window, std::uint32_t message, WPARAM wParam, LPARAM lParam);
 bool PostMessageW(HWND window, std::uint32_t message, WPARAM wParam, LPARAM lParam);
 bool DestroyWindow(HWND window);
+
+// Runs, on the calling thread, the messages other threads have sent to windows of this thread
+// and that are waiting for it; posted messages stay queued for the loop. Platform calls that
+// wait for another thread call it while they wait: that thread may itself be waiting in a send
+// to this one, and the two would otherwise wait for each other. Returns whether any ran.
+bool DispatchSentMessages();
 
 }  // namespace platform::ui

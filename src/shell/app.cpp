@@ -32,6 +32,12 @@ void BeginApp(StartMode mode) {
     ApplyStartupDefaults();
     if (platform::CoInitializeEx(nullptr, 0) != 0) FatalError(u"CoInitializeEx failed.", u"BeginApp");
     if (mapi::MAPIInitialize(nullptr) != 0) FatalError(u"MAPIInitialize failed.", u"BeginApp");
+    // The objects the sink works on exist before it is registered: from Advise on, the
+    // notification thread may call it at any moment. (Shutdown unregisters it first for the
+    // same reason.)
+    storeCache = std::make_unique<xStore>();
+    recentIds = std::make_unique<xStack>();
+    delayQueue = std::make_unique<xDelay>();
     if (mode == StartMode::Resident) {
         mapi::Ptr<mapi::IMAPISession> session = SessionLogon();
         adviseSink = CMAPIAdviseSink::Create(session.get());
@@ -40,9 +46,6 @@ void BeginApp(StartMode mode) {
         }
         SessionLogoff(std::move(session));
     }
-    storeCache = std::make_unique<xStore>();
-    recentIds = std::make_unique<xStack>();
-    delayQueue = std::make_unique<xDelay>();
 }
 
 void EndApp(StartMode mode) {

@@ -17,8 +17,8 @@ enum class StartMode {
 void CheckPlatformVersion();
 
 // The start-up sequence: platform check, settings defaults and directories, component and
-// message-store initialisation, the sink's registration (resident only), then the
-// process-wide objects `storeCache`, `recentIds` and `delayQueue`.
+// message-store initialisation, the process-wide objects `storeCache`, `recentIds` and
+// `delayQueue`, then the sink's registration (resident only).
 void BeginApp(StartMode mode);
 
 // The shutdown sequence: the sink's unregistration (resident only), the process-wide objects,

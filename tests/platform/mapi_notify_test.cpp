@@ -12,6 +12,7 @@
 
 #include "mapi_fixture.h"
 #include "platform/sqlite.h"
+#include "platform/window.h"
 #include "support/fatal.h"
 
 namespace {
@@ -206,6 +207,63 @@ TEST_F(MapiNotify, LogoffReturnsOnceTheSessionsChangesAreDelivered) {
     folder.reset();
     ASSERT_EQ(writer->Logoff(0, 0, 0), 0);
     EXPECT_EQ(sink.Count(), 10u);
+}
+
+// A sink that hands every notification to a window with a synchronous send.
+class SendingSink final : public IMAPIAdviseSink {
+public:
+    explicit SendingSink(platform::ui::HWND target) : window(target) {}
+    HRESULT QueryInterface(const IID&, void** object) override {
+        *object = this;
+        AddRef();
+        return S_OK;
+    }
+    ULONG AddRef() override { return ++refs; }
+    ULONG Release() override { return --refs; }
+    ULONG OnNotify(ULONG, NOTIFICATION*) override {
+        platform::ui::SendMessageW(window, platform::ui::WM_COMMAND, 40096, 0);
+        return 0;
+    }
+    std::atomic<ULONG> refs{1};
+    platform::ui::HWND window;
+};
+
+TEST_F(MapiNotify, LogoffRunsWhatASinkSendsToTheWaitingThreadsWindow) {
+    const auto owner = std::this_thread::get_id();
+    int ran = 0;
+    bool elsewhere = false;
+    platform::ui::HWND window = platform::ui::CreateWindowW(
+        [&](platform::ui::HWND, std::uint32_t message, platform::ui::WPARAM, platform::ui::LPARAM) -> platform::ui::LRESULT {
+            if (message != platform::ui::WM_COMMAND) return 0;
+            elsewhere = elsewhere || std::this_thread::get_id() != owner;
+            ++ran;
+            return 0;
+        });
+    SendingSink sending(window);
+    ULONG connection = 0;
+    ASSERT_EQ(session->Advise(0, nullptr, fnevObjectCreated | fnevObjectModified, &sending, &connection), 0);
+    struct Unadvise {
+        IMAPISession* session;
+        ULONG connection;
+        ~Unadvise() { session->Unadvise(connection); }
+    } unadvise{session.get(), connection};
+
+    // This thread owns the window and runs no loop: only the wait inside Logoff can serve the
+    // sink's sends, and the sink delivers nothing more until they have run.
+    Ptr<IMAPISession> writer = Logon();
+    Bytes inboxId = EntryIdOf(Folder(u"Inbox").get());
+    {
+        Ptr<IUnknown> object;
+        ULONG type = 0;
+        ASSERT_EQ(writer->OpenEntry(20, inboxId.data(), nullptr, 0, &type, object.Out()), 0);
+        Ptr<IMAPIFolder> folder = std::move(object).As<IMAPIFolder>();
+        for (int i = 0; i < 3; ++i) Deliver(folder.get(), u"sent on");
+    }
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(writer->Logoff(0, 0, 0), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "the wait did not stall on the waiting sink";
+    EXPECT_EQ(ran, 6) << "created and modified of three messages";
+    EXPECT_FALSE(elsewhere);
 }
 
 TEST_F(MapiNotify, ChangesOfAnotherProcessArriveInOrderAndPromptly) {

@@ -49,6 +49,34 @@ TEST(Window, SendFromTheOwnThreadRunsDirectly) {
     EXPECT_EQ(calls, 1);
 }
 
+TEST(Window, AWaitOnTheWindowsThreadRunsSendsButLeavesPostsToTheLoop) {
+    std::vector<WPARAM> seen;
+    HWND window = CreateWindowW([&](HWND self, std::uint32_t message, WPARAM w, LPARAM) -> LRESULT {
+        if (message == WM_COMMAND) seen.push_back(w);
+        if (message == WM_DESTROY) self->Quit(0);
+        return 0;
+    });
+    PostMessageW(window, WM_COMMAND, 1, 0);
+    std::atomic<bool> returned{false};
+    std::thread sender([&] {
+        SendMessageW(window, WM_COMMAND, 2, 0);
+        returned = true;
+    });
+    EXPECT_FALSE(DispatchSentMessages() && seen.empty());
+    for (int i = 0; i < 200 && seen.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        DispatchSentMessages();
+    }
+    sender.join();
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(seen, (std::vector<WPARAM>{2})) << "the post waits for the loop";
+    std::thread other([&] { EXPECT_FALSE(DispatchSentMessages()) << "nothing of another thread's windows"; });
+    other.join();
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(window->RunMessageLoop(), 0);
+    EXPECT_EQ(seen, (std::vector<WPARAM>{2, 1}));
+}
+
 TEST(Window, DestroyingReleasesWaitingSenders) {
     std::atomic<bool> entered{false};
     HWND window = CreateWindowW([&](HWND self, std::uint32_t message, WPARAM, LPARAM) -> LRESULT {

@@ -196,7 +196,8 @@ struct IMAPISession : IUnknown {
     // has delivered the notifications of those changes to every registered sink (and their
     // OnNotify calls have returned). Objects must be released before Logoff for their changes to
     // be covered. Called on the notification thread, or when a sink makes no progress for
-    // several seconds, Logoff does not wait.
+    // several seconds, Logoff does not wait. While it waits, the messages other threads send to
+    // windows of the calling thread run (a sink may be sending to one of them).
     virtual HRESULT Logoff(ULONG_PTR uiParam, ULONG flags, ULONG reserved) = 0;
 
 protected:

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <system_error>
 
+#include "platform/window.h"
+
 namespace platform::mapi::store {
 
 using namespace std::chrono_literals;
@@ -13,6 +15,8 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr auto kPollInterval = 5ms;
+// How long Logoff waits on deliveries before it looks again for sends to run.
+constexpr auto kWaitSlice = 10ms;
 // Logoff and Unadvise stop waiting for a sink that makes no progress for this long.
 constexpr auto kStuck = 5s;
 constexpr int kBatch = 256;
@@ -149,13 +153,23 @@ void Notifier::WaitDelivered(const std::filesystem::path& file, std::int64_t seq
         return std::any_of(registrations_.begin(), registrations_.end(),
                            [&](const Registration& r) { return r.file == file; });
     };
+    auto ownProgress = start;
     while (running_ && watched()) {
         auto done = delivered_.find(file);
         if (done != delivered_.end() && done->second >= seq) return;
         poked_ = true;
         signals_->wake.notify_all();
-        signals_->progress.wait_for(lock, 50ms);
-        if (std::chrono::steady_clock::now() - std::max(lastProgress_, start) > kStuck) return;
+        // A sink may be waiting in a send to a window of this thread, and would deliver nothing
+        // more until that message has run: run it here.
+        lock.unlock();
+        const bool ran = ui::DispatchSentMessages();
+        lock.lock();
+        if (ran) {
+            ownProgress = std::chrono::steady_clock::now();
+            continue;
+        }
+        signals_->progress.wait_for(lock, kWaitSlice);
+        if (std::chrono::steady_clock::now() - std::max({lastProgress_, start, ownProgress}) > kStuck) return;
     }
 }
 
