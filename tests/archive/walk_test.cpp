@@ -357,6 +357,7 @@ TEST_F(Walk, ASecondBackupAllOverAnUnchangedDeviceReturnsZero) {
 }
 
 // Command words are compared exactly: any other word visits every message and counts 0.
+// Without its receiving side open, a command counts 0 as well.
 TEST_F(Walk, AnUnknownCommandWordCountsNothing) {
     Put(u"SMS/Inbox", u"one");
     tallymere::BeginBackup(1);
@@ -366,6 +367,8 @@ TEST_F(Walk, AnUnknownCommandWordCountsNothing) {
     EXPECT_EQ(MakeRules(u"BackupAll "), 0);
     tallymere::SetWalkProgress({});
     tallymere::EndBackup();
+    // "ExportAll" with no exporter open: nothing to hand the messages to, nothing counted.
+    EXPECT_EQ(MakeRules(u"ExportAll"), 0);
     EXPECT_EQ(progress, 1);
     EXPECT_TRUE(Archived().empty());
     EXPECT_EQ(ReadHostFile(Data()), "");
