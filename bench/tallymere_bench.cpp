@@ -5,9 +5,11 @@
 //
 //     build/default/bench/tallymere-bench [--messages N] [--seed S]
 //
-// N defaults to 10000, S to 2008. The device is seeded in a temporary folder with the
-// `device seed` library routine and removed afterwards. Each line is
-// `name seconds microseconds-per-message`:
+// N defaults to 10000, S to 2008. The device is seeded in a temporary folder ($TMPDIR, else
+// /tmp) with the `device seed` library routine and removed afterwards. Standard output gets one
+// header line and one line per measurement, `name seconds microseconds-per-message`
+// (wall-clock); standard error gets progress, the processor seconds of each measurement and
+// the sizes involved:
 //
 //     backup-first   "Backup All" into an empty archive (command 40071, as the menu runs it)
 //     backup-again   "Backup All" over the full archive of the same messages
@@ -22,6 +24,11 @@
 // floor-write; export-all within 2x of floor-files + floor-read; restore-extra at most 2.0 s.
 // The result boxes are checked (every message archived, exported and restored once; the second
 // backup appends nothing); a mismatch ends the run with status 1.
+//
+// On a busy machine compare the processor seconds as well. On ext4, creating files shortly
+// after many files were deleted (an earlier run removing its folder, other programs' tests) is
+// slow in the kernel, whoever creates them: `TMPDIR=/dev/shm` measures the program and the store
+// without that.
 #include <sys/resource.h>
 
 #include <chrono>
