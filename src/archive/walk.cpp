@@ -130,7 +130,8 @@ int MakeRulesRec(mapi::IMAPISession* session, std::u16string_view command, mapi:
 int RunCommand(qMsg& message, std::u16string_view command) {
     int result = 0;
     if (command == u"BackupAll") result += static_cast<int>(BackupMessage(message));
-    if (command == u"ExportAll") result += exporter->ExportOne(message);
+    // As BackupMessage counts 0 without a writer, a walk without an open exporter counts 0.
+    if (command == u"ExportAll" && exporter != nullptr) result += exporter->ExportOne(message);
     return result;
 }
 

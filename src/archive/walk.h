@@ -27,7 +27,7 @@ int MakeRulesRec(platform::mapi::IMAPISession* session, std::u16string_view comm
                  platform::mapi::IMAPIFolder* folder, std::u16string_view path);
 
 // Applies the command to one filled record: 1 when it was newly archived or exported, else 0.
-// An unknown command word counts 0.
+// An unknown command word counts 0, and so does a command whose receiving side is not open.
 int RunCommand(qMsg& message, std::u16string_view command);
 
 // Called with the number of messages visited so far after each one (a front end shows a

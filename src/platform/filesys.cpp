@@ -1,5 +1,6 @@
 #include "platform/filesys.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -72,19 +73,22 @@ std::optional<std::vector<FindData>> FindFiles(std::u16string_view pattern) {
         Fail(ERROR_INVALID_NAME);
         return std::nullopt;
     }
-    std::error_code ec;
-    fs::directory_iterator it(*host, ec);
-    if (ec) {
+    // Each entry is looked up relative to the open directory: a caller that searches one
+    // directory for every message must not pay for resolving the whole path once per entry.
+    DIR* dir = ::opendir(host->c_str());
+    if (dir == nullptr) {
         Fail(ERROR_PATH_NOT_FOUND);
         return std::nullopt;
     }
+    const int dirFd = ::dirfd(dir);
     std::vector<FindData> found;
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-        if (ec) break;
-        std::u16string name = FromUtf8(it->path().filename().string());
+    while (const struct dirent* entry = ::readdir(dir)) {
+        const std::string_view hostName(entry->d_name);
+        if (hostName == "." || hostName == "..") continue;
+        std::u16string name = FromUtf8(hostName);
         if (!MatchesPattern(name, namePattern)) continue;
         struct stat st {};
-        if (::stat(it->path().c_str(), &st) != 0) continue;
+        if (::fstatat(dirFd, entry->d_name, &st, 0) != 0) continue;
         FindData data;
         data.name = std::move(name);
         data.size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
@@ -93,6 +97,7 @@ std::optional<std::vector<FindData>> FindFiles(std::u16string_view pattern) {
         if (!data.name.empty() && data.name[0] == u'.') data.attributes |= FILE_ATTRIBUTE_HIDDEN;
         found.push_back(std::move(data));
     }
+    ::closedir(dir);
     if (found.empty()) {
         Fail(ERROR_FILE_NOT_FOUND);
         return std::nullopt;

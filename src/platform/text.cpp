@@ -59,6 +59,12 @@ std::u16string FromUtf8(std::string_view text) {
     auto it = text.begin();
     const auto end = text.end();
     while (it != end) {
+        // Plain ASCII (most file names and texts) needs no decoding.
+        if (static_cast<unsigned char>(*it) < 0x80) {
+            out.push_back(static_cast<char16_t>(*it));
+            ++it;
+            continue;
+        }
         auto start = it;
         try {
             std::uint32_t cp = utf8::next(it, end);

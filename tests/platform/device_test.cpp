@@ -207,6 +207,20 @@ TEST_F(DeviceTest, SearchMatchesPatternsAndReportsSizesAndTimes) {
     EXPECT_FALSE(platform::FindFiles(u"\\Missing\\*.txt").has_value());
 }
 
+// Names come back as the device spells them, whatever their script, in name order.
+TEST_F(DeviceTest, SearchGivesNamesInAnyScriptInOrder) {
+    WriteHostFile(Host("Dir/Grüße.txt"), "1");
+    WriteHostFile(Host("Dir/Привет.txt"), "22");
+    WriteHostFile(Host("Dir/a.txt"), "333");
+    auto found = platform::FindFiles(u"\\Dir\\*");
+    ASSERT_TRUE(found.has_value());
+    ASSERT_EQ(found->size(), 3u);
+    EXPECT_EQ((*found)[0].name, u"Grüße.txt");
+    EXPECT_EQ((*found)[1].name, u"a.txt");
+    EXPECT_EQ((*found)[2].name, u"Привет.txt");
+    EXPECT_EQ((*found)[2].size, 2u);
+}
+
 TEST_F(DeviceTest, MoveRefusesToReplaceUnlessAsked) {
     WriteHostFile(Host("a"), "A");
     WriteHostFile(Host("b"), "B");

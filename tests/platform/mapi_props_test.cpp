@@ -183,6 +183,57 @@ TEST_F(MapiProps, TablesReturnOneRowPerCallAndAnEmptySetAtTheEnd) {
     EXPECT_EQ(rows->aRow[0].lpProps[2].Value.b, 1);
 }
 
+// A batch holds at most the rows asked for, each with its own values, in order; a row removed
+// before the table reaches it is skipped, and a value set on a later row after the table was
+// opened is seen.
+TEST_F(MapiProps, TablesReadInBatchesGiveEachRowItsOwnValues) {
+    Ptr<IMAPIFolder> drafts = Folder(u"Drafts");
+    std::vector<Bytes> ids;
+    for (const char16_t* subject : {u"a", u"b", u"c", u"d", u"e"}) ids.push_back(NewMessage(drafts.get(), subject));
+    Ptr<IMAPITable> table;
+    ASSERT_EQ(drafts->GetContentsTable(0, table.Out()), 0);
+    ULONG columns[] = {PR_ENTRYID, PR_SUBJECT_W};
+    SPropTagArray set{2, columns};
+    ASSERT_EQ(table->SetColumns(&set, 0), 0);
+    auto subjects = [](const Rows& rows) {
+        std::u16string seen;
+        for (ULONG i = 0; i < rows.size(); ++i) seen += rows->aRow[i].lpProps[1].Value.lpszW;
+        return seen;
+    };
+    Rows rows;
+    ASSERT_EQ(table->QueryRows(2, 0, rows.Out()), 0);
+    EXPECT_EQ(subjects(rows), u"ab");
+    EXPECT_EQ(Bytes(rows->aRow[1].lpProps[0].Value.bin.lpb, rows->aRow[1].lpProps[0].Value.bin.lpb + 20), ids[1]);
+
+    SBinary third{20, ids[2].data()};
+    ENTRYLIST list{1, &third};
+    ASSERT_EQ(drafts->DeleteMessages(&list, 0, nullptr, 0), 0);
+    {
+        Ptr<IMessage> e = OpenMessage(ids[4]);
+        SPropValue subject = Unicode(PR_SUBJECT_W, u"E");
+        ASSERT_EQ(e->SetProps(1, &subject, nullptr), 0);
+    }
+    ASSERT_EQ(table->QueryRows(2, 0, rows.Out()), 0);
+    EXPECT_EQ(subjects(rows), u"dE");
+    ASSERT_EQ(table->QueryRows(2, 0, rows.Out()), 0);
+    EXPECT_EQ(rows.size(), 0u);
+
+    // The stores table the same way.
+    for (const char16_t* name : {u"Two", u"Three"}) {
+        Ptr<IMsgStore> store;
+        ASSERT_EQ(session->CreateMsgStore(name, store.Out()), 0);
+    }
+    Ptr<IMAPITable> stores;
+    ASSERT_EQ(session->GetMsgStoresTable(0, stores.Out()), 0);
+    ASSERT_EQ(stores->QueryRows(2, 0, rows.Out()), 0);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(std::u16string(rows->aRow[0].lpProps[1].Value.lpszW), u"SMS");
+    EXPECT_EQ(std::u16string(rows->aRow[1].lpProps[1].Value.lpszW), u"Two");
+    ASSERT_EQ(stores->QueryRows(2, 0, rows.Out()), 0);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(std::u16string(rows->aRow[0].lpProps[1].Value.lpszW), u"Three");
+}
+
 TEST_F(MapiProps, RecipientRowsCarryWhatTheyWereGiven) {
     Ptr<IMAPIFolder> outbox = Folder(u"Outbox");
     Ptr<IMessage> message;

@@ -92,7 +92,8 @@ public:
             return S_OK;
         });
         if (result != S_OK) return result;
-        *message = NewMessage(db_, row);
+        // A message made just now has no stored values yet: nothing to read back.
+        *message = NewMessage(db_, row, std::vector<StoredValue>{});
         return S_OK;
     }
 

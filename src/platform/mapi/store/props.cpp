@@ -52,7 +52,10 @@ std::vector<BYTE> IidBytes(const IID& iid) {
 }
 
 HRESULT Put(Database& db, ObjectId obj, ULONG tag, const auto& bind) {
-    Cursor q = db.Query("INSERT OR REPLACE INTO props (obj, pid, type, value) VALUES (?, ?, ?, ?)");
+    // An existing value is changed in place rather than deleted and inserted again.
+    Cursor q = db.Query(
+        "INSERT INTO props (obj, pid, type, value) VALUES (?, ?, ?, ?)"
+        " ON CONFLICT (obj, pid) DO UPDATE SET type = excluded.type, value = excluded.value");
     q->Bind(1, obj).Bind(2, std::int64_t{PROP_ID(tag)}).Bind(3, std::int64_t{PROP_TYPE(tag)});
     bind(*q);
     return q->Run() ? S_OK : MAPI_E_DISK_ERROR;
@@ -120,14 +123,21 @@ std::vector<std::pair<ObjectRow, std::vector<StoredValue>>> LoadChildren(Databas
                                                                           ObjectId after, std::int64_t limit,
                                                                           const Wanted& wanted) {
     std::vector<std::pair<ObjectRow, std::vector<StoredValue>>> rows;
+    // The children come straight from the parent index in id order, each with its values in
+    // identifier order: the bound of the `limit` rows is found first, so that neither a list of
+    // ids nor a sort has to be built on every call (a table is read one row at a time).
     Cursor q = container == 0
                    ? db.Query("SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value)"
-                              " FROM objects o LEFT JOIN props p ON p.obj = o.id WHERE o.id IN (SELECT id FROM objects"
-                              " WHERE parent IS NULL AND kind = ?2 AND id > ?3 ORDER BY id LIMIT ?4)"
+                              " FROM objects o LEFT JOIN props p ON p.obj = o.id"
+                              " WHERE o.parent IS NULL AND o.kind = ?2 AND o.id > ?3 AND o.id <= coalesce("
+                              "(SELECT id FROM objects WHERE parent IS NULL AND kind = ?2 AND id > ?3"
+                              " ORDER BY id LIMIT 1 OFFSET ?4 - 1), 9223372036854775807)"
                               " ORDER BY o.id, p.pid")
                    : db.Query("SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value)"
-                              " FROM objects o LEFT JOIN props p ON p.obj = o.id WHERE o.id IN (SELECT id FROM objects"
-                              " WHERE parent = ?1 AND kind = ?2 AND id > ?3 ORDER BY id LIMIT ?4)"
+                              " FROM objects o LEFT JOIN props p ON p.obj = o.id"
+                              " WHERE o.parent = ?1 AND o.kind = ?2 AND o.id > ?3 AND o.id <= coalesce("
+                              "(SELECT id FROM objects WHERE parent = ?1 AND kind = ?2 AND id > ?3"
+                              " ORDER BY id LIMIT 1 OFFSET ?4 - 1), 9223372036854775807)"
                               " ORDER BY o.id, p.pid");
     if (container != 0) q->Bind(1, container);
     q->Bind(2, std::int64_t{kind}).Bind(3, after).Bind(4, limit);
