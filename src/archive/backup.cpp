@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 
+#include "archive/data_file.h"
 #include "archive/record.h"
 #include "support/endian.h"
 #include "support/fatal.h"
@@ -13,7 +14,6 @@ namespace tallymere {
 
 namespace {
 
-constexpr std::u16string_view kDataFile = u"Messages.dat";
 // Record offsets are 32-bit in the index: a record cannot start beyond this.
 constexpr std::uint64_t MAX_DATA_OFFSET = std::numeric_limits<std::uint32_t>::max();
 
@@ -33,16 +33,7 @@ std::unique_ptr<xBackup>& writer = holder.writer;
 xBackup::xBackup(std::uint32_t mode) : entryIds(kArchiveDir, u"Messages.ndx") {
     if (mode == 1) entryIds.ClearFlags();
     folderIndex = 0;
-    const std::u16string outputDir = GetRegistryStr(kOutputDirValue);
-    // "ab+" creates a missing file; "rb+" then reads and writes anywhere without truncating.
-    auto created = MyCreateFile(outputDir, kArchiveDir, u"", kDataFile, u"ab+");
-    if (!created) FatalError(u"MyCreateFile failed.", u"xBackup::xBackup");
-    created.reset();
-    dataFile = MyCreateFile(outputDir, kArchiveDir, u"", kDataFile, u"rb+");
-    if (!dataFile) FatalError(u"MyCreateFile failed.", u"xBackup::xBackup");
-    const std::int64_t size = dataFile->Size();
-    if (size < 0) FatalError(u"fseek failed.", u"xBackup::xBackup");
-    dataSize_ = static_cast<std::uint64_t>(size);
+    dataFile = OpenDataFile(u"xBackup::xBackup", &dataSize_);
 }
 
 xBackup::~xBackup() {

@@ -1,5 +1,6 @@
 #include "archive/restore.h"
 
+#include "archive/data_file.h"
 #include "archive/record.h"
 #include "platform/mapi/ptr.h"
 #include "store/session.h"
@@ -14,7 +15,6 @@ namespace mapi = platform::mapi;
 
 namespace {
 
-constexpr std::u16string_view kDataFile = u"Messages.dat";
 
 }  // namespace
 
@@ -38,15 +38,7 @@ std::uint32_t Restore(std::uint32_t mode, std::uint32_t* unreadable) {
 
 xRestore::xRestore() : entryIds(kArchiveDir, u"Messages.ndx") {
     folderIndex = 0;
-    const std::u16string outputDir = GetRegistryStr(kOutputDirValue);
-    auto created = MyCreateFile(outputDir, kArchiveDir, u"", kDataFile, u"ab+");
-    if (!created) FatalError(u"MyCreateFile failed.", u"xRestore::xRestore");
-    created.reset();
-    dataFile = MyCreateFile(outputDir, kArchiveDir, u"", kDataFile, u"rb+");
-    if (!dataFile) FatalError(u"MyCreateFile failed.", u"xRestore::xRestore");
-    const std::int64_t size = dataFile->Size();
-    if (size < 0) FatalError(u"fseek failed.", u"xRestore::xRestore");
-    dataSize_ = static_cast<std::uint64_t>(size);
+    dataFile = OpenDataFile(u"xRestore::xRestore", &dataSize_);
 }
 
 xRestore::~xRestore() {

@@ -124,21 +124,27 @@ Phone::~Phone() {
     mapi::MAPIUninitialize();
 }
 
-std::vector<Named> Phone::Stores() {
-    mapi::Ptr<mapi::IMAPITable> table;
-    Check(session_->GetMsgStoresTable(0, table.Out()), "GetMsgStoresTable");
-    std::vector<Named> stores;
+// Every row of a stores or hierarchy table, whose default columns begin with PR_ENTRYID and
+// PR_DISPLAY_NAME_W.
+static std::vector<Named> NamedRows(mapi::IMAPITable* table) {
+    std::vector<Named> named;
     for (;;) {
         mapi::Rows rows;
         Check(table->QueryRows(1, 0, rows.Out()), "QueryRows");
         if (rows.size() == 0) break;
         const mapi::SPropValue* p = rows->aRow[0].lpProps;
-        Named store;
-        if (p[1].ulPropTag == mapi::PR_DISPLAY_NAME_W) store.name = p[1].Value.lpszW;
-        store.id.assign(p[0].Value.bin.lpb, p[0].Value.bin.lpb + p[0].Value.bin.cb);
-        stores.push_back(std::move(store));
+        Named entry;
+        if (p[1].ulPropTag == mapi::PR_DISPLAY_NAME_W) entry.name = p[1].Value.lpszW;
+        entry.id.assign(p[0].Value.bin.lpb, p[0].Value.bin.lpb + p[0].Value.bin.cb);
+        named.push_back(std::move(entry));
     }
-    return stores;
+    return named;
+}
+
+std::vector<Named> Phone::Stores() {
+    mapi::Ptr<mapi::IMAPITable> table;
+    Check(session_->GetMsgStoresTable(0, table.Out()), "GetMsgStoresTable");
+    return NamedRows(table.get());
 }
 
 mapi::Ptr<mapi::IMAPIFolder> Phone::Subtree(const Bytes& storeId) {
@@ -158,18 +164,7 @@ mapi::Ptr<mapi::IMAPIFolder> Phone::Subtree(const Bytes& storeId) {
 std::vector<Named> Phone::Subfolders(mapi::IMAPIFolder* folder) {
     mapi::Ptr<mapi::IMAPITable> table;
     Check(folder->GetHierarchyTable(0, table.Out()), "GetHierarchyTable");
-    std::vector<Named> folders;
-    for (;;) {
-        mapi::Rows rows;
-        Check(table->QueryRows(1, 0, rows.Out()), "QueryRows");
-        if (rows.size() == 0) break;
-        const mapi::SPropValue* p = rows->aRow[0].lpProps;
-        Named child;
-        if (p[1].ulPropTag == mapi::PR_DISPLAY_NAME_W) child.name = p[1].Value.lpszW;
-        child.id.assign(p[0].Value.bin.lpb, p[0].Value.bin.lpb + p[0].Value.bin.cb);
-        folders.push_back(std::move(child));
-    }
-    return folders;
+    return NamedRows(table.get());
 }
 
 std::vector<Bytes> Phone::Messages(mapi::IMAPIFolder* folder) {
