@@ -108,7 +108,9 @@ Runner AddArchiveCommands(CLI::App& app) {
         "check", "Read the whole archive without changing it; exit status 0 when it is sound, 1 otherwise");
     return [check](const GlobalOptions& options) -> int {
         if (!check->parsed()) return -1;
-        if (!MountDevice(options)) return 1;
+        // A pass writing the archive meanwhile would show as inconsistencies, so check, too, runs
+        // only while no other program instance works on the device.
+        if (!MountDevice(options) || !LockDevice()) return 1;
         return RunCheck();
     };
 }

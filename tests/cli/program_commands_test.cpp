@@ -70,6 +70,9 @@ TEST_F(CliTest, SecondInstanceIsRefused) {
     auto r = RunCli({"--device", Device(), "settings"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Tallymere is already running on this device (process 4242).\n");
+    for (const char* command : {"check", "backup-all", "export-all", "start"}) {
+        EXPECT_EQ(RunCli({"--device", Device(), command}).status, 1) << command;
+    }
     ::close(fd);
     EXPECT_EQ(RunCli({"--device", Device(), "settings"}).status, 0) << "released when its holder ends";
 }
