@@ -3,32 +3,12 @@
 #include "platform/device.h"
 #include "platform/file.h"
 #include "platform/filesys.h"
+#include "platform/mapi/values.h"
 #include "platform/text.h"
 
 namespace cli::device {
 
 namespace {
-
-mapi::SPropValue Text(mapi::ULONG tag, const std::u16string& text) {
-    mapi::SPropValue v;
-    v.ulPropTag = tag;
-    v.Value.lpszW = const_cast<char16_t*>(text.c_str());
-    return v;
-}
-
-mapi::SPropValue Number(mapi::ULONG tag, std::uint32_t n) {
-    mapi::SPropValue v;
-    v.ulPropTag = tag;
-    v.Value.ul = n;
-    return v;
-}
-
-mapi::SPropValue Time(mapi::ULONG tag, const platform::FILETIME& t) {
-    mapi::SPropValue v;
-    v.ulPropTag = tag;
-    v.Value.ft = t;
-    return v;
-}
 
 void Check(mapi::HRESULT result, const char* what) {
     if (result != 0) throw Failure{std::string("the message store refused ") + what};
@@ -85,19 +65,19 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
         const platform::FILETIME modified = d.lastModificationTime.value_or(platform::GetSystemTimeAsFileTime());
 
         std::vector<mapi::SPropValue> values = {
-            Text(mapi::PR_SUBJECT_W, d.subject),
-            Text(mapi::PR_MESSAGE_CLASS_W, messageClass),
-            Time(mapi::PR_MESSAGE_DELIVERY_TIME, d.deliveryTime),
-            Time(mapi::PR_LAST_MODIFICATION_TIME, modified),
-            Number(mapi::PR_MESSAGE_FLAGS, d.read ? mapi::MSGFLAG_READ : 0),
-            Number(mapi::PR_MESSAGE_SIZE, size),
+            mapi::TextValue(mapi::PR_SUBJECT_W, d.subject),
+            mapi::TextValue(mapi::PR_MESSAGE_CLASS_W, messageClass),
+            mapi::TimeValue(mapi::PR_MESSAGE_DELIVERY_TIME, d.deliveryTime),
+            mapi::TimeValue(mapi::PR_LAST_MODIFICATION_TIME, modified),
+            mapi::LongValue(mapi::PR_MESSAGE_FLAGS, d.read ? mapi::MSGFLAG_READ : 0),
+            mapi::LongValue(mapi::PR_MESSAGE_SIZE, size),
         };
         mapi::SPropValue hasAttach;
         hasAttach.ulPropTag = mapi::PR_HASATTACH;
         hasAttach.Value.b = d.attachments.empty() ? 0 : 1;
         values.push_back(hasAttach);
-        if (d.from) values.push_back(Text(mapi::PR_SENDER_EMAIL_ADDRESS_W, *d.from));
-        if (d.fromName) values.push_back(Text(mapi::PR_SENDER_NAME_W, *d.fromName));
+        if (d.from) values.push_back(mapi::TextValue(mapi::PR_SENDER_EMAIL_ADDRESS_W, *d.from));
+        if (d.fromName) values.push_back(mapi::TextValue(mapi::PR_SENDER_NAME_W, *d.fromName));
         Check(message->SetProps(static_cast<mapi::ULONG>(values.size()), values.data(), nullptr), "SetProps");
 
         if (!d.to.empty()) {
@@ -105,9 +85,9 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
             std::vector<std::vector<mapi::SPropValue>> rows;
             std::vector<mapi::ADRENTRY> entries;
             for (const Recipient& r : d.to) {
-                rows.push_back({Number(mapi::PR_RECIPIENT_TYPE, mapi::MAPI_TO), Text(mapi::PR_ADDRTYPE_W, sms),
-                                Text(mapi::PR_EMAIL_ADDRESS_W, r.address)});
-                if (!r.name.empty()) rows.back().push_back(Text(mapi::PR_DISPLAY_NAME_W, r.name));
+                rows.push_back({mapi::LongValue(mapi::PR_RECIPIENT_TYPE, mapi::MAPI_TO), mapi::TextValue(mapi::PR_ADDRTYPE_W, sms),
+                                mapi::TextValue(mapi::PR_EMAIL_ADDRESS_W, r.address)});
+                if (!r.name.empty()) rows.back().push_back(mapi::TextValue(mapi::PR_DISPLAY_NAME_W, r.name));
             }
             for (auto& row : rows) entries.push_back({0, static_cast<mapi::ULONG>(row.size()), row.data()});
             mapi::ADRLIST list{static_cast<mapi::ULONG>(entries.size()), entries.data()};
@@ -118,8 +98,8 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
             mapi::Ptr<mapi::IAttach> attach;
             mapi::ULONG number = 0;
             Check(message->CreateAttach(nullptr, 0, &number, attach.Out()), "CreateAttach");
-            mapi::SPropValue props[] = {Number(mapi::PR_ATTACH_METHOD, mapi::ATTACH_BY_VALUE),
-                                        Text(mapi::PR_ATTACH_FILENAME_W, a.filename)};
+            mapi::SPropValue props[] = {mapi::LongValue(mapi::PR_ATTACH_METHOD, mapi::ATTACH_BY_VALUE),
+                                        mapi::TextValue(mapi::PR_ATTACH_FILENAME_W, a.filename)};
             Check(attach->SetProps(2, props, nullptr), "SetProps");
             WriteStream(attach.get(), mapi::PR_ATTACH_DATA_BIN, a.data);
         }

@@ -223,24 +223,24 @@ mapi::Ptr<mapi::IMAPIFolder> Phone::Resolve(std::u16string_view path, bool creat
 mapi::Ptr<mapi::IMAPIFolder> Phone::FindFolder(std::u16string_view path) { return Resolve(path, false); }
 mapi::Ptr<mapi::IMAPIFolder> Phone::MakeFolder(std::u16string_view path) { return Resolve(path, true); }
 
-mapi::Ptr<mapi::IMAPIFolder> Phone::OpenFolder(const Bytes& id) {
+// Opens the object an identifier names when it is of `type`; `what` names it in the error.
+static mapi::Ptr<mapi::IUnknown> OpenOfType(mapi::IMAPISession* session, const Bytes& id, mapi::ULONG type,
+                                            const char* what) {
     mapi::Ptr<mapi::IUnknown> object;
-    mapi::ULONG type = 0;
-    if (session_->OpenEntry(static_cast<mapi::ULONG>(id.size()), id.data(), nullptr, 0, &type, object.Out()) != 0 ||
-        type != mapi::MAPI_FOLDER) {
-        throw Failure{"no folder with identifier " + Hex(id)};
+    mapi::ULONG found = 0;
+    if (session->OpenEntry(static_cast<mapi::ULONG>(id.size()), id.data(), nullptr, 0, &found, object.Out()) != 0 ||
+        found != type) {
+        throw Failure{std::string("no ") + what + " with identifier " + Hex(id)};
     }
-    return std::move(object).As<mapi::IMAPIFolder>();
+    return object;
+}
+
+mapi::Ptr<mapi::IMAPIFolder> Phone::OpenFolder(const Bytes& id) {
+    return OpenOfType(session_.get(), id, mapi::MAPI_FOLDER, "folder").As<mapi::IMAPIFolder>();
 }
 
 mapi::Ptr<mapi::IMessage> Phone::OpenMessage(const Bytes& id) {
-    mapi::Ptr<mapi::IUnknown> object;
-    mapi::ULONG type = 0;
-    if (session_->OpenEntry(static_cast<mapi::ULONG>(id.size()), id.data(), nullptr, 0, &type, object.Out()) != 0 ||
-        type != mapi::MAPI_MESSAGE) {
-        throw Failure{"no message with identifier " + Hex(id)};
-    }
-    return std::move(object).As<mapi::IMessage>();
+    return OpenOfType(session_.get(), id, mapi::MAPI_MESSAGE, "message").As<mapi::IMessage>();
 }
 
 void Phone::WalkFolders(const Named& store,

@@ -1,6 +1,7 @@
 // Writing a message record into the store as a new message.
 #include "archive/qmsg.h"
 #include "platform/mapi/ptr.h"
+#include "platform/mapi/values.h"
 #include "store/store_cache.h"
 #include "support/fatal.h"
 
@@ -9,27 +10,6 @@ namespace tallymere {
 namespace mapi = platform::mapi;
 
 namespace {
-
-mapi::SPropValue Text(mapi::ULONG tag, std::u16string& text) {
-    mapi::SPropValue value;
-    value.ulPropTag = tag;
-    value.Value.lpszW = text.data();
-    return value;
-}
-
-mapi::SPropValue Number(mapi::ULONG tag, std::uint32_t number) {
-    mapi::SPropValue value;
-    value.ulPropTag = tag;
-    value.Value.ul = number;
-    return value;
-}
-
-mapi::SPropValue Time(mapi::ULONG tag, const platform::FILETIME& time) {
-    mapi::SPropValue value;
-    value.ulPropTag = tag;
-    value.Value.ft = time;
-    return value;
-}
 
 mapi::Ptr<mapi::IStream> OpenStream(mapi::IMAPIProp* object, mapi::ULONG tag) {
     mapi::Ptr<mapi::IUnknown> stream;
@@ -85,21 +65,21 @@ void qMsg::SetMAPI() {
 
 void qMsg::SetProperties(mapi::IMessage* message) {
     mapi::SPropValue values[13];
-    values[0] = Text(mapi::PR_SUBJECT_PREFIX_W, subjectPrefix);
-    values[1] = Text(mapi::PR_SUBJECT_W, subject);
-    values[2] = Text(mapi::PR_SENDER_NAME_W, senderName);
-    values[3] = Text(mapi::PR_SENDER_EMAIL_ADDRESS_W, senderEmail);
-    values[4] = Number(mapi::PR_MSG_STATUS, msgStatus);
-    values[5] = Number(mapi::PR_MESSAGE_SIZE, messageSize);
-    values[6] = Number(mapi::PR_CONTENT_LENGTH, contentLength);
-    values[7] = Number(mapi::PR_MESSAGE_FLAGS, messageFlags);
+    values[0] = mapi::TextValue(mapi::PR_SUBJECT_PREFIX_W, subjectPrefix);
+    values[1] = mapi::TextValue(mapi::PR_SUBJECT_W, subject);
+    values[2] = mapi::TextValue(mapi::PR_SENDER_NAME_W, senderName);
+    values[3] = mapi::TextValue(mapi::PR_SENDER_EMAIL_ADDRESS_W, senderEmail);
+    values[4] = mapi::LongValue(mapi::PR_MSG_STATUS, msgStatus);
+    values[5] = mapi::LongValue(mapi::PR_MESSAGE_SIZE, messageSize);
+    values[6] = mapi::LongValue(mapi::PR_CONTENT_LENGTH, contentLength);
+    values[7] = mapi::LongValue(mapi::PR_MESSAGE_FLAGS, messageFlags);
     // Without a delivery time (a zero half) the entry stays a zero placeholder with tag 0.
     if (deliveryTime.dwLowDateTime != 0 && deliveryTime.dwHighDateTime != 0) {
-        values[8] = Time(mapi::PR_MESSAGE_DELIVERY_TIME, deliveryTime);
+        values[8] = mapi::TimeValue(mapi::PR_MESSAGE_DELIVERY_TIME, deliveryTime);
     }
-    values[9] = Time(mapi::PR_LAST_MODIFICATION_TIME, lastModificationTime);
-    values[10] = Text(mapi::PR_MESSAGE_CLASS_W, messageClass);
-    values[11] = Text(mapi::PR_SERVICE_NAME_W, serviceName);
+    values[9] = mapi::TimeValue(mapi::PR_LAST_MODIFICATION_TIME, lastModificationTime);
+    values[10] = mapi::TextValue(mapi::PR_MESSAGE_CLASS_W, messageClass);
+    values[11] = mapi::TextValue(mapi::PR_SERVICE_NAME_W, serviceName);
     values[12].ulPropTag = mapi::PR_HASATTACH;
     values[12].Value.b = static_cast<unsigned short>(hasAttach);
     if (message->SetProps(13, values, nullptr) != 0) FatalError(u"SetProps failed.", u"qMsg::SetProperties");
@@ -111,11 +91,11 @@ void qMsg::SetRecipients(mapi::IMessage* message) {
     std::vector<std::array<mapi::SPropValue, 4>> values(count);
     std::vector<mapi::ADRENTRY> entries(count);
     for (std::uint32_t i = 0; i < count; ++i) {
-        values[i][0] = Number(mapi::PR_RECIPIENT_TYPE, recipientType[i]);
-        values[i][1] = Text(mapi::PR_ADDRTYPE_W, addrType[i]);
-        values[i][2] = Text(mapi::PR_EMAIL_ADDRESS_W, emailAddress[i]);
+        values[i][0] = mapi::LongValue(mapi::PR_RECIPIENT_TYPE, recipientType[i]);
+        values[i][1] = mapi::TextValue(mapi::PR_ADDRTYPE_W, addrType[i]);
+        values[i][2] = mapi::TextValue(mapi::PR_EMAIL_ADDRESS_W, emailAddress[i]);
         if (displayNameLen[i] != 0) {
-            values[i][3] = Text(mapi::PR_DISPLAY_NAME_W, displayName[i]);
+            values[i][3] = mapi::TextValue(mapi::PR_DISPLAY_NAME_W, displayName[i]);
         } else {
             values[i][3].ulPropTag = mapi::PR_NULL;
         }
@@ -145,10 +125,10 @@ void qMsg::SetAttachments(mapi::IMessage* message) {
             FatalError(u"CreateAttach failed.", kTag);
         }
         mapi::SPropValue values[4] = {
-            Number(mapi::PR_ATTACH_NUM, attachNum[i]),
-            Number(mapi::PR_ATTACH_SIZE, attachSize[i]),
-            Number(mapi::PR_ATTACH_METHOD, attachMethod[i]),
-            Text(mapi::PR_ATTACH_FILENAME_W, attachFilename[i]),
+            mapi::LongValue(mapi::PR_ATTACH_NUM, attachNum[i]),
+            mapi::LongValue(mapi::PR_ATTACH_SIZE, attachSize[i]),
+            mapi::LongValue(mapi::PR_ATTACH_METHOD, attachMethod[i]),
+            mapi::TextValue(mapi::PR_ATTACH_FILENAME_W, attachFilename[i]),
         };
         if (attach->SetProps(4, values, nullptr) != 0) FatalError(u"SetProps failed.", kTag);
         mapi::Ptr<mapi::IStream> stream = OpenStream(attach.get(), mapi::PR_ATTACH_DATA_BIN);
