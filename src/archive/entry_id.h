@@ -14,21 +14,29 @@
 // to "<file>.new" first and replaces the file in one step, so a crash or a full medium never
 // loses the previous index. A trailing piece shorter than 28 bytes is not an entry and is
 // dropped on load.
+//
+// The table grows as needed. Besides the three arrays (kept in table order, as the file is) it
+// keeps a hash index from identifier to the position of its first entry, so that CheckID,
+// IndexOf and UpdateID take the same time however many entries there are.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tallymere {
 
 class xEntryID {
 public:
-    static constexpr std::uint32_t MAX_ENTRYID = 10000;
     static constexpr std::uint32_t ENTRYID_SIZE = 20;
     static constexpr std::size_t kEntryBytes = 28;
+    // No sound list is longer: record offsets are 32-bit and the smallest record is 98 bytes,
+    // so Messages.dat cannot hold more records than this. A longer file is damaged or not an
+    // index at all, and is refused ("MAX_ENTRYID exeed.") rather than loaded.
+    static constexpr std::uint32_t MAX_ENTRYID = 0xFFFFFFFFu / 98 + 1;
     using Id = std::array<std::uint8_t, ENTRYID_SIZE>;
 
     // path = OutputDir + "\" + dirName + "\" + fileName; then Load.
@@ -55,9 +63,23 @@ public:
 
     std::u16string path;
     std::uint32_t count = 0;
+    // Read them freely; change identifiers only through AddID and UpdateID, which keep the
+    // hash index in step.
     std::vector<Id> ids;
     std::vector<std::uint32_t> offsets;
     std::vector<std::uint32_t> flags;
+
+private:
+    struct IdHash {
+        std::size_t operator()(const Id& id) const noexcept;
+    };
+    // Appends an entry without the checks of AddID.
+    void Append(const Id& id, std::uint32_t offset, std::uint32_t flag);
+    // The position of the first entry equal to `id` at or after `from`, or `count`.
+    std::uint32_t ScanFrom(const Id& id, std::uint32_t from) const;
+
+    std::unordered_map<Id, std::uint32_t, IdHash> first_;  // identifier -> its first position
+    bool duplicates_ = false;                               // some identifier has two entries
 };
 
 }  // namespace tallymere
