@@ -62,8 +62,6 @@ std::uint32_t xBackup::Archive(const qMsg& msg) {
 }
 
 std::uint32_t xBackup::Insert(const qMsg& msg) {
-    if (msg.recipientCount > qMsg::MAX_RECIPIENT) FatalError(u"MAX_RECIPIENT exeed.", u"xBackup::Insert");
-    if (msg.attachmentCount > qMsg::MAX_ATTACHMENT) FatalError(u"MAX_ATTACHMENT exeed.", u"xBackup::Insert");
     if (!dataFile->Seek(0, SEEK_END)) FatalError(u"fseek failed.", u"xBackup::Insert");
     const std::int64_t position = dataFile->Tell();
     if (position < 0) FatalError(u"fseek failed.", u"xBackup::Insert");

@@ -80,7 +80,7 @@ void qMsg::GetRecipients(mapi::IMessage* message) {
     for (;;) {
         mapi::Rows rows;
         if (table->QueryRows(1, 0, rows.Out()) != 0 || rows.size() == 0) break;
-        if (recipientCount >= MAX_RECIPIENT) FatalError(u"MAX_RECIPIENT exeed.", u"qMsg::GetRecipients");
+        // However many rows there are: a group message has as many recipients as it has.
         const std::uint32_t i = recipientCount;
         const mapi::SRow& row = rows->aRow[0];
         for (mapi::ULONG k = 0; k < row.cValues; ++k) {
@@ -93,7 +93,7 @@ void qMsg::GetRecipients(mapi::IMessage* message) {
                 default: break;
             }
         }
-        ++recipientCount;
+        SetRecipientCount(i + 1);
     }
 }
 
@@ -120,8 +120,8 @@ void qMsg::GetAttachments(mapi::IMessage* message) {
     for (;;) {
         mapi::Rows rows;
         if (table->QueryRows(1, 0, rows.Out()) != 0 || rows.size() == 0) break;
-        if (attachmentCount >= MAX_ATTACHMENT) FatalError(u"MAX_ATTACHMENT exeed.", kTag);
-        const std::uint32_t i = attachmentCount;
+        // However many rows there are; slot i exists from here on, whatever the row holds.
+        const std::uint32_t i = AttachmentSlot(attachmentCount);
         const mapi::SRow& row = rows->aRow[0];
         auto has = [&](mapi::ULONG k) { return k < row.cValues && row.lpProps[k].ulPropTag == tags[k]; };
         if (has(0)) SetAttachNum(i, row.lpProps[0].Value.ul);
@@ -138,7 +138,7 @@ void qMsg::GetAttachments(mapi::IMessage* message) {
         std::vector<std::uint8_t> data;
         if (!ReadExactly(stream.get(), &data, attachSize[i])) FatalError(u"Read failed.", kTag);
         SetAttachData(i, data);
-        ++attachmentCount;
+        SetAttachmentCount(i + 1);
     }
 }
 

@@ -188,23 +188,21 @@ TEST_F(BackupTest, AFailedRecordWriteEndsThePassBeforeTheRecordIsIndexed) {
     EXPECT_EQ(Flags(), (std::vector<std::uint32_t>{1, 1}));
 }
 
-TEST_F(BackupTest, LimitsOfTheRecordAndOfTheIndexOffsetsEndThePass) {
+TEST_F(BackupTest, ManyRecipientsAndAttachmentsAreArchivedAndOnlyTheIndexOffsetsLimitThePass) {
+    // A group message with 16 recipients, or 16 attachments, once ended every pass for good.
     qMsg crowded = TextMessage(1);
     crowded.SetRecipientCount(16);
-    EXPECT_EXIT(
-        {
-            tallymere::BeginBackup(1);
-            tallymere::BackupMessage(crowded);
-        },
-        ::testing::ExitedWithCode(1), "xBackup::Insert: MAX_RECIPIENT exeed\\.");
-    crowded = TextMessage(1);
+    crowded.SetEmailAddress(15, u"+4916");
     crowded.SetAttachmentCount(16);
-    EXPECT_EXIT(
-        {
-            tallymere::BeginBackup(1);
-            tallymere::BackupMessage(crowded);
-        },
-        ::testing::ExitedWithCode(1), "xBackup::Insert: MAX_ATTACHMENT exeed\\.");
+    crowded.SetAttachSize(15, 2);
+    const std::uint8_t bytes[] = {7, 8};
+    crowded.SetAttachData(15, bytes);
+    EXPECT_EQ(Pass({crowded}), 1u);
+    std::vector<std::uint8_t> expected;
+    tallymere::EncodeRecord(crowded, 0, expected);
+    EXPECT_EQ(ReadHostFile(Data()), std::string(expected.begin(), expected.end()));
+    std::filesystem::remove(Data());
+    std::filesystem::remove(Index());
     // A record starting beyond 4 GiB could not be named by a 32-bit offset (a sparse file).
     WriteHostFile(Data(), "");
     std::filesystem::resize_file(Data(), 0x100000000ull);
