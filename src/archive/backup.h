@@ -11,8 +11,10 @@
 // Either way its present-flag becomes 1. A full pass first sets every present-flag to 0, so
 // that afterwards the flags mark exactly the messages the pass met.
 //
-// Every record write is checked and flushed before the record is indexed: a failed or short
-// write ends the program ("fwrite failed.") and the index never names a record cut short.
+// Every record write is checked: a failed or short write ends the program ("fwrite failed.").
+// Records are not flushed one by one; the writer flushes and syncs Messages.dat when it is
+// destroyed, before the folder list and the index are saved, so a saved index never names a
+// record that is not on the medium. A refresh writes only the fields whose values changed.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +55,7 @@ public:
 
 private:
     std::uint64_t dataSize_ = 0;       // bytes in Messages.dat
+    bool atEnd_ = false;               // the stream stands at the end of Messages.dat
     std::vector<std::uint8_t> record_;  // the record being written, reused
 };
 

@@ -42,7 +42,8 @@ xRestore::xRestore() : entryIds(kArchiveDir, u"Messages.ndx") {
 }
 
 xRestore::~xRestore() {
-    if (dataFile && !dataFile->Close()) FatalError(u"fwrite failed.", u"xRestore::~xRestore");
+    // The rewritten identifiers reach the medium before the index that matches them is saved.
+    if (dataFile && (!dataFile->Sync() || !dataFile->Close())) FatalError(u"fwrite failed.", u"xRestore::~xRestore");
     dataFile.reset();
 }
 
@@ -108,6 +109,9 @@ void xRestore::Update(const qMsg& msg, std::uint32_t offset) {
     PutU32(fields, kRecordIdSize);
     fields.insert(fields.end(), msg.entryId.begin(), msg.entryId.end());
     if (!dataFile->Seek(offset, SEEK_SET)) FatalError(u"fseek failed.", u"xRestore::Update");
+    // Flushed at once, unlike a backup's records: once the message is re-created, the record
+    // must name it even if the process is killed now, or the next restore would re-create it
+    // a second time. Next to the store's own commit for the message this costs nothing.
     if (dataFile->Write(fields.data(), fields.size()) != fields.size() || !dataFile->Flush()) {
         FatalError(u"fwrite failed.", u"xRestore::Update");
     }

@@ -133,7 +133,11 @@ std::uint32_t File::ReadWideChar() {
 
 bool File::Flush() { return std::fflush(stream_) == 0; }
 
-bool File::Sync() { return Flush() && ::fsync(::fileno(stream_)) == 0; }
+bool File::Sync() {
+    if (!Flush()) return false;
+    if (faults::Hit("fsync")) return false;
+    return ::fsync(::fileno(stream_)) == 0;
+}
 
 bool File::Close() {
     if (!stream_) return true;

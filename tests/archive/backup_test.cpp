@@ -79,6 +79,44 @@ TEST_F(BackupTest, AReadMessageChangesOnlyItsFlagsField) {
     EXPECT_EQ(U32At(after, flagsAt), 0x00000401u);
 }
 
+TEST_F(BackupTest, FlagsAfterLongTextsAreFoundBeyondTheFirstRead) {
+    // 300 characters of subject put the flags 600 bytes into the record, past what the refresh
+    // reads in one go.
+    const std::u16string subject(300, u'x');
+    Pass({TextMessage(1, u"SMS/Inbox", subject), TextMessage(2)});
+    const std::string before = ReadHostFile(Data());
+    qMsg read = TextMessage(1, u"SMS/Inbox", subject);
+    read.SetMessageFlags(0x0101);
+    EXPECT_EQ(Pass({read, TextMessage(2)}), 0u);
+    const std::string after = ReadHostFile(Data());
+    const std::size_t flagsAt = tallymere::MessageFlagsOffset(0 + 300 + 3 + 12);
+    ASSERT_GT(flagsAt, 512u);
+    EXPECT_EQ(U32At(after, flagsAt), 0x0101u);
+    EXPECT_EQ(after.substr(0, flagsAt), before.substr(0, flagsAt));
+    EXPECT_EQ(after.substr(flagsAt + 4), before.substr(flagsAt + 4));
+}
+
+TEST_F(BackupTest, ThePassesRecordsAreSyncedBeforeItsIndexIsSaved) {
+    // Records are not flushed one by one; if they cannot be put on the medium at the end of the
+    // pass, the pass fails before its index (which would name them) is saved.
+    Pass({TextMessage(1)});
+    const std::string index = ReadHostFile(Index()), folders = ReadHostFile(Folders());
+    EXPECT_EXIT(
+        {
+            tallymere::BeginBackup(1);
+            for (std::uint32_t i = 2; i < 50; ++i) tallymere::BackupMessage(TextMessage(i, u"SMS/Other"));
+            platform::faults::Plan("fsync", 1);
+            tallymere::EndBackup();
+            std::_Exit(5);
+        },
+        ::testing::ExitedWithCode(1), "xBackup::~xBackup: fwrite failed\\.");
+    EXPECT_EQ(ReadHostFile(Index()), index);
+    EXPECT_EQ(ReadHostFile(Folders()), folders);
+    // The next pass archives them again, after the bytes the failed one left.
+    EXPECT_EQ(Pass({TextMessage(1), TextMessage(2)}), 1u);
+    EXPECT_EQ(Flags(), (std::vector<std::uint32_t>{1, 1}));
+}
+
 TEST_F(BackupTest, AMovedMessageNamesItsNewFolderAndTheOldLineStays) {
     Pass({TextMessage(1), TextMessage(2)});
     const std::string before = ReadHostFile(Data());
@@ -178,7 +216,7 @@ TEST_F(BackupTest, AFailedRecordWriteEndsThePassBeforeTheRecordIsIndexed) {
         {
             tallymere::BeginBackup(1);
             platform::faults::Plan("fwrite", 1);
-            tallymere::BackupMessage(TextMessage(1));
+            tallymere::BackupMessage(TextMessage(1, u"SMS/Moved"));  // a refresh that writes
             std::_Exit(5);
         },
         ::testing::ExitedWithCode(1), "xBackup::Update: fwrite failed\\.");
