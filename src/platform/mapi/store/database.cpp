@@ -101,6 +101,12 @@ Cursor Database::Query(const char* sql) {
     return Cursor(found->second);
 }
 
+Cursor Database::Query(const std::string& sql) {
+    auto found = composed_.find(sql);
+    if (found == composed_.end()) found = composed_.emplace(sql, db_.Prepare(sql)).first;
+    return Cursor(found->second);
+}
+
 EntryIdBytes MakeEntryId(const InstanceId& instance, ObjectId id) {
     EntryIdBytes bytes{};
     std::copy(instance.begin(), instance.end(), bytes.begin() + 4);
@@ -137,6 +143,7 @@ bool Database::Begin() { return Query("BEGIN IMMEDIATE")->Run(); }
 
 HRESULT Database::Finish(HRESULT result) {
     if (result == S_OK && Query("COMMIT")->Run()) {
+        ++commits_;
         if (pendingSeq_ != 0) {
             lastChangeSeq_ = pendingSeq_;
             pendingSeq_ = 0;
@@ -228,6 +235,11 @@ ObjectId Database::CreateStore(std::u16string_view name, bool defaultFolders) {
         }
     }
     return store;
+}
+
+std::pair<std::int64_t, std::int64_t> Database::ChangeStamp() {
+    std::lock_guard lock(mutex_);
+    return {commits_, db_.DataVersion()};
 }
 
 std::int64_t Database::CurrentSeq() {

@@ -100,6 +100,8 @@ public:
     // A prepared statement kept for the connection's life, ready for binding. One statement
     // text is in use once at a time.
     Cursor Query(const char* sql);
+    // The same for a statement text composed at run time (kept by its text).
+    Cursor Query(const std::string& sql);
 
     EntryIdBytes EntryId(ObjectId id) const;
     // The object id an identifier names in this database, or 0 when it is not one of ours.
@@ -127,6 +129,11 @@ public:
     // Inside Write: a folder named `name` below `parent`.
     ObjectId CreateFolderRow(ObjectId store, ObjectId parent, std::u16string_view name);
 
+    // Changes as a number that moves whenever this connection commits a change, or its latest
+    // read or write finds that another connection has committed one: a reader that kept what
+    // it read at one value may keep using it while the value stays. Nothing is read for it.
+    std::pair<std::int64_t, std::int64_t> ChangeStamp();
+
     // The highest change-log sequence number written through this connection (0: none).
     std::int64_t LastChangeSeq() const { return lastChangeSeq_; }
     // The highest sequence number in the log now.
@@ -145,6 +152,8 @@ private:
     std::recursive_mutex mutex_;
     sql::Db db_;
     std::unordered_map<const char*, sql::Stmt> statements_;
+    std::unordered_map<std::string, sql::Stmt> composed_;
+    std::int64_t commits_ = 0;  // changes committed through this connection
     std::int64_t pendingSeq_ = 0;
     std::int64_t lastChangeSeq_ = 0;
     std::uint32_t logged_ = 0;

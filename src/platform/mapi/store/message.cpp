@@ -57,12 +57,16 @@ HRESULT StoreRecipientValues(Database& db, ObjectId row, const ADRENTRY& entry) 
 
 class Message final : public PropObject<IMessage> {
 public:
-    using PropObject::PropObject;
+    Message(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values,
+            std::shared_ptr<const LoadedRows> recipients, std::shared_ptr<const LoadedRows> attachments)
+        : PropObject(std::move(db), row, std::move(values)),
+          recipients_(std::move(recipients)),
+          attachments_(std::move(attachments)) {}
 
     HRESULT GetAttachmentTable(ULONG, IMAPITable** table) override {
         if (faults::Hit("GetAttachmentTable")) return MAPI_E_CALL_FAILED;
         if (table == nullptr) return MAPI_E_INVALID_PARAMETER;
-        *table = NewTable(db_, TableKind::Attachments, row_.id);
+        *table = NewTable(db_, TableKind::Attachments, row_.id, Unchanged(attachments_));
         return S_OK;
     }
 
@@ -71,6 +75,18 @@ public:
         if (attach == nullptr) return MAPI_E_INVALID_PARAMETER;
         *attach = nullptr;
         if (iid != nullptr && *iid != IID_IAttachment && *iid != IID_IUnknown) return MAPI_E_INTERFACE_NOT_SUPPORTED;
+        if (const auto read = Unchanged(attachments_)) {
+            // Read with the message: the first attachment with that number.
+            for (const auto& [row, values] : *read) {
+                for (const StoredValue& value : values) {
+                    if (PROP_ID(value.tag) != PROP_ID(PR_ATTACH_NUM)) continue;
+                    if (value.integer != static_cast<std::int64_t>(number)) break;
+                    *attach = NewAttach(db_, row, static_cast<IMessage*>(this), this, values);
+                    return S_OK;
+                }
+            }
+            return MAPI_E_NOT_FOUND;
+        }
         std::lock_guard lock(db_->Mutex());
         // The attachment with everything stored on it (its data will be read next, as a rule).
         ObjectRow row;
@@ -135,7 +151,7 @@ public:
     HRESULT GetRecipientTable(ULONG, IMAPITable** table) override {
         if (faults::Hit("GetRecipientTable")) return MAPI_E_CALL_FAILED;
         if (table == nullptr) return MAPI_E_INVALID_PARAMETER;
-        *table = NewTable(db_, TableKind::Recipients, row_.id);
+        *table = NewTable(db_, TableKind::Recipients, row_.id, Unchanged(recipients_));
         return S_OK;
     }
 
@@ -187,6 +203,11 @@ protected:
     bool Supports(const IID& iid) const override { return iid == IID_IMessage || iid == IID_IMAPIProp; }
 
 private:
+    // Rows read with the message, as long as it has not been changed through this handle.
+    std::shared_ptr<const LoadedRows> Unchanged(const std::shared_ptr<const LoadedRows>& rows) const {
+        return dirty_ ? nullptr : rows;
+    }
+
     HRESULT AddRecipient(const ADRENTRY& entry) {
         const std::int64_t rowId = NextNumber(*db_, row_.id, kRecipient, PROP_ID(PR_ROWID));
         const ObjectId row = db_->Insert(kRecipient, row_.store, row_.id);
@@ -197,12 +218,16 @@ private:
         if (HRESULT stored = StoreValue(*db_, row, id); stored != S_OK) return stored;
         return StoreRecipientValues(*db_, row, entry);
     }
+
+    std::shared_ptr<const LoadedRows> recipients_;   // null when not read with the message
+    std::shared_ptr<const LoadedRows> attachments_;  // null when not read with the message
 };
 
 }  // namespace
 
-IMessage* NewMessage(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values) {
-    return Make<Message>(std::move(db), row, std::move(values));
+IMessage* NewMessage(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values,
+                     std::shared_ptr<const LoadedRows> recipients, std::shared_ptr<const LoadedRows> attachments) {
+    return Make<Message>(std::move(db), row, std::move(values), std::move(recipients), std::move(attachments));
 }
 
 IAttach* NewAttach(std::shared_ptr<Database> db, const ObjectRow& row, IUnknown* message, PropCore* messageCore,

@@ -9,6 +9,7 @@
 
 #include "platform/mapi/ptr.h"
 #include "platform/mapi/store/database.h"
+#include "platform/mapi/store/props.h"
 
 namespace platform::mapi::store {
 
@@ -131,11 +132,17 @@ enum class TableKind { Stores, Hierarchy, Contents, Recipients, Attachments };
 
 IMsgStore* NewStore(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {});
 IMAPIFolder* NewFolder(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {});
-IMessage* NewMessage(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {});
+// A message read with its recipient rows and attachments (props.h, LoadTree) answers its
+// recipient and attachment tables and OpenAttach from them until it is changed.
+IMessage* NewMessage(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {},
+                     std::shared_ptr<const LoadedRows> recipients = nullptr,
+                     std::shared_ptr<const LoadedRows> attachments = nullptr);
 IAttach* NewAttach(std::shared_ptr<Database> db, const ObjectRow& row, IUnknown* message, PropCore* messageCore,
                    Preloaded values = {});
 IStream* NewStream(IUnknown* host, PropCore* hostCore, ULONG tag, std::vector<BYTE> bytes, bool dirty);
-IMAPITable* NewTable(std::shared_ptr<Database> db, TableKind kind, ObjectId container);
+// `rows`, when given, are the rows of a recipient or attachment table, read already.
+IMAPITable* NewTable(std::shared_ptr<Database> db, TableKind kind, ObjectId container,
+                     std::shared_ptr<const LoadedRows> rows = nullptr);
 
 // Opens the store, folder or message an identifier names; `store` other than 0 limits it to
 // the objects of that store. `iid` may ask for the object's own interface.

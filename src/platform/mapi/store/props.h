@@ -2,6 +2,8 @@
 // computes, and their copies in the buffers handed to callers.
 #pragma once
 
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/mapi/store/database.h"
@@ -22,14 +24,29 @@ struct Wanted {
 // (attachment data), which are read when asked for.
 inline constexpr std::int64_t kPreloadBytes = 8192;
 
+// Objects with their stored values (in identifier order), in id order.
+using LoadedRows = std::vector<std::pair<ObjectRow, std::vector<StoredValue>>>;
+
 // The object's row and its stored properties in identifier order, read in one query; false
 // when the object does not exist (any more).
 bool LoadObject(Database& db, ObjectId id, const Wanted& wanted, ObjectRow* row, std::vector<StoredValue>* values);
 // The same for every child of kind `kind` of `container` (stores: container 0) after id
-// `after`, at most `limit` of them, in id order.
-std::vector<std::pair<ObjectRow, std::vector<StoredValue>>> LoadChildren(Database& db, ObjectId container, int kind,
-                                                                          ObjectId after, std::int64_t limit,
-                                                                          const Wanted& wanted);
+// `after`, at most `limit` of them, in id order. With `only`, just the values whose
+// identifiers it lists are read (the others are left out altogether).
+LoadedRows LoadChildren(Database& db, ObjectId container, int kind, ObjectId after, std::int64_t limit,
+                        const Wanted& wanted, const std::vector<ULONG>* only = nullptr);
+
+// An object read whole with one statement (one read of the database): its row and every
+// stored value in full and, for a message, its recipient rows and its attachments with
+// theirs.
+struct LoadedTree {
+    ObjectRow row;
+    std::vector<StoredValue> values;
+    std::shared_ptr<const LoadedRows> recipients;   // null unless the object is a message
+    std::shared_ptr<const LoadedRows> attachments;  // null unless the object is a message
+};
+// False when the object does not exist (any more).
+bool LoadTree(Database& db, ObjectId id, LoadedTree* tree);
 // A value from the columns (pid, type, value, length(value)) of a query, from column `first`.
 StoredValue FromRow(sql::Stmt& q, int first, const Wanted& wanted);
 // One stored property by identifier; false when the object lacks it.

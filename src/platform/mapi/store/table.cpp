@@ -1,5 +1,13 @@
 // Tables over the objects of one container, read in creation order from a position that
 // moves past each row returned.
+//
+// A message's recipient and attachment tables are read whole at their first row (or come
+// from the message, read with it). The other tables read ahead in batches of rows with just
+// the values of their columns, so that a caller reading one row at a time does not run a
+// query per row. A batch is used only while no change to the store has been seen since it
+// was read: none committed through this session, and none by others that the session's
+// latest read found (a walk reads each message between two rows, and so sees them all).
+// After a change the rest is read again.
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -12,6 +20,9 @@
 namespace platform::mapi::store {
 
 namespace {
+
+// Rows a store, hierarchy or contents table reads ahead.
+constexpr std::int64_t kBatch = 64;
 
 const std::vector<ULONG>& DefaultColumns(TableKind kind) {
     static const std::vector<ULONG> stores = {PR_ENTRYID, PR_DISPLAY_NAME_W};
@@ -52,8 +63,8 @@ SPropValue* AllocateValues(std::size_t count) {
 
 class Table final : public Object<IMAPITable> {
 public:
-    Table(std::shared_ptr<Database> db, TableKind kind, ObjectId container)
-        : db_(std::move(db)), kind_(kind), container_(container) {}
+    Table(std::shared_ptr<Database> db, TableKind kind, ObjectId container, std::shared_ptr<const LoadedRows> rows)
+        : db_(std::move(db)), kind_(kind), container_(container), rows_(std::move(rows)), complete_(rows_ != nullptr) {}
 
     HRESULT SetColumns(const SPropTagArray* columns, ULONG) override {
         if (faults::Hit("SetColumns")) return MAPI_E_CALL_FAILED;
@@ -62,7 +73,8 @@ public:
         }
         columns_.assign(columns->aulPropTag, columns->aulPropTag + columns->cValues);
         columnsSet_ = true;
-        snapshot_.reset();
+        // Rows read for other columns are read again, unless they carry every value.
+        if (!complete_) rows_.reset();
         return S_OK;
     }
 
@@ -91,30 +103,33 @@ public:
         const std::vector<ULONG>& columns = Columns();
         const bool everything = kind_ == TableKind::Recipients && !columnsSet_;
         const Wanted wanted{columns.data(), static_cast<ULONG>(columns.size()), everything};
-        // A message's recipients and attachments are read whole at the first call.
-        const bool whole = kind_ == TableKind::Recipients || kind_ == TableKind::Attachments;
-        if (whole && !snapshot_) {
-            snapshot_ = LoadChildren(*db_, container_, RowKind(kind_), position_, INT64_MAX, wanted);
+        if (Whole()) {
+            if (!rows_) {
+                rows_ = std::make_shared<const LoadedRows>(
+                    LoadChildren(*db_, container_, RowKind(kind_), position_, INT64_MAX, wanted));
+                next_ = 0;
+                complete_ = false;
+            }
+        } else if (!rows_ || next_ >= rows_->size() || db_->ChangeStamp() != stamp_) {
+            // The next batch, with only the values the columns need.
+            const std::int64_t batch = std::max<std::int64_t>(kBatch, rowCount);
+            stamp_ = db_->ChangeStamp();
+            rows_ = std::make_shared<const LoadedRows>(LoadChildren(*db_, kind_ == TableKind::Stores ? 0 : container_,
+                                                                    RowKind(kind_), position_, batch, wanted,
+                                                                    &StoredColumns()));
             next_ = 0;
         }
-        std::vector<std::pair<ObjectRow, std::vector<StoredValue>>> loaded;
-        if (!whole) {
-            loaded = LoadChildren(*db_, kind_ == TableKind::Stores ? 0 : container_, RowKind(kind_), position_, rowCount,
-                                  wanted);
-        } else {
-            const std::size_t end = std::min(snapshot_->size(), next_ + static_cast<std::size_t>(rowCount));
-            loaded.assign(std::make_move_iterator(snapshot_->begin() + static_cast<std::ptrdiff_t>(next_)),
-                          std::make_move_iterator(snapshot_->begin() + static_cast<std::ptrdiff_t>(end)));
-            next_ = end;
-        }
-        const auto& found = loaded;
+        const std::size_t first = next_;
+        const std::size_t end = std::min(rows_->size(), next_ + static_cast<std::size_t>(rowCount));
+        next_ = end;
         void* memory = nullptr;
-        if (MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SRowSet) + found.size() * sizeof(SRow)), &memory) != S_OK) {
+        if (MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SRowSet) + (end - first) * sizeof(SRow)), &memory) != S_OK) {
             return MAPI_E_NOT_ENOUGH_MEMORY;
         }
         auto* set = static_cast<SRowSet*>(memory);
         set->aRow = reinterpret_cast<SRow*>(set + 1);
-        for (const auto& [row, stored] : found) {
+        for (std::size_t i = first; i < end; ++i) {
+            const auto& [row, stored] = (*rows_)[i];
             SRow& out = set->aRow[set->cRows];
             if (!FillRow(row, stored, &out)) {
                 FreeProws(set);
@@ -142,7 +157,11 @@ public:
 
     HRESULT SeekRowBeginning() override {
         position_ = 0;
-        snapshot_.reset();
+        if (complete_) {
+            next_ = 0;
+        } else {
+            rows_.reset();
+        }
         return S_OK;
     }
 
@@ -151,6 +170,17 @@ protected:
 
 private:
     const std::vector<ULONG>& Columns() const { return columnsSet_ ? columns_ : DefaultColumns(kind_); }
+    // A message's recipients and attachments are read whole.
+    bool Whole() const { return kind_ == TableKind::Recipients || kind_ == TableKind::Attachments; }
+    // The stored values the columns are made from: the columns' own, and the attachment data
+    // whose length is PR_ATTACH_SIZE.
+    const std::vector<ULONG>& StoredColumns() {
+        stored_ = Columns();
+        if (std::find(stored_.begin(), stored_.end(), PR_ATTACH_SIZE) != stored_.end()) {
+            stored_.push_back(PR_ATTACH_DATA_BIN);
+        }
+        return stored_;
+    }
 
     bool FillRow(const ObjectRow& row, const std::vector<StoredValue>& stored, SRow* out) {
         if (kind_ == TableKind::Recipients && !columnsSet_) {
@@ -177,14 +207,19 @@ private:
     std::vector<ULONG> columns_;
     bool columnsSet_ = false;
     ObjectId position_ = 0;  // id of the last row returned
-    std::optional<std::vector<std::pair<ObjectRow, std::vector<StoredValue>>>> snapshot_;
-    std::size_t next_ = 0;  // next row of the snapshot
+    // Rows read and not yet returned from `next_` on: the whole table, or the batch read ahead.
+    std::shared_ptr<const LoadedRows> rows_;
+    bool complete_;  // rows_ came read whole with the message and carry every value
+    std::size_t next_ = 0;
+    std::vector<ULONG> stored_;
+    std::pair<std::int64_t, std::int64_t> stamp_{};  // the store's change stamp when the batch was read
 };
 
 }  // namespace
 
-IMAPITable* NewTable(std::shared_ptr<Database> db, TableKind kind, ObjectId container) {
-    return Make<Table>(std::move(db), kind, container);
+IMAPITable* NewTable(std::shared_ptr<Database> db, TableKind kind, ObjectId container,
+                     std::shared_ptr<const LoadedRows> rows) {
+    return Make<Table>(std::move(db), kind, container, std::move(rows));
 }
 
 }  // namespace platform::mapi::store
