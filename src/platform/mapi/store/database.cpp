@@ -141,6 +141,19 @@ bool Database::Lookup(ObjectId id, ObjectRow* row) {
 
 bool Database::Begin() { return Query("BEGIN IMMEDIATE")->Run(); }
 
+void Database::HoldRead() {
+    std::lock_guard lock(mutex_);
+    // Only outside any other transaction: a failed BEGIN leaves statements to run on their own.
+    if (!readHeld_) readHeld_ = Query("BEGIN")->Run();
+}
+
+void Database::EndHeldRead() {
+    std::lock_guard lock(mutex_);
+    if (!readHeld_) return;
+    readHeld_ = false;
+    if (!Query("COMMIT")->Run()) Query("ROLLBACK")->Run();
+}
+
 HRESULT Database::Finish(HRESULT result) {
     if (result == S_OK && Query("COMMIT")->Run()) {
         ++commits_;
@@ -244,6 +257,7 @@ std::pair<std::int64_t, std::int64_t> Database::ChangeStamp() {
 
 std::int64_t Database::CurrentSeq() {
     std::lock_guard lock(mutex_);
+    EndHeldRead();
     Cursor q = Query("SELECT max(seq) FROM changes");
     return q->Step() && !q->IsNull(0) ? q->Int(0) : 0;
 }

@@ -112,9 +112,11 @@ public:
 
     // Runs `body` in one IMMEDIATE transaction and commits it when it returns S_OK. Changes
     // logged inside are announced to this process's notification thread after the commit.
+    // A held read (below) ends first.
     template <class Body>
     HRESULT Write(Body&& body) {
         std::lock_guard lock(mutex_);
+        EndHeldRead();
         if (!Begin()) return MAPI_E_DISK_ERROR;
         HRESULT result = body();
         return Finish(result);
@@ -133,6 +135,14 @@ public:
     // read or write finds that another connection has committed one: a reader that kept what
     // it read at one value may keep using it while the value stays. Nothing is read for it.
     std::pair<std::int64_t, std::int64_t> ChangeStamp();
+
+    // A read transaction kept open for a reader that reads many small pieces one after the
+    // other, a table read in batches with the messages read between its rows: every statement
+    // until the read ends sees the store as it was when the read began, and none has to take
+    // and release the store's read lock on its own. HoldRead starts one unless one is open;
+    // EndHeldRead ends it; any write on the connection and CurrentSeq end it first.
+    void HoldRead();
+    void EndHeldRead();
 
     // The highest change-log sequence number written through this connection (0: none).
     std::int64_t LastChangeSeq() const { return lastChangeSeq_; }
@@ -154,6 +164,7 @@ private:
     std::unordered_map<const char*, sql::Stmt> statements_;
     std::unordered_map<std::string, sql::Stmt> composed_;
     std::int64_t commits_ = 0;  // changes committed through this connection
+    bool readHeld_ = false;     // HoldRead's transaction is open
     std::int64_t pendingSeq_ = 0;
     std::int64_t lastChangeSeq_ = 0;
     std::uint32_t logged_ = 0;

@@ -4,10 +4,13 @@
 // A message's recipient and attachment tables are read whole at their first row (or come
 // from the message, read with it). The other tables read ahead in batches of rows with just
 // the values of their columns, so that a caller reading one row at a time does not run a
-// query per row. A batch is used only while no change to the store has been seen since it
-// was read: none committed through this session, and none by others that the session's
-// latest read found (a walk reads each message between two rows, and so sees them all).
-// After a change the rest is read again.
+// query per row. Reading a batch holds a read transaction on the session's connection until
+// the next batch, the table's release or a write through the session (Database::HoldRead),
+// so that the batch and whatever the caller reads between its rows (a walk reads each
+// message) see the store at one moment and need no read lock of their own. A batch is used
+// only while no change has been seen since it was read: none committed through this session,
+// and none by others that the session's latest read found. After a change the rest is read
+// again.
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -65,6 +68,9 @@ class Table final : public Object<IMAPITable> {
 public:
     Table(std::shared_ptr<Database> db, TableKind kind, ObjectId container, std::shared_ptr<const LoadedRows> rows)
         : db_(std::move(db)), kind_(kind), container_(container), rows_(std::move(rows)), complete_(rows_ != nullptr) {}
+    ~Table() override {
+        if (holding_) db_->EndHeldRead();
+    }
 
     HRESULT SetColumns(const SPropTagArray* columns, ULONG) override {
         if (faults::Hit("SetColumns")) return MAPI_E_CALL_FAILED;
@@ -113,6 +119,9 @@ public:
         } else if (!rows_ || next_ >= rows_->size() || db_->ChangeStamp() != stamp_) {
             // The next batch, with only the values the columns need.
             const std::int64_t batch = std::max<std::int64_t>(kBatch, rowCount);
+            db_->EndHeldRead();
+            db_->HoldRead();
+            holding_ = true;
             stamp_ = db_->ChangeStamp();
             rows_ = std::make_shared<const LoadedRows>(LoadChildren(*db_, kind_ == TableKind::Stores ? 0 : container_,
                                                                     RowKind(kind_), position_, batch, wanted,
@@ -213,6 +222,7 @@ private:
     std::size_t next_ = 0;
     std::vector<ULONG> stored_;
     std::pair<std::int64_t, std::int64_t> stamp_{};  // the store's change stamp when the batch was read
+    bool holding_ = false;                           // a batch read began a held read
 };
 
 }  // namespace
