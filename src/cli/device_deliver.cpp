@@ -67,11 +67,13 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
         std::vector<mapi::SPropValue> values = {
             mapi::TextValue(mapi::PR_SUBJECT_W, d.subject),
             mapi::TextValue(mapi::PR_MESSAGE_CLASS_W, messageClass),
-            mapi::TimeValue(mapi::PR_MESSAGE_DELIVERY_TIME, d.deliveryTime),
             mapi::TimeValue(mapi::PR_LAST_MODIFICATION_TIME, modified),
             mapi::LongValue(mapi::PR_MESSAGE_FLAGS, d.read ? mapi::MSGFLAG_READ : 0),
             mapi::LongValue(mapi::PR_MESSAGE_SIZE, size),
         };
+        if (platform::ToTicks(d.deliveryTime) != 0) {
+            values.push_back(mapi::TimeValue(mapi::PR_MESSAGE_DELIVERY_TIME, d.deliveryTime));
+        }
         mapi::SPropValue hasAttach;
         hasAttach.ulPropTag = mapi::PR_HASATTACH;
         hasAttach.Value.b = d.attachments.empty() ? 0 : 1;
@@ -85,7 +87,7 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
             std::vector<std::vector<mapi::SPropValue>> rows;
             std::vector<mapi::ADRENTRY> entries;
             for (const Recipient& r : d.to) {
-                rows.push_back({mapi::LongValue(mapi::PR_RECIPIENT_TYPE, mapi::MAPI_TO), mapi::TextValue(mapi::PR_ADDRTYPE_W, sms),
+                rows.push_back({mapi::LongValue(mapi::PR_RECIPIENT_TYPE, r.type), mapi::TextValue(mapi::PR_ADDRTYPE_W, sms),
                                 mapi::TextValue(mapi::PR_EMAIL_ADDRESS_W, r.address)});
                 if (!r.name.empty()) rows.back().push_back(mapi::TextValue(mapi::PR_DISPLAY_NAME_W, r.name));
             }
