@@ -78,6 +78,10 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
         hasAttach.ulPropTag = mapi::PR_HASATTACH;
         hasAttach.Value.b = d.attachments.empty() ? 0 : 1;
         values.push_back(hasAttach);
+        // The body goes with the other properties (one write less than a stream) unless a
+        // U+0000 in it would end the text there.
+        const bool bodyAsValue = !d.body.empty() && d.body.find(u'\0') == std::u16string::npos;
+        if (bodyAsValue) values.push_back(mapi::TextValue(mapi::PR_BODY_W, d.body));
         if (d.from) values.push_back(mapi::TextValue(mapi::PR_SENDER_EMAIL_ADDRESS_W, *d.from));
         if (d.fromName) values.push_back(mapi::TextValue(mapi::PR_SENDER_NAME_W, *d.fromName));
         Check(message->SetProps(static_cast<mapi::ULONG>(values.size()), values.data(), nullptr), "SetProps");
@@ -95,7 +99,7 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
             mapi::ADRLIST list{static_cast<mapi::ULONG>(entries.size()), entries.data()};
             Check(message->ModifyRecipients(mapi::MODRECIP_ADD, &list), "ModifyRecipients");
         }
-        if (!bodyBytes.empty()) WriteStream(message.get(), mapi::PR_BODY_W, Bytes(bodyBytes.begin(), bodyBytes.end()));
+        if (!bodyBytes.empty() && !bodyAsValue) WriteStream(message.get(), mapi::PR_BODY_W, Bytes(bodyBytes.begin(), bodyBytes.end()));
         for (const Attachment& a : d.attachments) {
             mapi::Ptr<mapi::IAttach> attach;
             mapi::ULONG number = 0;
