@@ -22,39 +22,49 @@ constexpr std::array<std::int8_t, 256> kTable = MakeTable();
 
 }  // namespace
 
-bool DecodeBase64(std::string_view text, std::vector<std::uint8_t>& out) {
-    out.reserve(out.size() + text.size() / 4 * 3 + 3);
-    std::uint32_t group = 0;
-    int filled = 0;  // sextets in `group`
-    std::size_t i = 0;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '=') break;
+bool Base64Decoder::Feed(std::string_view text, std::vector<std::uint8_t>& out) {
+    if (refused_) return false;
+    for (char c : text) {
         const std::int8_t value = kTable[static_cast<unsigned char>(c)];
         if (value == kSkip) continue;
-        if (value == kBad) return false;
-        group = (group << 6) | static_cast<std::uint32_t>(value);
-        if (++filled == 4) {
-            out.push_back(static_cast<std::uint8_t>(group >> 16));
-            out.push_back(static_cast<std::uint8_t>(group >> 8));
-            out.push_back(static_cast<std::uint8_t>(group));
-            group = 0;
-            filled = 0;
+        if (c == '=') {
+            padded_ = true;
+            continue;
+        }
+        // Only padding and whitespace may follow the first "=".
+        if (value == kBad || padded_) {
+            refused_ = true;
+            return false;
+        }
+        group_ = (group_ << 6) | static_cast<std::uint32_t>(value);
+        if (++filled_ == 4) {
+            out.push_back(static_cast<std::uint8_t>(group_ >> 16));
+            out.push_back(static_cast<std::uint8_t>(group_ >> 8));
+            out.push_back(static_cast<std::uint8_t>(group_));
+            group_ = 0;
+            filled_ = 0;
         }
     }
-    // Only padding and whitespace may follow the first "=".
-    for (; i < text.size(); ++i) {
-        if (text[i] != '=' && kTable[static_cast<unsigned char>(text[i])] != kSkip) return false;
-    }
-    switch (filled) {
+    return true;
+}
+
+bool Base64Decoder::Finish(std::vector<std::uint8_t>& out) {
+    if (refused_) return false;
+    switch (filled_) {
         case 0: return true;
         case 1: return false;
-        case 2: out.push_back(static_cast<std::uint8_t>(group >> 4)); return true;
+        case 2: out.push_back(static_cast<std::uint8_t>(group_ >> 4)); return true;
         default:
-            out.push_back(static_cast<std::uint8_t>(group >> 10));
-            out.push_back(static_cast<std::uint8_t>(group >> 2));
+            out.push_back(static_cast<std::uint8_t>(group_ >> 10));
+            out.push_back(static_cast<std::uint8_t>(group_ >> 2));
             return true;
     }
+}
+
+bool DecodeBase64(std::string_view text, std::vector<std::uint8_t>& out) {
+    out.reserve(out.size() + text.size() / 4 * 3 + 3);
+    Base64Decoder decoder;
+    return decoder.Feed(text, out) && decoder.Finish(out);
 }
 
 }  // namespace cli::device

@@ -173,9 +173,9 @@ std::u16string FileNameOf(const BackupPart& part, std::size_t number, const std:
     return u"part" + Wide(std::to_string(number)) + ExtensionFor(type);
 }
 
-// The bytes of a part's content: its data, else its text (UTF-8).
-Bytes ContentOf(const BackupPart& part) {
-    if (part.data) return *part.data;
+// The bytes of a part's content: its data (taken out of the part), else its text (UTF-8).
+Bytes ContentOf(BackupPart& part) {
+    if (part.data) return std::move(*part.data);
     const auto text = ValueOf(part.attributes, "text");
     return text ? Bytes(text->begin(), text->end()) : Bytes();
 }
@@ -199,7 +199,7 @@ std::optional<std::u16string> AddressOf(const Attributes& addr) {
     return text;
 }
 
-Conversion ConvertMms(const BackupElement& e) {
+Conversion ConvertMms(BackupElement& e) {
     Conversion c;
     c.mms = true;
     if (!e.problem.empty()) {
@@ -259,7 +259,7 @@ Conversion ConvertMms(const BackupElement& e) {
 
     std::size_t number = 0;
     bool firstText = true;
-    for (const BackupPart& part : e.parts) {
+    for (BackupPart& part : e.parts) {
         ++number;
         const std::string type = ContentType(part);
         if (type == "text/plain") {
@@ -304,7 +304,7 @@ std::string ImportSummary(const ImportCounts& n) {
            std::to_string(n.skipped) + " skipped" + (n.skipped ? ": see above" : "");
 }
 
-Conversion ConvertElement(const BackupElement& element) {
+Conversion ConvertElement(BackupElement& element) {
     if (element.name == "sms") return ConvertSms(element);
     if (element.name == "mms") return ConvertMms(element);
     Conversion c;
@@ -371,7 +371,7 @@ bool Importer::AlreadyPresent(Folder& folder, const Delivery& d) {
     return false;
 }
 
-std::string Importer::Take(const std::string& path, const BackupElement& element) {
+std::string Importer::Take(const std::string& path, BackupElement& element) {
     Conversion c = ConvertElement(element);
     if (!c.delivery) {
         ++counts_.skipped;
@@ -405,7 +405,7 @@ bool Importer::ImportFile(const std::string& path, std::string* error) {
     fileMessages_ = 0;
     lastShown_ = 0;
     const ReadOutcome outcome = SmsBackupReader::ReadFile(
-        path, [&](const BackupElement& element) { return Take(path, element); },
+        path, [&](BackupElement& element) { return Take(path, element); },
         [&](std::uint64_t bytes) { ShowProgress(path, bytes); });
     ClearProgress();
     if (outcome.complete) return true;

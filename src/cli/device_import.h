@@ -42,7 +42,8 @@ struct Conversion {
     bool mms = false;
     std::string skipped;  // the reason, when there is no delivery
 };
-Conversion ConvertElement(const BackupElement& element);
+// The media of the element's parts is moved into the delivery's attachments.
+Conversion ConvertElement(BackupElement& element);
 
 class Importer {
 public:
@@ -66,7 +67,7 @@ private:
     Folder& FolderOf(const std::u16string& path);
     bool AlreadyPresent(Folder& folder, const Delivery& delivery);
     // Imports the message of one element; a non-empty result is why the import must stop.
-    std::string Take(const std::string& path, const BackupElement& element);
+    std::string Take(const std::string& path, BackupElement& element);
     void ShowProgress(const std::string& path, std::uint64_t bytes);
     void ClearProgress();
 

@@ -8,6 +8,7 @@
 
 #include "cli/base64.h"
 #include "cli/char_refs.h"
+#include "cli/part_data.h"
 
 namespace cli::device {
 
@@ -33,7 +34,8 @@ struct FileCloser {
 // The state of one reading, reached from expat's callbacks.
 class Reading {
 public:
-    Reading(const SmsBackupReader::Handler& handler) : handler_(handler), parser_(XML_ParserCreate(nullptr)) {
+    Reading(const SmsBackupReader::Handler& handler, PartDataExtractor& extractor)
+        : handler_(handler), extractor_(extractor), parser_(XML_ParserCreate(nullptr)) {
         XML_SetUserData(parser_.get(), this);
         XML_SetElementHandler(parser_.get(), &Reading::OnStart, &Reading::OnEnd);
         XML_SetEntityDeclHandler(parser_.get(), &Reading::OnEntity);
@@ -99,8 +101,16 @@ private:
                 if (std::strcmp(a[0], "data") != 0) continue;
                 const std::string_view text(a[1]);
                 if (text.empty() || text == "null") break;
-                part.data.emplace();
-                if (!DecodeBase64(text, *part.data) && element_.problem.empty()) {
+                bool valid = true;
+                PartDataExtractor::Value value;
+                if (text[0] == '*' && extractor_.Take(&value)) {
+                    part.data = std::move(value.bytes);
+                    valid = value.valid;
+                } else {
+                    part.data.emplace();
+                    valid = DecodeBase64(text, *part.data);
+                }
+                if (!valid && element_.problem.empty()) {
                     element_.problem = "the data of its part " + std::to_string(element_.parts.size()) +
                                        " (line " + std::to_string(Line()) + ") is not base64";
                 }
@@ -125,6 +135,7 @@ private:
     }
 
     const SmsBackupReader::Handler& handler_;
+    PartDataExtractor& extractor_;
     std::unique_ptr<XML_ParserStruct, ParserDeleter> parser_;
     int depth_ = 0;
     bool sawRoot_ = false;
@@ -139,11 +150,12 @@ private:
 ReadOutcome SmsBackupReader::ReadFile(const std::string& path, const Handler& handler, const Progress& progress) {
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) return {false, 0, std::string("cannot open the file: ") + std::strerror(errno)};
-    Reading reading(handler);
+    PartDataExtractor extractor;
+    Reading reading(handler, extractor);
     XML_Parser parser = reading.Parser();
     CharRefFixer fixer;
     std::vector<char> chunk(kChunkBytes);
-    std::string mended;
+    std::string extracted, mended;
     std::uint64_t total = 0;
     for (;;) {
         const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), file.get());
@@ -156,7 +168,9 @@ ReadOutcome SmsBackupReader::ReadFile(const std::string& path, const Handler& ha
         if (last) {
             fixer.Finish(mended);
         } else {
-            fixer.Feed(std::string_view(chunk.data(), n), mended);
+            extracted.clear();
+            extractor.Feed(std::string_view(chunk.data(), n), extracted);
+            fixer.Feed(extracted, mended);
         }
         const XML_Status status =
             XML_Parse(parser, mended.data(), static_cast<int>(mended.size()), last ? XML_TRUE : XML_FALSE);

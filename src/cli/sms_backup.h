@@ -10,8 +10,9 @@
 //     </smses>
 //
 // The file is read in chunks of a fixed size and handed to expat, so memory is bounded by the
-// largest single element (its base64 media), never by the file. Numeric character references
-// that strict parsers refuse are mended on the way in (char_refs.h). Document type declarations
+// largest single element, never by the file; the base64 media of the parts is decoded on the
+// way in (part_data.h), so that only its bytes are held. Numeric character references that
+// strict parsers refuse are mended on the way in too (char_refs.h). Document type declarations
 // may not declare entities.
 #pragma once
 
@@ -55,9 +56,10 @@ struct ReadOutcome {
 
 class SmsBackupReader {
 public:
-    // Called for each element below the root once its end tag is read; a non-empty result
-    // stops the reading there with that result as the error.
-    using Handler = std::function<std::string(const BackupElement&)>;
+    // Called for each element below the root once its end tag is read (it may take what it
+    // wants out of the element); a non-empty result stops the reading there with that result
+    // as the error.
+    using Handler = std::function<std::string(BackupElement&)>;
     // Called after each chunk with the number of bytes read so far.
     using Progress = std::function<void(std::uint64_t)>;
 

@@ -9,6 +9,7 @@
 
 #include "cli/base64.h"
 #include "cli/char_refs.h"
+#include "cli/part_data.h"
 #include "cli/sms_backup.h"
 #include "device_fixture.h"
 
@@ -84,6 +85,55 @@ TEST(CharRefFixer, JoinsHalvesAndReplacesWhatXmlRefuses) {
     for (const auto& [text, mended] : cases) {
         EXPECT_EQ(Mend(text), mended) << text;
         for (std::size_t piece = 1; piece < 20; ++piece) EXPECT_EQ(MendInPieces(text, piece), mended) << text << " / " << piece;
+    }
+}
+
+struct Extracted {
+    std::string text;                 // what the parser sees
+    std::vector<std::string> values;  // the decoded values, "!" for one that is not base64
+};
+
+Extracted Extract(std::string_view text, std::size_t piece) {
+    PartDataExtractor extractor;
+    Extracted result;
+    for (std::size_t i = 0; i < text.size(); i += piece) extractor.Feed(text.substr(i, piece), result.text);
+    PartDataExtractor::Value value;
+    while (extractor.Take(&value)) {
+        result.values.push_back(value.valid ? std::string(value.bytes.begin(), value.bytes.end()) : "!");
+    }
+    return result;
+}
+
+TEST(PartDataExtractor, TakesOutTheDataOfPartsOnlyWhereverTheStreamIsCut) {
+    struct Case {
+        std::string text;
+        std::string seen;
+        std::vector<std::string> values;
+    };
+    const Case cases[] = {
+        {"<part ct=\"a\" data=\"Zm9v\"/>", "<part ct=\"a\" data=\"*\"/>", {"foo"}},
+        {"<part data = 'Zm9v\nYmFy&#10;' name='x'>", "<part data = '*\n' name='x'>", {"foobar"}},
+        {"<part data=\"null\"/><part data=\"\"/><part data=\"nul\"/>", "<part data=\"null\"/><part data=\"\"/><part data=\"*\"/>",
+         {"\x9E\xE9"}},
+        {"<part data=\"Zm9v!\"/><part data=\"Zg&amp;\"/><part data=\"Zm9v\"/>",
+         "<part data=\"*\"/><part data=\"*\"/><part data=\"*\"/>", {"!", "!", "foo"}},
+        // Only a <part>'s own `data`, and never inside comments, CDATA, instructions or declarations.
+        {"<mms data=\"Zm9v\" x='<part data=\"Zm9v\"/>'><partx data=\"Zm9v\"/><part xdata=\"Zm9v\"/>",
+         "<mms data=\"Zm9v\" x='<part data=\"Zm9v\"/>'><partx data=\"Zm9v\"/><part xdata=\"Zm9v\"/>", {}},
+        {"<!-- <part data=\"Zm9v\"/> --><![CDATA[<part data=\"Zm9v\"/>]]><?pi <part data=\"Zm9v\"/>?>"
+         "<!DOCTYPE smses [<!ATTLIST part data CDATA \"Zm9v\">]><part data=\"YmFy\"/>",
+         "<!-- <part data=\"Zm9v\"/> --><![CDATA[<part data=\"Zm9v\"/>]]><?pi <part data=\"Zm9v\"/>?>"
+         "<!DOCTYPE smses [<!ATTLIST part data CDATA \"Zm9v\">]><part data=\"*\"/>",
+         {"bar"}},
+        {"<smses>\n<part\ndata=\"Zm9v\r\nYmFy\"\n/>text &amp; more</smses>", "<smses>\n<part\ndata=\"*\r\n\"\n/>text &amp; more</smses>",
+         {"foobar"}},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t piece = 1; piece <= c.text.size(); ++piece) {
+            const Extracted e = Extract(c.text, piece);
+            EXPECT_EQ(e.text, c.seen) << c.text << " / " << piece;
+            EXPECT_EQ(e.values, c.values) << c.text << " / " << piece;
+        }
     }
 }
 
