@@ -285,6 +285,23 @@ TEST_F(DeviceImport, DISABLED_ACrashInTheMiddleOfAMessageLeavesNoPartOfIt) {
     EXPECT_EQ(m["Look at this\nand this"]["attachments"].size(), 2u);
 }
 
+// Needs the program's message record to hold more than 15 recipients: until then the backup
+// stops with "MAX_RECIPIENT exeed." at the twenty-recipient message.
+TEST_F(DeviceImport, DISABLED_BackupAndExportTakeAGroupMessageWithAllItsRecipients) {
+    ASSERT_EQ(Import({"group.xml"}).status, 0);
+    const CliResult backup = Run({"backup-all"});
+    EXPECT_EQ(backup.out, "Message backup was successfull. (1 messages)\n") << backup.err;
+    const CliResult exported = Run({"export-all"});
+    EXPECT_EQ(exported.out, "1 messages exported successfully.\n") << exported.err;
+    const fs::path sent = base_ / "device/Program Files/Tallymere/Tallyport/SMS/Sent Items";
+    ASSERT_TRUE(fs::exists(sent));
+    for (const auto& entry : fs::directory_iterator(sent)) {
+        const std::string text = ReadHostFile(entry.path());
+        EXPECT_NE(text.find("To: +155507000, "), std::string::npos) << text;
+        EXPECT_NE(text.find(", +155507019\n"), std::string::npos) << text;
+    }
+}
+
 TEST_F(DeviceImport, BackupAndExportTakeEveryImportedMessageWithItsAttachments) {
     ASSERT_EQ(Import({"folders.xml", "mms.xml", "emoji.xml"}).status, 0);
     const CliResult backup = Run({"backup-all"});
