@@ -150,6 +150,10 @@ private:
 ReadOutcome SmsBackupReader::ReadFile(const std::string& path, const Handler& handler, const Progress& progress) {
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) return {false, 0, std::string("cannot open the file: ") + std::strerror(errno)};
+    return Read(file.get(), handler, progress);
+}
+
+ReadOutcome SmsBackupReader::Read(std::FILE* file, const Handler& handler, const Progress& progress) {
     PartDataExtractor extractor;
     Reading reading(handler, extractor);
     XML_Parser parser = reading.Parser();
@@ -158,8 +162,8 @@ ReadOutcome SmsBackupReader::ReadFile(const std::string& path, const Handler& ha
     std::string extracted, mended;
     std::uint64_t total = 0;
     for (;;) {
-        const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), file.get());
-        if (n < chunk.size() && std::ferror(file.get())) {
+        const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), file);
+        if (n < chunk.size() && std::ferror(file)) {
             return {false, XML_GetCurrentLineNumber(parser), std::string("cannot read the file: ") + std::strerror(errno)};
         }
         total += n;

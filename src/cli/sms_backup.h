@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -67,6 +68,8 @@ public:
 
     // Reads the file at host path `path`.
     static ReadOutcome ReadFile(const std::string& path, const Handler& handler, const Progress& progress = {});
+    // Reads an open stream to its end.
+    static ReadOutcome Read(std::FILE* file, const Handler& handler, const Progress& progress = {});
 };
 
 }  // namespace cli::device
