@@ -31,11 +31,12 @@ std::optional<std::int64_t> Number(std::optional<std::string_view> text) {
     return value;
 }
 
-// Milliseconds since 1970 as a FILETIME; all zero for a missing, unreadable or pre-1970 time.
-// With `maybeSeconds`, a value below 10^11 counts as seconds (some phones write MMS times so).
+// Milliseconds since 1970 as a FILETIME; all zero for a missing or unreadable time, and for one
+// before 1970 or after 9999. With `maybeSeconds`, a value below 10^11 counts as seconds (some
+// phones write MMS times so).
 platform::FILETIME TimeOf(std::optional<std::string_view> text, bool maybeSeconds) {
     std::optional<std::int64_t> ms = Number(text);
-    if (!ms || *ms <= 0) return {};
+    if (!ms || *ms <= 0 || *ms > 253402300799999) return {};
     if (maybeSeconds && *ms < 100000000000) *ms *= 1000;
     return platform::FromUnixTime(*ms / 1000, static_cast<std::uint32_t>(*ms % 1000) * 10000);
 }

@@ -9,6 +9,7 @@
 
 #include "cli/base64.h"
 #include "cli/char_refs.h"
+#include "cli/device_import.h"
 #include "cli/part_data.h"
 #include "cli/sms_backup.h"
 #include "device_fixture.h"
@@ -271,6 +272,25 @@ TEST_F(BackupReaderTest, StopsWithLineAndReason) {
     EXPECT_FALSE(missing.complete);
     EXPECT_EQ(missing.line, 0u);
     EXPECT_NE(missing.error.find("cannot open the file"), std::string::npos);
+}
+
+TEST(ConvertElement, TimesInMillisecondsOrSecondsAndNothingForNonsense) {
+    const auto time = [](const char* name, const char* date) {
+        BackupElement e;
+        e.name = name;
+        e.attributes = {{"type", "1"}, {"msg_box", "1"}, {"address", "+1"}, {"date", date}};
+        Conversion c = ConvertElement(e);
+        return c.delivery ? platform::ToTicks(c.delivery->deliveryTime) : ~0ull;
+    };
+    const std::uint64_t at = platform::ToTicks(platform::FromUnixTime(1700000000, 1230000));
+    EXPECT_EQ(time("sms", "1700000000123"), at);
+    EXPECT_EQ(time("mms", "1700000000123"), at);
+    EXPECT_EQ(time("mms", "1700000000"), platform::ToTicks(platform::FromUnixTime(1700000000)));
+    EXPECT_EQ(time("sms", "1700000000"), platform::ToTicks(platform::FromUnixTime(1700000, 0)));  // 1970, as written
+    for (const char* nonsense : {"", "null", "0", "-5", "12x", "1e12", "253402300800000", "99999999999999999999"}) {
+        EXPECT_EQ(time("sms", nonsense), 0u) << nonsense;
+        EXPECT_EQ(time("mms", nonsense), 0u) << nonsense;
+    }
 }
 
 }  // namespace
