@@ -322,7 +322,9 @@ Importer::Folder& Importer::FolderOf(const std::u16string& path) {
     Folder& entry = folders_[path];
     entry.folder = phone_.MakeFolder(path);
     mapi::Ptr<mapi::IMAPITable> table;
-    if (entry.folder->GetContentsTable(0, table.Out()) != 0) throw Failure{"the message store refused GetContentsTable"};
+    if (entry.folder->GetContentsTable(0, table.Out()) != 0) {
+        throw Failure{"the message store refused GetContentsTable"};
+    }
     mapi::ULONG tags[] = {mapi::PR_ENTRYID, mapi::PR_MESSAGE_DELIVERY_TIME};
     mapi::SPropTagArray columns{2, tags};
     if (table->SetColumns(&columns, 0) != 0) throw Failure{"the message store refused SetColumns"};
@@ -347,13 +349,20 @@ bool Importer::AlreadyPresent(Folder& folder, const Delivery& d) {
     for (const Recipient& r : d.to) wanted.push_back(r.address);
     wanted = SortedAddresses(std::move(wanted));
     for (auto it = first; it != last; ++it) {
-        mapi::Ptr<mapi::IMessage> message = phone_.OpenMessage(it->second);
+        mapi::Ptr<mapi::IMessage> message;
+        try {
+            message = phone_.OpenMessage(it->second);
+        } catch (const Failure&) {
+            continue;  // deleted meanwhile
+        }
         if (GetText(message.get(), mapi::PR_SENDER_EMAIL_ADDRESS_W).value_or(u"") != d.from.value_or(u"")) continue;
         const Bytes stored = ReadStream(message.get(), mapi::PR_BODY_W);
         if (std::string_view(reinterpret_cast<const char*>(stored.data()), stored.size()) != body) continue;
         std::vector<std::u16string> addresses;
         mapi::Ptr<mapi::IMAPITable> table;
-        if (message->GetRecipientTable(0, table.Out()) != 0) throw Failure{"the message store refused GetRecipientTable"};
+        if (message->GetRecipientTable(0, table.Out()) != 0) {
+            throw Failure{"the message store refused GetRecipientTable"};
+        }
         for (;;) {
             mapi::Rows rows;
             if (table->QueryRows(64, 0, rows.Out()) != 0) throw Failure{"the message store refused QueryRows"};
@@ -426,7 +435,8 @@ void Importer::ShowProgress(const std::string& path, std::uint64_t bytes) {
     lastShown_ = now;
     std::string line = path + ": " + Megabytes(bytes);
     if (fileSize_ != 0) {
-        line += " of " + Megabytes(fileSize_) + " (" + std::to_string(std::min<std::uint64_t>(100, bytes * 100 / fileSize_)) + "%)";
+        const std::uint64_t percent = std::min<std::uint64_t>(100, bytes * 100 / fileSize_);
+        line += " of " + Megabytes(fileSize_) + " (" + std::to_string(percent) + "%)";
     }
     line += ", " + std::to_string(fileMessages_) + " messages imported";
     std::fprintf(notes_, "\r%s\033[K", line.c_str());

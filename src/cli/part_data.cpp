@@ -72,7 +72,8 @@ void PartDataExtractor::Feed(std::string_view s, std::string& out) {
                 if (ref_.empty() && c != '&' && c != '\n' && c != '\r') {
                     // A run of plain base64.
                     std::size_t end = i;
-                    while (end < s.size() && s[end] != quote_ && s[end] != '&' && s[end] != '\n' && s[end] != '\r') ++end;
+                    const auto plain = [&](char d) { return d != quote_ && d != '&' && d != '\n' && d != '\r'; };
+                    while (end < s.size() && plain(s[end])) ++end;
                     decoder_.Feed(s.substr(i, end - i), value_.bytes);
                     i = end;
                 } else {

@@ -164,7 +164,8 @@ ReadOutcome SmsBackupReader::Read(std::FILE* file, const Handler& handler, const
     for (;;) {
         const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), file);
         if (n < chunk.size() && std::ferror(file)) {
-            return {false, XML_GetCurrentLineNumber(parser), std::string("cannot read the file: ") + std::strerror(errno)};
+            const std::string why = std::string("cannot read the file: ") + std::strerror(errno);
+            return {false, XML_GetCurrentLineNumber(parser), why};
         }
         total += n;
         const bool last = n == 0;
