@@ -51,11 +51,9 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
 
     std::optional<std::u16string> mmsPath;
     if (d.mms) mmsPath = StoreMmsFile(*d.mms, d.deliveryTime);
-    Bytes id;
+    mapi::Ptr<mapi::IMessage> message;
     try {
-        mapi::Ptr<mapi::IMessage> message;
         Check(folder->CreateMessage(nullptr, 0, message.Out()), "CreateMessage");
-        id = EntryIdOf(message.get());
 
         const std::string bodyBytes = platform::ToUtf16Le(d.body);
         std::uint32_t size = static_cast<std::uint32_t>(bodyBytes.size());
@@ -109,9 +107,21 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
             Check(attach->SetProps(2, props, nullptr), "SetProps");
             WriteStream(attach.get(), mapi::PR_ATTACH_DATA_BIN, a.data);
         }
-        return id;
+        // The message is stored in one transaction here. Its identifier is asked for only now:
+        // asked for earlier, a new message's identifier costs a transaction of its own.
+        Check(message->SaveChanges(0), "SaveChanges");
+        return EntryIdOf(message.get());
     } catch (const Failure&) {
         if (mmsPath) platform::DeleteFileW(*mmsPath);
+        // What was written so far is stored when the message is let go: it is removed again.
+        Bytes id;
+        if (message) {
+            try {
+                id = EntryIdOf(message.get());
+            } catch (const Failure&) {
+            }
+            message.reset();
+        }
         if (!id.empty()) {
             mapi::SBinary entry{static_cast<mapi::ULONG>(id.size()), id.data()};
             mapi::ENTRYLIST list{1, &entry};
