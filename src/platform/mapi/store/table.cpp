@@ -1,16 +1,15 @@
 // Tables over the objects of one container, read in creation order from a position that
 // moves past each row returned.
 //
-// A message's recipient and attachment tables are read whole at their first row (or come
-// from the message, read with it). The other tables read ahead in batches of rows with just
-// the values of their columns, so that a caller reading one row at a time does not run a
-// query per row. Reading a batch holds a read transaction on the session's connection until
-// the next batch, the table's release or a write through the session (Database::HoldRead),
-// so that the batch and whatever the caller reads between its rows (a walk reads each
-// message) see the store at one moment and need no read lock of their own. A batch is used
-// only while no change has been seen since it was read: none committed through this session,
-// and none by others that the session's latest read found. After a change the rest is read
-// again.
+// A message's recipient and attachment tables are read whole at their first row, from the
+// message. The other tables read ahead in batches of rows with just the values of their
+// columns, so that a caller reading one row at a time does not run a query per row. Reading a
+// batch holds a read transaction on the session's connection until the next batch, the
+// table's release or a write through the session (Database::HoldRead), so that the batch and
+// whatever the caller reads between its rows (a walk reads each message) see the store at one
+// moment and need no read lock of their own. A batch is used only while no change has been
+// seen since it was read: none committed through this session, and none by others that the
+// session's latest read found. After a change the rest is read again.
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -66,8 +65,10 @@ SPropValue* AllocateValues(std::size_t count) {
 
 class Table final : public Object<IMAPITable> {
 public:
-    Table(std::shared_ptr<Database> db, TableKind kind, ObjectId container, std::shared_ptr<const LoadedRows> rows)
-        : db_(std::move(db)), kind_(kind), container_(container), rows_(std::move(rows)), complete_(rows_ != nullptr) {}
+    Table(std::shared_ptr<Database> db, TableKind kind, ObjectId container)
+        : db_(std::move(db)), kind_(kind), container_(container) {}
+    Table(std::shared_ptr<Database> db, TableKind kind, RowSource source)
+        : db_(std::move(db)), kind_(kind), container_(0), source_(std::move(source)) {}
     ~Table() override {
         if (holding_) db_->EndHeldRead();
     }
@@ -79,8 +80,7 @@ public:
         }
         columns_.assign(columns->aulPropTag, columns->aulPropTag + columns->cValues);
         columnsSet_ = true;
-        // Rows read for other columns are read again, unless they carry every value.
-        if (!complete_) rows_.reset();
+        rows_.reset();
         return S_OK;
     }
 
@@ -109,12 +109,13 @@ public:
         const std::vector<ULONG>& columns = Columns();
         const bool everything = kind_ == TableKind::Recipients && !columnsSet_;
         const Wanted wanted{columns.data(), static_cast<ULONG>(columns.size()), everything};
-        if (Whole()) {
+        // A message's recipients and attachments are read whole at the first call.
+        const bool whole = kind_ == TableKind::Recipients || kind_ == TableKind::Attachments;
+        if (whole) {
             if (!rows_) {
-                rows_ = std::make_shared<const LoadedRows>(
-                    LoadChildren(*db_, container_, RowKind(kind_), position_, INT64_MAX, wanted));
+                rows_ = std::make_unique<LoadedRows>(
+                    source_ ? source_(wanted) : LoadChildren(*db_, container_, RowKind(kind_), position_, INT64_MAX, wanted));
                 next_ = 0;
-                complete_ = false;
             }
         } else if (!rows_ || next_ >= rows_->size() || db_->ChangeStamp() != stamp_) {
             // The next batch, with only the values the columns need.
@@ -123,9 +124,8 @@ public:
             db_->HoldRead();
             holding_ = true;
             stamp_ = db_->ChangeStamp();
-            rows_ = std::make_shared<const LoadedRows>(LoadChildren(*db_, kind_ == TableKind::Stores ? 0 : container_,
-                                                                    RowKind(kind_), position_, batch, wanted,
-                                                                    &StoredColumns()));
+            rows_ = std::make_unique<LoadedRows>(LoadChildren(*db_, kind_ == TableKind::Stores ? 0 : container_,
+                                                              RowKind(kind_), position_, batch, wanted, &StoredColumns()));
             next_ = 0;
         }
         const std::size_t first = next_;
@@ -154,6 +154,10 @@ public:
     HRESULT GetRowCount(ULONG, ULONG* count) override {
         if (faults::Hit("GetRowCount")) return MAPI_E_CALL_FAILED;
         if (count == nullptr) return MAPI_E_INVALID_PARAMETER;
+        if (source_) {
+            *count = static_cast<ULONG>(source_(Wanted{nullptr, 0, false, 0}).size());
+            return S_OK;
+        }
         std::lock_guard lock(db_->Mutex());
         Cursor q = kind_ == TableKind::Stores
                        ? db_->Query("SELECT count(*) FROM objects WHERE parent IS NULL AND kind = 1")
@@ -166,11 +170,7 @@ public:
 
     HRESULT SeekRowBeginning() override {
         position_ = 0;
-        if (complete_) {
-            next_ = 0;
-        } else {
-            rows_.reset();
-        }
+        rows_.reset();
         return S_OK;
     }
 
@@ -179,8 +179,6 @@ protected:
 
 private:
     const std::vector<ULONG>& Columns() const { return columnsSet_ ? columns_ : DefaultColumns(kind_); }
-    // A message's recipients and attachments are read whole.
-    bool Whole() const { return kind_ == TableKind::Recipients || kind_ == TableKind::Attachments; }
     // The stored values the columns are made from: the columns' own, and the attachment data
     // whose length is PR_ATTACH_SIZE.
     const std::vector<ULONG>& StoredColumns() {
@@ -217,9 +215,9 @@ private:
     bool columnsSet_ = false;
     ObjectId position_ = 0;  // id of the last row returned
     // Rows read and not yet returned from `next_` on: the whole table, or the batch read ahead.
-    std::shared_ptr<const LoadedRows> rows_;
-    bool complete_;  // rows_ came read whole with the message and carry every value
+    std::unique_ptr<LoadedRows> rows_;
     std::size_t next_ = 0;
+    RowSource source_;  // where the rows come from instead of the database
     std::vector<ULONG> stored_;
     std::pair<std::int64_t, std::int64_t> stamp_{};  // the store's change stamp when the batch was read
     bool holding_ = false;                           // a batch read began a held read
@@ -227,9 +225,12 @@ private:
 
 }  // namespace
 
-IMAPITable* NewTable(std::shared_ptr<Database> db, TableKind kind, ObjectId container,
-                     std::shared_ptr<const LoadedRows> rows) {
-    return Make<Table>(std::move(db), kind, container, std::move(rows));
+IMAPITable* NewTable(std::shared_ptr<Database> db, TableKind kind, ObjectId container) {
+    return Make<Table>(std::move(db), kind, container);
+}
+
+IMAPITable* NewChildTable(std::shared_ptr<Database> db, TableKind kind, RowSource source) {
+    return Make<Table>(std::move(db), kind, std::move(source));
 }
 
 }  // namespace platform::mapi::store
