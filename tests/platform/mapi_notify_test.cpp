@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "mapi_fixture.h"
+#include "platform/faults.h"
 #include "platform/sqlite.h"
 #include "platform/window.h"
 #include "support/fatal.h"
@@ -314,6 +315,34 @@ TEST_F(MapiNotify, ChangesOfAnotherProcessArriveInOrderAndPromptly) {
     EXPECT_EQ(events[8].id, events[3].id);
     const auto lag = events[8].at - std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(sent));
     EXPECT_LT(lag, 100ms);
+}
+
+// Where the file system gives no change events, the thread looks at the log every few
+// milliseconds instead: another process's changes still arrive, in order.
+TEST_F(MapiNotify, WithoutChangeEventsAnotherProcessesChangesStillArrive) {
+    platform::faults::Plan("inotify_init1", 1, true);
+    Advise();
+    Bytes inboxId = EntryIdOf(Folder(u"Inbox").get());
+    std::this_thread::sleep_for(50ms);  // the thread is asleep when the change comes
+    const pid_t child = ::fork();
+    if (child == 0) {
+        Ptr<IMAPISession> s;
+        if (MAPILogonEx(0, nullptr, nullptr, 0, s.Out()) != 0) ::_exit(2);
+        Ptr<IUnknown> object;
+        ULONG type = 0;
+        if (s->OpenEntry(20, inboxId.data(), nullptr, 0, &type, object.Out()) != 0) ::_exit(3);
+        Deliver(std::move(object).As<IMAPIFolder>().get(), u"remote");
+        ::_exit(0);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::vector<Event> events = sink.WaitFor(2);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].type, fnevObjectCreated);
+    EXPECT_EQ(events[1].type, fnevObjectModified);
+    EXPECT_EQ(events[0].id, events[1].id);
 }
 
 TEST_F(MapiNotify, WritersInSeveralProcessesLoseNothing) {

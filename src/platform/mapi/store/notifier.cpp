@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "platform/faults.h"
 #include "platform/window.h"
 
 namespace platform::mapi::store {
@@ -286,6 +287,7 @@ void Notifier::WakeLocked() {
 
 bool Notifier::WatchFiles(Worker* worker, const std::vector<std::filesystem::path>& files) {
     if (worker->changeFd < 0) {
+        if (faults::Hit("inotify_init1")) return false;
         worker->changeFd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
         if (worker->changeFd < 0) return false;
     }
