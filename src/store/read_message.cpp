@@ -104,9 +104,10 @@ void qMsg::GetMessageBody(mapi::IMessage* message) {
     // A stream that cannot tell its size is taken as empty.
     const std::uint32_t size =
         stream->Stat(&status, mapi::STATFLAG_NONAME) == 0 ? static_cast<std::uint32_t>(status.cbSize) : 0;
-    std::vector<std::uint8_t> bytes;
-    if (size != 0 && !ReadExactly(stream.get(), &bytes, size)) FatalError(u"Read failed.", u"qMsg::GetMessageBody");
-    SetBody(bytes.data(), size);
+    // Read straight into the record (SetBody would copy it once more).
+    bodySize = size;
+    body.clear();
+    if (size != 0 && !ReadExactly(stream.get(), &body, size)) FatalError(u"Read failed.", u"qMsg::GetMessageBody");
 }
 
 void qMsg::GetAttachments(mapi::IMessage* message) {
@@ -135,9 +136,8 @@ void qMsg::GetAttachments(mapi::IMessage* message) {
         }
         mapi::Ptr<mapi::IStream> stream = OpenStream(attach.get(), mapi::PR_ATTACH_DATA_BIN);
         if (!stream) FatalError(u"OpenProperty failed.", kTag);
-        std::vector<std::uint8_t> data;
-        if (!ReadExactly(stream.get(), &data, attachSize[i])) FatalError(u"Read failed.", kTag);
-        SetAttachData(i, data);
+        // Read straight into the slot: exactly attachSize bytes, as SetAttachData would keep.
+        if (!ReadExactly(stream.get(), &attachData[i], attachSize[i])) FatalError(u"Read failed.", kTag);
         SetAttachmentCount(i + 1);
     }
 }

@@ -21,7 +21,8 @@ constexpr const char* kSchema =
     " pid INTEGER NOT NULL, type INTEGER NOT NULL, value, PRIMARY KEY (obj, pid));"
     "CREATE TABLE IF NOT EXISTS changes (seq INTEGER PRIMARY KEY AUTOINCREMENT, event INTEGER NOT NULL,"
     " objtype INTEGER NOT NULL, obj INTEGER NOT NULL, parent INTEGER, oldobj INTEGER, oldparent INTEGER,"
-    " time INTEGER NOT NULL);";
+    " time INTEGER NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS changes_time ON changes(time);";
 
 // Change-log rows older than this are pruned.
 constexpr std::int64_t kKeepChangesMs = 60 * 60 * 1000;
@@ -63,9 +64,11 @@ std::shared_ptr<Database> Database::Open(HRESULT* result) {
 }
 
 bool Database::CreateSchema() {
-    // Tables exist after the first connection ever; only then does this write.
-    sql::Stmt probe = db_.Prepare("SELECT 1 FROM sqlite_master WHERE name = 'changes'");
+    // The schema exists after the first connection ever; only then does this write (and once
+    // more on a store made before the change log's time index, to add it).
+    sql::Stmt probe = db_.Prepare("SELECT 1 FROM sqlite_master WHERE name = 'changes_time'");
     if (probe.Step()) return true;
+    probe = sql::Stmt();
     return db_.Exec(kSchema);
 }
 

@@ -30,7 +30,8 @@
 //       The change log that the notification threads of every process read: one row per
 //       notification (fnevObject* event, object type, object and parent ids, for moved and
 //       copied the old ones), written in the same transaction as the change. `time` is Unix
-//       milliseconds; writers prune rows older than an hour now and then.
+//       milliseconds; writers prune rows older than an hour now and then, through the index
+//       changes_time(time), so that pruning a long log costs what it removes.
 //
 // Entry identifiers are 20 bytes: 4 zero flag bytes, the 8 instance bytes and the object id as
 // a 64-bit little-endian number. An identifier of another database, of a deleted object, of a
