@@ -134,9 +134,8 @@ std::uint32_t File::ReadWideChar() {
 bool File::Flush() { return std::fflush(stream_) == 0; }
 
 bool File::Sync() {
-    if (!Flush()) return false;
     if (faults::Hit("fsync")) return false;
-    return ::fsync(::fileno(stream_)) == 0;
+    return Flush() && ::fsync(::fileno(stream_)) == 0;
 }
 
 bool File::Close() {
