@@ -186,4 +186,52 @@ TEST_F(MapiRead, AWriteThroughTheSessionEndsItsHeldReadFirst) {
     other->Logoff(0, 0, 0);
 }
 
+// A contents table reads its batch's messages whole for the session's next openings; a change
+// through the session, or a message opened a second time, reads it afresh.
+TEST_F(MapiRead, MessagesReadAheadByATableAreCurrentWhenOpened) {
+    Ptr<IMAPIFolder> drafts = Folder(u"Drafts");
+    std::vector<Bytes> ids;
+    for (int i = 0; i < 3; ++i) ids.push_back(Filled(drafts.get(), 1, i));
+    Ptr<IMAPITable> table;
+    ASSERT_EQ(drafts->GetContentsTable(0, table.Out()), 0);
+    Rows rows;
+    ASSERT_EQ(table->QueryRows(1, 0, rows.Out()), 0);
+    // Another session changes the second message: this session, inside the batch's read, does
+    // not see it yet...
+    Ptr<IMAPISession> other = Logon();
+    {
+        Ptr<IUnknown> object;
+        ULONG type = 0;
+        ASSERT_EQ(other->OpenEntry(20, ids[1].data(), nullptr, 0, &type, object.Out()), 0);
+        Ptr<IMessage> theirs = std::move(object).As<IMessage>();
+        SPropValue subject = Unicode(PR_SUBJECT_W, u"theirs");
+        ASSERT_EQ(theirs->SetProps(1, &subject, nullptr), 0);
+    }
+    {
+        Ptr<IMessage> first = OpenMessage(ids[0]);
+        Ptr<IMAPITable> recipients;
+        ASSERT_EQ(first->GetRecipientTable(0, recipients.Out()), 0);
+        EXPECT_EQ(Count(recipients.get()), 1u);
+        SPropValue subject = Unicode(PR_SUBJECT_W, u"changed");
+        ASSERT_EQ(first->SetProps(1, &subject, nullptr), 0);
+    }  // committed through this session
+    Ptr<IMessage> again = OpenMessage(ids[0]);
+    EXPECT_EQ(GetString(again.get(), PR_SUBJECT_W), u"changed");
+    // ...but after its own write the batch's read is over: what was read ahead is gone too.
+    Ptr<IMessage> second = OpenMessage(ids[1]);
+    EXPECT_EQ(GetString(second.get(), PR_SUBJECT_W), u"theirs");
+    {
+        Ptr<IMessage> third = OpenMessage(ids[2]);
+        SPropValue subject = Unicode(PR_SUBJECT_W, u"third");
+        ASSERT_EQ(third->SetProps(1, &subject, nullptr), 0);
+    }
+    Ptr<IMessage> thirdAgain = OpenMessage(ids[2]);
+    EXPECT_EQ(GetString(thirdAgain.get(), PR_SUBJECT_W), u"third");
+    Ptr<IMAPITable> attachments;
+    ASSERT_EQ(thirdAgain->GetAttachmentTable(0, attachments.Out()), 0);
+    EXPECT_EQ(Count(attachments.get()), 2u);
+    EXPECT_EQ(FirstColumn(table.get()).size(), 2u);
+    other->Logoff(0, 0, 0);
+}
+
 }  // namespace

@@ -152,6 +152,7 @@ void Database::HoldRead() {
 
 void Database::EndHeldRead() {
     std::lock_guard lock(mutex_);
+    prefetched_.clear();
     if (!readHeld_) return;
     readHeld_ = false;
     if (!Query("COMMIT")->Run()) Query("ROLLBACK")->Run();
@@ -281,6 +282,24 @@ ObjectId Database::CreateStore(std::u16string_view name, bool defaultFolders) {
         }
     }
     return store;
+}
+
+void Database::Prefetched(std::vector<LoadedTree> trees) {
+    std::lock_guard lock(mutex_);
+    // Outside a held read nothing says until when they would be current.
+    prefetched_ = readHeld_ ? std::move(trees) : std::vector<LoadedTree>();
+}
+
+bool Database::TakePrefetched(ObjectId id, LoadedTree* tree) {
+    std::lock_guard lock(mutex_);
+    auto found = std::lower_bound(prefetched_.begin(), prefetched_.end(), id,
+                                  [](const LoadedTree& t, ObjectId key) { return t.row.id < key; });
+    if (found == prefetched_.end() || found->row.id != id) return false;
+    *tree = std::move(*found);
+    // Left in place, with its id kept so that the order holds; it is given out only once.
+    found->row.kind = 0;
+    found->values.clear();
+    return tree->row.kind != 0;
 }
 
 std::pair<std::int64_t, std::int64_t> Database::ChangeStamp() {

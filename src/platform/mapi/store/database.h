@@ -79,6 +79,8 @@ private:
     sql::Stmt& stmt_;
 };
 
+struct LoadedTree;
+
 struct ObjectRow {
     ObjectId id = 0;
     int kind = 0;
@@ -151,6 +153,12 @@ public:
     void HoldRead();
     void EndHeldRead();
 
+    // Messages read whole ahead of their opening, inside the held read (a contents table reads
+    // the messages of its batch so): valid until the held read ends, which forgets them.
+    void Prefetched(std::vector<LoadedTree> trees);
+    // Moves out the message read ahead with that id; false when there is none.
+    bool TakePrefetched(ObjectId id, LoadedTree* tree);
+
     // The highest change-log sequence number written through this connection (0: none).
     std::int64_t LastChangeSeq() const { return lastChangeSeq_; }
     // The highest sequence number in the log now.
@@ -172,6 +180,7 @@ private:
     std::unordered_map<std::string, sql::Stmt> composed_;
     std::int64_t commits_ = 0;  // changes committed through this connection
     bool readHeld_ = false;     // HoldRead's transaction is open
+    std::vector<LoadedTree> prefetched_;  // in id order; taken ones are left empty (row.id 0)
     std::int64_t pendingSeq_ = 0;
     std::int64_t lastChangeSeq_ = 0;
     std::uint32_t logged_ = 0;
@@ -188,6 +197,18 @@ struct StoredValue {
     std::vector<BYTE> bytes;  // strings and binaries, when loaded
     std::int64_t length = 0;  // length of a string or binary, also when not loaded
     bool loaded = true;
+};
+
+// Objects with their stored values (in identifier order), in id order.
+using LoadedRows = std::vector<std::pair<ObjectRow, std::vector<StoredValue>>>;
+
+// An object read whole: its row and every stored value in full and, for a message, its
+// recipient rows and its attachments with theirs (props.h, LoadTree).
+struct LoadedTree {
+    ObjectRow row;
+    std::vector<StoredValue> values;
+    std::shared_ptr<const LoadedRows> recipients;   // null unless the object is a message
+    std::shared_ptr<const LoadedRows> attachments;  // null unless the object is a message
 };
 
 // Little-endian UTF-16 bytes of a zero-terminated or counted string, and back.

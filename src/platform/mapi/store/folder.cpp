@@ -250,7 +250,9 @@ HRESULT OpenObject(const std::shared_ptr<Database>& db, ObjectId store, ULONG si
     LoadedTree tree;
     {
         std::lock_guard lock(db->Mutex());
-        if (!LoadTree(*db, id, &tree) || (store != 0 && tree.row.store != store)) return MAPI_E_NOT_FOUND;
+        // A message read ahead by a contents table of this session comes from there.
+        if (!db->TakePrefetched(id, &tree) && !LoadTree(*db, id, &tree)) return MAPI_E_NOT_FOUND;
+        if (store != 0 && tree.row.store != store) return MAPI_E_NOT_FOUND;
     }
     const ObjectRow& row = tree.row;
     std::vector<StoredValue>& values = tree.values;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "platform/mapi/mapi.h"
 #include "platform/text.h"
@@ -160,6 +161,26 @@ LoadedRows LoadChildren(Database& db, ObjectId container, int kind, ObjectId aft
     return rows;
 }
 
+namespace {
+
+// Values in identifier order, whatever order a statement gave.
+void SortValues(std::vector<StoredValue>& values) {
+    auto byId = [](const StoredValue& a, const StoredValue& b) { return PROP_ID(a.tag) < PROP_ID(b.tag); };
+    if (!std::is_sorted(values.begin(), values.end(), byId)) std::sort(values.begin(), values.end(), byId);
+}
+
+void SortRows(LoadedRows& rows) {
+    auto byId = [](const auto& a, const auto& b) { return a.first.id < b.first.id; };
+    if (!std::is_sorted(rows.begin(), rows.end(), byId)) std::sort(rows.begin(), rows.end(), byId);
+    for (auto& [row, values] : rows) SortValues(values);
+}
+
+ObjectRow RowOf(sql::Stmt& q) {
+    return ObjectRow{q.Int(0), static_cast<int>(q.Int(1)), q.Int(2), q.IsNull(3) ? 0 : q.Int(3)};
+}
+
+}  // namespace
+
 bool LoadTree(Database& db, ObjectId id, LoadedTree* tree) {
     // The object, then its recipient rows and attachments (a folder or a store has none), in
     // one statement: one read transaction sees the whole message as it is at one moment.
@@ -178,7 +199,7 @@ bool LoadTree(Database& db, ObjectId id, LoadedTree* tree) {
         const ObjectId rowId = q->Int(0);
         if (rowId != current || into == nullptr) {
             current = rowId;
-            const ObjectRow row{rowId, static_cast<int>(q->Int(1)), q->Int(2), q->IsNull(3) ? 0 : q->Int(3)};
+            const ObjectRow row = RowOf(*q);
             if (rowId == id) {
                 tree->row = row;
                 found = true;
@@ -192,20 +213,10 @@ bool LoadTree(Database& db, ObjectId id, LoadedTree* tree) {
         if (!q->IsNull(4)) into->push_back(FromRow(*q, 4, Wanted{}));
     }
     if (!found) return false;
-    // Values in identifier order and children in id order, whatever order the statement gave.
-    auto byId = [](const StoredValue& a, const StoredValue& b) { return PROP_ID(a.tag) < PROP_ID(b.tag); };
-    auto sortRows = [&](LoadedRows& rows) {
-        std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first.id < b.first.id; });
-        for (auto& [row, values] : rows) {
-            if (!std::is_sorted(values.begin(), values.end(), byId)) std::sort(values.begin(), values.end(), byId);
-        }
-    };
-    if (!std::is_sorted(tree->values.begin(), tree->values.end(), byId)) {
-        std::sort(tree->values.begin(), tree->values.end(), byId);
-    }
+    SortValues(tree->values);
     if (tree->row.kind == kMessage) {
-        sortRows(recipients);
-        sortRows(attachments);
+        SortRows(recipients);
+        SortRows(attachments);
         tree->recipients = std::make_shared<const LoadedRows>(std::move(recipients));
         tree->attachments = std::make_shared<const LoadedRows>(std::move(attachments));
     } else {
@@ -213,6 +224,49 @@ bool LoadTree(Database& db, ObjectId id, LoadedTree* tree) {
         tree->attachments.reset();
     }
     return true;
+}
+
+std::vector<LoadedTree> LoadMessageTrees(Database& db, ObjectId folder, ObjectId after, std::int64_t limit) {
+    // The batch's messages first, then the recipient rows and attachments of all of them.
+    Cursor q = db.Query(
+        "WITH m(id) AS (SELECT id FROM objects WHERE parent = ?1 AND kind = 5 AND id > ?2 ORDER BY id LIMIT ?3)"
+        " SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value)"
+        " FROM m JOIN objects o ON o.id = m.id LEFT JOIN props p ON p.obj = o.id"
+        " UNION ALL SELECT c.id, c.kind, c.store, c.parent, p.pid, p.type, p.value, length(p.value)"
+        " FROM m JOIN objects c ON c.parent = m.id AND c.kind BETWEEN 6 AND 7 LEFT JOIN props p ON p.obj = c.id");
+    q->Bind(1, folder).Bind(2, after).Bind(3, limit);
+    std::vector<LoadedTree> trees;
+    std::unordered_map<ObjectId, std::pair<LoadedRows, LoadedRows>> children;
+    std::vector<StoredValue>* into = nullptr;
+    ObjectId current = 0;
+    while (q->Step()) {
+        const ObjectId rowId = q->Int(0);
+        if (rowId != current || into == nullptr) {
+            current = rowId;
+            const ObjectRow row = RowOf(*q);
+            if (row.kind == kMessage) {
+                trees.emplace_back();
+                trees.back().row = row;
+                into = &trees.back().values;
+            } else {
+                auto& [recipients, attachments] = children[row.parent];
+                LoadedRows& list = row.kind == kRecipient ? recipients : attachments;
+                list.emplace_back(row, std::vector<StoredValue>());
+                into = &list.back().second;
+            }
+        }
+        if (!q->IsNull(4)) into->push_back(FromRow(*q, 4, Wanted{}));
+    }
+    for (LoadedTree& tree : trees) {
+        SortValues(tree.values);
+        auto& [recipients, attachments] = children[tree.row.id];
+        SortRows(recipients);
+        SortRows(attachments);
+        tree.recipients = std::make_shared<const LoadedRows>(std::move(recipients));
+        tree.attachments = std::make_shared<const LoadedRows>(std::move(attachments));
+    }
+    std::sort(trees.begin(), trees.end(), [](const LoadedTree& a, const LoadedTree& b) { return a.row.id < b.row.id; });
+    return trees;
 }
 
 bool LoadOne(Database& db, ObjectId obj, ULONG propId, StoredValue* value) {

@@ -24,9 +24,6 @@ struct Wanted {
 // (attachment data), which are read when asked for.
 inline constexpr std::int64_t kPreloadBytes = 8192;
 
-// Objects with their stored values (in identifier order), in id order.
-using LoadedRows = std::vector<std::pair<ObjectRow, std::vector<StoredValue>>>;
-
 // The object's row and its stored properties in identifier order, read in one query; false
 // when the object does not exist (any more).
 bool LoadObject(Database& db, ObjectId id, const Wanted& wanted, ObjectRow* row, std::vector<StoredValue>* values);
@@ -36,17 +33,12 @@ bool LoadObject(Database& db, ObjectId id, const Wanted& wanted, ObjectRow* row,
 LoadedRows LoadChildren(Database& db, ObjectId container, int kind, ObjectId after, std::int64_t limit,
                         const Wanted& wanted, const std::vector<ULONG>* only = nullptr);
 
-// An object read whole with one statement (one read of the database): its row and every
-// stored value in full and, for a message, its recipient rows and its attachments with
-// theirs.
-struct LoadedTree {
-    ObjectRow row;
-    std::vector<StoredValue> values;
-    std::shared_ptr<const LoadedRows> recipients;   // null unless the object is a message
-    std::shared_ptr<const LoadedRows> attachments;  // null unless the object is a message
-};
-// False when the object does not exist (any more).
+// An object read whole with one statement (one read of the database; LoadedTree in
+// database.h). False when the object does not exist (any more).
 bool LoadTree(Database& db, ObjectId id, LoadedTree* tree);
+// The messages of `folder` after id `after`, at most `limit` of them, each read whole with its
+// recipient rows and attachments, in id order, with one statement.
+std::vector<LoadedTree> LoadMessageTrees(Database& db, ObjectId folder, ObjectId after, std::int64_t limit);
 // A value from the columns (pid, type, value, length(value)) of a query, from column `first`.
 StoredValue FromRow(sql::Stmt& q, int first, const Wanted& wanted);
 // One stored property by identifier; false when the object lacks it.

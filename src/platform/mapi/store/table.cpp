@@ -3,7 +3,9 @@
 //
 // A message's recipient and attachment tables are read whole at their first row, from the
 // message. The other tables read ahead in batches of rows with just the values of their
-// columns, so that a caller reading one row at a time does not run a query per row. Reading a
+// columns, so that a caller reading one row at a time does not run a query per row; a
+// contents table reads its batch's messages whole and leaves them with the session for their
+// opening (Database::Prefetched). Reading a
 // batch holds a read transaction on the session's connection until the next batch, the
 // table's release or a write through the session (Database::HoldRead), so that the batch and
 // whatever the caller reads between its rows (a walk reads each message) see the store at one
@@ -124,8 +126,13 @@ public:
             db_->HoldRead();
             holding_ = true;
             stamp_ = db_->ChangeStamp();
-            rows_ = std::make_unique<LoadedRows>(LoadChildren(*db_, kind_ == TableKind::Stores ? 0 : container_,
-                                                              RowKind(kind_), position_, batch, wanted, &StoredColumns()));
+            if (kind_ == TableKind::Contents) {
+                rows_ = std::make_unique<LoadedRows>(ReadMessagesAhead(batch));
+            } else {
+                rows_ = std::make_unique<LoadedRows>(LoadChildren(*db_, kind_ == TableKind::Stores ? 0 : container_,
+                                                                  RowKind(kind_), position_, batch, wanted,
+                                                                  &StoredColumns()));
+            }
             next_ = 0;
         }
         const std::size_t first = next_;
@@ -179,6 +186,26 @@ protected:
 
 private:
     const std::vector<ULONG>& Columns() const { return columnsSet_ ? columns_ : DefaultColumns(kind_); }
+    // A contents table's batch: the messages are read whole, and kept by the session for the
+    // caller that opens them next (a walk opens every one); the rows keep the values of their
+    // columns.
+    LoadedRows ReadMessagesAhead(std::int64_t batch) {
+        std::vector<LoadedTree> trees = LoadMessageTrees(*db_, container_, position_, batch);
+        const std::vector<ULONG>& columns = StoredColumns();
+        LoadedRows rows;
+        rows.reserve(trees.size());
+        for (const LoadedTree& tree : trees) {
+            std::vector<StoredValue> values;
+            for (const StoredValue& value : tree.values) {
+                const bool column = std::any_of(columns.begin(), columns.end(),
+                                                [&](ULONG tag) { return PROP_ID(tag) == PROP_ID(value.tag); });
+                if (column) values.push_back(value);
+            }
+            rows.emplace_back(tree.row, std::move(values));
+        }
+        db_->Prefetched(std::move(trees));
+        return rows;
+    }
     // The stored values the columns are made from: the columns' own, and the attachment data
     // whose length is PR_ATTACH_SIZE.
     const std::vector<ULONG>& StoredColumns() {
