@@ -5,8 +5,8 @@
 #     bench/compare.sh BEFORE [N ...]          e.g.  bench/compare.sh main 2000 10000 100000
 #
 # BEFORE is a commit. Its tree is exported to a temporary folder, given this worktree's bench
-# (bench/tallymere_bench.cpp and bench/CMakeLists.txt, so that both sides measure the same way)
-# and built; this worktree is built as it is. Then, for each message count N (default 2000 and
+# (bench/tallymere_bench.cpp, with the target's link to tallymere-cli, so that both sides
+# measure the same way) and built; this worktree is built as it is. Then, for each message count N (default 2000 and
 # 10000), each side runs RUNS times (default 3), alternating, and the best (lowest) value of
 # every figure is taken. Prints one table per N: seconds and microseconds per message of each
 # side, after/before, the ratios to the floors (from the best figures) and the idle figures.
@@ -35,7 +35,14 @@ if [ "${KEEP:-0}" != 1 ]; then trap 'rm -rf "$work"' EXIT; fi
 echo "compare: building $before_ref with this bench in $work/before ..." >&2
 mkdir -p "$work/before"
 git -C "$root" archive "$before_ref" | tar -x -C "$work/before"
-cp "$root/bench/tallymere_bench.cpp" "$root/bench/CMakeLists.txt" "$work/before/bench/"
+cp "$root/bench/tallymere_bench.cpp" "$work/before/bench/"
+if ! grep -q 'TALLYMERE_CLI="$<TARGET_FILE:tallymere-cli>")' "$work/before/bench/CMakeLists.txt" ||
+   ! grep -q 'target_compile_definitions(tallymere-bench' "$work/before/bench/CMakeLists.txt"; then
+  cat >>"$work/before/bench/CMakeLists.txt" <<'CMAKE'
+target_compile_definitions(tallymere-bench PRIVATE TALLYMERE_CLI="$<TARGET_FILE:tallymere-cli>")
+add_dependencies(tallymere-bench tallymere-cli)
+CMAKE
+fi
 (cd "$work/before" && cmake --preset default >/dev/null && cmake --build --preset default --target tallymere-bench >/dev/null)
 echo "compare: building this worktree ..." >&2
 (cd "$root" && cmake --preset default >/dev/null && cmake --build --preset default --target tallymere-bench >/dev/null)
