@@ -168,6 +168,9 @@ TEST_F(SelectionDialog, ANewFolderNamedLikeASiblingOrNotAtAllIsDroppedAndNothing
     }
     EXPECT_EQ(FoldersInStore(u"SMS/Inbox"), std::vector<std::u16string>{u"Work"});
 
+    // An existing label cannot be edited.
+    EXPECT_FALSE(Tree().EditLabel(inbox));
+    EXPECT_EQ(Tree().GetItemText(inbox), u"Inbox (1)");
     // A message offers no menu: folders go into stores and folders.
     Tree().LongPress(*Tree().PointOn(Item(Item(inbox, u"Work"), u"+4900"), tree::TVHT_ONITEMLABEL));
     EXPECT_TRUE(dialog->TakeMenu().empty());
