@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "archive/backup.h"
 #include "auto/delay.h"
 #include "cli/device_deliver.h"
 #include "device_fixture.h"
@@ -72,6 +73,7 @@ protected:
             ui::DispatchSentMessages();
             std::this_thread::sleep_for(5ms);
         }
+        openAfterArrival = tallymere::IsBackupOpen();
         auto& tree = *selection.Tree(tallymere::kSelectionTree);
         auto sms = tree.GetChild({});
         auto inbox = tree.GetChild(sms);
@@ -107,6 +109,7 @@ protected:
     ui::HWND window = nullptr;
     std::unique_ptr<cli::device::Phone> phone;
     bool arrived = false;
+    bool openAfterArrival = false;
 };
 
 // Mended: the nested automatic export opened an exporter of its own, which closed the one the
@@ -132,6 +135,7 @@ TEST_F(SelectionCommand, AnArrivalDuringBackupBySelectionLeavesTheOpenArchiveWri
     tallymere::BeginApp(tallymere::StartMode::Resident);
     ASSERT_TRUE(tallymere::OnCommand(window, tallymere::kCommandBackupBySelection));
     EXPECT_TRUE(arrived);
+    EXPECT_TRUE(openAfterArrival);
     EXPECT_EQ(boxes.seen, std::vector<std::string>{"Message backup was successfull. (1 messages)"});
     EXPECT_EQ(ListSize("Tallymere"), 28u);
     EXPECT_EQ(ListSize("Tallyport"), 28u) << "the arrival was exported on its own";
