@@ -242,13 +242,23 @@ std::vector<HTREEITEM> xTreeSelect::FindItems(std::u16string_view pathOrId) cons
     for (std::size_t k = 0; k < folderItems.size(); ++k) {
         if (folderItemPaths[k] == pathOrId) found.push_back(folderItems[k]);
     }
-    if (!found.empty()) return found;
-    std::string hex = platform::ToUtf8(pathOrId);
-    for (char& c : hex) {
-        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    if (!found.empty() || pathOrId.empty() || pathOrId.size() % 2 != 0) return found;
+    // The identifier's bytes, compared with every message's.
+    std::vector<std::uint8_t> id;
+    for (std::size_t k = 0; k < pathOrId.size(); k += 2) {
+        int byte = 0;
+        for (char16_t c : pathOrId.substr(k, 2)) {
+            const int digit = c >= u'0' && c <= u'9'   ? c - u'0'
+                              : c >= u'a' && c <= u'f' ? c - u'a' + 10
+                              : c >= u'A' && c <= u'F' ? c - u'A' + 10
+                                                       : -1;
+            if (digit < 0) return found;
+            byte = byte * 16 + digit;
+        }
+        id.push_back(static_cast<std::uint8_t>(byte));
     }
     for (std::uint32_t i = 0; i < messageCount; ++i) {
-        if (!hex.empty() && HexEntryId(messageEntryIds[i]) == hex) found.push_back(messageItems[i]);
+        if (messageEntryIds[i] == id) found.push_back(messageItems[i]);
     }
     return found;
 }
