@@ -70,7 +70,8 @@ private:
 
 // A host that opens every dialog as a MemoryDialog: WM_INITDIALOG, then `script` plays the user
 // until the dialog has ended. Dialogs opened from a dialog run through the same script (it can
-// tell them apart by TemplateId()).
+// tell them apart by TemplateId()). The script stands in for the dialog's loop: while it waits
+// for something another thread sends to a window of its thread, it runs ui::DispatchSentMessages.
 class MemoryHost final : public Host {
 public:
     explicit MemoryHost(std::function<void(MemoryDialog&)> script) : script_(std::move(script)) {}
