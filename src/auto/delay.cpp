@@ -43,9 +43,12 @@ int xDelay::ExecuteOne() {
                 qMsg record(session.get(), sizes[0], id.data());
                 record.GetMAPI();
                 GetMyFolder(record, values[0].Value.bin.cb, values[0].Value.bin.lpb);
-                OpenExporter();
+                // Inside "Export by Selection" the pass's exporter is open: the message goes
+                // through it, so that the pass keeps one export list and one file numbering.
+                const bool nested = exporter != nullptr;
+                if (!nested) OpenExporter();
                 exporter->ExportOne(record);
-                CloseExporter();
+                if (!nested) CloseExporter();
             }
         }
     }

@@ -1,7 +1,8 @@
 // xDelay: the delay queue of the automatic mode. It holds the identifiers of new messages the
 // sink has seen created and then modified, oldest first; `ExecuteOne` exports the oldest one
-// on its own (a fresh session and a fresh exporter) and takes it off the queue, whatever came
-// of it: exported, gone in the meantime, not a message, or without a parent folder.
+// on its own (a fresh session and a fresh exporter, or the exporter of an export pass that is
+// open around it) and takes it off the queue, whatever came of it: exported, gone in the
+// meantime, not a message, or without a parent folder.
 //
 // The sink adds on the notification thread, then waits in its send of command 40096 until the
 // user-interface thread has run `ExecuteOne`; that send orders the two, so no lock is taken.

@@ -34,6 +34,9 @@ int RunProgramCommand(const GlobalOptions& options, std::uint32_t command, bool 
 // backup-all, export-all, restore normal|extra.
 Runner AddMessageCommands(CLI::App& app);
 
+// backup|export --select PATH... or --list: the selection commands without a dialog.
+Runner AddSelectionCommands(CLI::App& app);
+
 // watch: the resident automatic mode.
 Runner AddWatchCommand(CLI::App& app);
 

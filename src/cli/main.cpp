@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
     std::vector<cli::Runner> runners = {
         cli::AddProgramCommands(app),
         cli::AddMessageCommands(app),
+        cli::AddSelectionCommands(app),
         cli::AddWatchCommand(app),
         cli::AddArchiveCommands(app),
         cli::AddDeviceCommands(app),

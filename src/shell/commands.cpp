@@ -10,8 +10,11 @@
 #include "auto/delay.h"
 #include "auto/stack.h"
 #include "export/exporter.h"
+#include "platform/dialog.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "shell/selection_dialog.h"
+#include "shell/settings_dialog.h"
 #include "support/fatal.h"
 #include "support/files.h"
 
@@ -42,6 +45,26 @@ void RunRestore(platform::ui::HWND window, std::uint32_t mode, std::u16string_vi
 
 }  // namespace
 
+void RunSelectionPass(platform::ui::HWND window, std::u16string_view mode,
+                      const std::function<std::intptr_t()>& select) {
+    selectionMode = mode;
+    const bool backup = mode == u"Backup";
+    if (backup) {
+        BeginBackup(0);
+    } else {
+        OpenExporter();
+    }
+    const std::intptr_t processed = select();
+    if (backup) {
+        EndBackup();
+    } else {
+        CloseExporter();
+    }
+    if (processed < 0) return;
+    ResultBox(window, backup ? fmt::format("Message backup was successfull. ({} messages)", processed)
+                             : fmt::format("{} messages exported successfully.", processed));
+}
+
 bool OnCommand(platform::ui::HWND window, std::uint32_t command) {
     switch (command) {
         case kCommandExit:
@@ -71,6 +94,17 @@ bool OnCommand(platform::ui::HWND window, std::uint32_t command) {
             ResultBox(window, fmt::format("Message backup was successfull. ({} messages)", archived));
             return true;
         }
+        case kCommandBackupBySelection:
+        case kCommandExportBySelection:
+            RunSelectionPass(window, command == kCommandBackupBySelection ? u"Backup" : u"Export",
+                             [window] { return platform::dialog::DialogBoxW(window, kSelectionDialog, SelectMessageDlgProc); });
+            return true;
+        case kCommandSettings:
+            platform::dialog::DialogBoxW(window, kSettingsDialog, SettingsDlgProc);
+            return true;
+        case kCommandAbout:
+            platform::dialog::DialogBoxW(window, kAboutDialog, AboutDlgProc);
+            return true;
         case kCommandAutomatic:
             Pause(2000);
             delayQueue->ExecuteOne();
