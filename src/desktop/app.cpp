@@ -3,10 +3,10 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <QMenu>
 #include <QSystemTrayIcon>
 
 #include <cstdio>
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -38,42 +38,25 @@ void LoadPictures() {
     }
 }
 
-void MakeTrayIcon() {
-    trayIcon = std::make_unique<QSystemTrayIcon>();
-    trayIcon->setToolTip(QStringLiteral("Tallymere"));
-    QObject::connect(trayIcon.get(), &QSystemTrayIcon::activated, [](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger) {
-            ui::SendMessageW(tallymere::mainWindow.load(), kTrayCallback, kTrayIconId, WM_LBUTTONDOWN);
-        }
-    });
-    // Desktops open a tray icon's menu with the other button: the window and the way out.
-    trayMenu = std::make_unique<QMenu>();
-    QMenu* menu = trayMenu.get();
-    menu->addAction(QStringLiteral("Show Tallymere"), [] {
-        ui::SendMessageW(tallymere::mainWindow.load(), kTrayCallback, kTrayIconId, WM_LBUTTONDOWN);
-    });
-    menu->addAction(QStringLiteral("Exit"), [] {
-        ui::PostMessageW(tallymere::mainWindow.load(), ui::WM_COMMAND, tallymere::kCommandExit, 0);
-    });
-    trayIcon->setContextMenu(menu);
-}
+// Set when SIGINT or SIGTERM arrived before the main window existed.
+std::atomic<bool> endRequested{false};
 
-// SIGINT and SIGTERM (blocked in every thread since the program started) end the program as
-// Exit does: open boxes close, the command running finishes, and the window closes.
-void WatchStopSignals(ui::HWND window) {
-    std::thread([window] {
+}  // namespace
+
+void WatchStopSignals(platform::qt::QtPort* port) {
+    std::thread([port] {
         sigset_t stopSignals;
         sigemptyset(&stopSignals);
         sigaddset(&stopSignals, SIGINT);
         sigaddset(&stopSignals, SIGTERM);
         int signal = 0;
         if (sigwait(&stopSignals, &signal) != 0) return;
-        if (auto* port = dynamic_cast<platform::qt::QtPort*>(ui::GetPort())) port->EndBoxes();
-        ui::PostMessageW(window, ui::WM_CLOSE, 0, 0);
+        // The program's own port, also while a forwarded command has put its own in front of it.
+        if (port) port->EndBoxes();
+        endRequested = true;
+        ui::PostMessageW(tallymere::mainWindow.load(), ui::WM_CLOSE, 0, 0);
     }).detach();
 }
-
-}  // namespace
 
 QIcon ApplicationIcon() {
     QIcon icon(QStringLiteral(":/tallymere/tallymere.png"));
@@ -102,7 +85,7 @@ bool CreateMainWindow(const StartOptions& options, int* exitCode) {
         *exitCode = 1;
         return false;
     }
-    MakeTrayIcon();
+    CreateTrayIcon();
     LoadPictures();
     MainDialog* dialog = CreateMainDialog();
     dialog->setWindowIcon(ApplicationIcon());
@@ -131,7 +114,7 @@ int WinMain(const StartOptions& options) {
     if (!CreateMainWindow(options, &code)) return code;
     ui::HWND window = tallymere::mainWindow.load();
     cli::ServeRemoteRequests(true);
-    WatchStopSignals(window);
+    if (endRequested) ui::PostMessageW(window, ui::WM_CLOSE, 0, 0);
     code = window->RunMessageLoop();
     EndProgram([] { tallymere::EndApp(tallymere::StartMode::Resident); });
     return code;

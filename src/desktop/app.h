@@ -16,6 +16,10 @@
 
 #include <QIcon>
 
+namespace platform::qt {
+class QtPort;
+}
+
 namespace desktop {
 
 struct StartOptions {
@@ -35,6 +39,11 @@ bool CreateMainWindow(const StartOptions& options, int* exitCode);
 
 // Step 4, with `endApp` as its last step (EndApp of the resident program).
 void EndProgram(const std::function<void()>& endApp);
+
+// SIGINT and SIGTERM (blocked in every thread from the program's start) end the program as Exit
+// does: open boxes close (answered as by their escape button), the command running finishes, and
+// the main window closes; before the window exists, it closes as soon as it does.
+void WatchStopSignals(platform::qt::QtPort* port);
 
 // The program's pictures: the application icon and the tray icon's.
 QIcon ApplicationIcon();

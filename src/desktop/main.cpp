@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
 
     platform::qt::QtPort port;
     platform::ui::SetPort(&port);
+    desktop::WatchStopSignals(&port);
 
     std::string error;
     const std::string device = parser.value(deviceOption).toStdString();

@@ -12,6 +12,7 @@
 #include "desktop/busy.h"
 #include "desktop/dialog_commands.h"
 #include "desktop/menu_screen.h"
+#include "platform/no_destructor.h"
 #include "shell/commands.h"
 #include "support/fatal.h"
 
@@ -20,12 +21,21 @@ namespace desktop {
 namespace ui = platform::ui;
 
 QWidget* menuBar = nullptr;
-std::unique_ptr<QSystemTrayIcon> trayIcon;
-std::unique_ptr<QMenu> trayMenu;
+QSystemTrayIcon* trayIcon = nullptr;
 
 namespace {
 
-std::unique_ptr<MainDialog> mainDialog;
+// The window's Qt objects, kept out of the runtime's exit handlers.
+struct WindowObjects {
+    std::unique_ptr<MainDialog> dialog;
+    std::unique_ptr<QSystemTrayIcon> tray;
+    std::unique_ptr<QMenu> trayMenu;
+};
+
+WindowObjects& Objects() {
+    static platform::NoDestructor<WindowObjects> objects;
+    return *objects;
+}
 
 void PostCommand(std::uint32_t command) {
     ui::PostMessageW(tallymere::mainWindow.load(), ui::WM_COMMAND, command, 0);
@@ -141,28 +151,50 @@ void MainDialog::closeEvent(QCloseEvent* event) {
     // The program lives in the tray: closing hides the window, as the caption's OK does. Without
     // a tray nothing could show it again, so closing ends the program in order.
     event->ignore();
-    if (QSystemTrayIcon::isSystemTrayAvailable() && trayIcon && trayIcon->isVisible()) {
+    if (QSystemTrayIcon::isSystemTrayAvailable() && trayIcon != nullptr && trayIcon->isVisible()) {
         PostCommand(tallymere::kCommandOk);
     } else {
         ui::PostMessageW(tallymere::mainWindow.load(), ui::WM_CLOSE, 0, 0);
     }
 }
 
-QWidget* MainWidget() { return mainDialog.get(); }
+QWidget* MainWidget() { return Objects().dialog.get(); }
 
-MainDialog* MainDialogWidget() { return mainDialog.get(); }
+MainDialog* MainDialogWidget() { return Objects().dialog.get(); }
 
 MainDialog* CreateMainDialog() {
-    mainDialog = std::make_unique<MainDialog>();
-    return mainDialog.get();
+    Objects().dialog = std::make_unique<MainDialog>();
+    return Objects().dialog.get();
+}
+
+QSystemTrayIcon* CreateTrayIcon() {
+    WindowObjects& objects = Objects();
+    objects.tray = std::make_unique<QSystemTrayIcon>();
+    trayIcon = objects.tray.get();
+    trayIcon->setToolTip(QStringLiteral("Tallymere"));
+    QObject::connect(trayIcon, &QSystemTrayIcon::activated, [](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) {
+            ui::SendMessageW(tallymere::mainWindow.load(), kTrayCallback, kTrayIconId, WM_LBUTTONDOWN);
+        }
+    });
+    // Desktops open a tray icon's menu with the other button: the window and the way out.
+    objects.trayMenu = std::make_unique<QMenu>();
+    objects.trayMenu->addAction(QStringLiteral("Show Tallymere"), [] {
+        ui::SendMessageW(tallymere::mainWindow.load(), kTrayCallback, kTrayIconId, WM_LBUTTONDOWN);
+    });
+    objects.trayMenu->addAction(QStringLiteral("Exit"), [] { PostCommand(tallymere::kCommandExit); });
+    trayIcon->setContextMenu(objects.trayMenu.get());
+    return trayIcon;
 }
 
 void DeleteMainDialog() {
     menuList = nullptr;
     menuBar = nullptr;
-    mainDialog.reset();
-    trayIcon.reset();
-    trayMenu.reset();
+    WindowObjects& objects = Objects();
+    objects.dialog.reset();
+    trayIcon = nullptr;
+    objects.tray.reset();
+    objects.trayMenu.reset();
     menuIcons.clear();
 }
 

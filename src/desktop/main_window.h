@@ -64,7 +64,9 @@ MainDialog* MainDialogWidget();
 
 // Makes the main window's widget and its menu list showing the top level; it starts hidden.
 MainDialog* CreateMainDialog();
-// Deletes the window's widgets and the tray icon (after the event loop has ended).
+// Deletes the window's widgets and the tray icon (after the event loop has ended). Nothing else
+// deletes them, the runtime's exit handlers included: after a fatal failure the process ends
+// with Qt still running, and Qt's objects must not go before Qt does.
 void DeleteMainDialog();
 
 // The soft-key bar: "File" (Settings, About, Exit), "Message" (the Backup, Restore and Export
@@ -73,9 +75,10 @@ QWidget* CreateMenuBar(MainDialog* window);
 // The soft-key bar of the main window, or null.
 extern QWidget* menuBar;
 
-// The tray icon (its picture is the 16 x 16 tray picture) and its context menu.
-extern std::unique_ptr<QSystemTrayIcon> trayIcon;
-extern std::unique_ptr<QMenu> trayMenu;
+// The tray icon (its picture is the 16 x 16 tray picture), null when there is none. It is made
+// with its context menu by CreateTrayIcon.
+extern QSystemTrayIcon* trayIcon;
+QSystemTrayIcon* CreateTrayIcon();
 // Adds (NIM_ADD) or removes (NIM_DELETE) the tray icon; returns whether the operation took
 // effect, which callers may ignore.
 bool NotifyTray(platform::ui::HWND window, int operation, std::uint32_t id, const QIcon& icon);

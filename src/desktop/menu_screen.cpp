@@ -6,6 +6,7 @@
 
 #include "auto/delay.h"
 #include "desktop/menu.h"
+#include "platform/no_destructor.h"
 #include "support/fatal.h"
 
 namespace desktop {
@@ -13,7 +14,14 @@ namespace desktop {
 namespace ui = platform::ui;
 
 MenuList* menuList = nullptr;
-std::vector<QPixmap> menuIcons;
+namespace {
+std::vector<QPixmap>& KeptIcons() {
+    static platform::NoDestructor<std::vector<QPixmap>> icons;
+    return *icons;
+}
+}  // namespace
+
+std::vector<QPixmap>& menuIcons = KeptIcons();
 
 namespace {
 

@@ -52,8 +52,9 @@ public:
 // The list that fills the main window (null until the window exists).
 extern MenuList* menuList;
 // The ten menu pictures (41 x 41; "Exit" 42 x 41), by picture index; empty until the main
-// window is made (a pixmap cannot exist before the application object).
-extern std::vector<QPixmap> menuIcons;
+// window is made (a pixmap cannot exist before the application object) and never destroyed by
+// the runtime's exit handlers (Qt may still run when a fatal failure ends the process).
+extern std::vector<QPixmap>& menuIcons;
 
 // Paints the row of menu item `item` into `rect`.
 void DrawMenuItem(QPainter& painter, const QRect& rect, std::uint32_t item, bool selected, const QPalette& palette);
