@@ -36,9 +36,11 @@ BusyScope::BusyScope(const QString& what) {
 
 BusyScope::~BusyScope() {
     QGuiApplication::restoreOverrideCursor();
-    if (--busy.depth == 0) {
-        if (MainDialog* window = MainDialogWidget(); window && window->ProgressShown()) window->HideProgress();
-    }
+    if (--busy.depth == 0) HideProgress();
+}
+
+void HideProgress() {
+    if (MainDialog* window = MainDialogWidget(); window && window->ProgressShown()) window->HideProgress();
 }
 
 QString ProgressText(const QString& what, std::uint32_t done, std::uint32_t total) {

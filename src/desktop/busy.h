@@ -27,6 +27,9 @@ void ShowWalkProgress(std::uint32_t done, std::uint32_t total);
 // The progress line's text: "Backup All: 120 messages done" or "...: 120 of 500 messages done".
 QString ProgressText(const QString& what, std::uint32_t done, std::uint32_t total);
 
+// Puts the progress line away (a box about to show tells the user what there is to know).
+void HideProgress();
+
 // Feeds the walk's progress hook into the window's progress line (once, at start-up).
 void InstallWalkProgress();
 

@@ -69,6 +69,7 @@ int main(int argc, char** argv) {
     parser.process(app);
 
     platform::qt::QtPort port;
+    port.SetBeforeBox(desktop::HideProgress);
     platform::ui::SetPort(&port);
     desktop::WatchStopSignals(&port);
 

@@ -64,16 +64,21 @@ void PrintFailure(std::u16string_view text, std::u16string_view caption) {
 
 }  // namespace
 
+int QtPort::Show(ui::HWND owner, std::u16string_view text, std::u16string_view caption, std::uint32_t style) {
+    if (beforeBox_) beforeBox_();
+    return ShowBox(owner, text, caption, style);
+}
+
 int QtPort::MessageBox(ui::HWND owner, std::u16string_view text, std::u16string_view caption,
                        std::uint32_t style) {
     const bool question = (style & 0xF) == ui::MB_OKCANCEL;
     const int unshown = question ? ui::IDCANCEL : ui::IDOK;
     if (Ending()) return unshown;
-    if (OnGuiThread()) return ShowBox(owner, text, caption, style);
+    if (OnGuiThread()) return Show(owner, text, caption, style);
     // Boxes belong to the GUI thread; another thread's box is shown there while it waits.
     int answer = unshown;
     QtWindow* window = AsQtWindow(owner);
-    if (!window || !window->RunOnWindowThread([&] { answer = ShowBox(owner, text, caption, style); })) {
+    if (!window || !window->RunOnWindowThread([&] { answer = Show(owner, text, caption, style); })) {
         PrintFailure(text, caption);
     }
     return answer;
@@ -86,7 +91,7 @@ void QtPort::FailureBox(ui::HWND owner, std::u16string_view text, std::u16string
     auto show = [&] {
         // Nothing else runs on the window from now on: the program ends after this box.
         if (window) window->Halt();
-        ShowBox(owner, text, caption, ui::MB_OK);
+        Show(owner, text, caption, ui::MB_OK);
     };
     if (OnGuiThread()) {
         show();

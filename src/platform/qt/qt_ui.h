@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 
 #include "platform/ui.h"
 
@@ -26,8 +27,15 @@ public:
     void EndBoxes();
     bool Ending() const { return ending_.load(); }
 
+    // Runs on the GUI thread before a box shows (the front end puts away what shows a command's
+    // progress: the box now tells the user what there is to know). Set before boxes can show.
+    void SetBeforeBox(std::function<void()> beforeBox) { beforeBox_ = std::move(beforeBox); }
+
 private:
+    int Show(ui::HWND owner, std::u16string_view text, std::u16string_view caption, std::uint32_t style);
+
     std::atomic<bool> ending_{false};
+    std::function<void()> beforeBox_;
 };
 
 }  // namespace platform::qt
