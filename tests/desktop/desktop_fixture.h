@@ -7,34 +7,21 @@
 #include <QTest>
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "device_fixture.h"  // MakeTempDir, ReadHostFile
 #include "platform/device.h"
 #include "platform/faults.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 
 namespace testing_support {
-
-inline std::filesystem::path MakeTempDir(const char* prefix) {
-    std::string pattern = (std::filesystem::temp_directory_path() / (std::string(prefix) + "XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    return std::filesystem::path(pattern);
-}
-
-inline std::string ReadHostFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // A mounted device folder, removed when the object goes.
 class TempDevice {

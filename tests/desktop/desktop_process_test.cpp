@@ -65,21 +65,6 @@ TEST_F(DesktopProcess, ASecondProgramHandsOverToTheFirstAndEndsWithZero) {
     EXPECT_EQ(Cli({"export-all"}).out, "0 messages exported successfully.\n");
 }
 
-TEST_F(DesktopProcess, CommandsOfTheCommandLineRunInTheProgramAndPrintAsTheirOwn) {
-    ASSERT_EQ(Cli({"device", "seed", "--messages", "20", "--seed", "5"}).status, 0);
-    BackgroundCli desktop;
-    ASSERT_TRUE(StartDesktop(desktop)) << ErrorText();
-    CliResult r = Cli({"backup-all"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "Message backup was successfull. (20 messages)\n");
-    r = Cli({"export-all"});
-    EXPECT_EQ(r.out, "20 messages exported successfully.\n");
-    r = Cli({"restore", "normal", "--yes"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "Message restore was successfull. (0 messages)\n");
-    EXPECT_EQ(desktop.Stop(SIGINT, 20s), 0) << ErrorText();
-}
-
 TEST_F(DesktopProcess, AFatalFailureInTheProgramReachesTheCommandLineAndEndsTheProgram) {
     ASSERT_EQ(Cli({"device", "seed", "--messages", "3"}).status, 0);
     BackgroundCli desktop;
@@ -89,7 +74,7 @@ TEST_F(DesktopProcess, AFatalFailureInTheProgramReachesTheCommandLineAndEndsTheP
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "MakeRulesRec: GetHierarchyTable failed.\n");
     // The program shows the failure's box; closing it (here by the signal) ends it with status 1.
-    EXPECT_EQ(desktop.Stop(SIGTERM, 20s), 1);
+    EXPECT_EQ(desktop.Stop(SIGTERM, 20s), 1) << ErrorText();
     EXPECT_NE(ErrorText().find("MakeRulesRec: GetHierarchyTable failed."), std::string::npos);
     // Nothing was saved of the failed pass, and the device is free again.
     EXPECT_EQ(Cli({"backup-all"}).out, "Message backup was successfull. (3 messages)\n");

@@ -136,19 +136,6 @@ private slots:
         QTest::qWait(20);
         QVERIFY(Seen().empty());
     }
-
-    void aWindowShowsAndHidesItsWidget() {
-        ui::HWND window = MakeWindow();
-        QVERIFY(!widget_->isVisible());
-        QVERIFY(ui::ShowWindow(window, ui::SW_SHOW));
-        QVERIFY(widget_->isVisible());
-        QVERIFY(ui::ShowWindow(window, ui::SW_HIDE));
-        QVERIFY(!widget_->isVisible());
-        // From another thread it happens on the GUI thread.
-        std::thread([&] { ui::ShowWindow(window, ui::SW_SHOW); }).join();
-        QTRY_VERIFY(widget_->isVisible());
-        QVERIFY(ui::DestroyWindow(window));
-    }
 };
 
 QTEST_MAIN(QtWindowTest)

@@ -149,11 +149,6 @@ void QtWindow::Halt() {
     halted_ = true;
 }
 
-bool QtWindow::Busy() const {
-    std::lock_guard lock(mutex_);
-    return depth_ > 0;
-}
-
 ui::LRESULT QtWindow::Dispatch(std::uint32_t message, ui::WPARAM wParam, ui::LPARAM lParam) {
     {
         std::lock_guard lock(mutex_);

@@ -54,8 +54,6 @@ public:
     void Halt();
 
     QWidget* Widget() const { return widget_.data(); }
-    // Whether a message is being handled now.
-    bool Busy() const;
 
 private:
     struct Item {
@@ -85,7 +83,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable done_;
     std::deque<std::shared_ptr<Item>> queue_;
-    int depth_ = 0;  // messages being handled (GUI thread only)
+    int depth_ = 0;  // messages being handled now
     bool wakePending_ = false;
     bool destroying_ = false;
     bool destroyed_ = false;
