@@ -15,12 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/mapi/ptr.h"
 #include "platform/time.h"
-
-namespace platform::mapi {
-struct IMAPISession;
-struct IMessage;
-}
 
 namespace tallymere {
 
@@ -80,12 +76,16 @@ public:
     void GetMessageBody(platform::mapi::IMessage* message);
     void GetAttachments(platform::mapi::IMessage* message);
 
-    // Writing into the message store (store/write_message.cpp). CreateMessage makes an empty
-    // message in the record's folder path (creating the path) and makes the record name it;
-    // SetMAPI then writes properties, recipients, body and attachments into that message.
-    // Failures are fatal.
-    void CreateMessage();
+    // Writing into the message store (store/write_message.cpp). CreateMessage makes a new
+    // message in the record's folder path (creating the path), makes the record name it and
+    // returns it open; SetMAPI writes properties, recipients, body and attachments into it.
+    // The store keeps an open message's changes until its last release and then stores the
+    // message whole in one transaction, so a message created, filled and released is in the
+    // store complete or, when the process ends before the release, not at all. SetMAPI()
+    // opens the message the record names itself. Failures are fatal.
+    platform::mapi::Ptr<platform::mapi::IMessage> CreateMessage();
     void SetMAPI();
+    void SetMAPI(platform::mapi::IMessage* message);
     void SetProperties(platform::mapi::IMessage* message);
     void SetRecipients(platform::mapi::IMessage* message);
     void SetMessageBody(platform::mapi::IMessage* message);

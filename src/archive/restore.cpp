@@ -68,8 +68,10 @@ std::uint32_t xRestore::RestoreMessage(qMsg& msg, std::uint32_t offset) {
     std::uint32_t result = 0;
     if (!Exists(msg)) {
         const std::vector<std::uint8_t> archivedId = msg.entryId;
-        msg.CreateMessage();
-        msg.SetMAPI();
+        // Created and filled on one open message: the store keeps it whole at its release.
+        mapi::Ptr<mapi::IMessage> message = msg.CreateMessage();
+        msg.SetMAPI(message.get());
+        message.reset();
         entryIds.UpdateID(msg.entryIdSize, archivedId.data(), msg.entryId.data());
         Update(msg, offset);
         result = 1;

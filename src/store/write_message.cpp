@@ -33,7 +33,7 @@ bool WriteExactly(mapi::IStream* stream, const std::vector<std::uint8_t>& bytes,
 
 }  // namespace
 
-void qMsg::CreateMessage() {
+mapi::Ptr<mapi::IMessage> qMsg::CreateMessage() {
     constexpr std::u16string_view kTag = u"qMsg::CreateMessage";
     mapi::Ptr<mapi::IMAPIFolder> folder = StoreCache().OpenFolder(session, folderPath);
     mapi::Ptr<mapi::IMessage> message;
@@ -47,6 +47,7 @@ void qMsg::CreateMessage() {
         FatalError(u"GetProps failed.", kTag);
     }
     SetEntryID(values[0].Value.bin.cb, values[0].Value.bin.lpb);
+    return message;
 }
 
 void qMsg::SetMAPI() {
@@ -57,10 +58,14 @@ void qMsg::SetMAPI() {
         FatalError(u"OpenEntry failed.", u"qMsg::SetMAPI");
     }
     mapi::Ptr<mapi::IMessage> message = std::move(object).As<mapi::IMessage>();
-    SetProperties(message.get());
-    SetRecipients(message.get());
-    SetMessageBody(message.get());
-    SetAttachments(message.get());
+    SetMAPI(message.get());
+}
+
+void qMsg::SetMAPI(mapi::IMessage* message) {
+    SetProperties(message);
+    SetRecipients(message);
+    SetMessageBody(message);
+    SetAttachments(message);
 }
 
 void qMsg::SetProperties(mapi::IMessage* message) {

@@ -2,9 +2,14 @@
 // an object from a call owns one reference and gives it back with Release (Ptr<T> in
 // ptr.h does this). Every call returns 0 on success and a failure code otherwise.
 //
-// What is created, set, added or written is kept as soon as the call returns (streams: when
-// the stream is released); SaveChanges and Commit are accepted but never needed. Objects may be
-// released in any order: a stream or attachment keeps the object it belongs to alive.
+// Stores and folders keep what is created, set or written through them as soon as the call
+// returns (streams: when the stream is released or committed). A message is transacted: what
+// is done through it — properties, recipients, body and other streams, attachments and their
+// properties and streams — is kept with the open message and stored in one transaction at its
+// last release, or earlier at SaveChanges. Until then only that message object sees the
+// changes; a new message is in no table and opens by no identifier; a process that ends first
+// leaves none of them. Objects may be released in any order: a stream, attachment or table
+// keeps the object it belongs to alive (and so a message open).
 #pragma once
 
 #include "platform/mapi/types.h"
@@ -29,7 +34,10 @@ protected:
 
 // Properties of stores, folders, messages and attachments.
 struct IMAPIProp : IUnknown {
-    // Accepted and ignored: everything is kept already.
+    // A message: stores its changes now, in one transaction, and stays open (a failure keeps
+    // them waiting for the next commit; MAPI_E_OBJECT_DELETED when the message was deleted
+    // meanwhile, its changes are then dropped at release). An attachment's changes are its
+    // message's; stores and folders keep everything at once: S_OK.
     virtual HRESULT SaveChanges(ULONG flags) = 0;
     // Returns the values in the order asked for, in one buffer for MAPIFreeBuffer. A property
     // the object lacks comes back as type PT_ERROR (its identifier with type 0x000A, value
@@ -87,7 +95,8 @@ protected:
 };
 
 struct IMAPIFolder : IMAPIContainer {
-    // A new, empty message in this folder (notified as created).
+    // A new, empty message in this folder, stored (and notified as created) when it commits.
+    // Its identifier is given when first asked for, and never given to anything else.
     virtual HRESULT CreateMessage(const IID* iid, ULONG flags, IMessage** message) = 0;
     // Copies the messages into `destination` (new identifiers, notified as copied), or with
     // MESSAGE_MOVE moves them (identifiers kept, notified as moved).
@@ -147,7 +156,8 @@ struct IStream : IUnknown {
     virtual HRESULT Write(const void* buffer, ULONG size, ULONG* written) = 0;
     virtual HRESULT Seek(std::int64_t move, DWORD origin, std::uint64_t* position) = 0;
     virtual HRESULT SetSize(std::uint64_t size) = 0;
-    // Stores what was written now rather than at release.
+    // Hands what was written to the object now rather than at release (stored at once for a
+    // store or folder, with the message's other changes for a message or attachment).
     virtual HRESULT Commit(DWORD flags) = 0;
     // The stream's size in cbSize.
     virtual HRESULT Stat(STATSTG* status, DWORD flags) = 0;
@@ -173,7 +183,8 @@ struct IMAPISession : IUnknown {
     // "IPM.Root", which PR_IPM_SUBTREE_ENTRYID names.
     virtual HRESULT CreateMsgStore(const char16_t* name, IMsgStore** store) = 0;
     // Opens a store, folder or message by identifier: `type` says which (MAPI_STORE,
-    // MAPI_FOLDER, MAPI_MESSAGE). An identifier that names nothing (any more) fails.
+    // MAPI_FOLDER, MAPI_MESSAGE). A 20-byte identifier that names nothing here (deleted, not
+    // yet stored, or of another store) gives MAPI_E_NOT_FOUND; anything else MAPI_E_INVALID_ENTRYID.
     virtual HRESULT OpenEntry(ULONG entryIdSize, const ENTRYID* entryId, const IID* iid, ULONG flags, ULONG* type,
                               IUnknown** object) = 0;
     // Registers `sink` for the events in `eventMask` (fnevObject*) on every object, or on the
@@ -184,8 +195,9 @@ struct IMAPISession : IUnknown {
     // with one notification per call, in the order the changes were made, for changes made by
     // any process after Advise returned: object created, deleted, modified, moved or copied,
     // each with the event type, object type, entry identifier and parent identifier (for moved
-    // and copied also the old ones). A message created and then filled gives one created event
-    // and, when the changed message is released, one modified event.
+    // and copied also the old ones). A message created and then filled gives, when it commits,
+    // one created event and then one modified event; a stored message changed and released, one
+    // modified event.
     virtual HRESULT Advise(ULONG entryIdSize, const ENTRYID* entryId, ULONG eventMask, IMAPIAdviseSink* sink,
                            ULONG* connection) = 0;
     // Stops delivery to that registration: once Unadvise returns, its sink is not called again

@@ -161,6 +161,36 @@ ObjectId Database::Insert(int kind, ObjectId store, ObjectId parent) {
     return db_.LastInsertRowId();
 }
 
+ObjectId Database::ReserveId() {
+    ObjectId id = 0;
+    const HRESULT result = Write([&]() -> HRESULT {
+        // AUTOINCREMENT hands out ids above the sequence's value only: moving it on keeps this
+        // one for the caller, also against other processes.
+        {
+            Cursor q = Query("UPDATE sqlite_sequence SET seq = seq + 1 WHERE name = 'objects' RETURNING seq");
+            if (q->Step()) id = q->Int(0);
+        }
+        if (id == 0) {
+            Cursor q = Query("INSERT INTO sqlite_sequence (name, seq) VALUES"
+                             " ('objects', coalesce((SELECT max(id) FROM objects), 0) + 1) RETURNING seq");
+            if (q->Step()) id = q->Int(0);
+        }
+        return id != 0 ? S_OK : MAPI_E_DISK_ERROR;
+    });
+    return result == S_OK ? id : 0;
+}
+
+bool Database::InsertAs(ObjectId id, int kind, ObjectId store, ObjectId parent) {
+    Cursor q = Query("INSERT INTO objects (id, kind, store, parent) VALUES (?, ?, ?, ?)");
+    q->Bind(1, id).Bind(2, std::int64_t{kind}).Bind(3, store);
+    if (parent != 0) {
+        q->Bind(4, parent);
+    } else {
+        q->BindNull(4);
+    }
+    return q->Run();
+}
+
 bool Database::LogChange(ULONG event, int kind, ObjectId obj, ObjectId parent, ObjectId oldObj, ObjectId oldParent) {
     const std::int64_t now = NowMs();
     Cursor q = Query(

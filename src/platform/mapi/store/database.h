@@ -120,6 +120,12 @@ public:
 
     // Inside Write: a new object row.
     ObjectId Insert(int kind, ObjectId store, ObjectId parent);
+    // An object id that no object has had or will be given, for an object inserted later with
+    // InsertAs (a message whose identifier is asked for before it is stored). One small
+    // transaction of its own; 0 when it fails.
+    ObjectId ReserveId();
+    // Inside Write: a new object row with a reserved id.
+    bool InsertAs(ObjectId id, int kind, ObjectId store, ObjectId parent);
     // Inside Write: one change-log row.
     bool LogChange(ULONG event, int kind, ObjectId obj, ObjectId parent, ObjectId oldObj = 0, ObjectId oldParent = 0);
     // Inside Write: a new store with its root and IPM subtree folders; returns its id.

@@ -83,17 +83,9 @@ public:
         if (message == nullptr) return MAPI_E_INVALID_PARAMETER;
         *message = nullptr;
         if (iid != nullptr && *iid != IID_IMessage && *iid != IID_IUnknown) return MAPI_E_INTERFACE_NOT_SUPPORTED;
-        ObjectRow row;
-        const HRESULT result = db_->Write([&]() -> HRESULT {
-            if (!Refresh()) return MAPI_E_OBJECT_DELETED;
-            const ObjectId id = db_->Insert(kMessage, row_.store, row_.id);
-            if (id == 0 || !db_->LogChange(fnevObjectCreated, kMessage, id, row_.id)) return MAPI_E_DISK_ERROR;
-            row = {id, kMessage, row_.store, row_.id};
-            return S_OK;
-        });
-        if (result != S_OK) return result;
-        // A message made just now has no stored values yet: nothing to read back.
-        *message = NewMessage(db_, row, std::vector<StoredValue>{});
+        if (!Refresh()) return MAPI_E_OBJECT_DELETED;
+        // The message reaches the database, notified as created, when it commits.
+        *message = NewDraftMessage(db_, row_.store, row_.id);
         return S_OK;
     }
 
@@ -250,7 +242,9 @@ HRESULT OpenObject(const std::shared_ptr<Database>& db, ObjectId store, ULONG si
     if (object == nullptr || type == nullptr) return MAPI_E_INVALID_PARAMETER;
     *object = nullptr;
     const ObjectId id = db->ParseEntryId(size, entryId);
-    if (id == 0) return MAPI_E_INVALID_ENTRYID;
+    // An identifier of the store's form that names nothing here (deleted, never stored, or of
+    // another store) is not found; anything else is not an identifier at all.
+    if (id == 0) return size == 20 && entryId != nullptr ? MAPI_E_NOT_FOUND : MAPI_E_INVALID_ENTRYID;
     ObjectRow row;
     std::vector<StoredValue> values;
     {

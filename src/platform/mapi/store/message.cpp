@@ -1,4 +1,17 @@
 // Messages with their recipient rows and attachments.
+//
+// A message is transacted. What is done through an open message — properties set or removed,
+// streams written, recipients changed, attachments made, changed or deleted — is kept in the
+// message object and stored in one transaction when the message commits: at SaveChanges or at
+// its last release (an attachment or stream keeps its message open, so their changes are in).
+// A new message is not in the database before that; its identifier is reserved when it is
+// first asked for. So a message is stored whole or, when the process dies first, not at all,
+// and its notifications (created for a new one, then modified when it was changed) are written
+// in the same transaction.
+#include <algorithm>
+#include <map>
+#include <optional>
+
 #include "platform/faults.h"
 #include "platform/mapi/store/object.h"
 #include "platform/mapi/store/props.h"
@@ -8,35 +21,34 @@ namespace platform::mapi::store {
 
 namespace {
 
-class Attach final : public PropObject<IAttach> {
-public:
-    using PropObject::PropObject;
+class Message;
 
-protected:
-    bool Supports(const IID& iid) const override { return iid == IID_IAttachment || iid == IID_IMAPIProp; }
+// A message's attachment as changed through it and not yet stored.
+struct AttachDraft {
+    std::int64_t key = 0;  // the stored attachment's id, or a negative number for a new one
+    ObjectId id = 0;       // 0 for a new attachment
+    bool deleted = false;
+    std::vector<StoredValue> values;  // every value (large stored ones possibly not loaded)
+    std::set<ULONG> changed;
+    std::set<ULONG> removed;
 };
 
-// The next number after the highest value of property `pid` among the children of kind
-// `kind` (0 when there is none).
-std::int64_t NextNumber(Database& db, ObjectId message, int kind, ULONG pid) {
-    Cursor q = db.Query("SELECT coalesce(max(p.value) + 1, 0) FROM objects o JOIN props p ON p.obj = o.id"
-                        " AND p.pid = ?3 WHERE o.parent = ?1 AND o.kind = ?2");
-    q->Bind(1, message).Bind(2, std::int64_t{kind}).Bind(3, std::int64_t{pid});
-    return q->Step() ? q->Int(0) : 0;
+using Values = std::vector<StoredValue>;
+
+const StoredValue* FindStored(const Values& values, ULONG propId) {
+    for (const StoredValue& value : values) {
+        if (PROP_ID(value.tag) == propId) return &value;
+    }
+    return nullptr;
 }
 
-// The recipient row of `message` whose PR_ROWID is `rowId`; 0 when there is none.
-ObjectId RecipientRow(Database& db, ObjectId message, std::int64_t rowId) {
-    Cursor q = db.Query("SELECT o.id FROM objects o JOIN props p ON p.obj = o.id AND p.pid = 12288"
-                        " WHERE o.parent = ? AND o.kind = 6 AND p.value = ? ORDER BY o.id LIMIT 1");
-    q->Bind(1, message).Bind(2, rowId);
-    return q->Step() ? q->Int(0) : 0;
-}
-
-HRESULT DeleteObject(Database& db, ObjectId id) {
-    Cursor q = db.Query("DELETE FROM objects WHERE id = ?");
-    q->Bind(1, id);
-    return q->Run() ? S_OK : MAPI_E_DISK_ERROR;
+// The next number after the highest value of `propId` among `rows` (0 when there is none).
+std::int64_t NextNumber(const TableRows& rows, ULONG propId) {
+    std::int64_t next = 0;
+    for (const auto& [row, values] : rows) {
+        if (const StoredValue* v = FindStored(values, propId)) next = std::max(next, v->integer + 1);
+    }
+    return next;
 }
 
 const SPropValue* FindValue(const ADRENTRY& entry, ULONG propId) {
@@ -46,23 +58,74 @@ const SPropValue* FindValue(const ADRENTRY& entry, ULONG propId) {
     return nullptr;
 }
 
-// Stores an entry's values on recipient row `row`, except its PR_ROWID.
-HRESULT StoreRecipientValues(Database& db, ObjectId row, const ADRENTRY& entry) {
+// Puts an entry's values, except its PR_ROWID, into a recipient row's values.
+HRESULT TakeRecipientValues(Values& row, const ADRENTRY& entry) {
     for (ULONG i = 0; i < entry.cValues; ++i) {
         if (PROP_ID(entry.rgPropVals[i].ulPropTag) == PROP_ID(PR_ROWID)) continue;
-        if (HRESULT stored = StoreValue(db, row, entry.rgPropVals[i]); stored != S_OK) return stored;
+        StoredValue value;
+        bool kept = false;
+        if (HRESULT made = ToStoredValue(entry.rgPropVals[i], &value, &kept); made != S_OK) return made;
+        if (kept) PutValue(row, std::move(value));
     }
     return S_OK;
 }
 
+StoredValue Number(ULONG tag, std::int64_t value) {
+    StoredValue v;
+    v.tag = tag;
+    v.integer = value;
+    return v;
+}
+
+class Attach final : public PropObject<IAttach> {
+public:
+    Attach(Message* message, std::int64_t key, std::shared_ptr<Database> db, const ObjectRow& row, Values values);
+
+    // Its changes are its message's already.
+    HRESULT SaveChanges(ULONG) override { return S_OK; }
+
+protected:
+    bool Supports(const IID& iid) const override { return iid == IID_IAttachment || iid == IID_IMAPIProp; }
+    void OnLastRelease() override {}
+    // Every change made through the attachment is its message's change at once.
+    void Changed() override;
+
+private:
+
+    Ptr<IUnknown> keep_;  // the message stays open while one of its attachments is
+    Message* message_;
+    std::int64_t key_;
+};
+
 class Message final : public PropObject<IMessage> {
 public:
-    using PropObject::PropObject;
+    // A stored message (`draft` false) or a new one of folder row.parent.
+    Message(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values, bool draft)
+        : PropObject(std::move(db), row, draft ? Preloaded(Values{}) : std::move(values), true), draft_(draft) {}
+
+    HRESULT SaveChanges(ULONG) override { return Commit(); }
+
+    HRESULT GetProps(const SPropTagArray* tags, ULONG flags, ULONG* count, SPropValue** values) override {
+        // A new message gets its identifier when it is first asked for.
+        if (draft_ && row_.id == 0 && AsksForId(tags)) {
+            std::lock_guard lock(db_->Mutex());
+            row_.id = db_->ReserveId();
+            if (row_.id == 0) return MAPI_E_DISK_ERROR;
+        }
+        const HRESULT result = GetPropsImpl(tags, flags, count, values);
+        if (result == S_OK && (draft_ || dirty_)) ComputeFromChanges(*count, *values);
+        return result;
+    }
 
     HRESULT GetAttachmentTable(ULONG, IMAPITable** table) override {
         if (faults::Hit("GetAttachmentTable")) return MAPI_E_CALL_FAILED;
         if (table == nullptr) return MAPI_E_INVALID_PARAMETER;
-        *table = NewTable(db_, TableKind::Attachments, row_.id);
+        // The table keeps the message open, like an attachment or a stream.
+        auto keep = std::make_shared<Ptr<IUnknown>>(Ptr<IUnknown>::Share(static_cast<IMessage*>(this)));
+        *table = NewChildTable(db_, TableKind::Attachments, [this, keep](const Wanted& wanted) {
+            std::lock_guard lock(db_->Mutex());
+            return Attachments(nullptr, wanted);
+        });
         return S_OK;
     }
 
@@ -72,9 +135,20 @@ public:
         *attach = nullptr;
         if (iid != nullptr && *iid != IID_IAttachment && *iid != IID_IUnknown) return MAPI_E_INTERFACE_NOT_SUPPORTED;
         std::lock_guard lock(db_->Mutex());
+        if (AttachmentsChanged()) {
+            std::vector<std::int64_t> keys;
+            TableRows rows = Attachments(&keys);
+            for (std::size_t i = 0; i < rows.size(); ++i) {
+                const StoredValue* num = FindStored(rows[i].second, PROP_ID(PR_ATTACH_NUM));
+                if (num == nullptr || num->integer != number) continue;
+                *attach = Make<Attach>(this, keys[i], db_, rows[i].first, std::move(rows[i].second));
+                return S_OK;
+            }
+            return MAPI_E_NOT_FOUND;
+        }
         // The attachment with everything stored on it (its data will be read next, as a rule).
         ObjectRow row;
-        std::vector<StoredValue> values;
+        Values values;
         {
             Cursor q = db_->Query(
                 "SELECT o.id, o.store, p.pid, p.type, p.value, length(p.value) FROM objects o"
@@ -88,7 +162,7 @@ public:
             }
         }
         if (row.id == 0) return MAPI_E_NOT_FOUND;
-        *attach = NewAttach(db_, row, static_cast<IMessage*>(this), this, std::move(values));
+        *attach = Make<Attach>(this, row.id, db_, row, std::move(values));
         return S_OK;
     }
 
@@ -97,45 +171,53 @@ public:
         if (attach == nullptr) return MAPI_E_INVALID_PARAMETER;
         *attach = nullptr;
         if (iid != nullptr && *iid != IID_IAttachment && *iid != IID_IUnknown) return MAPI_E_INTERFACE_NOT_SUPPORTED;
-        ObjectRow row;
-        std::int64_t assigned = 0;
-        const HRESULT result = db_->Write([&]() -> HRESULT {
-            if (!Refresh()) return MAPI_E_OBJECT_DELETED;
-            assigned = NextNumber(*db_, row_.id, kAttachment, PROP_ID(PR_ATTACH_NUM));
-            const ObjectId id = db_->Insert(kAttachment, row_.store, row_.id);
-            if (id == 0) return MAPI_E_DISK_ERROR;
-            row = {id, kAttachment, row_.store, row_.id};
-            SPropValue num;
-            num.ulPropTag = PR_ATTACH_NUM;
-            num.Value.l = static_cast<LONG>(assigned);
-            return StoreValue(*db_, id, num);
-        });
-        if (result != S_OK) return result;
-        MarkDirty();
+        std::lock_guard lock(db_->Mutex());
+        if (!draft_ && !Refresh()) return MAPI_E_OBJECT_DELETED;
+        const std::int64_t assigned = NextNumber(Attachments(nullptr), PROP_ID(PR_ATTACH_NUM));
+        AttachDraft made;
+        made.key = --lastNewKey_;
+        made.values.push_back(Number(PR_ATTACH_NUM, assigned));
+        attachments_.push_back(made);
+        dirty_ = true;
         if (number) *number = static_cast<ULONG>(assigned);
-        *attach = NewAttach(db_, row, static_cast<IMessage*>(this), this);
+        *attach = Make<Attach>(this, made.key, db_, ObjectRow{0, kAttachment, row_.store, row_.id}, made.values);
         return S_OK;
     }
 
     HRESULT DeleteAttach(ULONG number, ULONG_PTR, void*, ULONG) override {
         if (faults::Hit("DeleteAttach")) return MAPI_E_CALL_FAILED;
-        const HRESULT result = db_->Write([&]() -> HRESULT {
-            Cursor q = db_->Query("SELECT o.id FROM objects o JOIN props p ON p.obj = o.id AND p.pid = 3617"
-                                  " WHERE o.parent = ? AND o.kind = 7 AND p.value = ? ORDER BY o.id LIMIT 1");
-            q->Bind(1, row_.id).Bind(2, std::int64_t{number});
-            if (!q->Step()) return MAPI_E_NOT_FOUND;
-            const ObjectId id = q->Int(0);
-            q->Reset();
-            return DeleteObject(*db_, id);
-        });
-        if (result == S_OK) MarkDirty();
-        return result;
+        std::lock_guard lock(db_->Mutex());
+        std::vector<std::int64_t> keys;
+        const TableRows rows = Attachments(&keys);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const StoredValue* num = FindStored(rows[i].second, PROP_ID(PR_ATTACH_NUM));
+            if (num == nullptr || num->integer != number) continue;
+            AttachDraft& draft = DraftFor(keys[i], rows[i].first.id);
+            if (draft.id == 0) {
+                attachments_.erase(attachments_.begin() + (&draft - attachments_.data()));
+            } else {
+                draft.deleted = true;
+            }
+            dirty_ = true;
+            return S_OK;
+        }
+        return MAPI_E_NOT_FOUND;
     }
 
     HRESULT GetRecipientTable(ULONG, IMAPITable** table) override {
         if (faults::Hit("GetRecipientTable")) return MAPI_E_CALL_FAILED;
         if (table == nullptr) return MAPI_E_INVALID_PARAMETER;
-        *table = NewTable(db_, TableKind::Recipients, row_.id);
+        // The table keeps the message open, like an attachment or a stream.
+        auto keep = std::make_shared<Ptr<IUnknown>>(Ptr<IUnknown>::Share(static_cast<IMessage*>(this)));
+        *table = NewChildTable(db_, TableKind::Recipients, [this, keep](const Wanted& wanted) {
+            std::lock_guard lock(db_->Mutex());
+            if (!recipients_) return draft_ ? TableRows() : LoadChildren(*db_, row_.id, kRecipient, 0, INT64_MAX, wanted);
+            TableRows rows;
+            for (const Values& values : *recipients_) {
+                rows.emplace_back(ObjectRow{0, kRecipient, row_.store, row_.id}, values);
+            }
+            return rows;
+        });
         return S_OK;
     }
 
@@ -151,63 +233,268 @@ public:
                 return MAPI_E_INVALID_PARAMETER;
             }
         }
-        const HRESULT result = db_->Write([&]() -> HRESULT {
-            if (!Refresh()) return MAPI_E_OBJECT_DELETED;
-            if (mode == 0) {
-                Cursor q = db_->Query("DELETE FROM objects WHERE parent = ? AND kind = 6");
-                q->Bind(1, row_.id);
-                if (!q->Run()) return MAPI_E_DISK_ERROR;
-            }
-            for (ULONG i = 0; i < list->cEntries; ++i) {
-                const ADRENTRY& entry = list->aEntries[i];
-                if (mode == 0 || mode == MODRECIP_ADD) {
-                    if (HRESULT added = AddRecipient(entry); added != S_OK) return added;
-                    continue;
+        std::lock_guard lock(db_->Mutex());
+        if (!draft_ && !Refresh()) return MAPI_E_OBJECT_DELETED;
+        // The rows are changed on a copy that replaces the list only when every entry was taken.
+        std::vector<Values> rows = recipients_ ? *recipients_ : StoredRecipients();
+        if (mode == 0) rows.clear();
+        for (ULONG i = 0; i < list->cEntries; ++i) {
+            const ADRENTRY& entry = list->aEntries[i];
+            if (mode == 0 || mode == MODRECIP_ADD) {
+                std::int64_t next = 0;
+                for (const Values& row : rows) {
+                    if (const StoredValue* id = FindStored(row, PROP_ID(PR_ROWID))) next = std::max(next, id->integer + 1);
                 }
-                const SPropValue* rowId = FindValue(entry, PROP_ID(PR_ROWID));
-                if (rowId == nullptr || PROP_TYPE(rowId->ulPropTag) != PT_LONG) return MAPI_E_INVALID_PARAMETER;
-                const ObjectId row = RecipientRow(*db_, row_.id, rowId->Value.l);
-                if (row == 0) return MAPI_E_NOT_FOUND;
-                if (mode == MODRECIP_REMOVE) {
-                    if (HRESULT removed = DeleteObject(*db_, row); removed != S_OK) return removed;
-                    continue;
-                }
-                Cursor clear = db_->Query("DELETE FROM props WHERE obj = ? AND pid <> 12288");
-                clear->Bind(1, row);
-                if (!clear->Run()) return MAPI_E_DISK_ERROR;
-                if (HRESULT stored = StoreRecipientValues(*db_, row, entry); stored != S_OK) return stored;
+                Values row{Number(PR_ROWID, next)};
+                if (HRESULT taken = TakeRecipientValues(row, entry); taken != S_OK) return taken;
+                rows.push_back(std::move(row));
+                continue;
             }
-            return S_OK;
-        });
-        if (result == S_OK) MarkDirty();
-        return result;
+            const SPropValue* rowId = FindValue(entry, PROP_ID(PR_ROWID));
+            if (rowId == nullptr || PROP_TYPE(rowId->ulPropTag) != PT_LONG) return MAPI_E_INVALID_PARAMETER;
+            auto found = std::find_if(rows.begin(), rows.end(), [&](const Values& row) {
+                const StoredValue* id = FindStored(row, PROP_ID(PR_ROWID));
+                return id != nullptr && id->integer == rowId->Value.l;
+            });
+            if (found == rows.end()) return MAPI_E_NOT_FOUND;
+            if (mode == MODRECIP_REMOVE) {
+                rows.erase(found);
+                continue;
+            }
+            Values row{Number(PR_ROWID, rowId->Value.l)};
+            if (HRESULT taken = TakeRecipientValues(row, entry); taken != S_OK) return taken;
+            *found = std::move(row);
+        }
+        recipients_ = std::move(rows);
+        dirty_ = true;
+        return S_OK;
+    }
+
+    // Takes the changes made through one of this message's attachments.
+    void Adopt(std::int64_t key, ObjectId id, const Values& values, const std::set<ULONG>& changed,
+               const std::set<ULONG>& removed) {
+        std::lock_guard lock(db_->Mutex());
+        // An attachment made before the message committed is a stored one now.
+        if (auto stored = committedKeys_.find(key); stored != committedKeys_.end()) {
+            key = id = stored->second;
+        }
+        AttachDraft* draft = nullptr;
+        for (AttachDraft& d : attachments_) {
+            if (d.key == key) draft = &d;
+        }
+        if (draft == nullptr) {
+            if (id == 0) return;  // deleted since it was made
+            draft = &DraftFor(key, id);
+        }
+        if (draft->deleted) return;
+        draft->values = values;
+        for (ULONG p : removed) {
+            draft->changed.erase(p);
+            draft->removed.insert(p);
+        }
+        for (ULONG p : changed) {
+            draft->removed.erase(p);
+            draft->changed.insert(p);
+        }
+        dirty_ = true;
     }
 
 protected:
     bool Supports(const IID& iid) const override { return iid == IID_IMessage || iid == IID_IMAPIProp; }
+    // A failure here cannot be reported: the changes are lost as if the process had ended.
+    void OnLastRelease() override { Commit(); }
 
 private:
-    HRESULT AddRecipient(const ADRENTRY& entry) {
-        const std::int64_t rowId = NextNumber(*db_, row_.id, kRecipient, PROP_ID(PR_ROWID));
-        const ObjectId row = db_->Insert(kRecipient, row_.store, row_.id);
-        if (row == 0) return MAPI_E_DISK_ERROR;
-        SPropValue id;
-        id.ulPropTag = PR_ROWID;
-        id.Value.l = static_cast<LONG>(rowId);
-        if (HRESULT stored = StoreValue(*db_, row, id); stored != S_OK) return stored;
-        return StoreRecipientValues(*db_, row, entry);
+    // PR_HASATTACH and PR_MESSAGE_SIZE, when not set, are computed from what the message holds
+    // through this handle (the store's own computation sees only what is stored).
+    void ComputeFromChanges(ULONG count, SPropValue* out) {
+        std::lock_guard lock(db_->Mutex());
+        std::optional<TableRows> attachments;
+        for (ULONG i = 0; i < count; ++i) {
+            const ULONG id = PROP_ID(out[i].ulPropTag);
+            if ((id != PROP_ID(PR_HASATTACH) && id != PROP_ID(PR_MESSAGE_SIZE)) || FindStored(values_, id)) continue;
+            if (!attachments) attachments = Attachments(nullptr);
+            if (id == PROP_ID(PR_HASATTACH)) {
+                out[i] = SPropValue{};
+                out[i].ulPropTag = PR_HASATTACH;
+                out[i].Value.b = attachments->empty() ? 0 : 1;
+                continue;
+            }
+            std::int64_t size = 0;
+            if (const StoredValue* body = FindStored(values_, PROP_ID(PR_BODY_W))) size += body->length;
+            for (const auto& [row, values] : *attachments) {
+                if (const StoredValue* data = FindStored(values, PROP_ID(PR_ATTACH_DATA_BIN))) size += data->length;
+            }
+            out[i] = SPropValue{};
+            out[i].ulPropTag = PR_MESSAGE_SIZE;
+            out[i].Value.l = static_cast<LONG>(size);
+        }
     }
+
+    static bool AsksForId(const SPropTagArray* tags) {
+        if (tags == nullptr) return true;
+        for (ULONG i = 0; i < tags->cValues && tags->aulPropTag != nullptr; ++i) {
+            const ULONG id = PROP_ID(tags->aulPropTag[i]);
+            if (id == PROP_ID(PR_ENTRYID) || id == PROP_ID(PR_RECORD_KEY)) return true;
+        }
+        return false;
+    }
+
+    bool AttachmentsChanged() const { return draft_ || !attachments_.empty(); }
+
+    static Wanted PreloadWanted() {
+        Wanted wanted;
+        wanted.maxBytes = kPreloadBytes;
+        return wanted;
+    }
+
+    std::vector<Values> StoredRecipients() {
+        std::vector<Values> rows;
+        if (draft_) return rows;
+        for (auto& [row, values] : LoadChildren(*db_, row_.id, kRecipient, 0, INT64_MAX, Wanted{})) {
+            rows.push_back(std::move(values));
+        }
+        return rows;
+    }
+
+    // The message's attachments as they are through this message: the stored ones with their
+    // changes, without the deleted ones, then the new ones; `keys` receives their draft keys.
+    TableRows Attachments(std::vector<std::int64_t>* keys, const Wanted& wanted = PreloadWanted()) {
+        TableRows rows;
+        if (!draft_) {
+            for (auto& [row, values] : LoadChildren(*db_, row_.id, kAttachment, 0, INT64_MAX, wanted)) {
+                auto draft = std::find_if(attachments_.begin(), attachments_.end(),
+                                          [&](const AttachDraft& d) { return d.id == row.id; });
+                if (draft != attachments_.end() && draft->deleted) continue;
+                if (keys) keys->push_back(row.id);
+                rows.emplace_back(row, draft != attachments_.end() ? draft->values : std::move(values));
+            }
+        }
+        for (const AttachDraft& d : attachments_) {
+            if (d.id != 0) continue;
+            if (keys) keys->push_back(d.key);
+            rows.emplace_back(ObjectRow{0, kAttachment, row_.store, row_.id}, d.values);
+        }
+        return rows;
+    }
+
+    // The draft of attachment `key`, made for stored attachment `id` when there is none yet.
+    AttachDraft& DraftFor(std::int64_t key, ObjectId id) {
+        for (AttachDraft& d : attachments_) {
+            if (d.key == key) return d;
+        }
+        AttachDraft made;
+        made.key = key;
+        made.id = id;
+        ObjectRow row;
+        LoadObject(*db_, id, Wanted{}, &row, &made.values);
+        attachments_.push_back(std::move(made));
+        return attachments_.back();
+    }
+
+    HRESULT StoreRecipients(ObjectId id) {
+        if (!recipients_) return S_OK;
+        if (!draft_) {
+            Cursor q = db_->Query("DELETE FROM objects WHERE parent = ? AND kind = 6");
+            q->Bind(1, id);
+            if (!q->Run()) return MAPI_E_DISK_ERROR;
+        }
+        for (const Values& values : *recipients_) {
+            const ObjectId row = db_->Insert(kRecipient, row_.store, id);
+            if (row == 0) return MAPI_E_DISK_ERROR;
+            for (const StoredValue& value : values) {
+                if (HRESULT stored = StoreStoredValue(*db_, row, value); stored != S_OK) return stored;
+            }
+        }
+        return S_OK;
+    }
+
+    HRESULT StoreAttachments(ObjectId id, std::vector<std::pair<std::int64_t, ObjectId>>* made) {
+        for (const AttachDraft& d : attachments_) {
+            if (d.deleted) {
+                Cursor q = db_->Query("DELETE FROM objects WHERE id = ?");
+                q->Bind(1, d.id);
+                if (!q->Run()) return MAPI_E_DISK_ERROR;
+                continue;
+            }
+            ObjectId target = d.id;
+            if (target == 0) {
+                target = db_->Insert(kAttachment, row_.store, id);
+                if (target == 0) return MAPI_E_DISK_ERROR;
+                made->emplace_back(d.key, target);
+            } else {
+                for (ULONG propId : d.removed) {
+                    if (HRESULT done = DeleteValue(*db_, target, propId); done != S_OK) return done;
+                }
+            }
+            for (const StoredValue& value : d.values) {
+                if (d.id != 0 && d.changed.count(PROP_ID(value.tag)) == 0) continue;
+                if (IsComputed(kAttachment, PROP_ID(value.tag)) || !value.loaded) continue;
+                if (HRESULT stored = StoreStoredValue(*db_, target, value); stored != S_OK) return stored;
+            }
+        }
+        return S_OK;
+    }
+
+    // Stores everything kept in memory in one transaction, with the message's notifications.
+    HRESULT Commit() {
+        if (!draft_ && !dirty_) return S_OK;
+        if (faults::Hit("SaveChanges")) return MAPI_E_CALL_FAILED;
+        std::lock_guard lock(db_->Mutex());
+        ObjectId id = row_.id;
+        std::vector<std::pair<std::int64_t, ObjectId>> made;
+        const HRESULT result = db_->Write([&]() -> HRESULT {
+            if (draft_) {
+                if (id != 0 ? !db_->InsertAs(id, kMessage, row_.store, row_.parent)
+                            : (id = db_->Insert(kMessage, row_.store, row_.parent)) == 0) {
+                    return MAPI_E_DISK_ERROR;
+                }
+                if (!db_->LogChange(fnevObjectCreated, kMessage, id, row_.parent)) return MAPI_E_DISK_ERROR;
+            } else if (!Refresh()) {
+                return MAPI_E_OBJECT_DELETED;
+            }
+            if (HRESULT stored = StorePending(id, draft_); stored != S_OK) return stored;
+            if (HRESULT stored = StoreRecipients(id); stored != S_OK) return stored;
+            if (HRESULT stored = StoreAttachments(id, &made); stored != S_OK) return stored;
+            if (dirty_ && !db_->LogChange(fnevObjectModified, kMessage, id, row_.parent)) return MAPI_E_DISK_ERROR;
+            return S_OK;
+        });
+        if (result != S_OK) return result;
+        row_.id = id;
+        draft_ = false;
+        for (const auto& [key, stored] : made) committedKeys_[key] = stored;
+        recipients_.reset();
+        attachments_.clear();
+        ClearPending();
+        return S_OK;
+    }
+
+    bool draft_;  // not in the database yet; row_.id is 0 until an identifier is reserved
+    std::optional<std::vector<Values>> recipients_;  // the whole list, once changed
+    std::vector<AttachDraft> attachments_;            // attachments made, changed or deleted
+    std::int64_t lastNewKey_ = 0;
+    std::map<std::int64_t, ObjectId> committedKeys_;  // new attachments stored by a commit
 };
+
+Attach::Attach(Message* message, std::int64_t key, std::shared_ptr<Database> db, const ObjectRow& row, Values values)
+    : PropObject(std::move(db), row, std::move(values), true),
+      keep_(Ptr<IUnknown>::Share(static_cast<IMessage*>(message))),
+      message_(message),
+      key_(key) {}
+
+void Attach::Changed() {
+    message_->Adopt(key_, row_.id, values_, changed_, removed_);
+    ClearPending();
+}
 
 }  // namespace
 
 IMessage* NewMessage(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values) {
-    return Make<Message>(std::move(db), row, std::move(values));
+    return Make<Message>(std::move(db), row, std::move(values), false);
 }
 
-IAttach* NewAttach(std::shared_ptr<Database> db, const ObjectRow& row, IUnknown* message, PropCore* messageCore,
-                   Preloaded values) {
-    return Make<Attach>(std::move(db), row, std::move(values), message, messageCore);
+IMessage* NewDraftMessage(std::shared_ptr<Database> db, ObjectId store, ObjectId parent) {
+    return Make<Message>(std::move(db), ObjectRow{0, kMessage, store, parent}, Preloaded{}, true);
 }
 
 }  // namespace platform::mapi::store

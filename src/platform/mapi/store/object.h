@@ -3,8 +3,10 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "platform/mapi/ptr.h"
@@ -59,13 +61,16 @@ using Preloaded = std::optional<std::vector<StoredValue>>;
 //
 // An open object reads its stored values once (when opened, or at its first read) and answers
 // from them until it is changed through this handle; large strings and binaries are read when
-// asked for. Computed values are always current.
+// asked for. Computed values are always those of the stored object.
+//
+// Stores and folders keep every change at once. A message is transacted: its changes, and
+// those of its attachments and streams, stay in memory (in `values_` and the lists of what was
+// set and removed) and reach the database in one transaction when the message commits them,
+// at SaveChanges or at its last release; until then reads through it see them and nobody else
+// does.
 class PropCore {
 public:
-    // `owner` (with `ownerCore`) is the message an attachment belongs to: it is kept alive and
-    // told of changes.
-    PropCore(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {}, IUnknown* owner = nullptr,
-             PropCore* ownerCore = nullptr);
+    PropCore(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {}, bool transacted = false);
     virtual ~PropCore() = default;
 
     Database& Db() const { return *db_; }
@@ -82,10 +87,10 @@ public:
 
     // The object was changed through this handle.
     void MarkDirty();
-    // Stores what a stream on property `tag` holds.
+    // Takes what a stream on property `tag` holds: stored at once, or kept with the object's
+    // other changes when it is transacted.
     HRESULT WriteStream(ULONG tag, const std::vector<BYTE>& bytes);
-    // At the last release of a changed object: a modified notification, or for an attachment
-    // its message marked changed.
+    // At the last release of a changed store or folder: a modified notification.
     void Finish();
 
 protected:
@@ -93,14 +98,21 @@ protected:
     bool EnsureValues();
     // The value of `propId` in full, reading a large one now; null when there is none.
     const StoredValue* FullValue(ULONG propId);
+    // A transacted object was changed through this handle (its values_ hold the change).
+    virtual void Changed() {}
+    // Inside a write: stores the changes kept in memory on object `id` (all values when `all`,
+    // for an object new to the database), then forgets that they were pending.
+    HRESULT StorePending(ObjectId id, bool all);
+    void ClearPending();
 
     std::shared_ptr<Database> db_;
     ObjectRow row_;
     std::vector<StoredValue> values_;
     bool loaded_ = false;
     std::atomic<bool> dirty_{false};
-    Ptr<IUnknown> owner_;
-    PropCore* ownerCore_;
+    const bool transacted_;
+    std::set<ULONG> changed_;  // identifiers set since the last commit (transacted objects)
+    std::set<ULONG> removed_;  // identifiers removed since the last commit
 };
 
 template <class Iface>
@@ -131,11 +143,17 @@ enum class TableKind { Stores, Hierarchy, Contents, Recipients, Attachments };
 
 IMsgStore* NewStore(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {});
 IMAPIFolder* NewFolder(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {});
+// A stored message, or with `parent` a new one that is not in the database until it commits.
 IMessage* NewMessage(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {});
-IAttach* NewAttach(std::shared_ptr<Database> db, const ObjectRow& row, IUnknown* message, PropCore* messageCore,
-                   Preloaded values = {});
+IMessage* NewDraftMessage(std::shared_ptr<Database> db, ObjectId store, ObjectId parent);
 IStream* NewStream(IUnknown* host, PropCore* hostCore, ULONG tag, std::vector<BYTE> bytes, bool dirty);
 IMAPITable* NewTable(std::shared_ptr<Database> db, TableKind kind, ObjectId container);
+// A message's recipient or attachment table, whose rows `source` gives whole, with the values
+// `wanted` asks for (the message's changes not yet stored included).
+using TableRows = std::vector<std::pair<ObjectRow, std::vector<StoredValue>>>;
+struct Wanted;
+using RowSource = std::function<TableRows(const Wanted& wanted)>;
+IMAPITable* NewChildTable(std::shared_ptr<Database> db, TableKind kind, RowSource source);
 
 // Opens the store, folder or message an identifier names; `store` other than 0 limits it to
 // the objects of that store. `iid` may ask for the object's own interface.

@@ -28,9 +28,8 @@ SPropProblemArray* Problems(const std::vector<SPropProblem>& failed) {
 
 }  // namespace
 
-PropCore::PropCore(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values, IUnknown* owner,
-                   PropCore* ownerCore)
-    : db_(std::move(db)), row_(row), owner_(Ptr<IUnknown>::Share(owner)), ownerCore_(ownerCore) {
+PropCore::PropCore(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values, bool transacted)
+    : db_(std::move(db)), row_(row), transacted_(transacted) {
     if (values) {
         values_ = std::move(*values);
         loaded_ = true;
@@ -129,20 +128,46 @@ HRESULT PropCore::SetPropsImpl(ULONG count, const SPropValue* values, SPropProbl
     if (faults::Hit("SetProps")) return MAPI_E_CALL_FAILED;
     if (count != 0 && values == nullptr) return MAPI_E_INVALID_PARAMETER;
     std::vector<SPropProblem> failed;
-    const HRESULT result = db_->Write([&]() -> HRESULT {
-        if (!Refresh()) return MAPI_E_OBJECT_DELETED;
+    if (transacted_) {
+        std::lock_guard lock(db_->Mutex());
+        if (!EnsureValues()) return MAPI_E_OBJECT_DELETED;
+        // Every value is checked before any is taken: a refused call changes nothing.
+        std::vector<StoredValue> taken;
         for (ULONG i = 0; i < count; ++i) {
             const ULONG tag = values[i].ulPropTag;
             if (IsComputed(row_.kind, PROP_ID(tag))) {
                 failed.push_back({i, tag, MAPI_E_COMPUTED});
                 continue;
             }
-            if (HRESULT stored = StoreValue(*db_, row_.id, values[i]); stored != S_OK) return stored;
+            StoredValue value;
+            bool kept = false;
+            if (HRESULT made = ToStoredValue(values[i], &value, &kept); made != S_OK) return made;
+            if (kept) taken.push_back(std::move(value));
         }
-        return S_OK;
-    });
-    if (result != S_OK) return result;
-    MarkDirty();
+        for (StoredValue& value : taken) {
+            const ULONG id = PROP_ID(value.tag);
+            removed_.erase(id);
+            changed_.insert(id);
+            PutValue(values_, std::move(value));
+        }
+        dirty_ = true;
+        Changed();
+    } else {
+        const HRESULT result = db_->Write([&]() -> HRESULT {
+            if (!Refresh()) return MAPI_E_OBJECT_DELETED;
+            for (ULONG i = 0; i < count; ++i) {
+                const ULONG tag = values[i].ulPropTag;
+                if (IsComputed(row_.kind, PROP_ID(tag))) {
+                    failed.push_back({i, tag, MAPI_E_COMPUTED});
+                    continue;
+                }
+                if (HRESULT stored = StoreValue(*db_, row_.id, values[i]); stored != S_OK) return stored;
+            }
+            return S_OK;
+        });
+        if (result != S_OK) return result;
+        MarkDirty();
+    }
     if (problems) *problems = Problems(failed);
     return S_OK;
 }
@@ -151,20 +176,37 @@ HRESULT PropCore::DeletePropsImpl(const SPropTagArray* tags, SPropProblemArray**
     if (faults::Hit("DeleteProps")) return MAPI_E_CALL_FAILED;
     if (tags == nullptr || (tags->cValues != 0 && tags->aulPropTag == nullptr)) return MAPI_E_INVALID_PARAMETER;
     std::vector<SPropProblem> failed;
-    const HRESULT result = db_->Write([&]() -> HRESULT {
-        if (!Refresh()) return MAPI_E_OBJECT_DELETED;
+    if (transacted_) {
+        std::lock_guard lock(db_->Mutex());
+        if (!EnsureValues()) return MAPI_E_OBJECT_DELETED;
         for (ULONG i = 0; i < tags->cValues; ++i) {
             const ULONG tag = tags->aulPropTag[i];
             if (IsComputed(row_.kind, PROP_ID(tag))) {
                 failed.push_back({i, tag, MAPI_E_COMPUTED});
                 continue;
             }
-            if (HRESULT done = DeleteValue(*db_, row_.id, PROP_ID(tag)); done != S_OK) return done;
+            EraseValue(values_, PROP_ID(tag));
+            changed_.erase(PROP_ID(tag));
+            removed_.insert(PROP_ID(tag));
         }
-        return S_OK;
-    });
-    if (result != S_OK) return result;
-    MarkDirty();
+        dirty_ = true;
+        Changed();
+    } else {
+        const HRESULT result = db_->Write([&]() -> HRESULT {
+            if (!Refresh()) return MAPI_E_OBJECT_DELETED;
+            for (ULONG i = 0; i < tags->cValues; ++i) {
+                const ULONG tag = tags->aulPropTag[i];
+                if (IsComputed(row_.kind, PROP_ID(tag))) {
+                    failed.push_back({i, tag, MAPI_E_COMPUTED});
+                    continue;
+                }
+                if (HRESULT done = DeleteValue(*db_, row_.id, PROP_ID(tag)); done != S_OK) return done;
+            }
+            return S_OK;
+        });
+        if (result != S_OK) return result;
+        MarkDirty();
+    }
     if (problems) *problems = Problems(failed);
     return S_OK;
 }
@@ -172,10 +214,25 @@ HRESULT PropCore::DeletePropsImpl(const SPropTagArray* tags, SPropProblemArray**
 void PropCore::MarkDirty() {
     dirty_ = true;
     std::lock_guard lock(db_->Mutex());
-    loaded_ = false;  // read again at the next use
+    // Read again at the next use; a transacted object's values are its pending changes.
+    if (!transacted_) loaded_ = false;
 }
 
 HRESULT PropCore::WriteStream(ULONG tag, const std::vector<BYTE>& bytes) {
+    if (transacted_) {
+        std::lock_guard lock(db_->Mutex());
+        if (!EnsureValues()) return MAPI_E_OBJECT_DELETED;
+        StoredValue value;
+        value.tag = tag;
+        value.bytes = bytes;
+        value.length = static_cast<std::int64_t>(bytes.size());
+        removed_.erase(PROP_ID(tag));
+        changed_.insert(PROP_ID(tag));
+        PutValue(values_, std::move(value));
+        dirty_ = true;
+        Changed();
+        return S_OK;
+    }
     const HRESULT result = db_->Write([&]() -> HRESULT {
         if (!Refresh()) return MAPI_E_OBJECT_DELETED;
         return StoreBytes(*db_, row_.id, tag, bytes);
@@ -184,12 +241,28 @@ HRESULT PropCore::WriteStream(ULONG tag, const std::vector<BYTE>& bytes) {
     return result;
 }
 
-void PropCore::Finish() {
-    if (!dirty_) return;
-    if (row_.kind == kAttachment || row_.kind == kRecipient) {
-        if (ownerCore_) ownerCore_->MarkDirty();
-        return;
+HRESULT PropCore::StorePending(ObjectId id, bool all) {
+    if (!all) {
+        for (ULONG propId : removed_) {
+            if (HRESULT done = DeleteValue(*db_, id, propId); done != S_OK) return done;
+        }
     }
+    for (const StoredValue& value : values_) {
+        if (!all && changed_.count(PROP_ID(value.tag)) == 0) continue;
+        if (IsComputed(row_.kind, PROP_ID(value.tag))) continue;
+        if (HRESULT stored = StoreStoredValue(*db_, id, value); stored != S_OK) return stored;
+    }
+    return S_OK;
+}
+
+void PropCore::ClearPending() {
+    changed_.clear();
+    removed_.clear();
+    dirty_ = false;
+}
+
+void PropCore::Finish() {
+    if (!dirty_ || transacted_) return;
     // The change itself is kept already; only the notification remains to be written.
     db_->Write([&]() -> HRESULT {
         if (!Refresh()) return S_OK;

@@ -1,5 +1,6 @@
 #include "platform/mapi/store/props.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -161,39 +162,86 @@ bool LoadOne(Database& db, ObjectId obj, ULONG propId, StoredValue* value) {
     return true;
 }
 
-HRESULT StoreValue(Database& db, ObjectId obj, const SPropValue& value) {
+HRESULT ToStoredValue(const SPropValue& value, StoredValue* out, bool* kept) {
     const ULONG tag = value.ulPropTag;
     const PropValueUnion& v = value.Value;
+    *out = StoredValue{};
+    out->tag = tag;
+    *kept = true;
+    auto bytes = [&](std::vector<BYTE> data) {
+        out->length = static_cast<std::int64_t>(data.size());
+        out->bytes = std::move(data);
+        return S_OK;
+    };
     switch (PROP_TYPE(tag)) {
         case PT_UNSPECIFIED:
         case PT_NULL:
         case PT_ERROR:
-        case PT_OBJECT: return S_OK;
-        case PT_I2: return PutInteger(db, obj, tag, v.i);
-        case PT_LONG: return PutInteger(db, obj, tag, v.l);
-        case PT_BOOLEAN: return PutInteger(db, obj, tag, v.b);
+        case PT_OBJECT: *kept = false; return S_OK;
+        case PT_I2: out->integer = v.i; return S_OK;
+        case PT_LONG: out->integer = v.l; return S_OK;
+        case PT_BOOLEAN: out->integer = v.b; return S_OK;
         case PT_I8:
-        case PT_CURRENCY: return PutInteger(db, obj, tag, v.li);
-        case PT_SYSTIME: return PutInteger(db, obj, tag, static_cast<std::int64_t>(ToTicks(v.ft)));
-        case PT_R4: return Put(db, obj, tag, [&](sql::Stmt& q) { q.BindReal(4, v.flt); });
+        case PT_CURRENCY: out->integer = v.li; return S_OK;
+        case PT_SYSTIME: out->integer = static_cast<std::int64_t>(ToTicks(v.ft)); return S_OK;
+        case PT_R4: out->real = v.flt; return S_OK;
         case PT_DOUBLE:
-        case PT_APPTIME: return Put(db, obj, tag, [&](sql::Stmt& q) { q.BindReal(4, v.dbl); });
-        case PT_UNICODE: {
-            const std::u16string_view text = v.lpszW ? std::u16string_view(v.lpszW) : std::u16string_view();
-            return StoreBytes(db, obj, tag, Utf16Bytes(text));
-        }
+        case PT_APPTIME: out->real = v.dbl; return S_OK;
+        case PT_UNICODE: return bytes(Utf16Bytes(v.lpszW ? std::u16string_view(v.lpszW) : std::u16string_view()));
         case PT_STRING8: {
             const std::string_view text = v.lpszA ? std::string_view(v.lpszA) : std::string_view();
-            return StoreBytes(db, obj, tag, Bytes(text.data(), text.size()));
+            return bytes(Bytes(text.data(), text.size()));
         }
         case PT_BINARY:
             if (v.bin.cb != 0 && v.bin.lpb == nullptr) return MAPI_E_INVALID_PARAMETER;
-            return StoreBytes(db, obj, tag, Bytes(v.bin.lpb, v.bin.cb));
+            return bytes(Bytes(v.bin.lpb, v.bin.cb));
         case PT_CLSID:
             if (v.lpguid == nullptr) return MAPI_E_INVALID_PARAMETER;
-            return StoreBytes(db, obj, tag, IidBytes(*v.lpguid));
+            return bytes(IidBytes(*v.lpguid));
         default: return MAPI_E_INVALID_TYPE;
     }
+}
+
+HRESULT StoreStoredValue(Database& db, ObjectId obj, const StoredValue& value) {
+    switch (PROP_TYPE(value.tag)) {
+        case PT_I2:
+        case PT_LONG:
+        case PT_BOOLEAN:
+        case PT_I8:
+        case PT_CURRENCY:
+        case PT_SYSTIME: return PutInteger(db, obj, value.tag, value.integer);
+        case PT_R4:
+        case PT_DOUBLE:
+        case PT_APPTIME: return Put(db, obj, value.tag, [&](sql::Stmt& q) { q.BindReal(4, value.real); });
+        default: return StoreBytes(db, obj, value.tag, value.bytes);
+    }
+}
+
+HRESULT StoreValue(Database& db, ObjectId obj, const SPropValue& value) {
+    StoredValue stored;
+    bool kept = false;
+    if (HRESULT made = ToStoredValue(value, &stored, &kept); made != S_OK || !kept) return made;
+    return StoreStoredValue(db, obj, stored);
+}
+
+void PutValue(std::vector<StoredValue>& values, StoredValue value) {
+    const ULONG id = PROP_ID(value.tag);
+    auto at = std::lower_bound(values.begin(), values.end(), id,
+                               [](const StoredValue& v, ULONG pid) { return PROP_ID(v.tag) < pid; });
+    if (at != values.end() && PROP_ID(at->tag) == id) {
+        *at = std::move(value);
+    } else {
+        values.insert(at, std::move(value));
+    }
+}
+
+bool EraseValue(std::vector<StoredValue>& values, ULONG propId) {
+    for (auto it = values.begin(); it != values.end(); ++it) {
+        if (PROP_ID(it->tag) != propId) continue;
+        values.erase(it);
+        return true;
+    }
+    return false;
 }
 
 HRESULT StoreBytes(Database& db, ObjectId obj, ULONG tag, const std::vector<BYTE>& bytes) {

@@ -38,6 +38,14 @@ bool LoadOne(Database& db, ObjectId obj, ULONG propId, StoredValue* value);
 // Inside a write: stores `value`. Entries of type PT_NULL, PT_ERROR, PT_OBJECT or
 // PT_UNSPECIFIED are skipped; multi-valued and unknown types give MAPI_E_INVALID_TYPE.
 HRESULT StoreValue(Database& db, ObjectId obj, const SPropValue& value);
+// `value` as the database holds it (`kept` false for the types StoreValue skips), and back into
+// the database inside a write.
+HRESULT ToStoredValue(const SPropValue& value, StoredValue* out, bool* kept);
+HRESULT StoreStoredValue(Database& db, ObjectId obj, const StoredValue& value);
+// Values kept in identifier order, as LoadObject gives them: put one in (replacing the value
+// of the same identifier), take one out (false when there is none).
+void PutValue(std::vector<StoredValue>& values, StoredValue value);
+bool EraseValue(std::vector<StoredValue>& values, ULONG propId);
 // Inside a write: stores raw bytes under `tag` (streams).
 HRESULT StoreBytes(Database& db, ObjectId obj, ULONG tag, const std::vector<BYTE>& bytes);
 // Inside a write: removes a stored property.

@@ -54,6 +54,8 @@ class Table final : public Object<IMAPITable> {
 public:
     Table(std::shared_ptr<Database> db, TableKind kind, ObjectId container)
         : db_(std::move(db)), kind_(kind), container_(container) {}
+    Table(std::shared_ptr<Database> db, TableKind kind, RowSource source)
+        : db_(std::move(db)), kind_(kind), container_(0), source_(std::move(source)) {}
 
     HRESULT SetColumns(const SPropTagArray* columns, ULONG) override {
         if (faults::Hit("SetColumns")) return MAPI_E_CALL_FAILED;
@@ -94,7 +96,8 @@ public:
         // A message's recipients and attachments are read whole at the first call.
         const bool whole = kind_ == TableKind::Recipients || kind_ == TableKind::Attachments;
         if (whole && !snapshot_) {
-            snapshot_ = LoadChildren(*db_, container_, RowKind(kind_), position_, INT64_MAX, wanted);
+            snapshot_ = source_ ? source_(wanted)
+                                : LoadChildren(*db_, container_, RowKind(kind_), position_, INT64_MAX, wanted);
             next_ = 0;
         }
         std::vector<std::pair<ObjectRow, std::vector<StoredValue>>> loaded;
@@ -130,6 +133,10 @@ public:
     HRESULT GetRowCount(ULONG, ULONG* count) override {
         if (faults::Hit("GetRowCount")) return MAPI_E_CALL_FAILED;
         if (count == nullptr) return MAPI_E_INVALID_PARAMETER;
+        if (source_) {
+            *count = static_cast<ULONG>(source_(Wanted{nullptr, 0, false, 0}).size());
+            return S_OK;
+        }
         std::lock_guard lock(db_->Mutex());
         Cursor q = kind_ == TableKind::Stores
                        ? db_->Query("SELECT count(*) FROM objects WHERE parent IS NULL AND kind = 1")
@@ -179,12 +186,17 @@ private:
     ObjectId position_ = 0;  // id of the last row returned
     std::optional<std::vector<std::pair<ObjectRow, std::vector<StoredValue>>>> snapshot_;
     std::size_t next_ = 0;  // next row of the snapshot
+    RowSource source_;  // where the rows come from instead of the database
 };
 
 }  // namespace
 
 IMAPITable* NewTable(std::shared_ptr<Database> db, TableKind kind, ObjectId container) {
     return Make<Table>(std::move(db), kind, container);
+}
+
+IMAPITable* NewChildTable(std::shared_ptr<Database> db, TableKind kind, RowSource source) {
+    return Make<Table>(std::move(db), kind, std::move(source));
 }
 
 }  // namespace platform::mapi::store
