@@ -24,7 +24,7 @@ test-asan:
 # The desktop program when there is a display to show it on, the automatic mode otherwise.
 run: build
 	@if [ -n "$$DISPLAY" ] || [ -n "$$WAYLAND_DISPLAY" ]; then \
-	  echo "make run: starting the desktop program tallymere, since a display is there ($${DISPLAY:+DISPLAY=$$DISPLAY }$${WAYLAND_DISPLAY:+WAYLAND_DISPLAY=$$WAYLAND_DISPLAY})"; \
+	  echo "make run: starting the desktop program tallymere, since a display is there ($${DISPLAY:+DISPLAY=$$DISPLAY}$${DISPLAY:+$${WAYLAND_DISPLAY:+, }}$${WAYLAND_DISPLAY:+WAYLAND_DISPLAY=$$WAYLAND_DISPLAY})"; \
 	  exec build/$(PRESET)/src/desktop/tallymere $(DEVICE_ARGS); \
 	else \
 	  echo "make run: starting tallymere-cli watch, since there is no display (DISPLAY and WAYLAND_DISPLAY are not set)"; \
