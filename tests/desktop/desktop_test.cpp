@@ -422,6 +422,14 @@ private slots:
         QCOMPARE(desktop::ProgressText("Export All", 1200, 5000), QString("Export All: 1,200 of 5,000 messages done"));
     }
 
+    void withoutATrayTheWindowStartsShownAndClosingItEndsTheProgram() {
+        if (QSystemTrayIcon::isSystemTrayAvailable()) QSKIP("this desktop has a tray");
+        Start();
+        QVERIFY(desktop::MainWidget()->isVisible());
+        desktop::MainWidget()->close();
+        QTRY_VERIFY(window_->IsDestroyed());
+    }
+
     void exitRemovesTheTrayIconBeforeEndApp() {
         Start();
         QVERIFY(desktop::trayIcon->isVisible());
