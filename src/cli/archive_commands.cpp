@@ -7,6 +7,7 @@
 #include "archive/entry_id.h"
 #include "archive/folder.h"
 #include "cli/commands.h"
+#include "cli/remote.h"
 #include "platform/filesys.h"
 #include "platform/text.h"
 #include "support/files.h"
@@ -78,34 +79,34 @@ std::string Describe(const ArchiveProblem& p, const tallymere::ArchiveReport& re
     return "unknown problem";
 }
 
-int RunCheck() {
+}  // namespace
+
+int RunCheck(std::FILE* out) {
     // Only reads: no start-up step, so nothing on the device is created or changed.
     const std::u16string archiveDir =
         tallymere::JoinPath(tallymere::GetRegistryStr(tallymere::kOutputDirValue), tallymere::kArchiveDir, u"");
     const std::string shown = platform::ToUtf8(archiveDir);
     if (!platform::PathExists(archiveDir)) {
-        std::printf("No archive at %s.\n", shown.c_str());
+        std::fprintf(out, "No archive at %s.\n", shown.c_str());
         return 0;
     }
     const tallymere::ArchiveReport report = tallymere::CheckArchive(archiveDir);
-    std::printf("Archive %s\n", shown.c_str());
-    std::printf("Index entries: %u (%u present, %u absent)%s\n", report.entries, report.present, report.absent,
-                report.indexFound ? "" : "; Messages.ndx is missing");
-    std::printf("Records: %u in %llu bytes (%llu bytes not in any indexed record)%s\n", report.records,
-                static_cast<unsigned long long>(report.dataBytes),
-                static_cast<unsigned long long>(report.unindexedBytes),
-                report.dataFound ? "" : "; Messages.dat is missing");
-    std::printf("Folders: %u%s\n", report.folders, report.foldersFound ? "" : "; Folders.dat is missing");
+    std::fprintf(out, "Archive %s\n", shown.c_str());
+    std::fprintf(out, "Index entries: %u (%u present, %u absent)%s\n", report.entries, report.present,
+                 report.absent, report.indexFound ? "" : "; Messages.ndx is missing");
+    std::fprintf(out, "Records: %u in %llu bytes (%llu bytes not in any indexed record)%s\n", report.records,
+                 static_cast<unsigned long long>(report.dataBytes),
+                 static_cast<unsigned long long>(report.unindexedBytes),
+                 report.dataFound ? "" : "; Messages.dat is missing");
+    std::fprintf(out, "Folders: %u%s\n", report.folders, report.foldersFound ? "" : "; Folders.dat is missing");
     if (report.Sound()) {
-        std::printf("The archive is sound.\n");
+        std::fprintf(out, "The archive is sound.\n");
         return 0;
     }
-    std::printf("Inconsistencies: %zu\n", report.problems.size());
-    for (const ArchiveProblem& p : report.problems) std::printf("  %s\n", Describe(p, report).c_str());
+    std::fprintf(out, "Inconsistencies: %zu\n", report.problems.size());
+    for (const ArchiveProblem& p : report.problems) std::fprintf(out, "  %s\n", Describe(p, report).c_str());
     return 1;
 }
-
-}  // namespace
 
 Runner AddArchiveCommands(CLI::App& app) {
     CLI::App* check = app.add_subcommand(
@@ -113,9 +114,13 @@ Runner AddArchiveCommands(CLI::App& app) {
     return [check](const GlobalOptions& options) -> int {
         if (!check->parsed()) return -1;
         // A pass writing the archive meanwhile would show as inconsistencies, so check, too, runs
-        // only while no other program instance works on the device.
-        if (!MountDevice(options) || !LockDevice()) return 1;
-        return RunCheck();
+        // only while no other program instance works on the device, or in the resident program
+        // that holds it, between its commands.
+        if (!MountDevice(options)) return 1;
+        RemoteRequest request;
+        request.verb = "check";
+        if (const int status = LockOrForward(request); status >= 0) return status;
+        return RunCheck(stdout);
     };
 }
 

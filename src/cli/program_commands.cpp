@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/remote.h"
 #include "platform/device.h"
 #include "platform/text.h"
 #include "shell/app.h"
@@ -16,6 +17,12 @@ std::string OutputDir() { return platform::ToUtf8(tallymere::GetRegistryStr(tall
 
 }  // namespace
 
+int RunSettings(std::FILE* out, const std::string* newDir) {
+    if (newDir) tallymere::ChangeOutputDir(platform::FromUtf8(*newDir));
+    std::fprintf(out, "%s\n", OutputDir().c_str());
+    return 0;
+}
+
 Runner AddProgramCommands(CLI::App& app) {
     CLI::App* start = app.add_subcommand("start", "Run the program's start-up on the device and say what is there");
     CLI::App* settings = app.add_subcommand("settings", "Print the output directory (OutputDir), or change it");
@@ -26,11 +33,20 @@ Runner AddProgramCommands(CLI::App& app) {
     return [&app, settings, start, newDir](const GlobalOptions& options) -> int {
         const bool none = app.get_subcommands().empty();
         if (!settings->parsed() && !start->parsed() && !none) return -1;
-        if (!MountDevice(options) || !LockDevice()) return 1;
+        if (!MountDevice(options)) return 1;
+        const bool change = settings->count("--output-dir") > 0;
+        if (settings->parsed()) {
+            // While the resident program holds the device, it changes or reads the setting.
+            RemoteRequest request;
+            request.verb = "settings";
+            if (change) request.outputDir = *newDir;
+            if (const int status = LockOrForward(request); status >= 0) return status;
+        } else if (!LockDevice()) {
+            return 1;
+        }
         tallymere::BeginApp(tallymere::StartMode::OneShot);
         if (settings->parsed()) {
-            if (settings->count("--output-dir") > 0) tallymere::ChangeOutputDir(platform::FromUtf8(*newDir));
-            std::printf("%s\n", OutputDir().c_str());
+            RunSettings(stdout, change ? newDir.get() : nullptr);
         } else {
             std::printf("Tallymere is ready on device folder %s: output directory \"%s\" holds the archive "
                         "(Tallymere) and the export tree (Tallyport).\n",
