@@ -5,16 +5,17 @@
 // message. The other tables read ahead in batches of rows with just the values of their
 // columns, so that a caller reading one row at a time does not run a query per row; a
 // contents table reads its batch's messages whole and leaves them with the session for their
-// opening (Database::Prefetched). Reading a
-// batch holds a read transaction on the session's connection until the next batch, the
-// table's release or a write through the session (Database::HoldRead), so that the batch and
-// whatever the caller reads between its rows (a walk reads each message) see the store at one
-// moment and need no read lock of their own. A batch is used only while no change has been
-// seen since it was read: none committed through this session, and none by others that the
-// session's latest read found. After a change the rest is read again.
+// opening (Database::Prefetched).
+//
+// Reading a batch holds a read transaction on the session's connection until the next batch,
+// the table's release or a write through the session (Database::HoldRead), so that the batch
+// and whatever the caller reads between its rows (a walk reads each message) see the store at
+// one moment and need no read lock of their own. A batch is used only while no change has
+// been seen since it was read: none committed through this session, and none by others that
+// the session's latest read found. After a change the rest is read again.
 #include <algorithm>
 #include <cstdint>
-#include <optional>
+#include <memory>
 
 #include "platform/faults.h"
 #include "platform/mapi/store/object.h"
