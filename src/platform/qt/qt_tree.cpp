@@ -39,9 +39,9 @@ QPixmap ToPixmap(const images::Image& image) {
         for (int x = 0; x < image.width; ++x) {
             const auto at = static_cast<std::size_t>(y * image.width + x);
             const images::COLORREF c = image.pixels[at];
-            picture.setPixel(x, y, image.transparent[at] ? qRgba(0, 0, 0, 0)
-                                                         : qRgb(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
-                                                                static_cast<int>((c >> 16) & 0xFF)));
+            const QRgb colour = qRgb(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
+                                     static_cast<int>((c >> 16) & 0xFF));
+            picture.setPixel(x, y, image.transparent[at] ? qRgba(0, 0, 0, 0) : colour);
         }
     }
     return QPixmap::fromImage(picture);
@@ -84,10 +84,12 @@ public:
         draw(row.stateIcon, tree_->StatePicture(index));
         draw(row.icon, tree_->Picture(index, selected));
         painter->save();
-        const QPalette::ColorGroup group = (option.state & QStyle::State_Enabled) ? QPalette::Normal : QPalette::Disabled;
+        const QPalette::ColorGroup group =
+            (option.state & QStyle::State_Enabled) ? QPalette::Normal : QPalette::Disabled;
         painter->setPen(option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
         painter->setFont(option.font);
-        const QRect room(row.label.left(), option.rect.top(), option.rect.right() - row.label.left(), option.rect.height());
+        const QRect room(row.label.left(), option.rect.top(), option.rect.right() - row.label.left(),
+                         option.rect.height());
         painter->drawText(room, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                           option.fontMetrics.elidedText(text, Qt::ElideRight, room.width()));
         painter->restore();
@@ -133,15 +135,16 @@ public:
         setRootIsDecorated(true);
         setExpandsOnDoubleClick(true);
         setContextMenuPolicy(Qt::DefaultContextMenu);
-        setAttribute(Qt::WA_AcceptTouchEvents, false);
         longPress_.setSingleShot(true);
         longPress_.setInterval(kLongPressMs);
         connect(&longPress_, &QTimer::timeout, this, [this] {
             longPressed_ = true;
             tree_->OnContextMenu(pressedAt_);
         });
-        connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) { tree_->OnExpandedByUser(item, true); });
-        connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) { tree_->OnExpandedByUser(item, false); });
+        connect(this, &QTreeWidget::itemExpanded, this,
+                [this](QTreeWidgetItem* item) { tree_->OnExpandedByUser(item, true); });
+        connect(this, &QTreeWidget::itemCollapsed, this,
+                [this](QTreeWidgetItem* item) { tree_->OnExpandedByUser(item, false); });
     }
 
     void Detach() { tree_ = nullptr; }
@@ -189,12 +192,14 @@ protected:
             return;
         }
         // The menu key: on the current row, or on no row when there is none.
-        const QRect label = currentItem() ? tree_->PartRect(tree_->HandleOf(currentItem()), tree::TVHT_ONITEMLABEL) : QRect();
+        const QRect label =
+            currentItem() ? tree_->PartRect(tree_->HandleOf(currentItem()), tree::TVHT_ONITEMLABEL) : QRect();
         tree_->OnContextMenu(label.isEmpty() ? QPoint(-1, -1) : label.center());
     }
 
     void keyPressEvent(QKeyEvent* event) override {
-        if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier && tree_ != nullptr && currentItem()) {
+        if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier && tree_ != nullptr &&
+            currentItem() != nullptr) {
             const HTREEITEM item = tree_->HandleOf(currentItem());
             scrollToItem(currentItem());
             const QRect box = tree_->PartRect(item, tree::TVHT_ONITEMSTATEICON);
@@ -559,8 +564,8 @@ const QPixmap* QtTree::StatePicture(const QModelIndex& index) const {
 const QPixmap* QtTree::Picture(const QModelIndex& index, bool selected) const {
     if (!hasPictures_) return nullptr;
     const int picture = index.data(selected ? kSelectedImageRole : kImageRole).toInt();
-    return picture >= 0 && static_cast<std::size_t>(picture) < pictures_.size() ? &pictures_[static_cast<std::size_t>(picture)]
-                                                                               : nullptr;
+    if (picture < 0 || static_cast<std::size_t>(picture) >= pictures_.size()) return nullptr;
+    return &pictures_[static_cast<std::size_t>(picture)];
 }
 
 QtTree::RowLayout QtTree::LayoutRow(const QRect& cell, const QModelIndex& index, const QFontMetrics& metrics) const {
