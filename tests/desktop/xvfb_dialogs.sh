@@ -89,9 +89,9 @@ if [ "${1:-}" = "--inside" ]; then
   # Backup by Selection: Message Commands, Backup, Backup by Selection. SMS opens, then Inbox;
   # its subfolder Family and its second message are ticked.
   row 0
-  sleep 0.4
+  sleep 0.6
   row 0
-  sleep 0.4
+  sleep 0.6
   row 1
   selection=$(wait_window Tallymere)
   xdotool key --window "$selection" Right Down Down Down Right Down space Down Down space
@@ -108,11 +108,11 @@ if [ "${1:-}" = "--inside" ]; then
   xdotool key Return
   sleep 0.4
   xdotool mousemove --window "$selection" 220 12 click 1
-  # The result box of the backup; Enter closes it.
-  sleep 1
-  xdotool key Return
   wait_gone "$selection"
-  sleep 0.4
+  # The result box of the backup; Enter closes it.
+  box=$(wait_window Tallymere)
+  xdotool key Return
+  wait_gone "$box"
 
   # What the dialogs did: three messages archived (Family's two and one more), the folder made.
   result=$("$cli" --device "$device" backup-all) || fail "tallymere-cli backup-all failed"
