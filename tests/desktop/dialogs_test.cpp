@@ -447,6 +447,18 @@ private slots:
             QVERIFY(!dialog.Window()->isVisible());
         });
         QVERIFY(port_.Boxes().empty());
+        // A box of the main window (a failure's) shows on top of the dialog, not under it.
+        qt::QtPort boxes;
+        WithDialog([&] { Command(tallymere::kCommandAbout); }, [&](qt::QtDialog& dialog) {
+            QWidget* boxParent = nullptr;
+            QTimer::singleShot(0, [&] {
+                QWidget* box = QApplication::activeModalWidget();
+                boxParent = box ? box->parentWidget() : nullptr;
+                if (box) box->close();
+            });
+            boxes.MessageBox(window_, u"words", u"Tallymere", ui::MB_OK);
+            QVERIFY(boxParent == dialog.Window());
+        });
         // Asked to end (SIGTERM), the program closes a dialog as it closes its boxes.
         qt::QtPort ending;
         WithDialog([&] { Command(tallymere::kCommandAbout); }, [&](qt::QtDialog& dialog) {
