@@ -1,10 +1,12 @@
 #include "export/exporter.h"
 
 #include <memory>
+#include <set>
 
 #include "archive/qmsg.h"
 #include "export/file_name.h"
 #include "export/text_layout.h"
+#include "platform/filesys.h"
 #include "support/fatal.h"
 #include "support/files.h"
 #include "support/settings.h"
@@ -39,6 +41,7 @@ std::optional<std::uint32_t> xExport::FindDir(std::u16string_view relPath) const
 std::uint32_t xExport::AddDir(std::u16string_view relPath, std::uint32_t counter) {
     dirPaths.emplace_back(relPath);
     dirCounters.push_back(counter);
+    dirNumbers.emplace_back();
     return dirCount++;
 }
 
@@ -55,7 +58,10 @@ std::uint32_t xExport::EnterDirectories(const std::u16string& folderPath) {
             position = *found;
         } else {
             MyCreateDir(outputDir, kExportDir, relPath);
-            position = AddDir(relPath, CountTextFiles(outputDir, kExportDir, relPath) + 1);
+            std::set<std::uint32_t> numbers;
+            const std::uint32_t count = TakeStockOfDirectory(JoinPath(outputDir, kExportDir, relPath), &numbers);
+            position = AddDir(relPath, count + 1);
+            dirNumbers[position] = std::move(numbers);
         }
     }
     return position;
@@ -69,25 +75,54 @@ int xExport::ExportOne(const qMsg& message) {
         FatalError(u"ENTRYID length mismatch.", u"xEntryID::CheckID");
     }
     if (exportIds.CheckID(message.entryIdSize, message.entryId.data())) return 0;
-    exportIds.AddID(message.entryIdSize, message.entryId.data(), 0);
 
     const std::u16string relPath = dirPaths[d];
-    const std::uint32_t number = dirCounters[d];
+    // A number a text file of the directory carries already is passed over: the next file
+    // would be appended to that file, or share the numbered names of its attachments.
+    std::uint32_t number = dirCounters[d];
+    while (dirNumbers[d].count(number) != 0) ++number;
     const std::u16string textName = MakeFileName(message, number);
     messageFiles.Clear();
     messageFiles.Take(textName);
-    auto text = MyCreateFile(outputDir, kExportDir, relPath, textName, u"a");
+    // The text is written under a name no text file has and takes its own name when it is
+    // complete, so that a text file is never seen empty or cut short.
+    const std::u16string partName = textName + std::u16string(kUnfinished);
+    auto text = MyCreateFile(outputDir, kExportDir, relPath, partName, u"w");
     if (!text) FatalError(u"MyCreateFile failed.", u"xExport::ExportOne");
-    // A text file cut short (a full medium) must not be counted as exported: the list is then
-    // not saved and the next pass exports the message again.
     if (!WriteMessageText(*text, message)) FatalError(u"fwrite failed.", u"xExport::ExportOne");
 
     GetAttachments(message, relPath, number);
     ExportMMS(message, relPath, number);
 
     if (!text->Close()) FatalError(u"fwrite failed.", u"xExport::ExportOne");
-    ++dirCounters[d];
+    const std::u16string dir = JoinPath(outputDir, kExportDir, relPath) + u"\\";
+    if (!platform::MoveFileW(dir + partName, dir + textName)) FatalError(u"MoveFileW failed.", u"xExport::ExportOne");
+    dirNumbers[d].insert(number);
+    dirCounters[d] = number + 1;
+    // Listed on disk as soon as its files are complete: an export that ends any time later
+    // does not export it again.
+    exportIds.AddID(message.entryIdSize, message.entryId.data(), 0);
+    exportIds.SaveEntry(exportIds.count - 1);
     return 1;
+}
+
+std::uint32_t TakeStockOfDirectory(const std::u16string& dir, std::set<std::uint32_t>* numbers) {
+    // Unfinished text files are what an export that ended in the middle of a message left.
+    if (auto unfinished = platform::FindFiles(dir + u"\\*.txt" + std::u16string(kUnfinished))) {
+        for (const platform::FindData& entry : *unfinished) platform::DeleteFileW(dir + u"\\" + entry.name);
+    }
+    auto found = platform::FindFiles(dir + u"\\*.txt");
+    if (!found) return 0;
+    for (const platform::FindData& entry : *found) {
+        std::uint64_t value = 0;
+        std::size_t digits = 0;
+        for (; digits < entry.name.size() && digits < 10 && entry.name[digits] >= u'0' && entry.name[digits] <= u'9';
+             ++digits) {
+            value = value * 10 + (entry.name[digits] - u'0');
+        }
+        if (digits > 0 && value <= UINT32_MAX) numbers->insert(static_cast<std::uint32_t>(value));
+    }
+    return static_cast<std::uint32_t>(found->size());
 }
 
 void OpenExporter() {

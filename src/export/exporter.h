@@ -5,8 +5,11 @@
 //
 // The export list "Tallyport\Messages.ndx" holds the entry identifier of every message
 // exported so far, across runs, so that each message is exported once. It is loaded when the
-// exporter opens and written back only when it closes normally: after a fatal failure the
-// messages of the interrupted pass are exported again, with new numbers.
+// exporter opens, grows on disk by one entry as each message's files are complete, and is
+// written back whole when the exporter closes. A message's text file is written under a
+// temporary name ("<name>.txt.new") and takes its name when complete. So after any
+// interruption no text file is empty or cut short, and the next export writes again at most
+// the one message that was being written.
 //
 // A caller opens the process-wide exporter, hands it messages and closes it:
 //
@@ -18,6 +21,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +70,7 @@ public:
     std::uint32_t dirCount = 0;
     std::vector<std::u16string> dirPaths;   // relative to "Tallyport", components joined by "\"
     std::vector<std::uint32_t> dirCounters;  // the number the next text file there gets
+    std::vector<std::set<std::uint32_t>> dirNumbers;  // the numbers its text files carry
 
 private:
     // The files written so far for the message ExportOne is exporting: its text file, its
@@ -76,6 +81,14 @@ private:
     // after the text files it already holds; returns the position of the full path.
     std::uint32_t EnterDirectories(const std::u16string& folderPath);
 };
+
+// The suffix of a text file being written.
+inline constexpr std::u16string_view kUnfinished = u".new";
+
+// Looks at an export directory met for the first time: removes the unfinished text files an
+// interrupted export left, gathers the numbers its text files begin with and returns how many
+// text files ("*.txt") it holds.
+std::uint32_t TakeStockOfDirectory(const std::u16string& dir, std::set<std::uint32_t>* numbers);
 
 // The folder path split at every "/"; empty components stay ("" gives one empty component).
 std::vector<std::u16string> SplitFolderPath(std::u16string_view folderPath);
