@@ -3,6 +3,7 @@
 // Every user of `OutputDir` reads it afresh at the moment it needs it; nothing is cached.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,13 @@ inline constexpr std::u16string_view kExportDir = u"Tallyport";
 // store that cannot be read is fatal ("RegOpenKeyEx failed." or "RegQueryValueEx failed.",
 // captioned "GetRegistryStr").
 std::u16string GetRegistryStr(std::u16string_view name);
+
+// The string value `name` of the settings key, or nothing when the key or the value is
+// missing (OutputDir is missing only on a device where the program has never started).
+std::optional<std::u16string> FindRegistryStr(std::u16string_view name);
+
+// The installer's InstallDir, or "" when it is missing.
+std::u16string InstallerDir();
 
 // Stores `value` as REG_SZ under the settings key; a failure is fatal
 // ("RegCreateKeyEx failed." or "RegSetValueEx failed.", captioned "SetRegistryStr").
