@@ -6,6 +6,7 @@
 #include "platform/text.h"
 #include "shell/app.h"
 #include "shell/output_dir.h"
+#include "support/files.h"
 #include "support/settings.h"
 
 namespace cli {
@@ -27,15 +28,24 @@ Runner AddProgramCommands(CLI::App& app) {
         const bool none = app.get_subcommands().empty();
         if (!settings->parsed() && !start->parsed() && !none) return -1;
         if (!MountDevice(options) || !LockDevice()) return 1;
-        tallymere::BeginApp(tallymere::StartMode::OneShot);
         if (settings->parsed()) {
-            if (settings->count("--output-dir") > 0) tallymere::ChangeOutputDir(platform::FromUtf8(*newDir));
+            // Without the start-up, which needs a usable output directory: the settings must
+            // stay reachable to repair an unusable one.
+            tallymere::ApplyOutputDirDefault();
+            if (settings->count("--output-dir") > 0) {
+                if (!tallymere::ChangeOutputDir(platform::FromUtf8(*newDir))) return 1;
+            } else {
+                // Its directories are made as at start-up, when it can be used.
+                tallymere::CheckOutputDir(tallymere::GetRegistryStr(tallymere::kOutputDirValue),
+                                          tallymere::OutputDirUse::kStartUp, nullptr);
+            }
             std::printf("%s\n", OutputDir().c_str());
-        } else {
-            std::printf("Tallymere is ready on device folder %s: output directory \"%s\" holds the archive "
-                        "(Tallymere) and the export tree (Tallyport).\n",
-                        platform::device::Root().c_str(), OutputDir().c_str());
+            return 0;
         }
+        tallymere::BeginApp(tallymere::StartMode::OneShot);
+        std::printf("Tallymere is ready on device folder %s: output directory \"%s\" holds the archive "
+                    "(Tallymere) and the export tree (Tallyport).\n",
+                    platform::device::Root().c_str(), OutputDir().c_str());
         tallymere::EndApp(tallymere::StartMode::OneShot);
         return 0;
     };

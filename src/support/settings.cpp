@@ -40,10 +40,23 @@ void SetRegistryStr(std::u16string_view name, std::u16string_view value) {
     if (key.SetString(name, value) != 0) FatalError(u"RegSetValueEx failed.", u"SetRegistryStr");
 }
 
-void ApplyStartupDefaults() {
+void ApplyOutputDirDefault() {
     if (GetRegistryStr(kOutputDirValue).empty()) SetRegistryStr(kOutputDirValue, InstallerDir());
-    MyCreateDir(GetRegistryStr(kOutputDirValue), kArchiveDir, u"");
-    MyCreateDir(GetRegistryStr(kOutputDirValue), kExportDir, u"");
+}
+
+void ApplyStartupDefaults() {
+    ApplyOutputDirDefault();
+    const std::u16string outputDir = GetRegistryStr(kOutputDirValue);
+    std::u16string reason;
+    if (!CheckOutputDir(outputDir, OutputDirUse::kStartUp, &reason)) {
+        // Nothing can be kept anywhere: the user learns which directory and how to change it,
+        // which works whatever the stored directory is.
+        WriteLog(outputDir);
+        FatalError(u"Cannot use " + (outputDir.empty() ? std::u16string(u"\\") : outputDir) +
+                       u" as output directory: " + reason +
+                       u". Choose another one with: tallymere-cli settings --output-dir DIR",
+                   u"ApplyStartupDefaults");
+    }
 }
 
 }  // namespace tallymere

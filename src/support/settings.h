@@ -36,8 +36,14 @@ std::u16string InstallerDir();
 // ("RegCreateKeyEx failed." or "RegSetValueEx failed.", captioned "SetRegistryStr").
 void SetRegistryStr(std::u16string_view name, std::u16string_view value);
 
-// Start-up defaults: an empty OutputDir takes the installer's InstallDir (or stays empty when
-// that is missing too), then the archive and export directories are created under it.
+// An empty OutputDir takes the installer's InstallDir (or stays empty when that is missing too).
+void ApplyOutputDirDefault();
+
+// Start-up defaults: ApplyOutputDirDefault, then the archive and export directories are created
+// under OutputDir. An output directory that does not exist (a removed storage card) or whose
+// directories cannot be created ends the program with "Cannot use <dir> as output directory:
+// <reason>. Choose another one with: tallymere-cli settings --output-dir DIR", captioned
+// "ApplyStartupDefaults".
 void ApplyStartupDefaults();
 
 }  // namespace tallymere
