@@ -1,5 +1,6 @@
 #include "support/files.h"
 
+#include "platform/faults.h"
 #include "platform/filesys.h"
 #include "support/fatal.h"
 #include "support/settings.h"
@@ -87,7 +88,7 @@ std::unique_ptr<platform::File> MyCreateFile(std::u16string_view root, std::u16s
     int retries = kTotalWait / kInterval;
     auto file = platform::File::Open(path, mode);
     while (!file && retries > 0) {
-        Pause(kInterval);
+        if (!platform::faults::QuickRetries()) Pause(kInterval);
         file = platform::File::Open(path, mode);
         --retries;
     }
