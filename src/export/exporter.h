@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -33,6 +34,20 @@ namespace tallymere {
 
 class qMsg;
 
+// The suffix of a text file being written.
+inline constexpr std::u16string_view kUnfinished = u".new";
+
+// What an export directory holds when an exporter first meets it.
+struct DirectoryStock {
+    std::uint32_t textFiles = 0;       // entries "*.txt"
+    std::set<std::uint32_t> numbers;   // the numbers their names begin with, and those of:
+    // the text files an interrupted export left unfinished ("<name>.txt.new"), by the name the
+    // text file was to have: its message, when exported again, takes that number again and so
+    // writes over the files it had written already.
+    std::map<std::u16string, std::uint32_t> unfinished;
+};
+DirectoryStock TakeStockOfDirectory(const std::u16string& dir);
+
 class xExport {
 public:
     // Directory slots prepared at opening; the table grows beyond them when needed.
@@ -40,8 +55,9 @@ public:
 
     // Copies OutputDir and loads the export list (creating an empty one when there is none).
     xExport();
-    // Writes the export list back whole.
-    ~xExport() = default;
+    // Writes the export list back whole and removes the unfinished text files of messages that
+    // were not exported again.
+    ~xExport();
     xExport(const xExport&) = delete;
     xExport& operator=(const xExport&) = delete;
 
@@ -70,7 +86,7 @@ public:
     std::uint32_t dirCount = 0;
     std::vector<std::u16string> dirPaths;   // relative to "Tallyport", components joined by "\"
     std::vector<std::uint32_t> dirCounters;  // the number the next text file there gets
-    std::vector<std::set<std::uint32_t>> dirNumbers;  // the numbers its text files carry
+    std::vector<DirectoryStock> dirStock;    // what each directory held when first met
 
 private:
     // The files written so far for the message ExportOne is exporting: its text file, its
@@ -82,13 +98,6 @@ private:
     std::uint32_t EnterDirectories(const std::u16string& folderPath);
 };
 
-// The suffix of a text file being written.
-inline constexpr std::u16string_view kUnfinished = u".new";
-
-// Looks at an export directory met for the first time: removes the unfinished text files an
-// interrupted export left, gathers the numbers its text files begin with and returns how many
-// text files ("*.txt") it holds.
-std::uint32_t TakeStockOfDirectory(const std::u16string& dir, std::set<std::uint32_t>* numbers);
 
 // The folder path split at every "/"; empty components stay ("" gives one empty component).
 std::vector<std::u16string> SplitFolderPath(std::u16string_view folderPath);
