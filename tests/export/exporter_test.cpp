@@ -176,6 +176,33 @@ TEST_F(ExportTest, AnExportThatEndsInTheMiddleOfAMessageLeavesNoPartOfItAndIsNot
     EXPECT_EQ(names, (std::set<std::string>{"001_1.txt", "002_2.txt", "003_3.txt", "003_photo.jpg"}));
 }
 
+// A rerun counts the text files afresh, and an attachment named "*.txt" counts as one: without
+// taking its number again the interrupted message would be written under the next number, beside
+// the files it had begun.
+TEST_F(ExportTest, AnInterruptedMessageTakesItsNumberAgain) {
+    auto a = FromSender(1, u"SMS", u"+1");
+    AddAttachment(a, u"notes.txt", "n");
+    auto b = FromSender(2, u"SMS", u"+2");
+    AddAttachment(b, u"photo.jpg", std::string(9000, 'p'));
+    AddAttachment(b, u"more.jpg", std::string(100, 'm'));
+    EXPECT_EXIT(
+        {
+            tallymere::OpenExporter();
+            tallymere::exporter->ExportOne(a);
+            platform::faults::PlanCrash("_wfopen", 3);  // b's second attachment
+            tallymere::exporter->ExportOne(b);
+        },
+        ::testing::ExitedWithCode(platform::faults::kCrashStatus), "");
+    EXPECT_TRUE(fs::exists(Export("SMS/002_photo.jpg")));
+    EXPECT_EQ(ExportPass(a, b), 1);
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(Export("SMS"))) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"001_1.txt", "001_notes.txt", "002_2.txt", "002_photo.jpg", "002_more.jpg"}));
+    // The next message goes on after the texts there are.
+    EXPECT_EQ(ExportPass(FromSender(3, u"SMS", u"+3")), 1);
+    EXPECT_TRUE(fs::exists(Export("SMS/004_3.txt")));
+}
+
 // The promise: only the message whose files were complete but not yet listed when the process
 // ended is exported a second time.
 TEST_F(ExportTest, AtMostTheMessageBeingListedIsExportedTwice) {
