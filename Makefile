@@ -21,8 +21,15 @@ test: build
 test-asan:
 	@$(MAKE) --no-print-directory test PRESET=asan
 
+# The desktop program when there is a display to show it on, the automatic mode otherwise.
 run: build
-	@build/$(PRESET)/src/cli/tallymere-cli $(DEVICE_ARGS) watch
+	@if [ -n "$$DISPLAY" ] || [ -n "$$WAYLAND_DISPLAY" ]; then \
+	  echo "make run: starting the desktop program tallymere, since a display is there ($${DISPLAY:+DISPLAY=$$DISPLAY}$${DISPLAY:+$${WAYLAND_DISPLAY:+, }}$${WAYLAND_DISPLAY:+WAYLAND_DISPLAY=$$WAYLAND_DISPLAY})"; \
+	  exec build/$(PRESET)/src/desktop/tallymere $(DEVICE_ARGS); \
+	else \
+	  echo "make run: starting tallymere-cli watch, since there is no display (DISPLAY and WAYLAND_DISPLAY are not set)"; \
+	  exec build/$(PRESET)/src/cli/tallymere-cli $(DEVICE_ARGS) watch; \
+	fi
 
 clean:
 	@rm -rf build

@@ -136,4 +136,6 @@ std::uint32_t BackupMessage(const qMsg& msg) { return writer ? writer->Archive(m
 
 void EndBackup() { writer.reset(); }
 
+bool IsBackupOpen() { return writer != nullptr; }
+
 }  // namespace tallymere

@@ -64,5 +64,8 @@ private:
 void BeginBackup(std::uint32_t mode);
 std::uint32_t BackupMessage(const qMsg& msg);
 void EndBackup();
+// Whether a writer is open: work nested inside a pass (the automatic processing that runs while
+// the selection dialog is up) archives through it and must not end it.
+bool IsBackupOpen();
 
 }  // namespace tallymere

@@ -1,5 +1,6 @@
 #include "auto/delay.h"
 
+#include "archive/backup.h"
 #include "archive/qmsg.h"
 #include "export/exporter.h"
 #include "platform/mapi/ptr.h"
@@ -13,6 +14,8 @@ namespace tallymere {
 namespace mapi = platform::mapi;
 
 std::unique_ptr<xDelay> delayQueue;
+std::uint32_t autoExport = 1;
+std::uint32_t autoBackup = 0;
 
 void xDelay::AddID(std::uint32_t length, const std::uint8_t* bytes) {
     sizes[count] = length;
@@ -23,6 +26,10 @@ void xDelay::AddID(std::uint32_t length, const std::uint8_t* bytes) {
 
 int xDelay::ExecuteOne() {
     if (count == 0) return 0;
+    if (autoExport == 0 && autoBackup == 0) {
+        RemoveFirst();
+        return 0;
+    }
     mapi::Ptr<mapi::IMAPISession> session = SessionLogon();
     {
         mapi::Ptr<mapi::IUnknown> object;
@@ -43,9 +50,22 @@ int xDelay::ExecuteOne() {
                 qMsg record(session.get(), sizes[0], id.data());
                 record.GetMAPI();
                 GetMyFolder(record, values[0].Value.bin.cb, values[0].Value.bin.lpb);
-                OpenExporter();
-                exporter->ExportOne(record);
-                CloseExporter();
+                if (autoExport != 0) {
+                    // Inside "Export by Selection" the pass's exporter is open: the message goes
+                    // through it, so that the pass keeps one export list and one file numbering.
+                    const bool nested = exporter != nullptr;
+                    if (!nested) OpenExporter();
+                    exporter->ExportOne(record);
+                    if (!nested) CloseExporter();
+                }
+                if (autoBackup != 0) {
+                    // Inside "Backup by Selection" the pass's writer is open: the message is
+                    // archived through it, and the pass closes it.
+                    const bool nested = IsBackupOpen();
+                    if (!nested) BeginBackup(0);
+                    BackupMessage(record);
+                    if (!nested) EndBackup();
+                }
             }
         }
     }

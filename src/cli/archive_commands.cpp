@@ -7,6 +7,7 @@
 #include "archive/archive_check.h"
 #include "archive/archive_repair.h"
 #include "cli/commands.h"
+#include "cli/remote.h"
 #include "platform/filesys.h"
 #include "platform/text.h"
 #include "support/files.h"
@@ -79,27 +80,29 @@ std::string Describe(const ArchiveProblem& p, const tallymere::ArchiveReport& re
     return "unknown problem";
 }
 
-void PrintRepair(const tallymere::RepairReport& r) {
+void PrintRepair(std::FILE* out, const tallymere::RepairReport& r) {
     if (!r.dataReadable) {
-        std::printf("Messages.dat cannot be read: nothing was repaired.\n");
+        std::fprintf(out, "Messages.dat cannot be read: nothing was repaired.\n");
         return;
     }
     if (r.indexRewritten) {
-        std::printf("Messages.ndx rebuilt from %u intact records: %u entries kept, %u pointed at their record, %u "
+        std::fprintf(out, "Messages.ndx rebuilt from %u intact records: %u entries kept, %u pointed at their record, %u "
                     "took their record's identifier, %u dropped, %u records indexed anew (not present).\n",
                     r.records, r.kept, r.repointed, r.adopted, r.dropped, r.orphans);
     } else {
-        std::printf("Messages.ndx needs no repair (%u intact records).\n", r.records);
+        std::fprintf(out, "Messages.ndx needs no repair (%u intact records).\n", r.records);
     }
     if (r.foldersRewritten) {
-        std::printf("Folders.dat repaired: %u lines (it had %u).\n", r.foldersAfter, r.foldersBefore);
+        std::fprintf(out, "Folders.dat repaired: %u lines (it had %u).\n", r.foldersAfter, r.foldersBefore);
     } else if (r.foldersUnrepairable) {
-        std::printf("Folders.dat cannot be repaired: it has %u lines, but records name folder numbers up to %u.\n",
+        std::fprintf(out, "Folders.dat cannot be repaired: it has %u lines, but records name folder numbers up to %u.\n",
                     r.foldersBefore, r.foldersNeeded - 1);
     }
 }
 
-int RunCheck(bool repair) {
+}  // namespace
+
+int RunCheck(std::FILE* out, bool repair) {
     // Only reads (unless repairing): no start-up step, so nothing on the device is created.
     std::u16string outputDir;
     if (auto stored = tallymere::FindRegistryStr(tallymere::kOutputDirValue)) {
@@ -107,40 +110,38 @@ int RunCheck(bool repair) {
     } else {
         // The archive would be where the start-up puts it first.
         outputDir = tallymere::InstallerDir();
-        std::printf("Tallymere has never started on this device: no output directory is set.\n");
+        std::fprintf(out, "Tallymere has never started on this device: no output directory is set.\n");
     }
     const std::u16string archiveDir = tallymere::JoinPath(outputDir, tallymere::kArchiveDir, u"");
     const std::string shown = platform::ToUtf8(archiveDir);
     if (!platform::PathExists(archiveDir)) {
-        std::printf("No archive at %s.\n", shown.c_str());
+        std::fprintf(out, "No archive at %s.\n", shown.c_str());
         return 0;
     }
-    if (repair) PrintRepair(tallymere::RepairArchive(archiveDir));
+    if (repair) PrintRepair(out, tallymere::RepairArchive(archiveDir));
     const tallymere::ArchiveReport report = tallymere::CheckArchive(archiveDir);
-    std::printf("Archive %s\n", shown.c_str());
-    std::printf("Index entries: %u (%u present, %u absent)%s\n", report.entries, report.present, report.absent,
+    std::fprintf(out, "Archive %s\n", shown.c_str());
+    std::fprintf(out, "Index entries: %u (%u present, %u absent)%s\n", report.entries, report.present, report.absent,
                 report.indexFound ? "" : "; Messages.ndx is missing");
-    std::printf("Records: %u in %llu bytes (%llu bytes not in any indexed record)%s\n", report.records,
+    std::fprintf(out, "Records: %u in %llu bytes (%llu bytes not in any indexed record)%s\n", report.records,
                 static_cast<unsigned long long>(report.dataBytes),
                 static_cast<unsigned long long>(report.unindexedBytes),
                 report.dataFound ? "" : "; Messages.dat is missing");
-    std::printf("Folders: %u%s\n", report.folders, report.foldersFound ? "" : "; Folders.dat is missing");
+    std::fprintf(out, "Folders: %u%s\n", report.folders, report.foldersFound ? "" : "; Folders.dat is missing");
     if (report.Sound()) {
-        std::printf("The archive is sound.\n");
+        std::fprintf(out, "The archive is sound.\n");
         return 0;
     }
-    std::printf("Inconsistencies: %zu\n", report.problems.size());
-    for (const ArchiveProblem& p : report.problems) std::printf("  %s\n", Describe(p, report).c_str());
+    std::fprintf(out, "Inconsistencies: %zu\n", report.problems.size());
+    for (const ArchiveProblem& p : report.problems) std::fprintf(out, "  %s\n", Describe(p, report).c_str());
     if (report.FoldersDamaged()) {
-        std::printf("Folders.dat is damaged: it has %u lines, but records name folder numbers up to %u; a restore "
+        std::fprintf(out, "Folders.dat is damaged: it has %u lines, but records name folder numbers up to %u; a restore "
                     "would put messages into the wrong folders.\n",
                     report.folders, report.foldersNeeded - 1);
     }
-    if (!repair) std::printf("check --repair rebuilds Messages.ndx from the intact records.\n");
+    if (!repair) std::fprintf(out, "check --repair rebuilds Messages.ndx from the intact records.\n");
     return 1;
 }
-
-}  // namespace
 
 Runner AddArchiveCommands(CLI::App& app) {
     CLI::App* check = app.add_subcommand(
@@ -153,9 +154,14 @@ Runner AddArchiveCommands(CLI::App& app) {
     return [check, repair](const GlobalOptions& options) -> int {
         if (!check->parsed()) return -1;
         // A pass writing the archive meanwhile would show as inconsistencies, so check, too, runs
-        // only while no other program instance works on the device.
-        if (!MountDevice(options) || !LockDevice()) return 1;
-        return RunCheck(*repair);
+        // only while no other program instance works on the device, or in the resident program
+        // that holds it, between its commands.
+        if (!MountDevice(options)) return 1;
+        RemoteRequest request;
+        request.verb = "check";
+        request.repair = *repair;
+        if (const int status = LockOrForward(request); status >= 0) return status;
+        return RunCheck(stdout, *repair);
     };
 }
 

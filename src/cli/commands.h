@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -27,12 +28,18 @@ bool MountDevice(const GlobalOptions& options);
 // device (process N)." and returns false when another program instance holds it.
 bool LockDevice();
 
+// Prints "Tallymere is already running on this device (process N)." on standard error.
+void PrintAlreadyRunning(long holderPid);
+
 // Runs one command of the command table as a one-shot program (lock, start-up, the command,
 // shutdown) and returns the exit status.
 int RunProgramCommand(const GlobalOptions& options, std::uint32_t command, bool assumeYes);
 
 // backup-all, export-all, restore normal|extra.
 Runner AddMessageCommands(CLI::App& app);
+
+// backup|export --select PATH... or --list: the selection commands without a dialog.
+Runner AddSelectionCommands(CLI::App& app);
 
 // watch: the resident automatic mode.
 Runner AddWatchCommand(CLI::App& app);
@@ -42,6 +49,15 @@ Runner AddProgramCommands(CLI::App& app);
 
 // Archive commands (check).
 Runner AddArchiveCommands(CLI::App& app);
+
+// The work of `settings` (it needs no start-up): changes the output directory when `newDir` is
+// given, then prints it to `out`. Returns the exit status (1 when the new directory cannot be
+// used: nothing was changed).
+int RunSettings(std::FILE* out, const std::string* newDir);
+
+// The work of `check`: reads the archive without changing it (after repairing it, with
+// `repair`) and prints the report to `out`; returns 0 when the archive is sound, 1 otherwise.
+int RunCheck(std::FILE* out, bool repair);
 
 // The phone's side of the message store (`device list`, `dump`, `deliver`, ...).
 Runner AddDeviceCommands(CLI::App& app);

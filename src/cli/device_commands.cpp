@@ -1,5 +1,7 @@
 // `tallymere-cli device ...`: the phone's side of the message store, for trying the program
 // out and for tests: messages arrive, are listed, dumped, moved, marked read and deleted.
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -8,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/device_deliver.h"
 #include "cli/device_dump.h"
+#include "cli/device_import.h"
 #include "cli/device_list.h"
 #include "cli/device_seed.h"
 #include "cli/iso_time.h"
@@ -133,6 +136,10 @@ Runner AddDeviceCommands(CLI::App& app) {
     seedCommand->add_option("--messages", *messages, "Number of messages")->required();
     seedCommand->add_option("--seed", *seed, "Seed (default 1)");
 
+    auto files = std::make_shared<std::vector<std::string>>();
+    CLI::App* import = group->add_subcommand("import", "Import SMS/MMS backup files (Android backup XML) into the store");
+    import->add_option("FILE", *files, "Backup file (several may be given)")->required();
+
     return [=](const GlobalOptions& options) -> int {
         if (!group->parsed()) return -1;
         const CLI::App* command = group->get_subcommands().front();
@@ -142,6 +149,12 @@ Runner AddDeviceCommands(CLI::App& app) {
         try {
             if (command == deliver) delivery = MakeDelivery(*o, *deliver);
             if (command == remove || command == move || command == markRead) messageId = device::ParseId(*id);
+            if (command == import) {
+                for (const std::string& file : *files) {
+                    std::ifstream in(file, std::ios::binary);
+                    if (!in) throw Failure{"cannot read file \"" + file + "\""};
+                }
+            }
         } catch (const Failure& failure) {
             std::fprintf(stderr, "tallymere-cli: device %s: %s\n", command->get_name().c_str(), failure.message.c_str());
             return 1;
@@ -185,6 +198,18 @@ Runner AddDeviceCommands(CLI::App& app) {
                 std::printf("%s\n", device::Hex(device::EntryIdOf(phone.MakeFolder(platform::FromUtf8(*path)).get())).c_str());
             } else if (command == seedCommand) {
                 std::printf("%u messages delivered\n", device::Seed(phone, *messages, *seed));
+            } else if (command == import) {
+                const std::string prefix = "tallymere-cli: device import: ";
+                device::Importer importer(phone, stderr, prefix, ::isatty(STDERR_FILENO) != 0);
+                std::string error;
+                bool complete = true;
+                for (const std::string& file : *files) {
+                    complete = importer.ImportFile(file, &error);
+                    if (!complete) break;
+                }
+                if (!complete) std::fprintf(stderr, "%s%s\n", prefix.c_str(), error.c_str());
+                std::printf("%s\n", device::ImportSummary(importer.Counts()).c_str());
+                return complete ? 0 : 1;
             }
         } catch (const Failure& failure) {
             std::fprintf(stderr, "tallymere-cli: device %s: %s\n", command->get_name().c_str(), failure.message.c_str());

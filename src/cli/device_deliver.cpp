@@ -51,11 +51,9 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
 
     std::optional<std::u16string> mmsPath;
     if (d.mms) mmsPath = StoreMmsFile(*d.mms, d.deliveryTime);
-    Bytes id;
+    mapi::Ptr<mapi::IMessage> message;
     try {
-        mapi::Ptr<mapi::IMessage> message;
         Check(folder->CreateMessage(nullptr, 0, message.Out()), "CreateMessage");
-        id = EntryIdOf(message.get());
 
         const std::string bodyBytes = platform::ToUtf16Le(d.body);
         std::uint32_t size = static_cast<std::uint32_t>(bodyBytes.size());
@@ -67,15 +65,21 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
         std::vector<mapi::SPropValue> values = {
             mapi::TextValue(mapi::PR_SUBJECT_W, d.subject),
             mapi::TextValue(mapi::PR_MESSAGE_CLASS_W, messageClass),
-            mapi::TimeValue(mapi::PR_MESSAGE_DELIVERY_TIME, d.deliveryTime),
             mapi::TimeValue(mapi::PR_LAST_MODIFICATION_TIME, modified),
             mapi::LongValue(mapi::PR_MESSAGE_FLAGS, d.read ? mapi::MSGFLAG_READ : 0),
             mapi::LongValue(mapi::PR_MESSAGE_SIZE, size),
         };
+        if (platform::ToTicks(d.deliveryTime) != 0) {
+            values.push_back(mapi::TimeValue(mapi::PR_MESSAGE_DELIVERY_TIME, d.deliveryTime));
+        }
         mapi::SPropValue hasAttach;
         hasAttach.ulPropTag = mapi::PR_HASATTACH;
         hasAttach.Value.b = d.attachments.empty() ? 0 : 1;
         values.push_back(hasAttach);
+        // The body goes with the other properties (one write less than a stream) unless a
+        // U+0000 in it would end the text there.
+        const bool bodyAsValue = !d.body.empty() && d.body.find(u'\0') == std::u16string::npos;
+        if (bodyAsValue) values.push_back(mapi::TextValue(mapi::PR_BODY_W, d.body));
         if (d.from) values.push_back(mapi::TextValue(mapi::PR_SENDER_EMAIL_ADDRESS_W, *d.from));
         if (d.fromName) values.push_back(mapi::TextValue(mapi::PR_SENDER_NAME_W, *d.fromName));
         Check(message->SetProps(static_cast<mapi::ULONG>(values.size()), values.data(), nullptr), "SetProps");
@@ -85,7 +89,7 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
             std::vector<std::vector<mapi::SPropValue>> rows;
             std::vector<mapi::ADRENTRY> entries;
             for (const Recipient& r : d.to) {
-                rows.push_back({mapi::LongValue(mapi::PR_RECIPIENT_TYPE, mapi::MAPI_TO), mapi::TextValue(mapi::PR_ADDRTYPE_W, sms),
+                rows.push_back({mapi::LongValue(mapi::PR_RECIPIENT_TYPE, r.type), mapi::TextValue(mapi::PR_ADDRTYPE_W, sms),
                                 mapi::TextValue(mapi::PR_EMAIL_ADDRESS_W, r.address)});
                 if (!r.name.empty()) rows.back().push_back(mapi::TextValue(mapi::PR_DISPLAY_NAME_W, r.name));
             }
@@ -93,7 +97,7 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
             mapi::ADRLIST list{static_cast<mapi::ULONG>(entries.size()), entries.data()};
             Check(message->ModifyRecipients(mapi::MODRECIP_ADD, &list), "ModifyRecipients");
         }
-        if (!bodyBytes.empty()) WriteStream(message.get(), mapi::PR_BODY_W, Bytes(bodyBytes.begin(), bodyBytes.end()));
+        if (!bodyBytes.empty() && !bodyAsValue) WriteStream(message.get(), mapi::PR_BODY_W, Bytes(bodyBytes.begin(), bodyBytes.end()));
         for (const Attachment& a : d.attachments) {
             mapi::Ptr<mapi::IAttach> attach;
             mapi::ULONG number = 0;
@@ -103,9 +107,21 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
             Check(attach->SetProps(2, props, nullptr), "SetProps");
             WriteStream(attach.get(), mapi::PR_ATTACH_DATA_BIN, a.data);
         }
-        return id;
+        // The message is stored in one transaction here. Its identifier is asked for only now:
+        // asked for earlier, a new message's identifier costs a transaction of its own.
+        Check(message->SaveChanges(0), "SaveChanges");
+        return EntryIdOf(message.get());
     } catch (const Failure&) {
         if (mmsPath) platform::DeleteFileW(*mmsPath);
+        // What was written so far is stored when the message is let go: it is removed again.
+        Bytes id;
+        if (message) {
+            try {
+                id = EntryIdOf(message.get());
+            } catch (const Failure&) {
+            }
+            message.reset();
+        }
         if (!id.empty()) {
             mapi::SBinary entry{static_cast<mapi::ULONG>(id.size()), id.data()};
             mapi::ENTRYLIST list{1, &entry};

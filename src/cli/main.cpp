@@ -7,28 +7,6 @@
 
 #include "cli/commands.h"
 #include "cli/console_ui.h"
-#include "platform/device.h"
-#include "platform/instance.h"
-
-namespace cli {
-
-bool MountDevice(const GlobalOptions& options) {
-    std::string error;
-    if (!platform::device::Mount(platform::device::ChooseFolder(options.device), &error)) {
-        std::fprintf(stderr, "tallymere-cli: %s\n", error.c_str());
-        return false;
-    }
-    return true;
-}
-
-bool LockDevice() {
-    long holder = 0;
-    if (platform::device::LockProgram(&holder)) return true;
-    std::fprintf(stderr, "Tallymere is already running on this device (process %ld).\n", holder);
-    return false;
-}
-
-}  // namespace cli
 
 int main(int argc, char** argv) {
     cli::InstallConsolePort(false);
@@ -43,6 +21,7 @@ int main(int argc, char** argv) {
     std::vector<cli::Runner> runners = {
         cli::AddProgramCommands(app),
         cli::AddMessageCommands(app),
+        cli::AddSelectionCommands(app),
         cli::AddWatchCommand(app),
         cli::AddArchiveCommands(app),
         cli::AddDeviceCommands(app),

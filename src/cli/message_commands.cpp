@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "archive/walk.h"
 #include "cli/commands.h"
 #include "cli/console_ui.h"
+#include "cli/remote.h"
 #include "shell/app.h"
 #include "shell/commands.h"
 
@@ -35,8 +37,22 @@ void ClearProgressLine() {
 }  // namespace
 
 int RunProgramCommand(const GlobalOptions& options, std::uint32_t command, bool assumeYes) {
-    if (!MountDevice(options) || !LockDevice()) return 1;
-    InstallConsolePort(assumeYes);
+    if (!MountDevice(options)) return 1;
+    // While the resident program holds the device, it runs the command; a restore is confirmed
+    // here first, and sent only when confirmed.
+    RemoteRequest request;
+    request.verb = "command";
+    request.command = command;
+    bool confirmed = false;
+    std::function<bool()> confirm;
+    if (const std::u16string_view question = tallymere::RestoreQuestion(command); !question.empty()) {
+        confirm = [question, assumeYes] {
+            ConsolePort port(assumeYes);
+            return port.MessageBox(nullptr, question, u"Tallymere", platform::ui::MB_OKCANCEL) == platform::ui::IDOK;
+        };
+    }
+    if (const int status = LockOrForward(request, confirm, &confirmed); status >= 0) return status;
+    InstallConsolePort(assumeYes || confirmed);
     ShowProgressOnTerminal();
     tallymere::BeginApp(tallymere::StartMode::OneShot);
     tallymere::OnCommand(nullptr, command);

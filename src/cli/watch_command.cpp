@@ -1,15 +1,21 @@
 // watch: the program's resident automatic mode on the command line. The main window is a
 // window whose messages run on the main thread; the notification sink sends it command 40096
-// for every new message. SIGINT and SIGTERM close the window, which ends the loop, and the
-// program shuts down in order.
+// for every new message, and program commands started on the command line meanwhile arrive
+// over the device's channel and run there too. SIGINT and SIGTERM close the window, which ends
+// the loop, and the program shuts down in order.
 #include <pthread.h>
 #include <signal.h>
 
 #include <cstdio>
+#include <memory>
+#include <string>
 #include <thread>
 
+#include "auto/delay.h"
 #include "cli/commands.h"
 #include "cli/console_ui.h"
+#include "cli/remote.h"
+#include "platform/channel.h"
 #include "platform/device.h"
 #include "platform/text.h"
 #include "platform/window.h"
@@ -24,10 +30,23 @@ namespace {
 
 namespace ui = platform::ui;
 
-ui::LRESULT MainWindowProc(ui::HWND window, std::uint32_t message, ui::WPARAM wParam, ui::LPARAM) {
+ui::LRESULT MainWindowProc(ui::HWND window, std::uint32_t message, ui::WPARAM wParam, ui::LPARAM lParam) {
     if (message == ui::WM_COMMAND) return tallymere::OnCommand(window, static_cast<std::uint32_t>(wParam & 0xFFFF)) ? 0 : 1;
+    if (message == WM_REMOTE_REQUEST) RunRemoteRequest(window, lParam);
     if (message == ui::WM_DESTROY) window->Quit(0);
     return 0;
+}
+
+// The start line: where the program watches, and what it does with an arrival.
+std::string WhatArrivalsGet(const std::string& outputDir) {
+    const bool exports = tallymere::autoExport != 0;
+    const bool archives = tallymere::autoBackup != 0;
+    if (exports && archives) {
+        return "exported to \"" + outputDir + "\\Tallyport\" and archived in \"" + outputDir + "\\Tallymere\"";
+    }
+    if (exports) return "exported to \"" + outputDir + "\\Tallyport\"";
+    if (archives) return "archived in \"" + outputDir + "\\Tallymere\"";
+    return "left as it is (neither exported nor archived)";
 }
 
 }  // namespace
@@ -35,9 +54,15 @@ ui::LRESULT MainWindowProc(ui::HWND window, std::uint32_t message, ui::WPARAM wP
 Runner AddWatchCommand(CLI::App& app) {
     CLI::App* watch = app.add_subcommand(
         "watch", "Run the automatic mode: export every message that arrives, until Ctrl-C or SIGTERM");
-    return [watch](const GlobalOptions& options) -> int {
+    auto noExport = std::make_shared<bool>(false);
+    auto backup = std::make_shared<bool>(false);
+    watch->add_flag("--no-export", *noExport, "Do not export arriving messages (Automatic Export OFF)");
+    watch->add_flag("--backup", *backup, "Also append every arriving message to the archive (Automatic Backup ON)");
+    return [watch, noExport, backup](const GlobalOptions& options) -> int {
         if (!watch->parsed()) return -1;
         if (!MountDevice(options) || !LockDevice()) return 1;
+        // Commands started on the command line from now on wait for this program.
+        platform::device::OpenChannel();
         InstallConsolePort(false);
 
         // Every thread started from here on (the store's notification thread among them)
@@ -51,6 +76,9 @@ Runner AddWatchCommand(CLI::App& app) {
         ui::HWND window = ui::CreateWindowW(MainWindowProc);
         tallymere::mainWindow.store(window);
         tallymere::BeginApp(tallymere::StartMode::Resident);
+        tallymere::autoExport = *noExport ? 0 : 1;
+        tallymere::autoBackup = *backup ? 1 : 0;
+        ServeRemoteRequests(false);
 
         std::thread stopper([window, stopSignals] {
             int signal = 0;
@@ -59,12 +87,12 @@ Runner AddWatchCommand(CLI::App& app) {
         });
         stopper.detach();
 
-        std::printf("Watching device folder %s: every message that arrives is exported to \"%s\\Tallyport\". "
-                    "Stop with Ctrl-C.\n",
-                    platform::device::Root().c_str(),
-                    platform::ToUtf8(tallymere::GetRegistryStr(tallymere::kOutputDirValue)).c_str());
+        const std::string outputDir = platform::ToUtf8(tallymere::GetRegistryStr(tallymere::kOutputDirValue));
+        std::printf("Watching device folder %s: every message that arrives is %s. Stop with Ctrl-C.\n",
+                    platform::device::Root().c_str(), WhatArrivalsGet(outputDir).c_str());
         std::fflush(stdout);
         const int code = window->RunMessageLoop();
+        StopRemoteRequests();
         tallymere::EndApp(tallymere::StartMode::Resident);
         return code;
     };

@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include <algorithm>
+
 #include <utf8.h>
 
 namespace platform {
@@ -90,6 +92,16 @@ bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
         if (FoldCase(a[i]) != FoldCase(b[i])) return false;
     }
     return true;
+}
+
+int CompareNoCase(std::u16string_view a, std::u16string_view b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        const char16_t x = FoldCase(a[i]);
+        const char16_t y = FoldCase(b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 bool MatchesPattern(std::u16string_view name, std::u16string_view pattern) {

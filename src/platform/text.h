@@ -24,6 +24,9 @@ void AppendUtf8(std::string& out, char32_t codePoint);
 // (ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic letters folded).
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
 
+// Orders two names without regard to letter case (the same folding): negative, 0 or positive.
+int CompareNoCase(std::u16string_view a, std::u16string_view b);
+
 // Matches a device file name against a pattern with "*" and "?" without regard to letter case.
 bool MatchesPattern(std::u16string_view name, std::u16string_view pattern);
 

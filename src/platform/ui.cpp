@@ -28,6 +28,8 @@ std::atomic<Port*> current{&defaultPort};
 
 Port* SetPort(Port* port) { return current.exchange(port ? port : &defaultPort); }
 
+Port* GetPort() { return current.load(); }
+
 int MessageBoxW(HWND owner, std::u16string_view text, std::u16string_view caption, std::uint32_t style) {
     return current.load()->MessageBox(owner, text, caption, style);
 }

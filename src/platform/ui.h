@@ -39,6 +39,8 @@ public:
 
 // Installs the front end's port (not owned; null restores the default) and returns the old one.
 Port* SetPort(Port* port);
+// The port installed now.
+Port* GetPort();
 
 // MessageBoxW through the installed port.
 int MessageBoxW(HWND owner, std::u16string_view text, std::u16string_view caption, std::uint32_t style);

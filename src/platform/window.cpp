@@ -93,7 +93,7 @@ public:
     }
 
     // Runs the sends waiting for this window, oldest first, when called on its thread.
-    bool DispatchSent() {
+    bool DispatchSent() override {
         if (std::this_thread::get_id() != owner_) return false;
         bool ran = false;
         for (;;) {
@@ -156,7 +156,7 @@ private:
 // destroyed, since senders on other threads may still wait on a window while the process exits.
 struct WindowList {
     std::mutex mutex;
-    std::list<std::unique_ptr<ThreadWindow>> windows;
+    std::list<std::unique_ptr<Window>> windows;
 };
 WindowList& Windows() {
     static NoDestructor<WindowList> list;
@@ -165,10 +165,12 @@ WindowList& Windows() {
 
 }  // namespace
 
-HWND CreateWindowW(WindowProc proc) {
+HWND CreateWindowW(WindowProc proc) { return AdoptWindow(std::make_unique<ThreadWindow>(std::move(proc))); }
+
+HWND AdoptWindow(std::unique_ptr<Window> window) {
     WindowList& list = Windows();
     std::lock_guard lock(list.mutex);
-    list.windows.push_back(std::make_unique<ThreadWindow>(std::move(proc)));
+    list.windows.push_back(std::move(window));
     return list.windows.back().get();
 }
 
@@ -182,15 +184,21 @@ bool PostMessageW(HWND window, std::uint32_t message, WPARAM wParam, LPARAM lPar
 
 bool DispatchSentMessages() {
     // The windows are looked at without the list's lock held: a message may create a window.
-    std::vector<ThreadWindow*> windows;
+    std::vector<Window*> windows;
     {
         WindowList& list = Windows();
         std::lock_guard lock(list.mutex);
         for (const auto& window : list.windows) windows.push_back(window.get());
     }
     bool ran = false;
-    for (ThreadWindow* window : windows) ran = window->DispatchSent() || ran;
+    for (Window* window : windows) ran = window->DispatchSent() || ran;
     return ran;
+}
+
+bool ShowWindow(HWND window, int command) {
+    if (!window) return false;
+    window->Show(command);
+    return true;
 }
 
 bool DestroyWindow(HWND window) {

@@ -9,11 +9,12 @@
 // a platform wait on the window's thread (see DispatchSentMessages).
 //
 // `Window` is the port: the command line uses the thread window made by `CreateWindowW`, and a
-// desktop front end may put its own window behind the same interface.
+// desktop front end puts its own window behind the same interface (`AdoptWindow`).
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "platform/ui.h"
 
@@ -22,6 +23,10 @@ namespace platform::ui {
 constexpr std::uint32_t WM_DESTROY = 0x0002;
 constexpr std::uint32_t WM_CLOSE = 0x0010;
 constexpr std::uint32_t WM_COMMAND = 0x0111;
+
+// ShowWindow's commands.
+constexpr int SW_HIDE = 0;
+constexpr int SW_SHOW = 5;
 
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
@@ -47,6 +52,12 @@ public:
     virtual int RunMessageLoop() = 0;
     // Ends the loop of the window's thread with `exitCode` (called from the procedure).
     virtual void Quit(int exitCode) = 0;
+    // Shows (SW_SHOW, also bringing it to the front) or hides (SW_HIDE) the window on the
+    // screen; a window nobody sees (the command line's) ignores it.
+    virtual void Show(int command) { (void)command; }
+    // Runs the messages other threads have sent to this window and that wait for it, when
+    // called on the window's thread; returns whether any ran (see DispatchSentMessages).
+    virtual bool DispatchSent() { return false; }
 };
 
 // Creates a window owned by the calling thread. A WM_CLOSE that the procedure does not
@@ -54,9 +65,15 @@ public:
 // the process ends, so a handle never dangles.
 HWND CreateWindowW(WindowProc proc);
 
+// Takes a window of a front end's own making into the process's windows: it lives until the
+// process ends, as every window does, and DispatchSentMessages runs what waits for it.
+HWND AdoptWindow(std::unique_ptr<Window> window);
+
 LRESULT SendMessageW(HWND window, std::uint32_t message, WPARAM wParam, LPARAM lParam);
 bool PostMessageW(HWND window, std::uint32_t message, WPARAM wParam, LPARAM lParam);
 bool DestroyWindow(HWND window);
+// Shows or hides the window (SW_SHOW, SW_HIDE); false for a null window.
+bool ShowWindow(HWND window, int command);
 
 // Runs, on the calling thread, the messages other threads have sent to windows of this thread
 // and that are waiting for it; posted messages stay queued for the loop. Platform calls that

@@ -38,6 +38,8 @@ void BeginApp(StartMode mode) {
     storeCache = std::make_unique<xStore>();
     recentIds = std::make_unique<xStack>();
     delayQueue = std::make_unique<xDelay>();
+    autoExport = 1;
+    autoBackup = 0;
     if (mode == StartMode::Resident) {
         mapi::Ptr<mapi::IMAPISession> session = SessionLogon();
         adviseSink = CMAPIAdviseSink::Create(session.get());

@@ -18,7 +18,8 @@ void CheckPlatformVersion();
 
 // The start-up sequence: platform check, settings defaults and directories, component and
 // message-store initialisation, the process-wide objects `storeCache`, `recentIds` and
-// `delayQueue`, then the sink's registration (resident only).
+// `delayQueue` with the automatic switches at their start values (Automatic Export ON,
+// Automatic Backup OFF), then the sink's registration (resident only).
 void BeginApp(StartMode mode);
 
 // The shutdown sequence: the sink's unregistration (resident only), the process-wide objects,

@@ -10,8 +10,11 @@
 #include "auto/delay.h"
 #include "auto/stack.h"
 #include "export/exporter.h"
+#include "platform/dialog.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "shell/selection_dialog.h"
+#include "shell/settings_dialog.h"
 #include "support/fatal.h"
 #include "support/files.h"
 
@@ -29,6 +32,13 @@ bool Confirmed(platform::ui::HWND window, std::u16string_view question) {
     return platform::ui::MessageBoxW(window, question, kCaption, platform::ui::MB_OKCANCEL) == platform::ui::IDOK;
 }
 
+constexpr std::u16string_view kRestoreNormalQuestion =
+    u"Do you really want to start Normal restore? This function restores the last state of your Message Store. "
+    u"(All your messages will be at the original position.)";
+constexpr std::u16string_view kRestoreExtraQuestion =
+    u"Do you really want to start Extra restore? This function restores all your messages (previously deleted "
+    u"messages as well) since install.";
+
 void RunRestore(platform::ui::HWND window, std::uint32_t mode, std::u16string_view question) {
     if (!Confirmed(window, question)) return;
     recentIds->Disable();
@@ -42,8 +52,39 @@ void RunRestore(platform::ui::HWND window, std::uint32_t mode, std::u16string_vi
 
 }  // namespace
 
+void RunSelectionPass(platform::ui::HWND window, std::u16string_view mode,
+                      const std::function<std::intptr_t()>& select) {
+    selectionMode = mode;
+    const bool backup = mode == u"Backup";
+    if (backup) {
+        BeginBackup(0);
+    } else {
+        OpenExporter();
+    }
+    const std::intptr_t processed = select();
+    if (backup) {
+        EndBackup();
+    } else {
+        CloseExporter();
+    }
+    if (processed < 0) return;
+    ResultBox(window, backup ? fmt::format("Message backup was successfull. ({} messages)", processed)
+                             : fmt::format("{} messages exported successfully.", processed));
+}
+
+std::u16string_view RestoreQuestion(std::uint32_t command) {
+    if (command == kCommandRestoreNormal) return kRestoreNormalQuestion;
+    if (command == kCommandRestoreExtra) return kRestoreExtraQuestion;
+    return {};
+}
+
 bool OnCommand(platform::ui::HWND window, std::uint32_t command) {
     switch (command) {
+        case kCommandOk:
+        case kCommandMinimize:
+            // The program goes on behind its tray icon.
+            platform::ui::ShowWindow(window, platform::ui::SW_HIDE);
+            return true;
         case kCommandExit:
             platform::ui::SendMessageW(window, platform::ui::WM_CLOSE, 0, 0);
             return true;
@@ -55,14 +96,10 @@ bool OnCommand(platform::ui::HWND window, std::uint32_t command) {
             return true;
         }
         case kCommandRestoreNormal:
-            RunRestore(window, 1,
-                       u"Do you really want to start Normal restore? This function restores the last state of your "
-                       u"Message Store. (All your messages will be at the original position.)");
+            RunRestore(window, 1, kRestoreNormalQuestion);
             return true;
         case kCommandRestoreExtra:
-            RunRestore(window, 0,
-                       u"Do you really want to start Extra restore? This function restores all your messages "
-                       u"(previously deleted messages as well) since install.");
+            RunRestore(window, 0, kRestoreExtraQuestion);
             return true;
         case kCommandBackupAll: {
             BeginBackup(1);
@@ -71,8 +108,21 @@ bool OnCommand(platform::ui::HWND window, std::uint32_t command) {
             ResultBox(window, fmt::format("Message backup was successfull. ({} messages)", archived));
             return true;
         }
+        case kCommandBackupBySelection:
+        case kCommandExportBySelection:
+            RunSelectionPass(window, command == kCommandBackupBySelection ? u"Backup" : u"Export",
+                             [window] { return platform::dialog::DialogBoxW(window, kSelectionDialog, SelectMessageDlgProc); });
+            return true;
+        case kCommandSettings:
+            platform::dialog::DialogBoxW(window, kSettingsDialog, SettingsDlgProc);
+            return true;
+        case kCommandAbout:
+            platform::dialog::DialogBoxW(window, kAboutDialog, AboutDlgProc);
+            return true;
         case kCommandAutomatic:
-            Pause(2000);
+            // With both automatic switches OFF the arrival is only taken off the queue: nothing
+            // waits for the pause.
+            if (autoExport != 0 || autoBackup != 0) Pause(2000);
             delayQueue->ExecuteOne();
             return true;
         default:

@@ -3,22 +3,44 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string_view>
 
 #include "platform/ui.h"
 
 namespace tallymere {
 
 enum Command : std::uint32_t {
+    kCommandOk = 1,  // the OK button of the window's caption
     kCommandExit = 40005,
+    kCommandAbout = 40006,
+    kCommandSettings = 40013,
     kCommandExportAll = 40053,
+    kCommandBackupByProfile = 40054,
     kCommandRestoreNormal = 40055,
     kCommandRestoreExtra = 40056,
     kCommandBackupAll = 40071,
+    kCommandBackupBySelection = 40072,
+    kCommandMinimize = 40073,
+    kCommandExportBySelection = 40092,
+    kCommandExportByProfile = 40093,
     kCommandAutomatic = 40096,
 };
 
 // Runs a command on the user-interface thread; false for a command the table does not handle
-// (the window's default handling then applies).
+// (the window's default handling then applies). OK and Minimize hide the window; Exit closes
+// it, which ends the program's message loop.
 bool OnCommand(platform::ui::HWND window, std::uint32_t command);
+
+// A pass over a selection, as "Backup by Selection" (mode "Backup") and "Export by Selection"
+// (mode "Export") run it: sets `selectionMode`, opens the archive writer for a partial pass or
+// the exporter, runs `select`, closes them and shows the result box with the number `select`
+// returns (the messages newly archived or exported). A negative number (the selection was
+// abandoned) shows no box.
+void RunSelectionPass(platform::ui::HWND window, std::u16string_view mode, const std::function<std::intptr_t()>& select);
+
+// The confirmation a restore command asks before it starts (Restore Normal, Restore Extra); empty
+// for any other command.
+std::u16string_view RestoreQuestion(std::uint32_t command);
 
 }  // namespace tallymere

@@ -10,7 +10,7 @@
 
 namespace tallymere {
 
-bool ChangeOutputDir(std::u16string_view newDirText) {
+bool ChangeOutputDir(std::u16string_view newDirText, platform::ui::HWND owner) {
     const std::u16string oldDir = GetRegistryStr(kOutputDirValue);
     std::u16string newDir(newDirText);
     if (!newDir.empty() && newDir.back() == u'\\') newDir.pop_back();
@@ -18,7 +18,7 @@ bool ChangeOutputDir(std::u16string_view newDirText) {
     // later start fails on.
     std::u16string reason;
     if (!CheckOutputDir(newDir, OutputDirUse::kChange, &reason)) {
-        platform::ui::MessageBoxW(mainWindow.load(),
+        platform::ui::MessageBoxW(owner ? owner : mainWindow.load(),
                                   u"Cannot use " + std::u16string(newDirText) + u" as output directory: " + reason + u".",
                                   kSettingsCaption, platform::ui::MB_OK | platform::ui::MB_ICONERROR);
         return false;

@@ -4,6 +4,8 @@
 
 #include <string_view>
 
+#include "platform/ui.h"
+
 namespace tallymere {
 
 // The caption of the settings dialog and of its boxes.
@@ -17,6 +19,7 @@ inline constexpr std::u16string_view kSettingsCaption = u"Tallymere Settings";
 // stored as OutputDir and Folders.dat, Messages.dat and Messages.ndx move from the old archive
 // directory to the new one; a file that is missing, or whose destination exists, stays where
 // it is. Needs nothing of the start-up: it works also when the stored directory is unusable.
-bool ChangeOutputDir(std::u16string_view newDir);
+// `owner` owns the box (null: the main window).
+bool ChangeOutputDir(std::u16string_view newDir, platform::ui::HWND owner = nullptr);
 
 }  // namespace tallymere

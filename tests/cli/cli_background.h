@@ -28,9 +28,13 @@ public:
         if (out_ >= 0) ::close(out_);
     }
 
-    // Starts tallymere-cli with `args`; standard input is empty, standard error goes to the
-    // file `errors`.
-    bool Start(const std::vector<std::string>& args, const std::string& errors) {
+    // Starts `program` (tallymere-cli unless given) with `args` and the extra environment
+    // entries `env`; standard input is empty, standard error goes to the file `errors`.
+    bool Start(const std::vector<std::string>& args, const std::string& errors, std::string program = "",
+               const std::vector<std::string>& env = {}) {
+#ifdef TALLYMERE_CLI
+        if (program.empty()) program = TALLYMERE_CLI;
+#endif
         int outPipe[2];
         if (::pipe(outPipe) != 0) return false;
         pid = ::fork();
@@ -40,8 +44,8 @@ public:
             ::close(outPipe[0]);
             ::close(outPipe[1]);
             if (!std::freopen("/dev/null", "r", stdin) || !std::freopen(errors.c_str(), "w", stderr)) ::_exit(127);
+            for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
             std::vector<std::string> copies = args;
-            std::string program = TALLYMERE_CLI;
             std::vector<char*> argv{program.data()};
             for (std::string& a : copies) argv.push_back(a.data());
             argv.push_back(nullptr);

@@ -19,10 +19,10 @@ struct CliResult {
     std::string err;
 };
 
-// Runs tallymere-cli with `args`, extra environment entries "NAME=value", and `input` on its
+// Runs `program` with `args`, extra environment entries "NAME=value", and `input` on its
 // standard input (not a terminal).
-inline CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
-                        const std::string& input = "") {
+inline CliResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                            const std::vector<std::string>& env = {}, const std::string& input = "") {
     int outPipe[2], errPipe[2], inPipe[2];
     if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0 || ::pipe(inPipe) != 0) return {};
     const pid_t pid = ::fork();
@@ -33,12 +33,12 @@ inline CliResult RunCli(const std::vector<std::string>& args, const std::vector<
         for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], inPipe[0], inPipe[1]}) ::close(fd);
         for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
         std::vector<char*> argv;
-        std::string program = TALLYMERE_CLI;
-        argv.push_back(program.data());
+        std::string path = program;
+        argv.push_back(path.data());
         std::vector<std::string> copies = args;
         for (std::string& a : copies) argv.push_back(a.data());
         argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
+        ::execv(path.c_str(), argv.data());
         ::_exit(127);
     }
     ::close(outPipe[1]);
@@ -70,5 +70,13 @@ inline CliResult RunCli(const std::vector<std::string>& args, const std::vector<
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }
+
+#ifdef TALLYMERE_CLI
+// Runs tallymere-cli, as RunProgram does.
+inline CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                        const std::string& input = "") {
+    return RunProgram(TALLYMERE_CLI, args, env, input);
+}
+#endif
 
 }  // namespace testing_support

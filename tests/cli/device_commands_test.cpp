@@ -145,6 +145,16 @@ TEST_F(CliDevice, MmsLeavesItsFileStampedWithTheDeliveryTime) {
     EXPECT_TRUE(std::filesystem::exists(Host("My Documents/UAContents/MMS UA/holiday (2).mms")));
 }
 
+TEST_F(CliDevice, BodyWithANulCharacterIsKeptWhole) {
+    const std::filesystem::path text = base_ / "body.txt";
+    WriteHostFile(text, std::string("before\0after", 12));
+    Deliver("--body-file '" + text.string() + "'");
+    const auto messages = Messages(Dump());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].second["body"], std::string("before\0after", 12));
+    EXPECT_EQ(messages[0].second["message_size"], 24);
+}
+
 TEST_F(CliDevice, MoveMarkReadDeleteAndNewFolder) {
     const std::string id = Deliver("--body hi");
     Result folder = Run("device new-folder 'SMS/Inbox/Work/2008'");

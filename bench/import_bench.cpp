@@ -1,0 +1,240 @@
+// import_bench: `device import` of a generated SMS/MMS backup file, timed.
+//
+// Usage (from the worktree root, after `cmake --build --preset default --target import_bench`):
+//
+//     build/default/bench/import_bench [--sms N] [--mms M] [--media-kb K] [--seed S]
+//     build/default/bench/import_bench --write FILE --megabytes MB [--media-kb K] [--seed S]
+//
+// The first form writes a backup file of N SMS (default 20000) and M MMS (default 200, each
+// with one to three pictures of about K KB, default 100, a text and a layout part) into a
+// temporary folder ($TMPDIR, else /tmp), imports it into a fresh device folder there with the
+// library routine of `device import`, imports it a second time (every message already
+// present), and removes the folder. The SMS and the MMS are imported as two files, so that
+// each rate is measured on its own. Standard output gets one line per measurement,
+// `name seconds rate` (wall-clock; messages a second, or MB a second for the MMS file);
+// standard error the processor seconds of each and the sizes.
+//
+//     import-sms     N SMS into an empty store                       (target: at least 5000 a second)
+//     import-mms     M MMS with their media, after the SMS
+//     again-sms      the SMS file again: nothing is added
+//     again-mms      the MMS file again: nothing is added
+//
+// The second form only writes a file of about MB megabytes, mostly MMS media, for measuring
+// the memory of `tallymere-cli device import` on it (/usr/bin/time -v).
+//
+// Wall-clock figures on a machine shared with other builds are noisy: compare the processor
+// seconds too, and `TMPDIR=/dev/shm` keeps the disk out of it.
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "cli/device_import.h"
+#include "platform/device.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The same sequence on every platform (splitmix64).
+class Random {
+public:
+    explicit Random(std::uint64_t seed) : state_(seed) {}
+    std::uint64_t Next() {
+        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    std::uint32_t Below(std::uint32_t n) { return static_cast<std::uint32_t>(Next() % n); }
+
+private:
+    std::uint64_t state_;
+};
+
+const char* const kWords[] = {"see",     "you",  "at",      "eight", "tonight", "thanks", "for",  "the",   "lovely",
+                              "dinner",  "call", "me",      "when",  "free",    "running", "late", "sorry", "bus",
+                              "Grüße",   "café", "Привет",  "明日",   "ok",      "love",   "home", "soon",  "&amp;",
+                              "&lt;3",   "&#55357;&#56832;", "&#55356;&#57173;"};
+
+std::string Body(Random& random) {
+    std::string body;
+    for (std::uint32_t n = 3 + random.Below(25); n > 0; --n) {
+        if (!body.empty()) body += ' ';
+        body += kWords[random.Below(std::size(kWords))];
+    }
+    return body;
+}
+
+std::string Number(Random& random) { return "+1555" + std::to_string(1000000 + random.Below(400)).substr(1); }
+
+void Base64(Random& random, std::size_t bytes, std::FILE* out) {
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string line;
+    for (std::size_t written = 0; written < bytes; written += 3) {
+        const std::uint64_t r = random.Next();
+        for (int k = 0; k < 4; ++k) line += alphabet[(r >> (6 * k)) & 63];
+        if (line.size() >= 4096) {
+            std::fwrite(line.data(), 1, line.size(), out);
+            line.clear();
+        }
+    }
+    std::fwrite(line.data(), 1, line.size(), out);
+}
+
+void WriteHeader(std::FILE* out) {
+    std::fputs("<?xml version='1.0' encoding='UTF-8' standalone='yes' ?>\n<smses count=\"0\" backup_set=\"bench\">\n", out);
+}
+
+void WriteSms(Random& random, std::uint64_t i, std::FILE* out) {
+    static const int kTypes[] = {1, 1, 1, 1, 1, 1, 2, 2, 2, 3, 4, 5};
+    std::fprintf(out,
+                 "  <sms protocol=\"0\" address=\"%s\" date=\"%llu\" type=\"%d\" subject=\"null\" body=\"%s\" "
+                 "toa=\"null\" sc_toa=\"null\" service_center=\"+15550000\" read=\"%d\" status=\"-1\" locked=\"0\" "
+                 "date_sent=\"0\" sub_id=\"1\" readable_date=\"-\" contact_name=\"(Unknown)\" />\n",
+                 Number(random).c_str(), 1500000000000ull + i * 61000, kTypes[random.Below(std::size(kTypes))],
+                 Body(random).c_str(), random.Below(10) < 8 ? 1 : 0);
+}
+
+void WriteMms(Random& random, std::uint64_t i, std::size_t mediaBytes, std::FILE* out) {
+    const bool received = random.Below(2) == 0;
+    const std::string other = Number(random);
+    std::fprintf(out,
+                 "  <mms date=\"%llu\" ct_t=\"application/vnd.wap.multipart.related\" msg_box=\"%d\" sub=\"Photos\" "
+                 "read=\"1\" m_type=\"%d\" address=\"%s\" contact_name=\"(Unknown)\">\n    <parts>\n"
+                 "      <part seq=\"-1\" ct=\"application/smil\" name=\"null\" cl=\"smil.xml\" "
+                 "text=\"&lt;smil&gt;&lt;body&gt;&lt;par dur=&quot;5000ms&quot;/&gt;&lt;/body&gt;&lt;/smil&gt;\" />\n",
+                 1600000000000ull + i * 3601000, received ? 1 : 2, received ? 132 : 128, other.c_str());
+    for (std::uint32_t p = 1 + random.Below(3); p > 0; --p) {
+        std::fprintf(out, "      <part seq=\"0\" ct=\"image/jpeg\" name=\"IMG_%05llu_%u.jpg\" text=\"null\" data=\"",
+                     static_cast<unsigned long long>(i), p);
+        Base64(random, mediaBytes / 2 + random.Below(static_cast<std::uint32_t>(mediaBytes)), out);
+        std::fputs("\" />\n", out);
+    }
+    std::fprintf(out,
+                 "      <part seq=\"0\" ct=\"text/plain\" chset=\"106\" text=\"%s\" />\n    </parts>\n    <addrs>\n"
+                 "      <addr address=\"%s\" type=\"137\" charset=\"106\" />\n"
+                 "      <addr address=\"%s\" type=\"151\" charset=\"106\" />\n    </addrs>\n  </mms>\n",
+                 Body(random).c_str(), received ? other.c_str() : "+15550100", received ? "+15550100" : other.c_str());
+}
+
+double CpuSeconds() {
+    struct rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long MaxResidentKb() {
+    struct rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+bool Import(const std::string& name, const std::string& file, double units, const char* unit,
+            const std::string& expected) {
+    cli::device::Phone phone;
+    cli::device::Importer importer(phone, stderr, "import_bench: ", false);
+    const double cpu = CpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    std::string error;
+    const bool ok = importer.ImportFile(file, &error);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double used = CpuSeconds() - cpu;
+    const std::string summary = cli::device::ImportSummary(importer.Counts());
+    std::printf("%-13s %8.3f %10.0f\n", name.c_str(), wall, units / wall);
+    std::fflush(stdout);
+    std::fprintf(stderr, "  %s: %.3f processor seconds (%.0f %s a processor second): %s\n", name.c_str(), used,
+                 units / used, unit, summary.c_str());
+    if (!ok || summary != expected) {
+        std::fprintf(stderr, "import_bench: %s: expected \"%s\"%s%s\n", name.c_str(), expected.c_str(),
+                     ok ? "" : ", stopped: ", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::uint64_t sms = 20000, mms = 200, seed = 2008, mediaKb = 100, megabytes = 0;
+    std::string writeOnly;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        const std::uint64_t value = std::strtoull(argv[i + 1], nullptr, 10);
+        if (option == "--sms") sms = value;
+        else if (option == "--mms") mms = value;
+        else if (option == "--media-kb") mediaKb = value;
+        else if (option == "--seed") seed = value;
+        else if (option == "--megabytes") megabytes = value;
+        else if (option == "--write") writeOnly = argv[i + 1];
+        else {
+            std::fprintf(stderr, "usage: import_bench [--sms N] [--mms M] [--media-kb K] [--seed S]\n"
+                                 "       import_bench --write FILE --megabytes MB [--media-kb K] [--seed S]\n");
+            return 2;
+        }
+    }
+    Random random(seed);
+    const std::size_t mediaBytes = mediaKb * 1024;
+
+    if (!writeOnly.empty()) {
+        std::FILE* out = std::fopen(writeOnly.c_str(), "wb");
+        if (out == nullptr) return 1;
+        WriteHeader(out);
+        std::uint64_t i = 0;
+        while (static_cast<std::uint64_t>(std::ftell(out)) < megabytes * 1000000) {
+            if (i % 10 == 0) {
+                WriteMms(random, i, mediaBytes, out);
+            } else {
+                WriteSms(random, i, out);
+            }
+            ++i;
+        }
+        std::fputs("</smses>\n", out);
+        std::fprintf(stderr, "import_bench: %s: %.1f MB, %llu messages\n", writeOnly.c_str(), std::ftell(out) / 1e6,
+                     static_cast<unsigned long long>(i));
+        return std::fclose(out) == 0 ? 0 : 1;
+    }
+
+    std::string pattern = (fs::temp_directory_path() / "tallymere-import-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) return 1;
+    const fs::path base(pattern);
+    const std::string smsFile = (base / "sms.xml").string(), mmsFile = (base / "mms.xml").string();
+    for (const auto& [file, count, isMms] : {std::tuple{smsFile, sms, false}, std::tuple{mmsFile, mms, true}}) {
+        std::FILE* out = std::fopen(file.c_str(), "wb");
+        if (out == nullptr) return 1;
+        WriteHeader(out);
+        for (std::uint64_t i = 0; i < count; ++i) isMms ? WriteMms(random, i, mediaBytes, out) : WriteSms(random, i, out);
+        std::fputs("</smses>\n", out);
+        std::fclose(out);
+    }
+    const double mmsMb = static_cast<double>(fs::file_size(mmsFile)) / 1e6;
+    std::fprintf(stderr, "import_bench: in %s: %llu SMS (%.1f MB), %llu MMS (%.1f MB)\n", base.c_str(),
+                 static_cast<unsigned long long>(sms), static_cast<double>(fs::file_size(smsFile)) / 1e6,
+                 static_cast<unsigned long long>(mms), mmsMb);
+    std::string error;
+    if (!platform::device::Mount(base / "device", &error)) {
+        std::fprintf(stderr, "import_bench: %s\n", error.c_str());
+        return 1;
+    }
+    const auto summary = [](std::uint64_t s, std::uint64_t m, std::uint64_t present) {
+        cli::device::ImportCounts counts;
+        counts.sms = s;
+        counts.mms = m;
+        counts.present = present;
+        return cli::device::ImportSummary(counts);
+    };
+    bool ok = Import("import-sms", smsFile, static_cast<double>(sms), "SMS", summary(sms, 0, 0)) &&
+              Import("import-mms", mmsFile, mmsMb, "MB", summary(0, mms, 0)) &&
+              Import("again-sms", smsFile, static_cast<double>(sms), "SMS", summary(0, 0, sms)) &&
+              Import("again-mms", mmsFile, static_cast<double>(mms), "MMS", summary(0, 0, mms));
+    std::fprintf(stderr, "import_bench: largest resident size %.1f MB\n", static_cast<double>(MaxResidentKb()) / 1024);
+    platform::device::Unmount();
+    fs::remove_all(base);
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,85 @@
+// Program commands carried out by the running program for another process.
+//
+// Users keep the desktop program (or `watch`) running all day, and it holds the device. A
+// program command started on the command line meanwhile (backup-all, export-all, restore,
+// settings, check) is sent over the device's channel (platform/channel.h) to the program that
+// holds the device. There it runs on the main window's thread, between the window's other
+// messages like a menu command, and without any box: its result lines, exit status and, for a
+// fatal failure, the failure's caption and words come back, and the command line prints them
+// as if it had run the command itself. A second desktop program uses the same channel to ask
+// the first one to show its window.
+//
+// Requests and replies are JSON objects, one per frame:
+//   request  {"verb": "show" | "command" | "settings" | "check", "command": N, "outputDir": "...",
+//             "repair": true}
+//   replies  {"started": true} when the request starts to run on the window's thread, then the
+//            RemoteResult below.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/window.h"
+
+namespace cli {
+
+struct RemoteRequest {
+    std::string verb;                      // "show", "command", "settings", "check"
+    std::uint32_t command = 0;             // "command": 40053, 40055, 40056 or 40071
+    std::optional<std::string> outputDir;  // "settings": the new output directory, if any
+    bool repair = false;                   // "check": repair first
+};
+
+// What a program command gives whoever started it. Everything a forwarded command reports
+// travels in this one record.
+struct RemoteResult {
+    bool carriedOut = false;     // false: the program ended (or was ending) before it ran it
+    int status = 0;              // the exit status the command line reports
+    std::string output;          // the lines for standard output
+    std::string failureCaption;  // a fatal failure: the box's caption ...
+    std::string failureWords;    // ... and words (status 1)
+    bool windowShown = false;    // "show": the program has a window on the screen and showed it
+};
+
+std::string EncodeRequest(const RemoteRequest& request);
+std::optional<RemoteRequest> DecodeRequest(const std::string& frame);
+std::string EncodeResult(const RemoteResult& result);
+std::optional<RemoteResult> DecodeResult(const std::string& frame);
+
+// ---- The program that holds the device ----
+
+// The message a request arrives as on the main window (posted, so that it runs between the
+// window's other messages and never inside a wait for the store's notifications). The window
+// procedure hands it to RunRemoteRequest.
+inline constexpr std::uint32_t WM_REMOTE_REQUEST = 0x8000 + 0x101;
+
+// Starts answering requests on the device's channel, which the caller opened when it took the
+// device (platform::device::OpenChannel). `hasScreenWindow`: the main window can be shown.
+void ServeRemoteRequests(bool hasScreenWindow);
+// Stops answering (before shutdown): requests not yet started are turned away.
+void StopRemoteRequests();
+// Carries out the request a WM_REMOTE_REQUEST names, on the window's thread.
+void RunRemoteRequest(platform::ui::HWND window, platform::ui::LPARAM lParam);
+
+// ---- The process that wants the device ----
+
+// Takes the device for a program command, or has the program holding it carry the command out.
+// Returns -1 when this process now holds the device (the caller runs the command itself).
+// Otherwise returns the exit status to end with: the forwarded command's, with its output
+// printed; 0 when `confirm` (asked once, before a forwarded command is sent) said no; or 1 after
+// printing that the device is in use by a program that does not take requests.
+// `confirmed` tells the caller that the user already confirmed (so that a command that ends up
+// running here does not ask again).
+int LockOrForward(const RemoteRequest& request, const std::function<bool()>& confirm = {},
+                  bool* confirmed = nullptr);
+
+// Asks the program holding the device to show its window. Nothing when no program answers.
+std::optional<RemoteResult> AskToShow();
+
+// Prints a forwarded command's result as the command line prints its own: output on standard
+// output, a failure as "caption: words" on standard error; returns the exit status.
+int PrintResult(const RemoteResult& result);
+
+}  // namespace cli

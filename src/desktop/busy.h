@@ -1,0 +1,36 @@
+// What the window shows while a command works. The command runs on the GUI thread to its end
+// without returning to the event loop, so the window must not look frozen: the cursor is busy
+// from the start, and a walk that takes longer than half a second shows how many messages it
+// has done (of how many, when that is known) in place of the soft keys, painted at once.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+
+#include <cstdint>
+
+namespace desktop {
+
+class BusyScope {
+public:
+    // `what` names the work in the progress line ("Backup All").
+    explicit BusyScope(const QString& what);
+    ~BusyScope();
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+};
+
+// The progress of the walk that runs: `total` 0 when it is not known. Shows the line once the
+// command has run for half a second.
+void ShowWalkProgress(std::uint32_t done, std::uint32_t total);
+
+// The progress line's text: "Backup All: 120 messages done" or "...: 120 of 500 messages done".
+QString ProgressText(const QString& what, std::uint32_t done, std::uint32_t total);
+
+// Puts the progress line away (a box about to show tells the user what there is to know).
+void HideProgress();
+
+// Feeds the walk's progress hook into the window's progress line (once, at start-up).
+void InstallWalkProgress();
+
+}  // namespace desktop

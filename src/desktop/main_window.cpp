@@ -1,0 +1,291 @@
+#include "desktop/main_window.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <optional>
+
+#include "cli/remote.h"
+#include "desktop/busy.h"
+#include "desktop/dialog_commands.h"
+#include "desktop/menu_screen.h"
+#include "platform/no_destructor.h"
+#include "shell/commands.h"
+#include "support/fatal.h"
+
+namespace desktop {
+
+namespace ui = platform::ui;
+
+QWidget* menuBar = nullptr;
+QSystemTrayIcon* trayIcon = nullptr;
+
+namespace {
+
+// The window's Qt objects, kept out of the runtime's exit handlers.
+struct WindowObjects {
+    std::unique_ptr<MainDialog> dialog;
+    std::unique_ptr<QSystemTrayIcon> tray;
+    std::unique_ptr<QMenu> trayMenu;
+};
+
+WindowObjects& Objects() {
+    static platform::NoDestructor<WindowObjects> objects;
+    return *objects;
+}
+
+void PostCommand(std::uint32_t command) {
+    ui::PostMessageW(tallymere::mainWindow.load(), ui::WM_COMMAND, command, 0);
+}
+
+// The caption strip: the program's name and the OK button that hides the window.
+QWidget* MakeCaption(QWidget* parent) {
+    auto* caption = new QWidget(parent);
+    caption->setObjectName(QStringLiteral("caption"));
+    caption->setAutoFillBackground(true);
+    QPalette palette = caption->palette();
+    palette.setColor(QPalette::Window, palette.color(QPalette::Highlight));
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::HighlightedText));
+    palette.setColor(QPalette::ButtonText, palette.color(QPalette::HighlightedText));
+    caption->setPalette(palette);
+    auto* layout = new QHBoxLayout(caption);
+    layout->setContentsMargins(6, 2, 2, 2);
+    auto* title = new QLabel(QStringLiteral("Tallymere"), caption);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    auto* ok = new QToolButton(caption);
+    ok->setObjectName(QStringLiteral("ok"));
+    ok->setText(QStringLiteral("ok"));
+    ok->setAutoRaise(true);
+    ok->setFont(bold);
+    QObject::connect(ok, &QToolButton::clicked, [] { PostCommand(tallymere::kCommandOk); });
+    layout->addWidget(title);
+    layout->addStretch();
+    layout->addWidget(ok);
+    return caption;
+}
+
+void AddCommand(QMenu* menu, const QString& text, std::uint32_t command) {
+    menu->addAction(text, [command] { PostCommand(command); });
+}
+
+QToolButton* SoftKey(QWidget* bar, const QString& text) {
+    auto* key = new QToolButton(bar);
+    key->setText(text);
+    key->setAutoRaise(true);
+    key->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    return key;
+}
+
+// A command of the table that may work for a while, and its name in the progress line.
+std::optional<QString> WorkName(std::uint32_t command) {
+    switch (command) {
+        case tallymere::kCommandBackupAll:
+            return QStringLiteral("Backup All");
+        case tallymere::kCommandExportAll:
+            return QStringLiteral("Export All");
+        case tallymere::kCommandRestoreNormal:
+            return QStringLiteral("Restore Normal");
+        case tallymere::kCommandRestoreExtra:
+            return QStringLiteral("Restore Extra");
+        case tallymere::kCommandAutomatic:
+            return QStringLiteral("New message");
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace
+
+MainDialog::MainDialog() {
+    setWindowTitle(QStringLiteral("Tallymere"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(MakeCaption(this));
+    menuList = new MenuList(this);
+    layout->addWidget(menuList, 1);
+    bottom_ = new QStackedWidget(this);
+    progress_ = new QLabel(bottom_);
+    progress_->setObjectName(QStringLiteral("progress"));
+    progress_->setContentsMargins(6, 0, 6, 0);
+    bottom_->addWidget(new QWidget(bottom_));
+    bottom_->addWidget(progress_);
+    layout->addWidget(bottom_);
+    // A phone's screen: 140 x 170 dialog units.
+    resize(240, 320);
+    setMinimumSize(200, 240);
+    ShowLevel(0);
+    menuList->setFocus();
+}
+
+void MainDialog::ShowProgress(const QString& text) {
+    progress_->setText(text);
+    bottom_->setCurrentWidget(progress_);
+    // The command does not return to the event loop before it ends: paint now.
+    bottom_->repaint();
+}
+
+void MainDialog::HideProgress() {
+    bottom_->setCurrentIndex(0);
+    bottom_->repaint();
+}
+
+bool MainDialog::ProgressShown() const { return bottom_->currentWidget() == progress_; }
+
+QString MainDialog::ProgressText() const { return progress_->text(); }
+
+void MainDialog::SetSoftKeys(QWidget* bar) {
+    QWidget* placeholder = bottom_->widget(0);
+    bottom_->insertWidget(0, bar);
+    bottom_->removeWidget(placeholder);
+    delete placeholder;
+    bottom_->setCurrentIndex(0);
+}
+
+void MainDialog::closeEvent(QCloseEvent* event) {
+    // The program lives in the tray: closing hides the window, as the caption's OK does. Without
+    // a tray nothing could show it again, so closing ends the program in order.
+    event->ignore();
+    if (QSystemTrayIcon::isSystemTrayAvailable() && trayIcon != nullptr && trayIcon->isVisible()) {
+        PostCommand(tallymere::kCommandOk);
+    } else {
+        ui::PostMessageW(tallymere::mainWindow.load(), ui::WM_CLOSE, 0, 0);
+    }
+}
+
+QWidget* MainWidget() { return Objects().dialog.get(); }
+
+MainDialog* MainDialogWidget() { return Objects().dialog.get(); }
+
+MainDialog* CreateMainDialog() {
+    Objects().dialog = std::make_unique<MainDialog>();
+    return Objects().dialog.get();
+}
+
+QSystemTrayIcon* CreateTrayIcon() {
+    WindowObjects& objects = Objects();
+    objects.tray = std::make_unique<QSystemTrayIcon>();
+    trayIcon = objects.tray.get();
+    trayIcon->setToolTip(QStringLiteral("Tallymere"));
+    QObject::connect(trayIcon, &QSystemTrayIcon::activated, [](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) {
+            ui::SendMessageW(tallymere::mainWindow.load(), kTrayCallback, kTrayIconId, WM_LBUTTONDOWN);
+        }
+    });
+    // Desktops open a tray icon's menu with the other button: the window and the way out.
+    objects.trayMenu = std::make_unique<QMenu>();
+    objects.trayMenu->addAction(QStringLiteral("Show Tallymere"), [] {
+        ui::SendMessageW(tallymere::mainWindow.load(), kTrayCallback, kTrayIconId, WM_LBUTTONDOWN);
+    });
+    objects.trayMenu->addAction(QStringLiteral("Exit"), [] { PostCommand(tallymere::kCommandExit); });
+    trayIcon->setContextMenu(objects.trayMenu.get());
+    return trayIcon;
+}
+
+void DeleteMainDialog() {
+    menuList = nullptr;
+    menuBar = nullptr;
+    WindowObjects& objects = Objects();
+    objects.dialog.reset();
+    trayIcon = nullptr;
+    objects.tray.reset();
+    objects.trayMenu.reset();
+    menuIcons.clear();
+}
+
+QWidget* CreateMenuBar(MainDialog* window) {
+    auto* bar = new QWidget(window);
+    bar->setObjectName(QStringLiteral("softKeys"));
+    auto* layout = new QHBoxLayout(bar);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    QToolButton* file = SoftKey(bar, QStringLiteral("File"));
+    auto* fileMenu = new QMenu(file);
+    AddCommand(fileMenu, QStringLiteral("Settings"), tallymere::kCommandSettings);
+    fileMenu->addSeparator();
+    AddCommand(fileMenu, QStringLiteral("About"), tallymere::kCommandAbout);
+    AddCommand(fileMenu, QStringLiteral("Exit"), tallymere::kCommandExit);
+    file->setMenu(fileMenu);
+    file->setPopupMode(QToolButton::InstantPopup);
+
+    QToolButton* message = SoftKey(bar, QStringLiteral("Message"));
+    auto* messageMenu = new QMenu(message);
+    QMenu* backup = messageMenu->addMenu(QStringLiteral("Backup"));
+    AddCommand(backup, QStringLiteral("Backup All"), tallymere::kCommandBackupAll);
+    AddCommand(backup, QStringLiteral("Backup by Selection"), tallymere::kCommandBackupBySelection);
+    AddCommand(backup, QStringLiteral("Backup by Profile"), tallymere::kCommandBackupByProfile);
+    QMenu* restore = messageMenu->addMenu(QStringLiteral("Restore"));
+    AddCommand(restore, QStringLiteral("Restore Normal"), tallymere::kCommandRestoreNormal);
+    AddCommand(restore, QStringLiteral("Restore Extra"), tallymere::kCommandRestoreExtra);
+    QMenu* exports = messageMenu->addMenu(QStringLiteral("Export"));
+    AddCommand(exports, QStringLiteral("Export All"), tallymere::kCommandExportAll);
+    AddCommand(exports, QStringLiteral("Export by Selection"), tallymere::kCommandExportBySelection);
+    AddCommand(exports, QStringLiteral("Export by Profile"), tallymere::kCommandExportByProfile);
+    messageMenu->addSeparator();
+    message->setMenu(messageMenu);
+    message->setPopupMode(QToolButton::InstantPopup);
+
+    QToolButton* minimize = SoftKey(bar, QStringLiteral("Minimize"));
+    QObject::connect(minimize, &QToolButton::clicked, [] { PostCommand(tallymere::kCommandMinimize); });
+
+    layout->addWidget(file);
+    layout->addWidget(message);
+    layout->addWidget(minimize);
+    window->SetSoftKeys(bar);
+    return bar;
+}
+
+bool NotifyTray(ui::HWND, int operation, std::uint32_t, const QIcon& icon) {
+    if (!trayIcon) return false;
+    if (operation == NIM_ADD) {
+        trayIcon->setIcon(icon);
+        trayIcon->show();
+        return trayIcon->isVisible();
+    }
+    if (operation == NIM_DELETE) {
+        trayIcon->hide();
+        return true;
+    }
+    return false;
+}
+
+ui::LRESULT MainWndProc(ui::HWND window, std::uint32_t message, ui::WPARAM wParam, ui::LPARAM lParam) {
+    switch (message) {
+        case ui::WM_COMMAND: {
+            const auto command = static_cast<std::uint32_t>(wParam & 0xFFFF);
+            if (OnDialogCommand(command)) return 0;
+            std::optional<BusyScope> busy;
+            if (auto name = WorkName(command)) busy.emplace(*name);
+            // A command the table does not handle (the drop-down keys, the profiles) does nothing.
+            tallymere::OnCommand(window, command);
+            return 0;
+        }
+        case WM_NOTIFY:
+            return OnMenuNotify(static_cast<int>(static_cast<ui::LPARAM>(wParam)));
+        case kTrayCallback:
+            if (wParam == kTrayIconId && lParam == WM_LBUTTONDOWN) ui::ShowWindow(window, ui::SW_SHOW);
+            return 0;
+        case cli::WM_REMOTE_REQUEST: {
+            BusyScope busy(QStringLiteral("tallymere-cli"));
+            cli::RunRemoteRequest(window, lParam);
+            return 0;
+        }
+        case ui::WM_DESTROY:
+            window->Quit(0);
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+bool RunsNested(std::uint32_t message, ui::WPARAM wParam) {
+    return message == ui::WM_COMMAND && (wParam & 0xFFFF) == tallymere::kCommandAutomatic;
+}
+
+}  // namespace desktop

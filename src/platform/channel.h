@@ -1,0 +1,66 @@
+// The device's program channel: how another process reaches the program instance that holds
+// the device (the desktop program or `watch`), to have it show its window or carry out a
+// command for it.
+//
+// The channel is a local stream socket in the abstract namespace, named after the device
+// folder's identity (its file system and inode) and the user, so that two names of one folder
+// meet the same program and nothing is left on disk when the program ends, however it ends.
+// Only processes of the same user are served, and a client talks only to a server of its own
+// user (both sides check the peer's credentials).
+//
+// A connection carries one request and its replies. Every message on it is a frame: a 32-bit
+// little-endian byte count, then that many bytes; frames are limited to kMaxFrame bytes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace platform::device {
+
+inline constexpr std::uint32_t kMaxFrame = 64u << 20;
+
+// The reply side of one connection, given to the handler.
+class ChannelReply {
+public:
+    virtual ~ChannelReply() = default;
+    // Sends one frame; false when the client is gone (it may have been interrupted).
+    virtual bool Send(std::string_view frame) = 0;
+};
+
+// Handles one request on the channel's thread; the connection closes when it returns.
+using ChannelHandler = std::function<void(const std::string& request, ChannelReply& reply)>;
+
+// Opens the mounted device's channel for this process, which holds the program lock. Clients can
+// connect from now on; their requests wait until ServeChannel hands them to a handler, or until
+// CloseChannel turns them away. False when the channel cannot be opened (the program then works
+// without it: other processes find nobody to serve them).
+bool OpenChannel();
+
+// Starts handling requests, one connection at a time, on a thread of the channel's own.
+void ServeChannel(ChannelHandler handler);
+
+// Stops serving: a request being handled is finished first; waiting and later clients find
+// nobody. Call it from another thread than the channel's.
+void CloseChannel();
+
+// A client's request to the program serving the mounted device.
+class ChannelCall {
+public:
+    ChannelCall() = default;
+    ~ChannelCall();
+    ChannelCall(const ChannelCall&) = delete;
+    ChannelCall& operator=(const ChannelCall&) = delete;
+
+    // Connects and sends the request; false when no program of this user serves the device.
+    bool Start(std::string_view request);
+    // Waits for the next reply frame; false when the server closed the connection (or broke it)
+    // instead.
+    bool Next(std::string* frame);
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace platform::device

@@ -1,0 +1,172 @@
+// Program commands started while `watch` holds the device: carried out by watch, printed by
+// tallymere-cli as its own; and watch's automatic switches.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli_background.h"
+#include "cli_runner.h"
+#include "device_fixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::BackgroundCli;
+using testing_support::CliResult;
+
+class Forwarding : public ::testing::Test {
+protected:
+    void SetUp() override {
+        base_ = testing_support::MakeTempDir("tallymere-fwd-");
+        device_ = (base_ / "device").string();
+    }
+    void TearDown() override { std::filesystem::remove_all(base_); }
+
+    CliResult Run(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--device", device_});
+        return testing_support::RunCli(args);
+    }
+    std::string StartWatch(BackgroundCli& watch, std::vector<std::string> options = {}) {
+        std::vector<std::string> args = {"--device", device_, "watch"};
+        args.insert(args.end(), options.begin(), options.end());
+        if (!watch.Start(args, (base_ / "watch-errors.txt").string())) return {};
+        return watch.ReadLine(30s);
+    }
+    std::string WatchErrors() const { return testing_support::ReadHostFile(base_ / "watch-errors.txt"); }
+    std::filesystem::path Output() const { return base_ / "device/Program Files/Tallymere"; }
+    std::size_t TextFiles() const {
+        std::size_t n = 0;
+        std::error_code ec;
+        for (auto it = std::filesystem::recursive_directory_iterator(Output() / "Tallyport", ec);
+             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+            n += it->path().extension() == ".txt" ? 1 : 0;
+        }
+        return n;
+    }
+    std::uintmax_t Size(const std::filesystem::path& file) const {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(file, ec);
+        return ec ? 0 : size;
+    }
+    template <class Condition>
+    static bool WaitFor(Condition condition, std::chrono::milliseconds limit = 30s) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(20ms);
+        }
+        return true;
+    }
+
+    std::filesystem::path base_;
+    std::string device_;
+};
+
+TEST_F(Forwarding, CommandsPrintWhatTheyPrintWhenRunHereAndAFailureEndsWatch) {
+    ASSERT_EQ(Run({"device", "seed", "--messages", "30", "--seed", "11"}).status, 0);
+    BackgroundCli watch;
+    ASSERT_NE(StartWatch(watch).find("Watching"), std::string::npos) << WatchErrors();
+
+    CliResult r = Run({"backup-all"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Message backup was successfull. (30 messages)\n");
+    EXPECT_EQ(r.err, "");
+    r = Run({"export-all"});
+    EXPECT_EQ(r.out, "30 messages exported successfully.\n");
+    const CliResult checkThere = Run({"check"});
+    EXPECT_EQ(checkThere.status, 0) << checkThere.err;
+    EXPECT_NE(checkThere.out.find("The archive is sound."), std::string::npos) << checkThere.out;
+    const CliResult repairThere = Run({"check", "--repair"});
+    EXPECT_EQ(repairThere.status, 0) << repairThere.err;
+    EXPECT_NE(repairThere.out.find("Messages.ndx needs no repair (30 intact records)."), std::string::npos)
+        << repairThere.out;
+    // The same check run here, once the device is free, says the same.
+    EXPECT_EQ(watch.Stop(SIGTERM, 20s), 0) << WatchErrors();
+    const CliResult checkHere = Run({"check"});
+    EXPECT_EQ(checkHere.out, checkThere.out);
+    EXPECT_EQ(checkHere.status, checkThere.status);
+
+    BackgroundCli again;
+    ASSERT_NE(StartWatch(again).find("Watching"), std::string::npos) << WatchErrors();
+    std::filesystem::create_directories(base_ / "device/Storage Card");
+    r = Run({"settings", "--output-dir", "\\Storage Card"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\\Storage Card\n");
+    EXPECT_EQ(Size(base_ / "device/Storage Card/Tallymere/Messages.ndx"), 30u * 28u) << "the archive moved along";
+    EXPECT_EQ(Run({"settings"}).out, "\\Storage Card\n");
+
+    // An output directory that cannot be used is refused there as here, and watch goes on.
+    r = Run({"settings", "--output-dir", "\\No\\Such"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Tallymere Settings: Cannot use \\No\\Such as output directory: \\No does not exist.\n");
+    EXPECT_EQ(Run({"settings"}).out, "\\Storage Card\n");
+
+    // A fatal failure in watch: reported here with its caption and words, and watch ends.
+    std::filesystem::remove(base_ / "device/Storage Card/Tallymere/Messages.ndx");
+    std::filesystem::create_directory(base_ / "device/Storage Card/Tallymere/Messages.ndx");
+    r = Run({"backup-all"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "xEntryID::Load: _wfopen failed.\n");
+    EXPECT_EQ(again.Stop(SIGTERM, 20s), 1);
+    EXPECT_NE(WatchErrors().find("xEntryID::Load: _wfopen failed."), std::string::npos);
+}
+
+TEST_F(Forwarding, ARestoreIsConfirmedHereAndItsMessagesAreNotTakenForArrivals) {
+    ASSERT_EQ(Run({"device", "seed", "--messages", "8", "--seed", "2"}).status, 0);
+    ASSERT_EQ(Run({"backup-all"}).status, 0);
+    // Two messages go from the phone.
+    const std::string listing = Run({"device", "list", "SMS/Inbox"}).out;
+    std::vector<std::string> ids;
+    for (std::size_t at = 0; ids.size() < 2 && at < listing.size(); at = listing.find('\n', at) + 1) {
+        ids.push_back(listing.substr(at, 40));  // each line starts with the message's identifier
+        if (listing.find('\n', at) == std::string::npos) break;
+    }
+    ASSERT_EQ(ids.size(), 2u) << listing;
+    for (const std::string& id : ids) ASSERT_EQ(Run({"device", "delete", id}).status, 0);
+
+    BackgroundCli watch;
+    ASSERT_NE(StartWatch(watch).find("Watching"), std::string::npos) << WatchErrors();
+    // Without a terminal and without --yes the answer is Cancel, given here: nothing is sent.
+    CliResult r = Run({"restore", "extra"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Not confirmed"), std::string::npos) << r.err;
+    r = Run({"restore", "extra", "--yes"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Message restore was successfull. (2 messages)\n");
+    // The restored messages were not taken for new arrivals; a real arrival is exported.
+    ASSERT_EQ(Run({"device", "deliver", "--body", "after the restore"}).status, 0);
+    EXPECT_TRUE(WaitFor([&] { return TextFiles() == 1; })) << TextFiles();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(TextFiles(), 1u);
+    EXPECT_EQ(watch.Stop(SIGINT, 20s), 0) << WatchErrors();
+}
+
+TEST_F(Forwarding, WatchsSwitchesDecideWhatAnArrivalGets) {
+    BackgroundCli archiving;
+    const std::string line = StartWatch(archiving, {"--no-export", "--backup"});
+    EXPECT_NE(line.find("every message that arrives is archived in \"\\Program Files\\Tallymere\\Tallymere\""),
+              std::string::npos)
+        << line;
+    ASSERT_EQ(Run({"device", "deliver", "--body", "kept in the archive"}).status, 0);
+    EXPECT_TRUE(WaitFor([&] { return Size(Output() / "Tallymere/Messages.ndx") == 28; }));
+    EXPECT_EQ(TextFiles(), 0u);
+    EXPECT_EQ(archiving.Stop(SIGTERM, 20s), 0) << WatchErrors();
+
+    BackgroundCli idle;
+    EXPECT_NE(StartWatch(idle, {"--no-export"}).find("left as it is"), std::string::npos);
+    ASSERT_EQ(Run({"device", "deliver", "--body", "left alone"}).status, 0);
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_EQ(TextFiles(), 0u);
+    EXPECT_EQ(Size(Output() / "Tallymere/Messages.ndx"), 28u);
+    EXPECT_EQ(Run({"export-all"}).out, "2 messages exported successfully.\n");
+    EXPECT_EQ(idle.Stop(SIGTERM, 20s), 0) << WatchErrors();
+}
+
+}  // namespace
