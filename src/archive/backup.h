@@ -14,7 +14,9 @@
 // Every record write is checked: a failed or short write ends the program ("fwrite failed.").
 // Records are not flushed one by one; the writer flushes and syncs Messages.dat when it is
 // destroyed, before the folder list and the index are saved, so a saved index never names a
-// record that is not on the medium. A refresh writes only the fields whose values changed.
+// record that is not on the medium. A refresh writes only the fields whose values changed. A
+// folder met for the first time is saved into Folders.dat before the record that names it is
+// written, so that every record on disk has its folder line, whenever the pass ends.
 #pragma once
 
 #include <cstdint>

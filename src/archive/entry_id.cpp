@@ -80,14 +80,27 @@ void xEntryID::UpdateID(std::uint32_t size, const std::uint8_t* oldId, const std
     const Id to = ToId(newId);
     auto found = first_.find(from);
     if (found == first_.end() || from == to) return;
-    const std::uint32_t i = found->second;
+    Replace(found->second, to);
+}
+
+void xEntryID::SetID(std::uint32_t i, const std::uint8_t* id) {
+    if (i >= count) FatalError(u"Index out of range.", u"xEntryID::SetID");
+    const Id to = ToId(id);
+    if (ids[i] != to) Replace(i, to);
+}
+
+void xEntryID::Replace(std::uint32_t i, const Id& to) {
+    const Id from = ids[i];
     ids[i] = to;
-    first_.erase(found);
-    // Only a list that holds an identifier twice (a damaged file) has a later entry equal to
-    // the old identifier, which now becomes its first.
-    if (duplicates_) {
-        const std::uint32_t next = ScanFrom(from, i + 1);
-        if (next < count) first_.emplace(from, next);
+    auto found = first_.find(from);
+    if (found != first_.end() && found->second == i) {
+        first_.erase(found);
+        // Only a list that holds an identifier twice (a damaged file) has a later entry equal
+        // to the old identifier, which now becomes its first.
+        if (duplicates_) {
+            const std::uint32_t next = ScanFrom(from, i + 1);
+            if (next < count) first_.emplace(from, next);
+        }
     }
     auto [entry, added] = first_.try_emplace(to, i);
     if (!added) {
@@ -134,7 +147,25 @@ void xEntryID::Load() {
     }
 }
 
+void xEntryID::SaveEntry(std::uint32_t i) {
+    if (!entryFile_) {
+        // "ab+" creates a missing file; "rb+" then writes anywhere in it.
+        if (!platform::File::Open(path, u"ab+") || !(entryFile_ = platform::File::Open(path, u"rb+"))) {
+            FatalError(u"_wfopen failed.", u"xEntryID::SaveEntry");
+        }
+    }
+    std::vector<std::uint8_t> bytes(ids[i].begin(), ids[i].end());
+    PutU32(bytes, offsets[i]);
+    PutU32(bytes, flags[i]);
+    if (!entryFile_->Seek(static_cast<std::int64_t>(i) * kEntryBytes, SEEK_SET) ||
+        entryFile_->Write(bytes.data(), bytes.size()) != bytes.size() || !entryFile_->Flush()) {
+        FatalError(u"fwrite failed.", u"xEntryID::SaveEntry");
+    }
+}
+
 void xEntryID::Save() {
+    // The whole file is replaced: entries written on their own go to the old one no more.
+    entryFile_.reset();
     std::vector<std::uint8_t> bytes;
     bytes.reserve(static_cast<std::size_t>(count) * kEntryBytes);
     for (std::uint32_t i = 0; i < count; ++i) {

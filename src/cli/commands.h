@@ -50,13 +50,14 @@ Runner AddProgramCommands(CLI::App& app);
 // Archive commands (check).
 Runner AddArchiveCommands(CLI::App& app);
 
-// The work of `settings` once the program has started: changes the output directory when
-// `newDir` is given, then prints it to `out`. Returns the exit status.
+// The work of `settings` (it needs no start-up): changes the output directory when `newDir` is
+// given, then prints it to `out`. Returns the exit status (1 when the new directory cannot be
+// used: nothing was changed).
 int RunSettings(std::FILE* out, const std::string* newDir);
 
-// The work of `check`: reads the archive without changing it and prints the report to `out`;
-// returns 0 when the archive is sound, 1 otherwise.
-int RunCheck(std::FILE* out);
+// The work of `check`: reads the archive without changing it (after repairing it, with
+// `repair`) and prints the report to `out`; returns 0 when the archive is sound, 1 otherwise.
+int RunCheck(std::FILE* out, bool repair);
 
 // The phone's side of the message store (`device list`, `dump`, `deliver`, ...).
 Runner AddDeviceCommands(CLI::App& app);

@@ -14,8 +14,12 @@ int ConsolePort::MessageBox(platform::ui::HWND, std::u16string_view text, std::u
                             std::uint32_t style) {
     const std::string words = platform::ToUtf8(text);
     if ((style & 0xF) != platform::ui::MB_OKCANCEL) {
-        std::printf("%s\n", words.c_str());
-        std::fflush(stdout);
+        if ((style & platform::ui::MB_ICONERROR) != 0) {
+            FailureBox(nullptr, text, caption);
+        } else {
+            std::printf("%s\n", words.c_str());
+            std::fflush(stdout);
+        }
         return platform::ui::IDOK;
     }
     if (assumeYes_) return platform::ui::IDOK;

@@ -7,6 +7,7 @@
 #include "platform/text.h"
 #include "shell/app.h"
 #include "shell/output_dir.h"
+#include "support/files.h"
 #include "support/settings.h"
 
 namespace cli {
@@ -18,7 +19,16 @@ std::string OutputDir() { return platform::ToUtf8(tallymere::GetRegistryStr(tall
 }  // namespace
 
 int RunSettings(std::FILE* out, const std::string* newDir) {
-    if (newDir) tallymere::ChangeOutputDir(platform::FromUtf8(*newDir));
+    // Without the start-up, which needs a usable output directory: the settings must stay
+    // reachable to repair an unusable one.
+    tallymere::ApplyOutputDirDefault();
+    if (newDir) {
+        if (!tallymere::ChangeOutputDir(platform::FromUtf8(*newDir))) return 1;
+    } else {
+        // Its directories are made as at start-up, when it can be used.
+        tallymere::CheckOutputDir(tallymere::GetRegistryStr(tallymere::kOutputDirValue),
+                                  tallymere::OutputDirUse::kStartUp, nullptr);
+    }
     std::fprintf(out, "%s\n", OutputDir().c_str());
     return 0;
 }
@@ -41,17 +51,13 @@ Runner AddProgramCommands(CLI::App& app) {
             request.verb = "settings";
             if (change) request.outputDir = *newDir;
             if (const int status = LockOrForward(request); status >= 0) return status;
-        } else if (!LockDevice()) {
-            return 1;
+            return RunSettings(stdout, change ? newDir.get() : nullptr);
         }
+        if (!LockDevice()) return 1;
         tallymere::BeginApp(tallymere::StartMode::OneShot);
-        if (settings->parsed()) {
-            RunSettings(stdout, change ? newDir.get() : nullptr);
-        } else {
-            std::printf("Tallymere is ready on device folder %s: output directory \"%s\" holds the archive "
-                        "(Tallymere) and the export tree (Tallyport).\n",
-                        platform::device::Root().c_str(), OutputDir().c_str());
-        }
+        std::printf("Tallymere is ready on device folder %s: output directory \"%s\" holds the archive "
+                    "(Tallymere) and the export tree (Tallyport).\n",
+                    platform::device::Root().c_str(), OutputDir().c_str());
         tallymere::EndApp(tallymere::StartMode::OneShot);
         return 0;
     };

@@ -31,6 +31,7 @@ using namespace std::chrono_literals;
 std::string EncodeRequest(const RemoteRequest& request) {
     Json j{{"verb", request.verb}, {"command", request.command}};
     if (request.outputDir) j["outputDir"] = *request.outputDir;
+    if (request.repair) j["repair"] = true;
     return j.dump();
 }
 
@@ -41,6 +42,7 @@ std::optional<RemoteRequest> DecodeRequest(const std::string& frame) {
     request.verb = j["verb"].get<std::string>();
     if (j.contains("command") && j["command"].is_number_unsigned()) request.command = j["command"].get<std::uint32_t>();
     if (j.contains("outputDir") && j["outputDir"].is_string()) request.outputDir = j["outputDir"].get<std::string>();
+    if (j.contains("repair") && j["repair"].is_boolean()) request.repair = j["repair"].get<bool>();
     return request;
 }
 
@@ -167,8 +169,15 @@ class RemotePort final : public ui::Port {
 public:
     RemotePort(Job& job, ui::Port* previous) : job_(job), previous_(previous) {}
 
-    int MessageBox(ui::HWND, std::u16string_view text, std::u16string_view, std::uint32_t style) override {
+    int MessageBox(ui::HWND, std::u16string_view text, std::u16string_view caption, std::uint32_t style) override {
         if ((style & 0xF) == ui::MB_OKCANCEL) return ui::IDOK;
+        if ((style & ui::MB_ICONERROR) != 0) {
+            // A refusal the program goes on after: printed where the command was started as its
+            // own command line prints it, "caption: words" on standard error.
+            errorCaption = platform::ToUtf8(caption);
+            errorWords = platform::ToUtf8(text);
+            return ui::IDOK;
+        }
         output += platform::ToUtf8(text) + "\n";
         return ui::IDOK;
     }
@@ -190,6 +199,7 @@ public:
     }
 
     std::string output;
+    std::string errorCaption, errorWords;
 
 private:
     Job& job_;
@@ -248,13 +258,17 @@ RemoteResult Execute(ui::HWND window, Job& job) {
     } else if (request.verb == "settings" && printed.file()) {
         result.status = RunSettings(printed.file(), request.outputDir ? &*request.outputDir : nullptr);
     } else if (request.verb == "check" && printed.file()) {
-        result.status = RunCheck(printed.file());
+        result.status = RunCheck(printed.file(), request.repair);
     } else {
         result.status = 2;
         result.output = "This program does not carry out \"" + request.verb + "\" for others.\n";
     }
     ui::SetPort(previous);
     result.output = port.output + printed.Text() + result.output;
+    if (!port.errorWords.empty()) {
+        result.failureCaption = port.errorCaption;
+        result.failureWords = port.errorWords;
+    }
     return result;
 }
 

@@ -10,7 +10,8 @@
 // the first one to show its window.
 //
 // Requests and replies are JSON objects, one per frame:
-//   request  {"verb": "show" | "command" | "settings" | "check", "command": N, "outputDir": "..."}
+//   request  {"verb": "show" | "command" | "settings" | "check", "command": N, "outputDir": "...",
+//             "repair": true}
 //   replies  {"started": true} when the request starts to run on the window's thread, then the
 //            RemoteResult below.
 #pragma once
@@ -28,6 +29,7 @@ struct RemoteRequest {
     std::string verb;                      // "show", "command", "settings", "check"
     std::uint32_t command = 0;             // "command": 40053, 40055, 40056 or 40071
     std::optional<std::string> outputDir;  // "settings": the new output directory, if any
+    bool repair = false;                   // "check": repair first
 };
 
 // What a program command gives whoever started it. Everything a forwarded command reports

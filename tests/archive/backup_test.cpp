@@ -111,7 +111,8 @@ TEST_F(BackupTest, ThePassesRecordsAreSyncedBeforeItsIndexIsSaved) {
         },
         ::testing::ExitedWithCode(1), "xBackup::~xBackup: fwrite failed\\.");
     EXPECT_EQ(ReadHostFile(Index()), index);
-    EXPECT_EQ(ReadHostFile(Folders()), folders);
+    // The new folder's line was saved when the pass met it, before its records.
+    EXPECT_EQ(ReadHostFile(Folders()), folders + "SMS/Other\n");
     // The next pass archives them again, after the bytes the failed one left.
     EXPECT_EQ(Pass({TextMessage(1), TextMessage(2)}), 1u);
     EXPECT_EQ(Flags(), (std::vector<std::uint32_t>{1, 1}));
@@ -205,17 +206,17 @@ TEST_F(BackupTest, AFailedRecordWriteEndsThePassBeforeTheRecordIsIndexed) {
         {
             tallymere::BeginBackup(1);
             tallymere::BackupMessage(TextMessage(1));
-            platform::faults::Plan("fwrite", 1);
+            platform::faults::Plan("fwrite", 2);  // the first saves the new folder's line
             tallymere::BackupMessage(TextMessage(2, u"SMS/New"));
             std::_Exit(5);  // never reached
         },
         ::testing::ExitedWithCode(1), "xBackup::Insert: fwrite failed\\.");
     EXPECT_EQ(ReadHostFile(Index()), index) << "nothing indexed";
-    EXPECT_EQ(ReadHostFile(Folders()), folders);
+    EXPECT_EQ(ReadHostFile(Folders()), folders + "SMS/New\n") << "a record's folder is saved before the record";
     EXPECT_EXIT(
         {
             tallymere::BeginBackup(1);
-            platform::faults::Plan("fwrite", 1);
+            platform::faults::Plan("fwrite", 2);  // the first saves the new folder's line
             tallymere::BackupMessage(TextMessage(1, u"SMS/Moved"));  // a refresh that writes
             std::_Exit(5);
         },
