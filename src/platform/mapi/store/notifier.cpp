@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <system_error>
 
@@ -21,7 +22,8 @@ namespace {
 
 // How often the thread looks without being woken: where change events work, as a safety net
 // only; where they do not, often enough for a prompt delivery.
-constexpr auto kSafetyInterval = 1000ms;
+constexpr std::chrono::milliseconds kSafetyInterval = 1000ms;
+std::atomic<std::chrono::milliseconds::rep> safetyInterval{kSafetyInterval.count()};
 constexpr auto kPollInterval = 5ms;
 // After change events, how often and for how long the thread looks again: an event can come
 // before the commit it belongs to is visible to readers.
@@ -48,6 +50,10 @@ void Child() {
 }
 
 }  // namespace
+
+void Notifier::SetSafetyInterval(std::chrono::milliseconds interval) {
+    safetyInterval = (interval.count() > 0 ? interval : kSafetyInterval).count();
+}
 
 struct Notifier::Watch {
     std::filesystem::path file;
@@ -350,7 +356,9 @@ void Notifier::Run(Worker* worker) {
     while (!stop_ && !registrations_.empty()) {
         if (!poked_) {
             const auto now = std::chrono::steady_clock::now();
-            const auto timeout = !watched ? kPollInterval : now < settleUntil ? kSettleInterval : kSafetyInterval;
+            const auto timeout = !watched                ? kPollInterval
+                                 : now < settleUntil ? kSettleInterval
+                                                     : std::chrono::milliseconds(safetyInterval.load());
             lock.unlock();
             if (Sleep(worker, timeout)) settleUntil = std::chrono::steady_clock::now() + kSettlePeriod;
             lock.lock();
@@ -373,9 +381,13 @@ void Notifier::Run(Worker* worker) {
             std::lock_guard inside(sqliteMutex_);
             std::erase_if(worker->watches, [&](const std::unique_ptr<Watch>& w) { return !files.contains(w->file); });
         }
-        for (const auto& [file, start] : files) {
+        for (const auto& entry : files) {
+            // Named variables, not a structured binding: a lambda may capture only those
+            // before C++20, and clang 14 holds to that.
+            const std::filesystem::path& file = entry.first;
+            const std::pair<InstanceId, std::int64_t>& start = entry.second;
             auto found = std::find_if(worker->watches.begin(), worker->watches.end(),
-                                      [&](const std::unique_ptr<Watch>& w) { return w->file == file; });
+                                      [&file](const std::unique_ptr<Watch>& w) { return w->file == file; });
             if (found == worker->watches.end()) {
                 std::lock_guard inside(sqliteMutex_);
                 auto watch = std::make_unique<Watch>();

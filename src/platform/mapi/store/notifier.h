@@ -54,6 +54,10 @@ public:
     // process) and is left to end with the process.
     bool StopForExit();
 
+    // How long the thread sleeps unwoken where change events work (one second; 0 sets that
+    // again). For tests that must tell a wake by a change event from the safety poll.
+    static void SetSafetyInterval(std::chrono::milliseconds interval);
+
     // Fork handlers: the child has no notification thread.
     void BeforeFork();
     void AfterForkInParent();
