@@ -387,8 +387,9 @@ private:
         TableRows rows;
         if (!draft_) {
             for (auto& [row, values] : StoredRows(kAttachment, wanted)) {
+                const std::int64_t id = row.id;  // a structured binding is not captured before C++20
                 auto draft = std::find_if(attachments_.begin(), attachments_.end(),
-                                          [&](const AttachDraft& d) { return d.id == row.id; });
+                                          [id](const AttachDraft& d) { return d.id == id; });
                 if (draft != attachments_.end() && draft->deleted) continue;
                 if (keys) keys->push_back(row.id);
                 rows.emplace_back(row, draft != attachments_.end() ? draft->values : std::move(values));
