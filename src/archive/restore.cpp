@@ -1,5 +1,7 @@
 #include "archive/restore.h"
 
+#include <algorithm>
+
 #include "archive/data_file.h"
 #include "archive/record.h"
 #include "platform/mapi/ptr.h"
@@ -7,6 +9,7 @@
 #include "support/endian.h"
 #include "support/fatal.h"
 #include "support/files.h"
+#include "support/pass_control.h"
 #include "support/settings.h"
 
 namespace tallymere {
@@ -49,12 +52,18 @@ xRestore::~xRestore() {
 std::uint32_t xRestore::RestoreAll(mapi::IMAPISession* session, std::uint32_t mode) {
     qMsg msg(session, 0, nullptr);
     std::uint32_t count = 0;
+    BeginPass(mode == 1 ? static_cast<std::uint32_t>(std::count(entryIds.flags.begin(),
+                                                                entryIds.flags.begin() + entryIds.count, 1u))
+                        : entryIds.count);
     for (std::uint32_t i = 0; i < entryIds.count; ++i) {
         if (mode == 1 && entryIds.flags[i] != 1) continue;
         const std::uint32_t skippedBefore = unreadable;
         count += RestoreMessage(msg, entryIds.offsets[i]);
         // An entry whose record could not be read was not processed: it keeps its flag.
         if (unreadable == skippedBefore) entryIds.flags[i] = 1;
+        PassStep();
+        // A stop ends the restore between two entries; the index is saved as usual.
+        if (StopRequested()) break;
     }
     return count;
 }

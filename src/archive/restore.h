@@ -57,6 +57,8 @@ public:
     xRestore& operator=(const xRestore&) = delete;
 
     // The loop over the index (mode as for Restore); returns the number of messages re-created.
+    // It is a pass (support/pass_control.h): every chosen entry is a step, and a requested
+    // stop ends it after the entry at hand.
     std::uint32_t RestoreAll(platform::mapi::IMAPISession* session, std::uint32_t mode);
     // One index entry: loads the record at `offset` into `msg` and re-creates its message when
     // it no longer exists. 1 when re-created; 0 when the message still exists, or when the

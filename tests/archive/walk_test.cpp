@@ -16,6 +16,7 @@
 #include "platform/sqlite.h"
 #include "platform/text.h"
 #include "restore_fixture.h"
+#include "support/pass_control.h"
 
 namespace {
 
@@ -362,10 +363,10 @@ TEST_F(Walk, AnUnknownCommandWordCountsNothing) {
     Put(u"SMS/Inbox", u"one");
     tallymere::BeginBackup(1);
     int progress = 0;
-    tallymere::SetWalkProgress([&](std::uint32_t visited) { progress = static_cast<int>(visited); });
+    tallymere::SetPassProgress([&](std::uint32_t done, std::uint32_t) { progress = static_cast<int>(done); });
     EXPECT_EQ(MakeRules(u"backupall"), 0);
     EXPECT_EQ(MakeRules(u"BackupAll "), 0);
-    tallymere::SetWalkProgress({});
+    tallymere::SetPassProgress({});
     tallymere::EndBackup();
     // "ExportAll" with no exporter open: nothing to hand the messages to, nothing counted.
     EXPECT_EQ(MakeRules(u"ExportAll"), 0);
