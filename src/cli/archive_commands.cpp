@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "archive/archive_check.h"
 #include "cli/commands.h"
 #include "cli/remote.h"
@@ -77,16 +79,31 @@ std::string Describe(const ArchiveProblem& p, const tallymere::ArchiveReport& re
 
 }  // namespace
 
-int RunCheck(std::FILE* out) {
+int RunCheck(std::FILE* out, bool json) {
     // Only reads: no start-up step, so nothing on the device is created or changed.
     const std::u16string archiveDir =
         tallymere::JoinPath(tallymere::GetRegistryStr(tallymere::kOutputDirValue), tallymere::kArchiveDir, u"");
-    const std::string shown = platform::ToUtf8(archiveDir);
-    if (!platform::PathExists(archiveDir)) {
+    const std::string shown = ShownPath(archiveDir);
+    const bool found = platform::PathExists(archiveDir);
+    const tallymere::ArchiveReport report = found ? tallymere::CheckArchive(archiveDir) : tallymere::ArchiveReport{};
+    if (json) {
+        nlohmann::ordered_json j{{"archive", platform::ToUtf8(archiveDir)}, {"hostPath", HostPathOf(archiveDir)},
+                                 {"found", found}, {"sound", !found || report.Sound()}};
+        if (found) {
+            j.update({{"entries", report.entries}, {"present", report.present}, {"absent", report.absent},
+                      {"records", report.records}, {"dataBytes", report.dataBytes},
+                      {"unindexedBytes", report.unindexedBytes}, {"folders", report.folders},
+                      {"indexFound", report.indexFound}, {"dataFound", report.dataFound},
+                      {"foldersFound", report.foldersFound}, {"problems", nlohmann::ordered_json::array()}});
+            for (const ArchiveProblem& p : report.problems) j["problems"].push_back(Describe(p, report));
+        }
+        std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+        return !found || report.Sound() ? 0 : 1;
+    }
+    if (!found) {
         std::fprintf(out, "No archive at %s.\n", shown.c_str());
         return 0;
     }
-    const tallymere::ArchiveReport report = tallymere::CheckArchive(archiveDir);
     std::fprintf(out, "Archive %s\n", shown.c_str());
     std::fprintf(out, "Index entries: %u (%u present, %u absent)%s\n", report.entries, report.present,
                  report.absent, report.indexFound ? "" : "; Messages.ndx is missing");
@@ -115,8 +132,9 @@ Runner AddArchiveCommands(CLI::App& app) {
         if (!MountDevice(options)) return 1;
         RemoteRequest request;
         request.verb = "check";
-        if (const int status = LockOrForward(request); status >= 0) return status;
-        return RunCheck(stdout);
+        request.json = options.json;
+        if (const int status = LockOrForward(options, "check", request); status >= 0) return status;
+        return RunCheck(stdout, options.json);
     };
 }
 

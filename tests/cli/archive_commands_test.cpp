@@ -82,7 +82,9 @@ TEST_F(CheckCommandTest, NoArchiveDirectoryIsNoFault) {
     std::filesystem::remove_all(Host("Out"));
     const CliRun run = Check();
     EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_NE(run.output.find("No archive at \\Out\\Tallymere."), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("No archive at \"\\Out\\Tallymere\" (" + Host("Out/Tallymere").string() + ")."),
+              std::string::npos)
+        << run.output;
     EXPECT_FALSE(std::filesystem::exists(Host("Out")));
 }
 

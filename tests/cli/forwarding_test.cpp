@@ -91,9 +91,10 @@ TEST_F(Forwarding, CommandsPrintWhatTheyPrintWhenRunHereAndAFailureEndsWatch) {
     std::filesystem::create_directories(base_ / "device/Storage Card");
     r = Run({"settings", "--output-dir", "\\Storage Card"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "\\Storage Card\n");
+    const std::string shown = "Output directory: \"\\Storage Card\" (" + device_ + "/Storage Card)\n";
+    EXPECT_EQ(r.out, shown);
     EXPECT_EQ(Size(base_ / "device/Storage Card/Tallymere/Messages.ndx"), 30u * 28u) << "the archive moved along";
-    EXPECT_EQ(Run({"settings"}).out, "\\Storage Card\n");
+    EXPECT_EQ(Run({"settings"}).out, shown);
 
     // A fatal failure in watch: reported here with its caption and words, and watch ends.
     r = Run({"settings", "--output-dir", "\\No\\Such"});
@@ -121,9 +122,10 @@ TEST_F(Forwarding, ARestoreIsConfirmedHereAndItsMessagesAreNotTakenForArrivals) 
     ASSERT_NE(StartWatch(watch).find("Watching"), std::string::npos) << WatchErrors();
     // Without a terminal and without --yes the answer is Cancel, given here: nothing is sent.
     CliResult r = Run({"restore", "extra"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("Not confirmed"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("\nRestore cancelled.\n"), std::string::npos) << r.err;
     r = Run({"restore", "extra", "--yes"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Message restore was successfull. (2 messages)\n");
@@ -137,17 +139,18 @@ TEST_F(Forwarding, ARestoreIsConfirmedHereAndItsMessagesAreNotTakenForArrivals) 
 
 TEST_F(Forwarding, WatchsSwitchesDecideWhatAnArrivalGets) {
     BackgroundCli archiving;
-    const std::string line = StartWatch(archiving, {"--no-export", "--backup"});
-    EXPECT_NE(line.find("every message that arrives is archived in \"\\Program Files\\Tallymere\\Tallymere\""),
-              std::string::npos)
-        << line;
+    EXPECT_NE(StartWatch(archiving, {"--no-export", "--backup"}).find("Watching"), std::string::npos) << WatchErrors();
+    const std::string line = archiving.ReadLine(10s);
+    EXPECT_EQ(line, "Archiving in \"\\Program Files\\Tallymere\\Tallymere\" (" + device_ +
+                        "/Program Files/Tallymere/Tallymere)");
     ASSERT_EQ(Run({"device", "deliver", "--body", "kept in the archive"}).status, 0);
     EXPECT_TRUE(WaitFor([&] { return Size(Output() / "Tallymere/Messages.ndx") == 28; }));
     EXPECT_EQ(TextFiles(), 0u);
     EXPECT_EQ(archiving.Stop(SIGTERM, 20s), 0) << WatchErrors();
 
     BackgroundCli idle;
-    EXPECT_NE(StartWatch(idle, {"--no-export"}).find("left as it is"), std::string::npos);
+    EXPECT_NE(StartWatch(idle, {"--no-export"}).find("Watching"), std::string::npos);
+    EXPECT_NE(idle.ReadLine(10s).find("left as they are"), std::string::npos);
     ASSERT_EQ(Run({"device", "deliver", "--body", "left alone"}).status, 0);
     std::this_thread::sleep_for(2500ms);
     EXPECT_EQ(TextFiles(), 0u);

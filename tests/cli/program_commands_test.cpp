@@ -20,8 +20,11 @@ protected:
 TEST_F(CliTest, FreshDeviceStartsWithTheInstallersOutputDirectory) {
     auto r = RunCli({"--device", Device(), "settings"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "\\Program Files\\Tallymere\n");
+    EXPECT_EQ(r.err, "tallymere-cli: made a new, empty phone in " + Device() + "\n");
+    EXPECT_EQ(r.out, "Output directory: \"\\Program Files\\Tallymere\" (" + Device() + "/Program Files/Tallymere)\n");
     EXPECT_TRUE(std::filesystem::is_directory(base_ / "device/Program Files/Tallymere/Tallyport"));
+    r = RunCli({"--device", Device(), "settings"});
+    EXPECT_EQ(r.err, "") << "said once, when made";
 }
 
 TEST_F(CliTest, DeviceComesFromTheEnvironmentWithoutAnOption) {
@@ -36,11 +39,12 @@ TEST_F(CliTest, OutputDirectoryChangeMovesTheArchive) {
     std::filesystem::create_directories(base_ / "device/Storage Card");
     auto r = RunCli({"--device", Device(), "settings", "--output-dir", "\\Storage Card\\"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "\\Storage Card\n");
+    EXPECT_EQ(r.out, "Output directory: \"\\Storage Card\" (" + Device() + "/Storage Card)\n");
     EXPECT_EQ(testing_support::ReadHostFile(base_ / "device/Storage Card/Tallymere/Messages.ndx"), "x");
 }
 
 TEST_F(CliTest, FailuresPrintCaptionAndWordsAndExitOne) {
+    testing_support::ProvisionDevice(Device());
     auto r = RunCli({"--device", Device(), "settings", "--output-dir", "\\No\\Such"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "MyCreateDir: CreateDirectoryW failed.\n");
@@ -68,10 +72,10 @@ TEST_F(CliTest, SecondInstanceIsRefused) {
     ASSERT_EQ(::ftruncate(fd, 0), 0);
     ASSERT_EQ(::pwrite(fd, "4242\n", 5, 0), 5);
     auto r = RunCli({"--device", Device(), "settings"});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, "Tallymere is already running on this device (process 4242).\n");
-    for (const char* command : {"check", "backup-all", "export-all", "start"}) {
-        EXPECT_EQ(RunCli({"--device", Device(), command}).status, 1) << command;
+    for (const char* command : {"check", "backup-all", "export-all", "start", "watch"}) {
+        EXPECT_EQ(RunCli({"--device", Device(), command}).status, 3) << command;
     }
     ::close(fd);
     EXPECT_EQ(RunCli({"--device", Device(), "settings"}).status, 0) << "released when its holder ends";
