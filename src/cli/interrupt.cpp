@@ -72,6 +72,7 @@ int ReportInterrupted(std::uint32_t done) {
 void ShowProgress(std::uint32_t done, std::uint32_t total) {
     if (!line.terminal) return;
     const auto now = std::chrono::steady_clock::now();
+    if (done == 0) line.start = now;  // a pass begins
     const bool last = total > 0 && done == total;
     if (line.shown && !last && now - line.drawn < std::chrono::milliseconds(100)) return;
     line.drawn = now;

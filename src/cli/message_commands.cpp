@@ -55,6 +55,8 @@ int RunProgramCommand(const GlobalOptions& options, std::uint32_t command, bool 
     WatchInterrupts();
     if (!MountDevice(options)) return kExitFailure;
     const std::string name = CommandName(command);
+    // Also for the progress a program carrying the command out reports.
+    ShowProgressOnTerminal(name.c_str());
     // While the resident program holds the device, it runs the command; a restore is confirmed
     // here first, and sent only when confirmed.
     RemoteRequest request;
@@ -74,7 +76,6 @@ int RunProgramCommand(const GlobalOptions& options, std::uint32_t command, bool 
     }
     // Asked already: the command table's own question is answered OK.
     InstallConsolePort(true, options.json ? name : std::string());
-    ShowProgressOnTerminal(name.c_str());
     {
         StoppableScope stoppable;
         tallymere::OnCommand(nullptr, command);

@@ -309,6 +309,10 @@ RemoteResult Execute(ui::HWND window, Job& job) {
     CapturedOutput errors;
     const bool passes = (request.verb == "command" && IsForwardedCommand(request.command)) ||
                         (request.verb == "select" && !request.list);
+    // The client shows the progress: the walk counts its total first only for someone who
+    // listens (the desktop program does already; watch listens for the client's sake).
+    const bool quiet = passes && !tallymere::PassProgressShown();
+    if (quiet) tallymere::SetPassProgress([](std::uint32_t, std::uint32_t) {});
     if (passes) {
         tallymere::BeginPass(0);  // no progress of an earlier pass goes to the client
         std::lock_guard lock(job.mutex);
@@ -328,6 +332,7 @@ RemoteResult Execute(ui::HWND window, Job& job) {
         result.errors = "This program does not carry out \"" + request.verb + "\" for others.\n";
     }
     ui::SetPort(previous);
+    if (quiet) tallymere::SetPassProgress({});
     result.output = port.output + printed.Text();
     result.errors += errors.Text();
     if (passes && result.status == kExitDone) {

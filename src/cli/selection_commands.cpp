@@ -61,6 +61,7 @@ int RunHere(const GlobalOptions& options, const char* command, const std::string
     }
     WatchInterrupts();
     if (!MountDevice(options)) return kExitFailure;
+    ShowProgressOnTerminal(command);
     // While the resident program holds the device, it fills the tree and runs the pass.
     RemoteRequest request;
     request.verb = "select";
@@ -71,7 +72,6 @@ int RunHere(const GlobalOptions& options, const char* command, const std::string
     if (const int status = LockOrForward(options, command, request); status >= 0) return status;
     InstallConsolePort(false, options.json ? std::string(command) : std::string());
     tallymere::BeginApp(tallymere::StartMode::OneShot);
-    ShowProgressOnTerminal(command);
     int status = 0;
     {
         StoppableScope stoppable;

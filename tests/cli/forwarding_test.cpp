@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -157,6 +159,52 @@ TEST_F(Forwarding, WatchsSwitchesDecideWhatAnArrivalGets) {
     EXPECT_EQ(Size(Output() / "Tallymere/Messages.ndx"), 28u);
     EXPECT_EQ(Run({"export-all"}).out, "2 messages exported successfully.\n");
     EXPECT_EQ(idle.Stop(SIGTERM, 20s), 0) << WatchErrors();
+}
+
+// While watch holds the device: selection and --json are carried out there as here; the
+// progress of a pass there shows on this terminal, and Ctrl-C here stops the pass there at a
+// message boundary while watch goes on; --wait waits for a command watch does not carry out.
+TEST_F(Forwarding, SelectionJsonProgressAndCtrlCReachTheRunningProgram) {
+    ASSERT_EQ(Run({"device", "seed", "--messages", "3000", "--seed", "12"}).status, 0);
+    BackgroundCli watch;
+    ASSERT_NE(StartWatch(watch).find("Watching"), std::string::npos) << WatchErrors();
+
+    CliResult r = Run({"backup", "--select", "SMS/Drafts", "--json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const nlohmann::json selected = nlohmann::json::parse(r.out);
+    EXPECT_EQ(selected["command"], "backup");
+    const int drafts = selected["count"].get<int>();
+    EXPECT_EQ(selected["result"], "Message backup was successfull. (" + std::to_string(drafts) + " messages)");
+    r = Run({"export", "--select", "SMS/Nowhere"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "tallymere-cli: --select SMS/Nowhere: no such store, folder or message\n");
+
+    testing_support::TerminalCli terminal;
+    ASSERT_TRUE(terminal.Start({"--device", device_, "backup-all"}));
+    ASSERT_TRUE(terminal.WaitFor(std::regex("backup-all: [1-9][0-9]*/3000 messages"), 60s)) << terminal.output;
+    terminal.Type("\x03");
+    EXPECT_EQ(terminal.Finish(60s), 130) << terminal.output;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(terminal.output, m, std::regex("Interrupted after ([0-9]+) messages\\.")))
+        << terminal.output;
+    const int done = std::stoi(m[1]);
+    EXPECT_GT(done, 0);
+    EXPECT_LT(done, 3000) << "the pass ended before Ctrl-C";
+
+    // watch goes on: it carries out the rerun, which finishes the archive.
+    r = Run({"backup-all"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = Run({"check", "--json"});
+    EXPECT_EQ(r.status, 0);
+    const nlohmann::json report = nlohmann::json::parse(r.out);
+    EXPECT_EQ(report["entries"], 3000);
+    EXPECT_EQ(report["present"], 3000);
+
+    const auto start = std::chrono::steady_clock::now();
+    r = Run({"start", "--wait=1"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_EQ(watch.Stop(SIGTERM, 20s), 0) << WatchErrors();
 }
 
 }  // namespace
