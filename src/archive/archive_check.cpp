@@ -4,11 +4,13 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <set>
 
 #include "archive/entry_id.h"
 #include "archive/folder.h"
 #include "archive/qmsg.h"
 #include "archive/record_parser.h"
+#include "archive/record_scan.h"
 #include "platform/file.h"
 #include "platform/filesys.h"
 #include "support/endian.h"
@@ -137,6 +139,7 @@ std::vector<Span> CheckRecords(ArchiveReport& report, const std::vector<IndexEnt
             p.kind = ArchiveProblem::kIdentifierDiffers;
             report.problems.push_back(p);
         }
+        report.foldersNeeded = std::max(report.foldersNeeded, read.folderIndex + 1);
         if (read.folderIndex >= report.folders) {
             p.kind = ArchiveProblem::kNoFolderLine;
             p.value = read.folderIndex;
@@ -175,6 +178,25 @@ void CheckSpans(ArchiveReport& report, std::vector<Span> spans) {
         }
     }
     report.unindexedBytes = report.dataBytes - covered;
+}
+
+// The records found without the index: the folder numbers they name, and those of messages
+// no entry knows.
+void CheckUnindexed(ArchiveReport& report, const std::vector<IndexEntry>& entries, platform::File& data) {
+    std::set<std::uint64_t> named;
+    std::set<xEntryID::Id> ids;
+    for (const IndexEntry& e : entries) {
+        named.insert(e.offset);
+        ids.insert(e.id);
+    }
+    const RecordScan scan = ScanRecords(data, report.dataBytes);
+    ArchiveProblem p{ArchiveProblem::kUnindexedRecords, ArchiveFile::kData};
+    for (const ScannedRecord& r : scan.records) {
+        report.foldersNeeded = std::max(report.foldersNeeded, r.folderIndex + 1);
+        if (named.count(r.offset) != 0 || ids.count(r.id) != 0) continue;
+        if (p.value++ == 0) p.offset = r.offset;
+    }
+    if (p.value > 0) report.problems.push_back(p);
 }
 
 }  // namespace
@@ -216,6 +238,7 @@ ArchiveReport CheckArchive(std::u16string_view archiveDir) {
         }
     }
     CheckSpans(report, CheckRecords(report, entries, data.get()));
+    if (data) CheckUnindexed(report, entries, *data);
     return report;
 }
 

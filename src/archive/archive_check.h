@@ -6,9 +6,11 @@
 // with present-flag 0 or 1 and an identifier no other entry has; for each entry a readable
 // record (layout in archive/record.h) at its offset, carrying the entry's identifier and a
 // folder number that names a line of Folders.dat; records that do not overlap; and a folder
-// list of whole lines, at most MAX_FOLDER of them. Bytes of Messages.dat that no entry names
-// are left by a pass that ended in a failure (the next pass archives those messages again);
-// they are counted but are not a fault.
+// list of whole lines, at most MAX_FOLDER of them, covering the folder number of every intact
+// record. Bytes of Messages.dat that no entry names are left by a pass that ended in a failure
+// (the next pass archives those messages again); they are counted but are not a fault, unless
+// they hold an intact record of a message the index does not know at all: only a repair
+// (archive/archive_repair.h) makes that message reachable again.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +41,8 @@ struct ArchiveProblem {
         kOverlap,              // entry's record overlaps the record of entry `other`
         kFoldersTail,          // `value` characters after the last line feed of Folders.dat
         kTooManyFolders,       // `value` folder lines, more than MAX_FOLDER
+        kUnindexedRecords,     // `value` intact records whose identifier no entry has, the
+                               // first at `offset` (check --repair indexes them)
     };
     Kind kind;
     ArchiveFile file = ArchiveFile::kIndex;
@@ -60,7 +64,12 @@ struct ArchiveReport {
     std::uint64_t dataBytes = 0;
     std::uint64_t unindexedBytes = 0;  // bytes of Messages.dat inside no readable record
     std::uint32_t folders = 0;         // lines of Folders.dat
+    std::uint32_t foldersNeeded = 0;   // 1 + the highest folder number an intact record names
     std::vector<ArchiveProblem> problems;
+
+    // Folders.dat lacks lines that records name: lines were lost or merged, and every folder
+    // number from the damage on may name the wrong folder.
+    bool FoldersDamaged() const { return folders < foldersNeeded; }
 
     bool Sound() const { return problems.empty(); }
 };

@@ -54,7 +54,11 @@ xBackup::~xBackup() {
 }
 
 std::uint32_t xBackup::Archive(const qMsg& msg) {
+    const std::uint32_t knownFolders = folders.count;
     folderIndex = folders.GetIndex(msg.folderPath);
+    // A folder met for the first time reaches Folders.dat before any record names its line: a
+    // pass that ends before its close must not leave records whose folder is known nowhere.
+    if (folders.count != knownFolders) folders.Save();
     // The size is that of the bytes held, so that a lookup never reads past them.
     const auto idSize = static_cast<std::uint32_t>(msg.entryId.size());
     const std::uint8_t* id = msg.entryId.data();

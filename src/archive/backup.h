@@ -13,7 +13,9 @@
 // ends early (support/pass_control.h) gives the entries it did not reach their flags back.
 //
 // Every record write is checked and flushed before the record is indexed: a failed or short
-// write ends the program ("fwrite failed.") and the index never names a record cut short.
+// write ends the program ("fwrite failed.") and the index never names a record cut short. A
+// folder met for the first time is saved into Folders.dat before the record that names it is
+// written, so that every record on disk has its folder line, whenever the pass ends.
 #pragma once
 
 #include <cstdint>

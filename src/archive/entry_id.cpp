@@ -78,7 +78,25 @@ void xEntryID::Load() {
     }
 }
 
+void xEntryID::SaveEntry(std::uint32_t i) {
+    if (!entryFile_) {
+        // "ab+" creates a missing file; "rb+" then writes anywhere in it.
+        if (!platform::File::Open(path, u"ab+") || !(entryFile_ = platform::File::Open(path, u"rb+"))) {
+            FatalError(u"_wfopen failed.", u"xEntryID::SaveEntry");
+        }
+    }
+    std::vector<std::uint8_t> bytes(ids[i].begin(), ids[i].end());
+    PutU32(bytes, offsets[i]);
+    PutU32(bytes, flags[i]);
+    if (!entryFile_->Seek(static_cast<std::int64_t>(i) * kEntryBytes, SEEK_SET) ||
+        entryFile_->Write(bytes.data(), bytes.size()) != bytes.size() || !entryFile_->Flush()) {
+        FatalError(u"fwrite failed.", u"xEntryID::SaveEntry");
+    }
+}
+
 void xEntryID::Save() {
+    // The whole file is replaced: entries written on their own go to the old one no more.
+    entryFile_.reset();
     std::vector<std::uint8_t> bytes;
     bytes.reserve(static_cast<std::size_t>(count) * kEntryBytes);
     for (std::uint32_t i = 0; i < count; ++i) {

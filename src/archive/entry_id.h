@@ -12,15 +12,19 @@
 //
 // The table loads its file when built and writes it back whole when destroyed. The write goes
 // to "<file>.new" first and replaces the file in one step, so a crash or a full medium never
-// loses the previous index. A trailing piece shorter than 28 bytes is not an entry and is
+// loses the previous index. An owner that must not lose an entry to a crash before that writes
+// the entry on its own as well (SaveEntry). A trailing piece shorter than 28 bytes is not an entry and is
 // dropped on load.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/file.h"
 
 namespace tallymere {
 
@@ -53,11 +57,20 @@ public:
     void Save();
     void Clear();
 
+    // Writes entry `i` into the file at once, at its place (28 bytes, flushed), so that the file
+    // holds it also when the process ends before Save: an entry changed or appended as its
+    // message is handled. The file must be the one the table was loaded from. Failures are
+    // fatal ("_wfopen failed." or "fwrite failed.", caption "xEntryID::SaveEntry").
+    void SaveEntry(std::uint32_t i);
+
     std::u16string path;
     std::uint32_t count = 0;
     std::vector<Id> ids;
     std::vector<std::uint32_t> offsets;
     std::vector<std::uint32_t> flags;
+
+private:
+    std::unique_ptr<platform::File> entryFile_;  // open for SaveEntry, closed by Save
 };
 
 }  // namespace tallymere

@@ -79,7 +79,7 @@ FolderLines ReadFolderLines(platform::File& file) {
 std::u16string FolderLine(std::u16string_view path) {
     std::u16string line = platform::FromUtf8(platform::ToUtf8(path));
     for (char16_t& c : line) {
-        if (c == u'\n') c = u' ';
+        if (c < 0x20) c = u' ';
         if (c == 0xFFFF) c = 0xFFFD;
     }
     return line;

@@ -59,8 +59,10 @@ struct FolderLines {
 FolderLines ReadFolderLines(platform::File& file);
 
 // The form in which Folders.dat keeps `path` and gives it back: a line feed would split the
-// line and renumber every later folder, and U+FFFF reads back as the end of the file, so both
-// become a space and U+FFFD; a lone surrogate becomes U+FFFD, as the UTF-8 text holds it.
+// line and renumber every later folder, and U+FFFF reads back as the end of the file, so the
+// first becomes a space (as does every other control character, so that a control character
+// in the file can only be damage: see archive/archive_repair.h) and the second U+FFFD; a lone
+// surrogate becomes U+FFFD, as the UTF-8 text holds it.
 std::u16string FolderLine(std::u16string_view path);
 
 }  // namespace tallymere

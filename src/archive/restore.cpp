@@ -1,6 +1,7 @@
 #include "archive/restore.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "archive/data_file.h"
 #include "archive/record.h"
@@ -15,11 +16,6 @@
 namespace tallymere {
 
 namespace mapi = platform::mapi;
-
-namespace {
-
-
-}  // namespace
 
 std::uint32_t Restore(std::uint32_t mode, std::uint32_t* unreadable) {
     mapi::Ptr<mapi::IMAPISession> session = SessionLogon();
@@ -49,7 +45,23 @@ xRestore::~xRestore() {
     dataFile.reset();
 }
 
+bool xRestore::FolderListCoversRecords() {
+    std::uint8_t head[kFolderIndexOffset + 4];
+    for (std::uint32_t i = 0; i < entryIds.count; ++i) {
+        const std::uint64_t offset = entryIds.offsets[i];
+        if (offset + kMinRecordSize > dataSize_) continue;  // unreadable anyway
+        if (!dataFile->Seek(static_cast<std::int64_t>(offset), SEEK_SET)) FatalError(u"fseek failed.", u"xRestore::Load");
+        // Only a record that starts like one is asked for its folder number.
+        if (dataFile->Read(head, sizeof head) != sizeof head || GetU32(head) != kRecordIdSize) continue;
+        if (GetU32(head + kFolderIndexOffset) >= folders.count) return false;
+    }
+    return true;
+}
+
 std::uint32_t xRestore::RestoreAll(mapi::IMAPISession* session, std::uint32_t mode) {
+    // A folder list that lacks lines the records name has lost or merged lines: every message
+    // from the damage on would be put into the wrong folder. Nothing is restored from it.
+    if (!FolderListCoversRecords()) FatalError(u"Folders.dat is damaged: run check --repair.", u"xRestore::RestoreAll");
     qMsg msg(session, 0, nullptr);
     std::uint32_t count = 0;
     BeginPass(mode == 1 ? static_cast<std::uint32_t>(std::count(entryIds.flags.begin(),
@@ -58,7 +70,7 @@ std::uint32_t xRestore::RestoreAll(mapi::IMAPISession* session, std::uint32_t mo
     for (std::uint32_t i = 0; i < entryIds.count; ++i) {
         if (mode == 1 && entryIds.flags[i] != 1) continue;
         const std::uint32_t skippedBefore = unreadable;
-        count += RestoreMessage(msg, entryIds.offsets[i]);
+        count += RestoreEntry(msg, i);
         // An entry whose record could not be read was not processed: it keeps its flag.
         if (unreadable == skippedBefore) entryIds.flags[i] = 1;
         PassStep();
@@ -69,20 +81,40 @@ std::uint32_t xRestore::RestoreAll(mapi::IMAPISession* session, std::uint32_t mo
 }
 
 std::uint32_t xRestore::RestoreMessage(qMsg& msg, std::uint32_t offset) {
+    for (std::uint32_t i = 0; i < entryIds.count; ++i) {
+        if (entryIds.offsets[i] == offset) return RestoreEntry(msg, i);
+    }
+    return 0;
+}
+
+std::uint32_t xRestore::RestoreEntry(qMsg& msg, std::uint32_t i) {
+    const std::uint32_t offset = entryIds.offsets[i];
     if (!Load(msg, offset)) {
         ++unreadable;
         return 0;
     }
+    // The record's identifier is the one a restore wrote last. An entry that names another one
+    // (a restore ended between the two writes, by an earlier program that saved the index only
+    // at its end) is put right, unless another entry has that identifier.
+    if (std::memcmp(entryIds.ids[i].data(), msg.entryId.data(), xEntryID::ENTRYID_SIZE) != 0 &&
+        !entryIds.CheckID(msg.entryIdSize, msg.entryId.data())) {
+        std::memcpy(entryIds.ids[i].data(), msg.entryId.data(), xEntryID::ENTRYID_SIZE);
+        entryIds.SaveEntry(i);
+    }
     msg.SetFolder(folders.names[folderIndex]);
     std::uint32_t result = 0;
     if (!Exists(msg)) {
-        const std::vector<std::uint8_t> archivedId = msg.entryId;
-        // Created and filled on one open message: the store keeps it whole at its release.
+        // Created and filled on one open message, which the store keeps only when it commits.
         mapi::Ptr<mapi::IMessage> message = msg.CreateMessage();
         msg.SetMAPI(message.get());
-        message.reset();
-        entryIds.UpdateID(msg.entryIdSize, archivedId.data(), msg.entryId.data());
+        // The archive names the new identifier before the store holds the message: whatever
+        // ends the process from here on, a rerun finds that identifier missing and re-creates
+        // the message once; it never finds the old one missing beside a new copy.
         Update(msg, offset);
+        std::memcpy(entryIds.ids[i].data(), msg.entryId.data(), xEntryID::ENTRYID_SIZE);
+        entryIds.flags[i] = 1;
+        entryIds.SaveEntry(i);
+        if (message->SaveChanges(0) != 0) FatalError(u"SaveChanges failed.", u"xRestore::RestoreMessage");
         result = 1;
     }
     msg.Clear();
@@ -92,9 +124,13 @@ std::uint32_t xRestore::RestoreMessage(qMsg& msg, std::uint32_t offset) {
 bool xRestore::Exists(const qMsg& msg) {
     mapi::Ptr<mapi::IUnknown> object;
     mapi::ULONG type = 0;
-    const bool opened = msg.session->OpenEntry(msg.entryIdSize, msg.entryId.data(), nullptr, 0, &type,
-                                               object.Out()) == 0;
-    return opened && object && type == mapi::MAPI_MESSAGE;
+    const mapi::HRESULT opened =
+        msg.session->OpenEntry(msg.entryIdSize, msg.entryId.data(), nullptr, 0, &type, object.Out());
+    // Only the store's own "not found" means that the message is gone: a store that cannot
+    // answer must not have a message re-created beside the one it still holds.
+    if (opened == mapi::MAPI_E_NOT_FOUND) return false;
+    if (opened != 0 || !object) FatalError(u"OpenEntry failed.", u"xRestore::Exists");
+    return type == mapi::MAPI_MESSAGE;
 }
 
 bool xRestore::Load(qMsg& msg, std::uint32_t offset) {

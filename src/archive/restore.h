@@ -10,8 +10,8 @@
 // record at the entry's offset; when the record is unreadable nothing of it can be restored:
 // the entry is left exactly as it is, counted in `unreadable`, and the walk goes on with the
 // next one. Otherwise the message is re-created in its archived folder unless its identifier
-// still opens a message, and UpdateID on `entryIds` and Update here switch the index and the
-// record to the new identifier, so that later passes and restores find it present.
+// still opens a message, and the index entry and the record are switched to the new identifier,
+// so that later passes and restores find it present.
 #pragma once
 
 #include <cstdint>
@@ -43,8 +43,10 @@ namespace tallymere {
 // Every change to the store goes through the one session, which is logged off only after every
 // object opened through it is released: when Restore returns, the store's notifications of the
 // re-created messages have been delivered to every sink registered in the process (as the
-// store's Logoff promises), so a sink switched off for the restore has ignored them all. The lists
-// reach the disk only when the restore ends normally; failures are fatal.
+// store's Logoff promises), so a sink switched off for the restore has ignored them all. The
+// index entry of each re-created message reaches the disk with its record; the present-flags
+// of the others and the folder list are saved when the restore ends normally. Failures are
+// fatal.
 std::uint32_t Restore(std::uint32_t mode, std::uint32_t* unreadable = nullptr);
 
 class xRestore {
@@ -59,14 +61,31 @@ public:
     // The loop over the index (mode as for Restore); returns the number of messages re-created.
     // It is a pass (support/pass_control.h): every chosen entry is a step, and a requested
     // stop ends it after the entry at hand.
+    // A folder list that does not cover every record's folder number is damaged: the program
+    // ends with "Folders.dat is damaged: run check --repair." (caption "xRestore::RestoreAll")
+    // before anything is restored, rather than put messages into the wrong folders.
     std::uint32_t RestoreAll(platform::mapi::IMAPISession* session, std::uint32_t mode);
-    // One index entry: loads the record at `offset` into `msg` and re-creates its message when
-    // it no longer exists. 1 when re-created; 0 when the message still exists, or when the
-    // record is unreadable (then `unreadable` grows by one and nothing is written anywhere).
-    // `msg` is cleared afterwards; its session is the one the store is reached through.
+    // Index entry `i`: loads its record into `msg` and re-creates its message when it no
+    // longer exists. 1 when re-created; 0 when the message still exists, or when the record is
+    // unreadable (then `unreadable` grows by one and nothing is written anywhere). `msg` is
+    // cleared afterwards; its session is the one the store is reached through.
+    //
+    // Interruption-safe: the new message is created and filled on one open message; the record
+    // and the index entry are switched to its identifier (each written at once) before the
+    // store commits it. Whenever the process ends, the message is either in the store whole
+    // with the archive naming it, or not in the store with the archive naming an identifier
+    // that opens nothing, so the next restore re-creates it exactly once. An entry whose
+    // identifier differs from its record's (left by an older program) takes the record's.
+    std::uint32_t RestoreEntry(qMsg& msg, std::uint32_t i);
+    // The same for the entry whose record lies at `offset`.
     std::uint32_t RestoreMessage(qMsg& msg, std::uint32_t offset);
-    // Whether the record's identifier still opens a message through its session.
+    // Whether the record's identifier still opens a message through its session. Only the
+    // store's MAPI_E_NOT_FOUND means it does not; any other failure is fatal ("OpenEntry
+    // failed.", caption "xRestore::Exists").
     bool Exists(const qMsg& msg);
+    // Whether Folders.dat has a line for the folder number of every record the index names
+    // (records that do not start like one aside).
+    bool FolderListCoversRecords();
 
     // Reads the record at `offset` into `msg` (cleared first) and its folder number into
     // `folderIndex`. False when the record is unreadable: its offset lies past the end of

@@ -17,10 +17,11 @@ namespace mapi = platform::mapi;
 
 namespace {
 
-// The one row QueryRows gives, or nothing at the end of the table (a failed read ends the
-// table as well).
-bool NextRow(mapi::IMAPITable* table, mapi::Rows* rows) {
-    return table->QueryRows(1, 0, rows->Out()) == 0 && rows->size() > 0;
+// The one row QueryRows gives, or nothing at the end of the table. A read that fails is not
+// the end of the table: taking it for one would skip messages and report success.
+bool NextRow(mapi::IMAPITable* table, mapi::Rows* rows, std::u16string_view tag) {
+    if (table->QueryRows(1, 0, rows->Out()) != 0) FatalError(u"QueryRows failed.", tag);
+    return rows->size() > 0;
 }
 
 bool IsTag(const mapi::SRow& row, mapi::ULONG column, mapi::ULONG tag) {
@@ -57,7 +58,7 @@ std::uint32_t CountBelow(mapi::IMAPIFolder* folder) {
     const mapi::ULONG columnTags[] = {mapi::PR_ENTRYID, mapi::PR_SUBFOLDERS, mapi::PR_CONTENT_COUNT};
     const mapi::SPropTagArray columns{3, columnTags};
     if (hierarchy->SetColumns(&columns, 0) != 0) FatalError(u"SetColumns failed.", kTag);
-    for (mapi::Rows row; NextRow(hierarchy.get(), &row);) {
+    for (mapi::Rows row; NextRow(hierarchy.get(), &row, kTag);) {
         const mapi::SRow& r = row->aRow[0];
         if (IsTag(r, 2, mapi::PR_CONTENT_COUNT)) total += r.lpProps[2].Value.ul;
         if (IsTag(r, 1, mapi::PR_SUBFOLDERS) && r.lpProps[1].Value.b && IsTag(r, 0, mapi::PR_ENTRYID)) {
@@ -98,7 +99,7 @@ void ForEachStore(mapi::IMAPISession* session, Visit visit) {
     const mapi::ULONG columnTags[] = {mapi::PR_ENTRYID, mapi::PR_DISPLAY_NAME_W};
     const mapi::SPropTagArray columns{2, columnTags};
     if (stores->SetColumns(&columns, 0) != 0) FatalError(u"SetColumns failed.", kTag);
-    for (mapi::Rows row; NextRow(stores.get(), &row);) {
+    for (mapi::Rows row; NextRow(stores.get(), &row, kTag);) {
         if (!visit(row->aRow[0])) break;
     }
 }
@@ -139,7 +140,7 @@ int MakeRulesRec(mapi::IMAPISession* session, std::u16string_view command, mapi:
     const mapi::ULONG columnTags[] = {mapi::PR_ENTRYID, mapi::PR_SUBFOLDERS, mapi::PR_DISPLAY_NAME_W};
     const mapi::SPropTagArray columns{3, columnTags};
     if (hierarchy->SetColumns(&columns, 0) != 0) FatalError(u"SetColumns failed.", kTag);
-    for (mapi::Rows row; NextRow(hierarchy.get(), &row);) {
+    for (mapi::Rows row; NextRow(hierarchy.get(), &row, kTag);) {
         const mapi::SRow& r = row->aRow[0];
         const mapi::SBinary folderId = IsTag(r, 0, mapi::PR_ENTRYID) ? r.lpProps[0].Value.bin : mapi::SBinary{};
         mapi::Ptr<mapi::IMAPIFolder> subfolder = OpenFolderEntry(folder, folderId, kTag);
@@ -149,7 +150,7 @@ int MakeRulesRec(mapi::IMAPISession* session, std::u16string_view command, mapi:
 
         mapi::Ptr<mapi::IMAPITable> contents;
         if (subfolder->GetContentsTable(0, contents.Out()) != 0) FatalError(u"GetContentsTable failed.", kTag);
-        for (mapi::Rows message; NextRow(contents.get(), &message);) {
+        for (mapi::Rows message; NextRow(contents.get(), &message, kTag);) {
             // The table's own first column is the message's entry identifier.
             const mapi::SRow& m = message->aRow[0];
             const bool hasId = m.cValues > 0 && mapi::PROP_TYPE(m.lpProps[0].ulPropTag) == mapi::PT_BINARY;

@@ -1,11 +1,14 @@
 // Archive commands: "check" reads the whole archive without changing it and says whether it
-// is sound.
+// is sound; "check --repair" first rebuilds what can be rebuilt from the intact records.
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "archive/archive_check.h"
+#include "archive/archive_repair.h"
 #include "cli/commands.h"
 #include "cli/remote.h"
 #include "platform/filesys.h"
@@ -73,28 +76,72 @@ std::string Describe(const ArchiveProblem& p, const tallymere::ArchiveReport& re
             return "Folders.dat: " + n(p.value) + " characters after the last line feed (not a line)";
         case ArchiveProblem::kTooManyFolders:
             return "Folders.dat: " + n(p.value) + " lines, more than MAX_FOLDER (1000)";
+        case ArchiveProblem::kUnindexedRecords:
+            return "Messages.dat: " + n(p.value) + " intact records of messages the index does not know (the first at offset " +
+                   n(p.offset) + ")";
     }
     return "unknown problem";
 }
 
+void PrintRepair(std::FILE* out, const tallymere::RepairReport& r) {
+    if (!r.dataReadable) {
+        std::fprintf(out, "Messages.dat cannot be read: nothing was repaired.\n");
+        return;
+    }
+    if (r.indexRewritten) {
+        std::fprintf(out, "Messages.ndx rebuilt from %u intact records: %u entries kept, %u pointed at their record, %u "
+                    "took their record's identifier, %u dropped, %u records indexed anew (not present).\n",
+                    r.records, r.kept, r.repointed, r.adopted, r.dropped, r.orphans);
+    } else {
+        std::fprintf(out, "Messages.ndx needs no repair (%u intact records).\n", r.records);
+    }
+    if (r.foldersRewritten) {
+        std::fprintf(out, "Folders.dat repaired: %u lines (it had %u).\n", r.foldersAfter, r.foldersBefore);
+    } else if (r.foldersUnrepairable) {
+        std::fprintf(out, "Folders.dat cannot be repaired: it has %u lines, but records name folder numbers up to %u.\n",
+                    r.foldersBefore, r.foldersNeeded - 1);
+    }
+}
+
 }  // namespace
 
-int RunCheck(std::FILE* out, bool json) {
-    // Only reads: no start-up step, so nothing on the device is created or changed.
-    const std::u16string archiveDir =
-        tallymere::JoinPath(tallymere::GetRegistryStr(tallymere::kOutputDirValue), tallymere::kArchiveDir, u"");
+int RunCheck(std::FILE* out, bool repair, bool json) {
+    // Only reads (unless repairing): no start-up step, so nothing on the device is created.
+    std::u16string outputDir;
+    const std::optional<std::u16string> stored = tallymere::FindRegistryStr(tallymere::kOutputDirValue);
+    if (stored) {
+        outputDir = *stored;
+    } else {
+        // The archive would be where the start-up puts it first.
+        outputDir = tallymere::InstallerDir();
+        if (!json) std::fprintf(out, "Tallymere has never started on this device: no output directory is set.\n");
+    }
+    const std::u16string archiveDir = tallymere::JoinPath(outputDir, tallymere::kArchiveDir, u"");
     const std::string shown = ShownPath(archiveDir);
     const bool found = platform::PathExists(archiveDir);
+    std::optional<tallymere::RepairReport> repaired;
+    if (found && repair) repaired = tallymere::RepairArchive(archiveDir);
     const tallymere::ArchiveReport report = found ? tallymere::CheckArchive(archiveDir) : tallymere::ArchiveReport{};
     if (json) {
         nlohmann::ordered_json j{{"archive", platform::ToUtf8(archiveDir)}, {"hostPath", HostPathOf(archiveDir)},
-                                 {"found", found}, {"sound", !found || report.Sound()}};
+                                 {"started", stored.has_value()}, {"found", found},
+                                 {"sound", !found || report.Sound()}};
+        if (repaired) {
+            const tallymere::RepairReport& r = *repaired;
+            j["repair"] = {{"dataReadable", r.dataReadable}, {"indexRewritten", r.indexRewritten},
+                           {"records", r.records},           {"kept", r.kept},
+                           {"repointed", r.repointed},       {"adopted", r.adopted},
+                           {"dropped", r.dropped},           {"orphans", r.orphans},
+                           {"foldersRewritten", r.foldersRewritten}, {"foldersUnrepairable", r.foldersUnrepairable},
+                           {"foldersBefore", r.foldersBefore},       {"foldersAfter", r.foldersAfter}};
+        }
         if (found) {
             j.update({{"entries", report.entries}, {"present", report.present}, {"absent", report.absent},
                       {"records", report.records}, {"dataBytes", report.dataBytes},
                       {"unindexedBytes", report.unindexedBytes}, {"folders", report.folders},
                       {"indexFound", report.indexFound}, {"dataFound", report.dataFound},
-                      {"foldersFound", report.foldersFound}, {"problems", nlohmann::ordered_json::array()}});
+                      {"foldersFound", report.foldersFound}, {"foldersDamaged", report.FoldersDamaged()},
+                      {"problems", nlohmann::ordered_json::array()}});
             for (const ArchiveProblem& p : report.problems) j["problems"].push_back(Describe(p, report));
         }
         std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
@@ -104,13 +151,14 @@ int RunCheck(std::FILE* out, bool json) {
         std::fprintf(out, "No archive at %s.\n", shown.c_str());
         return 0;
     }
+    if (repaired) PrintRepair(out, *repaired);
     std::fprintf(out, "Archive %s\n", shown.c_str());
-    std::fprintf(out, "Index entries: %u (%u present, %u absent)%s\n", report.entries, report.present,
-                 report.absent, report.indexFound ? "" : "; Messages.ndx is missing");
+    std::fprintf(out, "Index entries: %u (%u present, %u absent)%s\n", report.entries, report.present, report.absent,
+                report.indexFound ? "" : "; Messages.ndx is missing");
     std::fprintf(out, "Records: %u in %llu bytes (%llu bytes not in any indexed record)%s\n", report.records,
-                 static_cast<unsigned long long>(report.dataBytes),
-                 static_cast<unsigned long long>(report.unindexedBytes),
-                 report.dataFound ? "" : "; Messages.dat is missing");
+                static_cast<unsigned long long>(report.dataBytes),
+                static_cast<unsigned long long>(report.unindexedBytes),
+                report.dataFound ? "" : "; Messages.dat is missing");
     std::fprintf(out, "Folders: %u%s\n", report.folders, report.foldersFound ? "" : "; Folders.dat is missing");
     if (report.Sound()) {
         std::fprintf(out, "The archive is sound.\n");
@@ -118,13 +166,24 @@ int RunCheck(std::FILE* out, bool json) {
     }
     std::fprintf(out, "Inconsistencies: %zu\n", report.problems.size());
     for (const ArchiveProblem& p : report.problems) std::fprintf(out, "  %s\n", Describe(p, report).c_str());
+    if (report.FoldersDamaged()) {
+        std::fprintf(out, "Folders.dat is damaged: it has %u lines, but records name folder numbers up to %u; a restore "
+                    "would put messages into the wrong folders.\n",
+                    report.folders, report.foldersNeeded - 1);
+    }
+    if (!repair) std::fprintf(out, "check --repair rebuilds Messages.ndx from the intact records.\n");
     return 1;
 }
 
 Runner AddArchiveCommands(CLI::App& app) {
     CLI::App* check = app.add_subcommand(
         "check", "Read the whole archive without changing it; exit status 0 when it is sound, 1 otherwise");
-    return [check](const GlobalOptions& options) -> int {
+    auto repair = std::make_shared<bool>(false);
+    check->add_flag("--repair", *repair,
+                    "First rebuild Messages.ndx from the intact records of Messages.dat (and Folders.dat when line "
+                    "feeds in it were damaged); Messages.dat is never written, and the old files are kept as .bak "
+                    "until the repair has finished");
+    return [check, repair](const GlobalOptions& options) -> int {
         if (!check->parsed()) return -1;
         // A pass writing the archive meanwhile would show as inconsistencies, so check, too, runs
         // only while no other program instance works on the device, or in the resident program
@@ -133,8 +192,9 @@ Runner AddArchiveCommands(CLI::App& app) {
         RemoteRequest request;
         request.verb = "check";
         request.json = options.json;
+        request.repair = *repair;
         if (const int status = LockOrForward(options, "check", request); status >= 0) return status;
-        return RunCheck(stdout, options.json);
+        return RunCheck(stdout, *repair, options.json);
     };
 }
 

@@ -64,14 +64,15 @@ Runner AddProgramCommands(CLI::App& app);
 // Archive commands (check).
 Runner AddArchiveCommands(CLI::App& app);
 
-// The work of `settings` once the program has started: changes the output directory when
-// `newDir` is given, then prints it to `out` with where it is on this computer (as JSON with
-// `json`). Returns the exit status.
+// The work of `settings` (it needs no start-up): changes the output directory when `newDir` is
+// given, then prints it to `out` with where it is on this computer (as JSON with `json`).
+// Returns the exit status (1 when the new directory cannot be used: nothing was changed).
 int RunSettings(std::FILE* out, const std::string* newDir, bool json);
 
-// The work of `check`: reads the archive without changing it and prints the report to `out`
-// (as JSON with `json`); returns 0 when the archive is sound, 1 otherwise.
-int RunCheck(std::FILE* out, bool json);
+// The work of `check`: reads the archive without changing it (after repairing it, with
+// `repair`) and prints the report to `out` (as JSON with `json`); returns 0 when the archive
+// is sound, 1 otherwise.
+int RunCheck(std::FILE* out, bool repair, bool json);
 
 // The work of `backup|export --select PATH...` or `--list` once the program has started, with
 // the result box shown to `window`'s port: `mode` is "Backup" or "Export". The tree goes to

@@ -18,7 +18,9 @@ int ConsolePort::MessageBox(platform::ui::HWND, std::u16string_view text, std::u
     const std::string words = platform::ToUtf8(text);
     ClearProgressLine();
     if ((style & 0xF) != platform::ui::MB_OKCANCEL) {
-        if (jsonCommand_.empty()) {
+        if ((style & platform::ui::MB_ICONERROR) != 0) {
+            FailureBox(nullptr, text, caption);
+        } else if (jsonCommand_.empty()) {
             std::printf("%s\n", words.c_str());
             std::fflush(stdout);
         }

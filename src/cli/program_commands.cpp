@@ -10,6 +10,7 @@
 #include "platform/text.h"
 #include "shell/app.h"
 #include "shell/output_dir.h"
+#include "support/files.h"
 #include "support/settings.h"
 
 namespace cli {
@@ -32,7 +33,16 @@ std::string ShownPath(std::u16string_view devicePath) {
 }
 
 int RunSettings(std::FILE* out, const std::string* newDir, bool json) {
-    if (newDir) tallymere::ChangeOutputDir(platform::FromUtf8(*newDir));
+    // Without the start-up, which needs a usable output directory: the settings must stay
+    // reachable to repair an unusable one.
+    tallymere::ApplyOutputDirDefault();
+    if (newDir) {
+        if (!tallymere::ChangeOutputDir(platform::FromUtf8(*newDir))) return kExitFailure;
+    } else {
+        // Its directories are made as at start-up, when it can be used.
+        tallymere::CheckOutputDir(tallymere::GetRegistryStr(tallymere::kOutputDirValue),
+                                  tallymere::OutputDirUse::kStartUp, nullptr);
+    }
     const std::u16string dir = OutputDir();
     if (json) {
         const nlohmann::ordered_json j{{"outputDir", platform::ToUtf8(dir)}, {"hostPath", HostPathOf(dir)}};
@@ -62,17 +72,13 @@ Runner AddProgramCommands(CLI::App& app) {
             request.json = options.json;
             if (change) request.outputDir = *newDir;
             if (const int status = LockOrForward(options, "settings", request); status >= 0) return status;
-        } else if (const int status = LockDevice(options); status >= 0) {
-            return status;
+            return RunSettings(stdout, change ? newDir.get() : nullptr, options.json);
         }
+        if (const int status = LockDevice(options); status >= 0) return status;
         tallymere::BeginApp(tallymere::StartMode::OneShot);
-        if (settings->parsed()) {
-            RunSettings(stdout, change ? newDir.get() : nullptr, options.json);
-        } else {
-            std::printf("Tallymere is ready on device folder %s: output directory %s holds the archive "
-                        "(Tallymere) and the export tree (Tallyport).\n",
-                        platform::device::Root().c_str(), ShownPath(OutputDir()).c_str());
-        }
+        std::printf("Tallymere is ready on device folder %s: output directory %s holds the archive "
+                    "(Tallymere) and the export tree (Tallyport).\n",
+                    platform::device::Root().c_str(), ShownPath(OutputDir()).c_str());
         tallymere::EndApp(tallymere::StartMode::OneShot);
         return kExitDone;
     };

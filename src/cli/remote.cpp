@@ -37,6 +37,7 @@ using namespace std::chrono_literals;
 std::string EncodeRequest(const RemoteRequest& request) {
     Json j{{"verb", request.verb}, {"command", request.command}, {"json", request.json}};
     if (request.outputDir) j["outputDir"] = *request.outputDir;
+    if (request.repair) j["repair"] = true;
     if (request.verb == "select") {
         j["mode"] = request.mode;
         j["paths"] = request.paths;
@@ -52,6 +53,7 @@ std::optional<RemoteRequest> DecodeRequest(const std::string& frame) {
     request.verb = j["verb"].get<std::string>();
     if (j.contains("command") && j["command"].is_number_unsigned()) request.command = j["command"].get<std::uint32_t>();
     if (j.contains("outputDir") && j["outputDir"].is_string()) request.outputDir = j["outputDir"].get<std::string>();
+    if (j.contains("repair") && j["repair"].is_boolean()) request.repair = j["repair"].get<bool>();
     if (j.contains("json") && j["json"].is_boolean()) request.json = j["json"].get<bool>();
     if (j.contains("mode") && j["mode"].is_string()) request.mode = j["mode"].get<std::string>();
     if (j.contains("list") && j["list"].is_boolean()) request.list = j["list"].get<bool>();
@@ -230,8 +232,15 @@ class RemotePort final : public ui::Port {
 public:
     RemotePort(Job& job, ui::Port* previous) : job_(job), previous_(previous) {}
 
-    int MessageBox(ui::HWND, std::u16string_view text, std::u16string_view, std::uint32_t style) override {
+    int MessageBox(ui::HWND, std::u16string_view text, std::u16string_view caption, std::uint32_t style) override {
         if ((style & 0xF) == ui::MB_OKCANCEL) return ui::IDOK;
+        if ((style & ui::MB_ICONERROR) != 0) {
+            // A refusal the program goes on after: printed where the command was started as its
+            // own command line prints it, "caption: words" on standard error.
+            errorCaption = platform::ToUtf8(caption);
+            errorWords = platform::ToUtf8(text);
+            return ui::IDOK;
+        }
         output += platform::ToUtf8(text) + "\n";
         return ui::IDOK;
     }
@@ -253,6 +262,7 @@ public:
     }
 
     std::string output;
+    std::string errorCaption, errorWords;
 
 private:
     Job& job_;
@@ -323,7 +333,7 @@ RemoteResult Execute(ui::HWND window, Job& job) {
     } else if (request.verb == "settings" && printed.file()) {
         result.status = RunSettings(printed.file(), request.outputDir ? &*request.outputDir : nullptr, request.json);
     } else if (request.verb == "check" && printed.file()) {
-        result.status = RunCheck(printed.file(), request.json);
+        result.status = RunCheck(printed.file(), request.repair, request.json);
     } else if (request.verb == "select" && printed.file() && errors.file() &&
                (request.mode == "Backup" || request.mode == "Export")) {
         result.status = RunSelection(window, request.mode, request.paths, request.list, printed.file(), errors.file());
@@ -343,6 +353,10 @@ RemoteResult Execute(ui::HWND window, Job& job) {
             result.status = kExitInterrupted;
             result.errors += InterruptedLine(tallymere::PassDone()) + "\n";
         }
+    }
+    if (!port.errorWords.empty()) {
+        result.failureCaption = port.errorCaption;
+        result.failureWords = port.errorWords;
     }
     return result;
 }

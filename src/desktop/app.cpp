@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "cli/remote.h"
+#include "desktop/dialogs.h"
 #include "desktop/main_window.h"
 #include "desktop/menu.h"
 #include "desktop/menu_screen.h"
@@ -95,11 +96,13 @@ bool CreateMainWindow(const StartOptions& options, int* exitCode) {
     // Without a tray, a hidden window could never be reached.
     if (!QSystemTrayIcon::isSystemTrayAvailable()) ui::ShowWindow(window, ui::SW_SHOW);
     tallymere::mainWindow.store(window);
+    InstallDialogHost();
     return true;
 }
 
 void EndProgram(const std::function<void()>& endApp) {
     cli::StopRemoteRequests();
+    RemoveDialogHost();
     NotifyTray(tallymere::mainWindow.load(), NIM_DELETE, kTrayIconId, TrayPicture());
     delete menuBar;
     menuBar = nullptr;

@@ -2,12 +2,13 @@
 //
 //   1. BeginApp, then the icon menu. A process that does not hold the device starts without the
 //      notification sink: it never receives a new message.
-//   2. CreateMainWindow. A second program on a device asks the program holding it to show its
-//      window and ends (status 0) without EndApp; when the holder has no window to show (watch,
-//      or a one-shot command), it says that the device is in use and ends with status 1.
+//   2. CreateMainWindow, and the host of the program's dialogs. A second program on a device
+//      asks the program holding it to show its window and ends (status 0) without EndApp; when
+//      the holder has no window to show (watch, or a one-shot command), it says that the device
+//      is in use and ends with status 1.
 //   3. The event loop; commands run inside it on the GUI thread, one at a time.
-//   4. After the loop: requests from other processes are turned away, the tray icon is removed,
-//      the soft-key bar and the menu go, then EndApp.
+//   4. After the loop: requests from other processes are turned away, the dialog host goes, the
+//      tray icon is removed, the soft-key bar and the menu go, then EndApp.
 //
 // A fatal failure anywhere shows its box and ends the process (status 1) without these steps.
 #pragma once

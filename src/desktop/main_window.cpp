@@ -10,7 +10,6 @@
 
 #include "cli/remote.h"
 #include "desktop/busy.h"
-#include "desktop/dialog_commands.h"
 #include "desktop/menu_screen.h"
 #include "platform/no_destructor.h"
 #include "shell/commands.h"
@@ -39,34 +38,6 @@ WindowObjects& Objects() {
 
 void PostCommand(std::uint32_t command) {
     ui::PostMessageW(tallymere::mainWindow.load(), ui::WM_COMMAND, command, 0);
-}
-
-// The caption strip: the program's name and the OK button that hides the window.
-QWidget* MakeCaption(QWidget* parent) {
-    auto* caption = new QWidget(parent);
-    caption->setObjectName(QStringLiteral("caption"));
-    caption->setAutoFillBackground(true);
-    QPalette palette = caption->palette();
-    palette.setColor(QPalette::Window, palette.color(QPalette::Highlight));
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::HighlightedText));
-    palette.setColor(QPalette::ButtonText, palette.color(QPalette::HighlightedText));
-    caption->setPalette(palette);
-    auto* layout = new QHBoxLayout(caption);
-    layout->setContentsMargins(6, 2, 2, 2);
-    auto* title = new QLabel(QStringLiteral("Tallymere"), caption);
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
-    auto* ok = new QToolButton(caption);
-    ok->setObjectName(QStringLiteral("ok"));
-    ok->setText(QStringLiteral("ok"));
-    ok->setAutoRaise(true);
-    ok->setFont(bold);
-    QObject::connect(ok, &QToolButton::clicked, [] { PostCommand(tallymere::kCommandOk); });
-    layout->addWidget(title);
-    layout->addStretch();
-    layout->addWidget(ok);
-    return caption;
 }
 
 void AddCommand(QMenu* menu, const QString& text, std::uint32_t command) {
@@ -101,12 +72,45 @@ std::optional<QString> WorkName(std::uint32_t command) {
 
 }  // namespace
 
+QWidget* MakeCaption(QWidget* parent, const QString& title, QToolButton** ok) {
+    auto* caption = new QWidget(parent);
+    caption->setObjectName(QStringLiteral("caption"));
+    caption->setAutoFillBackground(true);
+    QPalette palette = caption->palette();
+    palette.setColor(QPalette::Window, palette.color(QPalette::Highlight));
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::HighlightedText));
+    palette.setColor(QPalette::ButtonText, palette.color(QPalette::HighlightedText));
+    caption->setPalette(palette);
+    auto* layout = new QHBoxLayout(caption);
+    layout->setContentsMargins(6, 2, 2, 2);
+    auto* label = new QLabel(title, caption);
+    QFont bold = label->font();
+    bold.setBold(true);
+    label->setFont(bold);
+    auto* button = new QToolButton(caption);
+    button->setObjectName(QStringLiteral("ok"));
+    button->setText(QStringLiteral("ok"));
+    button->setAutoRaise(true);
+    button->setFont(bold);
+    // The strip keeps its height when a dialog has no "ok".
+    QSizePolicy policy = button->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    button->setSizePolicy(policy);
+    layout->addWidget(label);
+    layout->addStretch();
+    layout->addWidget(button);
+    *ok = button;
+    return caption;
+}
+
 MainDialog::MainDialog() {
     setWindowTitle(QStringLiteral("Tallymere"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(MakeCaption(this));
+    QToolButton* ok = nullptr;
+    layout->addWidget(MakeCaption(this, QStringLiteral("Tallymere"), &ok));
+    QObject::connect(ok, &QToolButton::clicked, [] { PostCommand(tallymere::kCommandOk); });
     menuList = new MenuList(this);
     layout->addWidget(menuList, 1);
     bottom_ = new QStackedWidget(this);
@@ -117,7 +121,7 @@ MainDialog::MainDialog() {
     bottom_->addWidget(progress_);
     layout->addWidget(bottom_);
     // A phone's screen: 140 x 170 dialog units.
-    resize(240, 320);
+    resize(kPhoneWidth, kPhoneHeight);
     setMinimumSize(200, 240);
     ShowLevel(0);
     menuList->setFocus();
@@ -259,7 +263,6 @@ ui::LRESULT MainWndProc(ui::HWND window, std::uint32_t message, ui::WPARAM wPara
     switch (message) {
         case ui::WM_COMMAND: {
             const auto command = static_cast<std::uint32_t>(wParam & 0xFFFF);
-            if (OnDialogCommand(command)) return 0;
             std::optional<BusyScope> busy;
             if (auto name = WorkName(command)) busy.emplace(*name);
             // A command the table does not handle (the drop-down keys, the profiles) does nothing.

@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QStackedWidget>
 #include <QSystemTrayIcon>
+#include <QToolButton>
 #include <QWidget>
 
 #include <cstdint>
@@ -33,6 +34,14 @@ inline constexpr std::uint32_t WM_LBUTTONDOWN = 0x0201;
 // NotifyTray's operations.
 inline constexpr int NIM_ADD = 0;
 inline constexpr int NIM_DELETE = 2;
+
+// The size of the main window and of the dialogs that take its place: a phone's screen.
+inline constexpr int kPhoneWidth = 240;
+inline constexpr int kPhoneHeight = 320;
+
+// The caption strip of the main window and of the dialogs: `title` in bold on the highlight
+// colour, and at its right an "ok" button, given back in `ok`.
+QWidget* MakeCaption(QWidget* parent, const QString& title, QToolButton** ok);
 
 // The widget of the main window.
 class MainDialog final : public QWidget {

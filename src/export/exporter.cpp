@@ -1,10 +1,12 @@
 #include "export/exporter.h"
 
 #include <memory>
+#include <set>
 
 #include "archive/qmsg.h"
 #include "export/file_name.h"
 #include "export/text_layout.h"
+#include "platform/filesys.h"
 #include "support/fatal.h"
 #include "support/files.h"
 #include "support/settings.h"
@@ -39,6 +41,7 @@ std::optional<std::uint32_t> xExport::FindDir(std::u16string_view relPath) const
 std::uint32_t xExport::AddDir(std::u16string_view relPath, std::uint32_t counter) {
     dirPaths.emplace_back(relPath);
     dirCounters.push_back(counter);
+    dirStock.emplace_back();
     return dirCount++;
 }
 
@@ -55,7 +58,9 @@ std::uint32_t xExport::EnterDirectories(const std::u16string& folderPath) {
             position = *found;
         } else {
             MyCreateDir(outputDir, kExportDir, relPath);
-            position = AddDir(relPath, CountTextFiles(outputDir, kExportDir, relPath) + 1);
+            DirectoryStock stock = TakeStockOfDirectory(JoinPath(outputDir, kExportDir, relPath));
+            position = AddDir(relPath, stock.textFiles + 1);
+            dirStock[position] = std::move(stock);
         }
     }
     return position;
@@ -69,25 +74,91 @@ int xExport::ExportOne(const qMsg& message) {
         FatalError(u"ENTRYID length mismatch.", u"xEntryID::CheckID");
     }
     if (exportIds.CheckID(message.entryIdSize, message.entryId.data())) return 0;
-    exportIds.AddID(message.entryIdSize, message.entryId.data(), 0);
 
     const std::u16string relPath = dirPaths[d];
-    const std::uint32_t number = dirCounters[d];
+    DirectoryStock& stock = dirStock[d];
+    // A number a text file of the directory carries already is passed over: the next file
+    // would be appended to that file, or share the numbered names of its attachments.
+    std::uint32_t number = dirCounters[d];
+    while (stock.numbers.count(number) != 0) ++number;
+    bool counted = true;
+    for (auto it = stock.unfinished.begin(); it != stock.unfinished.end(); ++it) {
+        if (MakeFileName(message, it->second) != it->first) continue;
+        number = it->second;  // this message's export was interrupted: its number again
+        counted = false;
+        stock.unfinished.erase(it);
+        break;
+    }
     const std::u16string textName = MakeFileName(message, number);
     messageFiles.Clear();
     messageFiles.Take(textName);
-    auto text = MyCreateFile(outputDir, kExportDir, relPath, textName, u"a");
+    // The text is written under a name no text file has and takes its own name when it is
+    // complete, so that a text file is never seen empty or cut short.
+    const std::u16string partName = textName + std::u16string(kUnfinished);
+    auto text = MyCreateFile(outputDir, kExportDir, relPath, partName, u"w");
     if (!text) FatalError(u"MyCreateFile failed.", u"xExport::ExportOne");
-    // A text file cut short (a full medium) must not be counted as exported: the list is then
-    // not saved and the next pass exports the message again.
     if (!WriteMessageText(*text, message)) FatalError(u"fwrite failed.", u"xExport::ExportOne");
 
     GetAttachments(message, relPath, number);
     ExportMMS(message, relPath, number);
 
     if (!text->Close()) FatalError(u"fwrite failed.", u"xExport::ExportOne");
-    ++dirCounters[d];
+    const std::u16string dir = JoinPath(outputDir, kExportDir, relPath) + u"\\";
+    if (!platform::MoveFileW(dir + partName, dir + textName)) FatalError(u"MoveFileW failed.", u"xExport::ExportOne");
+    stock.numbers.insert(number);
+    if (counted) dirCounters[d] = number + 1;
+    // Listed on disk as soon as its files are complete: an export that ends any time later
+    // does not export it again.
+    exportIds.AddID(message.entryIdSize, message.entryId.data(), 0);
+    exportIds.SaveEntry(exportIds.count - 1);
     return 1;
+}
+
+namespace {
+
+// The number a file name begins with.
+std::uint32_t NumberOf(std::u16string_view name, bool* has) {
+    std::uint64_t value = 0;
+    std::size_t digits = 0;
+    for (; digits < name.size() && digits < 10 && name[digits] >= u'0' && name[digits] <= u'9'; ++digits) {
+        value = value * 10 + (name[digits] - u'0');
+    }
+    *has = digits > 0 && value <= UINT32_MAX;
+    return static_cast<std::uint32_t>(value);
+}
+
+}  // namespace
+
+DirectoryStock TakeStockOfDirectory(const std::u16string& dir) {
+    DirectoryStock stock;
+    bool has = false;
+    if (auto unfinished = platform::FindFiles(dir + u"\\*.txt" + std::u16string(kUnfinished))) {
+        for (const platform::FindData& entry : *unfinished) {
+            const std::u16string name = entry.name.substr(0, entry.name.size() - kUnfinished.size());
+            const std::uint32_t number = NumberOf(name, &has);
+            if (!has) continue;
+            stock.unfinished.emplace(name, number);
+            stock.numbers.insert(number);
+        }
+    }
+    if (auto found = platform::FindFiles(dir + u"\\*.txt")) {
+        stock.textFiles = static_cast<std::uint32_t>(found->size());
+        for (const platform::FindData& entry : *found) {
+            const std::uint32_t number = NumberOf(entry.name, &has);
+            if (has) stock.numbers.insert(number);
+        }
+    }
+    return stock;
+}
+
+xExport::~xExport() {
+    // The messages of unfinished text files that this exporter did not meet again (gone from
+    // the store): nothing will complete those files.
+    for (std::uint32_t d = 0; d < dirCount; ++d) {
+        for (const auto& [name, number] : dirStock[d].unfinished) {
+            platform::DeleteFileW(JoinPath(outputDir, kExportDir, dirPaths[d]) + u"\\" + name + std::u16string(kUnfinished));
+        }
+    }
 }
 
 void OpenExporter() {

@@ -5,8 +5,11 @@
 //
 // The export list "Tallyport\Messages.ndx" holds the entry identifier of every message
 // exported so far, across runs, so that each message is exported once. It is loaded when the
-// exporter opens and written back only when it closes normally: after a fatal failure the
-// messages of the interrupted pass are exported again, with new numbers.
+// exporter opens, grows on disk by one entry as each message's files are complete, and is
+// written back whole when the exporter closes. A message's text file is written under a
+// temporary name ("<name>.txt.new") and takes its name when complete. So after any
+// interruption no text file is empty or cut short, and the next export writes again at most
+// the one message that was being written.
 //
 // A caller opens the process-wide exporter, hands it messages and closes it:
 //
@@ -17,7 +20,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +34,20 @@ namespace tallymere {
 
 class qMsg;
 
+// The suffix of a text file being written.
+inline constexpr std::u16string_view kUnfinished = u".new";
+
+// What an export directory holds when an exporter first meets it.
+struct DirectoryStock {
+    std::uint32_t textFiles = 0;       // entries "*.txt"
+    std::set<std::uint32_t> numbers;   // the numbers their names begin with, and those of:
+    // the text files an interrupted export left unfinished ("<name>.txt.new"), by the name the
+    // text file was to have: its message, when exported again, takes that number again and so
+    // writes over the files it had written already.
+    std::map<std::u16string, std::uint32_t> unfinished;
+};
+DirectoryStock TakeStockOfDirectory(const std::u16string& dir);
+
 class xExport {
 public:
     // Directory slots prepared at opening; the table grows beyond them when needed.
@@ -36,8 +55,9 @@ public:
 
     // Copies OutputDir and loads the export list (creating an empty one when there is none).
     xExport();
-    // Writes the export list back whole.
-    ~xExport() = default;
+    // Writes the export list back whole and removes the unfinished text files of messages that
+    // were not exported again.
+    ~xExport();
     xExport(const xExport&) = delete;
     xExport& operator=(const xExport&) = delete;
 
@@ -66,6 +86,7 @@ public:
     std::uint32_t dirCount = 0;
     std::vector<std::u16string> dirPaths;   // relative to "Tallyport", components joined by "\"
     std::vector<std::uint32_t> dirCounters;  // the number the next text file there gets
+    std::vector<DirectoryStock> dirStock;    // what each directory held when first met
 
 private:
     // The files written so far for the message ExportOne is exporting: its text file, its
@@ -76,6 +97,7 @@ private:
     // after the text files it already holds; returns the position of the full path.
     std::uint32_t EnterDirectories(const std::u16string& folderPath);
 };
+
 
 // The folder path split at every "/"; empty components stay ("" gives one empty component).
 std::vector<std::u16string> SplitFolderPath(std::u16string_view folderPath);

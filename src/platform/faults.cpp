@@ -19,6 +19,8 @@ struct Rule {
 struct State {
     std::mutex mutex;
     bool envRead = false;
+    bool envQuick = false;
+    bool codeQuick = false;
     std::map<std::string, std::vector<Rule>, std::less<>> rules;
     std::map<std::string, int, std::less<>> counts;
 };
@@ -30,6 +32,7 @@ State& TheState() {
 
 void ParseEnvironment(State& s) {
     s.envRead = true;
+    s.envQuick = false;
     const char* env = std::getenv("TALLYMERE_FAULTS");
     if (env == nullptr) return;
     std::string_view text(env);
@@ -37,6 +40,7 @@ void ParseEnvironment(State& s) {
         auto comma = text.find(',');
         std::string_view item = text.substr(0, comma);
         text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+        if (item == "quick") s.envQuick = true;
         auto colon = item.rfind(':');
         if (colon == std::string_view::npos || colon == 0) continue;
         std::string number(item.substr(colon + 1));
@@ -81,6 +85,19 @@ void PlanCrash(std::string_view operation, int nth) {
     std::lock_guard lock(s.mutex);
     if (!s.envRead) ParseEnvironment(s);
     s.rules[std::string(operation)].push_back({nth, false, true});
+}
+
+bool QuickRetries() {
+    State& s = TheState();
+    std::lock_guard lock(s.mutex);
+    if (!s.envRead) ParseEnvironment(s);
+    return s.codeQuick || s.envQuick;
+}
+
+void SetQuickRetries(bool quick) {
+    State& s = TheState();
+    std::lock_guard lock(s.mutex);
+    s.codeQuick = quick;
 }
 
 void Reset() {

@@ -7,6 +7,7 @@
 // "GetHierarchyTable:1,fwrite:3". "NAME:N+" fails the n-th call and every later one;
 // "NAME:N!" ends the process at once at the n-th call, as a power cut or a kill would (exit
 // status kCrashStatus, no exit handlers), so that tests can check what survives a crash.
+// The entry "quick" makes retries skip their pauses (QuickRetries).
 #pragma once
 
 #include <string_view>
@@ -27,5 +28,11 @@ void PlanCrash(std::string_view operation, int nth);
 
 // Forgets every plan and every count; the environment is read again at the next use.
 void Reset();
+
+// Whether the program's waiting retries (the file-open retry of MyCreateFile) run without their
+// pauses: tests that make opens fail on purpose need not sleep through them. Set by the entry
+// "quick" in TALLYMERE_FAULTS ("quick,_wfopen:3") or by SetQuickRetries, which Reset keeps.
+bool QuickRetries();
+void SetQuickRetries(bool quick);
 
 }  // namespace platform::faults

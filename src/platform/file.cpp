@@ -133,7 +133,10 @@ std::uint32_t File::ReadWideChar() {
 
 bool File::Flush() { return std::fflush(stream_) == 0; }
 
-bool File::Sync() { return Flush() && ::fsync(::fileno(stream_)) == 0; }
+bool File::Sync() {
+    if (faults::Hit("fsync")) return false;
+    return Flush() && ::fsync(::fileno(stream_)) == 0;
+}
 
 bool File::Close() {
     if (!stream_) return true;

@@ -16,6 +16,9 @@ using HWND = Window*;
 // Message-box styles and answers the program uses.
 constexpr std::uint32_t MB_OK = 0x0;
 constexpr std::uint32_t MB_OKCANCEL = 0x1;
+// A box that reports a failure the program goes on after (the command line prints it on
+// standard error).
+constexpr std::uint32_t MB_ICONERROR = 0x10;
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 

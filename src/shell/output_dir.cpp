@@ -3,24 +3,33 @@
 #include <string>
 
 #include "platform/filesys.h"
+#include "platform/ui.h"
+#include "support/fatal.h"
 #include "support/files.h"
 #include "support/settings.h"
 
 namespace tallymere {
 
-void ChangeOutputDir(std::u16string_view newDirText) {
+bool ChangeOutputDir(std::u16string_view newDirText, platform::ui::HWND owner) {
     const std::u16string oldDir = GetRegistryStr(kOutputDirValue);
     std::u16string newDir(newDirText);
     if (!newDir.empty() && newDir.back() == u'\\') newDir.pop_back();
+    // Checked before anything is stored: a typo must not leave a directory stored that every
+    // later start fails on.
+    std::u16string reason;
+    if (!CheckOutputDir(newDir, OutputDirUse::kChange, &reason)) {
+        platform::ui::MessageBoxW(owner ? owner : mainWindow.load(),
+                                  u"Cannot use " + std::u16string(newDirText) + u" as output directory: " + reason + u".",
+                                  kSettingsCaption, platform::ui::MB_OK | platform::ui::MB_ICONERROR);
+        return false;
+    }
     SetRegistryStr(kOutputDirValue, newDir);
-    MyCreateDir(newDir, u"", u"");
-    MyCreateDir(newDir, kArchiveDir, u"");
-    MyCreateDir(newDir, kExportDir, u"");
     for (std::u16string_view file : {u"Folders.dat", u"Messages.dat", u"Messages.ndx"}) {
         const std::u16string tail = u"\\" + std::u16string(kArchiveDir) + u"\\" + std::u16string(file);
         // The results are not looked at: a file that cannot move stays in the old directory.
         platform::MoveFileW(oldDir + tail, newDir + tail);
     }
+    return true;
 }
 
 }  // namespace tallymere

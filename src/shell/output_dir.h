@@ -1,15 +1,25 @@
-// The OK of the settings dialog: a new output directory is stored, its directories are
-// created, and the archive moves along. Shared by every front end.
+// The OK of the settings dialog: a new output directory is checked and made ready, stored, and
+// the archive moves along. Shared by every front end.
 #pragma once
 
 #include <string_view>
 
+#include "platform/ui.h"
+
 namespace tallymere {
 
-// Stores `newDir` as OutputDir (one trailing "\" removed), creates it and its "Tallymere" and
-// "Tallyport" directories (one level each: a missing parent is fatal), then moves
-// Folders.dat, Messages.dat and Messages.ndx from the old archive directory to the new one.
-// A file that is missing, or whose destination exists, stays where it is.
-void ChangeOutputDir(std::u16string_view newDir);
+// The caption of the settings dialog and of its boxes.
+inline constexpr std::u16string_view kSettingsCaption = u"Tallymere Settings";
+
+// Changes the output directory to `newDir` (one trailing "\" removed). The directory is made
+// ready first (CheckOutputDir in support/files.h: created when missing, one level, with its
+// "Tallymere" and "Tallyport" directories, and writable); when it cannot be used the user gets
+// the box "Cannot use <dir> as output directory: <reason>." captioned "Tallymere Settings",
+// nothing is stored and the result is false (a dialog stays open). Otherwise the directory is
+// stored as OutputDir and Folders.dat, Messages.dat and Messages.ndx move from the old archive
+// directory to the new one; a file that is missing, or whose destination exists, stays where
+// it is. Needs nothing of the start-up: it works also when the stored directory is unusable.
+// `owner` owns the box (null: the main window).
+bool ChangeOutputDir(std::u16string_view newDir, platform::ui::HWND owner = nullptr);
 
 }  // namespace tallymere

@@ -25,8 +25,9 @@ void OnOk(dialog::Dialog& dialog) {
         ui::MessageBoxW(dialog.Handle(), *refusal, u"Tallymere Settings", ui::MB_OK);
         return;
     }
-    // ChangeOutputDir removes the trailing "\" itself.
-    ChangeOutputDir(entered);
+    // ChangeOutputDir removes the trailing "\" itself; a directory that cannot be used is refused
+    // with its reason, and the dialog stays open.
+    if (!ChangeOutputDir(entered, dialog.Handle())) return;
     dialog.End(kSettingsOk);
 }
 

@@ -5,8 +5,9 @@
 // browser and puts the chosen directory into the field (a browser closed without a choice
 // leaves the field as it was). OK (1009) takes the field with one trailing "\" removed, and
 // refuses it with a box captioned "Tallymere Settings", the dialog staying open and nothing
-// stored, when it is empty or too long; otherwise it changes the output directory as
-// ChangeOutputDir does (stored, created, the archive files moved along) and closes. Cancel
+// stored, when it is empty, too long or cannot be used (shell/output_dir.h says why); otherwise
+// it changes the output directory as ChangeOutputDir does (created, stored, the archive files
+// moved along) and closes. Cancel
 // (1010) closes and stores nothing.
 //
 // About: closes with the OK in its caption (command 1).

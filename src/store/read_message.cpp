@@ -79,7 +79,9 @@ void qMsg::GetRecipients(mapi::IMessage* message) {
     if (message->GetRecipientTable(0, table.Out()) != 0 || !table) return;
     for (;;) {
         mapi::Rows rows;
-        if (table->QueryRows(1, 0, rows.Out()) != 0 || rows.size() == 0) break;
+        // A failed read is not the end of the table: the message would be kept without recipients.
+        if (table->QueryRows(1, 0, rows.Out()) != 0) FatalError(u"QueryRows failed.", u"qMsg::GetRecipients");
+        if (rows.size() == 0) break;
         if (recipientCount >= MAX_RECIPIENT) FatalError(u"MAX_RECIPIENT exeed.", u"qMsg::GetRecipients");
         const std::uint32_t i = recipientCount;
         const mapi::SRow& row = rows->aRow[0];
@@ -119,7 +121,8 @@ void qMsg::GetAttachments(mapi::IMessage* message) {
     if (table->SetColumns(&columns, 0) != 0) FatalError(u"SetColumns failed.", kTag);
     for (;;) {
         mapi::Rows rows;
-        if (table->QueryRows(1, 0, rows.Out()) != 0 || rows.size() == 0) break;
+        if (table->QueryRows(1, 0, rows.Out()) != 0) FatalError(u"QueryRows failed.", kTag);
+        if (rows.size() == 0) break;
         if (attachmentCount >= MAX_ATTACHMENT) FatalError(u"MAX_ATTACHMENT exeed.", kTag);
         const std::uint32_t i = attachmentCount;
         const mapi::SRow& row = rows->aRow[0];

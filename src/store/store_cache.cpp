@@ -36,7 +36,9 @@ mapi::Ptr<mapi::IMsgStore> FindStore(mapi::IMAPISession* session, std::u16string
     if (table->SetColumns(&columns, 0) != 0) FatalError(u"SetColumns failed.", kOpenStore);
     for (;;) {
         mapi::Rows rows;
-        if (table->QueryRows(1, 0, rows.Out()) != 0 || rows.size() == 0) break;
+        // A failed read is not the end of the table: the store would be created a second time.
+        if (table->QueryRows(1, 0, rows.Out()) != 0) FatalError(u"QueryRows failed.", kOpenStore);
+        if (rows.size() == 0) break;
         const mapi::SRow& row = rows->aRow[0];
         if (row.cValues < 2 || row.lpProps[1].ulPropTag != mapi::PR_DISPLAY_NAME_W ||
             row.lpProps[1].Value.lpszW == nullptr || name != row.lpProps[1].Value.lpszW) {

@@ -1,7 +1,9 @@
 #include "support/files.h"
 
+#include "platform/faults.h"
 #include "platform/filesys.h"
 #include "support/fatal.h"
+#include "support/settings.h"
 
 namespace tallymere {
 
@@ -26,6 +28,57 @@ void MyCreateDir(std::u16string_view root, std::u16string_view dir, std::u16stri
     }
 }
 
+namespace {
+
+bool IsDirectory(const std::u16string& path) {
+    if (path.empty()) return true;
+    return platform::FindFiles(path + u"\\*") || platform::GetLastError() == platform::ERROR_FILE_NOT_FOUND;
+}
+
+// Why `path` could not be created, from the failure's last error.
+std::u16string WhyNotCreated(const std::u16string& path, platform::DWORD error) {
+    switch (error) {
+        case platform::ERROR_PATH_NOT_FOUND: {
+            const std::size_t cut = path.find_last_of(u'\\');
+            const std::u16string parent = cut == std::u16string::npos || cut == 0 ? u"\\" : path.substr(0, cut);
+            return platform::PathExists(parent) && !IsDirectory(parent) ? parent + u" is not a directory"
+                                                                         : parent + u" does not exist";
+        }
+        case platform::ERROR_ACCESS_DENIED: return path + u" cannot be created: access is denied";
+        case platform::ERROR_INVALID_NAME: return u"it is not a valid directory name";
+        case platform::ERROR_ALREADY_EXISTS: return path + u" is a file";
+        default: return path + u" cannot be created";
+    }
+}
+
+}  // namespace
+
+bool CheckOutputDir(std::u16string_view dir, OutputDirUse use, std::u16string* reason) {
+    const auto fail = [&](std::u16string why) {
+        if (reason) *reason = std::move(why);
+        return false;
+    };
+    const std::u16string root(dir);
+    if (!root.empty() && !IsDirectory(root)) {
+        if (use == OutputDirUse::kStartUp) return fail(platform::PathExists(root) ? root + u" is a file" : root + u" does not exist");
+        if (!platform::CreateDirectoryW(root)) return fail(WhyNotCreated(root, platform::GetLastError()));
+    }
+    for (std::u16string_view sub : {kArchiveDir, kExportDir}) {
+        const std::u16string path = JoinPath(root, sub, u"");
+        if (IsDirectory(path)) continue;
+        if (!platform::CreateDirectoryW(path)) return fail(WhyNotCreated(path, platform::GetLastError()));
+    }
+    if (use == OutputDirUse::kStartUp) return true;
+    // A directory that takes no files (a read-only medium) is no better than a missing one.
+    const std::u16string probe = JoinPath(root, kArchiveDir, u"") + u"\\Tallymere.probe";
+    auto file = platform::File::Open(probe, u"wb");
+    const bool written = file && file->Write("ok", 2) == 2 && file->Close();
+    file.reset();
+    platform::DeleteFileW(probe);
+    if (!written) return fail(u"files cannot be written in it");
+    return true;
+}
+
 std::unique_ptr<platform::File> MyCreateFile(std::u16string_view root, std::u16string_view dir,
                                              std::u16string_view subDir, std::u16string_view fileName,
                                              std::u16string_view mode) {
@@ -35,7 +88,7 @@ std::unique_ptr<platform::File> MyCreateFile(std::u16string_view root, std::u16s
     int retries = kTotalWait / kInterval;
     auto file = platform::File::Open(path, mode);
     while (!file && retries > 0) {
-        Pause(kInterval);
+        if (!platform::faults::QuickRetries()) Pause(kInterval);
         file = platform::File::Open(path, mode);
         --retries;
     }

@@ -19,6 +19,15 @@ std::u16string JoinPath(std::u16string_view root, std::u16string_view dir, std::
 // logs the path and ends the program with "CreateDirectoryW failed." captioned "MyCreateDir".
 void MyCreateDir(std::u16string_view root, std::u16string_view dir, std::u16string_view subDir);
 
+// Whether `dir` can be the output directory, and why not (`reason`, a few words such as "\nope
+// does not exist"). Its "Tallymere" and "Tallyport" directories are created when missing. For
+// a change of the setting the directory itself is created too when it is missing (one level:
+// its parent must exist), and a file must be writable in it; at start-up it must exist (a
+// removed storage card is not made again as a plain directory). "" (the device's root) is a
+// directory.
+enum class OutputDirUse { kChange, kStartUp };
+bool CheckOutputDir(std::u16string_view dir, OutputDirUse use, std::u16string* reason);
+
 // Opens root\dir\subDir\fileName with `mode`, retrying: 7 attempts, 500 ms apart. Returns null
 // after the last failed attempt; callers report "MyCreateFile failed." with their own tag.
 std::unique_ptr<platform::File> MyCreateFile(std::u16string_view root, std::u16string_view dir,

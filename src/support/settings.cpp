@@ -7,18 +7,29 @@
 
 namespace tallymere {
 
-std::u16string GetRegistryStr(std::u16string_view name) {
+std::optional<std::u16string> FindRegistryStr(std::u16string_view name) {
     platform::RegKey key;
     std::u16string value;
-    // A missing key or value reads as "". A store that cannot be read at all must not pass for
-    // an empty setting: everything would then be written under the device's root instead.
+    // A store that cannot be read at all must not pass for a missing setting: everything would
+    // then be written under the device's root instead.
     const std::int32_t opened = platform::RegKey::Open(platform::HKEY_LOCAL_MACHINE, kSettingsKey, &key);
-    if (opened == static_cast<std::int32_t>(platform::ERROR_FILE_NOT_FOUND)) return value;
+    if (opened == static_cast<std::int32_t>(platform::ERROR_FILE_NOT_FOUND)) return std::nullopt;
     if (opened != 0) FatalError(u"RegOpenKeyEx failed.", u"GetRegistryStr");
     const std::int32_t queried = key.QueryString(name, &value);
-    if (queried == static_cast<std::int32_t>(platform::ERROR_FILE_NOT_FOUND)) return std::u16string();
+    if (queried == static_cast<std::int32_t>(platform::ERROR_FILE_NOT_FOUND)) return std::nullopt;
     if (queried != 0) FatalError(u"RegQueryValueEx failed.", u"GetRegistryStr");
     return value;
+}
+
+std::u16string GetRegistryStr(std::u16string_view name) { return FindRegistryStr(name).value_or(u""); }
+
+std::u16string InstallerDir() {
+    std::u16string installDir;
+    platform::RegKey installer;
+    if (platform::RegKey::Open(platform::HKEY_LOCAL_MACHINE, kInstallerKey, &installer) == 0) {
+        if (installer.QueryString(kInstallDirValue, &installDir) != 0) installDir.clear();
+    }
+    return installDir;
 }
 
 void SetRegistryStr(std::u16string_view name, std::u16string_view value) {
@@ -29,15 +40,23 @@ void SetRegistryStr(std::u16string_view name, std::u16string_view value) {
     if (key.SetString(name, value) != 0) FatalError(u"RegSetValueEx failed.", u"SetRegistryStr");
 }
 
+void ApplyOutputDirDefault() {
+    if (GetRegistryStr(kOutputDirValue).empty()) SetRegistryStr(kOutputDirValue, InstallerDir());
+}
+
 void ApplyStartupDefaults() {
-    std::u16string installDir;
-    platform::RegKey installer;
-    if (platform::RegKey::Open(platform::HKEY_LOCAL_MACHINE, kInstallerKey, &installer) == 0) {
-        if (installer.QueryString(kInstallDirValue, &installDir) != 0) installDir.clear();
+    ApplyOutputDirDefault();
+    const std::u16string outputDir = GetRegistryStr(kOutputDirValue);
+    std::u16string reason;
+    if (!CheckOutputDir(outputDir, OutputDirUse::kStartUp, &reason)) {
+        // Nothing can be kept anywhere: the user learns which directory and how to change it,
+        // which works whatever the stored directory is.
+        WriteLog(outputDir);
+        FatalError(u"Cannot use " + (outputDir.empty() ? std::u16string(u"\\") : outputDir) +
+                       u" as output directory: " + reason +
+                       u". Choose another one with: tallymere-cli settings --output-dir DIR",
+                   u"ApplyStartupDefaults");
     }
-    if (GetRegistryStr(kOutputDirValue).empty()) SetRegistryStr(kOutputDirValue, installDir);
-    MyCreateDir(GetRegistryStr(kOutputDirValue), kArchiveDir, u"");
-    MyCreateDir(GetRegistryStr(kOutputDirValue), kExportDir, u"");
 }
 
 }  // namespace tallymere

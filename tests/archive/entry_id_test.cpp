@@ -172,6 +172,67 @@ TEST_F(EntryIdTest, AFailedSaveLeavesTheOldFileIntact) {
         },
         ::testing::ExitedWithCode(1), "xEntryID::Save: fwrite failed\\.");
     EXPECT_EQ(ReadHostFile(Index()), before);
+    // The new content cannot be put on the medium: it never replaces the old one.
+    EXPECT_EXIT(
+        {
+            xEntryID list(u"Tallymere", u"Messages.ndx");
+            list.AddID(20, b.data(), 7);
+            platform::faults::Plan("fsync", 1);
+        },
+        ::testing::ExitedWithCode(1), "xEntryID::Save: fwrite failed\\.");
+    EXPECT_EQ(ReadHostFile(Index()), before);
+}
+
+TEST_F(EntryIdTest, IdentifiersThatDifferOnlyInTheirLastOrFirstByteAreTwo) {
+    xEntryID list(u"Tallymere", u"Messages.ndx");
+    xEntryID::Id a{}, lastByte{}, firstByte{};
+    lastByte[19] = 1;
+    firstByte[0] = 1;
+    list.AddID(20, a.data(), 1);
+    EXPECT_FALSE(list.CheckID(20, lastByte.data()));
+    EXPECT_FALSE(list.CheckID(20, firstByte.data()));
+    list.AddID(20, lastByte.data(), 2);
+    list.AddID(20, firstByte.data(), 3);
+    EXPECT_EQ(list.IndexOf(lastByte.data()), 1u);
+    EXPECT_EQ(list.IndexOf(firstByte.data()), 2u);
+    xEntryID::Id other = lastByte;
+    other[19] = 2;
+    list.UpdateID(20, lastByte.data(), other.data());
+    EXPECT_EQ(list.ids[0], a);
+    EXPECT_EQ(list.ids[1], other);
+    EXPECT_EQ(list.ids[2], firstByte);
+}
+
+TEST_F(EntryIdTest, AnEntrySavedOnItsOwnSurvivesAProcessThatEndsBeforeTheSave) {
+    const auto a = MakeId(1), b = MakeId(2), c = MakeId(3);
+    WriteHostFile(Index(), Entry(a, 0, 1) + Entry(b, 5, 1) + "cut");
+    EXPECT_EXIT(
+        {
+            xEntryID list(u"Tallymere", u"Messages.ndx");
+            list.ids[1] = c;  // changed in place
+            list.flags[1] = 0;
+            list.SaveEntry(1);
+            list.AddID(20, a.data(), 9);  // appended over the piece that is no entry
+            list.SaveEntry(2);
+            platform::faults::PlanCrash("MoveFileW", 1);
+        },
+        ::testing::ExitedWithCode(platform::faults::kCrashStatus), "");
+    EXPECT_EQ(ReadHostFile(Index()), Entry(a, 0, 1) + Entry(c, 5, 0) + Entry(a, 9, 1));
+    {
+        // After a save has replaced the file, an entry goes into the new one.
+        xEntryID list(u"Tallymere", u"Messages.ndx");
+        list.Save();
+        list.flags[0] = 0;
+        list.SaveEntry(0);
+        EXPECT_EQ(ReadHostFile(Index()).substr(0, 28), Entry(a, 0, 0));
+    }
+    EXPECT_EXIT(
+        {
+            xEntryID list(u"Tallymere", u"Messages.ndx");
+            platform::faults::Plan("fwrite", 1);
+            list.SaveEntry(0);
+        },
+        ::testing::ExitedWithCode(1), "^xEntryID::SaveEntry: fwrite failed\\.\n$");
 }
 
 TEST_F(EntryIdTest, AKilledSaveLeavesTheOldFileIntact) {

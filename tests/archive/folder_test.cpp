@@ -74,6 +74,15 @@ TEST_F(FolderTest, PathsKeepTheFormTheFileGivesBack) {
     EXPECT_EQ(folders.count, 4u);
 }
 
+TEST_F(FolderTest, NoControlCharacterIsWrittenIntoALine) {
+    // So that a control character in the file can only be a damaged line feed (check --repair).
+    {
+        xFolder folders;
+        EXPECT_EQ(folders.GetIndex(u"SMS/Vertical\vTab\tand\x01"), 0u);
+    }
+    EXPECT_EQ(ReadHostFile(Folders()), "SMS/Vertical Tab and \n");
+}
+
 TEST_F(FolderTest, LongPathsAreKeptWhole) {
     const std::u16string path(5000, u'x');
     { xFolder folders; folders.GetIndex(path); }
@@ -123,6 +132,14 @@ TEST_F(FolderTest, AFailedOrKilledSaveLeavesTheOldFileIntact) {
             platform::faults::Plan("_wfopen", 1);
         },
         ::testing::ExitedWithCode(1), "xFolder::Save: MyCreateFile failed\\.");
+    EXPECT_EQ(ReadHostFile(Folders()), before);
+    EXPECT_EXIT(
+        {
+            xFolder folders;
+            folders.GetIndex(u"SMS/Drafts");
+            platform::faults::Plan("fsync", 1);
+        },
+        ::testing::ExitedWithCode(1), "xFolder::Save: fwrite failed\\.");
     EXPECT_EQ(ReadHostFile(Folders()), before);
     // Ended after the new content is written, before it takes the old one's place.
     EXPECT_EXIT(

@@ -439,16 +439,27 @@ TEST_F(Walk, FailuresEndTheProgramWithTheirWordsAndTag) {
     }
 }
 
-// A failing row read is not a failure: it ends that table as if it were exhausted.
-TEST_F(Walk, AFailingRowReadEndsThatTable) {
+// Mended: a failing row read ended its table as if it were exhausted, so a backup that read
+// nothing (or part of a folder) reported success. It is fatal with the routine's caption; only
+// an empty row set ends a table.
+TEST_F(Walk, AFailingRowReadIsFatal) {
     Put(u"SMS/Inbox", u"one");
     Put(u"SMS/Outbox", u"two");
-    platform::faults::Plan("QueryRows", 1);  // the stores table's first row
-    EXPECT_EQ(BackupAllWalk(), 0);
-    platform::faults::Reset();
-    platform::faults::Plan("QueryRows", 2);  // the subtree's first subfolder row
-    EXPECT_EQ(BackupAllWalk(), 0);
-    platform::faults::Reset();
+    const std::pair<int, const char*> reads[] = {
+        {1, "^MakeRules: QueryRows failed\\.\n$"},     // the stores table's first row
+        {2, "^MakeRulesRec: QueryRows failed\\.\n$"},  // the subtree's first subfolder row
+        {3, "^MakeRulesRec: QueryRows failed\\.\n$"},  // the Inbox's first message row
+    };
+    for (const auto& [nth, words] : reads) {
+        EXPECT_EXIT(
+            {
+                platform::faults::Plan("QueryRows", nth);
+                BackupAllWalk();
+                std::exit(0);
+            },
+            ::testing::ExitedWithCode(1), words)
+            << nth;
+    }
     EXPECT_EQ(BackupAllWalk(), 2);
 }
 

@@ -82,6 +82,10 @@ TEST_F(Forwarding, CommandsPrintWhatTheyPrintWhenRunHereAndAFailureEndsWatch) {
     const CliResult checkThere = Run({"check"});
     EXPECT_EQ(checkThere.status, 0) << checkThere.err;
     EXPECT_NE(checkThere.out.find("The archive is sound."), std::string::npos) << checkThere.out;
+    const CliResult repairThere = Run({"check", "--repair"});
+    EXPECT_EQ(repairThere.status, 0) << repairThere.err;
+    EXPECT_NE(repairThere.out.find("Messages.ndx needs no repair (30 intact records)."), std::string::npos)
+        << repairThere.out;
     // The same check run here, once the device is free, says the same.
     EXPECT_EQ(watch.Stop(SIGTERM, 20s), 0) << WatchErrors();
     const CliResult checkHere = Run({"check"});
@@ -98,13 +102,22 @@ TEST_F(Forwarding, CommandsPrintWhatTheyPrintWhenRunHereAndAFailureEndsWatch) {
     EXPECT_EQ(Size(base_ / "device/Storage Card/Tallymere/Messages.ndx"), 30u * 28u) << "the archive moved along";
     EXPECT_EQ(Run({"settings"}).out, shown);
 
-    // A fatal failure in watch: reported here with its caption and words, and watch ends.
+    // An output directory that cannot be used is refused there as here, and watch goes on.
     r = Run({"settings", "--output-dir", "\\No\\Such"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "MyCreateDir: CreateDirectoryW failed.\n");
+    EXPECT_EQ(r.err, "Tallymere Settings: Cannot use \\No\\Such as output directory: \\No does not exist.\n");
+    EXPECT_EQ(Run({"settings"}).out, shown);
+
+    // A fatal failure in watch: reported here with its caption and words, and watch ends.
+    std::filesystem::remove(base_ / "device/Storage Card/Tallymere/Messages.ndx");
+    std::filesystem::create_directory(base_ / "device/Storage Card/Tallymere/Messages.ndx");
+    r = Run({"backup-all"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "xEntryID::Load: _wfopen failed.\n");
     EXPECT_EQ(again.Stop(SIGTERM, 20s), 1);
-    EXPECT_NE(WatchErrors().find("MyCreateDir: CreateDirectoryW failed."), std::string::npos);
+    EXPECT_NE(WatchErrors().find("xEntryID::Load: _wfopen failed."), std::string::npos);
 }
 
 TEST_F(Forwarding, ARestoreIsConfirmedHereAndItsMessagesAreNotTakenForArrivals) {

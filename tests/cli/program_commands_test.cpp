@@ -47,11 +47,32 @@ TEST_F(CliTest, FailuresPrintCaptionAndWordsAndExitOne) {
     testing_support::ProvisionDevice(Device());
     auto r = RunCli({"--device", Device(), "settings", "--output-dir", "\\No\\Such"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "MyCreateDir: CreateDirectoryW failed.\n");
+    EXPECT_EQ(r.err, "Tallymere Settings: Cannot use \\No\\Such as output directory: \\No does not exist.\n");
     testing_support::WriteHostFile(base_ / "device/.platform/os-version", "4.21\n");
     r = RunCli({"--device", Device(), "start"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Tallymere: Sorry this program is running only on WM6/WM5!\n");
+}
+
+// Mended: a stored output directory that cannot be used ended every command at start-up,
+// "settings" included, so it could only be repaired by editing the settings store by hand.
+TEST_F(CliTest, TheSettingsRepairAnUnusableOutputDirectory) {
+    testing_support::ProvisionDevice(Device());
+    std::filesystem::create_directories(base_ / "device/Card");
+    ASSERT_EQ(RunCli({"--device", Device(), "settings", "--output-dir", "\\Card"}).status, 0);
+    std::filesystem::remove_all(base_ / "device/Card");  // the card is taken out
+    auto r = RunCli({"--device", Device(), "backup-all"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Cannot use \\Card as output directory: \\Card does not exist. Choose another one with: "
+                         "tallymere-cli settings --output-dir DIR"),
+              std::string::npos)
+        << r.err;
+    r = RunCli({"--device", Device(), "settings"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Output directory: \"\\Card\" (" + Device() + "/Card)\n");
+    r = RunCli({"--device", Device(), "settings", "--output-dir", "\\Program Files\\Tallymere"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(RunCli({"--device", Device(), "backup-all"}).status, 0);
 }
 
 TEST_F(CliTest, UsageErrorsExitTwo) {

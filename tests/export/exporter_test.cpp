@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "export_fixture.h"
 #include "platform/faults.h"
 
 namespace {
 
+using export_testing::AddAttachment;
 using export_testing::AddRecipient;
 using export_testing::ExportTest;
 using export_testing::Message;
@@ -96,16 +99,20 @@ TEST_F(ExportTest, DeletedExportListExportsEverythingAgainAfterTheExistingFiles)
     EXPECT_EQ(ExportPass(a, b), 0);
 }
 
-TEST_F(ExportTest, ExistingTextFileOfTheSameNameIsAppendedTo) {
+// Mended: with a text file deleted by the user the count of text files is lower than the highest
+// number, and the next message was appended into another message's file. A number that a text
+// file carries is passed over.
+TEST_F(ExportTest, ANumberATextFileCarriesIsPassedOver) {
     const auto a = FromSender(1, u"SMS", u"+1");
     const auto b = FromSender(2, u"SMS", u"+1");
     EXPECT_EQ(ExportPass(a, b), 2);
-    // With the first file gone the count drops to 1, so the next message gets number 002
-    // again: its text goes after what that file holds.
     fs::remove(Export("SMS/001_1.txt"));
-    EXPECT_EQ(ExportPass(FromSender(3, u"SMS", u"+1")), 1);
+    EXPECT_EQ(ExportPass(FromSender(3, u"SMS", u"+1"), FromSender(4, u"SMS", u"+2")), 2);
     const std::string text = "From: +1\nTo: \nSubject: \nSize: 0 bytes\n\n";
-    EXPECT_EQ(ReadHostFile(Export("SMS/002_1.txt")), text + text);
+    EXPECT_EQ(ReadHostFile(Export("SMS/002_1.txt")), text);
+    EXPECT_EQ(ReadHostFile(Export("SMS/003_1.txt")), text);
+    EXPECT_TRUE(fs::exists(Export("SMS/004_2.txt")));
+    EXPECT_FALSE(fs::exists(Export("SMS/001_1.txt")));
 }
 
 TEST_F(ExportTest, WrongIdentifierLengthEndsTheProgramBeforeAnythingIsWritten) {
@@ -143,6 +150,73 @@ TEST_F(ExportTest, FailedWriteEndsTheProgramWithoutSavingTheList) {
         },
         ::testing::ExitedWithCode(1), "xExport::ExportOne: fwrite failed\\.");
     EXPECT_EQ(ReadHostFile(Export("Messages.ndx")).size(), 28u) << "the interrupted message is not marked exported";
+}
+
+// Mended: the export list was saved only when the exporter closed, so an export that ended
+// early exported everything again, and a text file could be left empty or cut short. Each
+// message is listed on disk when its files are complete, and its text file appears whole.
+TEST_F(ExportTest, AnExportThatEndsInTheMiddleOfAMessageLeavesNoPartOfItAndIsNotRepeated) {
+    auto c = FromSender(3, u"SMS", u"+3");
+    AddAttachment(c, u"photo.jpg", std::string(5000, 'p'));
+    EXPECT_EXIT(
+        {
+            tallymere::OpenExporter();
+            tallymere::exporter->ExportOne(FromSender(1, u"SMS", u"+1"));
+            tallymere::exporter->ExportOne(FromSender(2, u"SMS", u"+2"));
+            platform::faults::PlanCrash("fwrite", 2);  // in the middle of the third message
+            tallymere::exporter->ExportOne(c);
+        },
+        ::testing::ExitedWithCode(platform::faults::kCrashStatus), "");
+    EXPECT_EQ(ReadHostFile(Export("Messages.ndx")).size(), 2 * 28u);
+    EXPECT_FALSE(fs::exists(Export("SMS/003_3.txt")));
+    EXPECT_EQ(ExportPass(FromSender(1, u"SMS", u"+1"), FromSender(2, u"SMS", u"+2"), c), 1);
+    EXPECT_EQ(ReadHostFile(Export("SMS/003_photo.jpg")), std::string(5000, 'p'));
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(Export("SMS"))) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"001_1.txt", "002_2.txt", "003_3.txt", "003_photo.jpg"}));
+}
+
+// A rerun counts the text files afresh, and an attachment named "*.txt" counts as one: without
+// taking its number again the interrupted message would be written under the next number, beside
+// the files it had begun.
+TEST_F(ExportTest, AnInterruptedMessageTakesItsNumberAgain) {
+    auto a = FromSender(1, u"SMS", u"+1");
+    AddAttachment(a, u"notes.txt", "n");
+    auto b = FromSender(2, u"SMS", u"+2");
+    AddAttachment(b, u"photo.jpg", std::string(9000, 'p'));
+    AddAttachment(b, u"more.jpg", std::string(100, 'm'));
+    EXPECT_EXIT(
+        {
+            tallymere::OpenExporter();
+            tallymere::exporter->ExportOne(a);
+            platform::faults::PlanCrash("_wfopen", 3);  // b's second attachment
+            tallymere::exporter->ExportOne(b);
+        },
+        ::testing::ExitedWithCode(platform::faults::kCrashStatus), "");
+    EXPECT_TRUE(fs::exists(Export("SMS/002_photo.jpg")));
+    EXPECT_EQ(ExportPass(a, b), 1);
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(Export("SMS"))) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"001_1.txt", "001_notes.txt", "002_2.txt", "002_photo.jpg", "002_more.jpg"}));
+    // The next message goes on after the texts there are.
+    EXPECT_EQ(ExportPass(FromSender(3, u"SMS", u"+3")), 1);
+    EXPECT_TRUE(fs::exists(Export("SMS/004_3.txt")));
+}
+
+// The promise: only the message whose files were complete but not yet listed when the process
+// ended is exported a second time.
+TEST_F(ExportTest, AtMostTheMessageBeingListedIsExportedTwice) {
+    EXPECT_EXIT(
+        {
+            tallymere::OpenExporter();
+            platform::faults::PlanCrash("fseek", 1);  // writing the first message's list entry
+            tallymere::exporter->ExportOne(FromSender(1, u"SMS", u"+1"));
+        },
+        ::testing::ExitedWithCode(platform::faults::kCrashStatus), "");
+    EXPECT_TRUE(fs::exists(Export("SMS/001_1.txt")));
+    EXPECT_EQ(ExportPass(FromSender(1, u"SMS", u"+1"), FromSender(2, u"SMS", u"+2")), 2);
+    EXPECT_EQ(ReadHostFile(Export("SMS/002_1.txt")), ReadHostFile(Export("SMS/001_1.txt")));
+    EXPECT_TRUE(fs::exists(Export("SMS/003_2.txt")));
 }
 
 TEST_F(ExportTest, TextFileThatCannotBeOpenedEndsTheProgram) {

@@ -33,4 +33,24 @@ TEST(Faults, PlansComeFromTheEnvironment) {
         ::testing::ExitedWithCode(0), "");
 }
 
+TEST(Faults, QuickRetriesComeFromTheEnvironmentOrFromCode) {
+    EXPECT_EXIT(
+        {
+            platform::faults::SetQuickRetries(false);
+            ::setenv("TALLYMERE_FAULTS", "_wfopen:2", 1);
+            platform::faults::Reset();
+            const bool slow = !platform::faults::QuickRetries();
+            ::setenv("TALLYMERE_FAULTS", "quick,_wfopen:2", 1);
+            platform::faults::Reset();
+            const bool quick = platform::faults::QuickRetries() && !platform::faults::Hit("_wfopen") &&
+                               platform::faults::Hit("_wfopen");
+            ::unsetenv("TALLYMERE_FAULTS");
+            platform::faults::Reset();
+            platform::faults::SetQuickRetries(true);
+            platform::faults::Reset();
+            std::exit(slow && quick && platform::faults::QuickRetries() ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace

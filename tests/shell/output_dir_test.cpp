@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "device_fixture.h"
+#include "platform/faults.h"
 #include "support/settings.h"
 
 namespace {
@@ -54,11 +55,37 @@ TEST_F(OutputDirTest, UnchangedDirectoryChangesNothing) {
     EXPECT_EQ(ReadHostFile(Host("Program Files/Tallymere/Tallymere/Messages.ndx")), "Messages.ndx");
 }
 
-TEST_F(OutputDirTest, MissingParentIsFatalAfterTheValueIsStored) {
-    EXPECT_EXIT(tallymere::ChangeOutputDir(u"\\No\\Such"), ::testing::ExitedWithCode(1),
-                "MyCreateDir: CreateDirectoryW failed\\.");
-    EXPECT_EQ(tallymere::GetRegistryStr(u"OutputDir"), u"\\No\\Such");
+// Mended: the value was stored before its directory was made, so a typo (or a removed storage
+// card) made every later start, the settings' included, end in "CreateDirectoryW failed.".
+TEST_F(OutputDirTest, AnUnusableDirectoryIsRefusedWithItsReasonAndNothingIsStored) {
+    WriteHostFile(Host("Card"), "a file, not a directory");
+    const std::pair<const char16_t*, const char*> refused[] = {
+        {u"\\No\\Such", "Tallymere Settings: Cannot use \\\\No\\\\Such as output directory: \\\\No does not exist\\.\n"},
+        {u"\\Card", "Tallymere Settings: Cannot use \\\\Card as output directory: \\\\Card is a file\\.\n"},
+        {u"\\Card\\Sub", "Tallymere Settings: Cannot use \\\\Card\\\\Sub as output directory: \\\\Card is not a directory\\.\n"},
+        {u"\\a\\..", "Tallymere Settings: Cannot use \\\\a\\\\\\.\\. as output directory: it is not a valid directory name\\.\n"},
+    };
+    for (const auto& [dir, box] : refused) {
+        EXPECT_EXIT(std::exit(tallymere::ChangeOutputDir(dir) ? 0 : 3), ::testing::ExitedWithCode(3), box);
+        EXPECT_FALSE(tallymere::ChangeOutputDir(dir));
+        EXPECT_EQ(tallymere::GetRegistryStr(u"OutputDir"), u"\\Program Files\\Tallymere");
+    }
     EXPECT_EQ(ReadHostFile(Host("Program Files/Tallymere/Tallymere/Messages.ndx")), "Messages.ndx");
+    // A faulty medium: the directory is made, but takes no files.
+    platform::faults::Plan("_wfopen", 1);
+    EXPECT_FALSE(tallymere::ChangeOutputDir(u"\\Other"));
+    EXPECT_EQ(tallymere::GetRegistryStr(u"OutputDir"), u"\\Program Files\\Tallymere");
+}
+
+TEST_F(OutputDirTest, AStartWithAnUnusableDirectorySaysWhichAndHowToChangeIt) {
+    tallymere::SetRegistryStr(u"OutputDir", u"\\Storage Card");
+    EXPECT_EXIT(tallymere::ApplyStartupDefaults(), ::testing::ExitedWithCode(1),
+                "^ApplyStartupDefaults: Cannot use \\\\Storage Card as output directory: \\\\Storage Card does not "
+                "exist\\. Choose another one with: tallymere-cli settings --output-dir DIR\n$");
+    EXPECT_FALSE(std::filesystem::exists(Host("Storage Card"))) << "a removed card is not made a directory";
+    EXPECT_TRUE(tallymere::ChangeOutputDir(u"\\Storage Card"));
+    tallymere::ApplyStartupDefaults();
+    EXPECT_TRUE(std::filesystem::is_directory(Host("Storage Card/Tallyport")));
 }
 
 }  // namespace

@@ -206,6 +206,10 @@ TEST_F(ReadMessage, StoreFailuresCarryTheStepsCaption) {
     fails("OpenAttach", 1, "^qMsg::GetAttachments: OpenAttach failed\\.\n$");
     fails("OpenProperty", 2, "^qMsg::GetAttachments: OpenProperty failed\\.\n$");
     fails("Read", 2, "^qMsg::GetAttachments: Read failed\\.\n$");
+    // Mended: a failed row read ended the table, so the message was kept without the rest of
+    // its recipients or attachments.
+    fails("QueryRows", 1, "^qMsg::GetRecipients: QueryRows failed\\.\n$");
+    fails("QueryRows", 2, "^qMsg::GetAttachments: QueryRows failed\\.\n$");
 }
 
 }  // namespace

@@ -161,6 +161,8 @@ TEST_F(StoreCache, FailuresCarryTheirRoutinesCaption) {
     fails("OpenEntry", 1, u"SMS", "^xStore::OpenFolder: OpenEntry failed\\.\n$");
     fails("CreateFolder", 1, u"SMS/Inbox", "^xStore::OpenFolder: CreateFolder failed\\.\n$");
     fails("GetProps", 3, u"SMS/Inbox", "^xStore::OpenFolder: GetProps failed\\.\n$");
+    // Mended: a failed read of the stores table ended it, and the store was created again.
+    fails("QueryRows", 1, u"SMS", "^xStore::OpenStore: QueryRows failed\\.\n$");
     // A cached store that no longer opens.
     cache->OpenStore(session.get(), u"SMS");
     fails("OpenMsgStore", 1, u"SMS", "^xStore::OpenStore: OpenMsgStore failed\\.\n$");

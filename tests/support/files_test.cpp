@@ -37,7 +37,14 @@ TEST_F(DeviceTest, CreateFileOpensRootPlusNameWithoutDirectories) {
     EXPECT_EQ(ReadHostFile(Host("Out/x.bin")), "z");
 }
 
+// The retry's real pauses, for the tests of its timing.
+struct RealRetryPauses {
+    RealRetryPauses() { platform::faults::SetQuickRetries(false); }
+    ~RealRetryPauses() { platform::faults::SetQuickRetries(true); }
+};
+
 TEST_F(DeviceTest, CreateFileRetriesUntilTheFileBecomesAvailable) {
+    RealRetryPauses real;
     // The directory appears a second into the retries: the open that follows succeeds.
     std::thread maker([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(1100));
@@ -53,6 +60,7 @@ TEST_F(DeviceTest, CreateFileRetriesUntilTheFileBecomesAvailable) {
 }
 
 TEST_F(DeviceTest, CreateFileGivesUpAfterSevenAttemptsOverThreeSeconds) {
+    RealRetryPauses real;
     platform::faults::Plan("_wfopen", 1, true);
     const auto start = Clock::now();
     auto f = tallymere::MyCreateFile(u"", u"", u"", u"never.txt", u"w");

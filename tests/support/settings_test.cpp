@@ -51,7 +51,7 @@ TEST_F(DeviceTest, PresentOutputDirIsLeftAlone) {
 TEST_F(DeviceTest, MissingOutputDirEndsTheStartUp) {
     tallymere::SetRegistryStr(u"OutputDir", u"\\Nowhere");
     EXPECT_EXIT(tallymere::ApplyStartupDefaults(), ::testing::ExitedWithCode(1),
-                "MyCreateDir: CreateDirectoryW failed\\.");
+                "ApplyStartupDefaults: Cannot use \\\\Nowhere as output directory: \\\\Nowhere does not exist\\.");
 }
 
 TEST_F(DeviceTest, AnUnreadableSettingsStoreIsNotAnEmptySetting) {

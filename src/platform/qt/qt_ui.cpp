@@ -45,6 +45,8 @@ private:
 int ShowBox(ui::HWND owner, std::u16string_view text, std::u16string_view caption, std::uint32_t style) {
     QtWindow* window = AsQtWindow(owner);
     QWidget* parent = window ? window->Widget() : nullptr;
+    // While a dialog (or another box) is up over its owner, the box goes on top of it.
+    if (QWidget* modal = QApplication::activeModalWidget()) parent = modal;
     const bool question = (style & 0xF) == ui::MB_OKCANCEL;
     QMessageBox box(QMessageBox::NoIcon, ToQString(caption), ToQString(text),
                     question ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, parent);

@@ -1,6 +1,7 @@
 // The box port on Qt: modal message boxes owned by the main window.
 //
-// A report has one OK button, a question OK and Cancel. A failure box is also written to
+// A report has one OK button, a question OK and Cancel. While a dialog is up, a box goes on top
+// of it, whoever owns the box. A failure box is also written to
 // standard error ("caption: words"), so that a program started from a terminal says why it
 // ended; while it is up nothing else runs on the window, and the process ends after it.
 //

@@ -162,22 +162,32 @@ ObjectId Database::Insert(int kind, ObjectId store, ObjectId parent) {
 }
 
 ObjectId Database::ReserveId() {
-    ObjectId id = 0;
+    std::lock_guard lock(mutex_);
+    if (nextReserved_ < reservedEnd_) return nextReserved_++;
+    constexpr std::int64_t kBlock = 64;
+    ObjectId last = 0;
     const HRESULT result = Write([&]() -> HRESULT {
-        // AUTOINCREMENT hands out ids above the sequence's value only: moving it on keeps this
-        // one for the caller, also against other processes.
+        // AUTOINCREMENT hands out ids above the sequence's value only: moving it on keeps the
+        // ids below for this connection, also against other processes.
         {
-            Cursor q = Query("UPDATE sqlite_sequence SET seq = seq + 1 WHERE name = 'objects' RETURNING seq");
-            if (q->Step()) id = q->Int(0);
+            Cursor q = Query("UPDATE sqlite_sequence SET seq = seq + ? WHERE name = 'objects'");
+            q->Bind(1, kBlock);
+            if (!q->Run()) return MAPI_E_DISK_ERROR;
         }
-        if (id == 0) {
+        if (db_.Changes() == 0) {
             Cursor q = Query("INSERT INTO sqlite_sequence (name, seq) VALUES"
-                             " ('objects', coalesce((SELECT max(id) FROM objects), 0) + 1) RETURNING seq");
-            if (q->Step()) id = q->Int(0);
+                             " ('objects', coalesce((SELECT max(id) FROM objects), 0) + ?)");
+            q->Bind(1, kBlock);
+            if (!q->Run()) return MAPI_E_DISK_ERROR;
         }
-        return id != 0 ? S_OK : MAPI_E_DISK_ERROR;
+        Cursor q = Query("SELECT seq FROM sqlite_sequence WHERE name = 'objects'");
+        if (q->Step()) last = q->Int(0);
+        return last != 0 ? S_OK : MAPI_E_DISK_ERROR;
     });
-    return result == S_OK ? id : 0;
+    if (result != S_OK) return 0;
+    nextReserved_ = last - kBlock + 1;
+    reservedEnd_ = last + 1;
+    return nextReserved_++;
 }
 
 bool Database::InsertAs(ObjectId id, int kind, ObjectId store, ObjectId parent) {

@@ -121,8 +121,9 @@ public:
     // Inside Write: a new object row.
     ObjectId Insert(int kind, ObjectId store, ObjectId parent);
     // An object id that no object has had or will be given, for an object inserted later with
-    // InsertAs (a message whose identifier is asked for before it is stored). One small
-    // transaction of its own; 0 when it fails.
+    // InsertAs (a message whose identifier is asked for before it is stored); 0 when it fails.
+    // Ids are reserved in blocks, one small transaction each, and handed out in increasing
+    // order; those a connection does not use are never used.
     ObjectId ReserveId();
     // Inside Write: a new object row with a reserved id.
     bool InsertAs(ObjectId id, int kind, ObjectId store, ObjectId parent);
@@ -151,6 +152,8 @@ private:
     std::recursive_mutex mutex_;
     sql::Db db_;
     std::unordered_map<const char*, sql::Stmt> statements_;
+    ObjectId nextReserved_ = 0;  // the reserved block still unused: [nextReserved_, reservedEnd_)
+    ObjectId reservedEnd_ = 0;
     std::int64_t pendingSeq_ = 0;
     std::int64_t lastChangeSeq_ = 0;
     std::uint32_t logged_ = 0;

@@ -1,0 +1,224 @@
+#include "archive/archive_repair.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "archive/entry_id.h"
+#include "archive/folder.h"
+#include "archive/record_scan.h"
+#include "platform/file.h"
+#include "platform/filesys.h"
+#include "platform/text.h"
+#include "support/endian.h"
+#include "support/fatal.h"
+#include "support/files.h"
+
+namespace tallymere {
+
+namespace {
+
+constexpr std::u16string_view kTag = u"RepairArchive";
+
+using Id = std::array<std::uint8_t, 20>;
+
+struct Entry {
+    Id id{};
+    std::uint64_t offset = 0;
+    std::uint32_t flag = 0;
+};
+
+std::vector<std::uint8_t> ReadWhole(const std::u16string& path) {
+    std::vector<std::uint8_t> bytes;
+    auto file = platform::File::Open(path, u"rb");
+    if (!file) return bytes;
+    std::uint8_t piece[1 << 14];
+    for (std::size_t got; (got = file->Read(piece, sizeof piece)) > 0;) bytes.insert(bytes.end(), piece, piece + got);
+    return bytes;
+}
+
+// Writes `bytes` in place of the file at `path`: the old content is kept in "<path>.bak" until
+// the new one is in place.
+void Rewrite(const std::u16string& path, const std::vector<std::uint8_t>& bytes) {
+    const std::u16string backup = path + u".bak";
+    const bool existed = platform::PathExists(path);
+    if (existed) {
+        const std::vector<std::uint8_t> old = ReadWhole(path);
+        ReplacementFile copy(backup);
+        if (!copy.IsOpen()) FatalError(u"_wfopen failed.", kTag);
+        if (copy.Stream().Write(old.data(), old.size()) != old.size() || !copy.Commit()) {
+            FatalError(u"fwrite failed.", kTag);
+        }
+    }
+    ReplacementFile out(path);
+    if (!out.IsOpen()) FatalError(u"_wfopen failed.", kTag);
+    if (out.Stream().Write(bytes.data(), bytes.size()) != bytes.size() || !out.Commit()) {
+        FatalError(u"fwrite failed.", kTag);
+    }
+    if (existed) platform::DeleteFileW(backup);
+}
+
+std::vector<Entry> ParseIndex(const std::vector<std::uint8_t>& bytes) {
+    std::vector<Entry> entries;
+    for (std::size_t at = 0; at + xEntryID::kEntryBytes <= bytes.size(); at += xEntryID::kEntryBytes) {
+        Entry e;
+        std::memcpy(e.id.data(), bytes.data() + at, e.id.size());
+        e.offset = GetU32(bytes.data() + at + 20);
+        e.flag = GetU32(bytes.data() + at + 24);
+        entries.push_back(e);
+    }
+    return entries;
+}
+
+// The records of the scan, with those the index names that the scan did not meet (a resync
+// may have stepped over them); a record found only by the resync that overlaps one the index
+// names is taken for bytes that merely looked like a record.
+std::vector<ScannedRecord> Records(platform::File& data, std::uint64_t size, const RecordScan& scan,
+                                   const std::vector<Entry>& entries) {
+    std::map<std::uint64_t, ScannedRecord> named;
+    std::set<std::uint64_t> scanned;
+    for (const ScannedRecord& r : scan.records) scanned.insert(r.offset);
+    for (const Entry& e : entries) {
+        ScannedRecord r;
+        if (named.count(e.offset) == 0 && RecordAt(data, size, e.offset, &r)) named.emplace(e.offset, r);
+    }
+    std::vector<ScannedRecord> records;
+    for (const auto& [offset, r] : named) records.push_back(r);
+    for (const ScannedRecord& r : scan.records) {
+        if (named.count(r.offset) != 0) continue;
+        // The named record that starts last before this one ends.
+        auto before = named.lower_bound(r.offset + r.size);
+        const bool overlaps =
+            before != named.begin() && std::prev(before)->second.offset + std::prev(before)->second.size > r.offset;
+        if (!overlaps) records.push_back(r);
+    }
+    std::sort(records.begin(), records.end(),
+              [](const ScannedRecord& a, const ScannedRecord& b) { return a.offset < b.offset; });
+    return records;
+}
+
+// The lines of the folder list with every control character taken for a line end (the
+// program writes none into a line); what follows the last one is not a line.
+std::vector<std::u16string> SplitAtControls(platform::File& file) {
+    std::vector<std::u16string> lines;
+    std::u16string line;
+    for (std::uint32_t c = file.ReadWideChar(); c != platform::WEOF_VALUE; c = file.ReadWideChar()) {
+        if (c < 0x20) {
+            lines.push_back(std::move(line));
+            line.clear();
+        } else {
+            line.push_back(static_cast<char16_t>(c));
+        }
+    }
+    return lines;
+}
+
+}  // namespace
+
+RepairReport RepairArchive(std::u16string_view archiveDir) {
+    RepairReport report;
+    const std::u16string dir = std::u16string(archiveDir) + u"\\";
+    const std::u16string dataPath = dir + u"Messages.dat", indexPath = dir + u"Messages.ndx",
+                         foldersPath = dir + u"Folders.dat";
+
+    std::vector<ScannedRecord> records;
+    const std::vector<Entry> entries = ParseIndex(ReadWhole(indexPath));
+    report.entriesBefore = static_cast<std::uint32_t>(entries.size());
+    if (platform::PathExists(dataPath)) {
+        auto data = platform::File::Open(dataPath, u"rb");
+        const std::int64_t size = data ? data->Size() : -1;
+        if (size < 0) {
+            report.dataReadable = false;
+            return report;
+        }
+        const RecordScan scan = ScanRecords(*data, static_cast<std::uint64_t>(size));
+        if (scan.readFailed) {
+            report.dataReadable = false;
+            return report;
+        }
+        records = Records(*data, static_cast<std::uint64_t>(size), scan, entries);
+    }
+    report.records = static_cast<std::uint32_t>(records.size());
+
+    std::map<Id, std::size_t> firstWithId;  // identifier -> first record carrying it
+    std::map<std::uint64_t, std::size_t> atOffset;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        firstWithId.emplace(records[i].id, i);
+        atOffset.emplace(records[i].offset, i);
+    }
+    std::set<Id> entryIds;
+    for (const Entry& e : entries) entryIds.insert(e.id);
+
+    std::vector<Entry> rebuilt;
+    std::set<Id> taken;
+    std::vector<std::uint32_t> folderOf;  // folder number of each rebuilt entry's record
+    const auto add = [&](const Id& id, const ScannedRecord& record, std::uint32_t flag) {
+        rebuilt.push_back({id, record.offset, flag});
+        folderOf.push_back(record.folderIndex);
+        taken.insert(id);
+    };
+    for (const Entry& e : entries) {
+        const std::uint32_t flag = e.flag == 1 ? 1 : 0;
+        if (taken.count(e.id) != 0) {
+            ++report.dropped;
+            continue;
+        }
+        auto here = atOffset.find(e.offset);
+        if (here != atOffset.end() && records[here->second].id == e.id) {
+            add(e.id, records[here->second], flag);
+            ++report.kept;
+        } else if (auto elsewhere = firstWithId.find(e.id); elsewhere != firstWithId.end()) {
+            add(e.id, records[elsewhere->second], flag);
+            ++report.repointed;
+        } else if (here != atOffset.end() && entryIds.count(records[here->second].id) == 0 &&
+                   taken.count(records[here->second].id) == 0) {
+            add(records[here->second].id, records[here->second], flag);
+            ++report.adopted;
+        } else {
+            ++report.dropped;
+        }
+    }
+    for (const ScannedRecord& r : records) {
+        if (taken.count(r.id) != 0) continue;
+        add(r.id, r, 0);
+        ++report.orphans;
+    }
+
+    // The index is rewritten when anything about it changes.
+    std::vector<std::uint8_t> bytes;
+    for (const Entry& e : rebuilt) {
+        bytes.insert(bytes.end(), e.id.begin(), e.id.end());
+        PutU32(bytes, static_cast<std::uint32_t>(e.offset));
+        PutU32(bytes, e.flag);
+    }
+    if (bytes != ReadWhole(indexPath) || !platform::PathExists(indexPath)) {
+        Rewrite(indexPath, bytes);
+        report.indexRewritten = true;
+    }
+
+    for (std::uint32_t folder : folderOf) report.foldersNeeded = std::max(report.foldersNeeded, folder + 1);
+    std::vector<std::u16string> lines;
+    if (auto file = platform::File::Open(foldersPath, u"rb")) lines = ReadFolderLines(*file).lines;
+    report.foldersBefore = report.foldersAfter = static_cast<std::uint32_t>(lines.size());
+    if (lines.size() < report.foldersNeeded) {
+        std::vector<std::u16string> split;
+        if (auto file = platform::File::Open(foldersPath, u"rb")) split = SplitAtControls(*file);
+        if (split.size() >= report.foldersNeeded && split.size() <= xFolder::MAX_FOLDER) {
+            std::u16string text;
+            for (const std::u16string& line : split) text += line + u"\n";
+            const std::string utf8 = platform::ToUtf8(text);
+            Rewrite(foldersPath, std::vector<std::uint8_t>(utf8.begin(), utf8.end()));
+            report.foldersRewritten = true;
+            report.foldersAfter = static_cast<std::uint32_t>(split.size());
+        } else {
+            report.foldersUnrepairable = true;
+        }
+    }
+    return report;
+}
+
+}  // namespace tallymere

@@ -1,0 +1,466 @@
+// The crash-and-fault campaign: backup-all, restore extra and export-all are interrupted at
+// random points (kill -9 at a random moment, or the fault plan's crash form at a random call)
+// and made to fail at every named platform call at several call counts, each on a fresh copy of
+// a seeded device. After each trial the recovery runs (the command again, for some backup
+// trials check --repair first) and the outcome is compared with what it must be:
+//
+//   backup   the index names every message of the store exactly once, all present; check sound;
+//   restore  the store holds every archived message exactly once (identifiers aside), the index
+//            names each of them; check sound; after a kill a backup appends nothing;
+//   export   one complete text file per message (save at most one message twice after an
+//            interruption) with its attachments, no unfinished file, the export list names each
+//            message once.
+//
+// A faulted run must end with status 1 and its words, or with status 0 and an outcome that is
+// already right: no failure ends with status 0.
+//
+// Every trial follows from the campaign's seed (TALLYMERE_CRASH_SEED, default 2008) and its
+// number; a failing trial names both, and TALLYMERE_CRASH_TRIAL=<test>#<number> runs that one
+// alone. TALLYMERE_CRASH_SCALE (percent, default 100) scales the number of trials; the sanitizer
+// build runs a fifth of them.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cli_runner.h"
+#include "device_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+using testing_support::CliResult;
+using testing_support::ReadHostFile;
+
+constexpr int kMessages = 120;
+const fs::path kOutput = "Program Files/Tallymere";
+
+int Scaled(int trials) {
+    const char* scale = std::getenv("TALLYMERE_CRASH_SCALE");
+    const int percent = scale ? std::atoi(scale) : 100;
+    return std::max(1, trials * std::clamp(percent, 1, 1000) / 100);
+}
+
+std::uint64_t CampaignSeed() {
+    const char* seed = std::getenv("TALLYMERE_CRASH_SEED");
+    return seed ? std::strtoull(seed, nullptr, 10) : 2008;
+}
+
+// Whether trial `number` of `test` is to run (all of them unless one is asked for).
+bool Selected(const std::string& test, int number) {
+    const char* only = std::getenv("TALLYMERE_CRASH_TRIAL");
+    return only == nullptr || std::string(only) == test + "#" + std::to_string(number);
+}
+
+CliResult Cli(const fs::path& device, std::vector<std::string> args, const std::string& faults = "") {
+    args.insert(args.begin(), {"--device", device.string()});
+    return testing_support::RunCli(args, {"TALLYMERE_FAULTS=quick" + (faults.empty() ? "" : "," + faults)});
+}
+
+// Runs the command and kills it with SIGKILL after `delay`; its status (128 + 9 when killed).
+int RunKilled(const fs::path& device, std::vector<std::string> args, std::chrono::microseconds delay) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr)) ::_exit(127);
+        std::string program = TALLYMERE_CLI, deviceArg = device.string(), option = "--device";
+        std::vector<char*> argv{program.data(), option.data(), deviceArg.data()};
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    std::this_thread::sleep_for(delay);
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+Json Dump(const fs::path& device) {
+    const CliResult r = Cli(device, {"device", "dump"});
+    if (r.status != 0) return Json();
+    return Json::parse(r.out);
+}
+
+// Every message as its folder path and its content without identifier, sorted: what a restore
+// brings back. A record cannot tell a missing text or number from an empty one.
+std::vector<std::string> Contents(const Json& dump) {
+    std::vector<std::string> all;
+    for (const Json& store : dump["stores"]) {
+        for (const Json& folder : store["folders"]) {
+            for (Json m : folder["messages"]) {
+                m.erase("entryid");
+                for (const char* text : {"subject_prefix", "subject", "sender_name", "sender_email", "message_class",
+                                         "service_name"}) {
+                    if (m[text].is_null()) m[text] = "";
+                }
+                for (const char* number : {"msg_status", "message_size", "content_length", "message_flags",
+                                           "delivery_time", "last_modification_time"}) {
+                    if (m[number].is_null()) m[number] = 0;
+                }
+                all.push_back(folder["path"].get<std::string>() + " " + m.dump());
+            }
+        }
+    }
+    std::sort(all.begin(), all.end());
+    return all;
+}
+
+std::multiset<std::string> StoreIds(const Json& dump) {
+    std::multiset<std::string> ids;
+    for (const Json& store : dump["stores"]) {
+        for (const Json& folder : store["folders"]) {
+            for (const Json& m : folder["messages"]) ids.insert(m["entryid"].get<std::string>());
+        }
+    }
+    return ids;
+}
+
+// The identifiers of a list file (28-byte entries), in hex; `allPresent` tells whether every
+// present-flag is 1.
+std::multiset<std::string> ListIds(const fs::path& file, bool* allPresent = nullptr) {
+    const std::string bytes = ReadHostFile(file);
+    std::multiset<std::string> ids;
+    if (allPresent) *allPresent = true;
+    static const char digits[] = "0123456789abcdef";
+    for (std::size_t at = 0; at + 28 <= bytes.size(); at += 28) {
+        std::string hex;
+        for (std::size_t i = 0; i < 20; ++i) {
+            const auto b = static_cast<unsigned char>(bytes[at + i]);
+            hex += digits[b >> 4];
+            hex += digits[b & 0xF];
+        }
+        ids.insert(hex);
+        if (allPresent && bytes[at + 24] != 1) *allPresent = false;
+    }
+    return ids;
+}
+
+// The export tree: per directory the contents of its text files and of its other files.
+struct Tree {
+    std::map<std::string, std::multiset<std::string>> texts, others;
+    std::vector<std::string> unfinished;
+};
+
+Tree ReadTree(const fs::path& root) {
+    Tree tree;
+    if (!fs::exists(root)) return tree;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file()) continue;
+        const std::string dir = fs::relative(entry.path().parent_path(), root).generic_string();
+        const std::string name = entry.path().filename().string();
+        if (dir == "." && name == "Messages.ndx") continue;
+        if (name.size() > 4 && name.substr(name.size() - 4) == ".new") {
+            tree.unfinished.push_back(dir + "/" + name);
+        } else if (name.size() > 4 && name.substr(name.size() - 4) == ".txt") {
+            tree.texts[dir].insert(ReadHostFile(entry.path()));
+        } else {
+            tree.others[dir].insert(ReadHostFile(entry.path()));
+        }
+    }
+    return tree;
+}
+
+// What `actual` has beyond `expected` (empty when it lacks something: then `missing` is set).
+std::vector<std::string> Beyond(const std::map<std::string, std::multiset<std::string>>& expected,
+                                const std::map<std::string, std::multiset<std::string>>& actual, bool* missing) {
+    std::vector<std::string> extra;
+    for (const auto& [dir, want] : expected) {
+        auto have = actual.count(dir) ? actual.at(dir) : std::multiset<std::string>();
+        for (const std::string& w : want) {
+            auto it = have.find(w);
+            if (it == have.end()) {
+                *missing = true;
+            } else {
+                have.erase(it);
+            }
+        }
+        for (const std::string& h : have) {
+            if (want.count(h) == 0) *missing = true;  // not a copy of one of its own
+            extra.push_back(h);
+        }
+    }
+    for (const auto& [dir, have] : actual) {
+        if (expected.count(dir) == 0 && !have.empty()) *missing = true;
+    }
+    return extra;
+}
+
+class CrashCampaign : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        // In memory where there is a memory file system: hundreds of devices are copied, run and
+        // thrown away, and the disk would only add its waits.
+        if (std::getenv("TMPDIR") == nullptr && fs::is_directory("/dev/shm") && ::access("/dev/shm", W_OK) == 0) {
+            ::setenv("TMPDIR", "/dev/shm", 1);
+        }
+        base_ = testing_support::MakeTempDir("tallymere-crash-");
+        seeded_ = base_ / "seeded";
+        ASSERT_EQ(Cli(seeded_, {"device", "seed", "--messages", std::to_string(kMessages), "--seed", "11"}).status, 0);
+        ASSERT_EQ(Cli(seeded_, {"start"}).status, 0);
+        original_ = Dump(seeded_);
+        ASSERT_EQ(StoreIds(original_).size(), static_cast<std::size_t>(kMessages));
+
+        // The reference export, and the time each command takes when nothing interrupts it.
+        const fs::path reference = base_ / "reference";
+        fs::copy(seeded_, reference, fs::copy_options::recursive);
+        auto timed = [&](const fs::path& device, std::vector<std::string> args) {
+            const auto start = std::chrono::steady_clock::now();
+            const CliResult r = Cli(device, args);
+            EXPECT_EQ(r.status, 0) << r.err;
+            return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+        };
+        exportTime_ = timed(reference, {"export-all"});
+        referenceTree_ = ReadTree(reference / kOutput / "Tallyport");
+        backupTime_ = timed(reference, {"backup-all"});
+
+        // A phone that lost its store: the archive of every message, a new empty store.
+        restoreFrom_ = base_ / "restore-from";
+        fs::copy(reference, restoreFrom_, fs::copy_options::recursive);
+        for (const char* file : {"messages.db", "messages.db-wal", "messages.db-shm"}) {
+            fs::remove(restoreFrom_ / ".platform" / file);
+        }
+        const fs::path timing = base_ / "restore-timing";
+        fs::copy(restoreFrom_, timing, fs::copy_options::recursive);
+        restoreTime_ = timed(timing, {"restore", "extra", "--yes"});
+        ASSERT_EQ(Contents(Dump(timing)), Contents(original_));
+    }
+    static void TearDownTestSuite() { fs::remove_all(base_); }
+
+    void TearDown() override { fs::remove_all(trial_); }
+
+    // A fresh copy of a template for the next trial.
+    const fs::path& Fresh(const fs::path& from) {
+        fs::remove_all(trial_);
+        trial_ = base_ / "trial";
+        fs::copy(from, trial_, fs::copy_options::recursive);
+        return trial_;
+    }
+
+    // Keeps the device of a failing trial for a look (beside the campaign's folder) and says where.
+    std::string Keep(const std::string& trial) {
+        const fs::path kept = base_.parent_path() / (base_.filename().string() + "-" + trial);
+        fs::remove_all(kept);
+        fs::copy(trial_, kept, fs::copy_options::recursive);
+        return "\n  device kept in " + kept.string();
+    }
+
+    // Each check returns what is wrong, or "".
+    static std::string BackupOutcome(const fs::path& device) {
+        const CliResult check = Cli(device, {"check"});
+        if (check.status != 0) return "check: " + check.out;
+        bool allPresent = false;
+        const auto indexed = ListIds(device / kOutput / "Tallymere/Messages.ndx", &allPresent);
+        if (indexed != StoreIds(Dump(device))) return "the index does not name every message exactly once";
+        if (!allPresent) return "an entry of a message in the store is not present";
+        return "";
+    }
+
+    static std::string RestoreOutcome(const fs::path& device, bool backupAfterwards) {
+        const Json now = Dump(device);
+        const auto contents = Contents(now);
+        if (contents != Contents(original_)) {
+            return "the store holds " + std::to_string(contents.size()) + " messages, not the " +
+                   std::to_string(kMessages) + " archived ones exactly once";
+        }
+        const CliResult check = Cli(device, {"check"});
+        if (check.status != 0) return "check: " + check.out;
+        if (ListIds(device / kOutput / "Tallymere/Messages.ndx") != StoreIds(now)) {
+            return "the index does not name the restored messages";
+        }
+        if (backupAfterwards) {
+            const CliResult backup = Cli(device, {"backup-all"});
+            if (backup.out != "Message backup was successfull. (0 messages)\n") return "backup afterwards: " + backup.out;
+        }
+        return "";
+    }
+
+    static std::string ExportOutcome(const fs::path& device, bool mayRepeatOne) {
+        const Tree tree = ReadTree(device / kOutput / "Tallyport");
+        if (!tree.unfinished.empty()) return "unfinished file left: " + tree.unfinished.front();
+        bool missing = false;
+        const auto extraTexts = Beyond(referenceTree_.texts, tree.texts, &missing);
+        const auto extraOthers = Beyond(referenceTree_.others, tree.others, &missing);
+        if (missing) return "a message's text or file is missing, cut short or foreign";
+        if (extraTexts.size() > (mayRepeatOne ? 1u : 0u)) {
+            return std::to_string(extraTexts.size()) + " messages exported twice";
+        }
+        if (!extraOthers.empty() && extraTexts.empty()) return "attachments written twice";
+        if (ListIds(device / kOutput / "Tallyport/Messages.ndx") != StoreIds(Dump(device))) {
+            return "the export list does not name every message exactly once";
+        }
+        return "";
+    }
+
+    static inline fs::path base_, seeded_, restoreFrom_;
+    static inline Json original_;
+    static inline Tree referenceTree_;
+    static inline std::chrono::microseconds backupTime_{}, exportTime_{}, restoreTime_{};
+    fs::path trial_;
+};
+
+// A command and the operations it reaches, each with about how often it calls it (so that a
+// call number drawn for the crash form or a fault falls inside the run).
+struct Command {
+    std::vector<std::string> args;
+    std::vector<std::pair<const char*, int>> ops;
+};
+
+constexpr int M = kMessages;
+
+Command BackupCommand() {
+    return {{"backup-all"},
+            {{"CoInitializeEx", 1}, {"MAPIInitialize", 1}, {"RegQueryValueEx", 4}, {"CreateDirectoryW", 2},
+             {"MAPILogonEx", 1}, {"GetMsgStoresTable", 1}, {"SetColumns", M}, {"QueryRows", 3 * M},
+             {"OpenMsgStore", 1}, {"GetProps", M}, {"OpenEntry", M}, {"GetHierarchyTable", 8},
+             {"GetContentsTable", 8}, {"OpenProperty", M}, {"Read", M}, {"GetAttachmentTable", M},
+             {"OpenAttach", M / 4}, {"_wfopen", 12}, {"fwrite", M}, {"fseek", M}, {"fsync", 8}, {"MoveFileW", 8},
+             {"Logoff", 1}}};
+}
+
+Command RestoreCommand() {
+    return {{"restore", "extra", "--yes"},
+            {{"CoInitializeEx", 1}, {"MAPIInitialize", 1}, {"RegQueryValueEx", 4}, {"MAPILogonEx", 1},
+             {"OpenEntry", 2 * M}, {"GetMsgStoresTable", 2}, {"SetColumns", 2}, {"QueryRows", 4}, {"OpenMsgStore", 2},
+             {"CreateFolder", 8}, {"GetProps", 2 * M}, {"CreateMessage", M}, {"SetProps", M}, {"ModifyRecipients", M},
+             {"OpenProperty", M}, {"Write", M}, {"CreateAttach", M / 4}, {"SaveChanges", M}, {"_wfopen", 4},
+             {"fwrite", 2 * M}, {"fseek", 3 * M}, {"fsync", 2}, {"MoveFileW", 2}, {"Logoff", 1}}};
+}
+
+Command ExportCommand() {
+    return {{"export-all"},
+            {{"CoInitializeEx", 1}, {"MAPIInitialize", 1}, {"RegQueryValueEx", 4}, {"CreateDirectoryW", 10},
+             {"MAPILogonEx", 1}, {"GetMsgStoresTable", 1}, {"SetColumns", M}, {"QueryRows", 3 * M},
+             {"OpenMsgStore", 1}, {"GetProps", M}, {"OpenEntry", M}, {"GetHierarchyTable", 8},
+             {"GetContentsTable", 8}, {"OpenProperty", M}, {"Read", M}, {"GetAttachmentTable", M},
+             {"OpenAttach", M / 4}, {"_wfopen", 2 * M}, {"fwrite", 2 * M}, {"fseek", M}, {"fsync", 1},
+             {"MoveFileW", M}, {"Logoff", 1}}};
+}
+
+class Trials : public CrashCampaign {
+protected:
+    // Kill trials: half by SIGKILL at a random moment, half by the crash form at a random call.
+    void Kill(const std::string& test, Command command, const fs::path& from, std::chrono::microseconds time,
+              int trials, const std::function<std::string(const fs::path&)>& outcome, bool repairSometimes) {
+        int killed = 0, crashed = 0;
+        for (int n = 0; n < Scaled(trials); ++n) {
+            if (!Selected(test, n)) continue;
+            std::mt19937_64 random(CampaignSeed() * 1000003 + std::hash<std::string>()(test) + n);
+            const fs::path& device = Fresh(from);
+            std::string what;
+            int status = 0;
+            if (n % 2 == 0) {
+                // Anywhere in the run (which begins after the process has started).
+                const auto delay = std::chrono::microseconds(time.count() / 10 + random() % (time.count() + 1));
+                what = "kill -9 after " + std::to_string(delay.count()) + " us";
+                status = RunKilled(device, command.args, delay);
+                killed += status == 128 + SIGKILL;
+                if (status != 0 && status != 128 + SIGKILL) ADD_FAILURE() << test << "#" << n << ": status " << status;
+            } else {
+                const auto& [op, calls] = command.ops[random() % command.ops.size()];
+                const std::string plan = std::string(op) + ":" + std::to_string(1 + random() % calls) + "!";
+                what = "crash at " + plan;
+                status = Cli(device, command.args, plan).status;
+                crashed += status == 86;
+                if (status != 0 && status != 86) ADD_FAILURE() << test << "#" << n << " (" << what << "): status " << status;
+            }
+            if (repairSometimes && random() % 3 == 0) {
+                what += ", check --repair";
+                const CliResult repair = Cli(device, {"check", "--repair"});
+                if (repair.status != 0) ADD_FAILURE() << test << "#" << n << " (" << what << "): " << repair.out;
+            }
+            const CliResult again = Cli(device, command.args);
+            std::string wrong = again.status == 0 ? outcome(device) : "the rerun failed: " + again.err;
+            if (!wrong.empty()) {
+                ADD_FAILURE() << test << "#" << n << " (" << what << "): " << wrong
+                              << "\n  reproduce: TALLYMERE_CRASH_SEED=" << CampaignSeed() << " TALLYMERE_CRASH_TRIAL="
+                              << test << "#" << n << Keep(test + "-" + std::to_string(n));
+            }
+        }
+        std::printf("%s: %d trials, %d killed mid-run, %d crashed by the fault plan\n", test.c_str(), Scaled(trials),
+                    killed, crashed);
+    }
+
+    // Fault trials: every operation at a small and at a random larger call number, and a medium
+    // that fills up (every write from some point on fails).
+    void Faults(const std::string& test, Command command, const fs::path& from,
+                const std::function<std::string(const fs::path&, bool interrupted)>& outcome) {
+        std::vector<std::string> plans;
+        std::mt19937_64 random(CampaignSeed() * 7919 + std::hash<std::string>()(test));
+        for (const auto& [op, calls] : command.ops) {
+            plans.push_back(std::string(op) + ":" + std::to_string(1 + random() % std::min(calls, 3)));
+            if (calls > 3) plans.push_back(std::string(op) + ":" + std::to_string(4 + random() % (calls - 3)));
+        }
+        for (int i = 0; i < 3; ++i) plans.push_back("fwrite:" + std::to_string(1 + random() % kMessages) + "+");
+        const int count = std::min<int>(static_cast<int>(plans.size()), Scaled(static_cast<int>(plans.size())));
+        int failed = 0;
+        for (int n = 0; n < count; ++n) {
+            // A scaled-down campaign takes a spread of the plans.
+            const std::string& plan = plans[static_cast<std::size_t>(n) * plans.size() / count];
+            if (!Selected(test, n)) continue;
+            const fs::path& device = Fresh(from);
+            const CliResult run = Cli(device, command.args, plan);
+            std::string wrong;
+            if (run.status == 0) {
+                wrong = outcome(device, false);
+                if (!wrong.empty()) wrong = "ended with status 0, but " + wrong;
+            } else if (run.status != 1 || run.err.empty()) {
+                wrong = "ended with status " + std::to_string(run.status) + ": " + run.err;
+            } else {
+                ++failed;
+                const CliResult again = Cli(device, command.args);
+                wrong = again.status == 0 ? outcome(device, true) : "the rerun failed: " + again.err;
+            }
+            if (!wrong.empty()) {
+                ADD_FAILURE() << test << "#" << n << " (" << plan << "): " << wrong
+                              << "\n  reproduce: TALLYMERE_CRASH_SEED=" << CampaignSeed() << " TALLYMERE_CRASH_TRIAL="
+                              << test << "#" << n << Keep(test + "-" + std::to_string(n));
+            }
+        }
+        std::printf("%s: %d trials, %d failed and were recovered\n", test.c_str(), count, failed);
+    }
+};
+
+TEST_F(Trials, BackupKilled) {
+    Kill("BackupKilled", BackupCommand(), seeded_, backupTime_, 34, BackupOutcome, true);
+}
+
+TEST_F(Trials, RestoreKilled) {
+    Kill("RestoreKilled", RestoreCommand(), restoreFrom_, restoreTime_, 34,
+         [](const fs::path& d) { return RestoreOutcome(d, true); }, false);
+}
+
+TEST_F(Trials, ExportKilled) {
+    Kill("ExportKilled", ExportCommand(), seeded_, exportTime_, 34,
+         [](const fs::path& d) { return ExportOutcome(d, true); }, false);
+}
+
+TEST_F(Trials, BackupFaults) {
+    Faults("BackupFaults", BackupCommand(), seeded_, [](const fs::path& d, bool) { return BackupOutcome(d); });
+}
+
+TEST_F(Trials, RestoreFaults) {
+    Faults("RestoreFaults", RestoreCommand(), restoreFrom_,
+           [](const fs::path& d, bool) { return RestoreOutcome(d, false); });
+}
+
+TEST_F(Trials, ExportFaults) {
+    Faults("ExportFaults", ExportCommand(), seeded_,
+           [](const fs::path& d, bool interrupted) { return ExportOutcome(d, interrupted); });
+}
+
+}  // namespace
