@@ -199,7 +199,7 @@ void Answer(const std::string& frame, platform::device::ChannelReply& reply) {
     std::uint32_t sentTotal = 0;
     bool sentAny = false;
     while (!job->done) {
-        job->changed.wait_for(lock, 200ms);
+        job->changed.wait_for(lock, 50ms);  // progress and a stop travel at this pace
         if (job->done) break;
         std::string said;
         if (!stopAsked && reply.Listen(&said) != platform::device::ClientWord::kNothing) {
@@ -381,7 +381,7 @@ CallOutcome Call(const RemoteRequest& request, RemoteResult* result) {
             call.Send(kStop);
         }
         std::string frame;
-        const platform::device::ClientWord word = call.Next(&frame, 100);
+        const platform::device::ClientWord word = call.Next(&frame, 50);
         if (word == platform::device::ClientWord::kNothing) continue;
         if (word == platform::device::ClientWord::kGone) break;
         if (frame == kStarted) {
