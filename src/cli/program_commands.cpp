@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/console_ui.h"
 #include "cli/exit_status.h"
 #include "cli/remote.h"
 #include "platform/device.h"
@@ -72,6 +73,8 @@ Runner AddProgramCommands(CLI::App& app) {
             request.json = options.json;
             if (change) request.outputDir = *newDir;
             if (const int status = LockOrForward(options, "settings", request); status >= 0) return status;
+            // With --json, a refused directory is reported as the error object.
+            InstallConsolePort(false, options.json ? "settings" : "");
             return RunSettings(stdout, change ? newDir.get() : nullptr, options.json);
         }
         if (const int status = LockDevice(options); status >= 0) return status;

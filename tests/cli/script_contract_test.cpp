@@ -156,6 +156,22 @@ TEST_F(ScriptContract, JsonReportsOfSettingsCheckSelectionAndTheDevice) {
     EXPECT_EQ(j["entries"], archived);
     EXPECT_EQ(j["present"], archived);
     EXPECT_EQ(j["problems"], Json::array());
+    // An output directory that cannot be used: the error object, status 1.
+    r = Run({"settings", "--output-dir", "\\No\\Such", "--json"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(Object(r), Json::parse(R"j({"command":"settings","caption":"Tallymere Settings","status":1,
+        "error":"Cannot use \\No\\Such as output directory: \\No does not exist."})j"));
+
+    // A cut index: check --repair --json reports the repair and the sound archive after it.
+    std::filesystem::resize_file(base_ / "device/Program Files/Tallymere/Tallymere/Messages.ndx", 28 + 3);
+    r = Run({"check", "--repair", "--json"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    j = Object(r);
+    EXPECT_EQ(j["sound"], true);
+    EXPECT_EQ(j["repair"]["indexRewritten"], true);
+    EXPECT_EQ(j["repair"]["kept"], 1);
+    EXPECT_EQ(j["entries"], archived);
+
     // A damaged archive: status 1, its problems listed.
     std::filesystem::resize_file(base_ / "device/Program Files/Tallymere/Tallymere/Messages.dat", 10);
     r = Run({"check", "--json"});
