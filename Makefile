@@ -2,7 +2,7 @@
 PRESET ?= default
 DEVICE_ARGS := $(if $(DEVICE),--device "$(DEVICE)",)
 
-.PHONY: all deps configure build test test-asan run clean
+.PHONY: all deps configure build programs test test-asan run clean
 
 all: build
 
@@ -15,6 +15,10 @@ configure: deps
 build: configure
 	@cmake --build --preset $(PRESET)
 
+# Only the programs (tallymere-cli, and tallymere with Qt): what `make run` needs.
+programs: configure
+	@cmake --build --preset $(PRESET) --target programs
+
 test: build
 	@ctest --preset $(PRESET)
 
@@ -22,7 +26,7 @@ test-asan:
 	@$(MAKE) --no-print-directory test PRESET=asan
 
 # The desktop program when there is a display to show it on, the automatic mode otherwise.
-run: build
+run: programs
 	@if [ -n "$$DISPLAY" ] || [ -n "$$WAYLAND_DISPLAY" ]; then \
 	  echo "make run: starting the desktop program tallymere, since a display is there ($${DISPLAY:+DISPLAY=$$DISPLAY}$${DISPLAY:+$${WAYLAND_DISPLAY:+, }}$${WAYLAND_DISPLAY:+WAYLAND_DISPLAY=$$WAYLAND_DISPLAY})"; \
 	  exec build/$(PRESET)/src/desktop/tallymere $(DEVICE_ARGS); \

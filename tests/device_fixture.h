@@ -32,6 +32,14 @@ inline void WriteHostFile(const std::filesystem::path& path, const std::string& 
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// Makes `folder` a device folder, as the first command on it does, so that the output of a
+// test's first command is that of a command on an existing device.
+inline void ProvisionDevice(const std::filesystem::path& folder) {
+    std::string error;
+    if (!platform::device::Mount(folder, &error)) throw std::runtime_error(error);
+    platform::device::Unmount();
+}
+
 class DeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -8,6 +8,7 @@
 #include "archive/record.h"
 #include "support/endian.h"
 #include "support/fatal.h"
+#include "support/pass_control.h"
 #include "support/files.h"
 #include "support/settings.h"
 
@@ -38,12 +39,22 @@ std::unique_ptr<xBackup>& writer = holder.writer;
 }  // namespace
 
 xBackup::xBackup(std::uint32_t mode) : entryIds(kArchiveDir, u"Messages.ndx") {
-    if (mode == 1) entryIds.ClearFlags();
+    if (mode == 1) {
+        flagsBefore_ = entryIds.flags;
+        entryIds.ClearFlags();
+    }
     folderIndex = 0;
     dataFile = OpenDataFile(u"xBackup::xBackup", &dataSize_);
 }
 
 xBackup::~xBackup() {
+    // A full pass that a stop ended early has not met every message: those it did not reach
+    // keep the flag they had, or a Restore Normal would take them for deleted ones.
+    if (StopRequested()) {
+        for (std::size_t i = 0; i < flagsBefore_.size() && i < entryIds.flags.size(); ++i) {
+            entryIds.flags[i] |= flagsBefore_[i];
+        }
+    }
     // The records of the pass reach the medium before the index that names them is saved:
     // a failure here ends the program with the lists on disk as they were before the pass.
     if (dataFile && (!dataFile->Sync() || !dataFile->Close())) FatalError(u"fwrite failed.", u"xBackup::~xBackup");

@@ -9,7 +9,8 @@
 // normally. A message new to the archive is appended as a full record and indexed; a message
 // already archived has its record's folder number and message flags refreshed in place.
 // Either way its present-flag becomes 1. A full pass first sets every present-flag to 0, so
-// that afterwards the flags mark exactly the messages the pass met.
+// that afterwards the flags mark exactly the messages the pass met. A full pass that a stop
+// ends early (support/pass_control.h) gives the entries it did not reach their flags back.
 //
 // Every record write is checked: a failed or short write ends the program ("fwrite failed.").
 // Records are not flushed one by one; the writer flushes and syncs Messages.dat when it is
@@ -58,6 +59,7 @@ public:
 private:
     std::uint64_t dataSize_ = 0;       // bytes in Messages.dat
     bool atEnd_ = false;               // the stream stands at the end of Messages.dat
+    std::vector<std::uint32_t> flagsBefore_;  // a full pass: the present-flags it started from
     std::vector<std::uint8_t> record_;  // the record being written, reused
 };
 

@@ -1,5 +1,6 @@
 #include "archive/restore.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "archive/data_file.h"
@@ -9,6 +10,7 @@
 #include "support/endian.h"
 #include "support/fatal.h"
 #include "support/files.h"
+#include "support/pass_control.h"
 #include "support/settings.h"
 
 namespace tallymere {
@@ -63,12 +65,18 @@ std::uint32_t xRestore::RestoreAll(mapi::IMAPISession* session, std::uint32_t mo
     if (!FolderListCoversRecords()) FatalError(u"Folders.dat is damaged: run check --repair.", u"xRestore::RestoreAll");
     qMsg msg(session, 0, nullptr);
     std::uint32_t count = 0;
+    BeginPass(mode == 1 ? static_cast<std::uint32_t>(std::count(entryIds.flags.begin(),
+                                                                entryIds.flags.begin() + entryIds.count, 1u))
+                        : entryIds.count);
     for (std::uint32_t i = 0; i < entryIds.count; ++i) {
         if (mode == 1 && entryIds.flags[i] != 1) continue;
         const std::uint32_t skippedBefore = unreadable;
         count += RestoreEntry(msg, i);
         // An entry whose record could not be read was not processed: it keeps its flag.
         if (unreadable == skippedBefore) entryIds.flags[i] = 1;
+        PassStep();
+        // A stop ends the restore between two entries; the index is saved as usual.
+        if (StopRequested()) break;
     }
     return count;
 }

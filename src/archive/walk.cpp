@@ -9,15 +9,13 @@
 #include "platform/mapi/tags.h"
 #include "store/session.h"
 #include "support/fatal.h"
+#include "support/pass_control.h"
 
 namespace tallymere {
 
 namespace mapi = platform::mapi;
 
 namespace {
-
-std::function<void(std::uint32_t)> walkProgress;
-std::uint32_t visited = 0;
 
 // The one row QueryRows gives, or nothing at the end of the table. A read that fails is not
 // the end of the table: taking it for one would skip messages and report success.
@@ -49,42 +47,86 @@ mapi::Ptr<mapi::IMAPIFolder> OpenFolderEntry(Container* container, const mapi::S
     return std::move(object).As<mapi::IMAPIFolder>();
 }
 
-}  // namespace
-
-void SetWalkProgress(std::function<void(std::uint32_t)> progress) { walkProgress = std::move(progress); }
-
-int MakeRules(std::u16string_view command) {
-    constexpr std::u16string_view kTag = u"MakeRules";
-    int total = 0;
-    visited = 0;
-    mapi::Ptr<mapi::IMAPISession> session = SessionLogon();
-    {
-        mapi::Ptr<mapi::IMAPITable> stores;
-        if (session->GetMsgStoresTable(0, stores.Out()) != 0) FatalError(u"GetMsgStoresTable failed.", kTag);
-        const mapi::ULONG columnTags[] = {mapi::PR_ENTRYID, mapi::PR_DISPLAY_NAME_W};
-        const mapi::SPropTagArray columns{2, columnTags};
-        if (stores->SetColumns(&columns, 0) != 0) FatalError(u"SetColumns failed.", kTag);
-        for (mapi::Rows row; NextRow(stores.get(), &row, kTag);) {
-            const mapi::SRow& r = row->aRow[0];
-            const mapi::SBinary storeId = IsTag(r, 0, mapi::PR_ENTRYID) ? r.lpProps[0].Value.bin : mapi::SBinary{};
-            mapi::Ptr<mapi::IMsgStore> store;
-            if (session->OpenMsgStore(0, storeId.cb, reinterpret_cast<const mapi::ENTRYID*>(storeId.lpb), nullptr, 0,
-                                      store.Out()) != 0 ||
-                !store) {
-                FatalError(u"OpenMsgStore failed.", kTag);
-            }
-            const std::u16string rootPath(Text(r, 1, mapi::PR_DISPLAY_NAME_W));
-            const mapi::ULONG subtreeTag[] = {mapi::PR_IPM_SUBTREE_ENTRYID};
-            const mapi::SPropTagArray subtreeTags{1, subtreeTag};
-            mapi::ULONG count = 0;
-            mapi::Buffer<mapi::SPropValue> subtree;
-            if (store->GetProps(&subtreeTags, 0, &count, subtree.Out()) != 0) FatalError(u"GetProps failed.", kTag);
-            // A store without its IPM subtree folder cannot be walked: the identifier to open is missing.
-            if (count < 1 || subtree[0].ulPropTag != mapi::PR_IPM_SUBTREE_ENTRYID) FatalError(u"OpenEntry failed.", kTag);
-            mapi::Ptr<mapi::IMAPIFolder> root = OpenFolderEntry(store.get(), subtree[0].Value.bin, kTag);
-            total += MakeRulesRec(session.get(), command, root.get(), rootPath);
+// The number of messages the walk will visit below `folder`: the message counts of its
+// subfolders, read from the hierarchy tables, so that no contents table is opened. Failures
+// are the walk's own.
+std::uint32_t CountBelow(mapi::IMAPIFolder* folder) {
+    constexpr std::u16string_view kTag = u"MakeRulesRec";
+    std::uint32_t total = 0;
+    mapi::Ptr<mapi::IMAPITable> hierarchy;
+    if (folder->GetHierarchyTable(0, hierarchy.Out()) != 0) FatalError(u"GetHierarchyTable failed.", kTag);
+    const mapi::ULONG columnTags[] = {mapi::PR_ENTRYID, mapi::PR_SUBFOLDERS, mapi::PR_CONTENT_COUNT};
+    const mapi::SPropTagArray columns{3, columnTags};
+    if (hierarchy->SetColumns(&columns, 0) != 0) FatalError(u"SetColumns failed.", kTag);
+    for (mapi::Rows row; NextRow(hierarchy.get(), &row, kTag);) {
+        const mapi::SRow& r = row->aRow[0];
+        if (IsTag(r, 2, mapi::PR_CONTENT_COUNT)) total += r.lpProps[2].Value.ul;
+        if (IsTag(r, 1, mapi::PR_SUBFOLDERS) && r.lpProps[1].Value.b && IsTag(r, 0, mapi::PR_ENTRYID)) {
+            mapi::Ptr<mapi::IMAPIFolder> subfolder = OpenFolderEntry(folder, r.lpProps[0].Value.bin, kTag);
+            total += CountBelow(subfolder.get());
         }
     }
+    return total;
+}
+
+// The root folder of the store a stores-table row names, with the store's display name.
+mapi::Ptr<mapi::IMAPIFolder> OpenStoreRoot(mapi::IMAPISession* session, const mapi::SRow& r,
+                                           mapi::Ptr<mapi::IMsgStore>* store) {
+    constexpr std::u16string_view kTag = u"MakeRules";
+    const mapi::SBinary storeId = IsTag(r, 0, mapi::PR_ENTRYID) ? r.lpProps[0].Value.bin : mapi::SBinary{};
+    if (session->OpenMsgStore(0, storeId.cb, reinterpret_cast<const mapi::ENTRYID*>(storeId.lpb), nullptr, 0,
+                              store->Out()) != 0 ||
+        !*store) {
+        FatalError(u"OpenMsgStore failed.", kTag);
+    }
+    const mapi::ULONG subtreeTag[] = {mapi::PR_IPM_SUBTREE_ENTRYID};
+    const mapi::SPropTagArray subtreeTags{1, subtreeTag};
+    mapi::ULONG count = 0;
+    mapi::Buffer<mapi::SPropValue> subtree;
+    if ((*store)->GetProps(&subtreeTags, 0, &count, subtree.Out()) != 0) FatalError(u"GetProps failed.", kTag);
+    // A store without its IPM subtree folder cannot be walked: the identifier to open is missing.
+    if (count < 1 || subtree[0].ulPropTag != mapi::PR_IPM_SUBTREE_ENTRYID) FatalError(u"OpenEntry failed.", kTag);
+    return OpenFolderEntry(store->get(), subtree[0].Value.bin, kTag);
+}
+
+// Every store's row of the session's stores table, in order, to `visit` (which returns false
+// to stop early).
+template <class Visit>
+void ForEachStore(mapi::IMAPISession* session, Visit visit) {
+    constexpr std::u16string_view kTag = u"MakeRules";
+    mapi::Ptr<mapi::IMAPITable> stores;
+    if (session->GetMsgStoresTable(0, stores.Out()) != 0) FatalError(u"GetMsgStoresTable failed.", kTag);
+    const mapi::ULONG columnTags[] = {mapi::PR_ENTRYID, mapi::PR_DISPLAY_NAME_W};
+    const mapi::SPropTagArray columns{2, columnTags};
+    if (stores->SetColumns(&columns, 0) != 0) FatalError(u"SetColumns failed.", kTag);
+    for (mapi::Rows row; NextRow(stores.get(), &row, kTag);) {
+        if (!visit(row->aRow[0])) break;
+    }
+}
+
+}  // namespace
+
+int MakeRules(std::u16string_view command) {
+    int total = 0;
+    mapi::Ptr<mapi::IMAPISession> session = SessionLogon();
+    // Someone shows the progress: the messages to visit are counted first.
+    std::uint32_t messages = 0;
+    if (PassProgressShown()) {
+        ForEachStore(session.get(), [&](const mapi::SRow& r) {
+            mapi::Ptr<mapi::IMsgStore> store;
+            mapi::Ptr<mapi::IMAPIFolder> root = OpenStoreRoot(session.get(), r, &store);
+            messages += CountBelow(root.get());
+            return true;
+        });
+    }
+    BeginPass(messages);
+    ForEachStore(session.get(), [&](const mapi::SRow& r) {
+        mapi::Ptr<mapi::IMsgStore> store;
+        mapi::Ptr<mapi::IMAPIFolder> root = OpenStoreRoot(session.get(), r, &store);
+        const std::u16string rootPath(Text(r, 1, mapi::PR_DISPLAY_NAME_W));
+        total += MakeRulesRec(session.get(), command, root.get(), rootPath);
+        return !StopRequested();
+    });
     SessionLogoff(std::move(session));
     return total;
 }
@@ -117,12 +159,14 @@ int MakeRulesRec(mapi::IMAPISession* session, std::u16string_view command, mapi:
             record.SetFolder(subPath);
             record.GetMAPI();
             total += RunCommand(record, command);
-            ++visited;
-            if (walkProgress) walkProgress(visited);
+            PassStep();
+            // A stop ends the walk between two messages; the caller closes the pass as usual.
+            if (StopRequested()) return total;
         }
         contents.reset();
         if (IsTag(r, 1, mapi::PR_SUBFOLDERS) && r.lpProps[1].Value.b) {
             total += MakeRulesRec(session, command, subfolder.get(), subPath);
+            if (StopRequested()) return total;
         }
     }
     return total;

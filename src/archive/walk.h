@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string_view>
 
 #include "platform/mapi/interfaces.h"
@@ -19,6 +18,10 @@ class qMsg;
 
 // Walks every store and returns the sum of the per-message results: the number of messages
 // newly archived or newly exported. Failures are fatal, captioned "MakeRules".
+//
+// The walk is a pass (support/pass_control.h): it reports every message it visits, and stops
+// after the message at which a stop is requested. When a front end shows the progress, the
+// messages to visit are counted first, from the hierarchy tables' message counts.
 int MakeRules(std::u16string_view command);
 
 // Walks the folders below `folder` (whose path is `path`). Failures are fatal, captioned
@@ -29,9 +32,5 @@ int MakeRulesRec(platform::mapi::IMAPISession* session, std::u16string_view comm
 // Applies the command to one filled record: 1 when it was newly archived or exported, else 0.
 // An unknown command word counts 0, and so does a command whose receiving side is not open.
 int RunCommand(qMsg& message, std::u16string_view command);
-
-// Called with the number of messages visited so far after each one (a front end shows a
-// progress count with it); empty by default.
-void SetWalkProgress(std::function<void(std::uint32_t visited)> progress);
 
 }  // namespace tallymere

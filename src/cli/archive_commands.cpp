@@ -2,7 +2,10 @@
 // is sound; "check --repair" first rebuilds what can be rebuilt from the intact records.
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "archive/archive_check.h"
 #include "archive/archive_repair.h"
@@ -106,24 +109,53 @@ void PrintRepair(std::FILE* out, const tallymere::RepairReport& r) {
 
 }  // namespace
 
-int RunCheck(std::FILE* out, bool repair) {
+int RunCheck(std::FILE* out, bool repair, bool json) {
     // Only reads (unless repairing): no start-up step, so nothing on the device is created.
     std::u16string outputDir;
-    if (auto stored = tallymere::FindRegistryStr(tallymere::kOutputDirValue)) {
+    const std::optional<std::u16string> stored = tallymere::FindRegistryStr(tallymere::kOutputDirValue);
+    if (stored) {
         outputDir = *stored;
     } else {
         // The archive would be where the start-up puts it first.
         outputDir = tallymere::InstallerDir();
-        std::fprintf(out, "Tallymere has never started on this device: no output directory is set.\n");
+        if (!json) std::fprintf(out, "Tallymere has never started on this device: no output directory is set.\n");
     }
     const std::u16string archiveDir = tallymere::JoinPath(outputDir, tallymere::kArchiveDir, u"");
-    const std::string shown = platform::ToUtf8(archiveDir);
-    if (!platform::PathExists(archiveDir)) {
+    const std::string shown = ShownPath(archiveDir);
+    const bool found = platform::PathExists(archiveDir);
+    std::optional<tallymere::RepairReport> repaired;
+    if (found && repair) repaired = tallymere::RepairArchive(archiveDir);
+    const tallymere::ArchiveReport report = found ? tallymere::CheckArchive(archiveDir) : tallymere::ArchiveReport{};
+    if (json) {
+        nlohmann::ordered_json j{{"archive", platform::ToUtf8(archiveDir)}, {"hostPath", HostPathOf(archiveDir)},
+                                 {"started", stored.has_value()}, {"found", found},
+                                 {"sound", !found || report.Sound()}};
+        if (repaired) {
+            const tallymere::RepairReport& r = *repaired;
+            j["repair"] = {{"dataReadable", r.dataReadable}, {"indexRewritten", r.indexRewritten},
+                           {"records", r.records},           {"kept", r.kept},
+                           {"repointed", r.repointed},       {"adopted", r.adopted},
+                           {"dropped", r.dropped},           {"orphans", r.orphans},
+                           {"foldersRewritten", r.foldersRewritten}, {"foldersUnrepairable", r.foldersUnrepairable},
+                           {"foldersBefore", r.foldersBefore},       {"foldersAfter", r.foldersAfter}};
+        }
+        if (found) {
+            j.update({{"entries", report.entries}, {"present", report.present}, {"absent", report.absent},
+                      {"records", report.records}, {"dataBytes", report.dataBytes},
+                      {"unindexedBytes", report.unindexedBytes}, {"folders", report.folders},
+                      {"indexFound", report.indexFound}, {"dataFound", report.dataFound},
+                      {"foldersFound", report.foldersFound}, {"foldersDamaged", report.FoldersDamaged()},
+                      {"problems", nlohmann::ordered_json::array()}});
+            for (const ArchiveProblem& p : report.problems) j["problems"].push_back(Describe(p, report));
+        }
+        std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+        return !found || report.Sound() ? 0 : 1;
+    }
+    if (!found) {
         std::fprintf(out, "No archive at %s.\n", shown.c_str());
         return 0;
     }
-    if (repair) PrintRepair(out, tallymere::RepairArchive(archiveDir));
-    const tallymere::ArchiveReport report = tallymere::CheckArchive(archiveDir);
+    if (repaired) PrintRepair(out, *repaired);
     std::fprintf(out, "Archive %s\n", shown.c_str());
     std::fprintf(out, "Index entries: %u (%u present, %u absent)%s\n", report.entries, report.present, report.absent,
                 report.indexFound ? "" : "; Messages.ndx is missing");
@@ -163,9 +195,10 @@ Runner AddArchiveCommands(CLI::App& app) {
         if (!MountDevice(options)) return 1;
         RemoteRequest request;
         request.verb = "check";
+        request.json = options.json;
         request.repair = *repair;
-        if (const int status = LockOrForward(request); status >= 0) return status;
-        return RunCheck(stdout, *repair);
+        if (const int status = LockOrForward(options, "check", request); status >= 0) return status;
+        return RunCheck(stdout, *repair, options.json);
     };
 }
 

@@ -6,6 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "cli/exit_status.h"
+#include "cli/interrupt.h"
+#include "cli/reports.h"
 #include "platform/text.h"
 
 namespace cli {
@@ -13,10 +16,11 @@ namespace cli {
 int ConsolePort::MessageBox(platform::ui::HWND, std::u16string_view text, std::u16string_view caption,
                             std::uint32_t style) {
     const std::string words = platform::ToUtf8(text);
+    ClearProgressLine();
     if ((style & 0xF) != platform::ui::MB_OKCANCEL) {
         if ((style & platform::ui::MB_ICONERROR) != 0) {
             FailureBox(nullptr, text, caption);
-        } else {
+        } else if (jsonCommand_.empty()) {
             std::printf("%s\n", words.c_str());
             std::fflush(stdout);
         }
@@ -36,15 +40,21 @@ int ConsolePort::MessageBox(platform::ui::HWND, std::u16string_view text, std::u
 }
 
 void ConsolePort::FailureBox(platform::ui::HWND, std::u16string_view text, std::u16string_view caption) {
+    ClearProgressLine();
     std::fflush(stdout);
     const std::string line = platform::ToUtf8(caption) + ": " + platform::ToUtf8(text) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
+    if (!jsonCommand_.empty()) {
+        std::printf("%s\n",
+                    ErrorJson(jsonCommand_, kExitFailure, platform::ToUtf8(text), platform::ToUtf8(caption)).c_str());
+        std::fflush(stdout);
+    }
 }
 
-void InstallConsolePort(bool assumeYes) {
+void InstallConsolePort(bool assumeYes, const std::string& jsonCommand) {
     static std::unique_ptr<ConsolePort> port;
-    port = std::make_unique<ConsolePort>(assumeYes);
+    port = std::make_unique<ConsolePort>(assumeYes, jsonCommand);
     platform::ui::SetPort(port.get());
 }
 

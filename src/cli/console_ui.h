@@ -1,7 +1,13 @@
 // The command line's window-system port: a report box prints its text on standard output, a
 // question prints itself and reads y/N from the terminal, a failure prints "caption: words"
 // on standard error.
+//
+// With --json the command's result is one JSON object on standard output instead: report boxes
+// print nothing (the command's object carries their count and text), and a failure prints its
+// object ({"command":..., "error": words, "caption": caption, "status": 1}) besides its line.
 #pragma once
+
+#include <string>
 
 #include "platform/ui.h"
 
@@ -9,8 +15,10 @@ namespace cli {
 
 class ConsolePort final : public platform::ui::Port {
 public:
-    // With `assumeYes`, every question is answered OK without asking (--yes).
-    explicit ConsolePort(bool assumeYes) : assumeYes_(assumeYes) {}
+    // With `assumeYes`, every question is answered OK without asking (--yes). `jsonCommand`
+    // names the command with --json (empty without).
+    explicit ConsolePort(bool assumeYes, std::string jsonCommand = {})
+        : assumeYes_(assumeYes), jsonCommand_(std::move(jsonCommand)) {}
 
     int MessageBox(platform::ui::HWND owner, std::u16string_view text, std::u16string_view caption,
                    std::uint32_t style) override;
@@ -18,9 +26,10 @@ public:
 
 private:
     bool assumeYes_;
+    std::string jsonCommand_;
 };
 
 // Installs a console port for the rest of the process.
-void InstallConsolePort(bool assumeYes);
+void InstallConsolePort(bool assumeYes, const std::string& jsonCommand = {});
 
 }  // namespace cli

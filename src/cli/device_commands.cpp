@@ -13,7 +13,9 @@
 #include "cli/device_import.h"
 #include "cli/device_list.h"
 #include "cli/device_seed.h"
+#include "cli/exit_status.h"
 #include "cli/iso_time.h"
+#include "cli/reports.h"
 #include "platform/text.h"
 
 namespace cli {
@@ -162,7 +164,10 @@ Runner AddDeviceCommands(CLI::App& app) {
         if (!MountDevice(options)) return 1;
         try {
             device::Phone phone;
-            if (command == list) {
+            if (command == list && options.json) {
+                const auto listed = path->empty() ? device::TreeJson(phone) : device::FolderJson(phone, platform::FromUtf8(*path));
+                std::printf("%s\n", listed.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+            } else if (command == list) {
                 if (path->empty()) {
                     device::ListTree(phone, stdout);
                 } else {
@@ -213,7 +218,8 @@ Runner AddDeviceCommands(CLI::App& app) {
             }
         } catch (const Failure& failure) {
             std::fprintf(stderr, "tallymere-cli: device %s: %s\n", command->get_name().c_str(), failure.message.c_str());
-            return 1;
+            if (options.json) std::printf("%s\n", ErrorJson(options.command, kExitFailure, failure.message).c_str());
+            return kExitFailure;
         }
         return 0;
     };

@@ -8,10 +8,15 @@
 #include <memory>
 #include <string>
 
-#include "archive/walk.h"
+#include "archive/restore_preview.h"
 #include "cli/commands.h"
 #include "cli/console_ui.h"
+#include "cli/exit_status.h"
+#include "cli/interrupt.h"
 #include "cli/remote.h"
+#include "cli/reports.h"
+#include "platform/com.h"
+#include "platform/mapi/mapi.h"
 #include "shell/app.h"
 #include "shell/commands.h"
 
@@ -19,46 +24,65 @@ namespace cli {
 
 namespace {
 
-// A one-line count of the messages walked so far, on standard error when it is a terminal.
-void ShowProgressOnTerminal() {
-    if (!::isatty(STDERR_FILENO)) return;
-    tallymere::SetWalkProgress([](std::uint32_t visited) {
-        if (visited % 50 == 0) {
-            std::fprintf(stderr, "\r%u messages", visited);
-            std::fflush(stderr);
-        }
-    });
+// On a terminal, what a restore would bring back, before it asks. `programStarted`: the
+// message store is initialised already (this process holds the device).
+void PrintRestorePreview(bool programStarted) {
+    if (!programStarted) {
+        platform::CoInitializeEx(nullptr, 0);
+        platform::mapi::MAPIInitialize(nullptr);
+    }
+    const tallymere::RestorePreview preview = tallymere::PreviewRestore();
+    if (!programStarted) {
+        platform::mapi::MAPIUninitialize();
+        platform::CoUninitialize();
+    }
+    std::fprintf(stderr,
+                 "The archive holds %u messages; %u of them are missing from the store. Restore Normal would bring "
+                 "back %u of them, Restore Extra %u.\n",
+                 preview.archived, preview.missingExtra, preview.missingNormal, preview.missingExtra);
 }
 
-void ClearProgressLine() {
-    if (::isatty(STDERR_FILENO)) std::fprintf(stderr, "\r\033[K");
+// The restore's question, answered on the terminal (no terminal: Cancel).
+bool ConfirmRestore(std::u16string_view question, bool programStarted) {
+    if (::isatty(STDIN_FILENO)) PrintRestorePreview(programStarted);
+    ConsolePort port(false);
+    return port.MessageBox(nullptr, question, u"Tallymere", platform::ui::MB_OKCANCEL) == platform::ui::IDOK;
 }
 
 }  // namespace
 
 int RunProgramCommand(const GlobalOptions& options, std::uint32_t command, bool assumeYes) {
-    if (!MountDevice(options)) return 1;
+    WatchInterrupts();
+    if (!MountDevice(options)) return kExitFailure;
+    const std::string name = CommandName(command);
+    // Also for the progress a program carrying the command out reports.
+    ShowProgressOnTerminal(name.c_str());
     // While the resident program holds the device, it runs the command; a restore is confirmed
     // here first, and sent only when confirmed.
     RemoteRequest request;
     request.verb = "command";
     request.command = command;
-    bool confirmed = false;
+    request.json = options.json;
+    const std::u16string_view question = tallymere::RestoreQuestion(command);
+    bool confirmed = assumeYes || question.empty();
     std::function<bool()> confirm;
-    if (const std::u16string_view question = tallymere::RestoreQuestion(command); !question.empty()) {
-        confirm = [question, assumeYes] {
-            ConsolePort port(assumeYes);
-            return port.MessageBox(nullptr, question, u"Tallymere", platform::ui::MB_OKCANCEL) == platform::ui::IDOK;
-        };
-    }
-    if (const int status = LockOrForward(request, confirm, &confirmed); status >= 0) return status;
-    InstallConsolePort(assumeYes || confirmed);
-    ShowProgressOnTerminal();
+    if (!confirmed) confirm = [question] { return ConfirmRestore(question, false); };
+    if (const int status = LockOrForward(options, name, request, confirm, &confirmed); status >= 0) return status;
+
     tallymere::BeginApp(tallymere::StartMode::OneShot);
-    tallymere::OnCommand(nullptr, command);
+    if (!confirmed && !ConfirmRestore(question, true)) {
+        tallymere::EndApp(tallymere::StartMode::OneShot);
+        return PrintCancelled(options, name);
+    }
+    // Asked already: the command table's own question is answered OK.
+    InstallConsolePort(true, options.json ? name : std::string());
+    {
+        StoppableScope stoppable;
+        tallymere::OnCommand(nullptr, command);
+    }
     ClearProgressLine();
     tallymere::EndApp(tallymere::StartMode::OneShot);
-    return 0;
+    return FinishCommand(tallymere::LastCommandResult(), options.json);
 }
 
 Runner AddMessageCommands(CLI::App& app) {

@@ -1,7 +1,11 @@
 // Program commands: the start-up step and the settings.
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/commands.h"
+#include "cli/console_ui.h"
+#include "cli/exit_status.h"
 #include "cli/remote.h"
 #include "platform/device.h"
 #include "platform/text.h"
@@ -14,23 +18,40 @@ namespace cli {
 
 namespace {
 
-std::string OutputDir() { return platform::ToUtf8(tallymere::GetRegistryStr(tallymere::kOutputDirValue)); }
+std::u16string OutputDir() { return tallymere::GetRegistryStr(tallymere::kOutputDirValue); }
 
 }  // namespace
 
-int RunSettings(std::FILE* out, const std::string* newDir) {
+std::string HostPathOf(std::u16string_view devicePath) {
+    const auto host = platform::device::HostPath(devicePath);
+    return host ? host->string() : std::string();
+}
+
+std::string ShownPath(std::u16string_view devicePath) {
+    const std::string host = HostPathOf(devicePath);
+    const std::string shown = "\"" + platform::ToUtf8(devicePath) + "\"";
+    return host.empty() ? shown : shown + " (" + host + ")";
+}
+
+int RunSettings(std::FILE* out, const std::string* newDir, bool json) {
     // Without the start-up, which needs a usable output directory: the settings must stay
     // reachable to repair an unusable one.
     tallymere::ApplyOutputDirDefault();
     if (newDir) {
-        if (!tallymere::ChangeOutputDir(platform::FromUtf8(*newDir))) return 1;
+        if (!tallymere::ChangeOutputDir(platform::FromUtf8(*newDir))) return kExitFailure;
     } else {
         // Its directories are made as at start-up, when it can be used.
         tallymere::CheckOutputDir(tallymere::GetRegistryStr(tallymere::kOutputDirValue),
                                   tallymere::OutputDirUse::kStartUp, nullptr);
     }
-    std::fprintf(out, "%s\n", OutputDir().c_str());
-    return 0;
+    const std::u16string dir = OutputDir();
+    if (json) {
+        const nlohmann::ordered_json j{{"outputDir", platform::ToUtf8(dir)}, {"hostPath", HostPathOf(dir)}};
+        std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+    } else {
+        std::fprintf(out, "Output directory: %s\n", ShownPath(dir).c_str());
+    }
+    return kExitDone;
 }
 
 Runner AddProgramCommands(CLI::App& app) {
@@ -43,23 +64,26 @@ Runner AddProgramCommands(CLI::App& app) {
     return [&app, settings, start, newDir](const GlobalOptions& options) -> int {
         const bool none = app.get_subcommands().empty();
         if (!settings->parsed() && !start->parsed() && !none) return -1;
-        if (!MountDevice(options)) return 1;
+        if (!MountDevice(options)) return kExitFailure;
         const bool change = settings->count("--output-dir") > 0;
         if (settings->parsed()) {
             // While the resident program holds the device, it changes or reads the setting.
             RemoteRequest request;
             request.verb = "settings";
+            request.json = options.json;
             if (change) request.outputDir = *newDir;
-            if (const int status = LockOrForward(request); status >= 0) return status;
-            return RunSettings(stdout, change ? newDir.get() : nullptr);
+            if (const int status = LockOrForward(options, "settings", request); status >= 0) return status;
+            // With --json, a refused directory is reported as the error object.
+            InstallConsolePort(false, options.json ? "settings" : "");
+            return RunSettings(stdout, change ? newDir.get() : nullptr, options.json);
         }
-        if (!LockDevice()) return 1;
+        if (const int status = LockDevice(options); status >= 0) return status;
         tallymere::BeginApp(tallymere::StartMode::OneShot);
-        std::printf("Tallymere is ready on device folder %s: output directory \"%s\" holds the archive "
+        std::printf("Tallymere is ready on device folder %s: output directory %s holds the archive "
                     "(Tallymere) and the export tree (Tallyport).\n",
-                    platform::device::Root().c_str(), OutputDir().c_str());
+                    platform::device::Root().c_str(), ShownPath(OutputDir()).c_str());
         tallymere::EndApp(tallymere::StartMode::OneShot);
-        return 0;
+        return kExitDone;
     };
 }
 

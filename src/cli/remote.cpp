@@ -9,9 +9,14 @@
 #include <mutex>
 #include <thread>
 
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/exit_status.h"
+#include "cli/interrupt.h"
+#include "cli/reports.h"
 #include "platform/channel.h"
 #include "platform/device.h"
 #include "platform/instance.h"
@@ -19,6 +24,7 @@
 #include "platform/text.h"
 #include "shell/commands.h"
 #include "support/fatal.h"
+#include "support/pass_control.h"
 
 namespace cli {
 
@@ -29,10 +35,15 @@ using namespace std::chrono_literals;
 // ---- Encoding ----
 
 std::string EncodeRequest(const RemoteRequest& request) {
-    Json j{{"verb", request.verb}, {"command", request.command}};
+    Json j{{"verb", request.verb}, {"command", request.command}, {"json", request.json}};
     if (request.outputDir) j["outputDir"] = *request.outputDir;
     if (request.repair) j["repair"] = true;
-    return j.dump();
+    if (request.verb == "select") {
+        j["mode"] = request.mode;
+        j["paths"] = request.paths;
+        j["list"] = request.list;
+    }
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 std::optional<RemoteRequest> DecodeRequest(const std::string& frame) {
@@ -43,6 +54,14 @@ std::optional<RemoteRequest> DecodeRequest(const std::string& frame) {
     if (j.contains("command") && j["command"].is_number_unsigned()) request.command = j["command"].get<std::uint32_t>();
     if (j.contains("outputDir") && j["outputDir"].is_string()) request.outputDir = j["outputDir"].get<std::string>();
     if (j.contains("repair") && j["repair"].is_boolean()) request.repair = j["repair"].get<bool>();
+    if (j.contains("json") && j["json"].is_boolean()) request.json = j["json"].get<bool>();
+    if (j.contains("mode") && j["mode"].is_string()) request.mode = j["mode"].get<std::string>();
+    if (j.contains("list") && j["list"].is_boolean()) request.list = j["list"].get<bool>();
+    if (j.contains("paths") && j["paths"].is_array()) {
+        for (const Json& path : j["paths"]) {
+            if (path.is_string()) request.paths.push_back(path.get<std::string>());
+        }
+    }
     return request;
 }
 
@@ -50,10 +69,11 @@ std::string EncodeResult(const RemoteResult& result) {
     return Json{{"carriedOut", result.carriedOut},
                 {"status", result.status},
                 {"output", result.output},
+                {"errors", result.errors},
                 {"failureCaption", result.failureCaption},
                 {"failureWords", result.failureWords},
                 {"windowShown", result.windowShown}}
-        .dump();
+        .dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 std::optional<RemoteResult> DecodeResult(const std::string& frame) {
@@ -64,6 +84,7 @@ std::optional<RemoteResult> DecodeResult(const std::string& frame) {
         result.carriedOut = j.at("carriedOut").get<bool>();
         result.status = j.at("status").get<int>();
         result.output = j.value("output", "");
+        result.errors = j.value("errors", "");
         result.failureCaption = j.value("failureCaption", "");
         result.failureWords = j.value("failureWords", "");
         result.windowShown = j.value("windowShown", false);
@@ -76,6 +97,21 @@ std::optional<RemoteResult> DecodeResult(const std::string& frame) {
 namespace {
 
 const std::string kStarted = R"({"started":true})";
+const std::string kStop = R"({"stop":true})";
+
+std::string EncodeProgress(std::uint32_t done, std::uint32_t total) {
+    return Json{{"progress", {done, total}}}.dump();
+}
+
+bool DecodeProgress(const std::string& frame, std::uint32_t* done, std::uint32_t* total) {
+    const Json j = Json::parse(frame, nullptr, false);
+    if (!j.is_object() || !j.contains("progress")) return false;
+    const Json& p = j["progress"];
+    if (!p.is_array() || p.size() != 2 || !p[0].is_number_unsigned() || !p[1].is_number_unsigned()) return false;
+    *done = p[0].get<std::uint32_t>();
+    *total = p[1].get<std::uint32_t>();
+    return true;
+}
 
 // ---- The holder's side ----
 
@@ -88,6 +124,9 @@ struct Job {
     bool done = false;
     bool replied = false;
     RemoteResult result;
+    // The pass that runs for the job began after this many passes (see Execute); progress is
+    // relayed only once it has.
+    bool passBegun = false;
 };
 
 struct Server {
@@ -153,7 +192,31 @@ void Answer(const std::string& frame, platform::device::ChannelReply& reply) {
     lock.unlock();
     reply.Send(kStarted);
     lock.lock();
-    job->changed.wait(lock, [&] { return job->done; });
+    // While the job runs: its progress goes to the client, and a client that asks to stop, or
+    // goes away, stops its pass at the next message boundary.
+    bool stopAsked = false;
+    std::uint32_t sentDone = 0;
+    std::uint32_t sentTotal = 0;
+    bool sentAny = false;
+    while (!job->done) {
+        job->changed.wait_for(lock, 50ms);  // progress and a stop travel at this pace
+        if (job->done) break;
+        std::string said;
+        if (!stopAsked && reply.Listen(&said) != platform::device::ClientWord::kNothing) {
+            stopAsked = true;
+            tallymere::RequestStop();  // cleared when the job ends (RunRemoteRequest)
+        }
+        const std::uint32_t done = tallymere::PassDone();
+        const std::uint32_t total = tallymere::PassTotal();
+        if (job->passBegun && (!sentAny || done != sentDone || total != sentTotal)) {
+            sentAny = true;
+            sentDone = done;
+            sentTotal = total;
+            lock.unlock();
+            reply.Send(EncodeProgress(done, total));
+            lock.lock();
+        }
+    }
     const RemoteResult result = job->result;
     lock.unlock();
     reply.Send(EncodeResult(result));
@@ -253,18 +316,44 @@ RemoteResult Execute(ui::HWND window, Job& job) {
     RemotePort port(job, previous);
     ui::SetPort(&port);
     CapturedOutput printed;
+    CapturedOutput errors;
+    const bool passes = (request.verb == "command" && IsForwardedCommand(request.command)) ||
+                        (request.verb == "select" && !request.list);
+    // The client shows the progress: the walk counts its total first only for someone who
+    // listens (the desktop program does already; watch listens for the client's sake).
+    const bool quiet = passes && !tallymere::PassProgressShown();
+    if (quiet) tallymere::SetPassProgress([](std::uint32_t, std::uint32_t) {});
+    if (passes) {
+        tallymere::BeginPass(0);  // no progress of an earlier pass goes to the client
+        std::lock_guard lock(job.mutex);
+        job.passBegun = true;
+    }
     if (request.verb == "command" && IsForwardedCommand(request.command)) {
         tallymere::OnCommand(window, request.command);
     } else if (request.verb == "settings" && printed.file()) {
-        result.status = RunSettings(printed.file(), request.outputDir ? &*request.outputDir : nullptr);
+        result.status = RunSettings(printed.file(), request.outputDir ? &*request.outputDir : nullptr, request.json);
     } else if (request.verb == "check" && printed.file()) {
-        result.status = RunCheck(printed.file(), request.repair);
+        result.status = RunCheck(printed.file(), request.repair, request.json);
+    } else if (request.verb == "select" && printed.file() && errors.file() &&
+               (request.mode == "Backup" || request.mode == "Export")) {
+        result.status = RunSelection(window, request.mode, request.paths, request.list, printed.file(), errors.file());
     } else {
-        result.status = 2;
-        result.output = "This program does not carry out \"" + request.verb + "\" for others.\n";
+        result.status = kExitUsage;
+        result.errors = "This program does not carry out \"" + request.verb + "\" for others.\n";
     }
     ui::SetPort(previous);
-    result.output = port.output + printed.Text() + result.output;
+    if (quiet) tallymere::SetPassProgress({});
+    result.output = port.output + printed.Text();
+    result.errors += errors.Text();
+    if (passes && result.status == kExitDone) {
+        // As the command line reports a pass it ran itself.
+        const tallymere::CommandResult& ran = tallymere::LastCommandResult();
+        if (request.json) result.output = ResultJson(ran, tallymere::PassDone()) + "\n";
+        if (ran.interrupted) {
+            result.status = kExitInterrupted;
+            result.errors += InterruptedLine(tallymere::PassDone()) + "\n";
+        }
+    }
     if (!port.errorWords.empty()) {
         result.failureCaption = port.errorCaption;
         result.failureWords = port.errorWords;
@@ -284,17 +373,35 @@ CallOutcome Call(const RemoteRequest& request, RemoteResult* result) {
     platform::device::ChannelCall call;
     if (!call.Start(EncodeRequest(request))) return CallOutcome::kTurnedAway;
     bool started = false;
-    for (std::string frame; call.Next(&frame);) {
+    bool stopSent = false;
+    for (;;) {
+        // Ctrl-C here stops the pass there (see interrupt.h).
+        if (!stopSent && tallymere::StopRequested()) {
+            stopSent = true;
+            call.Send(kStop);
+        }
+        std::string frame;
+        const platform::device::ClientWord word = call.Next(&frame, 50);
+        if (word == platform::device::ClientWord::kNothing) continue;
+        if (word == platform::device::ClientWord::kGone) break;
         if (frame == kStarted) {
             started = true;
             continue;
         }
+        std::uint32_t done = 0;
+        std::uint32_t total = 0;
+        if (DecodeProgress(frame, &done, &total)) {
+            ShowProgress(done, total);
+            continue;
+        }
+        ClearProgressLine();
         if (auto decoded = DecodeResult(frame)) {
             *result = *decoded;
             return decoded->carriedOut ? CallOutcome::kDone : CallOutcome::kTurnedAway;
         }
         break;
     }
+    ClearProgressLine();
     return started ? CallOutcome::kEndedMidway : CallOutcome::kTurnedAway;
 }
 
@@ -344,6 +451,8 @@ void RunRemoteRequest(ui::HWND window, ui::LPARAM lParam) {
     }
     RemoteResult result = Execute(window, *job);
     std::lock_guard lock(job->mutex);
+    // A stop its client asked for ends with the job: the program's next command runs whole.
+    tallymere::ClearStopRequest();
     job->result = std::move(result);
     job->done = true;
     job->changed.notify_all();
@@ -351,68 +460,105 @@ void RunRemoteRequest(ui::HWND window, ui::LPARAM lParam) {
 
 bool MountDevice(const GlobalOptions& options) {
     std::string error;
-    if (!platform::device::Mount(platform::device::ChooseFolder(options.device), &error)) {
+    bool made = false;
+    const auto folder = platform::device::ChooseFolder(options.device);
+    if (!platform::device::Mount(folder, &error, &made)) {
         std::fprintf(stderr, "tallymere-cli: %s\n", error.c_str());
+        if (options.json) std::printf("%s\n", ErrorJson(options.command, kExitFailure, error).c_str());
         return false;
+    }
+    if (made) {
+        std::fprintf(stderr, "tallymere-cli: made a new, empty phone in %s\n", platform::device::Root().c_str());
     }
     return true;
 }
 
-bool LockDevice() {
-    long holder = 0;
-    if (platform::device::LockProgram(&holder)) return true;
-    PrintAlreadyRunning(holder);
-    return false;
+int PrintAlreadyRunning(const GlobalOptions& options, const std::string& name, long holderPid) {
+    const std::string line = "Tallymere is already running on this device (process " + std::to_string(holderPid) + ").";
+    std::fprintf(stderr, "%s\n", line.c_str());
+    if (options.json) std::printf("%s\n", ErrorJson(name, kExitDeviceBusy, line).c_str());
+    std::fflush(stdout);
+    return kExitDeviceBusy;
 }
 
-void PrintAlreadyRunning(long holderPid) {
-    std::fprintf(stderr, "Tallymere is already running on this device (process %ld).\n", holderPid);
+int PrintCancelled(const GlobalOptions& options, const std::string& name) {
+    std::fprintf(stderr, "Restore cancelled.\n");
+    if (options.json) std::printf("%s\n", ErrorJson(name, kExitCancelled, "Restore cancelled.").c_str());
+    std::fflush(stdout);
+    return kExitCancelled;
 }
 
-int PrintResult(const RemoteResult& result) {
+int PrintResult(const RemoteResult& result, bool json, const std::string& name) {
     std::fwrite(result.output.data(), 1, result.output.size(), stdout);
     std::fflush(stdout);
+    std::fwrite(result.errors.data(), 1, result.errors.size(), stderr);
     if (!result.failureCaption.empty() || !result.failureWords.empty()) {
         const std::string line = result.failureCaption + ": " + result.failureWords + "\n";
         std::fwrite(line.data(), 1, line.size(), stderr);
-        std::fflush(stderr);
+        if (json) {
+            std::printf("%s\n", ErrorJson(name, result.status, result.failureWords, result.failureCaption).c_str());
+            std::fflush(stdout);
+        }
     }
+    std::fflush(stderr);
     return result.status;
 }
 
-int LockOrForward(const RemoteRequest& request, const std::function<bool()>& confirm, bool* confirmed) {
+int LockOrForward(const GlobalOptions& options, const std::string& name, const RemoteRequest& request,
+                  const std::function<bool()>& confirm, bool* confirmed) {
+    using Clock = std::chrono::steady_clock;
     // A program that stops serving while this waits is ending: the device is free soon.
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    const auto endingDeadline = Clock::now() + 10s;
+    const auto waitDeadline = options.waitSeconds > 0
+                                  ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                       std::chrono::duration<double>(options.waitSeconds))
+                                  : Clock::time_point::max();
     bool asked = false;
+    bool toldWaiting = false;
     for (;;) {
         long holder = 0;
         if (platform::device::LockProgram(&holder)) return -1;
-        if (!Served()) {
-            PrintAlreadyRunning(holder);
-            return 1;
+        if (!request.verb.empty() && Served()) {
+            if (confirm && !asked) {
+                asked = true;
+                if (!confirm()) return PrintCancelled(options, name);
+                if (confirmed) *confirmed = true;
+            }
+            RemoteResult result;
+            CallOutcome outcome;
+            {
+                StoppableScope stoppable;
+                outcome = Call(request, &result);
+            }
+            switch (outcome) {
+                case CallOutcome::kDone:
+                    return PrintResult(result, options.json, name);
+                case CallOutcome::kEndedMidway: {
+                    const std::string line =
+                        "Tallymere (process " + std::to_string(holder) + ") ended before the command was done.";
+                    std::fprintf(stderr, "%s\n", line.c_str());
+                    if (options.json) std::printf("%s\n", ErrorJson(name, kExitFailure, line).c_str());
+                    return kExitFailure;
+                }
+                case CallOutcome::kTurnedAway:
+                    // The program is ending (or not yet serving): the device is free soon.
+                    if (!options.wait && Clock::now() > endingDeadline) return PrintAlreadyRunning(options, name, holder);
+                    break;
+            }
+        } else if (!options.wait) {
+            return PrintAlreadyRunning(options, name, holder);
+        } else if (!toldWaiting) {
+            toldWaiting = true;
+            if (::isatty(STDERR_FILENO)) {
+                std::fprintf(stderr, "Waiting for Tallymere (process %ld) to let go of the device...\n", holder);
+            }
         }
-        if (confirm && !asked) {
-            asked = true;
-            if (!confirm()) return 0;
-            if (confirmed) *confirmed = true;
-        }
-        RemoteResult result;
-        switch (Call(request, &result)) {
-            case CallOutcome::kDone:
-                return PrintResult(result);
-            case CallOutcome::kEndedMidway:
-                std::fprintf(stderr, "Tallymere (process %ld) ended before the command was done.\n", holder);
-                return 1;
-            case CallOutcome::kTurnedAway:
-                break;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            PrintAlreadyRunning(holder);
-            return 1;
-        }
+        if (options.wait && Clock::now() > waitDeadline) return PrintAlreadyRunning(options, name, holder);
         std::this_thread::sleep_for(100ms);
     }
 }
+
+int LockDevice(const GlobalOptions& options) { return LockOrForward(options, options.command, RemoteRequest{}); }
 
 std::optional<RemoteResult> AskToShow() {
     RemoteRequest request;

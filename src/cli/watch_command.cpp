@@ -14,6 +14,7 @@
 #include "auto/delay.h"
 #include "cli/commands.h"
 #include "cli/console_ui.h"
+#include "cli/exit_status.h"
 #include "cli/remote.h"
 #include "platform/channel.h"
 #include "platform/device.h"
@@ -22,6 +23,8 @@
 #include "shell/app.h"
 #include "shell/commands.h"
 #include "support/fatal.h"
+#include "support/files.h"
+#include "support/pass_control.h"
 #include "support/settings.h"
 
 namespace cli {
@@ -37,16 +40,16 @@ ui::LRESULT MainWindowProc(ui::HWND window, std::uint32_t message, ui::WPARAM wP
     return 0;
 }
 
-// The start line: where the program watches, and what it does with an arrival.
-std::string WhatArrivalsGet(const std::string& outputDir) {
+// The start lines: where the program watches, and what it does with an arrival, each device
+// path with where it is on this computer.
+std::string StartLines(const std::u16string& outputDir) {
+    std::string lines = "Watching device folder " + platform::device::Root().string() + ". Stop with Ctrl-C.\n";
     const bool exports = tallymere::autoExport != 0;
     const bool archives = tallymere::autoBackup != 0;
-    if (exports && archives) {
-        return "exported to \"" + outputDir + "\\Tallyport\" and archived in \"" + outputDir + "\\Tallymere\"";
-    }
-    if (exports) return "exported to \"" + outputDir + "\\Tallyport\"";
-    if (archives) return "archived in \"" + outputDir + "\\Tallymere\"";
-    return "left as it is (neither exported nor archived)";
+    if (exports) lines += "Exporting to " + ShownPath(tallymere::JoinPath(outputDir, tallymere::kExportDir, u"")) + "\n";
+    if (archives) lines += "Archiving in " + ShownPath(tallymere::JoinPath(outputDir, tallymere::kArchiveDir, u"")) + "\n";
+    if (!exports && !archives) lines += "Arriving messages are left as they are (neither exported nor archived).\n";
+    return lines;
 }
 
 }  // namespace
@@ -60,7 +63,8 @@ Runner AddWatchCommand(CLI::App& app) {
     watch->add_flag("--backup", *backup, "Also append every arriving message to the archive (Automatic Backup ON)");
     return [watch, noExport, backup](const GlobalOptions& options) -> int {
         if (!watch->parsed()) return -1;
-        if (!MountDevice(options) || !LockDevice()) return 1;
+        if (!MountDevice(options)) return kExitFailure;
+        if (const int status = LockDevice(options); status >= 0) return status;
         // Commands started on the command line from now on wait for this program.
         platform::device::OpenChannel();
         InstallConsolePort(false);
@@ -83,13 +87,13 @@ Runner AddWatchCommand(CLI::App& app) {
         std::thread stopper([window, stopSignals] {
             int signal = 0;
             sigwait(&stopSignals, &signal);
+            // A command carried out for another process meanwhile stops at its next message.
+            tallymere::RequestStop();
             ui::PostMessageW(window, ui::WM_CLOSE, 0, 0);
         });
         stopper.detach();
 
-        const std::string outputDir = platform::ToUtf8(tallymere::GetRegistryStr(tallymere::kOutputDirValue));
-        std::printf("Watching device folder %s: every message that arrives is %s. Stop with Ctrl-C.\n",
-                    platform::device::Root().c_str(), WhatArrivalsGet(outputDir).c_str());
+        std::fputs(StartLines(tallymere::GetRegistryStr(tallymere::kOutputDirValue)).c_str(), stdout);
         std::fflush(stdout);
         const int code = window->RunMessageLoop();
         StopRemoteRequests();

@@ -3,8 +3,8 @@
 #include <QGuiApplication>
 #include <QLocale>
 
-#include "archive/walk.h"
 #include "desktop/main_window.h"
+#include "support/pass_control.h"
 
 namespace desktop {
 
@@ -60,7 +60,7 @@ void ShowWalkProgress(std::uint32_t done, std::uint32_t total) {
 }
 
 void InstallWalkProgress() {
-    tallymere::SetWalkProgress([](std::uint32_t visited) { ShowWalkProgress(visited, 0); });
+    tallymere::SetPassProgress([](std::uint32_t done, std::uint32_t total) { ShowWalkProgress(done, total); });
 }
 
 }  // namespace desktop

@@ -30,7 +30,8 @@ QString ProgressText(const QString& what, std::uint32_t done, std::uint32_t tota
 // Puts the progress line away (a box about to show tells the user what there is to know).
 void HideProgress();
 
-// Feeds the walk's progress hook into the window's progress line (once, at start-up).
+// Feeds the progress of every pass (walk, restore, selection) into the window's progress line
+// (once, at start-up).
 void InstallWalkProgress();
 
 }  // namespace desktop

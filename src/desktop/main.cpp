@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "cli/version.h"
 #include "desktop/app.h"
 #include "desktop/busy.h"
 #include "platform/channel.h"
@@ -46,6 +47,13 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    // The version needs no display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
+            std::printf("%s\n", cli::VersionLine().c_str());
+            return 0;
+        }
+    }
     if (!DisplayAvailable(argc, argv)) {
         std::fprintf(stderr,
                      "tallymere: no display (DISPLAY and WAYLAND_DISPLAY are not set); "
@@ -54,12 +62,14 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tallymere"));
+    QApplication::setApplicationVersion(QString::fromStdString(std::string(cli::kRelease) + " (commit " + cli::kCommit + ")"));
     QApplication::setQuitOnLastWindowClosed(false);  // the program lives in the tray
     QApplication::setWindowIcon(desktop::ApplicationIcon());
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Tallymere: backup, restore and export of a device's messages."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption deviceOption(
         QStringLiteral("device"),
         QStringLiteral("Device folder (default: $TALLYMERE_DEVICE, else $XDG_DATA_HOME/tallymere/device, "

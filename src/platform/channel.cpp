@@ -1,5 +1,6 @@
 #include "platform/channel.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -82,13 +83,33 @@ bool ReadFrame(int fd, std::string* frame) {
     return ReadAll(fd, frame->data(), size);
 }
 
+// Waits up to `milliseconds` for something to read on `fd`: a frame, or the peer's end.
+ClientWord Readable(int fd, int milliseconds, std::string* frame) {
+    pollfd ready{fd, POLLIN, 0};
+    int result;
+    do {
+        result = ::poll(&ready, 1, milliseconds);
+    } while (result < 0 && errno == EINTR);
+    if (result == 0) return ClientWord::kNothing;
+    if (result < 0) return ClientWord::kGone;
+    // Readable: a frame follows, or the end of the connection.
+    return ReadFrame(fd, frame) ? ClientWord::kFrame : ClientWord::kGone;
+}
+
 class ConnectionReply final : public ChannelReply {
 public:
     explicit ConnectionReply(int fd) : fd_(fd) {}
     bool Send(std::string_view frame) override { return WriteFrame(fd_, frame); }
+    ClientWord Listen(std::string* frame) override {
+        if (gone_) return ClientWord::kGone;
+        const ClientWord word = Readable(fd_, 0, frame);
+        gone_ = word == ClientWord::kGone;
+        return word;
+    }
 
 private:
     int fd_;
+    bool gone_ = false;
 };
 
 struct Channel {
@@ -194,5 +215,12 @@ bool ChannelCall::Start(std::string_view request) {
 }
 
 bool ChannelCall::Next(std::string* frame) { return fd_ >= 0 && ReadFrame(fd_, frame); }
+
+ClientWord ChannelCall::Next(std::string* frame, int milliseconds) {
+    if (fd_ < 0) return ClientWord::kGone;
+    return Readable(fd_, milliseconds, frame);
+}
+
+bool ChannelCall::Send(std::string_view frame) { return fd_ >= 0 && WriteFrame(fd_, frame); }
 
 }  // namespace platform::device

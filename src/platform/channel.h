@@ -21,12 +21,21 @@ namespace platform::device {
 
 inline constexpr std::uint32_t kMaxFrame = 64u << 20;
 
+// What a client said after its request, as the handler hears it.
+enum class ClientWord {
+    kNothing,  // nothing yet
+    kFrame,    // one more frame (a client may ask to stop the request's work)
+    kGone,     // the client closed the connection or ended
+};
+
 // The reply side of one connection, given to the handler.
 class ChannelReply {
 public:
     virtual ~ChannelReply() = default;
     // Sends one frame; false when the client is gone (it may have been interrupted).
     virtual bool Send(std::string_view frame) = 0;
+    // Looks, without waiting, whether the client has said anything more since its request.
+    virtual ClientWord Listen(std::string* frame) = 0;
 };
 
 // Handles one request on the channel's thread; the connection closes when it returns.
@@ -58,6 +67,11 @@ public:
     // Waits for the next reply frame; false when the server closed the connection (or broke it)
     // instead.
     bool Next(std::string* frame);
+    // Waits at most `milliseconds` for the next reply frame: kFrame with it, kNothing when none
+    // came in time, kGone when the server closed the connection (or broke it).
+    ClientWord Next(std::string* frame, int milliseconds);
+    // Sends one more frame after the request (the server hears it through Listen).
+    bool Send(std::string_view frame);
 
 private:
     int fd_ = -1;

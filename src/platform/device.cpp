@@ -60,7 +60,8 @@ fs::path ChooseFolder(std::string_view explicitDir) {
     return fs::path(home && *home ? home : ".") / ".local" / "share" / "tallymere" / "device";
 }
 
-bool Mount(const fs::path& hostDir, std::string* error) {
+bool Mount(const fs::path& hostDir, std::string* error, bool* made) {
+    if (made) *made = false;
     std::error_code ec;
     fs::path dir = fs::absolute(hostDir, ec);
     if (ec) dir = hostDir;
@@ -71,9 +72,26 @@ bool Mount(const fs::path& hostDir, std::string* error) {
             if (error) *error = "cannot create " + dir.string() + ": " + std::strerror(errno);
             return false;
         }
+        if (made) *made = true;
     } else if (!fs::is_directory(dir, ec)) {
         if (error) *error = dir.string() + " is not a folder";
         return false;
+    } else if (!fs::is_directory(dir / ".platform", ec)) {
+        // Not a device folder: only an empty one may become one.
+        const bool empty = fs::is_empty(dir, ec);
+        if (ec) {
+            if (error) *error = "cannot read " + dir.string() + ": " + ec.message();
+            return false;
+        }
+        if (!empty) {
+            if (error) {
+                *error = dir.string() +
+                         " is not a device folder: it holds other files and no .platform folder. Nothing was "
+                         "written into it; name a new or empty folder for a new phone.";
+            }
+            return false;
+        }
+        if (made) *made = true;
     }
     {
         std::lock_guard lock(rootMutex);

@@ -29,9 +29,13 @@ namespace platform::device {
 // ~/.local/share/tallymere/device.
 std::filesystem::path ChooseFolder(std::string_view explicitDir);
 
-// Makes `hostDir` the device's root for this process: creates it (mode 0700) when missing and
-// provisions it. Returns false with a reason when the folder cannot be used.
-bool Mount(const std::filesystem::path& hostDir, std::string* error);
+// Makes `hostDir` the device's root for this process. A folder that does not exist yet is
+// created (mode 0700) and provisioned as a new, empty phone, and so is an empty folder;
+// `made` tells the caller (who says so). A device folder is known by its ".platform" folder:
+// a folder that holds anything else but no ".platform" is refused untouched, so that a
+// mistyped option never fills a folder of the user's with a phone. Returns false with a reason
+// when the folder cannot be used.
+bool Mount(const std::filesystem::path& hostDir, std::string* error, bool* made = nullptr);
 
 // Forgets the mounted folder (tests mount a fresh one per case).
 void Unmount();

@@ -17,6 +17,7 @@
 #include "shell/settings_dialog.h"
 #include "support/fatal.h"
 #include "support/files.h"
+#include "support/pass_control.h"
 
 namespace tallymere {
 
@@ -24,7 +25,19 @@ namespace {
 
 constexpr std::u16string_view kCaption = u"Tallymere";
 
-void ResultBox(platform::ui::HWND window, const std::string& text) {
+CommandResult lastResult;
+
+// The end of a pass: its result box with `count`, or, when a stop ended the pass early, no box
+// (the front end that asked for the stop says so).
+void ResultBox(platform::ui::HWND window, std::int64_t count, const std::string& text, std::uint32_t unreadable = 0) {
+    lastResult.count = count;
+    lastResult.unreadable = unreadable;
+    if (StopRequested()) {
+        lastResult.interrupted = true;
+        return;
+    }
+    lastResult.reported = true;
+    lastResult.text = text;
     platform::ui::MessageBoxW(window, platform::FromUtf8(text), kCaption, platform::ui::MB_OK);
 }
 
@@ -47,7 +60,7 @@ void RunRestore(platform::ui::HWND window, std::uint32_t mode, std::u16string_vi
     recentIds->Enable();
     std::string text = fmt::format("Message restore was successfull. ({} messages)", restored);
     if (unreadable > 0) text += fmt::format("\n{} archived messages could not be read.", unreadable);
-    ResultBox(window, text);
+    ResultBox(window, restored, text, unreadable);
 }
 
 }  // namespace
@@ -56,6 +69,8 @@ void RunSelectionPass(platform::ui::HWND window, std::u16string_view mode,
                       const std::function<std::intptr_t()>& select) {
     selectionMode = mode;
     const bool backup = mode == u"Backup";
+    lastResult = CommandResult{};
+    lastResult.command = backup ? kCommandBackupBySelection : kCommandExportBySelection;
     if (backup) {
         BeginBackup(0);
     } else {
@@ -68,8 +83,9 @@ void RunSelectionPass(platform::ui::HWND window, std::u16string_view mode,
         CloseExporter();
     }
     if (processed < 0) return;
-    ResultBox(window, backup ? fmt::format("Message backup was successfull. ({} messages)", processed)
-                             : fmt::format("{} messages exported successfully.", processed));
+    ResultBox(window, processed,
+              backup ? fmt::format("Message backup was successfull. ({} messages)", processed)
+                     : fmt::format("{} messages exported successfully.", processed));
 }
 
 std::u16string_view RestoreQuestion(std::uint32_t command) {
@@ -78,7 +94,13 @@ std::u16string_view RestoreQuestion(std::uint32_t command) {
     return {};
 }
 
+const CommandResult& LastCommandResult() { return lastResult; }
+
 bool OnCommand(platform::ui::HWND window, std::uint32_t command) {
+    if (command != kCommandAutomatic) {
+        lastResult = CommandResult{};
+        lastResult.command = command;
+    }
     switch (command) {
         case kCommandOk:
         case kCommandMinimize:
@@ -92,7 +114,7 @@ bool OnCommand(platform::ui::HWND window, std::uint32_t command) {
             OpenExporter();
             const int exported = MakeRules(u"ExportAll");
             CloseExporter();
-            ResultBox(window, fmt::format("{} messages exported successfully.", exported));
+            ResultBox(window, exported, fmt::format("{} messages exported successfully.", exported));
             return true;
         }
         case kCommandRestoreNormal:
@@ -105,7 +127,7 @@ bool OnCommand(platform::ui::HWND window, std::uint32_t command) {
             BeginBackup(1);
             const int archived = MakeRules(u"BackupAll");
             EndBackup();
-            ResultBox(window, fmt::format("Message backup was successfull. ({} messages)", archived));
+            ResultBox(window, archived, fmt::format("Message backup was successfull. ({} messages)", archived));
             return true;
         }
         case kCommandBackupBySelection:

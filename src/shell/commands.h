@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "platform/ui.h"
@@ -38,6 +39,20 @@ bool OnCommand(platform::ui::HWND window, std::uint32_t command);
 // returns (the messages newly archived or exported). A negative number (the selection was
 // abandoned) shows no box.
 void RunSelectionPass(platform::ui::HWND window, std::u16string_view mode, const std::function<std::intptr_t()>& select);
+
+// What the latest command (other than 40096) ended with. A pass that a stop ended early
+// (support/pass_control.h) shows no result box: `interrupted` tells the front end, which says so
+// itself. Front ends that report results in another form as well (the command line's --json)
+// read the count here.
+struct CommandResult {
+    std::uint32_t command = 0;
+    bool reported = false;         // its result box was shown, with `text`
+    bool interrupted = false;      // a stop ended its pass early
+    std::int64_t count = 0;        // the messages newly archived, exported or re-created
+    std::uint32_t unreadable = 0;  // a restore's archived messages that could not be read
+    std::string text;
+};
+const CommandResult& LastCommandResult();
 
 // The confirmation a restore command asks before it starts (Restore Normal, Restore Extra); empty
 // for any other command.

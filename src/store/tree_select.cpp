@@ -9,6 +9,7 @@
 #include "platform/text.h"
 #include "store/session.h"
 #include "support/fatal.h"
+#include "support/pass_control.h"
 
 namespace tallymere {
 
@@ -205,8 +206,12 @@ std::u16string xTreeSelect::GetRecipient(std::uint32_t entryIdSize, const std::u
 int xTreeSelect::ProcessSelection() {
     int total = 0;
     mapi::Ptr<mapi::IMAPISession> processing = SessionLogon();
-    for (std::uint32_t i = 0; i < messageCount; ++i) {
+    std::uint32_t ticked = 0;
+    for (std::uint32_t i = 0; i < messageCount; ++i) ticked += GetItemState(*treeWindow, messageItems[i]) == kSelected;
+    BeginPass(ticked);
+    for (std::uint32_t i = 0; i < messageCount && !StopRequested(); ++i) {
         if (GetItemState(*treeWindow, messageItems[i]) != kSelected) continue;
+        PassStep();
         const std::vector<std::uint8_t>& id = messageEntryIds[i];
         {
             // Deleted on the phone while the dialog was open: nothing to back up or export.

@@ -54,7 +54,9 @@ public:
     // Backs up (mode "Backup", through BackupMessage) or exports (mode "Export", through the
     // open exporter) every message whose item is ticked, in listing order, under a logon of its
     // own; returns the number newly archived or exported. A ticked message that is no longer in
-    // the store (deleted since the tree was filled) is passed over.
+    // the store (deleted since the tree was filled) is passed over. It is a pass
+    // (support/pass_control.h): every ticked message is a step, and a requested stop ends it
+    // after the message at hand.
     int ProcessSelection();
 
     // The slot of a message item; nothing for any other item.

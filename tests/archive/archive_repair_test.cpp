@@ -91,7 +91,7 @@ TEST_F(ArchiveRepairTest, ACutIndexIsRebuiltKeepingFlagsAndIndexingTheRestAsAbse
 TEST_F(ArchiveRepairTest, BytesInsertedIntoTheDataFileAreSteppedOverAndTheEntriesFollowTheirRecords) {
     ArchiveSix();
     std::string data = ReadHostFile(Data());
-    data.insert(2 * kRecordSize + 7, "\x14\0\0\0junk that is no record", 28);
+    data.insert(2 * kRecordSize + 7, std::string("\x14\0\0\0junk that is not a record", 28));
     data.insert(4 * kRecordSize + 28, std::string(300, '\x14'));
     WriteHostFile(Data(), data);
     const RepairReport r = Repair();

@@ -16,6 +16,7 @@
 #include "platform/sqlite.h"
 #include "platform/text.h"
 #include "restore_fixture.h"
+#include "support/pass_control.h"
 
 namespace {
 
@@ -362,10 +363,10 @@ TEST_F(Walk, AnUnknownCommandWordCountsNothing) {
     Put(u"SMS/Inbox", u"one");
     tallymere::BeginBackup(1);
     int progress = 0;
-    tallymere::SetWalkProgress([&](std::uint32_t visited) { progress = static_cast<int>(visited); });
+    tallymere::SetPassProgress([&](std::uint32_t done, std::uint32_t) { progress = static_cast<int>(done); });
     EXPECT_EQ(MakeRules(u"backupall"), 0);
     EXPECT_EQ(MakeRules(u"BackupAll "), 0);
-    tallymere::SetWalkProgress({});
+    tallymere::SetPassProgress({});
     tallymere::EndBackup();
     // "ExportAll" with no exporter open: nothing to hand the messages to, nothing counted.
     EXPECT_EQ(MakeRules(u"ExportAll"), 0);
@@ -460,6 +461,82 @@ TEST_F(Walk, AFailingRowReadIsFatal) {
             << nth;
     }
     EXPECT_EQ(BackupAllWalk(), 2);
+}
+
+// A front end that shows progress hears the total first: the messages the walk will visit,
+// counted from the folders below each store's IPM subtree (not those lying in the subtree
+// itself); then every step, up to the total. Without a hook nothing is counted.
+TEST_F(Walk, ProgressHearsTheTotalFirstOnlyWhenSomeoneShowsIt) {
+    Put(SubtreeOf(u"SMS").get(), u"not visited");
+    Put(u"SMS/Inbox", u"one");
+    Put(u"SMS/Inbox/Work/Deep", u"two");
+    Put(u"SMS/Sent Items", u"three");
+    NewStore(u"Other");
+    Put(u"Other/Inbox", u"four");
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> heard;
+    tallymere::SetPassProgress([&](std::uint32_t done, std::uint32_t total) { heard.emplace_back(done, total); });
+    EXPECT_EQ(BackupAllWalk(), 4);
+    tallymere::SetPassProgress({});
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected = {{0, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4}};
+    EXPECT_EQ(heard, expected);
+    EXPECT_EQ(BackupAllWalk(), 0);
+    EXPECT_EQ(tallymere::PassDone(), 4u);
+    EXPECT_EQ(tallymere::PassTotal(), 0u) << "nobody shows it: not counted";
+}
+
+// A stop requested while a message is handled ends the walk after it; the pass closes as
+// usual, so the index keeps what was done and the next pass goes on from there. The entries a
+// stopped full pass did not reach keep their present-flags (Restore Normal must not take their
+// messages for deleted ones).
+TEST_F(Walk, AStopEndsThePassAtTheNextMessageAndKeepsWhatWasDone) {
+    for (int i = 0; i < 3; ++i) Put(u"SMS/Inbox", u"old " + platform::FromUtf8(std::to_string(i)));
+    ASSERT_EQ(BackupAllWalk(), 3);
+    for (int i = 0; i < 4; ++i) Put(u"SMS/Sent Items", u"new " + platform::FromUtf8(std::to_string(i)));
+
+    tallymere::SetPassProgress([](std::uint32_t done, std::uint32_t) {
+        if (done == 4) tallymere::RequestStop();
+    });
+    EXPECT_EQ(BackupAllWalk(), 1) << "three old messages, then one new one";
+    tallymere::SetPassProgress({});
+    EXPECT_EQ(tallymere::PassDone(), 4u);
+    const auto stopped = IndexEntries();
+    ASSERT_EQ(stopped.size(), 4u);
+    for (const auto& entry : stopped) EXPECT_EQ(entry.flag, 1u);
+
+    // A full pass that stops before it met the old messages leaves their flags as they were.
+    tallymere::SetPassProgress([](std::uint32_t done, std::uint32_t) {
+        if (done == 1) tallymere::RequestStop();
+    });
+    EXPECT_EQ(BackupAllWalk(), 0);
+    tallymere::SetPassProgress({});
+    for (const auto& entry : IndexEntries()) EXPECT_EQ(entry.flag, 1u);
+    tallymere::ClearStopRequest();
+
+    EXPECT_EQ(BackupAllWalk(), 3) << "the rest, once each";
+    std::set<std::u16string> subjects;
+    for (const Seen& seen : Archived()) subjects.insert(seen.subject);
+    EXPECT_EQ(subjects.size(), 7u);
+    EXPECT_EQ(Archived().size(), 7u);
+}
+
+// A restore stops likewise between two entries; its index is saved, and the next restore
+// re-creates the rest, each message once.
+TEST_F(Walk, AStoppedRestoreKeepsWhatItReCreatedAndTheNextOneDoesTheRest) {
+    std::vector<Bytes> ids;
+    for (int i = 0; i < 4; ++i) ids.push_back(Put(u"SMS/Inbox", u"gone " + platform::FromUtf8(std::to_string(i))));
+    ASSERT_EQ(BackupAllWalk(), 4);
+    for (const Bytes& id : ids) Delete(id);
+
+    tallymere::SetPassProgress([](std::uint32_t done, std::uint32_t total) {
+        EXPECT_EQ(total, 4u);
+        if (done == 1) tallymere::RequestStop();
+    });
+    EXPECT_EQ(tallymere::Restore(0), 1u);
+    tallymere::SetPassProgress({});
+    tallymere::ClearStopRequest();
+    EXPECT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(tallymere::Restore(0), 3u);
+    EXPECT_EQ(BySubject().size(), 4u) << "every message once";
 }
 
 }  // namespace

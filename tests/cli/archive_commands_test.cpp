@@ -83,7 +83,9 @@ TEST_F(CheckCommandTest, NoArchiveDirectoryIsNoFault) {
     std::filesystem::remove_all(Host("Out"));
     const CliRun run = Check();
     EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_NE(run.output.find("No archive at \\Out\\Tallymere."), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("No archive at \"\\Out\\Tallymere\" (" + Host("Out/Tallymere").string() + ")."),
+              std::string::npos)
+        << run.output;
     EXPECT_FALSE(std::filesystem::exists(Host("Out")));
 }
 
@@ -136,13 +138,17 @@ TEST_F(CheckCommandTest, ADeviceWhereTheProgramNeverStartedSaysSo) {
     CliRun run = check();
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("Tallymere has never started on this device"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("No archive at \\Program Files\\Tallymere\\Tallymere."), std::string::npos)
+    EXPECT_NE(run.output.find("No archive at \"\\Program Files\\Tallymere\\Tallymere\" (" + fresh.string() +
+                              "/Program Files/Tallymere/Tallymere)."),
+              std::string::npos)
         << run.output;
     // Files where the first start would put the archive are checked.
     WriteHostFile(fresh / "Program Files/Tallymere/Tallymere/Messages.ndx", "cut");
     run = check();
     EXPECT_EQ(run.status, 1) << run.output;
-    EXPECT_NE(run.output.find("Archive \\Program Files\\Tallymere\\Tallymere"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("Archive \"\\Program Files\\Tallymere\\Tallymere\" (" + fresh.string()),
+              std::string::npos)
+        << run.output;
 }
 
 }  // namespace

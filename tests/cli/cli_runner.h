@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,6 +66,45 @@ inline CliResult RunProgram(const std::string& program, const std::vector<std::s
             }
         }
     }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+// Runs `program` with `args` on a terminal of its own (a pseudo-terminal: standard input,
+// output and error are all the terminal), typing `input`; `out` receives everything it wrote,
+// `err` stays empty.
+inline CliResult RunOnTerminal(const std::string& program, const std::vector<std::string>& args,
+                               const std::vector<std::string>& env = {}, const std::string& input = "") {
+    int master = -1;
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 200;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
+    if (pid < 0) return {};
+    if (pid == 0) {
+        for (const std::string& e : env) ::putenv(const_cast<char*>(e.c_str()));
+        std::vector<char*> argv;
+        std::string path = program;
+        argv.push_back(path.data());
+        std::vector<std::string> copies = args;
+        for (std::string& a : copies) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(path.c_str(), argv.data());
+        ::_exit(127);
+    }
+    if (!input.empty()) {
+        [[maybe_unused]] ssize_t n = ::write(master, input.data(), input.size());
+    }
+    CliResult result;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n <= 0) break;  // EIO once the program has ended and closed the terminal
+        result.out.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(master);
     int status = 0;
     ::waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -33,6 +33,7 @@ protected:
     void SetUp() override {
         base_ = testing_support::MakeTempDir("tallymere-import-");
         device_ = (base_ / "device").string();
+        testing_support::ProvisionDevice(device_);
     }
     void TearDown() override { fs::remove_all(base_); }
 
@@ -231,6 +232,7 @@ TEST_F(DeviceImport, DamagedOrForeignFilesStopWithFileLineAndCount) {
     };
     for (const Case& c : cases) {
         fs::remove_all(device_);
+        testing_support::ProvisionDevice(device_);
         const CliResult r = Import({c.file, "emoji.xml"});
         EXPECT_EQ(r.status, 1) << c.file;
         EXPECT_EQ(r.err, kPrefix + kData + c.file + ": " + c.error + "\n") << c.file;

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -95,16 +97,17 @@ TEST_F(Forwarding, CommandsPrintWhatTheyPrintWhenRunHereAndAFailureEndsWatch) {
     std::filesystem::create_directories(base_ / "device/Storage Card");
     r = Run({"settings", "--output-dir", "\\Storage Card"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "\\Storage Card\n");
+    const std::string shown = "Output directory: \"\\Storage Card\" (" + device_ + "/Storage Card)\n";
+    EXPECT_EQ(r.out, shown);
     EXPECT_EQ(Size(base_ / "device/Storage Card/Tallymere/Messages.ndx"), 30u * 28u) << "the archive moved along";
-    EXPECT_EQ(Run({"settings"}).out, "\\Storage Card\n");
+    EXPECT_EQ(Run({"settings"}).out, shown);
 
     // An output directory that cannot be used is refused there as here, and watch goes on.
     r = Run({"settings", "--output-dir", "\\No\\Such"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "Tallymere Settings: Cannot use \\No\\Such as output directory: \\No does not exist.\n");
-    EXPECT_EQ(Run({"settings"}).out, "\\Storage Card\n");
+    EXPECT_EQ(Run({"settings"}).out, shown);
 
     // A fatal failure in watch: reported here with its caption and words, and watch ends.
     std::filesystem::remove(base_ / "device/Storage Card/Tallymere/Messages.ndx");
@@ -134,9 +137,10 @@ TEST_F(Forwarding, ARestoreIsConfirmedHereAndItsMessagesAreNotTakenForArrivals) 
     ASSERT_NE(StartWatch(watch).find("Watching"), std::string::npos) << WatchErrors();
     // Without a terminal and without --yes the answer is Cancel, given here: nothing is sent.
     CliResult r = Run({"restore", "extra"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("Not confirmed"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("\nRestore cancelled.\n"), std::string::npos) << r.err;
     r = Run({"restore", "extra", "--yes"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Message restore was successfull. (2 messages)\n");
@@ -150,23 +154,70 @@ TEST_F(Forwarding, ARestoreIsConfirmedHereAndItsMessagesAreNotTakenForArrivals) 
 
 TEST_F(Forwarding, WatchsSwitchesDecideWhatAnArrivalGets) {
     BackgroundCli archiving;
-    const std::string line = StartWatch(archiving, {"--no-export", "--backup"});
-    EXPECT_NE(line.find("every message that arrives is archived in \"\\Program Files\\Tallymere\\Tallymere\""),
-              std::string::npos)
-        << line;
+    EXPECT_NE(StartWatch(archiving, {"--no-export", "--backup"}).find("Watching"), std::string::npos) << WatchErrors();
+    const std::string line = archiving.ReadLine(10s);
+    EXPECT_EQ(line, "Archiving in \"\\Program Files\\Tallymere\\Tallymere\" (" + device_ +
+                        "/Program Files/Tallymere/Tallymere)");
     ASSERT_EQ(Run({"device", "deliver", "--body", "kept in the archive"}).status, 0);
     EXPECT_TRUE(WaitFor([&] { return Size(Output() / "Tallymere/Messages.ndx") == 28; }));
     EXPECT_EQ(TextFiles(), 0u);
     EXPECT_EQ(archiving.Stop(SIGTERM, 20s), 0) << WatchErrors();
 
     BackgroundCli idle;
-    EXPECT_NE(StartWatch(idle, {"--no-export"}).find("left as it is"), std::string::npos);
+    EXPECT_NE(StartWatch(idle, {"--no-export"}).find("Watching"), std::string::npos);
+    EXPECT_NE(idle.ReadLine(10s).find("left as they are"), std::string::npos);
     ASSERT_EQ(Run({"device", "deliver", "--body", "left alone"}).status, 0);
     std::this_thread::sleep_for(2500ms);
     EXPECT_EQ(TextFiles(), 0u);
     EXPECT_EQ(Size(Output() / "Tallymere/Messages.ndx"), 28u);
     EXPECT_EQ(Run({"export-all"}).out, "2 messages exported successfully.\n");
     EXPECT_EQ(idle.Stop(SIGTERM, 20s), 0) << WatchErrors();
+}
+
+// While watch holds the device: selection and --json are carried out there as here; the
+// progress of a pass there shows on this terminal, and Ctrl-C here stops the pass there at a
+// message boundary while watch goes on; --wait waits for a command watch does not carry out.
+TEST_F(Forwarding, SelectionJsonProgressAndCtrlCReachTheRunningProgram) {
+    ASSERT_EQ(Run({"device", "seed", "--messages", "3000", "--seed", "12"}).status, 0);
+    BackgroundCli watch;
+    ASSERT_NE(StartWatch(watch).find("Watching"), std::string::npos) << WatchErrors();
+
+    CliResult r = Run({"backup", "--select", "SMS/Drafts", "--json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const nlohmann::json selected = nlohmann::json::parse(r.out);
+    EXPECT_EQ(selected["command"], "backup");
+    const int drafts = selected["count"].get<int>();
+    EXPECT_EQ(selected["result"], "Message backup was successfull. (" + std::to_string(drafts) + " messages)");
+    r = Run({"export", "--select", "SMS/Nowhere"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "tallymere-cli: --select SMS/Nowhere: no such store, folder or message\n");
+
+    testing_support::TerminalCli terminal;
+    ASSERT_TRUE(terminal.Start({"--device", device_, "backup-all"}));
+    ASSERT_TRUE(terminal.WaitFor(std::regex("backup-all: [1-9][0-9]*/3000 messages"), 60s)) << terminal.output;
+    terminal.Type("\x03");
+    EXPECT_EQ(terminal.Finish(60s), 130) << terminal.output;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(terminal.output, m, std::regex("Interrupted after ([0-9]+) messages\\.")))
+        << terminal.output;
+    const int done = std::stoi(m[1]);
+    EXPECT_GT(done, 0);
+    EXPECT_LT(done, 3000) << "the pass ended before Ctrl-C";
+
+    // watch goes on: it carries out the rerun, which finishes the archive.
+    r = Run({"backup-all"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = Run({"check", "--json"});
+    EXPECT_EQ(r.status, 0);
+    const nlohmann::json report = nlohmann::json::parse(r.out);
+    EXPECT_EQ(report["entries"], 3000);
+    EXPECT_EQ(report["present"], 3000);
+
+    const auto start = std::chrono::steady_clock::now();
+    r = Run({"start", "--wait=1"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_EQ(watch.Stop(SIGTERM, 20s), 0) << WatchErrors();
 }
 
 }  // namespace

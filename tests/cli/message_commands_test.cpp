@@ -126,9 +126,10 @@ TEST_F(ProgramCommands, RestoreWithoutConfirmationDoesNothing) {
     for (const std::string& id : Ids(Dump())) ASSERT_EQ(Run({"device", "delete", id}).status, 0);
     // Standard input is no terminal and --yes is missing: the answer is Cancel.
     CliResult r = Run({"restore", "extra"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("Do you really want to start Extra restore?"), std::string::npos);
+    EXPECT_NE(r.err.find("\nRestore cancelled.\n"), std::string::npos) << r.err;
     EXPECT_TRUE(Ids(Dump()).empty());
 }
 

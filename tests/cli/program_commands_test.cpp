@@ -20,8 +20,11 @@ protected:
 TEST_F(CliTest, FreshDeviceStartsWithTheInstallersOutputDirectory) {
     auto r = RunCli({"--device", Device(), "settings"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "\\Program Files\\Tallymere\n");
+    EXPECT_EQ(r.err, "tallymere-cli: made a new, empty phone in " + Device() + "\n");
+    EXPECT_EQ(r.out, "Output directory: \"\\Program Files\\Tallymere\" (" + Device() + "/Program Files/Tallymere)\n");
     EXPECT_TRUE(std::filesystem::is_directory(base_ / "device/Program Files/Tallymere/Tallyport"));
+    r = RunCli({"--device", Device(), "settings"});
+    EXPECT_EQ(r.err, "") << "said once, when made";
 }
 
 TEST_F(CliTest, DeviceComesFromTheEnvironmentWithoutAnOption) {
@@ -36,11 +39,12 @@ TEST_F(CliTest, OutputDirectoryChangeMovesTheArchive) {
     std::filesystem::create_directories(base_ / "device/Storage Card");
     auto r = RunCli({"--device", Device(), "settings", "--output-dir", "\\Storage Card\\"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "\\Storage Card\n");
+    EXPECT_EQ(r.out, "Output directory: \"\\Storage Card\" (" + Device() + "/Storage Card)\n");
     EXPECT_EQ(testing_support::ReadHostFile(base_ / "device/Storage Card/Tallymere/Messages.ndx"), "x");
 }
 
 TEST_F(CliTest, FailuresPrintCaptionAndWordsAndExitOne) {
+    testing_support::ProvisionDevice(Device());
     auto r = RunCli({"--device", Device(), "settings", "--output-dir", "\\No\\Such"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Tallymere Settings: Cannot use \\No\\Such as output directory: \\No does not exist.\n");
@@ -53,6 +57,7 @@ TEST_F(CliTest, FailuresPrintCaptionAndWordsAndExitOne) {
 // Mended: a stored output directory that cannot be used ended every command at start-up,
 // "settings" included, so it could only be repaired by editing the settings store by hand.
 TEST_F(CliTest, TheSettingsRepairAnUnusableOutputDirectory) {
+    testing_support::ProvisionDevice(Device());
     std::filesystem::create_directories(base_ / "device/Card");
     ASSERT_EQ(RunCli({"--device", Device(), "settings", "--output-dir", "\\Card"}).status, 0);
     std::filesystem::remove_all(base_ / "device/Card");  // the card is taken out
@@ -64,7 +69,7 @@ TEST_F(CliTest, TheSettingsRepairAnUnusableOutputDirectory) {
         << r.err;
     r = RunCli({"--device", Device(), "settings"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "\\Card\n");
+    EXPECT_EQ(r.out, "Output directory: \"\\Card\" (" + Device() + "/Card)\n");
     r = RunCli({"--device", Device(), "settings", "--output-dir", "\\Program Files\\Tallymere"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(RunCli({"--device", Device(), "backup-all"}).status, 0);
@@ -88,10 +93,10 @@ TEST_F(CliTest, SecondInstanceIsRefused) {
     ASSERT_EQ(::ftruncate(fd, 0), 0);
     ASSERT_EQ(::pwrite(fd, "4242\n", 5, 0), 5);
     auto r = RunCli({"--device", Device(), "settings"});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, "Tallymere is already running on this device (process 4242).\n");
-    for (const char* command : {"check", "backup-all", "export-all", "start"}) {
-        EXPECT_EQ(RunCli({"--device", Device(), command}).status, 1) << command;
+    for (const char* command : {"check", "backup-all", "export-all", "start", "watch"}) {
+        EXPECT_EQ(RunCli({"--device", Device(), command}).status, 3) << command;
     }
     ::close(fd);
     EXPECT_EQ(RunCli({"--device", Device(), "settings"}).status, 0) << "released when its holder ends";

@@ -57,6 +57,8 @@ TEST_F(Watch, EveryArrivingMessageIsExportedOnceIntoItsFoldersDirectory) {
     const std::string line = StartWatch(watch);
     EXPECT_NE(line.find("Watching device folder " + device_), std::string::npos) << line << Errors();
     EXPECT_NE(line.find("Ctrl-C"), std::string::npos) << line;
+    EXPECT_EQ(watch.ReadLine(10s),
+              "Exporting to \"\\Program Files\\Tallymere\\Tallyport\" (" + device_ + "/Program Files/Tallymere/Tallyport)");
 
     const std::vector<std::pair<std::string, std::string>> arrivals = {
         {"SMS/Inbox", "first arrival"}, {"SMS/Sent Items", "second arrival"}, {"SMS/Archive/2008", "third arrival"}};
@@ -98,11 +100,11 @@ TEST_F(Watch, ASecondProgramOnTheSameDeviceIsRefused) {
     ASSERT_NE(StartWatch(watch).find("Watching"), std::string::npos) << Errors();
     const std::string refusal = "Tallymere is already running on this device (process " + std::to_string(watch.pid) + ").\n";
     CliResult r = Run({"watch"});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, refusal);
     EXPECT_EQ(r.out, "");
     r = Run({"start"});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, refusal);
     // A program command is carried out by the running program instead.
     r = Run({"export-all"});

@@ -380,18 +380,29 @@ private slots:
         QCOMPARE(r.out, std::string("Message backup was successfull. (5 messages)\n"));
         QCOMPARE(r.err, std::string());
         run({"settings"});
-        QCOMPARE(r.out, std::string("\\Program Files\\Tallymere\n"));
+        QCOMPARE(r.out, "Output directory: \"\\Program Files\\Tallymere\" (" + device_->Folder() +
+                            "/Program Files/Tallymere)\n");
+        // Backup and export by selection, and the selection tree, are carried out here too.
+        run({"backup", "--select", "SMS"});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, std::string("Message backup was successfull. (0 messages)\n"));
+        run({"export", "--select", "SMS/Nowhere"});
+        QCOMPARE(r.status, 2);
+        QCOMPARE(r.err, std::string("tallymere-cli: --select SMS/Nowhere: no such store, folder or message\n"));
+        run({"export", "--list"});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.rfind("SMS (5)\n", 0) == 0, r.out.c_str());
         run({"check"});
         QCOMPARE(r.status, 0);
         QVERIFY(r.out.find("Index entries: 5 (5 present, 0 absent)") != std::string::npos);
         // Not confirmed (no terminal, no --yes): nothing is sent.
         run({"restore", "extra"});
-        QCOMPARE(r.status, 0);
+        QCOMPARE(r.status, 4);
         QVERIFY(r.err.find("Not confirmed") != std::string::npos);
         QVERIFY2(port_.Boxes().empty(), "the running program shows no box for a forwarded command");
         // A program command that is not forwarded is refused as before.
         run({"start"});
-        QCOMPARE(r.status, 1);
+        QCOMPARE(r.status, 3);
         QCOMPARE(r.err, "Tallymere is already running on this device (process " + std::to_string(::getpid()) + ").\n");
     }
 
