@@ -12,7 +12,8 @@
 # side, after/before, the ratios to the floors (from the best figures) and the idle figures.
 #
 # Environment: TMPDIR (default /dev/shm, which keeps the disk out of it), RUNS (3),
-# IDLE_SECONDS (5; 0 leaves idle-cpu and notify-latency out), KEEP=1 keeps the raw outputs.
+# IDLE_SECONDS (5; 0 leaves idle-cpu and notify-latency out), KEEP=1 keeps the raw outputs and the
+# before build, BEFORE_BENCH=path uses such a kept before bench instead of building BEFORE again.
 # A side whose run fails (the 10,000-message limit of older builds, for example) shows "failed".
 set -euo pipefail
 
@@ -32,6 +33,12 @@ root=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
 work=$(mktemp -d "${TMPDIR}/tallymere-compare-XXXXXX")
 if [ "${KEEP:-0}" != 1 ]; then trap 'rm -rf "$work"' EXIT; fi
 
+bench_before="$work/before/build/default/bench/tallymere-bench"
+if [ -n "${BEFORE_BENCH:-}" ]; then
+  # A before build kept from an earlier sitting (KEEP=1): its bench is used as it is.
+  bench_before=$BEFORE_BENCH
+  echo "compare: before is $bench_before" >&2
+else
 echo "compare: building $before_ref with this bench in $work/before ..." >&2
 mkdir -p "$work/before"
 git -C "$root" archive "$before_ref" | tar -x -C "$work/before"
@@ -44,10 +51,10 @@ add_dependencies(tallymere-bench tallymere-cli)
 CMAKE
 fi
 (cd "$work/before" && cmake --preset default >/dev/null && cmake --build --preset default --target tallymere-bench >/dev/null)
+fi
 echo "compare: building this worktree ..." >&2
 (cd "$root" && cmake --preset default >/dev/null && cmake --build --preset default --target tallymere-bench >/dev/null)
 
-bench_before="$work/before/build/default/bench/tallymere-bench"
 bench_after="$root/build/default/bench/tallymere-bench"
 
 for n in "${counts[@]}"; do
