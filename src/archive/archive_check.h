@@ -32,8 +32,8 @@ struct ArchiveProblem {
         kOffsetPastEnd,        // entry's `offset` lies at or past the end of Messages.dat
         kCutShort,             // the record at `offset` runs past the end of Messages.dat
         kIdentifierSize,       // the record's identifier size is `value`, not 20
-        kTooManyRecipients,    // the record's recipient count is `value`, above 15
-        kTooManyAttachments,   // the record's attachment count is `value`, above 15
+        kTooManyRecipients,    // not reported any more (a count running past the end is kCutShort)
+        kTooManyAttachments,   // not reported any more (a count running past the end is kCutShort)
         kReadFailed,           // the platform failed to read the record
         kIdentifierDiffers,    // the record carries another identifier than its entry
         kNoFolderLine,         // the record's folder number `value` names no line

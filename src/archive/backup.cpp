@@ -1,5 +1,6 @@
 #include "archive/backup.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -17,6 +18,12 @@ namespace {
 
 // Record offsets are 32-bit in the index: a record cannot start beyond this.
 constexpr std::uint64_t MAX_DATA_OFFSET = std::numeric_limits<std::uint32_t>::max();
+static_assert(xEntryID::MAX_ENTRYID == MAX_DATA_OFFSET / kMinRecordSize + 1,
+              "the index holds at most as many entries as Messages.dat can hold records");
+
+// Bytes of a record read at once to refresh it: enough for the fields up to the message flags
+// of nearly every record.
+constexpr std::size_t kUpdateRead = 512;
 
 // The process-wide writer. Its holder is never destroyed: a program that ends through
 // FatalError in mid-pass must not save the lists of the unfinished pass on its way out, so the
@@ -48,8 +55,9 @@ xBackup::~xBackup() {
             entryIds.flags[i] |= flagsBefore_[i];
         }
     }
-    // Every record was flushed when written; a failing close still means lost bytes.
-    if (dataFile && !dataFile->Close()) FatalError(u"fwrite failed.", u"xBackup::~xBackup");
+    // The records of the pass reach the medium before the index that names them is saved:
+    // a failure here ends the program with the lists on disk as they were before the pass.
+    if (dataFile && (!dataFile->Sync() || !dataFile->Close())) FatalError(u"fwrite failed.", u"xBackup::~xBackup");
     dataFile.reset();
 }
 
@@ -77,20 +85,25 @@ std::uint32_t xBackup::Archive(const qMsg& msg) {
 }
 
 std::uint32_t xBackup::Insert(const qMsg& msg) {
-    if (msg.recipientCount > qMsg::MAX_RECIPIENT) FatalError(u"MAX_RECIPIENT exeed.", u"xBackup::Insert");
-    if (msg.attachmentCount > qMsg::MAX_ATTACHMENT) FatalError(u"MAX_ATTACHMENT exeed.", u"xBackup::Insert");
-    if (!dataFile->Seek(0, SEEK_END)) FatalError(u"fseek failed.", u"xBackup::Insert");
-    const std::int64_t position = dataFile->Tell();
-    if (position < 0) FatalError(u"fseek failed.", u"xBackup::Insert");
-    if (static_cast<std::uint64_t>(position) > MAX_DATA_OFFSET) {
-        FatalError(u"MAX_DATA_OFFSET exeed.", u"xBackup::Insert");
+    // Records follow each other through the stream's buffer; only a refresh in between moves
+    // the position away from the end.
+    if (!atEnd_) {
+        if (!dataFile->Seek(0, SEEK_END)) FatalError(u"fseek failed.", u"xBackup::Insert");
+        const std::int64_t end = dataFile->Tell();
+        if (end < 0) FatalError(u"fseek failed.", u"xBackup::Insert");
+        dataSize_ = static_cast<std::uint64_t>(end);
+        atEnd_ = true;
     }
+    const std::uint64_t position = dataSize_;
+    if (position > MAX_DATA_OFFSET) FatalError(u"MAX_DATA_OFFSET exeed.", u"xBackup::Insert");
     record_.clear();
     EncodeRecord(msg, folderIndex, record_);
-    if (dataFile->Write(record_.data(), record_.size()) != record_.size() || !dataFile->Flush()) {
+    // Not flushed one by one: the destructor flushes and syncs them all before the index is
+    // saved, and until then no saved index names them.
+    if (dataFile->Write(record_.data(), record_.size()) != record_.size()) {
         FatalError(u"fwrite failed.", u"xBackup::Insert");
     }
-    dataSize_ = static_cast<std::uint64_t>(position) + record_.size();
+    dataSize_ = position + record_.size();
     return static_cast<std::uint32_t>(position);
 }
 
@@ -99,42 +112,52 @@ bool xBackup::Update(const qMsg& msg, std::uint32_t offset) {
     // checked against the end of the file, and the record must carry the message's identifier.
     const std::uint64_t start = offset;
     if (start + kMinRecordSize > dataSize_ || msg.entryId.size() != kRecordIdSize) return false;
+    atEnd_ = false;
     if (!dataFile->Seek(offset, SEEK_SET)) FatalError(u"fseek failed.", u"xBackup::Update");
-    std::uint8_t head[kFolderIndexOffset + 8];  // identifier size and bytes, folderIndex, first count
-    if (dataFile->Read(head, sizeof head) != sizeof head) return false;
+    // The record's start in one read: it holds both fields unless the texts before the flags
+    // are long, and then the rest is read as far as needed.
+    std::uint8_t head[kUpdateRead];
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof head, dataSize_ - start));
+    const std::size_t got = dataFile->Read(head, want);
+    if (got < kFolderIndexOffset + 8) return false;
     if (GetU32(head) != kRecordIdSize || std::memcmp(head + 4, msg.entryId.data(), kRecordIdSize) != 0) {
         return false;
     }
-    std::uint64_t position = start + sizeof head;  // just after the first text count
-    std::uint32_t units = GetU32(head + kFolderIndexOffset + 4);
-    for (int text = 1; text < 4; ++text) {
-        position += 2 * static_cast<std::uint64_t>(units);
-        if (position + 4 > dataSize_) return false;
-        if (units > 0 && !dataFile->Seek(static_cast<std::int64_t>(position), SEEK_SET)) {
-            FatalError(u"fseek failed.", u"xBackup::Update");
+    // Reads four bytes at `at` (from `head` when there, else from the file); false when they
+    // lie beyond the end of the file.
+    auto readU32 = [&](std::uint64_t at, std::uint32_t* value) {
+        if (at + 4 > dataSize_) return false;
+        const std::uint64_t inHead = at - start;
+        if (inHead + 4 <= got) {
+            *value = GetU32(head + inHead);
+            return true;
         }
-        std::uint8_t count[4];
-        if (dataFile->Read(count, 4) != 4) return false;
-        units = GetU32(count);
-        position += 4;
+        if (!dataFile->Seek(static_cast<std::int64_t>(at), SEEK_SET)) FatalError(u"fseek failed.", u"xBackup::Update");
+        std::uint8_t bytes[4];
+        if (dataFile->Read(bytes, 4) != 4) return false;
+        *value = GetU32(bytes);
+        return true;
+    };
+    std::uint64_t position = start + kFolderIndexOffset + 4;  // the first text count
+    for (int text = 0; text < 4; ++text) {
+        std::uint32_t units = 0;
+        if (!readU32(position, &units)) return false;
+        position += 4 + 2 * static_cast<std::uint64_t>(units);
     }
-    const std::uint64_t flagsAt = position + 2 * static_cast<std::uint64_t>(units) + 12;
-    if (flagsAt + 4 > dataSize_) return false;
+    const std::uint64_t flagsAt = position + 12;
+    std::uint32_t storedFolder = GetU32(head + kFolderIndexOffset);
+    std::uint32_t storedFlags = 0;
+    if (!readU32(flagsAt, &storedFlags)) return false;
 
-    std::vector<std::uint8_t> value;
-    PutU32(value, folderIndex);
-    if (!dataFile->Seek(static_cast<std::int64_t>(start + kFolderIndexOffset), SEEK_SET)) {
-        FatalError(u"fseek failed.", u"xBackup::Update");
-    }
-    if (dataFile->Write(value.data(), 4) != 4) FatalError(u"fwrite failed.", u"xBackup::Update");
-    value.clear();
-    PutU32(value, msg.messageFlags);
-    if (!dataFile->Seek(static_cast<std::int64_t>(flagsAt), SEEK_SET)) {
-        FatalError(u"fseek failed.", u"xBackup::Update");
-    }
-    if (dataFile->Write(value.data(), 4) != 4 || !dataFile->Flush()) {
-        FatalError(u"fwrite failed.", u"xBackup::Update");
-    }
+    // Only what changed is written: a pass over an unchanged device writes nothing here.
+    auto write = [&](std::uint64_t at, std::uint32_t value) {
+        std::vector<std::uint8_t> bytes;
+        PutU32(bytes, value);
+        if (!dataFile->Seek(static_cast<std::int64_t>(at), SEEK_SET)) FatalError(u"fseek failed.", u"xBackup::Update");
+        if (dataFile->Write(bytes.data(), 4) != 4) FatalError(u"fwrite failed.", u"xBackup::Update");
+    };
+    if (storedFolder != folderIndex) write(start + kFolderIndexOffset, folderIndex);
+    if (storedFlags != msg.messageFlags) write(flagsAt, msg.messageFlags);
     return true;
 }
 

@@ -12,8 +12,10 @@
 // that afterwards the flags mark exactly the messages the pass met. A full pass that a stop
 // ends early (support/pass_control.h) gives the entries it did not reach their flags back.
 //
-// Every record write is checked and flushed before the record is indexed: a failed or short
-// write ends the program ("fwrite failed.") and the index never names a record cut short. A
+// Every record write is checked: a failed or short write ends the program ("fwrite failed.").
+// Records are not flushed one by one; the writer flushes and syncs Messages.dat when it is
+// destroyed, before the folder list and the index are saved, so a saved index never names a
+// record that is not on the medium. A refresh writes only the fields whose values changed. A
 // folder met for the first time is saved into Folders.dat before the record that names it is
 // written, so that every record on disk has its folder line, whenever the pass ends.
 #pragma once
@@ -56,6 +58,7 @@ public:
 
 private:
     std::uint64_t dataSize_ = 0;       // bytes in Messages.dat
+    bool atEnd_ = false;               // the stream stands at the end of Messages.dat
     std::vector<std::uint32_t> flagsBefore_;  // a full pass: the present-flags it started from
     std::vector<std::uint8_t> record_;  // the record being written, reused
 };

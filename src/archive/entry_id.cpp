@@ -13,17 +13,33 @@ namespace tallymere {
 
 namespace {
 
-bool Equal(const xEntryID::Id& a, const std::uint8_t* b) {
-    return std::memcmp(a.data(), b, xEntryID::ENTRYID_SIZE) == 0;
+xEntryID::Id ToId(const std::uint8_t* bytes) {
+    xEntryID::Id id;
+    std::memcpy(id.data(), bytes, xEntryID::ENTRYID_SIZE);
+    return id;
+}
+
+std::uint64_t Word(const std::uint8_t* bytes) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
 }
 
 }  // namespace
 
+std::size_t xEntryID::IdHash::operator()(const Id& id) const noexcept {
+    // The store's identifiers differ mostly in their last bytes (the object number), but any
+    // identifier is accepted: all 20 bytes are mixed.
+    std::uint64_t h = Word(id.data()) * 0x9E3779B97F4A7C15ull;
+    h ^= Word(id.data() + 8) + 0x632BE59BD9B4E019ull + (h << 6) + (h >> 2);
+    h ^= Word(id.data() + 12) * 0xC2B2AE3D27D4EB4Full;
+    h ^= h >> 29;
+    h *= 0xBF58476D1CE4E5B9ull;
+    return static_cast<std::size_t>(h ^ (h >> 32));
+}
+
 xEntryID::xEntryID(std::u16string_view dirName, std::u16string_view fileName) {
     path = GetRegistryStr(kOutputDirValue) + u"\\" + std::u16string(dirName) + u"\\" + std::u16string(fileName);
-    ids.reserve(MAX_ENTRYID);
-    offsets.reserve(MAX_ENTRYID);
-    flags.reserve(MAX_ENTRYID);
     Load();
 }
 
@@ -34,29 +50,68 @@ xEntryID::~xEntryID() {
 
 bool xEntryID::CheckID(std::uint32_t size, const std::uint8_t* id) const {
     if (size != ENTRYID_SIZE) FatalError(u"ENTRYID length mismatch.", u"xEntryID::CheckID");
-    return std::any_of(ids.begin(), ids.end(), [id](const Id& e) { return Equal(e, id); });
+    return first_.contains(ToId(id));
 }
 
 void xEntryID::AddID(std::uint32_t size, const std::uint8_t* id, std::uint32_t offset) {
     if (size != ENTRYID_SIZE) FatalError(u"ENTRYID length mismatch.", u"xEntryID::AddID");
     if (count >= MAX_ENTRYID) FatalError(u"MAX_ENTRYID exeed.", u"xEntryID::AddID");
-    Id entry;
-    std::memcpy(entry.data(), id, ENTRYID_SIZE);
-    ids.push_back(entry);
+    Append(ToId(id), offset, 1);
+}
+
+void xEntryID::Append(const Id& id, std::uint32_t offset, std::uint32_t flag) {
+    ids.push_back(id);
     offsets.push_back(offset);
-    flags.push_back(1);
+    flags.push_back(flag);
+    if (!first_.try_emplace(id, count).second) duplicates_ = true;
     ++count;
+}
+
+std::uint32_t xEntryID::ScanFrom(const Id& id, std::uint32_t from) const {
+    for (std::uint32_t i = from; i < count; ++i) {
+        if (ids[i] == id) return i;
+    }
+    return count;
 }
 
 void xEntryID::UpdateID(std::uint32_t size, const std::uint8_t* oldId, const std::uint8_t* newId) {
     if (size != ENTRYID_SIZE) FatalError(u"ENTRYID length mismatch.", u"xEntryID::UpdateID");
-    auto it = std::find_if(ids.begin(), ids.end(), [oldId](const Id& e) { return Equal(e, oldId); });
-    if (it != ids.end()) std::memcpy(it->data(), newId, ENTRYID_SIZE);
+    const Id from = ToId(oldId);
+    const Id to = ToId(newId);
+    auto found = first_.find(from);
+    if (found == first_.end() || from == to) return;
+    Replace(found->second, to);
+}
+
+void xEntryID::SetID(std::uint32_t i, const std::uint8_t* id) {
+    if (i >= count) FatalError(u"Index out of range.", u"xEntryID::SetID");
+    const Id to = ToId(id);
+    if (ids[i] != to) Replace(i, to);
+}
+
+void xEntryID::Replace(std::uint32_t i, const Id& to) {
+    const Id from = ids[i];
+    ids[i] = to;
+    auto found = first_.find(from);
+    if (found != first_.end() && found->second == i) {
+        first_.erase(found);
+        // Only a list that holds an identifier twice (a damaged file) has a later entry equal
+        // to the old identifier, which now becomes its first.
+        if (duplicates_) {
+            const std::uint32_t next = ScanFrom(from, i + 1);
+            if (next < count) first_.emplace(from, next);
+        }
+    }
+    auto [entry, added] = first_.try_emplace(to, i);
+    if (!added) {
+        duplicates_ = true;
+        entry->second = std::min(entry->second, i);
+    }
 }
 
 std::uint32_t xEntryID::IndexOf(const std::uint8_t* id) const {
-    auto it = std::find_if(ids.begin(), ids.end(), [id](const Id& e) { return Equal(e, id); });
-    return it == ids.end() ? 0 : static_cast<std::uint32_t>(it - ids.begin());
+    auto found = first_.find(ToId(id));
+    return found == first_.end() ? 0 : found->second;
 }
 
 void xEntryID::ClearFlags() { std::fill(flags.begin(), flags.end(), 0u); }
@@ -64,17 +119,31 @@ void xEntryID::ClearFlags() { std::fill(flags.begin(), flags.end(), 0u); }
 void xEntryID::Load() {
     auto file = platform::File::Open(path, u"ab+");
     if (!file) FatalError(u"_wfopen failed.", u"xEntryID::Load");
+    const std::int64_t size = file->Size();
+    if (size < 0) FatalError(u"_wfopen failed.", u"xEntryID::Load");
     file->Seek(0, SEEK_SET);
-    std::uint8_t entry[kEntryBytes];
     // A piece shorter than a whole entry can only be damage from outside: it is dropped.
-    while (file->Read(entry, kEntryBytes) == kEntryBytes) {
-        if (count >= MAX_ENTRYID) FatalError(u"MAX_ENTRYID exeed.", u"xEntryID::Load");
-        Id id;
-        std::memcpy(id.data(), entry, ENTRYID_SIZE);
-        ids.push_back(id);
-        offsets.push_back(GetU32(entry + 20));
-        flags.push_back(GetU32(entry + 24));
-        ++count;
+    const std::uint64_t entries = static_cast<std::uint64_t>(size) / kEntryBytes;
+    if (count + entries > MAX_ENTRYID) FatalError(u"MAX_ENTRYID exeed.", u"xEntryID::Load");
+    const auto n = static_cast<std::uint32_t>(entries);
+    ids.reserve(count + n);
+    offsets.reserve(count + n);
+    flags.reserve(count + n);
+    first_.reserve(count + n);
+    // Read in pieces of whole entries: one read call per piece rather than per entry.
+    constexpr std::uint32_t kPiece = 4096;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(n, kPiece)) * kEntryBytes);
+    for (std::uint32_t done = 0; done < n;) {
+        const std::uint32_t take = std::min(n - done, kPiece);
+        const std::size_t got = file->Read(bytes.data(), static_cast<std::size_t>(take) * kEntryBytes);
+        const auto whole = static_cast<std::uint32_t>(got / kEntryBytes);
+        for (std::uint32_t k = 0; k < whole; ++k) {
+            const std::uint8_t* entry = bytes.data() + static_cast<std::size_t>(k) * kEntryBytes;
+            Append(ToId(entry), GetU32(entry + 20), GetU32(entry + 24));
+        }
+        // The file got shorter while it was read: what was read whole is the list.
+        if (whole < take) break;
+        done += take;
     }
 }
 
@@ -115,6 +184,8 @@ void xEntryID::Clear() {
     ids.clear();
     offsets.clear();
     flags.clear();
+    first_.clear();
+    duplicates_ = false;
     count = 0;
 }
 

@@ -13,8 +13,12 @@
 // The table loads its file when built and writes it back whole when destroyed. The write goes
 // to "<file>.new" first and replaces the file in one step, so a crash or a full medium never
 // loses the previous index. An owner that must not lose an entry to a crash before that writes
-// the entry on its own as well (SaveEntry). A trailing piece shorter than 28 bytes is not an entry and is
-// dropped on load.
+// the entry on its own as well (SaveEntry). A trailing piece shorter than 28 bytes is not an
+// entry and is dropped on load.
+//
+// The table grows as needed. Besides the three arrays (kept in table order, as the file is) it
+// keeps a hash index from identifier to the position of its first entry, so that CheckID,
+// IndexOf and UpdateID take the same time however many entries there are.
 #pragma once
 
 #include <array>
@@ -22,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/file.h"
@@ -30,9 +35,12 @@ namespace tallymere {
 
 class xEntryID {
 public:
-    static constexpr std::uint32_t MAX_ENTRYID = 10000;
     static constexpr std::uint32_t ENTRYID_SIZE = 20;
     static constexpr std::size_t kEntryBytes = 28;
+    // No sound list is longer: record offsets are 32-bit and the smallest record is 98 bytes,
+    // so Messages.dat cannot hold more records than this. A longer file is damaged or not an
+    // index at all, and is refused ("MAX_ENTRYID exeed.") rather than loaded.
+    static constexpr std::uint32_t MAX_ENTRYID = 0xFFFFFFFFu / 98 + 1;
     using Id = std::array<std::uint8_t, ENTRYID_SIZE>;
 
     // path = OutputDir + "\" + dirName + "\" + fileName; then Load.
@@ -48,6 +56,8 @@ public:
     void AddID(std::uint32_t size, const std::uint8_t* id, std::uint32_t offset);
     // Puts `newId` in place of the first entry equal to `oldId`; offset and flag stay.
     void UpdateID(std::uint32_t size, const std::uint8_t* oldId, const std::uint8_t* newId);
+    // Puts `id` into entry `i` (which must exist); offset and flag stay.
+    void SetID(std::uint32_t i, const std::uint8_t* id);
     // Position of the first entry equal to `id`, 0 when there is none.
     std::uint32_t IndexOf(const std::uint8_t* id) const;
     // Every entry's flag becomes 0.
@@ -65,12 +75,26 @@ public:
 
     std::u16string path;
     std::uint32_t count = 0;
+    // Read them freely; change identifiers only through AddID, UpdateID and SetID, which keep
+    // the hash index in step.
     std::vector<Id> ids;
     std::vector<std::uint32_t> offsets;
     std::vector<std::uint32_t> flags;
 
 private:
-    std::unique_ptr<platform::File> entryFile_;  // open for SaveEntry, closed by Save
+    struct IdHash {
+        std::size_t operator()(const Id& id) const noexcept;
+    };
+    // Appends an entry without the checks of AddID.
+    void Append(const Id& id, std::uint32_t offset, std::uint32_t flag);
+    // Entry `i` takes identifier `to`, the hash index in step.
+    void Replace(std::uint32_t i, const Id& to);
+    // The position of the first entry equal to `id` at or after `from`, or `count`.
+    std::uint32_t ScanFrom(const Id& id, std::uint32_t from) const;
+
+    std::unordered_map<Id, std::uint32_t, IdHash> first_;  // identifier -> its first position
+    bool duplicates_ = false;                               // some identifier has two entries
+    std::unique_ptr<platform::File> entryFile_;             // open for SaveEntry, closed by Save
 };
 
 }  // namespace tallymere

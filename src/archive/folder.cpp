@@ -15,10 +15,7 @@ constexpr std::u16string_view kFoldersFile = u"Folders.dat";
 
 }  // namespace
 
-xFolder::xFolder() {
-    names.reserve(MAX_FOLDER);
-    Load();
-}
+xFolder::xFolder() { Load(); }
 
 xFolder::~xFolder() {
     Save();
@@ -26,12 +23,23 @@ xFolder::~xFolder() {
 }
 
 std::uint32_t xFolder::GetIndex(std::u16string_view path) {
+    // A walk hands over the messages of one folder after another: the same path again costs
+    // one comparison.
+    if (hasLast_ && path == lastPath_) return lastNumber_;
     std::u16string line = FolderLine(path);
-    auto it = std::find(names.begin(), names.end(), line);
-    if (it != names.end()) return static_cast<std::uint32_t>(it - names.begin());
-    if (count >= MAX_FOLDER) FatalError(u"MAX_FOLDER exeed.", u"xFolder::GetIndex");
-    names.push_back(std::move(line));
-    return count++;
+    std::uint32_t number;
+    if (auto found = numbers_.find(line); found != numbers_.end()) {
+        number = found->second;
+    } else {
+        if (count >= MAX_FOLDER) FatalError(u"MAX_FOLDER exeed.", u"xFolder::GetIndex");
+        number = count++;
+        numbers_.emplace(line, number);
+        names.push_back(std::move(line));
+    }
+    lastPath_.assign(path);
+    lastNumber_ = number;
+    hasLast_ = true;
+    return number;
 }
 
 void xFolder::Load() {
@@ -40,8 +48,12 @@ void xFolder::Load() {
     if (!file) FatalError(u"MyCreateFile failed.", u"xFolder::Load");
     FolderLines read = ReadFolderLines(*file);
     if (count + read.lines.size() > MAX_FOLDER) FatalError(u"MAX_FOLDER exeed.", u"xFolder::Load");
-    for (std::u16string& line : read.lines) names.push_back(std::move(line));
-    count = static_cast<std::uint32_t>(names.size());
+    names.reserve(count + read.lines.size());
+    for (std::u16string& line : read.lines) {
+        // A line the file holds twice keeps the first number, as a search in order finds it.
+        numbers_.try_emplace(line, count++);
+        names.push_back(std::move(line));
+    }
 }
 
 void xFolder::Save() {
@@ -58,6 +70,8 @@ void xFolder::Save() {
 
 void xFolder::Clear() {
     names.clear();
+    numbers_.clear();
+    hasLast_ = false;
     count = 0;
 }
 

@@ -15,11 +15,16 @@
 //
 // A path is kept in the form in which the file gives it back (see FolderLine), so that the
 // same folder gets the same number in every pass.
+//
+// The list grows as needed: a folder number is a 32-bit line number, and only a list that has
+// used up every such number ends the program ("MAX_FOLDER exeed."). Numbers are found through
+// a hash index, so that a pass over many messages in many folders pays the same per message.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/file.h"
@@ -28,7 +33,8 @@ namespace tallymere {
 
 class xFolder {
 public:
-    static constexpr std::uint32_t MAX_FOLDER = 1000;
+    // Line numbers are 32-bit; the last one is never handed out.
+    static constexpr std::uint32_t MAX_FOLDER = 0xFFFFFFFFu;
 
     // Empty table, then Load.
     xFolder();
@@ -47,7 +53,13 @@ public:
     void Clear();
 
     std::uint32_t count = 0;
-    std::vector<std::u16string> names;  // names[i] is folder number i
+    std::vector<std::u16string> names;  // names[i] is folder number i; append only through GetIndex
+
+private:
+    std::unordered_map<std::u16string, std::uint32_t> numbers_;  // line -> its first number
+    std::u16string lastPath_;                                    // the path GetIndex was last given
+    std::uint32_t lastNumber_ = 0;                               // and its number
+    bool hasLast_ = false;
 };
 
 // The lines of a folder list read from `file` (from its current position on), and how many

@@ -1,14 +1,18 @@
 // qMsg: the in-memory image of one message — its entry identifier, its folder path, the
-// message properties the program keeps, up to 15 recipients, the body and up to 15
-// attachments with their data.
+// message properties the program keeps, its recipients, the body and its attachments with
+// their data.
 //
 // Every path goes through it: backup and export fill it from the store, restore fills it from
 // the archive and writes it into the store. The fields are read directly by those parts; they
 // are filled through the setters, each of which keeps its own copy of what it is given. Wide
 // strings carry a companion length in UTF-16 units; a string never set is empty with length 0.
+//
+// Recipients and attachments are parallel arrays (slot i of each describes recipient or
+// attachment i) that grow with the slots set: a message has as many as it has, however many.
+// Setting any slot, or a count, makes every array of that group at least that long, so the
+// slots below the count can always be read.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -22,9 +26,6 @@ namespace tallymere {
 
 class qMsg {
 public:
-    static constexpr std::uint32_t MAX_RECIPIENT = 15;
-    static constexpr std::uint32_t MAX_ATTACHMENT = 15;
-
     // Every field zero or empty, then `session` (not owned) and the identifier are stored.
     qMsg(platform::mapi::IMAPISession* session, std::uint32_t entryIdSize, const std::uint8_t* entryId);
 
@@ -45,19 +46,20 @@ public:
     void SetContentLength(std::uint32_t value) { contentLength = value; }
     void SetMessageFlags(std::uint32_t value) { messageFlags = value; }
     void SetHasAttach(std::uint32_t value) { hasAttach = value; }
-    void SetRecipientCount(std::uint32_t value) { recipientCount = value; }
-    void SetAttachmentCount(std::uint32_t value) { attachmentCount = value; }
+    // The count, with room for that many slots.
+    void SetRecipientCount(std::uint32_t value);
+    void SetAttachmentCount(std::uint32_t value);
     void SetDeliveryTime(const platform::FILETIME& time) { deliveryTime = time; }
     void SetLastModificationTime(const platform::FILETIME& time) { lastModificationTime = time; }
 
-    // Slot setters (slot 0 to 14; the reading paths never pass another).
-    void SetRecipientType(std::uint32_t i, std::uint32_t value) { recipientType.at(i) = value; }
+    // Slot setters: slot i of the group exists afterwards (the counts do not change).
+    void SetRecipientType(std::uint32_t i, std::uint32_t value) { recipientType[RecipientSlot(i)] = value; }
     void SetAddrType(std::uint32_t i, std::u16string_view text);
     void SetEmailAddress(std::uint32_t i, std::u16string_view text);
     void SetDisplayName(std::uint32_t i, std::u16string_view text);
-    void SetAttachNum(std::uint32_t i, std::uint32_t value) { attachNum.at(i) = value; }
-    void SetAttachSize(std::uint32_t i, std::uint32_t value) { attachSize.at(i) = value; }
-    void SetAttachMethod(std::uint32_t i, std::uint32_t value) { attachMethod.at(i) = value; }
+    void SetAttachNum(std::uint32_t i, std::uint32_t value) { attachNum[AttachmentSlot(i)] = value; }
+    void SetAttachSize(std::uint32_t i, std::uint32_t value) { attachSize[AttachmentSlot(i)] = value; }
+    void SetAttachMethod(std::uint32_t i, std::uint32_t value) { attachMethod[AttachmentSlot(i)] = value; }
     void SetAttachFilename(std::uint32_t i, std::u16string_view text);
     // Copies exactly `attachSize[i]` bytes (set it first); a shorter `bytes` is padded with zeros.
     void SetAttachData(std::uint32_t i, std::span<const std::uint8_t> bytes);
@@ -66,6 +68,11 @@ public:
     void SetBody(const std::uint8_t* bytes, std::uint32_t size);
     // The body as text (its UTF-16LE bytes read as code units).
     std::u16string BodyText() const;
+
+    // The recipients and attachments that can be read: the count, or fewer when a caller set
+    // the count field itself beyond the slots it filled.
+    std::uint32_t RecipientSlots() const;
+    std::uint32_t AttachmentSlots() const;
 
     // Reading from the message store (store/read_message.cpp): fills the record from the
     // message that `session` and the entry identifier name; the record should be fresh.
@@ -116,24 +123,31 @@ public:
     std::uint32_t hasAttach = 0;
 
     std::uint32_t recipientCount = 0;
-    std::array<std::uint32_t, MAX_RECIPIENT> recipientType{};
-    std::array<std::uint32_t, MAX_RECIPIENT> addrTypeLen{};
-    std::array<std::u16string, MAX_RECIPIENT> addrType;
-    std::array<std::uint32_t, MAX_RECIPIENT> emailAddressLen{};
-    std::array<std::u16string, MAX_RECIPIENT> emailAddress;
-    std::array<std::uint32_t, MAX_RECIPIENT> displayNameLen{};
-    std::array<std::u16string, MAX_RECIPIENT> displayName;
+    std::vector<std::uint32_t> recipientType;
+    std::vector<std::uint32_t> addrTypeLen;
+    std::vector<std::u16string> addrType;
+    std::vector<std::uint32_t> emailAddressLen;
+    std::vector<std::u16string> emailAddress;
+    std::vector<std::uint32_t> displayNameLen;
+    std::vector<std::u16string> displayName;
 
     std::uint32_t bodySize = 0;
     std::vector<std::uint8_t> body;
 
     std::uint32_t attachmentCount = 0;
-    std::array<std::uint32_t, MAX_ATTACHMENT> attachNum{};
-    std::array<std::uint32_t, MAX_ATTACHMENT> attachSize{};
-    std::array<std::uint32_t, MAX_ATTACHMENT> attachMethod{};
-    std::array<std::uint32_t, MAX_ATTACHMENT> attachFilenameLen{};
-    std::array<std::u16string, MAX_ATTACHMENT> attachFilename;
-    std::array<std::vector<std::uint8_t>, MAX_ATTACHMENT> attachData;
+    std::vector<std::uint32_t> attachNum;
+    std::vector<std::uint32_t> attachSize;
+    std::vector<std::uint32_t> attachMethod;
+    std::vector<std::uint32_t> attachFilenameLen;
+    std::vector<std::u16string> attachFilename;
+    std::vector<std::vector<std::uint8_t>> attachData;
+
+private:
+    // Makes slot i of every recipient (attachment) array exist; returns i.
+    std::uint32_t RecipientSlot(std::uint32_t i);
+    std::uint32_t AttachmentSlot(std::uint32_t i);
+    void GrowRecipients(std::size_t size);
+    void GrowAttachments(std::size_t size);
 };
 
 }  // namespace tallymere

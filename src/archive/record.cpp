@@ -43,23 +43,25 @@ void EncodeRecord(const qMsg& msg, std::uint32_t folderIndex, std::vector<std::u
     PutTime(out, msg.lastModificationTime);
     PutText(out, msg.messageClass);
     PutText(out, msg.serviceName);
-    PutU32(out, msg.recipientCount);
-    for (std::uint32_t i = 0; i < msg.recipientCount; ++i) {
-        PutU32(out, msg.recipientType.at(i));
-        PutText(out, msg.addrType.at(i));
-        PutText(out, msg.emailAddress.at(i));
-        PutText(out, msg.displayName.at(i));
+    const std::uint32_t recipients = msg.RecipientSlots();
+    PutU32(out, recipients);
+    for (std::uint32_t i = 0; i < recipients; ++i) {
+        PutU32(out, msg.recipientType[i]);
+        PutText(out, msg.addrType[i]);
+        PutText(out, msg.emailAddress[i]);
+        PutText(out, msg.displayName[i]);
     }
     PutU32(out, msg.bodySize);
     PutBytes(out, msg.body, msg.bodySize);
     PutU16(out, static_cast<std::uint16_t>(msg.hasAttach));
-    PutU32(out, msg.attachmentCount);
-    for (std::uint32_t i = 0; i < msg.attachmentCount; ++i) {
-        PutU32(out, msg.attachNum.at(i));
-        PutU32(out, msg.attachSize.at(i));
-        PutU32(out, msg.attachMethod.at(i));
-        PutText(out, msg.attachFilename.at(i));
-        PutBytes(out, msg.attachData.at(i), msg.attachSize.at(i));
+    const std::uint32_t attachments = msg.AttachmentSlots();
+    PutU32(out, attachments);
+    for (std::uint32_t i = 0; i < attachments; ++i) {
+        PutU32(out, msg.attachNum[i]);
+        PutU32(out, msg.attachSize[i]);
+        PutU32(out, msg.attachMethod[i]);
+        PutText(out, msg.attachFilename[i]);
+        PutBytes(out, msg.attachData[i], msg.attachSize[i]);
     }
 }
 

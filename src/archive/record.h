@@ -21,13 +21,13 @@
 //     13  lastModificationTime        8        FILETIME, low 32 bits first
 //     14  message class               4 + 2k   text field
 //     15  service name                4 + 2k   text field
-//     16  recipient count r           4        0 to 15
+//     16  recipient count r           4        as many as the message has
 //     17  r recipients                         each: recipientType (4), address type (text),
 //                                              e-mail address (text), display name (text)
 //     18  body size b                 4        in bytes
 //     19  body                        b        UTF-16LE text as held, no terminator
 //     20  hasAttach                   2        low 16 bits of the message's hasAttach
-//     21  attachment count a          4        0 to 15
+//     21  attachment count a          4        as many as the message has
 //     22  a attachments                        each: attachNum (4), attachSize s (4),
 //                                              attachMethod (4), file-name count k (4),
 //                                              file name (2k), data (s bytes)
@@ -55,8 +55,9 @@ constexpr std::uint64_t MessageFlagsOffset(std::uint64_t textUnits) { return 56 
 // Appends the record of `msg` to `out`, with `folderIndex` as field 3. Counts are taken from
 // what the message holds: the identifier's bytes, each text's code units; the body and each
 // attachment's data are written with their size fields (bodySize, attachSize), cut or padded
-// with zero bytes to that size, so that the record always holds what its counts say. The
-// recipient and attachment counts must not exceed 15.
+// with zero bytes to that size, so that the record always holds what its counts say; the
+// recipient and attachment counts are those of the slots the message can be read at
+// (qMsg::RecipientSlots, AttachmentSlots).
 void EncodeRecord(const qMsg& msg, std::uint32_t folderIndex, std::vector<std::uint8_t>& out);
 
 }  // namespace tallymere

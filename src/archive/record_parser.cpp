@@ -11,6 +11,10 @@ namespace tallymere {
 
 namespace {
 
+// The fewest bytes a recipient entry (a number and three text counts) or an attachment entry
+// (four numbers) takes.
+constexpr std::uint64_t kMinEntryBytes = 16;
+
 class FileInput : public RecordInput {
 public:
     FileInput(platform::File& file, std::uint64_t remaining) : file_(file), remaining_(remaining) {}
@@ -34,6 +38,7 @@ public:
 
     RecordFault fault() const { return fault_; }
     std::uint64_t consumed() const { return consumed_; }
+    std::uint64_t Remaining() const { return input_.Remaining(); }
     void Fail(RecordFault fault) {
         if (fault_ == RecordFault::kNone) fault_ = fault;
     }
@@ -118,20 +123,19 @@ ParsedRecord Fill(Fields& in, qMsg& msg) {
     msg.SetMessageClass(in.Text());
     msg.SetServiceName(in.Text());
 
+    // A count is believed only as far as the rest of the file could hold its entries, and the
+    // slots grow with the entries actually read, so a damaged count costs no memory.
     const std::uint32_t recipients = in.U32();
-    if (in.fault() == RecordFault::kNone && recipients > qMsg::MAX_RECIPIENT) {
-        result.found = recipients;
-        in.Fail(RecordFault::kTooManyRecipients);
+    if (in.fault() == RecordFault::kNone && recipients > in.Remaining() / kMinEntryBytes) {
+        in.Fail(RecordFault::kCutShort);
     }
-    if (in.fault() == RecordFault::kNone) {
-        msg.SetRecipientCount(recipients);
-        for (std::uint32_t i = 0; i < recipients; ++i) {
-            msg.SetRecipientType(i, in.U32());
-            msg.SetAddrType(i, in.Text());
-            msg.SetEmailAddress(i, in.Text());
-            msg.SetDisplayName(i, in.Text());
-        }
+    for (std::uint32_t i = 0; i < recipients && in.fault() == RecordFault::kNone; ++i) {
+        msg.SetRecipientType(i, in.U32());
+        msg.SetAddrType(i, in.Text());
+        msg.SetEmailAddress(i, in.Text());
+        msg.SetDisplayName(i, in.Text());
     }
+    if (in.fault() == RecordFault::kNone) msg.SetRecipientCount(recipients);
 
     std::vector<std::uint8_t> data;
     const std::uint32_t bodySize = in.U32();
@@ -139,22 +143,19 @@ ParsedRecord Fill(Fields& in, qMsg& msg) {
     msg.SetHasAttach(in.U16());
 
     const std::uint32_t attachments = in.U32();
-    if (in.fault() == RecordFault::kNone && attachments > qMsg::MAX_ATTACHMENT) {
-        result.found = attachments;
-        in.Fail(RecordFault::kTooManyAttachments);
+    if (in.fault() == RecordFault::kNone && attachments > in.Remaining() / kMinEntryBytes) {
+        in.Fail(RecordFault::kCutShort);
     }
-    if (in.fault() == RecordFault::kNone) {
-        msg.SetAttachmentCount(attachments);
-        for (std::uint32_t i = 0; i < attachments; ++i) {
-            msg.SetAttachNum(i, in.U32());
-            const std::uint32_t size = in.U32();
-            msg.SetAttachMethod(i, in.U32());
-            msg.SetAttachFilename(i, in.Text());
-            if (!in.Buffer(data, size)) break;
-            msg.SetAttachSize(i, size);
-            msg.SetAttachData(i, data);
-        }
+    for (std::uint32_t i = 0; i < attachments && in.fault() == RecordFault::kNone; ++i) {
+        msg.SetAttachNum(i, in.U32());
+        const std::uint32_t size = in.U32();
+        msg.SetAttachMethod(i, in.U32());
+        msg.SetAttachFilename(i, in.Text());
+        if (!in.Buffer(data, size)) break;
+        msg.SetAttachSize(i, size);
+        msg.SetAttachData(i, data);
     }
+    if (in.fault() == RecordFault::kNone) msg.SetAttachmentCount(attachments);
 
     result.fault = in.fault();
     result.size = in.consumed();

@@ -1,9 +1,9 @@
 // Reading archive records (layout in archive/record.h) back into a qMsg, safely.
 //
 // An archive may be damaged from outside (a medium cut short, a stray write, an edited file),
-// so nothing read from it is trusted: every count and size is checked against the record's
-// capacity (15 recipients, 15 attachments) and against the bytes left before the end of
-// Messages.dat before anything is allocated or read. A record that fails a check is
+// so nothing read from it is trusted: every count and size is checked against the bytes left
+// before the end of Messages.dat before anything is allocated or read (a recipient or an
+// attachment takes 16 bytes at the least). A record that fails a check is
 // unreadable; the message record is then left cleared, and the other records of the archive
 // stay as readable as they were.
 #pragma once
@@ -22,8 +22,10 @@ enum class RecordFault {
     kOffsetPastEnd,       // the record would start at or after the end of Messages.dat
     kCutShort,            // a count or size runs past the end of Messages.dat
     kIdentifierSize,      // the identifier size is not 20
-    kTooManyRecipients,   // recipient count above 15
-    kTooManyAttachments,  // attachment count above 15
+    // Not produced any more: records hold as many recipients and attachments as messages have,
+    // and a count whose entries would run past the end of the file is kCutShort.
+    kTooManyRecipients,
+    kTooManyAttachments,
     kSeekFailed,          // the platform could not position the file
     kReadFailed,          // the platform read fewer bytes than the file holds
 };
@@ -32,7 +34,7 @@ struct ParsedRecord {
     RecordFault fault = RecordFault::kNone;
     std::uint32_t folderIndex = 0;  // field 3
     std::uint64_t size = 0;         // bytes the record takes, when readable
-    // For kIdentifierSize, kTooManyRecipients and kTooManyAttachments: the value found.
+    // For kIdentifierSize: the value found.
     std::uint32_t found = 0;
 
     bool Readable() const { return fault == RecordFault::kNone; }

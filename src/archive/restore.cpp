@@ -41,7 +41,8 @@ xRestore::xRestore() : entryIds(kArchiveDir, u"Messages.ndx") {
 }
 
 xRestore::~xRestore() {
-    if (dataFile && !dataFile->Close()) FatalError(u"fwrite failed.", u"xRestore::~xRestore");
+    // The rewritten identifiers reach the medium before the index that matches them is saved.
+    if (dataFile && (!dataFile->Sync() || !dataFile->Close())) FatalError(u"fwrite failed.", u"xRestore::~xRestore");
     dataFile.reset();
 }
 
@@ -98,7 +99,7 @@ std::uint32_t xRestore::RestoreEntry(qMsg& msg, std::uint32_t i) {
     // at its end) is put right, unless another entry has that identifier.
     if (std::memcmp(entryIds.ids[i].data(), msg.entryId.data(), xEntryID::ENTRYID_SIZE) != 0 &&
         !entryIds.CheckID(msg.entryIdSize, msg.entryId.data())) {
-        std::memcpy(entryIds.ids[i].data(), msg.entryId.data(), xEntryID::ENTRYID_SIZE);
+        entryIds.SetID(i, msg.entryId.data());
         entryIds.SaveEntry(i);
     }
     msg.SetFolder(folders.names[folderIndex]);
@@ -111,7 +112,7 @@ std::uint32_t xRestore::RestoreEntry(qMsg& msg, std::uint32_t i) {
         // ends the process from here on, a rerun finds that identifier missing and re-creates
         // the message once; it never finds the old one missing beside a new copy.
         Update(msg, offset);
-        std::memcpy(entryIds.ids[i].data(), msg.entryId.data(), xEntryID::ENTRYID_SIZE);
+        entryIds.SetID(i, msg.entryId.data());
         entryIds.flags[i] = 1;
         entryIds.SaveEntry(i);
         if (message->SaveChanges(0) != 0) FatalError(u"SaveChanges failed.", u"xRestore::RestoreMessage");
@@ -155,6 +156,9 @@ void xRestore::Update(const qMsg& msg, std::uint32_t offset) {
     PutU32(fields, kRecordIdSize);
     fields.insert(fields.end(), msg.entryId.begin(), msg.entryId.end());
     if (!dataFile->Seek(offset, SEEK_SET)) FatalError(u"fseek failed.", u"xRestore::Update");
+    // Flushed at once, unlike a backup's records: once the message is re-created, the record
+    // must name it even if the process is killed now, or the next restore would re-create it
+    // a second time. Next to the store's own commit for the message this costs nothing.
     if (dataFile->Write(fields.data(), fields.size()) != fields.size() || !dataFile->Flush()) {
         FatalError(u"fwrite failed.", u"xRestore::Update");
     }

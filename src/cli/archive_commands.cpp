@@ -9,6 +9,8 @@
 
 #include "archive/archive_check.h"
 #include "archive/archive_repair.h"
+#include "archive/entry_id.h"
+#include "archive/folder.h"
 #include "cli/commands.h"
 #include "cli/remote.h"
 #include "platform/filesys.h"
@@ -45,7 +47,8 @@ std::string Describe(const ArchiveProblem& p, const tallymere::ArchiveReport& re
         case ArchiveProblem::kIndexTrailingBytes:
             return "Messages.ndx: " + n(p.value) + " bytes after the last whole entry";
         case ArchiveProblem::kTooManyEntries:
-            return "Messages.ndx: " + n(p.value) + " entries, more than MAX_ENTRYID (10000)";
+            return "Messages.ndx: " + n(p.value) + " entries, more than MAX_ENTRYID (" +
+                   n(tallymere::xEntryID::MAX_ENTRYID) + ")";
         case ArchiveProblem::kFlagValue:
             return entry + ": present-flag " + n(p.value) + ", neither 0 nor 1";
         case ArchiveProblem::kDuplicateIdentifier:
@@ -58,9 +61,9 @@ std::string Describe(const ArchiveProblem& p, const tallymere::ArchiveReport& re
         case ArchiveProblem::kIdentifierSize:
             return record + " has an identifier of " + n(p.value) + " bytes, not 20";
         case ArchiveProblem::kTooManyRecipients:
-            return record + " does not parse: " + n(p.value) + " recipients, more than 15";
+            return record + " does not parse: " + n(p.value) + " recipients";
         case ArchiveProblem::kTooManyAttachments:
-            return record + " does not parse: " + n(p.value) + " attachments, more than 15";
+            return record + " does not parse: " + n(p.value) + " attachments";
         case ArchiveProblem::kReadFailed:
             return record + " cannot be read";
         case ArchiveProblem::kIdentifierDiffers:
@@ -75,7 +78,8 @@ std::string Describe(const ArchiveProblem& p, const tallymere::ArchiveReport& re
         case ArchiveProblem::kFoldersTail:
             return "Folders.dat: " + n(p.value) + " characters after the last line feed (not a line)";
         case ArchiveProblem::kTooManyFolders:
-            return "Folders.dat: " + n(p.value) + " lines, more than MAX_FOLDER (1000)";
+            return "Folders.dat: " + n(p.value) + " lines, more than MAX_FOLDER (" +
+                   n(tallymere::xFolder::MAX_FOLDER) + ")";
         case ArchiveProblem::kUnindexedRecords:
             return "Messages.dat: " + n(p.value) + " intact records of messages the index does not know (the first at offset " +
                    n(p.offset) + ")";

@@ -26,7 +26,7 @@ std::u16string AttachmentName(const qMsg& message, std::uint32_t i) {
 }  // namespace
 
 void xExport::GetAttachments(const qMsg& message, std::u16string_view relPath, std::uint32_t number) {
-    const std::uint32_t count = std::min(message.attachmentCount, qMsg::MAX_ATTACHMENT);
+    const std::uint32_t count = message.AttachmentSlots();
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::u16string name = messageFiles.Distinct(number, AttachmentName(message, i));
         auto file = MyCreateFile(outputDir, kExportDir, relPath, name, u"wb");

@@ -29,6 +29,7 @@
 
 #include "archive/entry_id.h"
 #include "export/file_name.h"
+#include "export/mms.h"
 
 namespace tallymere {
 
@@ -92,6 +93,8 @@ private:
     // The files written so far for the message ExportOne is exporting: its text file, its
     // attachments and its MMS copy.
     MessageFileNames messageFiles;
+    // The MMS client's directory, listed once for the pass.
+    MmsListing mmsListing;
 
     // Creates each level of the message's export directory not met before and numbers it
     // after the text files it already holds; returns the position of the full path.

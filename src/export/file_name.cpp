@@ -42,7 +42,7 @@ std::u16string MakeFileName(const qMsg& message, std::uint32_t number) {
         name += text;
         appended = true;
     };
-    const std::uint32_t recipients = std::min(message.recipientCount, qMsg::MAX_RECIPIENT);
+    const std::uint32_t recipients = message.RecipientSlots();
     for (std::uint32_t i = 0; i < recipients; ++i) {
         if (message.displayNameLen[i] != 0) append(message.displayName[i]);
         if (message.emailAddressLen[i] != 0) append(message.emailAddress[i]);

@@ -27,6 +27,39 @@ bool SameSecond(platform::FILETIME a, platform::FILETIME b) {
 
 }  // namespace
 
+void MmsListing::Refresh() {
+    const std::u16string folder(platform::device::kMmsFolder);
+    platform::FindData dir;
+    const bool exists = platform::GetFileAttributesExW(folder, &dir);
+    if (listed_ && reusable_ && exists == exists_ && (!exists || dir.creationTime == changed_)) return;
+    bySize_.clear();
+    listed_ = true;
+    exists_ = exists;
+    changed_ = dir.creationTime;
+    // Reusable only when the change it saw is safely in the past (see the class comment).
+    constexpr std::uint64_t kTwoSeconds = 2 * 10'000'000ull;
+    const std::uint64_t now = platform::ToTicks(platform::GetSystemTimeAsFileTime());
+    reusable_ = exists && platform::ToTicks(changed_) + kTwoSeconds < now;
+    if (!exists) return;
+    auto entries = platform::FindFiles(folder + u"\\*");
+    if (!entries) return;
+    for (platform::FindData& entry : *entries) {
+        const auto entrySize = static_cast<std::uint32_t>(entry.size);
+        bySize_[entrySize].push_back({std::move(entry.name), entry.creationTime, entrySize});
+    }
+}
+
+std::uint32_t MmsListing::Files(std::vector<MmsFile>& list, std::uint32_t size) {
+    Refresh();
+    auto found = bySize_.find(size);
+    if (found == bySize_.end()) return 0;
+    for (const MmsFile& file : found->second) {
+        list.push_back(file);
+        if (list.size() > MAX_FILE_SAME_SIZE) FatalError(u"MAX_FILE_SAME_SIZE exeed.", u"GetMMSFiles");
+    }
+    return static_cast<std::uint32_t>(list.size());
+}
+
 std::uint32_t GetMMSFiles(std::vector<MmsFile>& list, std::uint32_t size) {
     auto entries = platform::FindFiles(std::u16string(platform::device::kMmsFolder) + u"\\*");
     if (!entries) return 0;
@@ -43,8 +76,7 @@ void xExport::ExportMMS(const qMsg& message, std::u16string_view relPath, std::u
     if (message.messageClass != u"IPM.MMS") return;
     const platform::FILETIME time = HasTime(message.deliveryTime) ? message.deliveryTime : message.lastModificationTime;
     std::vector<MmsFile> candidates;
-    candidates.reserve(MAX_FILE_SAME_SIZE);
-    const std::uint32_t n = GetMMSFiles(candidates, message.messageSize);
+    const std::uint32_t n = mmsListing.Files(candidates, message.messageSize);
     if (n == 1) {
         DecodeMMS(candidates[0].name, relPath, number, message.messageSize);
         return;

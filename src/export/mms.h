@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/time.h"
@@ -26,5 +27,28 @@ struct MmsFile {
 // order, and returns their number (0 when the directory is missing or empty). More than
 // MAX_FILE_SAME_SIZE of them end the program with "MAX_FILE_SAME_SIZE exeed.".
 std::uint32_t GetMMSFiles(std::vector<MmsFile>& list, std::uint32_t size);
+
+// The MMS directory listed once for a whole export pass, by size: GetMMSFiles for every
+// multimedia message would list the directory once per message, a cost that grows with the
+// directory. The directory is listed again whenever its modification time has changed since
+// (a file added, removed or renamed), so the same files are found as by a listing per
+// message. A listing taken within two seconds of the directory's last change is not reused:
+// a change in the same tick of the file system's clock (two seconds on some media) would not
+// move that time.
+class MmsListing {
+public:
+    // As GetMMSFiles, from the listing.
+    std::uint32_t Files(std::vector<MmsFile>& list, std::uint32_t size);
+
+private:
+    // Lists the directory now unless the listing at hand still holds.
+    void Refresh();
+
+    bool listed_ = false;
+    bool reusable_ = false;           // the listing may serve while the directory is unchanged
+    bool exists_ = false;             // the directory existed at the listing
+    platform::FILETIME changed_;      // the directory's modification time at the listing
+    std::unordered_map<std::uint32_t, std::vector<MmsFile>> bySize_;
+};
 
 }  // namespace tallymere

@@ -31,7 +31,7 @@ std::vector<std::u16string> MessageTextLines(const qMsg& message) {
         to += value;
         first = false;
     };
-    const std::uint32_t recipients = std::min(message.recipientCount, qMsg::MAX_RECIPIENT);
+    const std::uint32_t recipients = message.RecipientSlots();
     for (std::uint32_t i = 0; i < recipients; ++i) {
         if (message.emailAddressLen[i] != 0) add(message.emailAddress[i]);
         if (message.displayNameLen[i] != 0) add(message.displayName[i]);

@@ -133,7 +133,9 @@ fs::path Root() {
 }
 
 std::optional<fs::path> HostPath(std::u16string_view devicePath) {
-    fs::path result = Root();
+    // Built as one string and made a path once: appending to a path component by component
+    // splits the whole path again each time, and an export maps several paths per message.
+    std::string result = Root().native();
     if (result.empty()) return std::nullopt;
     std::size_t start = 0;
     while (start <= devicePath.size()) {
@@ -144,11 +146,13 @@ std::optional<fs::path> HostPath(std::u16string_view devicePath) {
             if (component == u"." || component == u".." || component.find(u'\0') != std::u16string_view::npos) {
                 return std::nullopt;
             }
-            result /= FitHostName(ToUtf8(component));
+            // As `/=` does with a relative name: a separator unless there is one already.
+            if (result.back() != '/') result += '/';
+            result += FitHostName(ToUtf8(component));
         }
         start = end + 1;
     }
-    return result;
+    return fs::path(std::move(result));
 }
 
 fs::path PlatformFile(std::string_view name) { return Root() / ".platform" / name; }

@@ -141,6 +141,18 @@ bool PathExists(std::u16string_view path) {
     return host && ::stat(host->c_str(), &st) == 0;
 }
 
+bool GetFileAttributesExW(std::u16string_view path, FindData* data) {
+    auto host = device::HostPath(path);
+    if (!host) return Fail(ERROR_INVALID_NAME);
+    struct stat st {};
+    if (::stat(host->c_str(), &st) != 0) return Fail(ErrorFromErrno(errno));
+    data->name.clear();
+    data->size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+    data->creationTime = ModificationTime(st);
+    data->attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    return true;
+}
+
 bool SetFileCreationTime(std::u16string_view path, const FILETIME& time) {
     auto host = device::HostPath(path);
     if (!host) return Fail(ERROR_INVALID_NAME);

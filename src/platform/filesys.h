@@ -48,6 +48,12 @@ bool DeleteFileW(std::u16string_view path);
 // Whether a file or directory exists at the path.
 bool PathExists(std::u16string_view path);
 
+// What a directory search would say of the file or directory at `path` itself (its name is
+// left empty). A directory's creation time here, as for files, is the host's modification
+// time, which moves whenever an entry is added, removed or renamed in it. False (last error
+// ERROR_PATH_NOT_FOUND) when there is nothing at the path.
+bool GetFileAttributesExW(std::u16string_view path, FindData* data);
+
 // A file's creation time is its modification time on the host; this sets it (the device's MMS
 // client stamps the files it keeps with their delivery time).
 bool SetFileCreationTime(std::u16string_view path, const FILETIME& time);

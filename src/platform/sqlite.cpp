@@ -53,6 +53,12 @@ Stmt Db::Prepare(std::string_view sql) {
 
 std::int64_t Db::LastInsertRowId() const { return sqlite3_last_insert_rowid(db_); }
 int Db::Changes() const { return sqlite3_changes(db_); }
+
+std::int64_t Db::DataVersion() const {
+    unsigned int version = 0;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &version) != SQLITE_OK) return -1;
+    return version;
+}
 std::string Db::LastError() const { return db_ ? sqlite3_errmsg(db_) : "no database"; }
 
 Stmt::~Stmt() {

@@ -35,6 +35,9 @@ public:
     Stmt Prepare(std::string_view sql);
     std::int64_t LastInsertRowId() const;
     int Changes() const;
+    // A number that differs after another connection has committed a change, as seen by this
+    // connection's latest transaction (no new transaction is started, nothing is read).
+    std::int64_t DataVersion() const;
     std::string LastError() const;
     sqlite3* Handle() const { return db_; }
 

@@ -1,7 +1,11 @@
 #include "platform/time.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
+#include <mutex>
+#include <optional>
+#include <string>
 
 namespace platform {
 
@@ -20,6 +24,25 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+// Reads the time zone again (tzset) when the TZ variable has changed, and otherwise at most
+// once a second: tzset looks at the zone file each time, a cost an export of thousands of
+// messages, two times each, would pay on every one.
+void RefreshTimeZone() {
+    static std::mutex mutex;
+    static std::optional<std::string> lastTz;
+    static bool read = false;
+    static std::chrono::steady_clock::time_point lastRead;
+    const char* tz = std::getenv("TZ");
+    const std::optional<std::string> current = tz ? std::optional<std::string>(tz) : std::nullopt;
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(mutex);
+    if (read && current == lastTz && now - lastRead < std::chrono::seconds(1)) return;
+    tzset();
+    read = true;
+    lastTz = current;
+    lastRead = now;
 }
 
 void CivilFromDays(std::int64_t z, std::int64_t* y, unsigned* m, unsigned* d) {
@@ -93,7 +116,7 @@ bool FileTimeToLocalFileTime(const FILETIME& utc, FILETIME* local) {
     const std::uint64_t ticks = ToTicks(utc);
     const std::time_t seconds = static_cast<std::time_t>(static_cast<std::int64_t>(ticks / kTicksPerSecond) - kEpochDelta);
     std::tm fields{};
-    tzset();
+    RefreshTimeZone();
     if (localtime_r(&seconds, &fields) == nullptr) return false;
     const std::int64_t shifted = static_cast<std::int64_t>(ticks) + static_cast<std::int64_t>(fields.tm_gmtoff) *
                                                                        static_cast<std::int64_t>(kTicksPerSecond);

@@ -82,7 +82,7 @@ void qMsg::GetRecipients(mapi::IMessage* message) {
         // A failed read is not the end of the table: the message would be kept without recipients.
         if (table->QueryRows(1, 0, rows.Out()) != 0) FatalError(u"QueryRows failed.", u"qMsg::GetRecipients");
         if (rows.size() == 0) break;
-        if (recipientCount >= MAX_RECIPIENT) FatalError(u"MAX_RECIPIENT exeed.", u"qMsg::GetRecipients");
+        // However many rows there are: a group message has as many recipients as it has.
         const std::uint32_t i = recipientCount;
         const mapi::SRow& row = rows->aRow[0];
         for (mapi::ULONG k = 0; k < row.cValues; ++k) {
@@ -95,7 +95,7 @@ void qMsg::GetRecipients(mapi::IMessage* message) {
                 default: break;
             }
         }
-        ++recipientCount;
+        SetRecipientCount(i + 1);
     }
 }
 
@@ -106,9 +106,10 @@ void qMsg::GetMessageBody(mapi::IMessage* message) {
     // A stream that cannot tell its size is taken as empty.
     const std::uint32_t size =
         stream->Stat(&status, mapi::STATFLAG_NONAME) == 0 ? static_cast<std::uint32_t>(status.cbSize) : 0;
-    std::vector<std::uint8_t> bytes;
-    if (size != 0 && !ReadExactly(stream.get(), &bytes, size)) FatalError(u"Read failed.", u"qMsg::GetMessageBody");
-    SetBody(bytes.data(), size);
+    // Read straight into the record (SetBody would copy it once more).
+    bodySize = size;
+    body.clear();
+    if (size != 0 && !ReadExactly(stream.get(), &body, size)) FatalError(u"Read failed.", u"qMsg::GetMessageBody");
 }
 
 void qMsg::GetAttachments(mapi::IMessage* message) {
@@ -123,8 +124,8 @@ void qMsg::GetAttachments(mapi::IMessage* message) {
         mapi::Rows rows;
         if (table->QueryRows(1, 0, rows.Out()) != 0) FatalError(u"QueryRows failed.", kTag);
         if (rows.size() == 0) break;
-        if (attachmentCount >= MAX_ATTACHMENT) FatalError(u"MAX_ATTACHMENT exeed.", kTag);
-        const std::uint32_t i = attachmentCount;
+        // However many rows there are; slot i exists from here on, whatever the row holds.
+        const std::uint32_t i = AttachmentSlot(attachmentCount);
         const mapi::SRow& row = rows->aRow[0];
         auto has = [&](mapi::ULONG k) { return k < row.cValues && row.lpProps[k].ulPropTag == tags[k]; };
         if (has(0)) SetAttachNum(i, row.lpProps[0].Value.ul);
@@ -138,10 +139,9 @@ void qMsg::GetAttachments(mapi::IMessage* message) {
         }
         mapi::Ptr<mapi::IStream> stream = OpenStream(attach.get(), mapi::PR_ATTACH_DATA_BIN);
         if (!stream) FatalError(u"OpenProperty failed.", kTag);
-        std::vector<std::uint8_t> data;
-        if (!ReadExactly(stream.get(), &data, attachSize[i])) FatalError(u"Read failed.", kTag);
-        SetAttachData(i, data);
-        ++attachmentCount;
+        // Read straight into the slot: exactly attachSize bytes, as SetAttachData would keep.
+        if (!ReadExactly(stream.get(), &attachData[i], attachSize[i])) FatalError(u"Read failed.", kTag);
+        SetAttachmentCount(i + 1);
     }
 }
 

@@ -91,8 +91,8 @@ void qMsg::SetProperties(mapi::IMessage* message) {
 }
 
 void qMsg::SetRecipients(mapi::IMessage* message) {
-    if (recipientCount == 0) return;
-    const std::uint32_t count = std::min(recipientCount, MAX_RECIPIENT);
+    if (RecipientSlots() == 0) return;
+    const std::uint32_t count = RecipientSlots();
     std::vector<std::array<mapi::SPropValue, 4>> values(count);
     std::vector<mapi::ADRENTRY> entries(count);
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -122,7 +122,7 @@ void qMsg::SetMessageBody(mapi::IMessage* message) {
 
 void qMsg::SetAttachments(mapi::IMessage* message) {
     constexpr std::u16string_view kTag = u"qMsg::SetAttachments";
-    const std::uint32_t count = std::min(attachmentCount, MAX_ATTACHMENT);
+    const std::uint32_t count = AttachmentSlots();
     for (std::uint32_t i = 0; i < count; ++i) {
         mapi::Ptr<mapi::IAttach> attach;
         mapi::ULONG number = 0;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "device_fixture.h"
 #include "platform/faults.h"
@@ -126,28 +128,77 @@ TEST_F(EntryIdTest, WrongSizesEndTheProgram) {
         ::testing::ExitedWithCode(1), "xEntryID::UpdateID: ENTRYID length mismatch\\.");
 }
 
-TEST_F(EntryIdTest, TenThousandEntriesFitAndOneMoreEnds) {
+TEST_F(EntryIdTest, TheListGrowsPastTenThousandEntries) {
+    // The list once stopped at 10,000 entries for good: every later backup ended in a failure.
     std::string bytes;
     for (std::uint32_t i = 0; i < 9999; ++i) bytes += Entry(MakeId(i), i, 1);
     WriteHostFile(Index(), bytes);
     {
         xEntryID list(u"Tallymere", u"Messages.ndx");
         ASSERT_EQ(list.count, 9999u);
-        const auto last = MakeId(9999);
-        list.AddID(20, last.data(), 0);
-        EXPECT_EQ(list.count, 10000u);
-        EXPECT_EXIT(
-            {
-                const auto extra = MakeId(10000);
-                list.AddID(20, extra.data(), 0);
-            },
-            ::testing::ExitedWithCode(1), "xEntryID::AddID: MAX_ENTRYID exeed\\.");
+        for (std::uint32_t i = 9999; i < 10002; ++i) list.AddID(20, MakeId(i).data(), i);
+        EXPECT_EQ(list.count, 10002u);
+        EXPECT_TRUE(list.CheckID(20, MakeId(10001).data()));
+        EXPECT_EQ(list.IndexOf(MakeId(10000).data()), 10000u);
     }
-    EXPECT_EQ(std::filesystem::file_size(Index()), 280000u);
-    bytes = ReadHostFile(Index()) + Entry(MakeId(10000), 0, 1);
-    WriteHostFile(Index(), bytes);
+    EXPECT_EQ(std::filesystem::file_size(Index()), 10002u * 28);
+    {
+        xEntryID list(u"Tallymere", u"Messages.ndx");
+        ASSERT_EQ(list.count, 10002u);
+        EXPECT_EQ(list.offsets[10001], 10001u);
+        EXPECT_EQ(list.IndexOf(MakeId(5000).data()), 5000u);
+    }
+}
+
+TEST_F(EntryIdTest, AnIndexLongerThanAnyArchiveCanBeIsRefused) {
+    // More entries than Messages.dat could hold records (32-bit offsets, 98-byte records at
+    // the least): the file is not an index. A sparse file of that length costs no disk.
+    WriteHostFile(Index(), Entry(MakeId(1), 0, 1));
+    std::filesystem::resize_file(Index(), std::uintmax_t{xEntryID::MAX_ENTRYID + 1u} * xEntryID::kEntryBytes);
     EXPECT_EXIT({ xEntryID list(u"Tallymere", u"Messages.ndx"); }, ::testing::ExitedWithCode(1),
                 "xEntryID::Load: MAX_ENTRYID exeed\\.");
+    EXPECT_EQ(xEntryID::MAX_ENTRYID, 43826197u);
+}
+
+TEST_F(EntryIdTest, HashedLookupsAgreeWithALinearSearchOfTheArrays) {
+    // A reference that does what the list promises the slow way: first equal entry wins.
+    xEntryID list(u"Tallymere", u"Messages.ndx");
+    std::vector<xEntryID::Id> model;
+    auto first = [&](const xEntryID::Id& id) -> std::optional<std::uint32_t> {
+        for (std::uint32_t i = 0; i < model.size(); ++i) {
+            if (model[i] == id) return i;
+        }
+        return std::nullopt;
+    };
+    std::uint32_t seed = 12345;
+    auto next = [&](std::uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    // Few distinct identifiers, so that duplicates (a damaged list) and updates onto an
+    // identifier already present both happen often.
+    for (int step = 0; step < 3000; ++step) {
+        const xEntryID::Id a = MakeId(next(40));
+        const xEntryID::Id b = MakeId(next(40));
+        const std::uint32_t action = next(4);
+        if (action == 0) {
+            list.AddID(20, a.data(), step);
+            model.push_back(a);
+        } else if (action == 1 && !model.empty()) {
+            // Any position, a later duplicate's included (as a restore rewrites entry i).
+            const std::uint32_t at = next(static_cast<std::uint32_t>(model.size()));
+            list.SetID(at, b.data());
+            model[at] = b;
+        } else {
+            list.UpdateID(20, a.data(), b.data());
+            if (auto at = first(a)) model[*at] = b;
+        }
+        const xEntryID::Id probe = MakeId(next(40));
+        ASSERT_EQ(list.CheckID(20, probe.data()), first(probe).has_value()) << "step " << step;
+        ASSERT_EQ(list.IndexOf(probe.data()), first(probe).value_or(0)) << "step " << step;
+    }
+    ASSERT_EQ(list.count, model.size());
+    for (std::uint32_t i = 0; i < model.size(); ++i) ASSERT_EQ(list.ids[i], model[i]);
 }
 
 TEST_F(EntryIdTest, AFailedSaveLeavesTheOldFileIntact) {
@@ -209,7 +260,7 @@ TEST_F(EntryIdTest, AnEntrySavedOnItsOwnSurvivesAProcessThatEndsBeforeTheSave) {
     EXPECT_EXIT(
         {
             xEntryID list(u"Tallymere", u"Messages.ndx");
-            list.ids[1] = c;  // changed in place
+            list.SetID(1, c.data());  // changed in place
             list.flags[1] = 0;
             list.SaveEntry(1);
             list.AddID(20, a.data(), 9);  // appended over the piece that is no entry

@@ -4,6 +4,7 @@
 
 #include "archive_fixture.h"
 #include "platform/faults.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -91,20 +92,39 @@ TEST_F(FolderTest, LongPathsAreKeptWhole) {
     EXPECT_EQ(folders.names[0], path);
 }
 
-TEST_F(FolderTest, AThousandPathsFitAndOneMoreEnds) {
+TEST_F(FolderTest, TheListGrowsPastAThousandPathsWithStableNumbers) {
+    // The list once stopped at 1000 folders: the next new folder ended every backup for good.
     std::string lines;
     for (int i = 0; i < 999; ++i) lines += "F" + std::to_string(i) + "\n";
+    lines += "F5\n";  // a line held twice keeps its first number
     WriteHostFile(Folders(), lines);
-    EXPECT_EXIT(
-        {
-            xFolder folders;
-            if (folders.GetIndex(u"F999") != 999) std::_Exit(3);
-            folders.GetIndex(u"F5");
-            folders.GetIndex(u"F1000");
-        },
-        ::testing::ExitedWithCode(1), "xFolder::GetIndex: MAX_FOLDER exeed\\.");
-    WriteHostFile(Folders(), lines + "F999\nF1000\n");
-    EXPECT_EXIT({ xFolder folders; }, ::testing::ExitedWithCode(1), "xFolder::Load: MAX_FOLDER exeed\\.");
+    {
+        xFolder folders;
+        ASSERT_EQ(folders.count, 1000u);
+        EXPECT_EQ(folders.GetIndex(u"F5"), 5u);
+        EXPECT_EQ(folders.GetIndex(u"F999"), 1000u);
+        EXPECT_EQ(folders.GetIndex(u"F999"), 1000u);
+        for (int i = 1000; i < 1500; ++i) {
+            EXPECT_EQ(folders.GetIndex(u"F" + platform::FromUtf8(std::to_string(i))), static_cast<std::uint32_t>(i + 1));
+        }
+        EXPECT_EQ(folders.GetIndex(u"F998"), 998u);
+        EXPECT_EQ(folders.GetIndex(u"F1200"), 1201u) << "after another path, the same path again";
+    }
+    xFolder folders;
+    ASSERT_EQ(folders.count, 1501u);
+    EXPECT_EQ(folders.names[1500], u"F1499");
+    EXPECT_EQ(folders.GetIndex(u"F1499"), 1500u);
+    EXPECT_EQ(folders.GetIndex(u"F5"), 5u);
+}
+
+TEST_F(FolderTest, APathGetsTheNumberOfItsStoredFormAlsoWhenItIsGivenAgainInAnotherForm) {
+    // A line feed is stored as a space: the stored path and the path with the line feed are
+    // one folder, whichever comes first and however often the two alternate.
+    xFolder folders;
+    const std::uint32_t a = folders.GetIndex(u"SMS/Two\nLines");
+    EXPECT_EQ(folders.GetIndex(u"SMS/Two Lines"), a);
+    EXPECT_EQ(folders.GetIndex(u"SMS/Two\nLines"), a);
+    EXPECT_EQ(folders.count, 1u);
 }
 
 TEST_F(FolderTest, UnopenableFileEndsTheLoad) {

@@ -22,14 +22,9 @@ void ExpectEmpty(const qMsg& m) {
     EXPECT_EQ(m.attachmentCount, 0u);
     EXPECT_EQ(m.bodySize, 0u);
     EXPECT_TRUE(m.body.empty());
-    for (std::uint32_t i = 0; i < qMsg::MAX_RECIPIENT; ++i) {
-        EXPECT_EQ(m.recipientType[i] + m.addrTypeLen[i] + m.emailAddressLen[i] + m.displayNameLen[i], 0u);
-        EXPECT_TRUE(m.displayName[i].empty());
-    }
-    for (std::uint32_t i = 0; i < qMsg::MAX_ATTACHMENT; ++i) {
-        EXPECT_EQ(m.attachNum[i] + m.attachSize[i] + m.attachMethod[i] + m.attachFilenameLen[i], 0u);
-        EXPECT_TRUE(m.attachData[i].empty());
-    }
+    EXPECT_EQ(m.RecipientSlots() + m.AttachmentSlots(), 0u);
+    EXPECT_TRUE(m.recipientType.empty() && m.addrType.empty() && m.emailAddress.empty() && m.displayName.empty());
+    EXPECT_TRUE(m.attachNum.empty() && m.attachSize.empty() && m.attachFilename.empty() && m.attachData.empty());
 }
 
 void Fill(qMsg& m) {
@@ -113,6 +108,26 @@ TEST(qMsg, SettingAgainReplacesTheOldValue) {
     EXPECT_EQ(m.subjectLen, 1u);
     m.SetEmailAddress(14, u"last slot");
     EXPECT_EQ(m.emailAddressLen[14], 9u);
+}
+
+TEST(qMsg, SlotsGrowTogetherAndOnlyFilledSlotsAreReadable) {
+    qMsg m(kSession, 0, nullptr);
+    m.SetDisplayName(20, u"21st");
+    EXPECT_EQ(m.recipientType.size(), 21u) << "every array of the group has the slot";
+    EXPECT_EQ(m.addrTypeLen.size(), 21u);
+    EXPECT_EQ(m.emailAddress.size(), 21u);
+    EXPECT_EQ(m.RecipientSlots(), 0u) << "no count set yet";
+    m.SetRecipientCount(30);
+    EXPECT_EQ(m.displayNameLen.size(), 30u);
+    EXPECT_EQ(m.RecipientSlots(), 30u);
+    // A caller that sets the count field itself beyond the slots cannot make a reader overrun.
+    m.attachmentCount = 5;
+    EXPECT_EQ(m.AttachmentSlots(), 0u);
+    m.SetAttachMethod(1, 7);
+    EXPECT_EQ(m.AttachmentSlots(), 2u);
+    EXPECT_EQ(m.attachData.size(), 2u);
+    m.Clear();
+    EXPECT_EQ(m.recipientType.size() + m.attachNum.size(), 0u);
 }
 
 }  // namespace

@@ -52,6 +52,28 @@ TEST(RecordParser, EveryPrefixOfARecordIsCutShortAndTheWholeReads) {
     EXPECT_EQ(Encoded(m, 4), bytes) << "what is read writes back the same";
 }
 
+TEST(RecordParser, RecordsWithMoreThanFifteenRecipientsAndAttachmentsReadBack) {
+    qMsg big = TextMessage(3);
+    big.SetRecipientCount(20);
+    for (std::uint32_t i = 0; i < 20; ++i) big.SetEmailAddress(i, u"+49" + std::u16string(i + 1, u'7'));
+    big.SetAttachmentCount(16);
+    for (std::uint32_t i = 0; i < 16; ++i) {
+        big.SetAttachNum(i, i);
+        big.SetAttachSize(i, i);
+        big.SetAttachData(i, std::vector<std::uint8_t>(i, static_cast<std::uint8_t>(i)));
+    }
+    const auto bytes = Encoded(big, 2);
+    qMsg m(nullptr, 0, nullptr);
+    SpanInput in(bytes);
+    const auto read = ParseRecord(in, m);
+    ASSERT_TRUE(read.Readable());
+    ASSERT_EQ(m.recipientCount, 20u);
+    ASSERT_EQ(m.attachmentCount, 16u);
+    EXPECT_EQ(m.emailAddress[19], u"+49" + std::u16string(20, u'7'));
+    EXPECT_EQ(m.attachData[15], std::vector<std::uint8_t>(15, 15));
+    EXPECT_EQ(Encoded(m, 2), bytes);
+}
+
 TEST(RecordParser, BytesAfterTheRecordAreNotPartOfIt) {
     auto bytes = Encoded(TextMessage(1));
     const std::size_t size = bytes.size();
@@ -63,23 +85,24 @@ TEST(RecordParser, BytesAfterTheRecordAreNotPartOfIt) {
     EXPECT_EQ(read.size, size);
 }
 
-TEST(RecordParser, CountsBeyondTheCapacityDoNotParse) {
+TEST(RecordParser, CountsBeyondWhatTheBytesLeftCouldHoldDoNotParse) {
     auto bytes = Encoded(TextMessage(1));
     ASSERT_EQ(bytes.size(), 212u);  // recipient count at 144, attachment count at 208
     qMsg m(nullptr, 0, nullptr);
     {
+        // 64 bytes follow the count: room for 4 recipient entries of 16 bytes at the most.
         auto damaged = bytes;
-        Put32(damaged, 144, 16);
+        Put32(damaged, 144, 5);
         SpanInput in(damaged);
-        const auto read = ParseRecord(in, m);
-        EXPECT_EQ(read.fault, RecordFault::kTooManyRecipients);
-        EXPECT_EQ(read.found, 16u);
+        EXPECT_EQ(ParseRecord(in, m).fault, RecordFault::kCutShort);
+        EXPECT_EQ(m.recipientType.size(), 0u) << "nothing kept";
     }
     {
         auto damaged = bytes;
         Put32(damaged, 208, 0xFFFFFFFF);
         SpanInput in(damaged);
-        EXPECT_EQ(ParseRecord(in, m).fault, RecordFault::kTooManyAttachments);
+        EXPECT_EQ(ParseRecord(in, m).fault, RecordFault::kCutShort);
+        EXPECT_EQ(m.attachNum.size(), 0u) << "no slots were made for the count";
     }
     {
         auto damaged = bytes;

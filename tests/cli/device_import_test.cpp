@@ -286,9 +286,8 @@ TEST_F(DeviceImport, ACrashInTheMiddleOfAMessageLeavesNoPartOfIt) {
     EXPECT_EQ(m["Look at this\nand this"]["attachments"].size(), 2u);
 }
 
-// Needs the program's message record to hold more than 15 recipients: until then the backup
-// stops with "MAX_RECIPIENT exeed." at the twenty-recipient message.
-TEST_F(DeviceImport, DISABLED_BackupAndExportTakeAGroupMessageWithAllItsRecipients) {
+// A twenty-recipient group message once ended the backup with "MAX_RECIPIENT exeed.".
+TEST_F(DeviceImport, BackupAndExportTakeAGroupMessageWithAllItsRecipients) {
     ASSERT_EQ(Import({"group.xml"}).status, 0);
     const CliResult backup = Run({"backup-all"});
     EXPECT_EQ(backup.out, "Message backup was successfull. (1 messages)\n") << backup.err;

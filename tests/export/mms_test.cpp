@@ -133,4 +133,54 @@ TEST_F(MmsTest, MoreThanAHundredOfOneSizeEndTheProgram) {
                 "GetMMSFiles: MAX_FILE_SAME_SIZE exeed\\.");
 }
 
+// One listing serves the whole pass, and a change of the directory is still seen by the next
+// message: the directory's modification time tells.
+TEST_F(MmsTest, OnePassListsTheDirectoryAgainOnlyWhenItHasChanged) {
+    const std::u16string folder = u"\\My Documents\\UAContents\\MMS UA";
+    const platform::FILETIME longAgo = At(2008, 1, 1, 0, 0, 0, 0);
+    ClientFile("a.mms", "12345", kDelivered);
+    ASSERT_TRUE(platform::SetFileCreationTime(folder, longAgo));
+    auto message = [&](std::uint32_t n, std::uint32_t size) {
+        auto m = Multimedia(size);
+        m.SetEntryID(20, export_testing::MakeId(n).data());
+        return m;
+    };
+    tallymere::OpenExporter();
+    EXPECT_EQ(tallymere::exporter->ExportOne(message(1, 5)), 1);
+    // A file added while the pass runs moves the directory's time: the next message finds it.
+    ClientFile("b.mms", "123456", kDelivered);
+    EXPECT_EQ(tallymere::exporter->ExportOne(message(2, 6)), 1);
+    // A change the directory's time does not show (set back by hand) is not seen: the listing
+    // is kept while the directory looks unchanged.
+    ASSERT_TRUE(platform::SetFileCreationTime(folder, longAgo));
+    EXPECT_EQ(tallymere::exporter->ExportOne(message(3, 6)), 1);
+    ASSERT_TRUE(platform::SetFileCreationTime(folder, longAgo));
+    ClientFile("c.mms", "1234567", kDelivered);
+    ASSERT_TRUE(platform::SetFileCreationTime(folder, longAgo));
+    EXPECT_EQ(tallymere::exporter->ExportOne(message(4, 7)), 1);
+    tallymere::CloseExporter();
+    EXPECT_EQ(Copies(), (Names{"002_.txt", "003_.txt", "004_.txt", "001_a.mms", "002_b.mms", "003_b.mms"}));
+    // A new pass lists afresh.
+    EXPECT_EQ(ExportPass(message(5, 7)), 1);
+    EXPECT_TRUE(fs::exists(Export("MMS/005_c.mms")));
+}
+
+TEST_F(MmsTest, AListingTakenJustAfterAChangeIsNotReused) {
+    // The directory changed a moment ago: a second change in the same tick of the file
+    // system's clock would leave its time as it is, so the listing is taken again.
+    ClientFile("a.mms", "12345", kDelivered);
+    const std::u16string folder = u"\\My Documents\\UAContents\\MMS UA";
+    platform::FindData now;
+    ASSERT_TRUE(platform::GetFileAttributesExW(folder, &now));
+    auto second = Multimedia(6);
+    second.SetEntryID(20, export_testing::MakeId(2).data());
+    tallymere::OpenExporter();
+    EXPECT_EQ(tallymere::exporter->ExportOne(Multimedia(5)), 1);
+    ClientFile("b.mms", "123456", kDelivered);
+    ASSERT_TRUE(platform::SetFileCreationTime(folder, now.creationTime));
+    EXPECT_EQ(tallymere::exporter->ExportOne(second), 1);
+    tallymere::CloseExporter();
+    EXPECT_EQ(Copies(), (Names{"002_.txt", "001_a.mms", "002_b.mms"}));
+}
+
 }  // namespace

@@ -59,6 +59,25 @@ TEST(FormatTimestamp, FollowsDaylightSavingOfTheInstant) {
     EXPECT_EQ(tallymere::FormatTimestamp(At(2008, 7, 15, 12, 0, 0, 0)), u"2008.07.15 14:00:00:00");
 }
 
+TEST(FormatTimestamp, AChangedTimeZoneVariableIsFollowedAtOnce) {
+    // The zone is read again only when it may have changed: a new TZ must still count at the
+    // very next conversion, also back and forth within one second.
+    TimeZone zone("UTC");
+    const platform::FILETIME t = At(2008, 3, 30, 10, 13, 30, 0);
+    EXPECT_EQ(tallymere::FormatTimestamp(t), u"2008.03.30 10:13:30:00");
+    for (int round = 0; round < 2; ++round) {
+        ::setenv("TZ", "UTC-2", 1);
+        EXPECT_EQ(tallymere::FormatTimestamp(t), u"2008.03.30 12:13:30:00");
+        ::setenv("TZ", "UTC+5", 1);
+        EXPECT_EQ(tallymere::FormatTimestamp(t), u"2008.03.30 05:13:30:00");
+        ::unsetenv("TZ");
+        const std::u16string unset = tallymere::FormatTimestamp(t);
+        ::setenv("TZ", "UTC", 1);
+        EXPECT_EQ(tallymere::FormatTimestamp(t), u"2008.03.30 10:13:30:00");
+        EXPECT_FALSE(unset.empty());
+    }
+}
+
 TEST(FormatTimestamp, ZeroTimeIsEmpty) { EXPECT_EQ(tallymere::FormatTimestamp(platform::FILETIME{}), u""); }
 
 TEST(TruncateToSecond, SameSecondEqualOtherwiseNot) {

@@ -63,10 +63,12 @@ protected:
 
 // A table of rows read one batch at a time. A table without columns set has its own default
 // columns. QueryRows returns up to `rowCount` rows after the last one returned, in one row set
-// for FreeProws; at the end of the table it returns an empty row set. In store, folder and
-// contents tables, rows added behind the table's position while it is read are seen and rows
-// removed are skipped; a message's recipient and attachment tables are read whole at the first
-// QueryRows.
+// for FreeProws; at the end of the table it returns an empty row set. Store, folder and
+// contents tables read ahead in batches: a batch, and whatever the session reads until the
+// next one, shows the store as it was when the batch was read; rows added behind the table's
+// position are seen and rows removed are skipped from the next batch on, and at once after a
+// change made through the same session. A message's recipient and attachment tables are read
+// whole at the first QueryRows.
 struct IMAPITable : IUnknown {
     virtual HRESULT SetColumns(const SPropTagArray* columns, ULONG flags) = 0;
     virtual HRESULT QueryColumns(ULONG flags, SPropTagArray** columns) = 0;

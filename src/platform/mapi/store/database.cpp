@@ -21,7 +21,8 @@ constexpr const char* kSchema =
     " pid INTEGER NOT NULL, type INTEGER NOT NULL, value, PRIMARY KEY (obj, pid));"
     "CREATE TABLE IF NOT EXISTS changes (seq INTEGER PRIMARY KEY AUTOINCREMENT, event INTEGER NOT NULL,"
     " objtype INTEGER NOT NULL, obj INTEGER NOT NULL, parent INTEGER, oldobj INTEGER, oldparent INTEGER,"
-    " time INTEGER NOT NULL);";
+    " time INTEGER NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS changes_time ON changes(time);";
 
 // Change-log rows older than this are pruned.
 constexpr std::int64_t kKeepChangesMs = 60 * 60 * 1000;
@@ -63,9 +64,11 @@ std::shared_ptr<Database> Database::Open(HRESULT* result) {
 }
 
 bool Database::CreateSchema() {
-    // Tables exist after the first connection ever; only then does this write.
-    sql::Stmt probe = db_.Prepare("SELECT 1 FROM sqlite_master WHERE name = 'changes'");
+    // The schema exists after the first connection ever; only then does this write (and once
+    // more on a store made before the change log's time index, to add it).
+    sql::Stmt probe = db_.Prepare("SELECT 1 FROM sqlite_master WHERE name = 'changes_time'");
     if (probe.Step()) return true;
+    probe = sql::Stmt();
     return db_.Exec(kSchema);
 }
 
@@ -98,6 +101,12 @@ bool Database::Provision() {
 Cursor Database::Query(const char* sql) {
     auto found = statements_.find(sql);
     if (found == statements_.end()) found = statements_.emplace(sql, db_.Prepare(sql)).first;
+    return Cursor(found->second);
+}
+
+Cursor Database::Query(const std::string& sql) {
+    auto found = composed_.find(sql);
+    if (found == composed_.end()) found = composed_.emplace(sql, db_.Prepare(sql)).first;
     return Cursor(found->second);
 }
 
@@ -135,8 +144,23 @@ bool Database::Lookup(ObjectId id, ObjectRow* row) {
 
 bool Database::Begin() { return Query("BEGIN IMMEDIATE")->Run(); }
 
+void Database::HoldRead() {
+    std::lock_guard lock(mutex_);
+    // Only outside any other transaction: a failed BEGIN leaves statements to run on their own.
+    if (!readHeld_) readHeld_ = Query("BEGIN")->Run();
+}
+
+void Database::EndHeldRead() {
+    std::lock_guard lock(mutex_);
+    prefetched_.clear();
+    if (!readHeld_) return;
+    readHeld_ = false;
+    if (!Query("COMMIT")->Run()) Query("ROLLBACK")->Run();
+}
+
 HRESULT Database::Finish(HRESULT result) {
     if (result == S_OK && Query("COMMIT")->Run()) {
+        ++commits_;
         if (pendingSeq_ != 0) {
             lastChangeSeq_ = pendingSeq_;
             pendingSeq_ = 0;
@@ -270,8 +294,32 @@ ObjectId Database::CreateStore(std::u16string_view name, bool defaultFolders) {
     return store;
 }
 
+void Database::Prefetched(std::vector<LoadedTree> trees) {
+    std::lock_guard lock(mutex_);
+    // Outside a held read nothing says until when they would be current.
+    prefetched_ = readHeld_ ? std::move(trees) : std::vector<LoadedTree>();
+}
+
+bool Database::TakePrefetched(ObjectId id, LoadedTree* tree) {
+    std::lock_guard lock(mutex_);
+    auto found = std::lower_bound(prefetched_.begin(), prefetched_.end(), id,
+                                  [](const LoadedTree& t, ObjectId key) { return t.row.id < key; });
+    if (found == prefetched_.end() || found->row.id != id) return false;
+    *tree = std::move(*found);
+    // Left in place, with its id kept so that the order holds; it is given out only once.
+    found->row.kind = 0;
+    found->values.clear();
+    return tree->row.kind != 0;
+}
+
+std::pair<std::int64_t, std::int64_t> Database::ChangeStamp() {
+    std::lock_guard lock(mutex_);
+    return {commits_, db_.DataVersion()};
+}
+
 std::int64_t Database::CurrentSeq() {
     std::lock_guard lock(mutex_);
+    EndHeldRead();
     Cursor q = Query("SELECT max(seq) FROM changes");
     return q->Step() && !q->IsNull(0) ? q->Int(0) : 0;
 }

@@ -30,7 +30,8 @@
 //       The change log that the notification threads of every process read: one row per
 //       notification (fnevObject* event, object type, object and parent ids, for moved and
 //       copied the old ones), written in the same transaction as the change. `time` is Unix
-//       milliseconds; writers prune rows older than an hour now and then.
+//       milliseconds; writers prune rows older than an hour now and then, through the index
+//       changes_time(time), so that pruning a long log costs what it removes.
 //
 // Entry identifiers are 20 bytes: 4 zero flag bytes, the 8 instance bytes and the object id as
 // a 64-bit little-endian number. An identifier of another database, of a deleted object, of a
@@ -78,6 +79,8 @@ private:
     sql::Stmt& stmt_;
 };
 
+struct LoadedTree;
+
 struct ObjectRow {
     ObjectId id = 0;
     int kind = 0;
@@ -100,6 +103,8 @@ public:
     // A prepared statement kept for the connection's life, ready for binding. One statement
     // text is in use once at a time.
     Cursor Query(const char* sql);
+    // The same for a statement text composed at run time (kept by its text).
+    Cursor Query(const std::string& sql);
 
     EntryIdBytes EntryId(ObjectId id) const;
     // The object id an identifier names in this database, or 0 when it is not one of ours.
@@ -110,9 +115,11 @@ public:
 
     // Runs `body` in one IMMEDIATE transaction and commits it when it returns S_OK. Changes
     // logged inside are announced to this process's notification thread after the commit.
+    // A held read (below) ends first.
     template <class Body>
     HRESULT Write(Body&& body) {
         std::lock_guard lock(mutex_);
+        EndHeldRead();
         if (!Begin()) return MAPI_E_DISK_ERROR;
         HRESULT result = body();
         return Finish(result);
@@ -134,6 +141,25 @@ public:
     // Inside Write: a folder named `name` below `parent`.
     ObjectId CreateFolderRow(ObjectId store, ObjectId parent, std::u16string_view name);
 
+    // Changes as a number that moves whenever this connection commits a change, or its latest
+    // read or write finds that another connection has committed one: a reader that kept what
+    // it read at one value may keep using it while the value stays. Nothing is read for it.
+    std::pair<std::int64_t, std::int64_t> ChangeStamp();
+
+    // A read transaction kept open for a reader that reads many small pieces one after the
+    // other, a table read in batches with the messages read between its rows: every statement
+    // until the read ends sees the store as it was when the read began, and none has to take
+    // and release the store's read lock on its own. HoldRead starts one unless one is open;
+    // EndHeldRead ends it; any write on the connection and CurrentSeq end it first.
+    void HoldRead();
+    void EndHeldRead();
+
+    // Messages read whole ahead of their opening, inside the held read (a contents table reads
+    // the messages of its batch so): valid until the held read ends, which forgets them.
+    void Prefetched(std::vector<LoadedTree> trees);
+    // Moves out the message read ahead with that id; false when there is none.
+    bool TakePrefetched(ObjectId id, LoadedTree* tree);
+
     // The highest change-log sequence number written through this connection (0: none).
     std::int64_t LastChangeSeq() const { return lastChangeSeq_; }
     // The highest sequence number in the log now.
@@ -152,6 +178,10 @@ private:
     std::recursive_mutex mutex_;
     sql::Db db_;
     std::unordered_map<const char*, sql::Stmt> statements_;
+    std::unordered_map<std::string, sql::Stmt> composed_;
+    std::int64_t commits_ = 0;  // changes committed through this connection
+    bool readHeld_ = false;     // HoldRead's transaction is open
+    std::vector<LoadedTree> prefetched_;  // in id order; taken ones are left empty (row.id 0)
     ObjectId nextReserved_ = 0;  // the reserved block still unused: [nextReserved_, reservedEnd_)
     ObjectId reservedEnd_ = 0;
     std::int64_t pendingSeq_ = 0;
@@ -170,6 +200,18 @@ struct StoredValue {
     std::vector<BYTE> bytes;  // strings and binaries, when loaded
     std::int64_t length = 0;  // length of a string or binary, also when not loaded
     bool loaded = true;
+};
+
+// Objects with their stored values (in identifier order), in id order.
+using LoadedRows = std::vector<std::pair<ObjectRow, std::vector<StoredValue>>>;
+
+// An object read whole: its row and every stored value in full and, for a message, its
+// recipient rows and its attachments with theirs (props.h, LoadTree).
+struct LoadedTree {
+    ObjectRow row;
+    std::vector<StoredValue> values;
+    std::shared_ptr<const LoadedRows> recipients;   // null unless the object is a message
+    std::shared_ptr<const LoadedRows> attachments;  // null unless the object is a message
 };
 
 // Little-endian UTF-16 bytes of a zero-terminated or counted string, and back.

@@ -245,14 +245,17 @@ HRESULT OpenObject(const std::shared_ptr<Database>& db, ObjectId store, ULONG si
     // An identifier of the store's form that names nothing here (deleted, never stored, or of
     // another store) is not found; anything else is not an identifier at all.
     if (id == 0) return size == 20 && entryId != nullptr ? MAPI_E_NOT_FOUND : MAPI_E_INVALID_ENTRYID;
-    ObjectRow row;
-    std::vector<StoredValue> values;
+    // The object is read whole, a message with its recipients and attachments: whatever the
+    // caller reads of it next comes from this one read.
+    LoadedTree tree;
     {
         std::lock_guard lock(db->Mutex());
-        Wanted wanted;
-        wanted.maxBytes = kPreloadBytes;
-        if (!LoadObject(*db, id, wanted, &row, &values) || (store != 0 && row.store != store)) return MAPI_E_NOT_FOUND;
+        // A message read ahead by a contents table of this session comes from there.
+        if (!db->TakePrefetched(id, &tree) && !LoadTree(*db, id, &tree)) return MAPI_E_NOT_FOUND;
+        if (store != 0 && tree.row.store != store) return MAPI_E_NOT_FOUND;
     }
+    const ObjectRow& row = tree.row;
+    std::vector<StoredValue>& values = tree.values;
     const IID* own = nullptr;
     switch (row.kind) {
         case kStore: own = &IID_IMsgStore; break;
@@ -266,7 +269,9 @@ HRESULT OpenObject(const std::shared_ptr<Database>& db, ObjectId store, ULONG si
     switch (row.kind) {
         case kStore: *object = NewStore(db, row, std::move(values)); break;
         case kFolder: *object = NewFolder(db, row, std::move(values)); break;
-        default: *object = NewMessage(db, row, std::move(values)); break;
+        default:
+            *object = NewMessage(db, row, std::move(values), std::move(tree.recipients), std::move(tree.attachments));
+            break;
     }
     *type = static_cast<ULONG>(row.kind);
     return S_OK;

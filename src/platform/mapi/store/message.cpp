@@ -8,6 +8,10 @@
 // first asked for. So a message is stored whole or, when the process dies first, not at all,
 // and its notifications (created for a new one, then modified when it was changed) are written
 // in the same transaction.
+//
+// A message opened by identifier comes read whole, with its recipient rows and attachments
+// (props.h, LoadTree): until it commits a change, its tables and OpenAttach take the stored
+// rows from there rather than reading them again.
 #include <algorithm>
 #include <map>
 #include <optional>
@@ -99,9 +103,14 @@ private:
 
 class Message final : public PropObject<IMessage> {
 public:
-    // A stored message (`draft` false) or a new one of folder row.parent.
-    Message(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values, bool draft)
-        : PropObject(std::move(db), row, draft ? Preloaded(Values{}) : std::move(values), true), draft_(draft) {}
+    // A stored message (`draft` false) or a new one of folder row.parent; `recipients` and
+    // `attachments`, when given, are its stored rows read with it.
+    Message(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values, bool draft,
+            std::shared_ptr<const LoadedRows> recipients = nullptr, std::shared_ptr<const LoadedRows> attachments = nullptr)
+        : PropObject(std::move(db), row, draft ? Preloaded(Values{}) : std::move(values), true),
+          draft_(draft),
+          readRecipients_(std::move(recipients)),
+          readAttachments_(std::move(attachments)) {}
 
     HRESULT SaveChanges(ULONG) override { return Commit(); }
 
@@ -142,6 +151,16 @@ public:
                 const StoredValue* num = FindStored(rows[i].second, PROP_ID(PR_ATTACH_NUM));
                 if (num == nullptr || num->integer != number) continue;
                 *attach = Make<Attach>(this, keys[i], db_, rows[i].first, std::move(rows[i].second));
+                return S_OK;
+            }
+            return MAPI_E_NOT_FOUND;
+        }
+        if (readAttachments_) {
+            // Read with the message: the first attachment with that number.
+            for (const auto& [row, values] : *readAttachments_) {
+                const StoredValue* num = FindStored(values, PROP_ID(PR_ATTACH_NUM));
+                if (num == nullptr || num->integer != number) continue;
+                *attach = Make<Attach>(this, row.id, db_, row, values);
                 return S_OK;
             }
             return MAPI_E_NOT_FOUND;
@@ -211,7 +230,7 @@ public:
         auto keep = std::make_shared<Ptr<IUnknown>>(Ptr<IUnknown>::Share(static_cast<IMessage*>(this)));
         *table = NewChildTable(db_, TableKind::Recipients, [this, keep](const Wanted& wanted) {
             std::lock_guard lock(db_->Mutex());
-            if (!recipients_) return draft_ ? TableRows() : LoadChildren(*db_, row_.id, kRecipient, 0, INT64_MAX, wanted);
+            if (!recipients_) return draft_ ? TableRows() : StoredRows(kRecipient, wanted);
             TableRows rows;
             for (const Values& values : *recipients_) {
                 rows.emplace_back(ObjectRow{0, kRecipient, row_.store, row_.id}, values);
@@ -348,12 +367,17 @@ private:
         return wanted;
     }
 
+    // The stored recipient rows or attachments: those read with the message, or read now.
+    TableRows StoredRows(int kind, const Wanted& wanted) {
+        const std::shared_ptr<const LoadedRows>& read = kind == kRecipient ? readRecipients_ : readAttachments_;
+        if (read) return *read;
+        return LoadChildren(*db_, row_.id, kind, 0, INT64_MAX, wanted);
+    }
+
     std::vector<Values> StoredRecipients() {
         std::vector<Values> rows;
         if (draft_) return rows;
-        for (auto& [row, values] : LoadChildren(*db_, row_.id, kRecipient, 0, INT64_MAX, Wanted{})) {
-            rows.push_back(std::move(values));
-        }
+        for (auto& [row, values] : StoredRows(kRecipient, Wanted{})) rows.push_back(std::move(values));
         return rows;
     }
 
@@ -362,9 +386,10 @@ private:
     TableRows Attachments(std::vector<std::int64_t>* keys, const Wanted& wanted = PreloadWanted()) {
         TableRows rows;
         if (!draft_) {
-            for (auto& [row, values] : LoadChildren(*db_, row_.id, kAttachment, 0, INT64_MAX, wanted)) {
+            for (auto& [row, values] : StoredRows(kAttachment, wanted)) {
+                const std::int64_t id = row.id;  // a structured binding is not captured before C++20
                 auto draft = std::find_if(attachments_.begin(), attachments_.end(),
-                                          [&](const AttachDraft& d) { return d.id == row.id; });
+                                          [id](const AttachDraft& d) { return d.id == id; });
                 if (draft != attachments_.end() && draft->deleted) continue;
                 if (keys) keys->push_back(row.id);
                 rows.emplace_back(row, draft != attachments_.end() ? draft->values : std::move(values));
@@ -465,6 +490,9 @@ private:
         for (const auto& [key, stored] : made) committedKeys_[key] = stored;
         recipients_.reset();
         attachments_.clear();
+        // What is stored now is what was committed: read it again when asked for.
+        readRecipients_.reset();
+        readAttachments_.reset();
         ClearPending();
         return S_OK;
     }
@@ -474,6 +502,8 @@ private:
     std::vector<AttachDraft> attachments_;            // attachments made, changed or deleted
     std::int64_t lastNewKey_ = 0;
     std::map<std::int64_t, ObjectId> committedKeys_;  // new attachments stored by a commit
+    std::shared_ptr<const LoadedRows> readRecipients_;   // stored rows read with the message
+    std::shared_ptr<const LoadedRows> readAttachments_;  // until a commit changes them
 };
 
 Attach::Attach(Message* message, std::int64_t key, std::shared_ptr<Database> db, const ObjectRow& row, Values values)
@@ -489,8 +519,9 @@ void Attach::Changed() {
 
 }  // namespace
 
-IMessage* NewMessage(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values) {
-    return Make<Message>(std::move(db), row, std::move(values), false);
+IMessage* NewMessage(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values,
+                     std::shared_ptr<const LoadedRows> recipients, std::shared_ptr<const LoadedRows> attachments) {
+    return Make<Message>(std::move(db), row, std::move(values), false, std::move(recipients), std::move(attachments));
 }
 
 IMessage* NewDraftMessage(std::shared_ptr<Database> db, ObjectId store, ObjectId parent) {

@@ -1,11 +1,17 @@
 #include "platform/mapi/store/notifier.h"
 
+#include <poll.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <system_error>
 
+#include "platform/faults.h"
 #include "platform/window.h"
 
 namespace platform::mapi::store {
@@ -14,7 +20,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// How often the thread looks without being woken: where change events work, as a safety net
+// only; where they do not, often enough for a prompt delivery.
+constexpr std::chrono::milliseconds kSafetyInterval = 1000ms;
+std::atomic<std::chrono::milliseconds::rep> safetyInterval{kSafetyInterval.count()};
 constexpr auto kPollInterval = 5ms;
+// After change events, how often and for how long the thread looks again: an event can come
+// before the commit it belongs to is visible to readers.
+constexpr auto kSettleInterval = 2ms;
+constexpr auto kSettlePeriod = 50ms;
+// The change events that tell of a write to a watched file, or of its creation or replacement.
+constexpr std::uint32_t kChangeEvents = IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO | IN_DELETE;
 // How long Logoff waits on deliveries before it looks again for sends to run.
 constexpr auto kWaitSlice = 10ms;
 // Logoff and Unadvise stop waiting for a sink that makes no progress for this long.
@@ -35,6 +51,10 @@ void Child() {
 
 }  // namespace
 
+void Notifier::SetSafetyInterval(std::chrono::milliseconds interval) {
+    safetyInterval = (interval.count() > 0 ? interval : kSafetyInterval).count();
+}
+
 struct Notifier::Watch {
     std::filesystem::path file;
     InstanceId instance{};
@@ -49,6 +69,9 @@ struct Notifier::Watch {
 struct Notifier::Worker {
     std::thread thread;
     std::vector<std::unique_ptr<Watch>> watches;
+    int changeFd = -1;                                // inotify, made by the thread
+    std::map<std::filesystem::path, int> directories;  // watched directory -> watch descriptor
+    std::map<int, std::vector<std::string>> names;     // watch descriptor -> file names that count
     Worker* nextAbandoned = nullptr;
 };
 
@@ -108,7 +131,7 @@ HRESULT Notifier::Advise(Database& db, ObjectId filter, ULONG eventMask, IMAPIAd
     sink->AddRef();
     registrations_.push_back(r);
     poked_ = true;
-    signals_->wake.notify_all();
+    WakeLocked();
     *connection = r.connection;
     return S_OK;
 }
@@ -123,7 +146,7 @@ HRESULT Notifier::Unadvise(ULONG connection) {
     if (std::this_thread::get_id() != threadId_) {
         signals_->progress.wait_for(lock, kStuck, [&] { return inFlight_ != connection; });
     }
-    signals_->wake.notify_all();
+    WakeLocked();
     lock.unlock();
     sink->Release();
     return S_OK;
@@ -141,7 +164,7 @@ void Notifier::Poke() {
             return;
         }
     }
-    signals_->wake.notify_all();
+    WakeLocked();
 }
 
 void Notifier::WaitDelivered(const std::filesystem::path& file, std::int64_t seq) {
@@ -158,7 +181,7 @@ void Notifier::WaitDelivered(const std::filesystem::path& file, std::int64_t seq
         auto done = delivered_.find(file);
         if (done != delivered_.end() && done->second >= seq) return;
         poked_ = true;
-        signals_->wake.notify_all();
+        WakeLocked();
         // A sink may be waiting in a send to a window of this thread, and would deliver nothing
         // more until that message has run: run it here.
         lock.unlock();
@@ -179,7 +202,7 @@ void Notifier::Shutdown() {
     for (const Registration& r : registrations_) sinks.push_back(r.sink);
     registrations_.clear();
     stop_ = true;
-    signals_->wake.notify_all();
+    WakeLocked();
     std::thread finished;
     if (worker_ && std::this_thread::get_id() != threadId_) {
         signals_->progress.wait_for(lock, 2s, [&] { return !running_; });
@@ -195,7 +218,7 @@ bool Notifier::StopForExit() {
     std::unique_lock lock(mutex_);
     exiting_ = true;
     stop_ = true;
-    signals_->wake.notify_all();
+    WakeLocked();
     if (!worker_) return true;
     if (std::this_thread::get_id() == threadId_ && running_) return false;
     signals_->progress.wait_for(lock, 1s, [&] { return !running_; });
@@ -224,7 +247,12 @@ void Notifier::AfterForkInChild() {
     signals_->nextAbandoned = static_cast<Signals*>(abandonedSignals);
     abandonedSignals = signals_.release();
     signals_ = std::make_unique<Signals>();
+    // The descriptors are shared with the parent: the child makes its own when it needs them.
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+    wakeFd_ = -1;
     if (worker_) {
+        if (worker_->changeFd >= 0) ::close(worker_->changeFd);
+        worker_->changeFd = -1;
         worker_->nextAbandoned = static_cast<Worker*>(abandonedWorkers);
         abandonedWorkers = worker_.release();
     }
@@ -242,6 +270,10 @@ void Notifier::StartLocked() {
         // The previous thread has left its loop; it finishes without the lock.
         worker_->thread.join();
     }
+    if (wakeFd_ < 0) {
+        wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (wakeFd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+    }
     auto worker = std::make_unique<Worker>();
     Worker* w = worker.get();
     stop_ = false;
@@ -252,10 +284,85 @@ void Notifier::StartLocked() {
     running_ = true;
 }
 
+void Notifier::WakeLocked() {
+    if (wakeFd_ < 0) return;
+    const std::uint64_t one = 1;
+    // A full counter (never, in practice) still wakes the thread: the write is not needed.
+    [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+}
+
+bool Notifier::WatchFiles(Worker* worker, const std::vector<std::filesystem::path>& files) {
+    if (worker->changeFd < 0) {
+        if (faults::Hit("inotify_init1")) return false;
+        worker->changeFd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        if (worker->changeFd < 0) return false;
+    }
+    bool all = true;
+    for (const std::filesystem::path& file : files) {
+        // The directory is watched rather than the files: the log file comes and goes.
+        const std::filesystem::path directory = file.parent_path();
+        auto found = worker->directories.find(directory);
+        if (found == worker->directories.end()) {
+            const int wd = ::inotify_add_watch(worker->changeFd, directory.c_str(), kChangeEvents | IN_ONLYDIR);
+            if (wd < 0) {
+                all = false;
+                continue;
+            }
+            found = worker->directories.emplace(directory, wd).first;
+        }
+        std::vector<std::string>& names = worker->names[found->second];
+        for (const std::string& name : {file.filename().string(), file.filename().string() + "-wal"}) {
+            if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+        }
+    }
+    return all;
+}
+
+bool Notifier::Sleep(Worker* worker, std::chrono::milliseconds timeout) {
+    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {worker->changeFd, POLLIN, 0}};
+    const nfds_t count = worker->changeFd >= 0 ? 2 : 1;
+    if (::poll(fds, count, static_cast<int>(timeout.count())) <= 0) return false;
+    if (fds[0].revents & POLLIN) {
+        std::uint64_t wakes = 0;
+        [[maybe_unused]] const ssize_t read = ::read(wakeFd_, &wakes, sizeof wakes);
+    }
+    bool changed = false;
+    if (count == 2 && (fds[1].revents & POLLIN)) {
+        alignas(inotify_event) char buffer[4096];
+        for (;;) {
+            const ssize_t got = ::read(worker->changeFd, buffer, sizeof buffer);
+            if (got <= 0) break;
+            for (ssize_t at = 0; at < got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                if (event->mask & IN_Q_OVERFLOW) {
+                    changed = true;
+                    continue;
+                }
+                auto names = worker->names.find(event->wd);
+                if (names == worker->names.end() || event->len == 0) continue;
+                const std::string name(event->name);
+                if (std::find(names->second.begin(), names->second.end(), name) != names->second.end()) changed = true;
+            }
+        }
+    }
+    return changed;
+}
+
 void Notifier::Run(Worker* worker) {
     std::unique_lock lock(mutex_);
+    bool watched = false;  // every store's files have change events
+    auto settleUntil = std::chrono::steady_clock::time_point();
     while (!stop_ && !registrations_.empty()) {
-        if (!poked_) signals_->wake.wait_for(lock, kPollInterval);
+        if (!poked_) {
+            const auto now = std::chrono::steady_clock::now();
+            const auto timeout = !watched                ? kPollInterval
+                                 : now < settleUntil ? kSettleInterval
+                                                     : std::chrono::milliseconds(safetyInterval.load());
+            lock.unlock();
+            if (Sleep(worker, timeout)) settleUntil = std::chrono::steady_clock::now() + kSettlePeriod;
+            lock.lock();
+        }
         if (stop_ || registrations_.empty()) break;
         poked_ = false;
         // The stores to watch, and where a new watch starts reading.
@@ -266,12 +373,21 @@ void Notifier::Run(Worker* worker) {
         }
         lock.unlock();
         {
+            std::vector<std::filesystem::path> paths;
+            for (const auto& entry : files) paths.push_back(entry.first);
+            watched = WatchFiles(worker, paths);
+        }
+        {
             std::lock_guard inside(sqliteMutex_);
             std::erase_if(worker->watches, [&](const std::unique_ptr<Watch>& w) { return !files.contains(w->file); });
         }
-        for (const auto& [file, start] : files) {
+        for (const auto& entry : files) {
+            // Named variables, not a structured binding: a lambda may capture only those
+            // before C++20, and clang 14 holds to that.
+            const std::filesystem::path& file = entry.first;
+            const std::pair<InstanceId, std::int64_t>& start = entry.second;
             auto found = std::find_if(worker->watches.begin(), worker->watches.end(),
-                                      [&](const std::unique_ptr<Watch>& w) { return w->file == file; });
+                                      [&file](const std::unique_ptr<Watch>& w) { return w->file == file; });
             if (found == worker->watches.end()) {
                 std::lock_guard inside(sqliteMutex_);
                 auto watch = std::make_unique<Watch>();
@@ -297,6 +413,10 @@ void Notifier::Run(Worker* worker) {
     lock.unlock();
     std::lock_guard inside(sqliteMutex_);
     worker->watches.clear();
+    if (worker->changeFd >= 0) ::close(worker->changeFd);
+    worker->changeFd = -1;
+    worker->directories.clear();
+    worker->names.clear();
 }
 
 void Notifier::PollWatch(Watch& watch) {

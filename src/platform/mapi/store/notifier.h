@@ -2,9 +2,14 @@
 // registered sink and calls the sinks, one notification per call, in log order.
 //
 // The thread starts with the first registration and ends when none is left, at the last
-// MAPIUninitialize or at process exit. It checks the log when a change is committed in this
-// process and otherwise every few milliseconds (a cheap check of whether the database changed),
-// so changes of other processes reach the sinks well within 100 ms.
+// MAPIUninitialize or at process exit. It sleeps until something can have changed: a change
+// committed in this process wakes it at once, and another process's change wakes it through
+// the file system's change events (inotify) on the database and its write-ahead log. Then it
+// makes a cheap check of whether the database changed and reads the log. An event may come
+// just before the change it belongs to is visible, so for a short while after events the
+// thread looks again every few milliseconds; otherwise it looks on its own only once a second.
+// Changes of other processes so reach the sinks within milliseconds, and an idle process
+// costs next to nothing. Where no change events can be had, it looks every few milliseconds.
 #pragma once
 
 #include <chrono>
@@ -49,6 +54,10 @@ public:
     // process) and is left to end with the process.
     bool StopForExit();
 
+    // How long the thread sleeps unwoken where change events work (one second; 0 sets that
+    // again). For tests that must tell a wake by a change event from the safety poll.
+    static void SetSafetyInterval(std::chrono::milliseconds interval);
+
     // Fork handlers: the child has no notification thread.
     void BeforeFork();
     void AfterForkInParent();
@@ -74,6 +83,14 @@ private:
     struct Worker;
 
     void StartLocked();
+    // Wakes the thread (with mutex_ held).
+    void WakeLocked();
+    // Sleeps until woken, until a change event of a watched file, or until `timeout`; true when
+    // change events came.
+    bool Sleep(Worker* worker, std::chrono::milliseconds timeout);
+    // Keeps a change-event watch on the directory of every file in `files`; false when some
+    // file has none (it must then be looked at often).
+    bool WatchFiles(Worker* worker, const std::vector<std::filesystem::path>& files);
     void Run(Worker* worker);
     void PollWatch(Watch& watch);
     void Deliver(const Watch& watch, const Change& change);
@@ -81,7 +98,6 @@ private:
     // Condition variables in a block of their own: a forked child gets fresh ones, since the
     // parent's notification thread may have been waiting on them at the fork.
     struct Signals {
-        std::condition_variable wake;      // the thread sleeps on it
         std::condition_variable progress;  // waiters for deliveries, in-flight calls and the thread's end
         Signals* nextAbandoned = nullptr;
     };
@@ -99,6 +115,7 @@ private:
     bool stop_ = false;
     bool exiting_ = false;  // the process is ending: no thread starts any more
     bool poked_ = false;
+    int wakeFd_ = -1;  // an eventfd the thread sleeps on besides its change events
     ULONG inFlight_ = 0;  // the registration whose sink is being called
     std::map<std::filesystem::path, std::int64_t> delivered_;
     std::chrono::steady_clock::time_point lastProgress_;

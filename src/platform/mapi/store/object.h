@@ -11,6 +11,7 @@
 
 #include "platform/mapi/ptr.h"
 #include "platform/mapi/store/database.h"
+#include "platform/mapi/store/props.h"
 
 namespace platform::mapi::store {
 
@@ -144,7 +145,11 @@ enum class TableKind { Stores, Hierarchy, Contents, Recipients, Attachments };
 IMsgStore* NewStore(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {});
 IMAPIFolder* NewFolder(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {});
 // A stored message, or with `parent` a new one that is not in the database until it commits.
-IMessage* NewMessage(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {});
+// A stored message read with its recipient rows and attachments (props.h, LoadTree) takes
+// them from there until it commits a change.
+IMessage* NewMessage(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {},
+                     std::shared_ptr<const LoadedRows> recipients = nullptr,
+                     std::shared_ptr<const LoadedRows> attachments = nullptr);
 IMessage* NewDraftMessage(std::shared_ptr<Database> db, ObjectId store, ObjectId parent);
 IStream* NewStream(IUnknown* host, PropCore* hostCore, ULONG tag, std::vector<BYTE> bytes, bool dirty);
 IMAPITable* NewTable(std::shared_ptr<Database> db, TableKind kind, ObjectId container);

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "platform/mapi/mapi.h"
 #include "platform/text.h"
@@ -120,26 +122,31 @@ bool LoadObject(Database& db, ObjectId id, const Wanted& wanted, ObjectRow* row,
     return found;
 }
 
-std::vector<std::pair<ObjectRow, std::vector<StoredValue>>> LoadChildren(Database& db, ObjectId container, int kind,
-                                                                          ObjectId after, std::int64_t limit,
-                                                                          const Wanted& wanted) {
-    std::vector<std::pair<ObjectRow, std::vector<StoredValue>>> rows;
+LoadedRows LoadChildren(Database& db, ObjectId container, int kind, ObjectId after, std::int64_t limit,
+                        const Wanted& wanted, const std::vector<ULONG>* only) {
+    LoadedRows rows;
     // The children come straight from the parent index in id order, each with its values in
     // identifier order: the bound of the `limit` rows is found first, so that neither a list of
-    // ids nor a sort has to be built on every call (a table is read one row at a time).
-    Cursor q = container == 0
-                   ? db.Query("SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value)"
-                              " FROM objects o LEFT JOIN props p ON p.obj = o.id"
-                              " WHERE o.parent IS NULL AND o.kind = ?2 AND o.id > ?3 AND o.id <= coalesce("
-                              "(SELECT id FROM objects WHERE parent IS NULL AND kind = ?2 AND id > ?3"
-                              " ORDER BY id LIMIT 1 OFFSET ?4 - 1), 9223372036854775807)"
-                              " ORDER BY o.id, p.pid")
-                   : db.Query("SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value)"
-                              " FROM objects o LEFT JOIN props p ON p.obj = o.id"
-                              " WHERE o.parent = ?1 AND o.kind = ?2 AND o.id > ?3 AND o.id <= coalesce("
-                              "(SELECT id FROM objects WHERE parent = ?1 AND kind = ?2 AND id > ?3"
-                              " ORDER BY id LIMIT 1 OFFSET ?4 - 1), 9223372036854775807)"
-                              " ORDER BY o.id, p.pid");
+    // ids nor a sort has to be built on every call.
+    const char* parent = container == 0 ? "parent IS NULL" : "parent = ?1";
+    std::string sql = "SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value)"
+                      " FROM objects o LEFT JOIN props p ON p.obj = o.id";
+    if (only != nullptr) {
+        // Identifiers are numbers: the list is part of the statement's text, and each list
+        // gets a statement of its own, kept like the others.
+        std::vector<ULONG> ids;
+        for (ULONG tag : *only) ids.push_back(PROP_ID(tag));
+        std::sort(ids.begin(), ids.end());
+        ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+        sql += " AND p.pid IN (";
+        for (std::size_t i = 0; i < ids.size(); ++i) sql += (i ? ", " : "") + std::to_string(ids[i]);
+        if (ids.empty()) sql += "NULL";
+        sql += ")";
+    }
+    sql += std::string(" WHERE o.") + parent + " AND o.kind = ?2 AND o.id > ?3 AND o.id <= coalesce("
+           "(SELECT id FROM objects WHERE " + parent + " AND kind = ?2 AND id > ?3"
+           " ORDER BY id LIMIT 1 OFFSET ?4 - 1), 9223372036854775807) ORDER BY o.id, p.pid";
+    Cursor q = db.Query(sql);
     if (container != 0) q->Bind(1, container);
     q->Bind(2, std::int64_t{kind}).Bind(3, after).Bind(4, limit);
     while (q->Step()) {
@@ -152,6 +159,114 @@ std::vector<std::pair<ObjectRow, std::vector<StoredValue>>> LoadChildren(Databas
         rows.back().second.push_back(FromRow(*q, 4, wanted));
     }
     return rows;
+}
+
+namespace {
+
+// Values in identifier order, whatever order a statement gave.
+void SortValues(std::vector<StoredValue>& values) {
+    auto byId = [](const StoredValue& a, const StoredValue& b) { return PROP_ID(a.tag) < PROP_ID(b.tag); };
+    if (!std::is_sorted(values.begin(), values.end(), byId)) std::sort(values.begin(), values.end(), byId);
+}
+
+void SortRows(LoadedRows& rows) {
+    auto byId = [](const auto& a, const auto& b) { return a.first.id < b.first.id; };
+    if (!std::is_sorted(rows.begin(), rows.end(), byId)) std::sort(rows.begin(), rows.end(), byId);
+    for (auto& [row, values] : rows) SortValues(values);
+}
+
+ObjectRow RowOf(sql::Stmt& q) {
+    return ObjectRow{q.Int(0), static_cast<int>(q.Int(1)), q.Int(2), q.IsNull(3) ? 0 : q.Int(3)};
+}
+
+}  // namespace
+
+bool LoadTree(Database& db, ObjectId id, LoadedTree* tree) {
+    // The object, then its recipient rows and attachments (a folder or a store has none), in
+    // one statement: one read transaction sees the whole message as it is at one moment.
+    Cursor q = db.Query(
+        "SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value) FROM objects o"
+        " LEFT JOIN props p ON p.obj = o.id WHERE o.id = ?1"
+        " UNION ALL SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value) FROM objects o"
+        " LEFT JOIN props p ON p.obj = o.id WHERE o.parent = ?1 AND o.kind BETWEEN 6 AND 7");
+    q->Bind(1, id);
+    bool found = false;
+    tree->values.clear();
+    LoadedRows recipients, attachments;
+    std::vector<StoredValue>* into = nullptr;
+    ObjectId current = 0;
+    while (q->Step()) {
+        const ObjectId rowId = q->Int(0);
+        if (rowId != current || into == nullptr) {
+            current = rowId;
+            const ObjectRow row = RowOf(*q);
+            if (rowId == id) {
+                tree->row = row;
+                found = true;
+                into = &tree->values;
+            } else {
+                LoadedRows& children = row.kind == kRecipient ? recipients : attachments;
+                children.emplace_back(row, std::vector<StoredValue>());
+                into = &children.back().second;
+            }
+        }
+        if (!q->IsNull(4)) into->push_back(FromRow(*q, 4, Wanted{}));
+    }
+    if (!found) return false;
+    SortValues(tree->values);
+    if (tree->row.kind == kMessage) {
+        SortRows(recipients);
+        SortRows(attachments);
+        tree->recipients = std::make_shared<const LoadedRows>(std::move(recipients));
+        tree->attachments = std::make_shared<const LoadedRows>(std::move(attachments));
+    } else {
+        tree->recipients.reset();
+        tree->attachments.reset();
+    }
+    return true;
+}
+
+std::vector<LoadedTree> LoadMessageTrees(Database& db, ObjectId folder, ObjectId after, std::int64_t limit) {
+    // The batch's messages first, then the recipient rows and attachments of all of them.
+    Cursor q = db.Query(
+        "WITH m(id) AS (SELECT id FROM objects WHERE parent = ?1 AND kind = 5 AND id > ?2 ORDER BY id LIMIT ?3)"
+        " SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value)"
+        " FROM m JOIN objects o ON o.id = m.id LEFT JOIN props p ON p.obj = o.id"
+        " UNION ALL SELECT c.id, c.kind, c.store, c.parent, p.pid, p.type, p.value, length(p.value)"
+        " FROM m JOIN objects c ON c.parent = m.id AND c.kind BETWEEN 6 AND 7 LEFT JOIN props p ON p.obj = c.id");
+    q->Bind(1, folder).Bind(2, after).Bind(3, limit);
+    std::vector<LoadedTree> trees;
+    std::unordered_map<ObjectId, std::pair<LoadedRows, LoadedRows>> children;
+    std::vector<StoredValue>* into = nullptr;
+    ObjectId current = 0;
+    while (q->Step()) {
+        const ObjectId rowId = q->Int(0);
+        if (rowId != current || into == nullptr) {
+            current = rowId;
+            const ObjectRow row = RowOf(*q);
+            if (row.kind == kMessage) {
+                trees.emplace_back();
+                trees.back().row = row;
+                into = &trees.back().values;
+            } else {
+                auto& [recipients, attachments] = children[row.parent];
+                LoadedRows& list = row.kind == kRecipient ? recipients : attachments;
+                list.emplace_back(row, std::vector<StoredValue>());
+                into = &list.back().second;
+            }
+        }
+        if (!q->IsNull(4)) into->push_back(FromRow(*q, 4, Wanted{}));
+    }
+    for (LoadedTree& tree : trees) {
+        SortValues(tree.values);
+        auto& [recipients, attachments] = children[tree.row.id];
+        SortRows(recipients);
+        SortRows(attachments);
+        tree.recipients = std::make_shared<const LoadedRows>(std::move(recipients));
+        tree.attachments = std::make_shared<const LoadedRows>(std::move(attachments));
+    }
+    std::sort(trees.begin(), trees.end(), [](const LoadedTree& a, const LoadedTree& b) { return a.row.id < b.row.id; });
+    return trees;
 }
 
 bool LoadOne(Database& db, ObjectId obj, ULONG propId, StoredValue* value) {

@@ -2,6 +2,8 @@
 // computes, and their copies in the buffers handed to callers.
 #pragma once
 
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/mapi/store/database.h"
@@ -26,10 +28,17 @@ inline constexpr std::int64_t kPreloadBytes = 8192;
 // when the object does not exist (any more).
 bool LoadObject(Database& db, ObjectId id, const Wanted& wanted, ObjectRow* row, std::vector<StoredValue>* values);
 // The same for every child of kind `kind` of `container` (stores: container 0) after id
-// `after`, at most `limit` of them, in id order.
-std::vector<std::pair<ObjectRow, std::vector<StoredValue>>> LoadChildren(Database& db, ObjectId container, int kind,
-                                                                          ObjectId after, std::int64_t limit,
-                                                                          const Wanted& wanted);
+// `after`, at most `limit` of them, in id order. With `only`, just the values whose
+// identifiers it lists are read (the others are left out altogether).
+LoadedRows LoadChildren(Database& db, ObjectId container, int kind, ObjectId after, std::int64_t limit,
+                        const Wanted& wanted, const std::vector<ULONG>* only = nullptr);
+
+// An object read whole with one statement (one read of the database; LoadedTree in
+// database.h). False when the object does not exist (any more).
+bool LoadTree(Database& db, ObjectId id, LoadedTree* tree);
+// The messages of `folder` after id `after`, at most `limit` of them, each read whole with its
+// recipient rows and attachments, in id order, with one statement.
+std::vector<LoadedTree> LoadMessageTrees(Database& db, ObjectId folder, ObjectId after, std::int64_t limit);
 // A value from the columns (pid, type, value, length(value)) of a query, from column `first`.
 StoredValue FromRow(sql::Stmt& q, int first, const Wanted& wanted);
 // One stored property by identifier; false when the object lacks it.

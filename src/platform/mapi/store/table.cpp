@@ -1,8 +1,21 @@
 // Tables over the objects of one container, read in creation order from a position that
 // moves past each row returned.
+//
+// A message's recipient and attachment tables are read whole at their first row, from the
+// message. The other tables read ahead in batches of rows with just the values of their
+// columns, so that a caller reading one row at a time does not run a query per row; a
+// contents table reads its batch's messages whole and leaves them with the session for their
+// opening (Database::Prefetched).
+//
+// Reading a batch holds a read transaction on the session's connection until the next batch,
+// the table's release or a write through the session (Database::HoldRead), so that the batch
+// and whatever the caller reads between its rows (a walk reads each message) see the store at
+// one moment and need no read lock of their own. A batch is used only while no change has
+// been seen since it was read: none committed through this session, and none by others that
+// the session's latest read found. After a change the rest is read again.
 #include <algorithm>
 #include <cstdint>
-#include <optional>
+#include <memory>
 
 #include "platform/faults.h"
 #include "platform/mapi/store/object.h"
@@ -12,6 +25,9 @@
 namespace platform::mapi::store {
 
 namespace {
+
+// Rows a store, hierarchy or contents table reads ahead.
+constexpr std::int64_t kBatch = 64;
 
 const std::vector<ULONG>& DefaultColumns(TableKind kind) {
     static const std::vector<ULONG> stores = {PR_ENTRYID, PR_DISPLAY_NAME_W};
@@ -56,6 +72,9 @@ public:
         : db_(std::move(db)), kind_(kind), container_(container) {}
     Table(std::shared_ptr<Database> db, TableKind kind, RowSource source)
         : db_(std::move(db)), kind_(kind), container_(0), source_(std::move(source)) {}
+    ~Table() override {
+        if (holding_) db_->EndHeldRead();
+    }
 
     HRESULT SetColumns(const SPropTagArray* columns, ULONG) override {
         if (faults::Hit("SetColumns")) return MAPI_E_CALL_FAILED;
@@ -64,7 +83,7 @@ public:
         }
         columns_.assign(columns->aulPropTag, columns->aulPropTag + columns->cValues);
         columnsSet_ = true;
-        snapshot_.reset();
+        rows_.reset();
         return S_OK;
     }
 
@@ -95,29 +114,39 @@ public:
         const Wanted wanted{columns.data(), static_cast<ULONG>(columns.size()), everything};
         // A message's recipients and attachments are read whole at the first call.
         const bool whole = kind_ == TableKind::Recipients || kind_ == TableKind::Attachments;
-        if (whole && !snapshot_) {
-            snapshot_ = source_ ? source_(wanted)
-                                : LoadChildren(*db_, container_, RowKind(kind_), position_, INT64_MAX, wanted);
+        if (whole) {
+            if (!rows_) {
+                rows_ = std::make_unique<LoadedRows>(
+                    source_ ? source_(wanted) : LoadChildren(*db_, container_, RowKind(kind_), position_, INT64_MAX, wanted));
+                next_ = 0;
+            }
+        } else if (!rows_ || next_ >= rows_->size() || db_->ChangeStamp() != stamp_) {
+            // The next batch, with only the values the columns need.
+            const std::int64_t batch = std::max<std::int64_t>(kBatch, rowCount);
+            db_->EndHeldRead();
+            db_->HoldRead();
+            holding_ = true;
+            stamp_ = db_->ChangeStamp();
+            if (kind_ == TableKind::Contents) {
+                rows_ = std::make_unique<LoadedRows>(ReadMessagesAhead(batch));
+            } else {
+                rows_ = std::make_unique<LoadedRows>(LoadChildren(*db_, kind_ == TableKind::Stores ? 0 : container_,
+                                                                  RowKind(kind_), position_, batch, wanted,
+                                                                  &StoredColumns()));
+            }
             next_ = 0;
         }
-        std::vector<std::pair<ObjectRow, std::vector<StoredValue>>> loaded;
-        if (!whole) {
-            loaded = LoadChildren(*db_, kind_ == TableKind::Stores ? 0 : container_, RowKind(kind_), position_, rowCount,
-                                  wanted);
-        } else {
-            const std::size_t end = std::min(snapshot_->size(), next_ + static_cast<std::size_t>(rowCount));
-            loaded.assign(std::make_move_iterator(snapshot_->begin() + static_cast<std::ptrdiff_t>(next_)),
-                          std::make_move_iterator(snapshot_->begin() + static_cast<std::ptrdiff_t>(end)));
-            next_ = end;
-        }
-        const auto& found = loaded;
+        const std::size_t first = next_;
+        const std::size_t end = std::min(rows_->size(), next_ + static_cast<std::size_t>(rowCount));
+        next_ = end;
         void* memory = nullptr;
-        if (MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SRowSet) + found.size() * sizeof(SRow)), &memory) != S_OK) {
+        if (MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SRowSet) + (end - first) * sizeof(SRow)), &memory) != S_OK) {
             return MAPI_E_NOT_ENOUGH_MEMORY;
         }
         auto* set = static_cast<SRowSet*>(memory);
         set->aRow = reinterpret_cast<SRow*>(set + 1);
-        for (const auto& [row, stored] : found) {
+        for (std::size_t i = first; i < end; ++i) {
+            const auto& [row, stored] = (*rows_)[i];
             SRow& out = set->aRow[set->cRows];
             if (!FillRow(row, stored, &out)) {
                 FreeProws(set);
@@ -149,7 +178,7 @@ public:
 
     HRESULT SeekRowBeginning() override {
         position_ = 0;
-        snapshot_.reset();
+        rows_.reset();
         return S_OK;
     }
 
@@ -158,6 +187,35 @@ protected:
 
 private:
     const std::vector<ULONG>& Columns() const { return columnsSet_ ? columns_ : DefaultColumns(kind_); }
+    // A contents table's batch: the messages are read whole, and kept by the session for the
+    // caller that opens them next (a walk opens every one); the rows keep the values of their
+    // columns.
+    LoadedRows ReadMessagesAhead(std::int64_t batch) {
+        std::vector<LoadedTree> trees = LoadMessageTrees(*db_, container_, position_, batch);
+        const std::vector<ULONG>& columns = StoredColumns();
+        LoadedRows rows;
+        rows.reserve(trees.size());
+        for (const LoadedTree& tree : trees) {
+            std::vector<StoredValue> values;
+            for (const StoredValue& value : tree.values) {
+                const bool column = std::any_of(columns.begin(), columns.end(),
+                                                [&](ULONG tag) { return PROP_ID(tag) == PROP_ID(value.tag); });
+                if (column) values.push_back(value);
+            }
+            rows.emplace_back(tree.row, std::move(values));
+        }
+        db_->Prefetched(std::move(trees));
+        return rows;
+    }
+    // The stored values the columns are made from: the columns' own, and the attachment data
+    // whose length is PR_ATTACH_SIZE.
+    const std::vector<ULONG>& StoredColumns() {
+        stored_ = Columns();
+        if (std::find(stored_.begin(), stored_.end(), PR_ATTACH_SIZE) != stored_.end()) {
+            stored_.push_back(PR_ATTACH_DATA_BIN);
+        }
+        return stored_;
+    }
 
     bool FillRow(const ObjectRow& row, const std::vector<StoredValue>& stored, SRow* out) {
         if (kind_ == TableKind::Recipients && !columnsSet_) {
@@ -184,9 +242,13 @@ private:
     std::vector<ULONG> columns_;
     bool columnsSet_ = false;
     ObjectId position_ = 0;  // id of the last row returned
-    std::optional<std::vector<std::pair<ObjectRow, std::vector<StoredValue>>>> snapshot_;
-    std::size_t next_ = 0;  // next row of the snapshot
+    // Rows read and not yet returned from `next_` on: the whole table, or the batch read ahead.
+    std::unique_ptr<LoadedRows> rows_;
+    std::size_t next_ = 0;
     RowSource source_;  // where the rows come from instead of the database
+    std::vector<ULONG> stored_;
+    std::pair<std::int64_t, std::int64_t> stamp_{};  // the store's change stamp when the batch was read
+    bool holding_ = false;                           // a batch read began a held read
 };
 
 }  // namespace
