@@ -137,7 +137,13 @@ fs::path Root() {
 }
 
 std::optional<fs::path> HostPath(std::u16string_view devicePath) {
-    // Built as one string and made a path once: appending to a path component by component
+    auto text = HostPathText(devicePath);
+    if (!text) return std::nullopt;
+    return fs::path(std::move(*text));
+}
+
+std::optional<std::string> HostPathText(std::u16string_view devicePath) {
+    // Built as one string: appending to a path component by component
     // splits the whole path again each time, and an export maps several paths per message.
     std::string result;
     {
@@ -166,7 +172,7 @@ std::optional<fs::path> HostPath(std::u16string_view devicePath) {
         }
         start = end + 1;
     }
-    return fs::path(std::move(result));
+    return result;
 }
 
 fs::path PlatformFile(std::string_view name) { return Root() / ".platform" / name; }

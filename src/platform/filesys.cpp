@@ -57,7 +57,7 @@ void SyncDirectory(const fs::path& dir) {
 }  // namespace
 
 bool CreateDirectoryW(std::u16string_view path) {
-    auto host = device::HostPath(path);
+    auto host = device::HostPathText(path);
     if (!host) return Fail(ERROR_INVALID_NAME);
     if (faults::Hit("CreateDirectoryW")) return Fail(ERROR_ACCESS_DENIED);
     if (::mkdir(host->c_str(), 0700) != 0) return Fail(ErrorFromErrno(errno));
@@ -68,7 +68,7 @@ std::optional<std::vector<FindData>> FindFiles(std::u16string_view pattern) {
     const std::size_t cut = pattern.find_last_of(u"\\/");
     const std::u16string_view dirPath = cut == std::u16string_view::npos ? u"" : pattern.substr(0, cut);
     const std::u16string_view namePattern = cut == std::u16string_view::npos ? pattern : pattern.substr(cut + 1);
-    auto host = device::HostPath(dirPath);
+    auto host = device::HostPathText(dirPath);
     if (!host || namePattern.empty()) {
         Fail(ERROR_INVALID_NAME);
         return std::nullopt;
@@ -107,8 +107,8 @@ std::optional<std::vector<FindData>> FindFiles(std::u16string_view pattern) {
 }
 
 bool MoveFileExW(std::u16string_view from, std::u16string_view to, std::uint32_t flags) {
-    auto src = device::HostPath(from);
-    auto dst = device::HostPath(to);
+    auto src = device::HostPathText(from);
+    auto dst = device::HostPathText(to);
     if (!src || !dst) return Fail(ERROR_INVALID_NAME);
     if (faults::Hit("MoveFileW")) return Fail(ERROR_ACCESS_DENIED);
     struct stat st {};
@@ -118,31 +118,33 @@ bool MoveFileExW(std::u16string_view from, std::u16string_view to, std::uint32_t
         if (errno != EXDEV) return Fail(ErrorFromErrno(errno));
         // Across host file systems: copy, then remove the original.
         std::error_code ec;
-        fs::copy_file(*src, *dst, fs::copy_options::overwrite_existing, ec);
-        if (ec || !fs::remove(*src, ec)) return Fail(ERROR_GEN_FAILURE);
+        fs::copy_file(fs::path(*src), fs::path(*dst), fs::copy_options::overwrite_existing, ec);
+        if (ec || !fs::remove(fs::path(*src), ec)) return Fail(ERROR_GEN_FAILURE);
     }
     if (flags & MOVEFILE_WRITE_THROUGH) {
-        SyncDirectory(dst->parent_path());
-        if (src->parent_path() != dst->parent_path()) SyncDirectory(src->parent_path());
+        const fs::path srcDir = fs::path(*src).parent_path();
+        const fs::path dstDir = fs::path(*dst).parent_path();
+        SyncDirectory(dstDir);
+        if (srcDir != dstDir) SyncDirectory(srcDir);
     }
     return true;
 }
 
 bool DeleteFileW(std::u16string_view path) {
-    auto host = device::HostPath(path);
+    auto host = device::HostPathText(path);
     if (!host) return Fail(ERROR_INVALID_NAME);
     if (::unlink(host->c_str()) != 0) return Fail(ErrorFromErrno(errno));
     return true;
 }
 
 bool PathExists(std::u16string_view path) {
-    auto host = device::HostPath(path);
+    auto host = device::HostPathText(path);
     struct stat st {};
     return host && ::stat(host->c_str(), &st) == 0;
 }
 
 bool GetFileAttributesExW(std::u16string_view path, FindData* data) {
-    auto host = device::HostPath(path);
+    auto host = device::HostPathText(path);
     if (!host) return Fail(ERROR_INVALID_NAME);
     struct stat st {};
     if (::stat(host->c_str(), &st) != 0) return Fail(ErrorFromErrno(errno));
@@ -154,7 +156,7 @@ bool GetFileAttributesExW(std::u16string_view path, FindData* data) {
 }
 
 bool SetFileCreationTime(std::u16string_view path, const FILETIME& time) {
-    auto host = device::HostPath(path);
+    auto host = device::HostPathText(path);
     if (!host) return Fail(ERROR_INVALID_NAME);
     const std::uint64_t ticks = ToTicks(time);
     struct timespec times[2];
