@@ -1,9 +1,11 @@
 #include "platform/faults.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace platform::faults {
@@ -23,6 +25,7 @@ struct State {
     bool codeQuick = false;
     std::map<std::string, std::vector<Rule>, std::less<>> rules;
     std::map<std::string, int, std::less<>> counts;
+    std::map<std::string, int, std::less<>> pauses;  // operation -> milliseconds per call
 };
 
 State& TheState() {
@@ -41,6 +44,14 @@ void ParseEnvironment(State& s) {
         std::string_view item = text.substr(0, comma);
         text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
         if (item == "quick") s.envQuick = true;
+        if (auto tilde = item.rfind('~'); tilde != std::string_view::npos && tilde > 0) {
+            const std::string number(item.substr(tilde + 1));
+            char* endp = nullptr;
+            const long ms = std::strtol(number.c_str(), &endp, 10);
+            if (!number.empty() && *endp == '\0' && ms > 0 && ms <= 60'000)
+                s.pauses[std::string(item.substr(0, tilde))] = static_cast<int>(ms);
+            continue;
+        }
         auto colon = item.rfind(':');
         if (colon == std::string_view::npos || colon == 0) continue;
         std::string number(item.substr(colon + 1));
@@ -58,8 +69,16 @@ void ParseEnvironment(State& s) {
 
 bool Hit(std::string_view operation) {
     State& s = TheState();
-    std::lock_guard lock(s.mutex);
+    std::unique_lock lock(s.mutex);
     if (!s.envRead) ParseEnvironment(s);
+    if (!s.pauses.empty()) {
+        if (auto pause = s.pauses.find(operation); pause != s.pauses.end()) {
+            const int ms = pause->second;
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            lock.lock();
+        }
+    }
     if (s.rules.empty()) return false;
     auto rule = s.rules.find(operation);
     if (rule == s.rules.end()) return false;
@@ -106,6 +125,7 @@ void Reset() {
     s.envRead = false;
     s.rules.clear();
     s.counts.clear();
+    s.pauses.clear();
 }
 
 }  // namespace platform::faults

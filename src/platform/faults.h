@@ -7,7 +7,9 @@
 // "GetHierarchyTable:1,fwrite:3". "NAME:N+" fails the n-th call and every later one;
 // "NAME:N!" ends the process at once at the n-th call, as a power cut or a kill would (exit
 // status kCrashStatus, no exit handlers), so that tests can check what survives a crash.
-// The entry "quick" makes retries skip their pauses (QuickRetries).
+// The entry "quick" makes retries skip their pauses (QuickRetries). "NAME~MS" fails nothing but
+// makes every call of NAME take MS milliseconds longer (1 to 60000), so that tests can catch a
+// long pass in its middle however fast the machine runs it ("OpenEntry~2" paces a walk).
 #pragma once
 
 #include <string_view>

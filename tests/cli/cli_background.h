@@ -125,7 +125,8 @@ public:
         if (master_ >= 0) ::close(master_);
     }
 
-    bool Start(const std::vector<std::string>& args) {
+    // Starts tallymere-cli with `args` and the extra environment entries `env` on a new terminal.
+    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
 #ifdef TALLYMERE_CLI
         std::string program = TALLYMERE_CLI;
 #else
@@ -138,6 +139,8 @@ public:
         if (pid < 0) return false;
         if (pid == 0) {
             std::vector<std::string> copies = args;
+            std::vector<std::string> entries = env;
+            for (std::string& e : entries) ::putenv(e.data());
             std::vector<char*> argv{program.data()};
             for (std::string& a : copies) argv.push_back(a.data());
             argv.push_back(nullptr);

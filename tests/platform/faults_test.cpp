@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 
 namespace {
@@ -28,6 +29,22 @@ TEST(Faults, PlansComeFromTheEnvironment) {
             bool ok = platform::faults::Hit("GetHierarchyTable") && !platform::faults::Hit("GetHierarchyTable") &&
                       !platform::faults::Hit("fwrite") && !platform::faults::Hit("fwrite") &&
                       platform::faults::Hit("fwrite") && !platform::faults::Hit("x");
+            std::exit(ok ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// "NAME~MS" slows every call of NAME and fails none; it does not disturb the other entries.
+TEST(Faults, APacedOperationTakesLongerAndNeverFails) {
+    EXPECT_EXIT(
+        {
+            ::setenv("TALLYMERE_FAULTS", "OpenEntry~30,OpenEntry:2,bad~x,~5", 1);
+            platform::faults::Reset();
+            const auto start = std::chrono::steady_clock::now();
+            bool ok = !platform::faults::Hit("OpenEntry") && platform::faults::Hit("OpenEntry") &&
+                      !platform::faults::Hit("OpenEntry");
+            ok = ok && std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(90);
+            ok = ok && !platform::faults::Hit("bad") && !platform::faults::Hit("Other");
             std::exit(ok ? 0 : 3);
         },
         ::testing::ExitedWithCode(0), "");
