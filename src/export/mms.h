@@ -33,10 +33,9 @@ std::uint32_t GetMMSFiles(std::vector<MmsFile>& list, std::uint32_t size);
 // The MMS directory listed once for a whole export pass, by size: GetMMSFiles for every
 // multimedia message would list the directory once per message, a cost that grows with the
 // directory. The directory is watched from each listing on, and listed again after any change
-// notification, so the same files are found as by a listing per message. Where it cannot be
-// watched, it is listed again whenever its modification time has changed since (a file added,
-// removed or renamed); a listing taken within two seconds of the directory's last change is
-// then not reused: a change in the same tick of the file system's clock (two seconds on some
+// notification or when its modification time has changed since (a file added, removed or
+// renamed), so the same files are found as by a listing per message. Where it cannot be
+// watched, a listing taken within two seconds of the directory's last change is not reused: a change in the same tick of the file system's clock (two seconds on some
 // media) would not move that time.
 class MmsListing {
 public:
