@@ -61,12 +61,16 @@ std::vector<std::u16string> MessageTextLines(const qMsg& message) {
 }
 
 bool WriteMessageText(platform::File& file, const qMsg& message) {
+    // One write per line, as before: the fault and crash trials count the writes.
+    bool written = true;
     std::string bytes;
-    LayOut(message, [&bytes](std::u16string_view text) {
+    LayOut(message, [&](std::u16string_view text) {
+        bytes.clear();
         platform::AppendUtf8(bytes, text);
         bytes += '\n';
+        written = file.Write(bytes.data(), bytes.size()) == bytes.size() && written;
     });
-    return file.Write(bytes.data(), bytes.size()) == bytes.size();
+    return written;
 }
 
 }  // namespace tallymere
