@@ -31,8 +31,14 @@ void MmsListing::Refresh() {
     const std::u16string folder(platform::device::kMmsFolder);
     platform::FindData dir;
     const bool exists = platform::GetFileAttributesExW(folder, &dir);
-    if (listed_ && reusable_ && exists == exists_ && (!exists || dir.creationTime == changed_)) return;
+    const bool looksUnchanged = exists == exists_ && (!exists || dir.creationTime == changed_);
+    // Watched since the listing was taken and nothing changed: the listing is what a search
+    // now would find, however soon after a change it was taken.
+    if (listed_ && watch_ && !watch_->Changed() && looksUnchanged) return;
+    if (listed_ && !watch_ && reusable_ && looksUnchanged) return;
     bySize_.clear();
+    // Watched from before the search, so that a change during it counts.
+    watch_ = exists ? platform::DirectoryWatch::Start(folder) : nullptr;
     listed_ = true;
     exists_ = exists;
     changed_ = dir.creationTime;

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/filesys.h"
 #include "platform/time.h"
 
 namespace tallymere {
@@ -30,11 +32,11 @@ std::uint32_t GetMMSFiles(std::vector<MmsFile>& list, std::uint32_t size);
 
 // The MMS directory listed once for a whole export pass, by size: GetMMSFiles for every
 // multimedia message would list the directory once per message, a cost that grows with the
-// directory. The directory is listed again whenever its modification time has changed since
-// (a file added, removed or renamed), so the same files are found as by a listing per
-// message. A listing taken within two seconds of the directory's last change is not reused:
-// a change in the same tick of the file system's clock (two seconds on some media) would not
-// move that time.
+// directory. The directory is watched from each listing on, and listed again after any change
+// notification or when its modification time has changed since (a file added, removed or
+// renamed), so the same files are found as by a listing per message. Where it cannot be
+// watched, a listing taken within two seconds of the directory's last change is not reused: a change in the same tick of the file system's clock (two seconds on some
+// media) would not move that time.
 class MmsListing {
 public:
     // As GetMMSFiles, from the listing.
@@ -44,6 +46,7 @@ private:
     // Lists the directory now unless the listing at hand still holds.
     void Refresh();
 
+    std::unique_ptr<platform::DirectoryWatch> watch_;  // since the listing, when it could be watched
     bool listed_ = false;
     bool reusable_ = false;           // the listing may serve while the directory is unchanged
     bool exists_ = false;             // the directory existed at the listing

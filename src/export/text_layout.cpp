@@ -13,16 +13,12 @@ namespace {
 
 bool HasTime(const platform::FILETIME& time) { return time.dwLowDateTime != 0 && time.dwHighDateTime != 0; }
 
-std::u16string ToLine(const std::u16string& text) { return text + u"\n"; }
-
-}  // namespace
-
-std::vector<std::u16string> MessageTextLines(const qMsg& message) {
-    std::vector<std::u16string> lines;
-
+// Lays the message out, handing each line (without its "\n") to `line`.
+template <class LineSink>
+void LayOut(const qMsg& message, LineSink&& line) {
     std::u16string from = u"From: ";
     if (message.senderEmailLen != 0) from += message.senderEmail;
-    lines.push_back(ToLine(from));
+    line(from);
 
     std::u16string to = u"To: ";
     bool first = true;
@@ -36,27 +32,44 @@ std::vector<std::u16string> MessageTextLines(const qMsg& message) {
         if (message.emailAddressLen[i] != 0) add(message.emailAddress[i]);
         if (message.displayNameLen[i] != 0) add(message.displayName[i]);
     }
-    lines.push_back(ToLine(to));
+    line(to);
 
-    lines.push_back(ToLine(u"Subject: " + message.subjectPrefix + message.subject));
-    if (HasTime(message.deliveryTime)) lines.push_back(ToLine(FormatTimestamp(message.deliveryTime)));
-    if (HasTime(message.lastModificationTime)) lines.push_back(ToLine(FormatTimestamp(message.lastModificationTime)));
+    line(u"Subject: " + message.subjectPrefix + message.subject);
+    if (HasTime(message.deliveryTime)) line(FormatTimestamp(message.deliveryTime));
+    if (HasTime(message.lastModificationTime)) line(FormatTimestamp(message.lastModificationTime));
 
     const std::string size = std::to_string(message.messageSize);
-    lines.push_back(ToLine(u"Size: " + std::u16string(size.begin(), size.end()) + u" bytes"));
+    line(u"Size: " + std::u16string(size.begin(), size.end()) + u" bytes");
 
     // The body is a zero-terminated text: it ends at its first U+0000, so a stream that
     // carries its terminator puts no NUL into the file. A body without one is written whole.
     const std::size_t bodyBytes = std::min<std::size_t>(message.bodySize, message.body.size());
     std::u16string body = platform::FromUtf16Le(message.body.data(), bodyBytes);
     if (const std::size_t end = body.find(u'\0'); end != std::u16string::npos) body.resize(end);
-    lines.push_back(ToLine(body));
+    line(body);
+}
+
+}  // namespace
+
+std::vector<std::u16string> MessageTextLines(const qMsg& message) {
+    std::vector<std::u16string> lines;
+    LayOut(message, [&lines](std::u16string_view text) {
+        lines.emplace_back(text);
+        lines.back() += u'\n';
+    });
     return lines;
 }
 
 bool WriteMessageText(platform::File& file, const qMsg& message) {
+    // One write per line, as before: the fault and crash trials count the writes.
     bool written = true;
-    for (const std::u16string& line : MessageTextLines(message)) written = file.WriteText(line) && written;
+    std::string bytes;
+    LayOut(message, [&](std::u16string_view text) {
+        bytes.clear();
+        platform::AppendUtf8(bytes, text);
+        bytes += '\n';
+        written = file.Write(bytes.data(), bytes.size()) == bytes.size() && written;
+    });
     return written;
 }
 

@@ -25,8 +25,8 @@ class qMsg;
 // The lines of the layout above, each ending in "\n".
 std::vector<std::u16string> MessageTextLines(const qMsg& message);
 
-// Writes the lines to a text stream, one write per line (so no character is ever split);
-// false when any of them could not be written whole.
+// Writes the lines to a text stream as UTF-8, one write per line; false when any of them could
+// not be written whole.
 bool WriteMessageText(platform::File& file, const qMsg& message);
 
 }  // namespace tallymere

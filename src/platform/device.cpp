@@ -20,12 +20,14 @@ namespace {
 
 std::mutex rootMutex;
 fs::path root;
+std::string rootText;  // root's text, which HostPath copies without copying root's components
 
 // Host file systems take at most 255 bytes per name. A longer device name is kept as its
 // beginning, "~", a hash of the whole name and its extension, so that every device name still
 // maps to one host name of its own, the same each time.
+constexpr std::size_t kMaxHostName = 255;
 std::string FitHostName(std::string name) {
-    constexpr std::size_t kMaxName = 255;
+    constexpr std::size_t kMaxName = kMaxHostName;
     if (name.size() <= kMaxName) return name;
     std::uint32_t hash = 2166136261u;  // FNV-1a
     for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
@@ -96,6 +98,7 @@ bool Mount(const fs::path& hostDir, std::string* error, bool* made) {
     {
         std::lock_guard lock(rootMutex);
         root = dir;
+        rootText = dir.native();
     }
     if (!MakeDirs(dir / ".platform", error)) {
         Unmount();
@@ -125,6 +128,7 @@ bool Mount(const fs::path& hostDir, std::string* error, bool* made) {
 void Unmount() {
     std::lock_guard lock(rootMutex);
     root.clear();
+    rootText.clear();
 }
 
 fs::path Root() {
@@ -133,9 +137,20 @@ fs::path Root() {
 }
 
 std::optional<fs::path> HostPath(std::u16string_view devicePath) {
-    // Built as one string and made a path once: appending to a path component by component
+    auto text = HostPathText(devicePath);
+    if (!text) return std::nullopt;
+    return fs::path(std::move(*text));
+}
+
+std::optional<std::string> HostPathText(std::u16string_view devicePath) {
+    // Built as one string: appending to a path component by component
     // splits the whole path again each time, and an export maps several paths per message.
-    std::string result = Root().native();
+    std::string result;
+    {
+        std::lock_guard lock(rootMutex);
+        result.reserve(rootText.size() + 3 * devicePath.size() + 1);
+        result = rootText;
+    }
     if (result.empty()) return std::nullopt;
     std::size_t start = 0;
     while (start <= devicePath.size()) {
@@ -148,11 +163,16 @@ std::optional<fs::path> HostPath(std::u16string_view devicePath) {
             }
             // As `/=` does with a relative name: a separator unless there is one already.
             if (result.back() != '/') result += '/';
-            result += FitHostName(ToUtf8(component));
+            const std::size_t nameStart = result.size();
+            AppendUtf8(result, component);
+            if (result.size() - nameStart > kMaxHostName) {
+                std::string fitted = FitHostName(result.substr(nameStart));
+                result.replace(nameStart, std::string::npos, fitted);
+            }
         }
         start = end + 1;
     }
-    return fs::path(std::move(result));
+    return result;
 }
 
 fs::path PlatformFile(std::string_view name) { return Root() / ".platform" / name; }

@@ -45,6 +45,9 @@ std::filesystem::path Root();
 
 // The host path of a device path, or nothing when the path is refused or no device is mounted.
 std::optional<std::filesystem::path> HostPath(std::u16string_view devicePath);
+// The same as text, for callers that only hand it to the host's calls: a path object splits
+// itself into components, a cost paid several times per exported message.
+std::optional<std::string> HostPathText(std::u16string_view devicePath);
 
 // The host path of a platform file under "\.platform\" (the store database, the settings).
 std::filesystem::path PlatformFile(std::string_view name);

@@ -51,7 +51,7 @@ bool ValidMode(std::u16string_view mode, std::string* out) {
 
 std::unique_ptr<File> File::Open(std::u16string_view devicePath, std::u16string_view mode) {
     std::string hostMode;
-    auto host = device::HostPath(devicePath);
+    auto host = device::HostPathText(devicePath);
     if (!host || !ValidMode(mode, &hostMode)) {
         SetLastError(ERROR_INVALID_NAME);
         return nullptr;

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,7 +58,7 @@ void SyncDirectory(const fs::path& dir) {
 }  // namespace
 
 bool CreateDirectoryW(std::u16string_view path) {
-    auto host = device::HostPath(path);
+    auto host = device::HostPathText(path);
     if (!host) return Fail(ERROR_INVALID_NAME);
     if (faults::Hit("CreateDirectoryW")) return Fail(ERROR_ACCESS_DENIED);
     if (::mkdir(host->c_str(), 0700) != 0) return Fail(ErrorFromErrno(errno));
@@ -68,7 +69,7 @@ std::optional<std::vector<FindData>> FindFiles(std::u16string_view pattern) {
     const std::size_t cut = pattern.find_last_of(u"\\/");
     const std::u16string_view dirPath = cut == std::u16string_view::npos ? u"" : pattern.substr(0, cut);
     const std::u16string_view namePattern = cut == std::u16string_view::npos ? pattern : pattern.substr(cut + 1);
-    auto host = device::HostPath(dirPath);
+    auto host = device::HostPathText(dirPath);
     if (!host || namePattern.empty()) {
         Fail(ERROR_INVALID_NAME);
         return std::nullopt;
@@ -107,8 +108,8 @@ std::optional<std::vector<FindData>> FindFiles(std::u16string_view pattern) {
 }
 
 bool MoveFileExW(std::u16string_view from, std::u16string_view to, std::uint32_t flags) {
-    auto src = device::HostPath(from);
-    auto dst = device::HostPath(to);
+    auto src = device::HostPathText(from);
+    auto dst = device::HostPathText(to);
     if (!src || !dst) return Fail(ERROR_INVALID_NAME);
     if (faults::Hit("MoveFileW")) return Fail(ERROR_ACCESS_DENIED);
     struct stat st {};
@@ -118,31 +119,33 @@ bool MoveFileExW(std::u16string_view from, std::u16string_view to, std::uint32_t
         if (errno != EXDEV) return Fail(ErrorFromErrno(errno));
         // Across host file systems: copy, then remove the original.
         std::error_code ec;
-        fs::copy_file(*src, *dst, fs::copy_options::overwrite_existing, ec);
-        if (ec || !fs::remove(*src, ec)) return Fail(ERROR_GEN_FAILURE);
+        fs::copy_file(fs::path(*src), fs::path(*dst), fs::copy_options::overwrite_existing, ec);
+        if (ec || !fs::remove(fs::path(*src), ec)) return Fail(ERROR_GEN_FAILURE);
     }
     if (flags & MOVEFILE_WRITE_THROUGH) {
-        SyncDirectory(dst->parent_path());
-        if (src->parent_path() != dst->parent_path()) SyncDirectory(src->parent_path());
+        const fs::path srcDir = fs::path(*src).parent_path();
+        const fs::path dstDir = fs::path(*dst).parent_path();
+        SyncDirectory(dstDir);
+        if (srcDir != dstDir) SyncDirectory(srcDir);
     }
     return true;
 }
 
 bool DeleteFileW(std::u16string_view path) {
-    auto host = device::HostPath(path);
+    auto host = device::HostPathText(path);
     if (!host) return Fail(ERROR_INVALID_NAME);
     if (::unlink(host->c_str()) != 0) return Fail(ErrorFromErrno(errno));
     return true;
 }
 
 bool PathExists(std::u16string_view path) {
-    auto host = device::HostPath(path);
+    auto host = device::HostPathText(path);
     struct stat st {};
     return host && ::stat(host->c_str(), &st) == 0;
 }
 
 bool GetFileAttributesExW(std::u16string_view path, FindData* data) {
-    auto host = device::HostPath(path);
+    auto host = device::HostPathText(path);
     if (!host) return Fail(ERROR_INVALID_NAME);
     struct stat st {};
     if (::stat(host->c_str(), &st) != 0) return Fail(ErrorFromErrno(errno));
@@ -154,7 +157,7 @@ bool GetFileAttributesExW(std::u16string_view path, FindData* data) {
 }
 
 bool SetFileCreationTime(std::u16string_view path, const FILETIME& time) {
-    auto host = device::HostPath(path);
+    auto host = device::HostPathText(path);
     if (!host) return Fail(ERROR_INVALID_NAME);
     const std::uint64_t ticks = ToTicks(time);
     struct timespec times[2];
@@ -164,6 +167,64 @@ bool SetFileCreationTime(std::u16string_view path, const FILETIME& time) {
     times[1].tv_nsec = static_cast<long>(ticks % 10'000'000 * 100);
     if (::utimensat(AT_FDCWD, host->c_str(), times, 0) != 0) return Fail(ErrorFromErrno(errno));
     return true;
+}
+
+std::unique_ptr<DirectoryWatch> DirectoryWatch::Start(std::u16string_view path) {
+    auto host = device::HostPathText(path);
+    if (!host) {
+        Fail(ERROR_INVALID_NAME);
+        return nullptr;
+    }
+    if (faults::Hit("FindFirstChangeNotification")) {
+        Fail(ERROR_GEN_FAILURE);
+        return nullptr;
+    }
+    struct stat before {};
+    if (::stat(host->c_str(), &before) != 0 || !S_ISDIR(before.st_mode)) {
+        Fail(ERROR_PATH_NOT_FOUND);
+        return nullptr;
+    }
+    const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd < 0) {
+        Fail(ERROR_GEN_FAILURE);
+        return nullptr;
+    }
+    constexpr std::uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY | IN_ATTRIB |
+                                    IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+    // The directory is the one watched only if it is the same before and after the watch began.
+    struct stat after {};
+    if (::inotify_add_watch(fd, host->c_str(), kMask) < 0 || ::stat(host->c_str(), &after) != 0 ||
+        after.st_dev != before.st_dev || after.st_ino != before.st_ino) {
+        ::close(fd);
+        Fail(ERROR_GEN_FAILURE);
+        return nullptr;
+    }
+    return std::make_unique<DirectoryWatch>(Key{}, fd, std::move(*host), static_cast<std::uint64_t>(after.st_dev),
+                                            static_cast<std::uint64_t>(after.st_ino));
+}
+
+DirectoryWatch::DirectoryWatch(Key, int fd, std::string hostPath, std::uint64_t device, std::uint64_t inode)
+    : fd_(fd), hostPath_(std::move(hostPath)), device_(device), inode_(inode) {}
+
+DirectoryWatch::~DirectoryWatch() { ::close(fd_); }
+
+bool DirectoryWatch::Changed() {
+    if (changed_) return true;
+    // Any notification at all (an overflowed queue included) counts as a change.
+    alignas(struct inotify_event) char buffer[4096];
+    const ssize_t got = ::read(fd_, buffer, sizeof buffer);
+    if (got != 0 && !(got < 0 && errno == EAGAIN)) {
+        changed_ = true;
+        return true;
+    }
+    // The path may lead elsewhere now (a directory above renamed, another put in its place):
+    // the watch follows the directory, a fresh search follows the path.
+    struct stat st {};
+    if (::stat(hostPath_.c_str(), &st) != 0 || static_cast<std::uint64_t>(st.st_dev) != device_ ||
+        static_cast<std::uint64_t>(st.st_ino) != inode_) {
+        changed_ = true;
+    }
+    return changed_;
 }
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,5 +58,35 @@ bool GetFileAttributesExW(std::u16string_view path, FindData* data);
 // A file's creation time is its modification time on the host; this sets it (the device's MMS
 // client stamps the files it keeps with their delivery time).
 bool SetFileCreationTime(std::u16string_view path, const FILETIME& time);
+
+// Watches one directory for change notifications, as the device's change notification does:
+// an entry added, removed, renamed, written or re-stamped, or the directory itself removed,
+// moved or replaced. Unlike the directory's time, it misses no change, however close together
+// two changes come.
+class DirectoryWatch {
+public:
+    // Starts watching the directory at `path`; nothing (last error set) when it cannot be
+    // watched: no such directory, or the host gives no notifications (fault "FindFirstChangeNotification").
+    static std::unique_ptr<DirectoryWatch> Start(std::u16string_view path);
+    ~DirectoryWatch();
+    DirectoryWatch(const DirectoryWatch&) = delete;
+    DirectoryWatch& operator=(const DirectoryWatch&) = delete;
+
+    // Whether anything may have changed in the directory since the watch started. Once true,
+    // it stays true: a caller that has taken note starts a new watch.
+    bool Changed();
+
+    struct Key {
+        explicit Key() = default;
+    };
+    DirectoryWatch(Key, int fd, std::string hostPath, std::uint64_t device, std::uint64_t inode);
+
+private:
+    int fd_;
+    std::string hostPath_;
+    std::uint64_t device_;
+    std::uint64_t inode_;
+    bool changed_ = false;
+};
 
 }  // namespace platform

@@ -38,20 +38,44 @@ void AppendUtf8(std::string& out, char32_t cp) {
     utf8::unchecked::append(static_cast<std::uint32_t>(cp), std::back_inserter(out));
 }
 
+void AppendUtf8(std::string& out, std::u16string_view text) {
+    // Written straight into room for the longest form (three bytes per unit; a surrogate pair
+    // takes four for its two) and cut to what was written: a text file or a host path is
+    // converted for every message, and mostly ASCII.
+    const std::size_t start = out.size();
+    out.resize(start + 3 * text.size());
+    char* p = out.data() + start;
+    auto put = [&p](unsigned value) { *p++ = static_cast<char>(value); };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t cp = text[i];
+        if (cp < 0x80) {
+            put(cp);
+            continue;
+        }
+        if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<char32_t>(text[i + 1]) - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = kReplacement;
+        }
+        if (cp < 0x800) {
+            put(0xC0 | (cp >> 6));
+        } else if (cp < 0x10000) {
+            put(0xE0 | (cp >> 12));
+            put(0x80 | ((cp >> 6) & 0x3F));
+        } else {
+            put(0xF0 | (cp >> 18));
+            put(0x80 | ((cp >> 12) & 0x3F));
+            put(0x80 | ((cp >> 6) & 0x3F));
+        }
+        put(0x80 | (cp & 0x3F));
+    }
+    out.resize(static_cast<std::size_t>(p - out.data()));
+}
+
 std::string ToUtf8(std::u16string_view text) {
     std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char16_t c = text[i];
-        if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            char32_t cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
-                          (static_cast<char32_t>(text[i + 1]) - 0xDC00);
-            AppendUtf8(out, cp);
-            ++i;
-        } else {
-            AppendUtf8(out, c);
-        }
-    }
+    AppendUtf8(out, text);
     return out;
 }
 

@@ -19,6 +19,8 @@ std::u16string FromUtf8(std::string_view text);
 
 // Appends the UTF-8 form of one code point (a lone surrogate is written as U+FFFD).
 void AppendUtf8(std::string& out, char32_t codePoint);
+// Appends the UTF-8 form of a text, as ToUtf8 converts it.
+void AppendUtf8(std::string& out, std::u16string_view text);
 
 // Case-insensitive comparison of two names as the device's file system compares them
 // (ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic letters folded).

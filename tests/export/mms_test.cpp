@@ -135,7 +135,8 @@ TEST_F(MmsTest, MoreThanAHundredOfOneSizeEndTheProgram) {
 
 // One listing serves the whole pass, and a change of the directory is still seen by the next
 // message: the directory's modification time tells.
-TEST_F(MmsTest, OnePassListsTheDirectoryAgainOnlyWhenItHasChanged) {
+TEST_F(MmsTest, WithoutNotificationsOnePassListsTheDirectoryAgainOnlyWhenItsTimeHasChanged) {
+    platform::faults::Plan("FindFirstChangeNotification", 1, true);
     const std::u16string folder = u"\\My Documents\\UAContents\\MMS UA";
     const platform::FILETIME longAgo = At(2008, 1, 1, 0, 0, 0, 0);
     ClientFile("a.mms", "12345", kDelivered);
@@ -163,6 +164,38 @@ TEST_F(MmsTest, OnePassListsTheDirectoryAgainOnlyWhenItHasChanged) {
     // A new pass lists afresh.
     EXPECT_EQ(ExportPass(message(5, 7)), 1);
     EXPECT_TRUE(fs::exists(Export("MMS/005_c.mms")));
+}
+
+TEST_F(MmsTest, AWatchedDirectoryIsListedAgainAfterEveryChangeEvenOneItsTimeDoesNotShow) {
+    const std::u16string folder = u"\\My Documents\\UAContents\\MMS UA";
+    const platform::FILETIME longAgo = At(2008, 1, 1, 0, 0, 0, 0);
+    ClientFile("a.mms", "12345", kDelivered);
+    ASSERT_TRUE(platform::SetFileCreationTime(folder, longAgo));
+    auto message = [&](std::uint32_t n, std::uint32_t size) {
+        auto m = Multimedia(size);
+        m.SetEntryID(20, export_testing::MakeId(n).data());
+        return m;
+    };
+    tallymere::OpenExporter();
+    EXPECT_EQ(tallymere::exporter->ExportOne(message(1, 5)), 1);
+    // Added, with the directory's time set back as it was: a fresh search finds it, so must the pass.
+    ClientFile("b.mms", "123456", kDelivered);
+    ASSERT_TRUE(platform::SetFileCreationTime(folder, longAgo));
+    EXPECT_EQ(tallymere::exporter->ExportOne(message(2, 6)), 1);
+    // A file written again in place, which leaves the directory's time alone.
+    WriteHostFile(Mms("a.mms"), "1234567");
+    ASSERT_TRUE(platform::SetFileCreationTime(u"\\My Documents\\UAContents\\MMS UA\\a.mms", kDelivered));
+    EXPECT_EQ(tallymere::exporter->ExportOne(message(3, 7)), 1);
+    // Nothing changed since: the listing serves, and still finds the same.
+    EXPECT_EQ(tallymere::exporter->ExportOne(message(4, 7)), 1);
+    // The directory replaced by another of the same name.
+    fs::rename(Mms(""), Mms("").parent_path().string() + ".old");
+    fs::create_directories(Mms(""));
+    ClientFile("c.mms", "1234567", kDelivered);
+    EXPECT_EQ(tallymere::exporter->ExportOne(message(5, 7)), 1);
+    tallymere::CloseExporter();
+    EXPECT_EQ(Copies(), (Names{"002_.txt", "003_.txt", "004_.txt", "005_.txt", "001_a.mms", "002_b.mms", "003_a.mms",
+                               "004_a.mms", "005_c.mms"}));
 }
 
 TEST_F(MmsTest, AListingTakenJustAfterAChangeIsNotReused) {

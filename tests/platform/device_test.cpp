@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <thread>
 #include <vector>
 
 #include "device_fixture.h"
+#include "platform/faults.h"
 #include "platform/file.h"
 #include "platform/filesys.h"
 #include "platform/kernel.h"
@@ -257,6 +260,48 @@ TEST(Kernel, InterlockedCountersAreAtomic) {
     }
     for (auto& t : threads) t.join();
     EXPECT_EQ(counter.load(), 40000);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DeviceTest, ADirectoryWatchSeesEveryKindOfChangeAndKeepsSayingSo) {
+    EXPECT_EQ(platform::DirectoryWatch::Start(u"\\No Such Folder"), nullptr);
+    ASSERT_TRUE(platform::CreateDirectoryW(u"\\Watched"));
+    auto quiet = platform::DirectoryWatch::Start(u"\\Watched");
+    ASSERT_NE(quiet, nullptr);
+    EXPECT_FALSE(quiet->Changed());
+    // Reading a file changes nothing.
+    WriteHostFile(Host("Watched/a"), "1");
+    auto watch = platform::DirectoryWatch::Start(u"\\Watched");
+    ASSERT_NE(watch, nullptr);
+    EXPECT_EQ(ReadHostFile(Host("Watched/a")), "1");
+    EXPECT_FALSE(watch->Changed());
+    EXPECT_TRUE(quiet->Changed());  // a was created after it began
+    EXPECT_TRUE(quiet->Changed());
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+    };
+    const std::vector<Case> cases = {
+        {"written in place", [&] { WriteHostFile(Host("Watched/a"), "22"); }},
+        {"re-stamped", [] { ASSERT_TRUE(platform::SetFileCreationTime(u"\\Watched\\a", platform::FILETIME{1, 1})); }},
+        {"renamed", [] { ASSERT_TRUE(platform::MoveFileW(u"\\Watched\\a", u"\\Watched\\b")); }},
+        {"removed", [] { ASSERT_TRUE(platform::DeleteFileW(u"\\Watched\\b")); }},
+        {"replaced", [&] {
+             std::filesystem::rename(Host("Watched"), Host("Gone"));
+             std::filesystem::create_directory(Host("Watched"));
+         }},
+    };
+    for (const Case& c : cases) {
+        auto w = platform::DirectoryWatch::Start(u"\\Watched");
+        ASSERT_NE(w, nullptr) << c.what;
+        c.change();
+        EXPECT_TRUE(w->Changed()) << c.what;
+    }
+    platform::faults::Plan("FindFirstChangeNotification", 1);
+    EXPECT_EQ(platform::DirectoryWatch::Start(u"\\Watched"), nullptr);
 }
 
 }  // namespace

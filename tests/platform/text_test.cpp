@@ -18,6 +18,25 @@ TEST(Text, LoneSurrogatesAndInvalidBytesBecomeReplacementCharacters) {
     EXPECT_EQ(platform::FromUtf8("\xE4\xBD"), u"\uFFFD\uFFFD");
 }
 
+TEST(Text, EachEncodedLengthAtItsBoundariesAndAppendedAfterWhatIsThere) {
+    const std::u16string edges = {0x7F, 0x80, 0x7FF, 0x800, 0xD7FF, 0xE000, 0xFFFF, 0xDC00, 0xD800, 0xDC00, 0xDBFF, 0xDFFF};
+    EXPECT_EQ(platform::ToUtf8(edges),
+              "\x7F" "\xC2\x80" "\xDF\xBF" "\xE0\xA0\x80" "\xED\x9F\xBF" "\xEE\x80\x80" "\xEF\xBF\xBF"
+              "\xEF\xBF\xBD" "\xF0\x90\x80\x80" "\xF4\x8F\xBF\xBF");
+    // A high surrogate at the very end has no partner.
+    std::string out = "kept/";
+    platform::AppendUtf8(out, std::u16string{u'x', static_cast<char16_t>(0xD83D)});
+    EXPECT_EQ(out, "kept/x\xEF\xBF\xBD");
+    platform::AppendUtf8(out, std::u16string_view{});
+    EXPECT_EQ(out, "kept/x\xEF\xBF\xBD");
+    // Every unit as the one-code-point conversion writes it.
+    for (char32_t c = 0; c <= 0xFFFF; ++c) {
+        std::string one;
+        platform::AppendUtf8(one, c);
+        ASSERT_EQ(platform::ToUtf8(std::u16string(1, static_cast<char16_t>(c))), one) << static_cast<unsigned>(c);
+    }
+}
+
 TEST(Text, PatternsMatchWithoutRegardToCase) {
     EXPECT_TRUE(platform::MatchesPattern(u"001_Office.TXT", u"*.txt"));
     EXPECT_TRUE(platform::MatchesPattern(u"anything", u"*"));
