@@ -35,27 +35,14 @@
 #include <string>
 
 #include "cli/device_import.h"
+#include "cli/seeded_random.h"
 #include "platform/device.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// The same sequence on every platform (splitmix64).
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t Next() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    std::uint32_t Below(std::uint32_t n) { return static_cast<std::uint32_t>(Next() % n); }
-
-private:
-    std::uint64_t state_;
-};
+using Random = cli::device::SeededRandom;
 
 const char* const kWords[] = {"see",     "you",  "at",      "eight", "tonight", "thanks", "for",  "the",   "lovely",
                               "dinner",  "call", "me",      "when",  "free",    "running", "late", "sorry", "bus",

@@ -4,32 +4,14 @@
 #include <string>
 
 #include "cli/device_deliver.h"
+#include "cli/seeded_random.h"
 #include "platform/text.h"
 
 namespace cli::device {
 
 namespace {
 
-// A small generator whose sequence is the same on every platform (splitmix64).
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t Next() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    std::uint32_t Below(std::uint32_t n) { return static_cast<std::uint32_t>(Next() % n); }
-    bool Percent(std::uint32_t p) { return Below(100) < p; }
-    template <class T, std::size_t N>
-    const T& Pick(const T (&items)[N]) {
-        return items[Below(N)];
-    }
-
-private:
-    std::uint64_t state_;
-};
+using Random = cli::device::SeededRandom;
 
 struct Contact {
     const char16_t* name;  // empty: a number not in the address book
