@@ -96,6 +96,11 @@ constexpr ULONG kAlwaysComputed[] = {
     PROP_ID(PR_SUBFOLDERS),  PROP_ID(PR_ATTACH_SIZE),
 };
 
+// The object columns that every loading statement selects first: id, kind, store, parent.
+ObjectRow RowOf(sql::Stmt& q) {
+    return ObjectRow{q.Int(0), static_cast<int>(q.Int(1)), q.Int(2), q.IsNull(3) ? 0 : q.Int(3)};
+}
+
 }  // namespace
 
 bool Wanted::Has(ULONG propId) const {
@@ -151,10 +156,7 @@ LoadedRows LoadChildren(Database& db, ObjectId container, int kind, ObjectId aft
     q->Bind(2, std::int64_t{kind}).Bind(3, after).Bind(4, limit);
     while (q->Step()) {
         const ObjectId id = q->Int(0);
-        if (rows.empty() || rows.back().first.id != id) {
-            rows.emplace_back(ObjectRow{id, static_cast<int>(q->Int(1)), q->Int(2), q->IsNull(3) ? 0 : q->Int(3)},
-                              std::vector<StoredValue>());
-        }
+        if (rows.empty() || rows.back().first.id != id) rows.emplace_back(RowOf(*q), std::vector<StoredValue>());
         if (q->IsNull(4)) continue;
         rows.back().second.push_back(FromRow(*q, 4, wanted));
     }
@@ -175,8 +177,14 @@ void SortRows(LoadedRows& rows) {
     for (auto& [row, values] : rows) SortValues(values);
 }
 
-ObjectRow RowOf(sql::Stmt& q) {
-    return ObjectRow{q.Int(0), static_cast<int>(q.Int(1)), q.Int(2), q.IsNull(3) ? 0 : q.Int(3)};
+// Puts a loaded message's values and its recipient rows and attachments in identifier order and
+// hands the two lists to it.
+void FinishMessage(LoadedTree& tree, LoadedRows recipients, LoadedRows attachments) {
+    SortValues(tree.values);
+    SortRows(recipients);
+    SortRows(attachments);
+    tree.recipients = std::make_shared<const LoadedRows>(std::move(recipients));
+    tree.attachments = std::make_shared<const LoadedRows>(std::move(attachments));
 }
 
 }  // namespace
@@ -213,13 +221,10 @@ bool LoadTree(Database& db, ObjectId id, LoadedTree* tree) {
         if (!q->IsNull(4)) into->push_back(FromRow(*q, 4, Wanted{}));
     }
     if (!found) return false;
-    SortValues(tree->values);
     if (tree->row.kind == kMessage) {
-        SortRows(recipients);
-        SortRows(attachments);
-        tree->recipients = std::make_shared<const LoadedRows>(std::move(recipients));
-        tree->attachments = std::make_shared<const LoadedRows>(std::move(attachments));
+        FinishMessage(*tree, std::move(recipients), std::move(attachments));
     } else {
+        SortValues(tree->values);
         tree->recipients.reset();
         tree->attachments.reset();
     }
@@ -258,12 +263,8 @@ std::vector<LoadedTree> LoadMessageTrees(Database& db, ObjectId folder, ObjectId
         if (!q->IsNull(4)) into->push_back(FromRow(*q, 4, Wanted{}));
     }
     for (LoadedTree& tree : trees) {
-        SortValues(tree.values);
         auto& [recipients, attachments] = children[tree.row.id];
-        SortRows(recipients);
-        SortRows(attachments);
-        tree.recipients = std::make_shared<const LoadedRows>(std::move(recipients));
-        tree.attachments = std::make_shared<const LoadedRows>(std::move(attachments));
+        FinishMessage(tree, std::move(recipients), std::move(attachments));
     }
     std::sort(trees.begin(), trees.end(), [](const LoadedTree& a, const LoadedTree& b) { return a.row.id < b.row.id; });
     return trees;
