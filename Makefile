@@ -2,7 +2,7 @@
 PRESET ?= default
 DEVICE_ARGS := $(if $(DEVICE),--device "$(DEVICE)",)
 
-.PHONY: all deps configure build programs test test-asan run clean
+.PHONY: all deps configure build programs test test-asan package fuzz run clean
 
 all: build
 
@@ -25,6 +25,16 @@ test: build
 test-asan:
 	@$(MAKE) --no-print-directory test PRESET=asan
 
+# A Debian package of the programs, tallymere_<version>_<arch>.deb in this folder
+# (sudo apt install ./tallymere_*.deb); cmake/package.cmake says what it holds.
+package: configure
+	@cmake --build --preset $(PRESET) --target programs man
+	@cd build/$(PRESET) && cpack --config CPackConfig.cmake
+
+# Every fuzz target from its seed corpus for FUZZ_SECONDS (30) each (clang; build/fuzz).
+fuzz: deps
+	@scripts/run-fuzzers
+
 # The desktop program when there is a display to show it on, the automatic mode otherwise.
 run: programs
 	@if [ -n "$$DISPLAY" ] || [ -n "$$WAYLAND_DISPLAY" ]; then \
@@ -36,4 +46,4 @@ run: programs
 	fi
 
 clean:
-	@rm -rf build
+	@rm -rf build tallymere_*.deb
