@@ -32,6 +32,10 @@ _tallymere_cli() {
             COMPREPLY=($(compgen -f -- "$cur"))
             return
             ;;
+        --autostart)
+            COMPREPLY=($(compgen -W "on off" -- "$cur"))
+            return
+            ;;
         --output-dir | --folder | --from | --from-name | --to | --subject | --body | --class | --time | --messages | --seed | --select)
             return
             ;;
@@ -54,7 +58,7 @@ _tallymere_cli() {
             words="normal extra"
             ;;
         backup | export) options+=" --select --list --json --wait" ;;
-        settings) options+=" --output-dir --json --wait" ;;
+        settings) options+=" --output-dir --autostart --json --wait" ;;
         watch) options+=" --no-export --backup --wait" ;;
         start) options+=" --wait" ;;
         device)

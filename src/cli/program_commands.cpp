@@ -1,5 +1,7 @@
 // Program commands: the start-up step and the settings.
 #include <cstdio>
+#include <map>
+#include <memory>
 
 #include <nlohmann/json.hpp>
 
@@ -18,12 +20,19 @@ namespace cli {
 
 Runner AddProgramCommands(CLI::App& app) {
     CLI::App* start = app.add_subcommand("start", "Run the program's start-up on the device and say what is there");
-    CLI::App* settings = app.add_subcommand("settings", "Print the output directory (OutputDir), or change it");
+    CLI::App* settings = app.add_subcommand(
+        "settings", "Print the output directory (OutputDir) and whether Tallymere starts at login, or change them");
     auto newDir = std::make_shared<std::string>();
     settings->add_option("--output-dir", *newDir,
                          "Change the output directory (a device path such as \"\\Storage Card\"); "
                          "the archive moves along");
-    return [&app, settings, start, newDir](const GlobalOptions& options) -> int {
+    auto autostart = std::make_shared<bool>(false);
+    settings->add_option("--autostart", *autostart,
+                         "on: start the desktop program hidden in the tray on this device folder at every "
+                         "login (an entry in $XDG_CONFIG_HOME/autostart); off: no longer")
+        ->transform(CLI::IsMember(std::map<std::string, bool>{{"on", true}, {"off", false}}))
+        ->type_name("on|off");
+    return [&app, settings, start, newDir, autostart](const GlobalOptions& options) -> int {
         const bool none = app.get_subcommands().empty();
         if (!settings->parsed() && !start->parsed() && !none) return -1;
         if (!MountDevice(options)) return kExitFailure;
@@ -34,10 +43,11 @@ Runner AddProgramCommands(CLI::App& app) {
             request.verb = "settings";
             request.json = options.json;
             if (change) request.outputDir = *newDir;
+            if (settings->count("--autostart") > 0) request.autostart = *autostart;
             if (const int status = LockOrForward(options, "settings", request); status >= 0) return status;
             // With --json, a refused directory is reported as the error object.
             InstallConsolePort(false, options.json ? "settings" : "");
-            return RunSettings(stdout, change ? newDir.get() : nullptr, options.json);
+            return RunSettings(stdout, change ? newDir.get() : nullptr, request.autostart, options.json);
         }
         if (const int status = LockDevice(options); status >= 0) return status;
         tallymere::BeginApp(tallymere::StartMode::OneShot);

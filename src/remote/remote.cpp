@@ -37,6 +37,7 @@ using namespace std::chrono_literals;
 std::string EncodeRequest(const RemoteRequest& request) {
     Json j{{"verb", request.verb}, {"command", request.command}, {"json", request.json}};
     if (request.outputDir) j["outputDir"] = *request.outputDir;
+    if (request.autostart) j["autostart"] = *request.autostart;
     if (request.repair) j["repair"] = true;
     if (request.verb == "select") {
         j["mode"] = request.mode;
@@ -53,6 +54,7 @@ std::optional<RemoteRequest> DecodeRequest(const std::string& frame) {
     request.verb = j["verb"].get<std::string>();
     if (j.contains("command") && j["command"].is_number_unsigned()) request.command = j["command"].get<std::uint32_t>();
     if (j.contains("outputDir") && j["outputDir"].is_string()) request.outputDir = j["outputDir"].get<std::string>();
+    if (j.contains("autostart") && j["autostart"].is_boolean()) request.autostart = j["autostart"].get<bool>();
     if (j.contains("repair") && j["repair"].is_boolean()) request.repair = j["repair"].get<bool>();
     if (j.contains("json") && j["json"].is_boolean()) request.json = j["json"].get<bool>();
     if (j.contains("mode") && j["mode"].is_string()) request.mode = j["mode"].get<std::string>();
@@ -331,7 +333,8 @@ RemoteResult Execute(ui::HWND window, Job& job) {
     if (request.verb == "command" && IsForwardedCommand(request.command)) {
         tallymere::OnCommand(window, request.command);
     } else if (request.verb == "settings" && printed.file()) {
-        result.status = RunSettings(printed.file(), request.outputDir ? &*request.outputDir : nullptr, request.json);
+        result.status = RunSettings(printed.file(), request.outputDir ? &*request.outputDir : nullptr, request.autostart,
+                                    request.json);
     } else if (request.verb == "check" && printed.file()) {
         result.status = RunCheck(printed.file(), request.repair, request.json);
     } else if (request.verb == "select" && printed.file() && errors.file() &&

@@ -11,7 +11,7 @@
 //
 // Requests and replies are JSON objects, one per frame:
 //   request   {"verb": "show" | "command" | "settings" | "check" | "select", "command": N,
-//              "outputDir": "...", "json": bool, "repair": bool, "mode": "Backup" | "Export",
+//              "outputDir": "...", "autostart": bool, "json": bool, "repair": bool, "mode": "Backup" | "Export",
 //              "paths": [...], "list": bool}
 //   replies   {"started": true} when the request starts to run on the window's thread, then
 //             {"progress": [done, total]} now and then while a pass works, then the RemoteResult
@@ -35,6 +35,7 @@ struct RemoteRequest {
     std::string verb;                      // "show", "command", "settings", "check", "select"
     std::uint32_t command = 0;             // "command": 40053, 40055, 40056 or 40071
     std::optional<std::string> outputDir;  // "settings": the new output directory, if any
+    std::optional<bool> autostart;         // "settings": start at login or not, if asked
     bool repair = false;                   // "check": repair first
     bool json = false;                     // the result as one JSON object (--json)
     std::string mode;                      // "select": "Backup" or "Export"

@@ -1,14 +1,17 @@
 // The work of `settings`: the output directory, shown with where it is on this computer, and
-// its change.
+// its change; whether the desktop program starts at login, and the switch.
 #include <cstdio>
 
 #include <nlohmann/json.hpp>
 
 #include "platform/device.h"
 #include "platform/text.h"
+#include "platform/ui.h"
+#include "remote/autostart.h"
 #include "remote/exit_status.h"
 #include "remote/work.h"
 #include "shell/output_dir.h"
+#include "support/fatal.h"
 #include "support/files.h"
 #include "support/settings.h"
 
@@ -18,7 +21,31 @@ namespace {
 
 std::u16string OutputDir() { return tallymere::GetRegistryStr(tallymere::kOutputDirValue); }
 
+// "Start at login: on, device folder DIR (FILE)" or "Start at login: off".
+std::string AutostartLine(const AutostartState& state) {
+    if (!state.on) return "Start at login: off";
+    std::string line = "Start at login: on, ";
+    if (!state.device.empty()) line += "device folder " + state.device + " ";
+    return line + "(" + AutostartFile().string() + ")";
+}
+
+nlohmann::ordered_json AutostartJson(const AutostartState& state) {
+    nlohmann::ordered_json j{{"on", state.on}};
+    if (!state.device.empty()) j["device"] = state.device;
+    j["file"] = AutostartFile().string();
+    return j;
+}
+
 }  // namespace
+
+bool ChangeAutostart(bool on, platform::ui::HWND owner) {
+    std::string reason;
+    if (SetAutostart(on, platform::device::Root().lexically_normal(), &reason)) return true;
+    platform::ui::MessageBoxW(owner ? owner : tallymere::mainWindow.load(),
+                              u"Cannot change Start at login: " + platform::FromUtf8(reason) + u".",
+                              tallymere::kSettingsCaption, platform::ui::MB_OK | platform::ui::MB_ICONERROR);
+    return false;
+}
 
 std::string HostPathOf(std::u16string_view devicePath) {
     const auto host = platform::device::HostPath(devicePath);
@@ -31,7 +58,7 @@ std::string ShownPath(std::u16string_view devicePath) {
     return host.empty() ? shown : shown + " (" + host + ")";
 }
 
-int RunSettings(std::FILE* out, const std::string* newDir, bool json) {
+int RunSettings(std::FILE* out, const std::string* newDir, std::optional<bool> autostart, bool json) {
     // Without the start-up, which needs a usable output directory: the settings must stay
     // reachable to repair an unusable one.
     tallymere::ApplyOutputDirDefault();
@@ -42,12 +69,17 @@ int RunSettings(std::FILE* out, const std::string* newDir, bool json) {
         tallymere::CheckOutputDir(tallymere::GetRegistryStr(tallymere::kOutputDirValue),
                                   tallymere::OutputDirUse::kStartUp, nullptr);
     }
+    // After the directory, whose refusal changes nothing at all.
+    if (autostart && !ChangeAutostart(*autostart, nullptr)) return kExitFailure;
     const std::u16string dir = OutputDir();
+    const AutostartState state = ReadAutostart();
     if (json) {
-        const nlohmann::ordered_json j{{"outputDir", platform::ToUtf8(dir)}, {"hostPath", HostPathOf(dir)}};
+        const nlohmann::ordered_json j{{"outputDir", platform::ToUtf8(dir)},
+                                       {"hostPath", HostPathOf(dir)},
+                                       {"autostart", AutostartJson(state)}};
         std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
     } else {
-        std::fprintf(out, "Output directory: %s\n", ShownPath(dir).c_str());
+        std::fprintf(out, "Output directory: %s\n%s\n", ShownPath(dir).c_str(), AutostartLine(state).c_str());
     }
     return kExitDone;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,9 +13,15 @@
 namespace remote {
 
 // The work of `settings` (it needs no start-up): changes the output directory when `newDir` is
-// given, then prints it to `out` with where it is on this computer (as JSON with `json`).
-// Returns the exit status (1 when the new directory cannot be used: nothing was changed).
-int RunSettings(std::FILE* out, const std::string* newDir, bool json);
+// given and writes or removes the autostart entry when `autostart` is given (autostart.h), then
+// prints both settings to `out`, the directory with where it is on this computer (as JSON with
+// `json`). Returns the exit status: 1 when the new directory cannot be used (nothing was
+// changed) or the autostart entry cannot be changed (a box says why).
+int RunSettings(std::FILE* out, const std::string* newDir, std::optional<bool> autostart, bool json);
+
+// Writes the autostart entry for this device folder, or removes it; a box to `owner` (else the
+// main window) says why when that cannot be done, and the result is false.
+bool ChangeAutostart(bool on, platform::ui::HWND owner);
 
 // The work of `check`: reads the archive without changing it (after repairing it, with
 // `repair`) and prints the report to `out` (as JSON with `json`); returns 0 when the archive

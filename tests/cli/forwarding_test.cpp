@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -98,7 +99,7 @@ TEST_F(Forwarding, CommandsPrintWhatTheyPrintWhenRunHereAndAFailureEndsWatch) {
     std::filesystem::create_directories(base_ / "device/Storage Card");
     r = Run({"settings", "--output-dir", "\\Storage Card"});
     EXPECT_EQ(r.status, 0) << r.err;
-    const std::string shown = "Output directory: \"\\Storage Card\" (" + device_ + "/Storage Card)\n";
+    const std::string shown = "Output directory: \"\\Storage Card\" (" + device_ + "/Storage Card)\nStart at login: off\n";
     EXPECT_EQ(r.out, shown);
     EXPECT_EQ(Size(base_ / "device/Storage Card/Tallymere/Messages.ndx"), 30u * 28u) << "the archive moved along";
     EXPECT_EQ(Run({"settings"}).out, shown);
@@ -109,6 +110,15 @@ TEST_F(Forwarding, CommandsPrintWhatTheyPrintWhenRunHereAndAFailureEndsWatch) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "Tallymere Settings: Cannot use \\No\\Such as output directory: \\No does not exist.\n");
     EXPECT_EQ(Run({"settings"}).out, shown);
+
+    // Start at login is switched there too, for the device watch holds.
+    r = Run({"settings", "--autostart", "on"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Start at login: on, device folder " + device_ + " ("), std::string::npos) << r.out;
+    const std::filesystem::path entry = std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "autostart/tallymere.desktop";
+    EXPECT_NE(testing_support::ReadHostFile(entry).find("--device \"" + device_ + "\""), std::string::npos);
+    EXPECT_EQ(Run({"settings", "--autostart", "off"}).out, shown);
+    EXPECT_FALSE(std::filesystem::exists(entry));
 
     // A fatal failure in watch: reported here with its caption and words, and watch ends.
     std::filesystem::remove(base_ / "device/Storage Card/Tallymere/Messages.ndx");

@@ -21,7 +21,8 @@ TEST_F(CliTest, FreshDeviceStartsWithTheInstallersOutputDirectory) {
     auto r = RunCli({"--device", Device(), "settings"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "tallymere-cli: made a new, empty phone in " + Device() + "\n");
-    EXPECT_EQ(r.out, "Output directory: \"\\Program Files\\Tallymere\" (" + Device() + "/Program Files/Tallymere)\n");
+    EXPECT_EQ(r.out, "Output directory: \"\\Program Files\\Tallymere\" (" + Device() +
+                         "/Program Files/Tallymere)\nStart at login: off\n");
     EXPECT_TRUE(std::filesystem::is_directory(base_ / "device/Program Files/Tallymere/Tallyport"));
     r = RunCli({"--device", Device(), "settings"});
     EXPECT_EQ(r.err, "") << "said once, when made";
@@ -39,7 +40,7 @@ TEST_F(CliTest, OutputDirectoryChangeMovesTheArchive) {
     std::filesystem::create_directories(base_ / "device/Storage Card");
     auto r = RunCli({"--device", Device(), "settings", "--output-dir", "\\Storage Card\\"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "Output directory: \"\\Storage Card\" (" + Device() + "/Storage Card)\n");
+    EXPECT_EQ(r.out, "Output directory: \"\\Storage Card\" (" + Device() + "/Storage Card)\nStart at login: off\n");
     EXPECT_EQ(testing_support::ReadHostFile(base_ / "device/Storage Card/Tallymere/Messages.ndx"), "x");
 }
 
@@ -69,7 +70,7 @@ TEST_F(CliTest, TheSettingsRepairAnUnusableOutputDirectory) {
         << r.err;
     r = RunCli({"--device", Device(), "settings"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "Output directory: \"\\Card\" (" + Device() + "/Card)\n");
+    EXPECT_EQ(r.out, "Output directory: \"\\Card\" (" + Device() + "/Card)\nStart at login: off\n");
     r = RunCli({"--device", Device(), "settings", "--output-dir", "\\Program Files\\Tallymere"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(RunCli({"--device", Device(), "backup-all"}).status, 0);

@@ -72,6 +72,7 @@ complete_with_bash() {
 [ "$(complete_with_bash tallymere-cli --device /tmp restore extra --y)" = "--yes " ] || fail "bash: --yes"
 [ "$(complete_with_bash tallymere-cli device li)" = "list " ] || fail "bash: device li"
 [ "$(complete_with_bash tallymere-cli check --)" = "--help --json --wait " ] || fail "bash: check options"
+[ "$(complete_with_bash tallymere-cli settings --autostart "")" = "off on " ] || fail "bash: --autostart's values"
 # Every command the completion offers is one tallymere-cli knows.
 for command in $(complete_with_bash tallymere-cli ""); do
     "$prefix/bin/tallymere-cli" "$command" --help >/dev/null 2>&1 || fail "bash offers $command, which tallymere-cli does not know"
