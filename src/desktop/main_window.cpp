@@ -8,7 +8,9 @@
 
 #include <optional>
 
+#include "remote/autostart.h"
 #include "remote/remote.h"
+#include "remote/work.h"
 #include "desktop/busy.h"
 #include "desktop/menu_screen.h"
 #include "platform/no_destructor.h"
@@ -42,6 +44,21 @@ void PostCommand(std::uint32_t command) {
 
 void AddCommand(QMenu* menu, const QString& text, std::uint32_t command) {
     menu->addAction(text, [command] { PostCommand(command); });
+}
+
+// "Start at login": checked while the autostart entry exists (read again whenever the menu
+// opens, as tallymere-cli may have changed it); a click writes or removes it, and a box says so
+// when that cannot be done.
+void AddStartAtLogin(QMenu* menu) {
+    QAction* action = menu->addAction(QStringLiteral("Start at login"));
+    action->setObjectName(QStringLiteral("startAtLogin"));
+    action->setCheckable(true);
+    action->setChecked(remote::ReadAutostart().on);
+    QObject::connect(menu, &QMenu::aboutToShow, action, [action] { action->setChecked(remote::ReadAutostart().on); });
+    QObject::connect(action, &QAction::triggered, action, [action](bool on) {
+        remote::ChangeAutostart(on, tallymere::mainWindow.load());
+        action->setChecked(remote::ReadAutostart().on);
+    });
 }
 
 QToolButton* SoftKey(QWidget* bar, const QString& text) {
@@ -212,6 +229,7 @@ QWidget* CreateMenuBar(MainDialog* window) {
     QToolButton* file = SoftKey(bar, QStringLiteral("File"));
     auto* fileMenu = new QMenu(file);
     AddCommand(fileMenu, QStringLiteral("Settings"), tallymere::kCommandSettings);
+    AddStartAtLogin(fileMenu);
     fileMenu->addSeparator();
     AddCommand(fileMenu, QStringLiteral("About"), tallymere::kCommandAbout);
     AddCommand(fileMenu, QStringLiteral("Exit"), tallymere::kCommandExit);

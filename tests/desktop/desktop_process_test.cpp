@@ -60,7 +60,8 @@ TEST_F(DesktopProcess, ASecondProgramHandsOverToTheFirstAndEndsWithZero) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
     // The first one goes on holding the device and working.
     EXPECT_EQ(Cli({"settings"}).out,
-              "Output directory: \"\\Program Files\\Tallymere\" (" + device_ + "/Program Files/Tallymere)\n");
+              "Output directory: \"\\Program Files\\Tallymere\" (" + device_ +
+                  "/Program Files/Tallymere)\nStart at login: off\n");
     EXPECT_EQ(first.Stop(SIGTERM, 20s), 0) << ErrorText();
     // It let go of the device in order: the command line has it now.
     EXPECT_EQ(Cli({"export-all"}).out, "0 messages exported successfully.\n");

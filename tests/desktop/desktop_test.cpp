@@ -5,9 +5,12 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <QAction>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -26,6 +29,7 @@
 #include "desktop/menu_screen.h"
 #include "desktop_fixture.h"
 #include "platform/channel.h"
+#include "remote/autostart.h"
 #include "platform/qt/qt_window.h"
 #include "shell/app.h"
 #include "shell/commands.h"
@@ -52,6 +56,7 @@ class DesktopTest : public QObject {
 
 private:
     std::unique_ptr<testing_support::TempDevice> device_;
+    std::unique_ptr<QTemporaryDir> config_;  // the user's configuration folder (autostart)
     RecordingPort port_;
     ui::Port* oldPort_ = nullptr;
     ui::HWND window_ = nullptr;
@@ -142,6 +147,8 @@ private:
 private slots:
     void init() {
         device_ = std::make_unique<testing_support::TempDevice>();
+        config_ = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_HOME", config_->path().toLocal8Bit());
         port_.Forget();
         port_.answer = ui::IDOK;
         port_.onBox = nullptr;
@@ -381,7 +388,7 @@ private slots:
         QCOMPARE(r.err, std::string());
         run({"settings"});
         QCOMPARE(r.out, "Output directory: \"\\Program Files\\Tallymere\" (" + device_->Folder() +
-                            "/Program Files/Tallymere)\n");
+                            "/Program Files/Tallymere)\nStart at login: off\n");
         // Backup and export by selection, and the selection tree, are carried out here too.
         run({"backup", "--select", "SMS"});
         QCOMPARE(r.status, 0);
@@ -404,6 +411,57 @@ private slots:
         run({"start"});
         QCOMPARE(r.status, 3);
         QCOMPARE(r.err, "Tallymere is already running on this device (process " + std::to_string(::getpid()) + ").\n");
+    }
+
+    void startAtLoginInTheFileMenuWritesAndRemovesTheEntry() {
+        Start();
+        QToolButton* file = nullptr;
+        for (QToolButton* key : desktop::menuBar->findChildren<QToolButton*>()) {
+            if (key->text() == QStringLiteral("File")) file = key;
+        }
+        QVERIFY(file && file->menu());
+        QMenu* menu = file->menu();
+        QStringList entries;
+        for (QAction* action : menu->actions()) entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        QCOMPARE(entries, Strings({"Settings", "Start at login", "-", "About", "Exit"}));
+        QAction* startAtLogin = menu->actions().at(1);
+        QVERIFY(startAtLogin->isCheckable());
+        QVERIFY(!startAtLogin->isChecked());
+        const std::filesystem::path entry = config_->filePath("autostart/tallymere.desktop").toStdString();
+        QVERIFY(!std::filesystem::exists(entry));
+
+        startAtLogin->trigger();
+        QVERIFY(startAtLogin->isChecked());
+        QVERIFY(testing_support::ReadHostFile(entry).find("--device \"" + device_->Folder() + "\"") != std::string::npos);
+        QCOMPARE(remote::ReadAutostart().device, device_->Folder());
+        menu->popup(QPoint(0, 0));
+        QTRY_VERIFY(menu->isVisible());
+        if (const QByteArray shot = qgetenv("TALLYMERE_SCREENSHOT"); !shot.isEmpty()) menu->grab().save(QString::fromLocal8Bit(shot));
+        menu->hide();
+        startAtLogin->trigger();
+        QVERIFY(!startAtLogin->isChecked());
+        QVERIFY(!std::filesystem::exists(entry));
+
+        // Switched on elsewhere (tallymere-cli settings --autostart on): the menu shows it when it opens.
+        QVERIFY(remote::SetAutostart(true, device_->Folder(), nullptr));
+        menu->popup(QPoint(0, 0));
+        QTRY_VERIFY(startAtLogin->isChecked());
+        menu->hide();
+        QVERIFY(remote::SetAutostart(false, device_->Folder(), nullptr));
+        menu->popup(QPoint(0, 0));
+        QTRY_VERIFY(!startAtLogin->isChecked());
+        menu->hide();
+        QVERIFY(port_.Boxes().empty());
+
+        // Where the entry cannot be written, a box says why and the switch stays off.
+        const QString blocked = config_->filePath(QStringLiteral("blocked"));
+        QFile(blocked).open(QIODevice::WriteOnly);
+        qputenv("XDG_CONFIG_HOME", blocked.toLocal8Bit());
+        startAtLogin->trigger();
+        QVERIFY(!startAtLogin->isChecked());
+        QCOMPARE(port_.Boxes().size(), std::size_t{1});
+        QCOMPARE(port_.Boxes()[0].caption, std::string("Tallymere Settings"));
+        QVERIFY(port_.Boxes()[0].text.rfind("Cannot change Start at login: ", 0) == 0);
     }
 
     void progressShowsAfterHalfASecondWithABusyCursor() {
