@@ -12,7 +12,7 @@ fixture=$2
 work=$(mktemp -d "${TMPDIR:-/tmp}/tallymere-upgrade.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 tar xzf "$fixture" -C "$work"
-export TALLYMERE_DEVICE="$work/device" TZ=UTC LC_ALL=C.UTF-8
+export TALLYMERE_DEVICE="$work/device" TZ=UTC LC_ALL=C.UTF-8 XDG_CONFIG_HOME="$work/config"
 store="$work/device/.platform/messages.db"
 export_tree="$work/device/Backups/Tallyport"
 
@@ -42,7 +42,8 @@ old_schema=$(schema)
 text_files >"$work/exported-before"
 cp -r "$export_tree" "$work/export-before"
 
-expect "Output directory: \"\\Backups\" ($work/device/Backups)" settings
+expect "Output directory: \"\\Backups\" ($work/device/Backups)
+Start at login: off" settings
 "$cli" check >"$work/check" || fail "check of the old archive: $(cat "$work/check")"
 grep -q '^Index entries: 26 (26 present, 0 absent)$' "$work/check" || fail "check: $(cat "$work/check")"
 
