@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -145,7 +146,10 @@ TEST_F(ScriptContract, JsonReportsOfSettingsCheckSelectionAndTheDevice) {
     EXPECT_EQ(Run({"backup", "--list", "--json"}).status, 2) << "the tree is text";
 
     j = Object(Run({"settings", "--json"}));
-    EXPECT_EQ(j, (Json{{"outputDir", "\\Program Files\\Tallymere"}, {"hostPath", device_ + "/Program Files/Tallymere"}}));
+    const std::string autostartFile = std::string(std::getenv("XDG_CONFIG_HOME")) + "/autostart/tallymere.desktop";
+    EXPECT_EQ(j, (Json{{"outputDir", "\\Program Files\\Tallymere"},
+                       {"hostPath", device_ + "/Program Files/Tallymere"},
+                       {"autostart", {{"on", false}, {"file", autostartFile}}}}));
 
     r = Run({"check", "--json"});
     EXPECT_EQ(r.status, 0);
