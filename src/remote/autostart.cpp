@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -96,30 +97,44 @@ bool Fail(std::string* error, std::string reason) {
     return false;
 }
 
+// A file descriptor, closed when it goes.
+struct Descriptor {
+    explicit Descriptor(int fd) : fd(fd) {}
+    ~Descriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int fd;
+};
+
+// Writes all of `text` to `fd` and syncs it: 0, or the errno of the failure.
+int WriteAndSync(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t wrote = ::write(fd, text.data(), text.size());
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) return wrote < 0 ? errno : EIO;
+        text.remove_prefix(static_cast<std::size_t>(wrote));
+    }
+    return ::fsync(fd) == 0 ? 0 : errno;
+}
+
 // Writes `text` to `file` whole: under a temporary name beside it, synced, then renamed.
 bool WriteWhole(const fs::path& file, const std::string& text, std::string* error) {
     std::error_code ec;
     fs::create_directories(file.parent_path(), ec);
     if (ec) return Fail(error, file.parent_path().string() + ": " + ec.message());
     const fs::path temporary = file.string() + ".new";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return Fail(error, temporary.string() + ": " + std::strerror(errno));
-    std::size_t done = 0;
-    bool ok = true;
-    while (ok && done < text.size()) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        ok = wrote > 0;
-        if (ok) done += static_cast<std::size_t>(wrote);
+    int failure = 0;
+    {
+        const Descriptor out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        if (out.fd < 0) return Fail(error, temporary.string() + ": " + std::strerror(errno));
+        failure = WriteAndSync(out.fd, text);
     }
-    const int saved = errno;
-    ok = ok && ::fsync(fd) == 0;
-    const int syncErrno = errno;
-    ::close(fd);
-    if (!ok || ::rename(temporary.c_str(), file.c_str()) != 0) {
-        const int reason = !ok ? (done < text.size() ? saved : syncErrno) : errno;
+    if (failure == 0 && ::rename(temporary.c_str(), file.c_str()) != 0) failure = errno;
+    if (failure != 0) {
         ::unlink(temporary.c_str());
-        return Fail(error, file.string() + ": " + std::strerror(reason));
+        return Fail(error, file.string() + ": " + std::strerror(failure));
     }
     return true;
 }
@@ -187,7 +202,9 @@ std::string DesktopProgram() {
         // Installed side by side; in a build tree, src/cli and src/desktop are siblings.
         for (const fs::path& candidate : {self.parent_path() / "tallymere",
                                           self.parent_path().parent_path() / "desktop" / "tallymere"}) {
-            if (::access(candidate.c_str(), X_OK) == 0) return fs::weakly_canonical(candidate, ec).string();
+            if (::access(candidate.c_str(), X_OK) != 0) continue;
+            const fs::path found = fs::weakly_canonical(candidate, ec);
+            return (ec ? candidate : found).string();
         }
     }
     return "tallymere";
