@@ -1,70 +1,35 @@
 #include "phone/base64.h"
 
-#include <array>
-
 namespace phone {
 
-namespace {
-
-constexpr std::int8_t kSkip = -2;
-constexpr std::int8_t kBad = -1;
-
-constexpr std::array<std::int8_t, 256> MakeTable() {
-    std::array<std::int8_t, 256> table{};
-    for (auto& entry : table) entry = kBad;
-    const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (int i = 0; i < 64; ++i) table[static_cast<unsigned char>(alphabet[i])] = static_cast<std::int8_t>(i);
-    for (char c : {' ', '\t', '\r', '\n'}) table[static_cast<unsigned char>(c)] = kSkip;
-    return table;
-}
-
-constexpr std::array<std::int8_t, 256> kTable = MakeTable();
-
-}  // namespace
+Base64Decoder::Base64Decoder() { base64_decode_init(&context_); }
 
 bool Base64Decoder::Feed(std::string_view text, std::vector<std::uint8_t>& out) {
     if (refused_) return false;
-    for (char c : text) {
-        const std::int8_t value = kTable[static_cast<unsigned char>(c)];
-        if (value == kSkip) continue;
-        if (c == '=') {
-            padded_ = true;
-            continue;
-        }
-        // Only padding and whitespace may follow the first "=".
-        if (value == kBad || padded_) {
-            refused_ = true;
-            return false;
-        }
-        group_ = (group_ << 6) | static_cast<std::uint32_t>(value);
-        if (++filled_ == 4) {
-            out.push_back(static_cast<std::uint8_t>(group_ >> 16));
-            out.push_back(static_cast<std::uint8_t>(group_ >> 8));
-            out.push_back(static_cast<std::uint8_t>(group_));
-            group_ = 0;
-            filled_ = 0;
-        }
+    const std::size_t before = out.size();
+    out.resize(before + BASE64_DECODE_LENGTH(text.size()));
+    std::size_t written = out.size() - before;
+    if (base64_decode_update(&context_, &written, out.data() + before, text.size(), text.data()) != 1) {
+        out.resize(before);
+        refused_ = true;
+        return false;
     }
+    out.resize(before + written);
     return true;
 }
 
-bool Base64Decoder::Finish(std::vector<std::uint8_t>& out) {
+bool Base64Decoder::Finish() {
     if (refused_) return false;
-    switch (filled_) {
-        case 0: return true;
-        case 1: return false;
-        case 2: out.push_back(static_cast<std::uint8_t>(group_ >> 4)); return true;
-        default:
-            out.push_back(static_cast<std::uint8_t>(group_ >> 10));
-            out.push_back(static_cast<std::uint8_t>(group_ >> 2));
-            return true;
-    }
+    // Each byte is handed out as soon as its bits are in. Left over: nothing (whole groups, or
+    // a last one padded), or the 2 or 4 bits of a last group whose padding is missing; 6 bits
+    // are one character, which encodes no whole byte.
+    return context_.bits != 6;
 }
 
 bool DecodeBase64(std::string_view text, std::vector<std::uint8_t>& out) {
     out.reserve(out.size() + text.size() / 4 * 3 + 3);
     Base64Decoder decoder;
-    return decoder.Feed(text, out) && decoder.Finish(out);
+    return decoder.Feed(text, out) && decoder.Finish();
 }
 
 }  // namespace phone

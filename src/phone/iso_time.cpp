@@ -1,6 +1,8 @@
 #include "phone/iso_time.h"
 
-#include <cstdio>
+#include <chrono>
+
+#include <fmt/chrono.h>
 
 namespace phone {
 
@@ -24,14 +26,12 @@ bool Take(std::string_view& text, char c) {
     return true;
 }
 
-bool LeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
 }  // namespace
 
 std::optional<platform::FILETIME> ParseIsoTime(std::string_view text) {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    if (!Digits(text, 4, &year) || !Take(text, '-') || !Digits(text, 2, &month) || !Take(text, '-') ||
-        !Digits(text, 2, &day)) {
+    int yearNumber = 0, monthNumber = 0, dayNumber = 0, hour = 0, minute = 0, second = 0;
+    if (!Digits(text, 4, &yearNumber) || !Take(text, '-') || !Digits(text, 2, &monthNumber) || !Take(text, '-') ||
+        !Digits(text, 2, &dayNumber)) {
         return std::nullopt;
     }
     std::uint32_t ticks = 0;
@@ -65,28 +65,22 @@ std::optional<platform::FILETIME> ParseIsoTime(std::string_view text) {
         offset = sign * (oh * 60 + om);
     }
     if (!text.empty()) return std::nullopt;
-    static const int daysIn[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (year < 1601 || month < 1 || month > 12 || day < 1) return std::nullopt;
-    if (day > daysIn[month - 1] + (month == 2 && LeapYear(year) ? 1 : 0)) return std::nullopt;
+    using namespace std::chrono;
+    const year_month_day date{year{yearNumber}, month{static_cast<unsigned>(monthNumber)},
+                              day{static_cast<unsigned>(dayNumber)}};
+    if (yearNumber < 1601 || !date.ok()) return std::nullopt;
     if (hour > 23 || minute > 59 || second > 59) return std::nullopt;
-    // Days since 1970-01-01 (civil calendar).
-    const int y = year - (month <= 2 ? 1 : 0);
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const int yoe = y - era * 400;
-    const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const std::int64_t days = static_cast<std::int64_t>(era) * 146097 + doe - 719468;
-    const std::int64_t seconds = days * 86400 + hour * 3600 + minute * 60 + second - offset * 60;
-    return platform::FromUnixTime(seconds, ticks);
+    const sys_seconds at = sys_days{date} + hours{hour} + minutes{minute - offset} + seconds{second};
+    return platform::FromUnixTime(at.time_since_epoch().count(), ticks);
 }
 
 std::string FormatIsoTime(const platform::FILETIME& time) {
     platform::SYSTEMTIME fields;
     if (!platform::FileTimeToSystemTime(time, &fields)) return "-";
-    char text[64];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", fields.wYear, fields.wMonth, fields.wDay,
-                  fields.wHour, fields.wMinute, fields.wSecond);
-    return text;
+    using namespace std::chrono;
+    const sys_seconds at = sys_days{year{fields.wYear} / month{fields.wMonth} / day{fields.wDay}} + hours{fields.wHour} +
+                           minutes{fields.wMinute} + seconds{fields.wSecond};
+    return fmt::format("{:%Y-%m-%dT%H:%M:%SZ}", at);
 }
 
 }  // namespace phone

@@ -256,7 +256,7 @@ void PartDataExtractor::EndData(std::string& out) {
     }
     if (state_ == State::DataHead) CommitData();
     if (!ref_.empty()) decoder_.Refuse();
-    value_.valid = decoder_.Finish(value_.bytes);
+    value_.valid = decoder_.Finish();
     ready_.push_back(std::move(value_));
     value_ = Value();
     out.push_back('*');

@@ -167,6 +167,16 @@ TEST_F(ArchiveCheckTest, DamagedListsAreReported) {
     EXPECT_EQ(report.problems[1].value, 5u);
 }
 
+TEST_F(ArchiveCheckTest, ASingleTrailingByteOfTheIndexIsReported) {
+    Archive({TextMessage(1), TextMessage(2)});
+    WriteHostFile(Index(), ReadHostFile(Index()) + "x");
+    const ArchiveReport report = Check();
+    EXPECT_EQ(report.entries, 2u);
+    ASSERT_EQ(report.problems.size(), 1u);
+    EXPECT_EQ(report.problems[0].kind, ArchiveProblem::kIndexTrailingBytes);
+    EXPECT_EQ(report.problems[0].value, 1u);
+}
+
 TEST_F(ArchiveCheckTest, BytesOfAnUnfinishedPassAreCountedButSound) {
     Archive({TextMessage(1)});
     WriteHostFile(Data(), ReadHostFile(Data()) + std::string(100, 'x'));

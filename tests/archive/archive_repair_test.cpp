@@ -108,6 +108,78 @@ TEST_F(ArchiveRepairTest, BytesInsertedIntoTheDataFileAreSteppedOverAndTheEntrie
     EXPECT_TRUE(Check().Sound());
 }
 
+// The scan looks for the next record at every byte: damage of any length, not only of whole
+// words, is stepped over and no intact record after it is lost.
+TEST_F(ArchiveRepairTest, OneTwoOrThreeBytesBeforeARecordAreSteppedOverAndEveryEntryFollowsItsRecord) {
+    ArchiveSix();
+    const std::string data = ReadHostFile(Data()), ndx = ReadHostFile(Index());
+    for (std::size_t inserted = 1; inserted <= 3; ++inserted) {
+        SCOPED_TRACE(std::to_string(inserted) + " bytes");
+        WriteHostFile(Data(), std::string(data).insert(3 * kRecordSize, std::string(inserted, 'x')));
+        WriteHostFile(Index(), ndx);
+        const RepairReport r = Repair();
+        EXPECT_EQ(r.records, 6u);
+        EXPECT_EQ(r.kept, 3u);
+        EXPECT_EQ(r.repointed, 3u);
+        EXPECT_EQ(r.dropped, 0u);
+        const auto entries = Entries();
+        ASSERT_EQ(entries.size(), 6u);
+        for (std::uint32_t i = 0; i < 6; ++i) {
+            EXPECT_EQ(entries[i].id, IdOf(i)) << i;
+            EXPECT_EQ(entries[i].offset, i * kRecordSize + (i < 3 ? 0 : inserted)) << i;
+            EXPECT_EQ(entries[i].flag, i == 2 ? 0u : 1u) << i;
+        }
+        EXPECT_TRUE(Check().Sound());
+    }
+}
+
+// The scan reads the file in pieces of 64 KiB; a record whose first field lies across the end
+// of a piece is found all the same, by check and by the repair.
+TEST_F(ArchiveRepairTest, ARecordWhoseFirstFieldCrossesTheScansReadBoundaryIsFound) {
+    ArchiveSix();
+    const std::string sixth = ReadHostFile(Data()).substr(5 * kRecordSize);
+    WriteHostFile(Index(), ReadHostFile(Index()).substr(0, 5 * 28));
+    // The scan fails at the end of the fifth record and looks from the next byte on: the
+    // sixth record's identifier size then starts two bytes before 64 KiB further on.
+    const std::size_t garbage = (1 << 16) - 1;
+    WriteHostFile(Data(), ReadHostFile(Data()).substr(0, 5 * kRecordSize) + std::string(garbage, 'x') + sixth);
+    const auto report = Check();
+    ASSERT_EQ(report.problems.size(), 1u);
+    EXPECT_EQ(report.problems[0].kind, ArchiveProblem::kUnindexedRecords);
+    EXPECT_EQ(report.problems[0].value, 1u);
+    EXPECT_EQ(report.problems[0].offset, 5 * kRecordSize + garbage);
+    const RepairReport r = Repair();
+    EXPECT_EQ(r.orphans, 1u);
+    const auto entries = Entries();
+    ASSERT_EQ(entries.size(), 6u);
+    EXPECT_EQ(entries[5].id, IdOf(5));
+    EXPECT_EQ(entries[5].offset, 5 * kRecordSize + garbage);
+    EXPECT_EQ(entries[5].flag, 0u);
+    EXPECT_TRUE(Check().Sound());
+}
+
+// A present-flag is 1 or 0; any other value is damage, which check names and the repair takes
+// for "absent" (Restore Extra still brings the message back, Restore Normal does not guess).
+TEST_F(ArchiveRepairTest, AFlagOfTwoIsReportedAndRepairedToAbsent) {
+    ArchiveSix();
+    {
+        xEntryID index(u"Tallymere", u"Messages.ndx");
+        index.flags[1] = 2;
+    }
+    auto report = Check();
+    ASSERT_EQ(report.problems.size(), 1u);
+    EXPECT_EQ(report.problems[0].kind, ArchiveProblem::kFlagValue);
+    EXPECT_EQ(report.problems[0].entry, 1u);
+    EXPECT_EQ(report.problems[0].value, 2u);
+    EXPECT_EQ(report.present, 4u);
+    EXPECT_EQ(report.absent, 2u);
+    const RepairReport r = Repair();
+    EXPECT_TRUE(r.indexRewritten);
+    EXPECT_EQ(r.kept, 6u);
+    EXPECT_EQ(Entries()[1].flag, 0u);
+    EXPECT_TRUE(Check().Sound());
+}
+
 TEST_F(ArchiveRepairTest, AnEntryLeftBehindItsRecordTakesTheRecordsIdentifier) {
     ArchiveSix();
     std::string ndx = ReadHostFile(Index());

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "archive/archive_check.h"
 #include "archive/restore.h"
 #include "platform/faults.h"
 #include "restore_fixture.h"
@@ -177,6 +178,48 @@ TEST_F(RestoreFailure, AnIndexEntryLeftBehindItsRecordIsPutRight) {
     EXPECT_EQ(Restore(0), 0u);
     EXPECT_EQ(IndexEntries()[0].id, Messages()[0].id);
     EXPECT_EQ(BackupAll(), 0u);
+}
+
+// A record may name an identifier another entry holds (a copied record, damage): the entry is
+// then left as it is, as two entries of one identifier would have a backup refresh the wrong
+// one and a restore re-create a message twice.
+TEST_F(RestoreFailure, ARecordNamingAnotherEntrysIdentifierNeverMakesADuplicate) {
+    for (const char16_t* subject : {u"first", u"second"}) Deliver(subject);
+    ASSERT_EQ(BackupAll(), 2u);
+    const auto before = IndexEntries();
+    std::string data = ReadHostFile(Data());
+    data.replace(before[1].offset + 4, 20, std::string(before[0].id.begin(), before[0].id.end()));
+    WriteHostFile(Data(), data);
+    EXPECT_EQ(Restore(0), 0u);
+    const auto after = IndexEntries();
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_EQ(after[0].id, before[0].id);
+    EXPECT_EQ(after[1].id, before[1].id);
+    for (const auto& problem : tallymere::CheckArchive(u"\\Out\\Tallymere").problems) {
+        EXPECT_NE(problem.kind, tallymere::ArchiveProblem::kDuplicateIdentifier);
+    }
+    EXPECT_EQ(Messages().size(), 2u);
+}
+
+// The index is saved only after Messages.dat has reached the medium: when that sync fails the
+// command ends with the index as it was, never ahead of the records it names.
+TEST_F(RestoreFailure, AFailedSyncOfTheDataFileEndsTheRestoreWithTheIndexUnchanged) {
+    for (const char16_t* subject : {u"first", u"second"}) Deliver(subject);
+    ASSERT_EQ(BackupAll(), 2u);
+    {
+        tallymere::xEntryID index(u"Tallymere", u"Messages.ndx");
+        index.flags[1] = 0;  // Restore Extra flags it present again
+    }
+    const std::string ndx = ReadHostFile(Index());
+    EXPECT_EXIT(
+        {
+            platform::faults::Plan("fsync", 1);
+            Restore(0);
+        },
+        ::testing::ExitedWithCode(1), "^xRestore::~xRestore: fwrite failed\\.\n$");
+    EXPECT_EQ(ReadHostFile(Index()), ndx);
+    EXPECT_EQ(Restore(0), 0u);
+    EXPECT_EQ(IndexEntries()[1].flag, 1u);
 }
 
 // A restore that died after re-creating some messages: those keep their rewritten records and

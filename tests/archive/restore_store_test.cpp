@@ -7,6 +7,7 @@
 #include "archive/restore.h"
 #include "phone/device_dump.h"
 #include "restore_fixture.h"
+#include "support/pass_control.h"
 
 namespace {
 
@@ -48,6 +49,29 @@ TEST_F(RestoreStore, MessagesStillThereAreLeftAloneNormalKeepsTheFlagsExtraSetsT
     EXPECT_EQ(ReadHostFile(Data()), data);
     for (const auto& entry : IndexEntries()) EXPECT_EQ(entry.flag, 1u);
     EXPECT_EQ(Messages().size(), 2u);
+}
+
+// A front end shows how far a restore is: Normal visits the present entries, Extra every one.
+TEST_F(RestoreStore, ARestoresTotalCountsTheEntriesItVisits) {
+    for (const char16_t* subject : {u"a", u"b", u"c", u"d"}) Deliver(subject);
+    ASSERT_EQ(BackupAll(), 4u);
+    {
+        tallymere::xEntryID index(u"Tallymere", u"Messages.ndx");
+        index.flags[3] = 0;
+    }
+    for (const auto& s : Messages()) Delete(s.id);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> seen;
+    tallymere::SetPassProgress([&](std::uint32_t done, std::uint32_t total) { seen.emplace_back(done, total); });
+    EXPECT_EQ(Restore(kNormal), 3u);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), std::make_pair(0u, 3u));
+    EXPECT_EQ(seen.back(), std::make_pair(3u, 3u));
+    seen.clear();
+    EXPECT_EQ(Restore(kExtra), 1u);
+    tallymere::SetPassProgress({});
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), std::make_pair(0u, 4u));
+    EXPECT_EQ(seen.back(), std::make_pair(4u, 4u));
 }
 
 // Normal brings back what the latest full backup found on the device; Extra brings back every

@@ -203,6 +203,45 @@ TEST_F(ExportTest, AnInterruptedMessageTakesItsNumberAgain) {
     EXPECT_TRUE(fs::exists(Export("SMS/004_3.txt")));
 }
 
+class ExportAfterACrash : public ExportTest {
+protected:
+    // Message 1 exported, then the process ends in the middle of message 2's text file, leaving
+    // "002_2.txt.new".
+    void CrashInTheSecondMessage() {
+        EXPECT_EXIT(
+            {
+                tallymere::OpenExporter();
+                tallymere::exporter->ExportOne(FromSender(1, u"SMS", u"+1"));
+                platform::faults::PlanCrash("fwrite", 1);
+                tallymere::exporter->ExportOne(FromSender(2, u"SMS", u"+2"));
+            },
+            ::testing::ExitedWithCode(platform::faults::kCrashStatus), "");
+        ASSERT_TRUE(fs::exists(Export("SMS/002_2.txt.new")));
+    }
+};
+
+// The unfinished file's number belongs to its message: another message exported first into
+// that directory takes the next number, and the interrupted one gets its own number back.
+TEST_F(ExportAfterACrash, TheNumberOfAnUnfinishedTextFileIsKeptForItsMessage) {
+    CrashInTheSecondMessage();
+    EXPECT_EQ(ExportPass(FromSender(3, u"SMS", u"+3"), FromSender(2, u"SMS", u"+2")), 2);
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(Export("SMS"))) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"001_1.txt", "002_2.txt", "003_3.txt"}));
+}
+
+// An unfinished text file whose message is no longer on the phone would never be completed:
+// the exporter removes it when it closes.
+TEST_F(ExportAfterACrash, TheUnfinishedFileOfAMessageGoneFromThePhoneIsRemovedWhenTheExporterCloses) {
+    CrashInTheSecondMessage();
+    tallymere::OpenExporter();
+    EXPECT_EQ(tallymere::exporter->ExportOne(FromSender(3, u"SMS", u"+3")), 1);
+    tallymere::CloseExporter();
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(Export("SMS"))) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"001_1.txt", "003_3.txt"}));
+}
+
 // The promise: only the message whose files were complete but not yet listed when the process
 // ended is exported a second time.
 TEST_F(ExportTest, AtMostTheMessageBeingListedIsExportedTwice) {

@@ -186,6 +186,34 @@ TEST_F(MapiRead, AWriteThroughTheSessionEndsItsHeldReadFirst) {
     other->Logoff(0, 0, 0);
 }
 
+// After a change made through the table's own session the rest of the table is read again:
+// a later message deleted meanwhile is not returned, a changed one shows its change.
+TEST_F(MapiRead, ATableReadAfterTheSessionsOwnWritesReflectsThem) {
+    Ptr<IMAPIFolder> drafts = Folder(u"Drafts");
+    std::vector<Bytes> ids;
+    for (int i = 0; i < 4; ++i) ids.push_back(NewMessage(drafts.get(), u"m"));
+    Ptr<IMAPITable> table;
+    ASSERT_EQ(drafts->GetContentsTable(0, table.Out()), 0);
+    Rows rows;
+    ASSERT_EQ(table->QueryRows(1, 0, rows.Out()), 0);
+    {
+        Ptr<IMessage> second = OpenMessage(ids[1]);
+        SPropValue subject = Unicode(PR_SUBJECT_W, u"changed");
+        ASSERT_EQ(second->SetProps(1, &subject, nullptr), 0);
+    }
+    SBinary gone{20, ids[2].data()};
+    ENTRYLIST list{1, &gone};
+    ASSERT_EQ(drafts->DeleteMessages(&list, 0, nullptr, 0), 0);
+    ASSERT_EQ(table->QueryRows(10, 0, rows.Out()), 0);
+    ASSERT_EQ(rows.size(), 2u);
+    const SRow& second = rows->aRow[0];
+    EXPECT_EQ(Bytes(second.lpProps[0].Value.bin.lpb, second.lpProps[0].Value.bin.lpb + 20), ids[1]);
+    ASSERT_EQ(second.lpProps[1].ulPropTag, PR_SUBJECT_W);
+    EXPECT_EQ(std::u16string(second.lpProps[1].Value.lpszW), u"changed");
+    const SRow& fourth = rows->aRow[1];
+    EXPECT_EQ(Bytes(fourth.lpProps[0].Value.bin.lpb, fourth.lpProps[0].Value.bin.lpb + 20), ids[3]);
+}
+
 // A contents table reads its batch's messages whole for the session's next openings; a change
 // through the session, or a message opened a second time, reads it afresh.
 TEST_F(MapiRead, MessagesReadAheadByATableAreCurrentWhenOpened) {

@@ -10,6 +10,7 @@
 #include "platform/text.h"
 #include "platform/tree_memory.h"
 #include "store/store_cache.h"
+#include "support/pass_control.h"
 #include "support/settings.h"
 
 namespace {
@@ -124,6 +125,23 @@ TEST_F(TreeSelect, OnlyTickedMessagesAreProcessedAndOnesDeletedMeanwhileArePasse
     EXPECT_EQ(select.ProcessSelection(), 1);
     tallymere::EndBackup();
     EXPECT_EQ(std::filesystem::file_size(Host("Out/Tallymere/Messages.ndx")), 2u * 28u);
+}
+
+// A front end shows how far a selection pass is: out of the ticked messages, not all listed.
+TEST_F(TreeSelect, ASelectionPassCountsTheTickedMessages) {
+    for (int i = 0; i < 3; ++i) Deliver(u"SMS/Inbox");
+    for (int i = 0; i < 2; ++i) Deliver(u"SMS/Sent Items");
+    select.GetStores();
+    tallymere::CheckItem(tree, select.FindItems(u"SMS/Inbox").at(0), tallymere::kSelected);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> seen;
+    tallymere::SetPassProgress([&](std::uint32_t done, std::uint32_t total) { seen.emplace_back(done, total); });
+    tallymere::BeginBackup(0);
+    EXPECT_EQ(select.ProcessSelection(), 3);
+    tallymere::EndBackup();
+    tallymere::SetPassProgress({});
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), std::make_pair(0u, 3u));
+    EXPECT_EQ(seen.back(), std::make_pair(3u, 3u));
 }
 
 TEST_F(TreeSelect, FillingCreatesNothingAndTellsEqualStoresApart) {
