@@ -13,6 +13,7 @@
 #include "platform/dialog.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "shell/restore_dialog.h"
 #include "shell/selection_dialog.h"
 #include "shell/settings_dialog.h"
 #include "support/fatal.h"
@@ -155,6 +156,12 @@ bool OnCommand(platform::ui::HWND window, std::uint32_t command) {
         case kCommandExportBySelection:
             RunSelectionPass(window, command == kCommandBackupBySelection ? u"Backup" : u"Export",
                              [window] { return platform::dialog::DialogBoxW(window, kSelectionDialog, SelectMessageDlgProc); });
+            return true;
+        case kCommandRestoreBySelection:
+            // Done in the dialog is the confirmation; a dialog closed otherwise restores nothing.
+            if (platform::dialog::DialogBoxW(window, kSelectionDialog, RestoreSelectionDlgProc) == 1) {
+                RunRestoreSelection(window, restoreChoice);
+            }
             return true;
         case kCommandSettings:
             platform::dialog::DialogBoxW(window, kSettingsDialog, SettingsDlgProc);

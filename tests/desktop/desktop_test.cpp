@@ -169,7 +169,7 @@ private slots:
         Activate("Back");
         QCOMPARE(Rows(), messages);
         Activate("Restore", desktop::LVN_ITEMACTIVATE);
-        QCOMPARE(Rows(), Strings({"Restore Normal", "Restore Extra", "Back"}));
+        QCOMPARE(Rows(), Strings({"Restore Normal", "Restore Extra", "Restore by Selection", "Back"}));
         QCOMPARE(QString::fromStdU16String(desktop::menu->line3[15]), QString("the original position)"));
         Activate("Back", desktop::LVN_ITEMACTIVATE);
         Activate("Export");
