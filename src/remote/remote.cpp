@@ -350,6 +350,10 @@ RemoteResult Execute(ui::HWND window, Job& job) {
             RunRestorePlan(printed.file(), errors.file(), request.mode, request.paths, request.json, name);
     } else if (request.verb == "restore" && errors.file() && request.mode == "select") {
         result.status = RunRestoreSelection(window, request.paths, errors.file());
+        if (result.status == kExitUsage && request.json && printed.file()) {
+            std::fprintf(printed.file(), "%s\n",
+                         ErrorJson("restore --select", kExitUsage, "the archive holds no such folder or message").c_str());
+        }
     } else {
         result.status = kExitUsage;
         result.errors = "This program does not carry out \"" + request.verb + "\" for others.\n";

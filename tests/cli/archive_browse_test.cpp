@@ -228,6 +228,9 @@ TEST_F(ArchiveBrowse, RestoreBySelectionAndDryRunsAreCarriedOutByWatch) {
     r = Run({"restore", "--select", "SMS/Nope", "--yes"});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("SMS/Nope"), std::string::npos) << r.err;
+    r = Run({"restore", "--select", "SMS/Nope", "--yes", "--json"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(Json::parse(r.out)["status"], 2) << r.out;
     r = Run({"restore", "--select", "SMS", "--yes", "--json"});
     EXPECT_EQ(r.status, 0) << r.err;
     const Json j = Json::parse(r.out);
