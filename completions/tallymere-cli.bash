@@ -4,8 +4,9 @@
 _tallymere_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD-1]}
-    local commands="backup-all export-all restore backup export settings check watch start device"
+    local commands="backup-all export-all restore backup export settings check watch start archive device"
     local device_commands="seed deliver import list dump delete move mark-read new-folder"
+    local archive_commands="list show export-xml"
 
     # The command and the device command given so far (--device's value is neither).
     local i command="" sub=""
@@ -16,7 +17,7 @@ _tallymere_cli() {
             *)
                 if [[ -z $command ]]; then
                     command=${COMP_WORDS[i]}
-                elif [[ $command == device && -z $sub ]]; then
+                elif [[ ($command == device || $command == archive) && -z $sub ]]; then
                     sub=${COMP_WORDS[i]}
                 fi
                 ;;
@@ -36,7 +37,11 @@ _tallymere_cli() {
             COMPREPLY=($(compgen -W "on off" -- "$cur"))
             return
             ;;
-        --output-dir | --folder | --from | --from-name | --to | --subject | --body | --class | --time | --messages | --seed | --select)
+        --attachments)
+            COMPREPLY=($(compgen -d -- "$cur"))
+            return
+            ;;
+        --output-dir | --folder | --from | --from-name | --to | --subject | --body | --class | --time | --messages | --seed | --select | --grep)
             return
             ;;
     esac
@@ -54,13 +59,24 @@ _tallymere_cli() {
     case $command in
         backup-all | export-all | check) options+=" --json --wait" ;;
         restore)
-            options+=" --yes --json --wait"
+            options+=" --select --dry-run --yes --json --wait"
             words="normal extra"
             ;;
         backup | export) options+=" --select --list --json --wait" ;;
         settings) options+=" --output-dir --autostart --json --wait" ;;
         watch) options+=" --no-export --backup --wait" ;;
         start) options+=" --wait" ;;
+        archive)
+            case $sub in
+                "") words=$archive_commands ;;
+                list) options+=" --present --deleted --grep --json" ;;
+                show) options+=" --attachments --json" ;;
+                export-xml)
+                    options+=" --all --select --json"
+                    [[ $cur != -* ]] && COMPREPLY=($(compgen -f -- "$cur")) && return
+                    ;;
+            esac
+            ;;
         device)
             case $sub in
                 "") words=$device_commands ;;

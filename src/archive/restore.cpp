@@ -164,4 +164,35 @@ void xRestore::Update(const qMsg& msg, std::uint32_t offset) {
     }
 }
 
+std::uint32_t RestoreChosen(const std::vector<bool>& chosen, std::uint32_t* unreadable) {
+    mapi::Ptr<mapi::IMAPISession> session = SessionLogon();
+    std::uint32_t count = 0;
+    std::uint32_t skipped = 0;
+    {
+        xRestore restore;
+        count = restore.RestoreSelected(session.get(), chosen);
+        skipped = restore.unreadable;
+    }  // saves Folders.dat and Messages.ndx
+    SessionLogoff(std::move(session));
+    if (unreadable) *unreadable = skipped;
+    return count;
+}
+
+std::uint32_t xRestore::RestoreSelected(mapi::IMAPISession* session, const std::vector<bool>& chosen) {
+    if (!FolderListCoversRecords()) FatalError(u"Folders.dat is damaged: run check --repair.", u"xRestore::RestoreAll");
+    const std::uint32_t last = std::min<std::uint32_t>(entryIds.count, static_cast<std::uint32_t>(chosen.size()));
+    qMsg msg(session, 0, nullptr);
+    std::uint32_t count = 0;
+    BeginPass(static_cast<std::uint32_t>(std::count(chosen.begin(), chosen.begin() + last, true)));
+    for (std::uint32_t i = 0; i < last; ++i) {
+        if (!chosen[i]) continue;
+        const std::uint32_t skippedBefore = unreadable;
+        count += RestoreEntry(msg, i);
+        if (unreadable == skippedBefore) entryIds.flags[i] = 1;
+        PassStep();
+        if (StopRequested()) break;
+    }
+    return count;
+}
+
 }  // namespace tallymere

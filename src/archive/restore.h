@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "archive/entry_id.h"
 #include "archive/folder.h"
@@ -49,6 +50,11 @@ namespace tallymere {
 // fatal.
 std::uint32_t Restore(std::uint32_t mode, std::uint32_t* unreadable = nullptr);
 
+// Restore by Selection: as Restore, for the index entries `chosen` marks (by position in the
+// index, as ArchiveView (archive/archive_view.h) reads it), deleted messages included. Entries
+// beyond `chosen` are not taken.
+std::uint32_t RestoreChosen(const std::vector<bool>& chosen, std::uint32_t* unreadable = nullptr);
+
 class xRestore {
 public:
     // Loads the lists (present-flags untouched) and opens Messages.dat, creating a missing one.
@@ -65,6 +71,8 @@ public:
     // ends with "Folders.dat is damaged: run check --repair." (caption "xRestore::RestoreAll")
     // before anything is restored, rather than put messages into the wrong folders.
     std::uint32_t RestoreAll(platform::mapi::IMAPISession* session, std::uint32_t mode);
+    // The same loop over the entries `chosen` marks (a pass likewise).
+    std::uint32_t RestoreSelected(platform::mapi::IMAPISession* session, const std::vector<bool>& chosen);
     // Index entry `i`: loads its record into `msg` and re-creates its message when it no
     // longer exists. 1 when re-created; 0 when the message still exists, or when the record is
     // unreadable (then `unreadable` grows by one and nothing is written anywhere). `msg` is

@@ -1,8 +1,10 @@
 #include "archive/restore_preview.h"
 
 #include <cstdio>
+#include <map>
 #include <vector>
 
+#include "archive/archive_view.h"
 #include "archive/entry_id.h"
 #include "platform/file.h"
 #include "platform/mapi/ptr.h"
@@ -42,6 +44,33 @@ RestorePreview PreviewRestore() {
     }
     SessionLogoff(std::move(session));
     return preview;
+}
+
+RestorePlan PlanRestore(std::uint32_t mode, const std::vector<bool>* chosen) {
+    RestorePlan plan;
+    ArchiveView view;
+    std::map<std::u16string, std::uint32_t> byFolder;
+    mapi::Ptr<mapi::IMAPISession> session = SessionLogon();
+    qMsg msg(nullptr, 0, nullptr);
+    for (std::uint32_t i = 0; i < view.Count(); ++i) {
+        if (chosen ? (i >= chosen->size() || !(*chosen)[i]) : (mode == 1 && !view.Present(i))) continue;
+        mapi::Ptr<mapi::IUnknown> object;
+        mapi::ULONG type = 0;
+        const bool missing = session->OpenEntry(xEntryID::ENTRYID_SIZE,
+                                                reinterpret_cast<const mapi::ENTRYID*>(view.ids[i].data()), nullptr,
+                                                0, &type, object.Out()) == mapi::MAPI_E_NOT_FOUND;
+        if (!missing) continue;
+        // Read whole, as the restore reads it: a record it would skip is counted as unreadable.
+        if (!view.Load(i, msg)) {
+            ++plan.unreadable;
+            continue;
+        }
+        ++byFolder[msg.folderPath];
+        ++plan.total;
+    }
+    SessionLogoff(std::move(session));
+    for (auto& [path, count] : byFolder) plan.folders.push_back({path, count});
+    return plan;
 }
 
 }  // namespace tallymere

@@ -9,6 +9,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace tallymere {
 
@@ -21,5 +23,20 @@ struct RestorePreview {
 
 // Counts; an archive that is missing or cannot be read counts nothing.
 RestorePreview PreviewRestore();
+
+// What a restore would re-create, folder by folder (sorted by path): mode 1 Normal, 0 Extra;
+// with `chosen` (by index position) the entries a Restore by Selection takes instead. Records
+// that cannot be read are counted in `unreadable`, as the restore would skip them. Writes
+// nothing.
+struct RestorePlan {
+    struct Folder {
+        std::u16string path;
+        std::uint32_t count = 0;
+    };
+    std::vector<Folder> folders;
+    std::uint32_t total = 0;
+    std::uint32_t unreadable = 0;
+};
+RestorePlan PlanRestore(std::uint32_t mode, const std::vector<bool>* chosen);
 
 }  // namespace tallymere

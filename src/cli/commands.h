@@ -44,6 +44,9 @@ Runner AddProgramCommands(CLI::App& app);
 // Archive commands (check).
 Runner AddArchiveCommands(CLI::App& app);
 
+// archive list|show|export-xml: looking into the archive without changing it.
+Runner AddArchiveBrowseCommands(CLI::App& app);
+
 // The phone's side of the message store (`device list`, `dump`, `deliver`, ...).
 Runner AddDeviceCommands(CLI::App& app);
 

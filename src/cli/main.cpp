@@ -87,6 +87,7 @@ int main(int argc, char** argv) {
         cli::AddSelectionCommands(app),
         cli::AddWatchCommand(app),
         cli::AddArchiveCommands(app),
+        cli::AddArchiveBrowseCommands(app),
         cli::AddDeviceCommands(app),
     };
     for (const std::string& name : kJsonCommands) {

@@ -7,7 +7,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "archive/archive_view.h"
 #include "archive/restore_preview.h"
 #include "cli/commands.h"
 #include "cli/console_ui.h"
@@ -47,6 +49,79 @@ bool ConfirmRestore(std::u16string_view question, bool programStarted) {
     if (::isatty(STDIN_FILENO)) PrintRestorePreview(programStarted);
     ConsolePort port(false);
     return port.MessageBox(nullptr, question, u"Tallymere", platform::ui::MB_OKCANCEL) == platform::ui::IDOK;
+}
+
+// restore --select PATH...: confirmed like the other restores, then carried out here or by the
+// program holding the device.
+int RunRestoreSelectionCommand(const GlobalOptions& options, const std::vector<std::string>& paths, bool assumeYes) {
+    WatchInterrupts();
+    if (!MountDevice(options)) return kExitFailure;
+    const std::string name = "restore --select";
+    ShowProgressOnTerminal(name.c_str());
+    RemoteRequest request;
+    request.verb = "restore";
+    request.mode = "select";
+    request.paths = paths;
+    request.json = options.json;
+    const std::u16string_view question = tallymere::RestoreQuestion(tallymere::kCommandRestoreBySelection);
+    bool confirmed = assumeYes;
+    std::function<bool()> confirm;
+    if (!confirmed) confirm = [question] { return ConfirmRestore(question, false); };
+    if (const int status = LockOrForward(options, name, request, confirm, &confirmed); status >= 0) return status;
+
+    tallymere::BeginApp(tallymere::StartMode::OneShot);
+    {
+        // A PATH the archive does not hold is told before the question.
+        tallymere::ArchiveView view;
+        const tallymere::ArchiveChoice choice = tallymere::ChooseArchived(view, paths);
+        if (!choice.unknown.empty()) {
+            tallymere::EndApp(tallymere::StartMode::OneShot);
+            for (const std::string& path : choice.unknown) {
+                std::fprintf(stderr, "tallymere-cli: --select %s: the archive holds no such folder or message\n",
+                             path.c_str());
+            }
+            if (options.json) {
+                std::printf("%s\n", ErrorJson(name, kExitUsage,
+                                              "--select " + choice.unknown.front() +
+                                                  ": the archive holds no such folder or message")
+                                        .c_str());
+            }
+            return kExitUsage;
+        }
+    }
+    if (!confirmed && !ConfirmRestore(question, true)) {
+        tallymere::EndApp(tallymere::StartMode::OneShot);
+        return PrintCancelled(options, name);
+    }
+    InstallConsolePort(true, options.json ? name : std::string());
+    int status = kExitDone;
+    {
+        StoppableScope stoppable;
+        status = remote::RunRestoreSelection(nullptr, paths, stderr);
+    }
+    ClearProgressLine();
+    tallymere::EndApp(tallymere::StartMode::OneShot);
+    if (status != kExitDone) return status;
+    return FinishCommand(tallymere::LastCommandResult(), options.json);
+}
+
+// restore ... --dry-run: what the restore would re-create, carried out here or by the program
+// holding the device; nothing is asked and nothing changes.
+int RunRestoreDryRun(const GlobalOptions& options, const std::string& kind, const std::vector<std::string>& paths) {
+    if (!MountDevice(options)) return kExitFailure;
+    const std::string name = kind == "select" ? "restore --select" : "restore " + kind;
+    RemoteRequest request;
+    request.verb = "restore";
+    request.mode = kind;
+    request.paths = paths;
+    request.json = options.json;
+    request.dryRun = true;
+    if (const int status = LockOrForward(options, name, request); status >= 0) return status;
+    InstallConsolePort(false, options.json ? name : std::string());
+    tallymere::BeginApp(tallymere::StartMode::OneShot);
+    const int status = RunRestorePlan(stdout, stderr, kind, paths, options.json, name);
+    tallymere::EndApp(tallymere::StartMode::OneShot);
+    return status;
 }
 
 }  // namespace
@@ -91,14 +166,29 @@ Runner AddMessageCommands(CLI::App& app) {
     CLI::App* restore = app.add_subcommand("restore", "Re-create archived messages that are no longer in the store");
     auto kind = std::make_shared<std::string>();
     auto yes = std::make_shared<bool>(false);
+    auto select = std::make_shared<std::vector<std::string>>();
+    auto dryRun = std::make_shared<bool>(false);
     restore->add_option("kind", *kind, "normal: the messages of the latest full backup; extra: every archived one")
-        ->required()
         ->check(CLI::IsMember({"normal", "extra"}));
+    restore->add_option("--select", *select,
+                        "Instead of normal or extra: the archived messages of these folders of the archive (with "
+                        "everything below them) or identifiers, deleted ones included");
     restore->add_flag("--yes,-y", *yes, "Answer the confirmation with OK");
+    restore->add_flag("--dry-run", *dryRun,
+                      "Print what would be re-created, a line per folder and the total; change nothing, ask nothing");
     return [=](const GlobalOptions& options) -> int {
         if (backupAll->parsed()) return RunProgramCommand(options, tallymere::kCommandBackupAll, false);
         if (exportAll->parsed()) return RunProgramCommand(options, tallymere::kCommandExportAll, false);
         if (restore->parsed()) {
+            if (kind->empty() == select->empty()) {
+                const std::string words = kind->empty() ? "restore needs normal, extra or --select PATH..."
+                                                        : "restore takes normal, extra or --select PATH..., not two of them";
+                std::fprintf(stderr, "tallymere-cli: %s\n", words.c_str());
+                if (options.json) std::printf("%s\n", ErrorJson("restore", kExitUsage, words).c_str());
+                return kExitUsage;
+            }
+            if (*dryRun) return RunRestoreDryRun(options, kind->empty() ? "select" : *kind, *select);
+            if (!select->empty()) return RunRestoreSelectionCommand(options, *select, *yes);
             const auto command = *kind == "normal" ? tallymere::kCommandRestoreNormal : tallymere::kCommandRestoreExtra;
             return RunProgramCommand(options, command, *yes);
         }

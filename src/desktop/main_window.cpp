@@ -245,6 +245,7 @@ QWidget* CreateMenuBar(MainDialog* window) {
     QMenu* restore = messageMenu->addMenu(QStringLiteral("Restore"));
     AddCommand(restore, QStringLiteral("Restore Normal"), tallymere::kCommandRestoreNormal);
     AddCommand(restore, QStringLiteral("Restore Extra"), tallymere::kCommandRestoreExtra);
+    AddCommand(restore, QStringLiteral("Restore by Selection"), tallymere::kCommandRestoreBySelection);
     QMenu* exports = messageMenu->addMenu(QStringLiteral("Export"));
     AddCommand(exports, QStringLiteral("Export All"), tallymere::kCommandExportAll);
     AddCommand(exports, QStringLiteral("Export by Selection"), tallymere::kCommandExportBySelection);

@@ -47,6 +47,8 @@ xMenu::xMenu() {
     AddMenu(8, u"Backup by Selection", u"Backup messages by Selection", u"", u"", kBackupPicture, 40072);
     AddMenu(8, u"Backup All", u"Backup all messages", u"", u"", kBackupPicture, 40071);
     AddMenu(7, u"Back", u"Go back upper level", u"", u"", kBackPicture, kBack);
+    AddMenu(7, u"Restore by Selection", u"Choose the archived messages to bring back", u"", u"", kRestorePicture,
+            40057);
     AddMenu(7, u"Restore Extra", u"Restore all your messages since install", u"(Previously deleted messages as well)",
             u"", kRestorePicture, 40056);
     AddMenu(7, u"Restore Normal", u"Restore the last state of your Message", u"Store (All your messages will be at",

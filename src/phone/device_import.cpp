@@ -263,6 +263,12 @@ Conversion ConvertMms(BackupElement& e) {
     for (BackupPart& part : e.parts) {
         ++number;
         const std::string type = ContentType(part);
+        // A layout part that names no file is the slide show the sending phone made of the
+        // other parts, not a file of the sender's: it is not kept as an attachment.
+        if (type == "application/smil" && !ValueOf(part.attributes, "name") && !ValueOf(part.attributes, "fn") &&
+            !ValueOf(part.attributes, "cl")) {
+            continue;
+        }
         if (type == "text/plain") {
             if (!firstText) d.body += u'\n';
             d.body += TextOf(part);

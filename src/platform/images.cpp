@@ -11,6 +11,7 @@ namespace {
 
 // The program's pictures, 16 × 15 pixels each, one character per pixel:
 //   . transparent green   k black   w white   g light grey   o dark yellow   y yellow   b blue
+//   r red
 using Picture = std::array<std::string_view, 15>;
 
 constexpr Picture kOpenFolder = {
@@ -85,6 +86,25 @@ constexpr Picture kMessagePage = {
     "................",
 };
 
+// A message page crossed out in red: an archived message that was deleted from the store.
+constexpr Picture kDeletedPage = {
+    "................",
+    "..kkkkkkkkk.....",
+    "..kwwwwwwwkk....",
+    "..kwwwwwwwkwk...",
+    "rrkwbbbbwwkkrr..",
+    ".rrrwwwwwwwrrk..",
+    "..krrbbbbbrrwk..",
+    "..kwrrwwwrrwwk..",
+    "..kwbrrbrrbbwk..",
+    "..kwwwrrrwwwwk..",
+    "..kwbrrbrrwwwk..",
+    "..kwrrwwwrrwwk..",
+    "..rrwwwwwwrrwk..",
+    ".rrkkkkkkkkrrk..",
+    "rr..........rr..",
+};
+
 constexpr Picture kEmptyBox = {
     "................",
     ".kkkkkkkkkkkkk..",
@@ -147,6 +167,7 @@ COLORREF ColourOf(char c) {
         case 'o': return RGB(160, 120, 0);
         case 'y': return RGB(255, 220, 90);
         case 'b': return RGB(0, 64, 160);
+        case 'r': return RGB(208, 0, 0);
         default: return RGB(0, 255, 0);
     }
 }
@@ -169,7 +190,7 @@ Bitmap Strip(std::initializer_list<const Picture*> pictures) {
 
 std::optional<Bitmap> LoadBitmapW(int resourceId) {
     switch (resourceId) {
-        case 124: return Strip({&kOpenFolder, &kClosedFolder, &kUnused, &kUnused, &kMessagePage});
+        case 124: return Strip({&kOpenFolder, &kClosedFolder, &kDeletedPage, &kUnused, &kMessagePage});
         case 115: return Strip({&kUnused, &kEmptyBox, &kTickedBox, &kTickedBoxOnGrey});
         default: return std::nullopt;
     }

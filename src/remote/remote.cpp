@@ -44,6 +44,11 @@ std::string EncodeRequest(const RemoteRequest& request) {
         j["paths"] = request.paths;
         j["list"] = request.list;
     }
+    if (request.verb == "restore") {
+        j["mode"] = request.mode;
+        j["paths"] = request.paths;
+        j["dry_run"] = request.dryRun;
+    }
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -59,6 +64,7 @@ std::optional<RemoteRequest> DecodeRequest(const std::string& frame) {
     if (j.contains("json") && j["json"].is_boolean()) request.json = j["json"].get<bool>();
     if (j.contains("mode") && j["mode"].is_string()) request.mode = j["mode"].get<std::string>();
     if (j.contains("list") && j["list"].is_boolean()) request.list = j["list"].get<bool>();
+    if (j.contains("dry_run") && j["dry_run"].is_boolean()) request.dryRun = j["dry_run"].get<bool>();
     if (j.contains("paths") && j["paths"].is_array()) {
         for (const Json& path : j["paths"]) {
             if (path.is_string()) request.paths.push_back(path.get<std::string>());
@@ -320,7 +326,8 @@ RemoteResult Execute(ui::HWND window, Job& job) {
     CapturedOutput printed;
     CapturedOutput errors;
     const bool passes = (request.verb == "command" && IsForwardedCommand(request.command)) ||
-                        (request.verb == "select" && !request.list);
+                        (request.verb == "select" && !request.list) ||
+                        (request.verb == "restore" && request.mode == "select" && !request.dryRun);
     // The client shows the progress: the walk counts its total first only for someone who
     // listens (the desktop program does already; watch listens for the client's sake).
     const bool quiet = passes && !tallymere::PassProgressShown();
@@ -340,6 +347,16 @@ RemoteResult Execute(ui::HWND window, Job& job) {
     } else if (request.verb == "select" && printed.file() && errors.file() &&
                (request.mode == "Backup" || request.mode == "Export")) {
         result.status = RunSelection(window, request.mode, request.paths, request.list, printed.file(), errors.file());
+    } else if (request.verb == "restore" && printed.file() && errors.file() && request.dryRun) {
+        const std::string name = request.mode == "select" ? "restore --select" : "restore " + request.mode;
+        result.status =
+            RunRestorePlan(printed.file(), errors.file(), request.mode, request.paths, request.json, name);
+    } else if (request.verb == "restore" && errors.file() && request.mode == "select") {
+        result.status = RunRestoreSelection(window, request.paths, errors.file());
+        if (result.status == kExitUsage && request.json && printed.file()) {
+            std::fprintf(printed.file(), "%s\n",
+                         ErrorJson("restore --select", kExitUsage, "the archive holds no such folder or message").c_str());
+        }
     } else {
         result.status = kExitUsage;
         result.errors = "This program does not carry out \"" + request.verb + "\" for others.\n";

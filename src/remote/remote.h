@@ -10,9 +10,10 @@
 // desktop program uses the same channel to ask the first one to show its window.
 //
 // Requests and replies are JSON objects, one per frame:
-//   request   {"verb": "show" | "command" | "settings" | "check" | "select", "command": N,
-//              "outputDir": "...", "autostart": bool, "json": bool, "repair": bool, "mode": "Backup" | "Export",
-//              "paths": [...], "list": bool}
+//   request   {"verb": "show" | "command" | "settings" | "check" | "select" | "restore",
+//              "command": N, "outputDir": "...", "autostart": bool, "json": bool, "repair": bool,
+//              "mode": "Backup" | "Export" (select), "normal" | "extra" | "select" (restore),
+//              "paths": [...], "list": bool, "dry_run": bool}
 //   replies   {"started": true} when the request starts to run on the window's thread, then
 //             {"progress": [done, total]} now and then while a pass works, then the RemoteResult
 //             below.
@@ -32,7 +33,7 @@
 namespace remote {
 
 struct RemoteRequest {
-    std::string verb;                      // "show", "command", "settings", "check", "select"
+    std::string verb;                      // "show", "command", "settings", "check", "select", "restore"
     std::uint32_t command = 0;             // "command": 40053, 40055, 40056 or 40071
     std::optional<std::string> outputDir;  // "settings": the new output directory, if any
     std::optional<bool> autostart;         // "settings": start at login or not, if asked
@@ -41,6 +42,7 @@ struct RemoteRequest {
     std::string mode;                      // "select": "Backup" or "Export"
     std::vector<std::string> paths;        // "select": the PATHs to tick
     bool list = false;                     // "select": print the tree instead (--list)
+    bool dryRun = false;                   // "restore": say what would be re-created (--dry-run)
 };
 
 // What a program command gives whoever started it. Everything a forwarded command reports

@@ -21,6 +21,7 @@ std::string CommandName(std::uint32_t command) {
         case tallymere::kCommandExportAll: return "export-all";
         case tallymere::kCommandRestoreNormal: return "restore normal";
         case tallymere::kCommandRestoreExtra: return "restore extra";
+        case tallymere::kCommandRestoreBySelection: return "restore --select";
         case tallymere::kCommandBackupBySelection: return "backup";
         case tallymere::kCommandExportBySelection: return "export";
         default: return std::to_string(command);
@@ -28,8 +29,9 @@ std::string CommandName(std::uint32_t command) {
 }
 
 std::string ResultJson(const tallymere::CommandResult& result, std::uint32_t done) {
-    const bool restore =
-        result.command == tallymere::kCommandRestoreNormal || result.command == tallymere::kCommandRestoreExtra;
+    const bool selection = result.command == tallymere::kCommandRestoreBySelection;
+    const bool restore = result.command == tallymere::kCommandRestoreNormal ||
+                         result.command == tallymere::kCommandRestoreExtra || selection;
     Json j{{"command", CommandName(result.command)}, {"count", result.count}};
     if (result.interrupted) {
         j["done"] = done;
@@ -40,6 +42,7 @@ std::string ResultJson(const tallymere::CommandResult& result, std::uint32_t don
         j["result"] = result.text;
     }
     if (restore) j["unreadable"] = result.unreadable;
+    if (selection && !result.interrupted) j["status"] = kExitDone;
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 

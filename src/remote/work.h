@@ -34,6 +34,18 @@ int RunCheck(std::FILE* out, bool repair, bool json);
 int RunSelection(platform::ui::HWND window, const std::string& mode, const std::vector<std::string>& paths,
                  bool list, std::FILE* out, std::FILE* err);
 
+// The work of `restore --select PATH...` once the program has started and the user confirmed:
+// re-creates the chosen archived messages missing from the store, the result box shown to
+// `window`'s port. A PATH the archive does not hold is a usage error (status 2) written to
+// `err`, and nothing is restored. Returns the exit status.
+int RunRestoreSelection(platform::ui::HWND window, const std::vector<std::string>& paths, std::FILE* err);
+
+// The work of `restore normal|extra|--select ... --dry-run`: prints to `out` what the restore
+// would re-create, a line per folder and the total (as JSON with `json`, `name` naming the
+// command), and changes nothing. `kind` is "normal", "extra" or "select" (with `paths`).
+int RunRestorePlan(std::FILE* out, std::FILE* err, const std::string& kind, const std::vector<std::string>& paths,
+                   bool json, const std::string& name);
+
 // A device path followed by where it is on this computer: "\Program Files\Tallymere"
 // becomes ""\Program Files\Tallymere" (/home/me/.local/share/tallymere/device/Program
 // Files/Tallymere)"; the host path is left out when the path names nothing on the host.

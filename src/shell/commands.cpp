@@ -13,6 +13,7 @@
 #include "platform/dialog.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "shell/restore_dialog.h"
 #include "shell/selection_dialog.h"
 #include "shell/settings_dialog.h"
 #include "support/fatal.h"
@@ -52,6 +53,16 @@ constexpr std::u16string_view kRestoreExtraQuestion =
     u"Do you really want to start Extra restore? This function restores all your messages (previously deleted "
     u"messages as well) since install.";
 
+constexpr std::u16string_view kRestoreSelectionQuestion =
+    u"Do you really want to restore the selected messages? This function restores the chosen archived messages "
+    u"(previously deleted messages as well) that are no longer in your Message Store.";
+
+void RestoreResultBox(platform::ui::HWND window, std::uint32_t restored, std::uint32_t unreadable) {
+    std::string text = fmt::format("Message restore was successfull. ({} messages)", restored);
+    if (unreadable > 0) text += fmt::format("\n{} archived messages could not be read.", unreadable);
+    ResultBox(window, restored, text, unreadable);
+}
+
 void RunRestore(platform::ui::HWND window, std::uint32_t mode, std::u16string_view question) {
     if (!Confirmed(window, question)) return;
     recentIds->Disable();
@@ -88,7 +99,18 @@ void RunSelectionPass(platform::ui::HWND window, std::u16string_view mode,
                      : fmt::format("{} messages exported successfully.", processed));
 }
 
+void RunRestoreSelection(platform::ui::HWND window, const std::vector<bool>& chosen) {
+    lastResult = CommandResult{};
+    lastResult.command = kCommandRestoreBySelection;
+    recentIds->Disable();
+    std::uint32_t unreadable = 0;
+    const std::uint32_t restored = RestoreChosen(chosen, &unreadable);
+    recentIds->Enable();
+    RestoreResultBox(window, restored, unreadable);
+}
+
 std::u16string_view RestoreQuestion(std::uint32_t command) {
+    if (command == kCommandRestoreBySelection) return kRestoreSelectionQuestion;
     if (command == kCommandRestoreNormal) return kRestoreNormalQuestion;
     if (command == kCommandRestoreExtra) return kRestoreExtraQuestion;
     return {};
@@ -134,6 +156,12 @@ bool OnCommand(platform::ui::HWND window, std::uint32_t command) {
         case kCommandExportBySelection:
             RunSelectionPass(window, command == kCommandBackupBySelection ? u"Backup" : u"Export",
                              [window] { return platform::dialog::DialogBoxW(window, kSelectionDialog, SelectMessageDlgProc); });
+            return true;
+        case kCommandRestoreBySelection:
+            // Done in the dialog is the confirmation; a dialog closed otherwise restores nothing.
+            if (platform::dialog::DialogBoxW(window, kSelectionDialog, RestoreSelectionDlgProc) == 1) {
+                RunRestoreSelection(window, restoreChoice);
+            }
             return true;
         case kCommandSettings:
             platform::dialog::DialogBoxW(window, kSettingsDialog, SettingsDlgProc);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/ui.h"
 
@@ -20,6 +21,7 @@ enum Command : std::uint32_t {
     kCommandBackupByProfile = 40054,
     kCommandRestoreNormal = 40055,
     kCommandRestoreExtra = 40056,
+    kCommandRestoreBySelection = 40057,
     kCommandBackupAll = 40071,
     kCommandBackupBySelection = 40072,
     kCommandMinimize = 40073,
@@ -39,6 +41,13 @@ bool OnCommand(platform::ui::HWND window, std::uint32_t command);
 // returns (the messages newly archived or exported). A negative number (the selection was
 // abandoned) shows no box.
 void RunSelectionPass(platform::ui::HWND window, std::u16string_view mode, const std::function<std::intptr_t()>& select);
+
+// Restore by Selection's pass, once the choice is made (`chosen` marks index entries by
+// position): re-creates the chosen archived messages that are no longer in the store, with the
+// automatic mode's handling suspended as for the other restores, and shows "Message restore was
+// successfull. (%d messages)". It asks nothing: the dialog's ok, or the command line's question,
+// confirmed it.
+void RunRestoreSelection(platform::ui::HWND window, const std::vector<bool>& chosen);
 
 // What the latest command (other than 40096) ended with. A pass that a stop ended early
 // (support/pass_control.h) shows no result box: `interrupted` tells the front end, which says so

@@ -29,6 +29,7 @@ constexpr std::uint32_t kPartlySelected = 0x3000;
 constexpr int kImageOpenFolder = 0;
 constexpr int kImageClosedFolder = 1;
 constexpr int kImageMessage = 4;
+constexpr int kImageDeletedMessage = 2;  // an archived message deleted from the store
 
 // Cuts a trailing count such as " (12)", in place: scanning from the last character down to
 // the second, the first " " met after a "(" ends the text. "Inbox (12)" becomes "Inbox",

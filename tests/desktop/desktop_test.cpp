@@ -176,8 +176,8 @@ private slots:
         Activate("Back");
         QCOMPARE(Rows(), messages);
         Activate("Restore", desktop::LVN_ITEMACTIVATE);
-        QCOMPARE(Rows(), Strings({"Restore Normal", "Restore Extra", "Back"}));
-        QCOMPARE(QString::fromStdU16String(desktop::menu->line3[15]), QString("the original position)"));
+        QCOMPARE(Rows(), Strings({"Restore Normal", "Restore Extra", "Restore by Selection", "Back"}));
+        QCOMPARE(QString::fromStdU16String(desktop::menu->line3[16]), QString("the original position)"));
         Activate("Back", desktop::LVN_ITEMACTIVATE);
         Activate("Export");
         QCOMPARE(Rows(), Strings({"Export All", "Export by Selection", "Automatic Export", "Back"}));
@@ -320,7 +320,7 @@ private slots:
             }
             return n;
         };
-        const QImage restoreNormal = draw(15, true);
+        const QImage restoreNormal = draw(16, true);
         const QImage picture = desktop::menuIcons[8].toImage().convertToFormat(QImage::Format_RGB32);
         QCOMPARE(picture.size(), QSize(41, 41));
         // The picture at (3, 3): its opaque middle is copied as it is.

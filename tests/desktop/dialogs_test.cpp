@@ -23,6 +23,7 @@
 #include "platform/tree_memory.h"
 #include "shell/app.h"
 #include "shell/commands.h"
+#include "shell/restore_dialog.h"
 #include "shell/selection_dialog.h"
 #include "support/fatal.h"
 #include "support/settings.h"
@@ -84,6 +85,11 @@ void ChooseFromMenu(QMenu* menu) {
     const QPoint entry = menu->actionGeometry(menu->actions()[0]).center();
     QTest::mouseMove(menu, entry);
     QTest::mouseClick(menu, Qt::LeftButton, {}, entry);
+}
+
+// Ticks every item at the top level (and so everything).
+void CheckItemAll(tree::TreeView& t) {
+    for (HTREEITEM c = t.GetChild({}); c; c = t.GetNextSibling(c)) tallymere::CheckItem(t, c, kSelected);
 }
 
 }  // namespace
@@ -301,6 +307,81 @@ private slots:
         });
         QVERIFY(played);
         QCOMPARE(port_.Texts(), std::vector<std::string>{"Message backup was successfull. (6 messages)"});
+    }
+
+    void restoreBySelectionShowsTheArchiveMarksDeletedMessagesAndRestoresTheTicked() {
+        namespace mapi = platform::mapi;
+        const auto deliver = [](const std::u16string& folder, const std::u16string& subject) {
+            phone::Phone phone;
+            phone.MakeFolder(folder);
+            phone::Delivery d;
+            d.folder = folder;
+            d.subject = subject;
+            d.body = u"Body of " + subject;
+            d.from = u"+4917012345";
+            return phone::Deliver(phone, d);
+        };
+        deliver(u"SMS/Inbox", u"one");
+        const phone::Bytes two = deliver(u"SMS/Inbox", u"two");
+        const phone::Bytes three = deliver(u"SMS/Inbox/Old", u"three");
+        Start();
+        Command(tallymere::kCommandBackupAll);
+        // "two" and "three" go from the phone; a full backup marks them deleted.
+        {
+            phone::Phone phone;
+            for (const auto& [path, id] : {std::pair{u"SMS/Inbox", two}, std::pair{u"SMS/Inbox/Old", three}}) {
+                mapi::Ptr<mapi::IMAPIFolder> folder = phone.FindFolder(path);
+                phone::Bytes copy = id;
+                mapi::SBinary entry{static_cast<mapi::ULONG>(copy.size()), copy.data()};
+                mapi::ENTRYLIST list{1, &entry};
+                QCOMPARE(folder->DeleteMessages(&list, 0, nullptr, 0), mapi::HRESULT{0});
+            }
+        }
+        Command(tallymere::kCommandBackupAll);
+        port_.Forget();
+        bool played = false;
+        WithDialog([&] { Command(tallymere::kCommandRestoreBySelection); }, [&](qt::QtDialog& dialog) {
+            QCOMPARE(dialog.TemplateId(), 120);
+            qt::QtTree& t = *dialog.Tree(1035);
+            const HTREEITEM sms = Item(t, {}, u"SMS");
+            QCOMPARE(Text(t, sms), QString("SMS (3)"));
+            t.Expand(sms, tree::TVE_EXPAND);
+            const HTREEITEM inbox = Item(t, sms, u"Inbox");
+            QCOMPARE(Text(t, inbox), QString("Inbox (3)"));
+            t.Expand(inbox, tree::TVE_EXPAND);
+            const HTREEITEM old = Item(t, inbox, u"Old");
+            t.Expand(old, tree::TVE_EXPAND);
+            const HTREEITEM one = Item(t, inbox, u"+4917012345 [one]");
+            const HTREEITEM two = Item(t, inbox, u"+4917012345 [two]");
+            QVERIFY(one && two);
+            QCOMPARE(t.GetItemImage(one), tallymere::kImageMessage);
+            QCOMPARE(t.GetItemImage(two), tallymere::kImageDeletedMessage);
+            QCOMPARE(t.GetItemImage(t.GetChild(old)), tallymere::kImageDeletedMessage);
+            // Ticks: "one" (still on the phone) and "two"; "three" stays in the archive only.
+            ClickPart(t, one, tree::TVHT_ONITEMSTATEICON);
+            ClickPart(t, two, tree::TVHT_ONITEMSTATEICON);
+            QCOMPARE(State(t, inbox), kPartlySelected);
+            const QString shot = QStringLiteral(TALLYMERE_SCREENSHOT_DIR "/dialog-restore-selection.png");
+            QVERIFY(dialog.Window()->grab().save(shot));
+            played = true;
+            QTest::mouseClick(dialog.DoneButton(), Qt::LeftButton);
+        });
+        QVERIFY(played);
+        QCOMPARE(port_.Texts(), std::vector<std::string>{"Message restore was successfull. (1 messages)"});
+        phone::Phone phone;
+        platform::mapi::Ptr<platform::mapi::IMAPIFolder> inbox = phone.FindFolder(u"SMS/Inbox");
+        QCOMPARE(phone.Messages(inbox.get()).size(), std::size_t{2});
+        platform::mapi::Ptr<platform::mapi::IMAPIFolder> old = phone.FindFolder(u"SMS/Inbox/Old");
+        QCOMPARE(phone.Messages(old.get()).size(), std::size_t{0});
+
+        // Closed without Done: nothing restored, no box.
+        port_.Forget();
+        WithDialog([&] { Command(tallymere::kCommandRestoreBySelection); }, [&](qt::QtDialog& dialog) {
+            qt::QtTree& t = *dialog.Tree(1035);
+            CheckItemAll(t);
+        });
+        QCOMPARE(port_.Texts(), std::vector<std::string>{});
+        QCOMPARE(phone.Messages(old.get()).size(), std::size_t{0});
     }
 
     void aDialogClosedWithoutDoneProcessesNothingAndShowsNoBox() {
