@@ -56,7 +56,9 @@ const CLI::App* Innermost(const CLI::App& app, std::string* words) {
 std::optional<std::string> Suggest(const CLI::App& app, const std::vector<std::string>& args) {
     std::string words;
     const CLI::App* at = Innermost(app, &words);
-    const std::vector<std::string> unknown = at->remaining();
+    // Words a command does not know pass on to the program (its own options may follow the
+    // command), so the word may be left over at any level.
+    const std::vector<std::string> unknown = app.remaining(true);
     if (!unknown.empty()) {
         const std::string& word = unknown.front();
         if (word.rfind("-", 0) == 0) return NearestName(word.substr(0, word.find('=')), OptionNames(*at));
