@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -14,6 +15,15 @@
 namespace cli {
 
 using namespace remote;  // NOLINT(google-build-using-namespace)
+
+bool IsYes(std::string_view answer) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!answer.empty() && blank(answer.front())) answer.remove_prefix(1);
+    while (!answer.empty() && blank(answer.back())) answer.remove_suffix(1);
+    std::string lower(answer);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower == "y" || lower == "yes";
+}
 
 int ConsolePort::MessageBox(platform::ui::HWND, std::u16string_view text, std::u16string_view caption,
                             std::uint32_t style) {
@@ -36,9 +46,9 @@ int ConsolePort::MessageBox(platform::ui::HWND, std::u16string_view text, std::u
     }
     std::fprintf(stderr, "%s [y/N] ", question.c_str());
     std::fflush(stderr);
-    char answer[16] = {};
-    if (std::fgets(answer, sizeof answer, stdin) == nullptr) return platform::ui::IDCANCEL;
-    return (answer[0] == 'y' || answer[0] == 'Y') ? platform::ui::IDOK : platform::ui::IDCANCEL;
+    std::string answer;
+    for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';) answer.push_back(static_cast<char>(c));
+    return IsYes(answer) ? platform::ui::IDOK : platform::ui::IDCANCEL;
 }
 
 void ConsolePort::FailureBox(platform::ui::HWND, std::u16string_view text, std::u16string_view caption) {

@@ -1,5 +1,6 @@
 // The command line's window-system port: a report box prints its text on standard output, a
-// question prints itself and reads y/N from the terminal, a failure prints "caption: words"
+// question prints itself and reads y/N from the terminal ("y" or "yes" in any case is yes,
+// anything else no), a failure prints "caption: words"
 // on standard error.
 //
 // With --json the command's result is one JSON object on standard output instead: report boxes
@@ -8,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/ui.h"
 
@@ -28,6 +30,9 @@ private:
     bool assumeYes_;
     std::string jsonCommand_;
 };
+
+// Whether a typed answer says yes: "y" or "yes" in any case, blanks around it ignored.
+bool IsYes(std::string_view answer);
 
 // Installs a console port for the rest of the process.
 void InstallConsolePort(bool assumeYes, const std::string& jsonCommand = {});

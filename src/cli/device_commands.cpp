@@ -161,7 +161,8 @@ Runner AddDeviceCommands(CLI::App& app) {
             std::fprintf(stderr, "tallymere-cli: device %s: %s\n", command->get_name().c_str(), failure.message.c_str());
             return 1;
         }
-        if (!MountDevice(options)) return 1;
+        const bool reads = command == list || command == dump;
+        if (!MountDevice(options, reads ? DeviceUse::kRead : DeviceUse::kWrite)) return kExitFailure;
         try {
             phone::Phone phone;
             if (command == list && options.json) {

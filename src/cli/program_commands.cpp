@@ -35,8 +35,9 @@ Runner AddProgramCommands(CLI::App& app) {
     return [&app, settings, start, newDir, autostart](const GlobalOptions& options) -> int {
         const bool none = app.get_subcommands().empty();
         if (!settings->parsed() && !start->parsed() && !none) return -1;
-        if (!MountDevice(options)) return kExitFailure;
         const bool change = settings->count("--output-dir") > 0;
+        const bool reads = settings->parsed() && !change;
+        if (!MountDevice(options, reads ? DeviceUse::kRead : DeviceUse::kWrite)) return kExitFailure;
         if (settings->parsed()) {
             // While the resident program holds the device, it changes or reads the setting.
             RemoteRequest request;
@@ -50,10 +51,21 @@ Runner AddProgramCommands(CLI::App& app) {
             return RunSettings(stdout, change ? newDir.get() : nullptr, request.autostart, options.json);
         }
         if (const int status = LockDevice(options); status >= 0) return status;
+        InstallConsolePort(false, options.json ? "start" : "");
         tallymere::BeginApp(tallymere::StartMode::OneShot);
-        std::printf("Tallymere is ready on device folder %s: output directory %s holds the archive "
-                    "(Tallymere) and the export tree (Tallyport).\n",
-                    platform::device::Root().c_str(), ShownPath(tallymere::GetRegistryStr(tallymere::kOutputDirValue)).c_str());
+        const std::u16string outputDir = tallymere::GetRegistryStr(tallymere::kOutputDirValue);
+        if (options.json) {
+            const nlohmann::ordered_json j{{"command", "start"},
+                                           {"device", platform::device::Root().string()},
+                                           {"output_dir", platform::ToUtf8(outputDir)},
+                                           {"host_path", HostPathOf(outputDir)},
+                                           {"status", kExitDone}};
+            std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+        } else {
+            std::printf("Tallymere is ready on device folder %s: output directory %s holds the archive "
+                        "(Tallymere) and the export tree (Tallyport).\n",
+                        platform::device::Root().c_str(), ShownPath(outputDir).c_str());
+        }
         tallymere::EndApp(tallymere::StartMode::OneShot);
         return kExitDone;
     };

@@ -36,15 +36,13 @@ struct SelectionOptions {
 int RunHere(const GlobalOptions& options, const char* command, const std::string& mode,
             const SelectionOptions& selection) {
     if (selection.paths.empty() && !selection.list) {
-        std::fprintf(stderr, "tallymere-cli: %s needs --select PATH... or --list\n", command);
-        return kExitUsage;
-    }
-    if (selection.list && options.json) {
-        std::fprintf(stderr, "tallymere-cli: %s --list prints the tree as text; --json goes with --select\n", command);
+        const std::string error = std::string(command) + " needs --select PATH... or --list";
+        std::fprintf(stderr, "tallymere-cli: %s\n", error.c_str());
+        if (options.json) std::printf("%s\n", ErrorJson(command, kExitUsage, error).c_str());
         return kExitUsage;
     }
     WatchInterrupts();
-    if (!MountDevice(options)) return kExitFailure;
+    if (!MountDevice(options, selection.list ? DeviceUse::kRead : DeviceUse::kWrite)) return kExitFailure;
     ShowProgressOnTerminal(command);
     // While the resident program holds the device, it fills the tree and runs the pass.
     RemoteRequest request;
@@ -59,7 +57,7 @@ int RunHere(const GlobalOptions& options, const char* command, const std::string
     int status = 0;
     {
         StoppableScope stoppable;
-        status = RunSelection(nullptr, mode, selection.paths, selection.list, stdout, stderr);
+        status = RunSelection(nullptr, mode, selection.paths, selection.list, stdout, stderr, options.json);
     }
     ClearProgressLine();
     tallymere::EndApp(tallymere::StartMode::OneShot);

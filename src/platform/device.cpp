@@ -62,13 +62,31 @@ fs::path ChooseFolder(std::string_view explicitDir) {
     return fs::path(home && *home ? home : ".") / ".local" / "share" / "tallymere" / "device";
 }
 
-bool Mount(const fs::path& hostDir, std::string* error, bool* made) {
+bool IsDefaultFolder(std::string_view explicitDir) {
+    const char* env = std::getenv("TALLYMERE_DEVICE");
+    return explicitDir.empty() && !(env && *env);
+}
+
+bool Mount(const fs::path& hostDir, std::string* error, bool* made, Creation creation) {
     if (made) *made = false;
     std::error_code ec;
     fs::path dir = fs::absolute(hostDir, ec);
     if (ec) dir = hostDir;
     const bool fresh = !fs::exists(dir, ec);
+    const bool isDevice = !fresh && fs::is_directory(dir / ".platform", ec);
+    if (creation == Creation::kNever && !isDevice) {
+        if (error) *error = "no device at " + dir.string();
+        return false;
+    }
     if (fresh) {
+        if (creation == Creation::kInExistingParent && dir.has_parent_path() &&
+            !fs::is_directory(dir.parent_path(), ec)) {
+            if (error) {
+                *error = "no device at " + dir.string() + ", and none is made there: its folder " +
+                         dir.parent_path().string() + " does not exist";
+            }
+            return false;
+        }
         if (dir.has_parent_path() && !MakeDirs(dir.parent_path(), error)) return false;
         if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
             if (error) *error = "cannot create " + dir.string() + ": " + std::strerror(errno);

@@ -29,13 +29,26 @@ namespace platform::device {
 // ~/.local/share/tallymere/device.
 std::filesystem::path ChooseFolder(std::string_view explicitDir);
 
+// Whether the device folder a front end uses is the default one (no --device, no
+// $TALLYMERE_DEVICE): only there are missing parent folders made.
+bool IsDefaultFolder(std::string_view explicitDir);
+
+// Where Mount may make a new phone.
+enum class Creation {
+    kWithParents,       // the default folder: made, with the parent folders it needs
+    kInExistingParent,  // a folder the user named: made only inside a folder that exists
+    kNever,             // a command that only reads: a folder that is no device yet is refused
+};
+
 // Makes `hostDir` the device's root for this process. A folder that does not exist yet is
 // created (mode 0700) and provisioned as a new, empty phone, and so is an empty folder;
 // `made` tells the caller (who says so). A device folder is known by its ".platform" folder:
 // a folder that holds anything else but no ".platform" is refused untouched, so that a
 // mistyped option never fills a folder of the user's with a phone. Returns false with a reason
-// when the folder cannot be used.
-bool Mount(const std::filesystem::path& hostDir, std::string* error, bool* made = nullptr);
+// when the folder cannot be used. `creation` limits where a new phone may be made; a folder
+// refused by it is left as it was ("no device at DIR").
+bool Mount(const std::filesystem::path& hostDir, std::string* error, bool* made = nullptr,
+           Creation creation = Creation::kWithParents);
 
 // Forgets the mounted folder (tests mount a fresh one per case).
 void Unmount();

@@ -6,7 +6,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/device.h"
 
@@ -35,6 +37,38 @@ bool LockProgram(long* holderPid) {
     }
     lockFd = fd;
     return true;
+}
+
+}  // namespace platform::device
+
+namespace platform::device {
+
+std::string ProgramCommandLine(long pid) {
+    if (pid <= 0) return {};
+    std::FILE* file = std::fopen(("/proc/" + std::to_string(pid) + "/cmdline").c_str(), "rb");
+    if (!file) return {};
+    std::vector<std::string> words(1);
+    for (int c; (c = std::fgetc(file)) != EOF;) {
+        if (c == '\0') {
+            words.emplace_back();
+        } else {
+            words.back().push_back(static_cast<char>(c));
+        }
+    }
+    std::fclose(file);
+    while (!words.empty() && words.back().empty()) words.pop_back();
+    if (words.empty()) return {};
+    std::string line = std::filesystem::path(words.front()).filename().string();
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        // The device folder is the one this command names too; it would only lengthen the line.
+        if (words[i] == "--device") {
+            ++i;
+            continue;
+        }
+        if (words[i].rfind("--device=", 0) == 0) continue;
+        line += ' ' + words[i];
+    }
+    return line;
 }
 
 }  // namespace platform::device

@@ -29,7 +29,27 @@ struct ProgressLine {
 };
 ProgressLine line;
 
+std::string MinutesAndSeconds(long long seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld", seconds / 60, seconds % 60);
+    return text;
+}
+
 }  // namespace
+
+std::string ProgressText(const std::string& what, std::uint32_t done, std::uint32_t total,
+                         std::chrono::steady_clock::duration elapsed) {
+    const double seconds = std::chrono::duration<double>(elapsed).count();
+    std::string text = what + ": " + (total > 0 ? std::to_string(done) + "/" + std::to_string(total) : std::to_string(done)) +
+                       " messages, " + MinutesAndSeconds(static_cast<long long>(seconds));
+    // The rate is worth showing only once it has been measured over a while.
+    if (seconds >= 1 && done > 0) {
+        const double rate = done / seconds;
+        text += ", " + std::to_string(static_cast<long long>(rate + 0.5)) + "/s";
+        if (total > done) text += ", " + MinutesAndSeconds(static_cast<long long>((total - done) / rate + 0.5)) + " left";
+    }
+    return text;
+}
 
 void WatchInterrupts() {
     sigset_t stopSignals;
@@ -77,10 +97,7 @@ void ShowProgress(std::uint32_t done, std::uint32_t total) {
     if (line.shown && !last && now - line.drawn < std::chrono::milliseconds(100)) return;
     line.drawn = now;
     line.shown = true;
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now - line.start).count();
-    const std::string count = total > 0 ? std::to_string(done) + "/" + std::to_string(total) : std::to_string(done);
-    std::fprintf(stderr, "\r\033[K%s: %s messages, %lld:%02lld", line.what.c_str(), count.c_str(),
-                 static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
+    std::fprintf(stderr, "\r\033[K%s", ProgressText(line.what, done, total, now - line.start).c_str());
     std::fflush(stderr);
 }
 

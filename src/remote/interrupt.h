@@ -9,6 +9,7 @@
 // process at once with status 130.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -30,10 +31,15 @@ int ReportInterrupted(std::uint32_t done);
 std::string InterruptedLine(std::uint32_t done);
 
 // On a terminal (standard error), the progress of the running pass on one line, rewritten in
-// place: "backup-all: 1200/3000 messages, 0:04". Nothing when standard error is no terminal.
+// place: "backup-all: 1200/3000 messages, 0:04, 300/s, 0:06 left". Nothing when standard error
+// is no terminal.
 void ShowProgressOnTerminal(const char* what);
 // Shows a progress that another process reports (a forwarded command's).
 void ShowProgress(std::uint32_t done, std::uint32_t total);
+// The line's text after `elapsed`: the count, the time taken and, once a second has passed, the
+// rate and (with a total) the time left at that rate.
+std::string ProgressText(const std::string& what, std::uint32_t done, std::uint32_t total,
+                         std::chrono::steady_clock::duration elapsed);
 // Takes the line away again.
 void ClearProgressLine();
 

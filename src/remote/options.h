@@ -7,6 +7,9 @@
 
 namespace remote {
 
+// What a command does with the device: a command that only reads never makes a new phone.
+enum class DeviceUse { kRead, kWrite };
+
 // Options every command sees (--json and --wait are given to the commands that take them).
 struct GlobalOptions {
     std::string device;       // --device DIR

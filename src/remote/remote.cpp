@@ -346,7 +346,8 @@ RemoteResult Execute(ui::HWND window, Job& job) {
         result.status = RunCheck(printed.file(), request.repair, request.json);
     } else if (request.verb == "select" && printed.file() && errors.file() &&
                (request.mode == "Backup" || request.mode == "Export")) {
-        result.status = RunSelection(window, request.mode, request.paths, request.list, printed.file(), errors.file());
+        result.status = RunSelection(window, request.mode, request.paths, request.list, printed.file(), errors.file(),
+                                     request.json);
     } else if (request.verb == "restore" && printed.file() && errors.file() && request.dryRun) {
         const std::string name = request.mode == "select" ? "restore --select" : "restore " + request.mode;
         result.status =
@@ -478,11 +479,15 @@ void RunRemoteRequest(ui::HWND window, ui::LPARAM lParam) {
     job->changed.notify_all();
 }
 
-bool MountDevice(const GlobalOptions& options) {
+bool MountDevice(const GlobalOptions& options, DeviceUse use) {
+    using platform::device::Creation;
     std::string error;
     bool made = false;
     const auto folder = platform::device::ChooseFolder(options.device);
-    if (!platform::device::Mount(folder, &error, &made)) {
+    const Creation creation = use == DeviceUse::kRead                               ? Creation::kNever
+                              : platform::device::IsDefaultFolder(options.device) ? Creation::kWithParents
+                                                                                  : Creation::kInExistingParent;
+    if (!platform::device::Mount(folder, &error, &made, creation)) {
         std::fprintf(stderr, "tallymere-cli: %s\n", error.c_str());
         if (options.json) std::printf("%s\n", ErrorJson(options.command, kExitFailure, error).c_str());
         return false;
@@ -494,7 +499,10 @@ bool MountDevice(const GlobalOptions& options) {
 }
 
 int PrintAlreadyRunning(const GlobalOptions& options, const std::string& name, long holderPid) {
-    const std::string line = "Tallymere is already running on this device (process " + std::to_string(holderPid) + ").";
+    // Which program holds it, so that the user knows what to end or wait for.
+    const std::string program = platform::device::ProgramCommandLine(holderPid);
+    const std::string line = "Tallymere is already running on this device (process " + std::to_string(holderPid) +
+                             (program.empty() ? "" : ": " + program) + "). Use --wait to wait for it.";
     std::fprintf(stderr, "%s\n", line.c_str());
     if (options.json) std::printf("%s\n", ErrorJson(name, kExitDeviceBusy, line).c_str());
     std::fflush(stdout);
@@ -512,7 +520,15 @@ int PrintResult(const RemoteResult& result, bool json, const std::string& name) 
     std::fwrite(result.output.data(), 1, result.output.size(), stdout);
     std::fflush(stdout);
     std::fwrite(result.errors.data(), 1, result.errors.size(), stderr);
-    if (!result.failureCaption.empty() || !result.failureWords.empty()) {
+    const bool failed = !result.failureCaption.empty() || !result.failureWords.empty();
+    if (json && !failed && result.status != kExitDone && result.output.empty()) {
+        // Whatever the outcome, one object: the first line the program said about it.
+        std::string error = result.errors.substr(0, result.errors.find('\n'));
+        if (error.rfind("tallymere-cli: ", 0) == 0) error.erase(0, 15);
+        std::printf("%s\n", ErrorJson(name, result.status, error).c_str());
+        std::fflush(stdout);
+    }
+    if (failed) {
         const std::string line = result.failureCaption + ": " + result.failureWords + "\n";
         std::fwrite(line.data(), 1, line.size(), stderr);
         if (json) {

@@ -94,14 +94,15 @@ int LockOrForward(const GlobalOptions& options, const std::string& name, const R
 
 // Mounts the device folder chosen by the options; prints why not and returns false when it
 // cannot be used. A folder made for the device now is announced on standard error.
-bool MountDevice(const GlobalOptions& options);
+bool MountDevice(const GlobalOptions& options, DeviceUse use = DeviceUse::kWrite);
 
 // Takes the program's lock on the mounted device for a command no other program carries out
 // (start, watch); with --wait it waits for it. -1 when taken; otherwise the exit status 3,
 // after "Tallymere is already running on this device (process N)." on standard error.
 int LockDevice(const GlobalOptions& options);
 
-// Prints "Tallymere is already running on this device (process N)." on standard error (and,
+// Prints "Tallymere is already running on this device (process N: PROGRAM). Use --wait to wait
+// for it." on standard error (and,
 // with --json, its object on standard output); returns the exit status 3.
 int PrintAlreadyRunning(const GlobalOptions& options, const std::string& name, long holderPid);
 

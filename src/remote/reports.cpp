@@ -42,7 +42,7 @@ std::string ResultJson(const tallymere::CommandResult& result, std::uint32_t don
         j["result"] = result.text;
     }
     if (restore) j["unreadable"] = result.unreadable;
-    if (selection && !result.interrupted) j["status"] = kExitDone;
+    if (!result.interrupted) j["status"] = kExitDone;
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 

@@ -1,8 +1,9 @@
 // How the command line reports the end of a program command with --json: one JSON object on
 // standard output, whatever the outcome.
 //
-//   done         {"command":"backup-all","count":12,"result":"Message backup was successfull. (12 messages)"}
-//                (a restore adds "unreadable": the archived messages that could not be read)
+//   done         {"command":"backup-all","count":12,"result":"Message backup was successfull. (12 messages)",
+//                 "status":0} (a restore adds "unreadable" before "status": the archived messages that
+//                 could not be read)
 //   interrupted  {"command":"backup-all","count":5,"done":40,"interrupted":true,
 //                 "error":"Interrupted after 40 messages.","status":130}
 //   otherwise    {"command":"restore extra","error":"Restore cancelled.","status":4}

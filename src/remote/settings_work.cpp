@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/device.h"
+#include "platform/filesys.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 #include "remote/autostart.h"
@@ -36,6 +37,18 @@ nlohmann::ordered_json AutostartJson(const AutostartState& state) {
     return j;
 }
 
+std::u16string ArchiveDirOf(std::u16string_view outputDir) {
+    return tallymere::JoinPath(outputDir, tallymere::kArchiveDir, u"");
+}
+
+// Whether the archive directory holds any of the archive's files.
+bool HoldsArchive(std::u16string_view archiveDir) {
+    for (std::u16string_view file : {u"Messages.dat", u"Messages.ndx", u"Folders.dat"}) {
+        if (platform::PathExists(std::u16string(archiveDir) + u"\\" + std::u16string(file))) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool ChangeAutostart(bool on, platform::ui::HWND owner) {
@@ -62,8 +75,13 @@ int RunSettings(std::FILE* out, const std::string* newDir, std::optional<bool> a
     // Without the start-up, which needs a usable output directory: the settings must stay
     // reachable to repair an unusable one.
     tallymere::ApplyOutputDirDefault();
+    bool moved = false;
     if (newDir) {
+        const std::u16string oldArchive = ArchiveDirOf(OutputDir());
+        const bool hadArchive = HoldsArchive(oldArchive);
         if (!tallymere::ChangeOutputDir(platform::FromUtf8(*newDir))) return kExitFailure;
+        const std::u16string newArchive = ArchiveDirOf(OutputDir());
+        moved = hadArchive && newArchive != oldArchive && HoldsArchive(newArchive);
     } else {
         // Its directories are made as at start-up, when it can be used.
         tallymere::CheckOutputDir(tallymere::GetRegistryStr(tallymere::kOutputDirValue),
@@ -80,6 +98,15 @@ int RunSettings(std::FILE* out, const std::string* newDir, std::optional<bool> a
         std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
     } else {
         std::fprintf(out, "Output directory: %s\n%s\n", ShownPath(dir).c_str(), AutostartLine(state).c_str());
+}
+
+        nlohmann::ordered_json j{{"command", "settings"}, {"output_dir", platform::ToUtf8(dir)}, {"host_path", HostPathOf(dir)}};
+        if (newDir) j["archive_moved"] = moved;
+        j["status"] = kExitDone;
+        std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+    } else {
+        if (moved) std::fprintf(out, "Moved the archive to %s.\n", ShownPath(ArchiveDirOf(dir)).c_str());
+        std::fprintf(out, "Output directory: %s\n", ShownPath(dir).c_str());
     }
     return kExitDone;
 }

@@ -125,6 +125,7 @@ TEST_F(CheckCommandTest, ADamagedFolderListIsNamedAsSuch) {
 // nothing to check only when there is no archive where the start-up would put it.
 TEST_F(CheckCommandTest, ADeviceWhereTheProgramNeverStartedSaysSo) {
     const std::filesystem::path fresh = base_ / "fresh";
+    testing_support::ProvisionDevice(fresh.string());
     const auto check = [&] {
         const std::string command = std::string(TALLYMERE_CLI) + " --device '" + fresh.string() + "' check 2>&1";
         CliRun run{-1, {}};

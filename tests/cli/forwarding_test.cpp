@@ -100,7 +100,7 @@ TEST_F(Forwarding, CommandsPrintWhatTheyPrintWhenRunHereAndAFailureEndsWatch) {
     r = Run({"settings", "--output-dir", "\\Storage Card"});
     EXPECT_EQ(r.status, 0) << r.err;
     const std::string shown = "Output directory: \"\\Storage Card\" (" + device_ + "/Storage Card)\nStart at login: off\n";
-    EXPECT_EQ(r.out, shown);
+    EXPECT_EQ(r.out, "Moved the archive to \"\\Storage Card\\Tallymere\" (" + device_ + "/Storage Card/Tallymere).\n" + shown);
     EXPECT_EQ(Size(base_ / "device/Storage Card/Tallymere/Messages.ndx"), 30u * 28u) << "the archive moved along";
     EXPECT_EQ(Run({"settings"}).out, shown);
 

@@ -18,14 +18,40 @@ protected:
 };
 
 TEST_F(CliTest, FreshDeviceStartsWithTheInstallersOutputDirectory) {
-    auto r = RunCli({"--device", Device(), "settings"});
+    auto r = RunCli({"--device", Device(), "start"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "tallymere-cli: made a new, empty phone in " + Device() + "\n");
+    r = RunCli({"--device", Device(), "settings"});
+    EXPECT_EQ(r.err, "") << "said once, when made";
     EXPECT_EQ(r.out, "Output directory: \"\\Program Files\\Tallymere\" (" + Device() +
                          "/Program Files/Tallymere)\nStart at login: off\n");
     EXPECT_TRUE(std::filesystem::is_directory(base_ / "device/Program Files/Tallymere/Tallyport"));
-    r = RunCli({"--device", Device(), "settings"});
-    EXPECT_EQ(r.err, "") << "said once, when made";
+}
+
+// Only a command that writes makes a phone, and only the default folder gets missing parents:
+// a mistyped folder never turns into an empty phone that later commands succeed on.
+TEST_F(CliTest, ACommandThatOnlyReadsNeverMakesADevice) {
+    for (const std::vector<std::string>& read : std::vector<std::vector<std::string>>{
+             {"check"}, {"settings"}, {"device", "list"}, {"device", "dump"}, {"backup", "--list"}}) {
+        std::vector<std::string> args = {"--device", Device()};
+        args.insert(args.end(), read.begin(), read.end());
+        const auto r = RunCli(args);
+        EXPECT_EQ(r.status, 1) << read.front();
+        EXPECT_EQ(r.err, "tallymere-cli: no device at " + Device() + "\n") << read.front();
+        EXPECT_FALSE(std::filesystem::exists(Device())) << read.front();
+    }
+    const std::string nested = (base_ / "no/such/device").string();
+    auto r = RunCli({"--device", nested, "backup-all"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no device at " + nested + ", and none is made there"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(base_ / "no"));
+    r = RunCli({"device", "list"}, {"TALLYMERE_DEVICE=" + nested});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(std::filesystem::exists(base_ / "no"));
+    // The default folder is made with its parents, by a command that writes.
+    r = RunCli({"start"}, {"XDG_DATA_HOME=" + (base_ / "xdg/data").string(), "TALLYMERE_DEVICE="});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::is_directory(base_ / "xdg/data/tallymere/device/.platform"));
 }
 
 TEST_F(CliTest, DeviceComesFromTheEnvironmentWithoutAnOption) {
@@ -35,13 +61,20 @@ TEST_F(CliTest, DeviceComesFromTheEnvironmentWithoutAnOption) {
 }
 
 TEST_F(CliTest, OutputDirectoryChangeMovesTheArchive) {
-    ASSERT_EQ(RunCli({"--device", Device(), "settings"}).status, 0);
+    ASSERT_EQ(RunCli({"--device", Device(), "start"}).status, 0);
+    // Without an archive to move, nothing is said of one.
+    std::filesystem::create_directories(base_ / "device/Other");
+    auto moved = RunCli({"--device", Device(), "settings", "--output-dir", "\\Other"});
+    EXPECT_EQ(moved.out, "Output directory: \"\\Other\" (" + Device() + "/Other)\nStart at login: off\n");
+    ASSERT_EQ(RunCli({"--device", Device(), "settings", "--output-dir", "\\Program Files\\Tallymere"}).status, 0);
     testing_support::WriteHostFile(base_ / "device/Program Files/Tallymere/Tallymere/Messages.ndx", "x");
     std::filesystem::create_directories(base_ / "device/Storage Card");
     auto r = RunCli({"--device", Device(), "settings", "--output-dir", "\\Storage Card\\"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "Output directory: \"\\Storage Card\" (" + Device() + "/Storage Card)\nStart at login: off\n");
+    EXPECT_EQ(r.out, "Moved the archive to \"\\Storage Card\\Tallymere\" (" + Device() + "/Storage Card/Tallymere).\n"
+                     "Output directory: \"\\Storage Card\" (" + Device() + "/Storage Card)\nStart at login: off\n");
     EXPECT_EQ(testing_support::ReadHostFile(base_ / "device/Storage Card/Tallymere/Messages.ndx"), "x");
+
 }
 
 TEST_F(CliTest, FailuresPrintCaptionAndWordsAndExitOne) {
@@ -95,7 +128,7 @@ TEST_F(CliTest, SecondInstanceIsRefused) {
     ASSERT_EQ(::pwrite(fd, "4242\n", 5, 0), 5);
     auto r = RunCli({"--device", Device(), "settings"});
     EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err, "Tallymere is already running on this device (process 4242).\n");
+    EXPECT_EQ(r.err, "Tallymere is already running on this device (process 4242). Use --wait to wait for it.\n");
     for (const char* command : {"check", "backup-all", "export-all", "start", "watch"}) {
         EXPECT_EQ(RunCli({"--device", Device(), command}).status, 3) << command;
     }

@@ -82,11 +82,11 @@ TEST_F(ScriptContract, EachOutcomeHasItsOwnExitStatusAndJsonObject) {
     // 0: done, with the result line kept as it is, or the object with its count.
     CliResult r = Run({"backup-all", "--json"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "{\"command\":\"backup-all\",\"count\":12,\"result\":\"Message backup was successfull. (12 messages)\"}\n");
+    EXPECT_EQ(r.out, "{\"command\":\"backup-all\",\"count\":12,\"result\":\"Message backup was successfull. (12 messages)\",\"status\":0}\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(Run({"export-all"}).out, "12 messages exported successfully.\n");
     EXPECT_EQ(Object(Run({"export-all", "--json"})),
-              Json::parse(R"j({"command":"export-all","count":0,"result":"0 messages exported successfully."})j"));
+              Json::parse(R"j({"command":"export-all","count":0,"result":"0 messages exported successfully.","status":0})j"));
 
     // 1: a failure, its caption and words on standard error and in the object.
     r = Run({"backup-all", "--json"}, {"TALLYMERE_FAULTS=GetHierarchyTable:1"});
@@ -106,19 +106,19 @@ TEST_F(ScriptContract, EachOutcomeHasItsOwnExitStatusAndJsonObject) {
     r = Run({"restore", "extra", "--yes", "--json"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Object(r), Json::parse(R"j({"command":"restore extra","count":2,
-                                          "result":"Message restore was successfull. (2 messages)","unreadable":0})j"));
+                                          "result":"Message restore was successfull. (2 messages)","unreadable":0,"status":0})j"));
 
     // 3: another program command holds the device.
     HoldDevice();
     for (const char* command : {"backup-all", "check", "settings", "start", "watch"}) {
         r = Run({command});
         EXPECT_EQ(r.status, 3) << command;
-        EXPECT_EQ(r.err, "Tallymere is already running on this device (process 4242).\n") << command;
+        EXPECT_EQ(r.err, "Tallymere is already running on this device (process 4242). Use --wait to wait for it.\n") << command;
     }
     r = Run({"backup", "--select", "SMS", "--json"});
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(Object(r), Json::parse(R"j({"command":"backup",
-                                          "error":"Tallymere is already running on this device (process 4242).",
+                                          "error":"Tallymere is already running on this device (process 4242). Use --wait to wait for it.",
                                           "status":3})j"));
     EXPECT_EQ(Run({"device", "list"}).status, 0) << "the phone's side takes no lock";
     LetGo();
@@ -143,13 +143,23 @@ TEST_F(ScriptContract, JsonReportsOfSettingsCheckSelectionAndTheDevice) {
     EXPECT_EQ(j["command"], "backup");
     EXPECT_GE(j["count"].get<std::size_t>(), inbox.size()) << "the folders below SMS/Inbox too";
     EXPECT_EQ(j["result"], "Message backup was successfull. (" + std::to_string(j["count"].get<int>()) + " messages)");
-    EXPECT_EQ(Run({"backup", "--list", "--json"}).status, 2) << "the tree is text";
+    j = Object(Run({"backup", "--list", "--json"}));
+    EXPECT_EQ(j["command"], "backup");
+    EXPECT_EQ(j["status"], 0);
+    ASSERT_TRUE(j["tree"].is_array());
+    EXPECT_EQ(j["tree"][0]["label"].get<std::string>().rfind("SMS (", 0), 0u) << j.dump();
+    const Json inboxItem = j["tree"][0]["children"][2];
+    EXPECT_EQ(inboxItem["label"].get<std::string>().rfind("Inbox (", 0), 0u) << j.dump();
+    ASSERT_FALSE(inboxItem["children"].empty());
+    EXPECT_TRUE(inboxItem["children"].back().contains("entryid")) << inboxItem.dump();
 
     j = Object(Run({"settings", "--json"}));
     const std::string autostartFile = std::string(std::getenv("XDG_CONFIG_HOME")) + "/autostart/tallymere.desktop";
-    EXPECT_EQ(j, (Json{{"outputDir", "\\Program Files\\Tallymere"},
-                       {"hostPath", device_ + "/Program Files/Tallymere"},
-                       {"autostart", {{"on", false}, {"file", autostartFile}}}}));
+    EXPECT_EQ(j, (Json{{"command", "settings"},
+                       {"output_dir", "\\Program Files\\Tallymere"},
+                       {"host_path", device_ + "/Program Files/Tallymere"},
+                       {"autostart", {{"on", false}, {"file", autostartFile}}},
+                       {"status", 0}}));
 
     r = Run({"check", "--json"});
     EXPECT_EQ(r.status, 0);
@@ -206,7 +216,7 @@ TEST_F(ScriptContract, WaitWaitsForTheDeviceAsLongAsItIsToldInsteadOfBeingRefuse
     CliResult r = Run({"export-all", "--wait=1"});
     EXPECT_EQ(r.status, 3);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
-    EXPECT_EQ(r.err, "Tallymere is already running on this device (process 4242).\n");
+    EXPECT_EQ(r.err, "Tallymere is already running on this device (process 4242). Use --wait to wait for it.\n");
 
     // Without a limit it waits until the holder lets go, then runs.
     start = std::chrono::steady_clock::now();
@@ -237,7 +247,7 @@ TEST_F(ScriptContract, AFolderThatIsNoDeviceFolderIsRefusedAndLeftUntouched) {
     };
     const auto before = listing();
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--device", mine.string(), "backup-all"}, {"--device", mine.string(), "device", "list"},
+         {std::vector<std::string>{"--device", mine.string(), "backup-all"}, {"--device", mine.string(), "device", "seed", "--messages", "1"},
           {"--device", mine.string(), "watch"}}) {
         const CliResult r = testing_support::RunCli(args);
         EXPECT_EQ(r.status, 1) << args.back();
@@ -248,11 +258,13 @@ TEST_F(ScriptContract, AFolderThatIsNoDeviceFolderIsRefusedAndLeftUntouched) {
     EXPECT_EQ(testing_support::RunCli({"settings"}, {"TALLYMERE_DEVICE=" + mine.string()}).status, 1);
     EXPECT_EQ(listing(), before);
 
-    // An empty folder, or one that is not there yet, becomes a new phone, and that is said.
+    // An empty folder, or one that is not there yet in a folder that is, becomes a new phone when
+    // a command writes, and that is said.
     const std::filesystem::path empty = base_ / "empty";
     std::filesystem::create_directories(empty);
+    std::filesystem::create_directories(base_ / "new");
     for (const std::filesystem::path& folder : {empty, base_ / "new/phone"}) {
-        const CliResult r = testing_support::RunCli({"--device", folder.string(), "settings"});
+        const CliResult r = testing_support::RunCli({"--device", folder.string(), "start"});
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, "tallymere-cli: made a new, empty phone in " + folder.string() + "\n");
         EXPECT_TRUE(std::filesystem::is_directory(folder / ".platform"));

@@ -98,7 +98,8 @@ TEST_F(Watch, EveryArrivingMessageIsExportedOnceIntoItsFoldersDirectory) {
 TEST_F(Watch, ASecondProgramOnTheSameDeviceIsRefused) {
     BackgroundCli watch;
     ASSERT_NE(StartWatch(watch).find("Watching"), std::string::npos) << Errors();
-    const std::string refusal = "Tallymere is already running on this device (process " + std::to_string(watch.pid) + ").\n";
+    const std::string refusal = "Tallymere is already running on this device (process " + std::to_string(watch.pid) +
+                                ": tallymere-cli watch). Use --wait to wait for it.\n";
     CliResult r = Run({"watch"});
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, refusal);
