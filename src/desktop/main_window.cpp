@@ -269,6 +269,9 @@ ui::LRESULT MainWndProc(ui::HWND window, std::uint32_t message, ui::WPARAM wPara
             tallymere::OnCommand(window, command);
             return 0;
         }
+        case ui::WM_TIMER:
+            tallymere::OnTimer(window, wParam);
+            return 0;
         case WM_NOTIFY:
             return OnMenuNotify(static_cast<int>(static_cast<ui::LPARAM>(wParam)));
         case kTrayCallback:
@@ -288,6 +291,7 @@ ui::LRESULT MainWndProc(ui::HWND window, std::uint32_t message, ui::WPARAM wPara
 }
 
 bool RunsNested(std::uint32_t message, ui::WPARAM wParam) {
+    if (message == ui::WM_TIMER) return wParam == tallymere::kArrivalTimer;
     return message == ui::WM_COMMAND && (wParam & 0xFFFF) == tallymere::kCommandAutomatic;
 }
 
