@@ -4,8 +4,9 @@
 # are answered busy in time, a query that needs no box is carried out, and a second tallymere
 # shows the first one's window and ends; SIGTERM in the middle of Export All ends the program in
 # order (status 0), keeping what it exported, and export-all does the rest once; SIGTERM with
-# arrivals waiting says how many and ends with 0. Screenshots of the progress line
-# (desktop-progress.png) and the Restore level (desktop-restore.png) go to OUT_DIR.
+# arrivals waiting says how many and ends with 0; a restore lets the window draw. Screenshots of
+# the progress line (desktop-progress.png), the Restore level (desktop-restore.png) and a restore
+# at work after its question (desktop-restoring.png) go to OUT_DIR.
 #
 #   xvfb_resident.sh TALLYMERE TALLYMERE_CLI OUT_DIR [MESSAGES]
 #
@@ -126,6 +127,32 @@ if [ "${1:-}" = "--inside" ]; then
   rest=$("$cli" --device "$device" export-all)
   [ "$rest" = "$((messages - done)) messages exported successfully." ] || fail "rerun: $rest (listed $done)"
   [ "$(listed)" -eq "$messages" ] || fail "not every message is listed once"
+
+  # ---- A restore repaints the window: the confirmation box leaves no trace ----
+  # The archive of this device, restored on an empty one (paced, so that the pass lasts).
+  "$cli" --device "$device" backup-all >/dev/null
+  restored=$device-restored
+  "$cli" --device "$restored" start >/dev/null 2>&1
+  cp -r "$device/Program Files/Tallymere/Tallymere/." "$restored/Program Files/Tallymere/Tallymere/"
+  TALLYMERE_FAULTS="OpenEntry~2" "$gui" --device "$restored" >"$log" 2>&1 &
+  pid=$!
+  main=""
+  for _ in $(seq 1 300); do
+    main=$(xdotool search --onlyvisible --name '^Tallymere$' 2>/dev/null | head -n 1 || true)
+    [ -n "$main" ] && break
+    sleep 0.1
+  done
+  [ -n "$main" ] || fail "the window did not show"
+  sleep 0.5
+  row 0
+  row 1
+  row 1  # Restore Extra
+  question=$(wait_window Tallymere)
+  xdotool key --window "$question" Return 2>/dev/null || true
+  sleep 1.5
+  import -window "$main" "$out/desktop-restoring.png"
+  stop_gui
+  [ "$stopped" -eq 0 ] || fail "SIGTERM during a restore: status $stopped"
 
   # ---- SIGTERM with arrivals waiting ----
   start_gui
