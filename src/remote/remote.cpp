@@ -129,6 +129,7 @@ struct Job {
     // The pass that runs for the job began after this many passes (see Execute); progress is
     // relayed only once it has.
     bool passBegun = false;
+    bool stopAsked = false;  // its client asked the pass to stop
 };
 
 struct Server {
@@ -246,6 +247,7 @@ void Answer(const std::string& frame, platform::device::ChannelReply& reply) {
         std::string said;
         if (!stopAsked && reply.Listen(&said) != platform::device::ClientWord::kNothing) {
             stopAsked = true;
+            job->stopAsked = true;
             tallymere::RequestStop();  // cleared when the job ends (RunRemoteRequest)
         }
         const std::uint32_t done = tallymere::PassDone();
@@ -503,8 +505,9 @@ void RunRemoteRequest(ui::HWND window, ui::LPARAM lParam) {
     }
     RemoteResult result = Execute(window, *job);
     std::lock_guard lock(job->mutex);
-    // A stop its client asked for ends with the job: the program's next command runs whole.
-    tallymere::ClearStopRequest();
+    // A stop its client asked for ends with the job: the program's next command runs whole. A
+    // stop of the program's own (a signal, Exit) stays for the pass it may be nested in.
+    if (job->stopAsked) tallymere::ClearStopRequest();
     job->result = std::move(result);
     job->done = true;
     job->changed.notify_all();
