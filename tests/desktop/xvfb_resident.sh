@@ -124,6 +124,7 @@ if [ "${1:-}" = "--inside" ]; then
   [ $((t1 - t0)) -lt 10000 ] || fail "SIGTERM during Export All took $((t1 - t0)) ms"
   done=$(listed)
   [ "$done" -lt "$messages" ] || fail "the pass ran to its end after the signal"
+  echo "xvfb_resident: Export All stopped $((t1 - t0)) ms after SIGTERM with $done of $messages exported"
   rest=$("$cli" --device "$device" export-all)
   [ "$rest" = "$((messages - done)) messages exported successfully." ] || fail "rerun: $rest (listed $done)"
   [ "$(listed)" -eq "$messages" ] || fail "not every message is listed once"
