@@ -5,7 +5,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QImage>
 #include <QPainter>
 #include <QTest>
@@ -410,6 +412,66 @@ private slots:
         run({"start"});
         QCOMPARE(r.status, 3);
         QCOMPARE(r.err, "Tallymere is already running on this device (process " + std::to_string(::getpid()) + ").\n");
+    }
+
+    // Mended: the progress line was cut at the window's width, the Restore rows' descriptions at
+    // 240 px, the profiles looked usable and the tray icon said nothing.
+    void smallThingsAreReadableAtThePhonesWidth() {
+        Start();
+        ui::ShowWindow(window_, ui::SW_SHOW);
+        desktop::MainDialog* dialog = desktop::MainDialogWidget();
+        QCOMPARE(dialog->width(), desktop::kPhoneWidth);
+        const QString longText = desktop::ProgressText("Restore Normal", 7648, 20000) + QString(" and more").repeated(8);
+        dialog->ShowProgress(longText);
+        QCOMPARE(dialog->ProgressText(), longText);
+        QVERIFY(dialog->ProgressShownText().endsWith(QChar(0x2026)));
+        auto* line = dialog->findChild<QLabel*>("progress");
+        QVERIFY(line != nullptr);
+        QVERIFY(line->fontMetrics().horizontalAdvance(dialog->ProgressShownText()) <= dialog->width());
+        QCOMPARE(line->toolTip(), longText);
+        dialog->HideProgress();
+
+        // Every row's whole text is its tooltip; the Restore rows' descriptions are drawn whole or
+        // elided on their third line, never cut on the first.
+        bool restoreRowSeen = false;
+        for (int r = 0; r < desktop::menuList->count(); ++r) {
+            QVERIFY(!desktop::menuList->item(r)->data(Qt::ToolTipRole).toString().isEmpty());
+        }
+        for (std::uint32_t i = 0; i < desktop::menu->count; ++i) {
+            if (desktop::menu->title[i] != u"Restore Normal") continue;
+            restoreRowSeen = true;
+            QImage row(desktop::kPhoneWidth, desktop::kRowHeight, QImage::Format_ARGB32);
+            row.fill(Qt::white);
+            QPainter painter(&row);
+            desktop::DrawMenuItem(painter, row.rect(), i, false, dialog->palette());
+            painter.end();
+            // Ink on the third description line (the fourth line of the row).
+            bool ink = false;
+            for (int y = 3 * 12 + 2; y < desktop::kRowHeight - 2 && !ink; ++y) {
+                for (int x = 50; x < row.width() && !ink; ++x) ink = qGray(row.pixel(x, y)) < 128;
+            }
+            QVERIFY2(ink, "the description wraps onto the third line");
+        }
+        QVERIFY(restoreRowSeen);
+
+        // The profiles are greyed in the Message menu.
+        int greyed = 0;
+        for (QAction* action : desktop::menuBar->findChildren<QAction*>()) {
+            if (action->text().endsWith("by Profile")) {
+                QVERIFY(!action->isEnabled());
+                ++greyed;
+            }
+        }
+        QCOMPARE(greyed, 2);
+
+        // The tray icon tells whether Automatic Export is ON.
+        if (desktop::trayIcon != nullptr) {
+            QCOMPARE(desktop::trayIcon->toolTip(), QString("Tallymere\nAutomatic Export: ON"));
+            tallymere::autoExport = 0;
+            desktop::UpdateTrayToolTip();
+            QCOMPARE(desktop::trayIcon->toolTip(), QString("Tallymere\nAutomatic Export: OFF"));
+            tallymere::autoExport = 1;
+        }
     }
 
     void progressShowsAfterHalfASecondWithABusyCursor() {
