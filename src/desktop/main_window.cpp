@@ -16,6 +16,7 @@
 #include "platform/no_destructor.h"
 #include "shell/commands.h"
 #include "support/fatal.h"
+#include "support/pass_control.h"
 
 namespace desktop {
 
@@ -177,6 +178,8 @@ void MainDialog::closeEvent(QCloseEvent* event) {
     if (TrayShown()) {
         PostCommand(tallymere::kCommandOk);
     } else {
+        // The program ends: a pass at work stops at its next message first.
+        tallymere::RequestStop();
         ui::PostMessageW(tallymere::mainWindow.load(), ui::WM_CLOSE, 0, 0);
     }
 }
