@@ -51,14 +51,20 @@ void DrawLine(QPainter& painter, const QRect& rect, const std::u16string& text) 
     painter.drawText(rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, shown);
 }
 
-// Lays out a row's description lines in the row's three line slots: a line too long for the
-// width wraps at spaces onto the next slot, and what still does not fit in the third slot is
-// elided there (the row's tooltip holds the whole text).
+// Lays out a row's description in the row's three line slots, wrapped at spaces to the width;
+// what still does not fit in the third slot is elided there (the row's tooltip holds the whole
+// text).
 std::vector<QString> DescriptionSlots(const QFontMetrics& metrics, int width, const std::vector<QString>& lines) {
     constexpr std::size_t kSlots = 3;
     std::vector<QString> wrapped;
+    // The lines are one description, broken for a wider screen: it is wrapped anew as a whole.
+    QStringList parts;
     for (const QString& line : lines) {
-        QString rest = line;
+        if (!line.trimmed().isEmpty()) parts << line.trimmed();
+    }
+    if (parts.isEmpty()) return wrapped;
+    {
+        QString rest = parts.join(u' ');
         while (!rest.isEmpty()) {
             if (metrics.horizontalAdvance(rest) <= width) {
                 wrapped.push_back(rest);
