@@ -44,8 +44,14 @@ xEntryID::xEntryID(std::u16string_view dirName, std::u16string_view fileName) {
 }
 
 xEntryID::~xEntryID() {
-    Save();
+    if (!abandoned_) Save();
     Clear();
+}
+
+void xEntryID::Abandon() {
+    entryFile_.reset();
+    Clear();
+    abandoned_ = true;
 }
 
 bool xEntryID::CheckID(std::uint32_t size, const std::uint8_t* id) const {

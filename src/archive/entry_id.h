@@ -66,6 +66,9 @@ public:
     void Load();
     void Save();
     void Clear();
+    // Drops the table without writing it back, now or when destroyed: its file has been changed
+    // by someone else, and holds what counts.
+    void Abandon();
 
     // Writes entry `i` into the file at once, at its place (28 bytes, flushed), so that the file
     // holds it also when the process ends before Save: an entry changed or appended as its
@@ -95,6 +98,7 @@ private:
     std::unordered_map<Id, std::uint32_t, IdHash> first_;  // identifier -> its first position
     bool duplicates_ = false;                               // some identifier has two entries
     std::unique_ptr<platform::File> entryFile_;             // open for SaveEntry, closed by Save
+    bool abandoned_ = false;
 };
 
 }  // namespace tallymere

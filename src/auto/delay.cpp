@@ -1,5 +1,7 @@
 #include "auto/delay.h"
 
+#include <utility>
+
 #include "archive/backup.h"
 #include "archive/qmsg.h"
 #include "export/exporter.h"
@@ -8,6 +10,7 @@
 #include "store/session.h"
 #include "store/store_cache.h"
 #include "support/fatal.h"
+#include "support/pass_control.h"
 
 namespace tallymere {
 
@@ -18,78 +21,137 @@ std::uint32_t autoExport = 1;
 std::uint32_t autoBackup = 0;
 
 void xDelay::AddID(std::uint32_t length, const std::uint8_t* bytes) {
-    sizes[count] = length;
-    ids[count].assign(bytes, bytes + length);
+    AddID(length, bytes, Clock::now() + std::chrono::milliseconds(kPauseMs));
+}
+
+void xDelay::AddID(std::uint32_t length, const std::uint8_t* bytes, Clock::time_point when) {
+    std::lock_guard lock(mutex);
+    sizes.push_back(length);
+    ids.emplace_back(bytes, bytes + length);
+    // Due in arrival order: none before the one ahead of it.
+    due.push_back(due.empty() ? when : std::max(when, due.back()));
     ++count;
-    if (count >= MAX_STACK) FatalError(u"MAX_STACK exeed.", u"xDelay::AddID");
+}
+
+std::vector<std::vector<std::uint8_t>> xDelay::TakeFirst(std::uint32_t n) {
+    std::lock_guard lock(mutex);
+    n = std::min(n, count);
+    std::vector<std::vector<std::uint8_t>> taken(std::make_move_iterator(ids.begin()),
+                                                 std::make_move_iterator(ids.begin() + n));
+    ids.erase(ids.begin(), ids.begin() + n);
+    sizes.erase(sizes.begin(), sizes.begin() + n);
+    due.erase(due.begin(), due.begin() + n);
+    count -= n;
+    return taken;
 }
 
 int xDelay::ExecuteOne() {
-    if (count == 0) return 0;
+    if (Count() == 0) return 0;
     if (autoExport == 0 && autoBackup == 0) {
         RemoveFirst();
         return 0;
     }
-    mapi::Ptr<mapi::IMAPISession> session = SessionLogon();
+    // Handled while still on the queue, as a stop in the middle leaves it waiting.
+    std::vector<std::vector<std::uint8_t>> one;
     {
-        mapi::Ptr<mapi::IUnknown> object;
-        mapi::ULONG type = 0;
-        const std::vector<std::uint8_t> id = ids[0];
-        const bool opened = session->OpenEntry(sizes[0], reinterpret_cast<const mapi::ENTRYID*>(id.data()), nullptr,
-                                               0, &type, object.Out()) == 0;
-        if (opened && object && type == mapi::MAPI_MESSAGE) {
-            mapi::Ptr<mapi::IMessage> message = std::move(object).As<mapi::IMessage>();
-            const mapi::ULONG tag[] = {mapi::PR_PARENT_ENTRYID};
-            const mapi::SPropTagArray tags{1, tag};
-            mapi::ULONG valueCount = 0;
-            mapi::Buffer<mapi::SPropValue> values;
-            if (message->GetProps(&tags, mapi::MAPI_UNICODE, &valueCount, values.Out()) != 0) {
-                FatalError(u"GetProps failed.", u"xDelay::ExecuteOne");
-            }
-            if (valueCount >= 1 && values[0].ulPropTag == mapi::PR_PARENT_ENTRYID) {
-                qMsg record(session.get(), sizes[0], id.data());
-                record.GetMAPI();
-                GetMyFolder(record, values[0].Value.bin.cb, values[0].Value.bin.lpb);
-                if (autoExport != 0) {
-                    // Inside "Export by Selection" the pass's exporter is open: the message goes
-                    // through it, so that the pass keeps one export list and one file numbering.
-                    const bool nested = exporter != nullptr;
-                    if (!nested) OpenExporter();
-                    exporter->ExportOne(record);
-                    if (!nested) CloseExporter();
-                }
-                if (autoBackup != 0) {
-                    // Inside "Backup by Selection" the pass's writer is open: the message is
-                    // archived through it, and the pass closes it.
-                    const bool nested = IsBackupOpen();
-                    if (!nested) BeginBackup(0);
-                    BackupMessage(record);
-                    if (!nested) EndBackup();
-                }
-            }
-        }
+        std::lock_guard lock(mutex);
+        one.push_back(ids[0]);
     }
-    SessionLogoff(std::move(session));
-    RemoveFirst();
+    if (HandleArrivals(one) == 1) RemoveFirst();
     return 0;
 }
 
-void xDelay::RemoveFirst() {
-    if (count == 0) return;
-    for (std::uint32_t i = 0; i + 1 < count; ++i) {
-        sizes[i] = sizes[i + 1];
-        ids[i] = std::move(ids[i + 1]);
+std::uint32_t xDelay::ExecuteDue(Clock::time_point now) {
+    std::uint32_t n = 0;
+    {
+        std::lock_guard lock(mutex);
+        while (n < count && due[n] <= now) ++n;
     }
-    --count;
-    sizes[count] = 0;
-    ids[count].clear();
+    if (n == 0) return 0;
+    if (autoExport == 0 && autoBackup == 0) {
+        TakeFirst(n);
+        return n;
+    }
+    std::vector<std::vector<std::uint8_t>> batch;
+    {
+        std::lock_guard lock(mutex);
+        batch.assign(ids.begin(), ids.begin() + n);
+    }
+    return static_cast<std::uint32_t>(TakeFirst(HandleArrivals(batch)).size());
 }
 
-void xDelay::Clear() {
-    for (std::uint32_t i = 0; i < MAX_STACK; ++i) {
-        sizes[i] = 0;
-        ids[i].clear();
+std::uint32_t xDelay::DropAll() { return static_cast<std::uint32_t>(TakeFirst(Count()).size()); }
+
+std::optional<xDelay::Clock::time_point> xDelay::NextDue() const {
+    std::lock_guard lock(mutex);
+    if (count == 0) return std::nullopt;
+    return due.front();
+}
+
+std::uint32_t xDelay::Count() const {
+    std::lock_guard lock(mutex);
+    return count;
+}
+
+std::uint32_t HandleArrivals(const std::vector<std::vector<std::uint8_t>>& batch) {
+    mapi::Ptr<mapi::IMAPISession> session = SessionLogon();
+    // Inside "Export by Selection" or "Backup by Selection" the pass's exporter or writer is
+    // open: the messages go through it, so that the pass keeps one export list, one file
+    // numbering and one archive pass. Otherwise the batch opens its own, once, at its first
+    // message that is still there.
+    bool exporterOpened = false;
+    bool writerOpened = false;
+    std::uint32_t handled = 0;
+    for (const std::vector<std::uint8_t>& id : batch) {
+        // A stop (Exit, a signal) ends the batch between two messages; the rest stay waiting.
+        if (StopRequested()) break;
+        ++handled;
+        const auto size = static_cast<std::uint32_t>(id.size());
+        mapi::Ptr<mapi::IUnknown> object;
+        mapi::ULONG type = 0;
+        const bool opened = session->OpenEntry(size, reinterpret_cast<const mapi::ENTRYID*>(id.data()), nullptr, 0,
+                                               &type, object.Out()) == 0;
+        if (!opened || !object || type != mapi::MAPI_MESSAGE) continue;
+        mapi::Ptr<mapi::IMessage> message = std::move(object).As<mapi::IMessage>();
+        const mapi::ULONG tag[] = {mapi::PR_PARENT_ENTRYID};
+        const mapi::SPropTagArray tags{1, tag};
+        mapi::ULONG valueCount = 0;
+        mapi::Buffer<mapi::SPropValue> values;
+        if (message->GetProps(&tags, mapi::MAPI_UNICODE, &valueCount, values.Out()) != 0) {
+            FatalError(u"GetProps failed.", u"xDelay::ExecuteOne");
+        }
+        if (valueCount < 1 || values[0].ulPropTag != mapi::PR_PARENT_ENTRYID) continue;
+        qMsg record(session.get(), size, id.data());
+        record.GetMAPI();
+        GetMyFolder(record, values[0].Value.bin.cb, values[0].Value.bin.lpb);
+        if (autoExport != 0) {
+            if (exporter == nullptr) {
+                OpenKeptExporter();
+                exporterOpened = true;
+            }
+            exporter->ExportOne(record);
+        }
+        if (autoBackup != 0) {
+            if (!IsBackupOpen()) {
+                BeginBackup(0);
+                writerOpened = true;
+            }
+            BackupMessage(record);
+        }
     }
+    if (exporterOpened) KeepExporter();
+    if (writerOpened) EndBackup();
+    SessionLogoff(std::move(session));
+    return handled;
+}
+
+void xDelay::RemoveFirst() { TakeFirst(1); }
+
+void xDelay::Clear() {
+    std::lock_guard lock(mutex);
+    sizes.clear();
+    ids.clear();
+    due.clear();
     count = 0;
 }
 

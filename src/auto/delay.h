@@ -1,46 +1,78 @@
 // xDelay: the delay queue of the automatic mode. It holds the identifiers of new messages the
-// sink has seen created and then modified, oldest first; `ExecuteOne` handles the oldest one
-// on its own (a fresh session, and a fresh exporter or archive pass, or the exporter or writer
-// of a selection pass that is open around it) and takes it off the queue, whatever came of it:
-// handled, gone in the meantime, not a message, or without a parent folder.
+// sink has seen created and then modified, oldest first, each with the moment it is due: two
+// seconds after that first modification (kPauseMs), so that the store has settled the message.
+//
+// Command 40096 takes every due message off the queue and handles them in one batch, in
+// arrival order: one session, one exporter and, with Automatic Backup ON, one partial archive
+// pass for the whole batch (or the exporter or writer of a selection pass that is open around
+// it). Each message is handled as on its own — exported into its folder's directory, appended
+// to the archive — or dropped when it has gone in the meantime, is not a message, or has no
+// parent folder. The queue and the stack grow as needed.
 //
 // Two switches say what handling a new arrival means: with `autoExport` ON it is exported as a
-// text file, with `autoBackup` ON it is appended to the archive (a partial pass of its own, as
-// a backup by selection of one message). They live in memory only; start-up sets Automatic
-// Export ON and Automatic Backup OFF. With both OFF an arrival is only taken off the queue.
+// text file, with `autoBackup` ON it is appended to the archive (a partial pass, as a backup by
+// selection). They live in memory only; start-up sets Automatic Export ON and Automatic Backup
+// OFF. With both OFF an arrival is only taken off the queue.
 //
-// The sink adds on the notification thread, then waits in its send of command 40096 until the
-// user-interface thread has run `ExecuteOne`; that send orders the two, so no lock is taken.
+// The sink adds on the notification thread while the user-interface thread takes due entries
+// off: the queue has its own lock, never held while a batch runs.
 #pragma once
 
-#include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 namespace tallymere {
 
 class xDelay {
 public:
-    static constexpr std::uint32_t MAX_STACK = 100;
+    using Clock = std::chrono::steady_clock;
+    // How long after its first modification an arrival is handled.
+    static constexpr std::uint32_t kPauseMs = 2000;
 
     xDelay() = default;
     ~xDelay() { Clear(); }
     xDelay(const xDelay&) = delete;
     xDelay& operator=(const xDelay&) = delete;
 
-    // Appends a copy of the identifier; 100 waiting ends the program ("MAX_STACK exeed.").
+    // Appends a copy of the identifier, due kPauseMs from now (or at `due`).
     void AddID(std::uint32_t length, const std::uint8_t* bytes);
-    // Exports the oldest waiting message and removes it; nothing happens when none waits.
+    void AddID(std::uint32_t length, const std::uint8_t* bytes, Clock::time_point due);
+    // Handles the oldest waiting message, due or not, and removes it; nothing happens when none
+    // waits.
     int ExecuteOne();
+    // Handles, in one batch, every waiting message due at `now` and removes them (up to a stop
+    // requested meanwhile); returns how many left the queue.
+    std::uint32_t ExecuteDue(Clock::time_point now);
+    // Removes every waiting entry without handling it (both switches OFF); returns how many.
+    std::uint32_t DropAll();
+    // When the oldest waiting entry is due; nothing when none waits.
+    std::optional<Clock::time_point> NextDue() const;
+    // The number of waiting entries.
+    std::uint32_t Count() const;
     // Releases the oldest entry and moves the rest up.
     void RemoveFirst();
     void Clear();
 
+    // Read them on the user-interface thread, or under `mutex`.
     std::uint32_t count = 0;
-    std::array<std::uint32_t, MAX_STACK> sizes{};
-    std::array<std::vector<std::uint8_t>, MAX_STACK> ids;
+    std::vector<std::uint32_t> sizes;
+    std::vector<std::vector<std::uint8_t>> ids;
+    std::vector<Clock::time_point> due;
+    mutable std::mutex mutex;
+
+private:
+    // Takes the first `n` entries off the queue.
+    std::vector<std::vector<std::uint8_t>> TakeFirst(std::uint32_t n);
 };
+
+// Handles the arrivals `ids` in one batch, in their order (see xDelay); a stop requested
+// (support/pass_control.h) ends it between two messages. Returns how many it handled, the first
+// ones of `ids`.
+std::uint32_t HandleArrivals(const std::vector<std::vector<std::uint8_t>>& ids);
 
 // The program's delay queue, made at start-up.
 extern std::unique_ptr<xDelay> delayQueue;

@@ -3,11 +3,11 @@
 // on/off state that the shell turns off while a restore runs.
 //
 // The notification thread adds and removes identifiers; the user-interface thread only
-// switches the state (around a restore) and clears the stack at shutdown. The state is atomic
+// switches the state (around a restore) and clears the stack at shutdown. The stack grows as
+// needed. The state is atomic
 // so that the switch is seen at once by the notification thread; no lock is taken.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -17,7 +17,6 @@ namespace tallymere {
 
 class xStack {
 public:
-    static constexpr std::uint32_t MAX_STACK = 100;
     static constexpr std::uint32_t kEnabled = 1;
     static constexpr std::uint32_t kDisabled = 2;
 
@@ -26,7 +25,7 @@ public:
     xStack(const xStack&) = delete;
     xStack& operator=(const xStack&) = delete;
 
-    // Appends a copy of the identifier; holding 100 ends the program ("MAX_STACK exeed.").
+    // Appends a copy of the identifier.
     void AddID(std::uint32_t length, const std::uint8_t* bytes);
     // Removes the first held identifier whose first `length` bytes equal `bytes` (a held
     // identifier shorter than `length` does not match); 1 when one was removed, else 0.
@@ -40,8 +39,8 @@ public:
     void Clear();
 
     std::uint32_t count = 0;
-    std::array<std::uint32_t, MAX_STACK> sizes{};
-    std::array<std::vector<std::uint8_t>, MAX_STACK> ids;
+    std::vector<std::uint32_t> sizes;
+    std::vector<std::vector<std::uint8_t>> ids;
     std::atomic<std::uint32_t> state{kEnabled};
 };
 

@@ -35,6 +35,7 @@ namespace ui = platform::ui;
 
 ui::LRESULT MainWindowProc(ui::HWND window, std::uint32_t message, ui::WPARAM wParam, ui::LPARAM lParam) {
     if (message == ui::WM_COMMAND) return tallymere::OnCommand(window, static_cast<std::uint32_t>(wParam & 0xFFFF)) ? 0 : 1;
+    if (message == ui::WM_TIMER) tallymere::OnTimer(window, wParam);
     if (message == WM_REMOTE_REQUEST) RunRemoteRequest(window, lParam);
     if (message == ui::WM_DESTROY) window->Quit(0);
     return 0;
@@ -97,6 +98,10 @@ Runner AddWatchCommand(CLI::App& app) {
         std::fflush(stdout);
         const int code = window->RunMessageLoop();
         StopRemoteRequests();
+        // Arrivals still waiting for their pause are left for export-all: the stop is orderly.
+        if (const std::string waiting = tallymere::WaitingArrivalsLine(); !waiting.empty()) {
+            std::fprintf(stderr, "%s\n", waiting.c_str());
+        }
         tallymere::EndApp(tallymere::StartMode::Resident);
         return code;
     };

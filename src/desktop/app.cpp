@@ -21,6 +21,7 @@
 #include "shell/app.h"
 #include "shell/commands.h"
 #include "support/fatal.h"
+#include "support/pass_control.h"
 
 namespace desktop {
 
@@ -55,6 +56,8 @@ void WatchStopSignals(platform::qt::QtPort* port) {
         // The program's own port, also while a forwarded command has put its own in front of it.
         if (port) port->EndBoxes();
         endRequested = true;
+        // A pass stops at its next message; a wait for another program ends.
+        tallymere::RequestStop();
         ui::PostMessageW(tallymere::mainWindow.load(), ui::WM_CLOSE, 0, 0);
     }).detach();
 }
@@ -75,7 +78,7 @@ void StartProgram(const StartOptions& options) {
 bool CreateMainWindow(const StartOptions& options, int* exitCode) {
     if (!options.holdsDevice) {
         // One program per device: the one holding it shows its window, and this one ends.
-        if (const auto answer = remote::AskToShow(); answer && answer->windowShown) {
+        if (const auto answer = remote::AskToShow(); (answer && answer->windowShown) || endRequested) {
             *exitCode = 0;
             return false;
         }
@@ -102,6 +105,10 @@ bool CreateMainWindow(const StartOptions& options, int* exitCode) {
 
 void EndProgram(const std::function<void()>& endApp) {
     remote::StopRemoteRequests();
+    // Arrivals still waiting for their pause are left for export-all: the stop is orderly.
+    if (const std::string waiting = tallymere::WaitingArrivalsLine(); !waiting.empty()) {
+        std::fprintf(stderr, "%s\n", waiting.c_str());
+    }
     RemoveDialogHost();
     NotifyTray(tallymere::mainWindow.load(), NIM_DELETE, kTrayIconId, TrayPicture());
     delete menuBar;

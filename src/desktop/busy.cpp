@@ -1,5 +1,7 @@
 #include "desktop/busy.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QLocale>
 
@@ -13,6 +15,7 @@ namespace {
 constexpr qint64 kQuietMilliseconds = 500;
 // Painting after every message would cost the walk more than the painting is worth.
 constexpr qint64 kPaintEveryMilliseconds = 100;
+constexpr qint64 kEventsEveryMilliseconds = 50;
 
 // The outermost command that works now.
 struct Busy {
@@ -20,6 +23,7 @@ struct Busy {
     QString what;
     QElapsedTimer clock;
     qint64 paintedAt = -kPaintEveryMilliseconds;
+    qint64 eventsAt = 0;
 };
 Busy busy;
 
@@ -30,6 +34,7 @@ BusyScope::BusyScope(const QString& what) {
         busy.what = what;
         busy.clock.start();
         busy.paintedAt = -kPaintEveryMilliseconds;
+        busy.eventsAt = 0;
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
 }
@@ -45,15 +50,22 @@ void HideProgress() {
 
 QString ProgressText(const QString& what, std::uint32_t done, std::uint32_t total) {
     const QLocale locale;
-    const QString count = total > 0 ? QStringLiteral("%1 of %2").arg(locale.toString(done), locale.toString(total))
-                                    : locale.toString(done);
-    return QStringLiteral("%1: %2 messages done").arg(what, count);
+    if (total > 0) return QStringLiteral("%1: %2 of %3").arg(what, locale.toString(done), locale.toString(total));
+    return QStringLiteral("%1: %2 messages").arg(what, locale.toString(done));
 }
 
 void ShowWalkProgress(std::uint32_t done, std::uint32_t total) {
-    MainDialog* window = MainDialogWidget();
-    if (busy.depth == 0 || !window || !window->isVisible()) return;
+    if (busy.depth == 0) return;
     const qint64 now = busy.clock.elapsed();
+    // Between two messages the window draws what waits to be drawn (the progress line, the
+    // area a closed box leaves, a dialog's contents) and arrivals due run; the user's input
+    // waits for the end of the pass.
+    if (now - busy.eventsAt >= kEventsEveryMilliseconds) {
+        busy.eventsAt = now;
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    MainDialog* window = MainDialogWidget();
+    if (!window || !window->isVisible()) return;
     if (now < kQuietMilliseconds || now - busy.paintedAt < kPaintEveryMilliseconds) return;
     busy.paintedAt = now;
     window->ShowProgress(ProgressText(busy.what, done, total));

@@ -24,7 +24,8 @@ public:
 // command has run for half a second.
 void ShowWalkProgress(std::uint32_t done, std::uint32_t total);
 
-// The progress line's text: "Backup All: 120 messages done" or "...: 120 of 500 messages done".
+// The progress line's text: "Backup All: 120 messages", or "Export All: 7,648 of 20,000" where
+// the pass knows how many it will do.
 QString ProgressText(const QString& what, std::uint32_t done, std::uint32_t total);
 
 // Puts the progress line away (a box about to show tells the user what there is to know).

@@ -6,8 +6,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <optional>
 
+#include "auto/delay.h"
 #include "remote/autostart.h"
 #include "remote/remote.h"
 #include "remote/work.h"
@@ -16,6 +18,7 @@
 #include "platform/no_destructor.h"
 #include "shell/commands.h"
 #include "support/fatal.h"
+#include "support/pass_control.h"
 
 namespace desktop {
 
@@ -42,8 +45,8 @@ void PostCommand(std::uint32_t command) {
     ui::PostMessageW(tallymere::mainWindow.load(), ui::WM_COMMAND, command, 0);
 }
 
-void AddCommand(QMenu* menu, const QString& text, std::uint32_t command) {
-    menu->addAction(text, [command] { PostCommand(command); });
+QAction* AddCommand(QMenu* menu, const QString& text, std::uint32_t command) {
+    return menu->addAction(text, [command] { PostCommand(command); });
 }
 
 // "Start at login": checked while the autostart entry exists (read again whenever the menu
@@ -109,6 +112,15 @@ QWidget* MakeCaption(QWidget* parent, const QString& title, QToolButton** ok) {
     button->setText(QStringLiteral("ok"));
     button->setAutoRaise(true);
     button->setFont(bold);
+    // Hovered or pressed, the button keeps the caption's light text on a darker ground, never
+    // on the light panel a raised tool button gets by default.
+    const QColor ground = palette.color(QPalette::Highlight);
+    const QColor text = palette.color(QPalette::HighlightedText);
+    button->setStyleSheet(QStringLiteral("QToolButton#ok { color: %1; background: transparent; border: 1px solid "
+                                         "transparent; border-radius: 3px; padding: 1px 6px; }"
+                                         "QToolButton#ok:hover { background: %2; border-color: %1; }"
+                                         "QToolButton#ok:pressed { background: %3; border-color: %1; }")
+                              .arg(text.name(), ground.darker(135).name(), ground.darker(170).name()));
     // The strip keeps its height when a dialog has no "ok".
     QSizePolicy policy = button->sizePolicy();
     policy.setRetainSizeWhenHidden(true);
@@ -145,7 +157,13 @@ MainDialog::MainDialog() {
 }
 
 void MainDialog::ShowProgress(const QString& text) {
-    progress_->setText(text);
+    // The line fits the window, however narrow: what does not fit is elided, the whole text is
+    // the line's tooltip.
+    progressText_ = text;
+    const QMargins margins = progress_->contentsMargins();
+    const int room = std::max(0, bottom_->width() - margins.left() - margins.right());
+    progress_->setText(progress_->fontMetrics().elidedText(text, Qt::ElideRight, room));
+    progress_->setToolTip(text);
     bottom_->setCurrentWidget(progress_);
     // The command does not return to the event loop before it ends: paint now.
     bottom_->repaint();
@@ -158,7 +176,9 @@ void MainDialog::HideProgress() {
 
 bool MainDialog::ProgressShown() const { return bottom_->currentWidget() == progress_; }
 
-QString MainDialog::ProgressText() const { return progress_->text(); }
+QString MainDialog::ProgressText() const { return progressText_; }
+
+QString MainDialog::ProgressShownText() const { return progress_->text(); }
 
 void MainDialog::SetSoftKeys(QWidget* bar) {
     QWidget* placeholder = bottom_->widget(0);
@@ -172,9 +192,11 @@ void MainDialog::closeEvent(QCloseEvent* event) {
     // The program lives in the tray: closing hides the window, as the caption's OK does. Without
     // a tray nothing could show it again, so closing ends the program in order.
     event->ignore();
-    if (QSystemTrayIcon::isSystemTrayAvailable() && trayIcon != nullptr && trayIcon->isVisible()) {
+    if (TrayShown()) {
         PostCommand(tallymere::kCommandOk);
     } else {
+        // The program ends: a pass at work stops at its next message first.
+        tallymere::RequestStop();
         ui::PostMessageW(tallymere::mainWindow.load(), ui::WM_CLOSE, 0, 0);
     }
 }
@@ -192,7 +214,7 @@ QSystemTrayIcon* CreateTrayIcon() {
     WindowObjects& objects = Objects();
     objects.tray = std::make_unique<QSystemTrayIcon>();
     trayIcon = objects.tray.get();
-    trayIcon->setToolTip(QStringLiteral("Tallymere"));
+    UpdateTrayToolTip();
     QObject::connect(trayIcon, &QSystemTrayIcon::activated, [](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger) {
             ui::SendMessageW(tallymere::mainWindow.load(), kTrayCallback, kTrayIconId, WM_LBUTTONDOWN);
@@ -206,6 +228,14 @@ QSystemTrayIcon* CreateTrayIcon() {
     objects.trayMenu->addAction(QStringLiteral("Exit"), [] { PostCommand(tallymere::kCommandExit); });
     trayIcon->setContextMenu(objects.trayMenu.get());
     return trayIcon;
+}
+
+bool TrayShown() { return QSystemTrayIcon::isSystemTrayAvailable() && trayIcon != nullptr && trayIcon->isVisible(); }
+
+void UpdateTrayToolTip() {
+    if (!trayIcon) return;
+    trayIcon->setToolTip(tallymere::autoExport != 0 ? QStringLiteral("Tallymere\nAutomatic Export: ON")
+                                                    : QStringLiteral("Tallymere\nAutomatic Export: OFF"));
 }
 
 void DeleteMainDialog() {
@@ -241,7 +271,8 @@ QWidget* CreateMenuBar(MainDialog* window) {
     QMenu* backup = messageMenu->addMenu(QStringLiteral("Backup"));
     AddCommand(backup, QStringLiteral("Backup All"), tallymere::kCommandBackupAll);
     AddCommand(backup, QStringLiteral("Backup by Selection"), tallymere::kCommandBackupBySelection);
-    AddCommand(backup, QStringLiteral("Backup by Profile"), tallymere::kCommandBackupByProfile);
+    // Profiles are not built: their entries are shown, greyed.
+    AddCommand(backup, QStringLiteral("Backup by Profile"), tallymere::kCommandBackupByProfile)->setEnabled(false);
     QMenu* restore = messageMenu->addMenu(QStringLiteral("Restore"));
     AddCommand(restore, QStringLiteral("Restore Normal"), tallymere::kCommandRestoreNormal);
     AddCommand(restore, QStringLiteral("Restore Extra"), tallymere::kCommandRestoreExtra);
@@ -249,7 +280,7 @@ QWidget* CreateMenuBar(MainDialog* window) {
     QMenu* exports = messageMenu->addMenu(QStringLiteral("Export"));
     AddCommand(exports, QStringLiteral("Export All"), tallymere::kCommandExportAll);
     AddCommand(exports, QStringLiteral("Export by Selection"), tallymere::kCommandExportBySelection);
-    AddCommand(exports, QStringLiteral("Export by Profile"), tallymere::kCommandExportByProfile);
+    AddCommand(exports, QStringLiteral("Export by Profile"), tallymere::kCommandExportByProfile)->setEnabled(false);
     messageMenu->addSeparator();
     message->setMenu(messageMenu);
     message->setPopupMode(QToolButton::InstantPopup);
@@ -282,14 +313,26 @@ ui::LRESULT MainWndProc(ui::HWND window, std::uint32_t message, ui::WPARAM wPara
     switch (message) {
         case ui::WM_COMMAND: {
             const auto command = static_cast<std::uint32_t>(wParam & 0xFFFF);
+            // Without a tray a hidden window could never come back: Minimize and ok put it on
+            // the task bar instead.
+            if ((command == tallymere::kCommandOk || command == tallymere::kCommandMinimize) && !TrayShown()) {
+                if (MainDialog* dialog = MainDialogWidget()) dialog->showMinimized();
+                return 0;
+            }
             std::optional<BusyScope> busy;
             if (auto name = WorkName(command)) busy.emplace(*name);
             // A command the table does not handle (the drop-down keys, the profiles) does nothing.
             tallymere::OnCommand(window, command);
             return 0;
         }
-        case WM_NOTIFY:
-            return OnMenuNotify(static_cast<int>(static_cast<ui::LPARAM>(wParam)));
+        case ui::WM_TIMER:
+            tallymere::OnTimer(window, wParam);
+            return 0;
+        case WM_NOTIFY: {
+            const ui::LRESULT result = OnMenuNotify(static_cast<int>(static_cast<ui::LPARAM>(wParam)));
+            UpdateTrayToolTip();  // a row may have flipped Automatic Export
+            return result;
+        }
         case kTrayCallback:
             if (wParam == kTrayIconId && lParam == WM_LBUTTONDOWN) ui::ShowWindow(window, ui::SW_SHOW);
             return 0;
@@ -307,6 +350,8 @@ ui::LRESULT MainWndProc(ui::HWND window, std::uint32_t message, ui::WPARAM wPara
 }
 
 bool RunsNested(std::uint32_t message, ui::WPARAM wParam) {
+    if (message == ui::WM_TIMER) return wParam == tallymere::kArrivalTimer;
+    if (message == remote::WM_REMOTE_REQUEST) return wParam == 1;
     return message == ui::WM_COMMAND && (wParam & 0xFFFF) == tallymere::kCommandAutomatic;
 }
 

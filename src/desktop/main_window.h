@@ -9,7 +9,8 @@
 //
 // Closing the window with the window manager's close button hides it, as the caption's OK does:
 // the program lives in the tray. Where the desktop has no tray the window is shown from the start
-// (a hidden window would be unreachable) and closing it ends the program in order.
+// (a hidden window would be unreachable), closing it ends the program in order, and Minimize and
+// the caption's OK minimize it to the task bar.
 #pragma once
 
 #include <QIcon>
@@ -49,11 +50,13 @@ public:
     MainDialog();
 
     // The progress line that takes the soft keys' place while a long command works, painted at
-    // once (the command does not return to the event loop until it ends).
+    // once; it is elided to the window's width, its whole text in its tooltip.
     void ShowProgress(const QString& text);
     void HideProgress();
     bool ProgressShown() const;
+    // The whole text, and what the line shows of it.
     QString ProgressText() const;
+    QString ProgressShownText() const;
 
     // Puts the soft-key bar below the menu.
     void SetSoftKeys(QWidget* bar);
@@ -64,6 +67,7 @@ protected:
 private:
     QStackedWidget* bottom_;
     QLabel* progress_;
+    QString progressText_;
 };
 
 // The main window's widget, the owner of every box and dialog (null before the window exists and
@@ -88,6 +92,10 @@ extern QWidget* menuBar;
 // with its context menu by CreateTrayIcon.
 extern QSystemTrayIcon* trayIcon;
 QSystemTrayIcon* CreateTrayIcon();
+// Whether the tray icon is on the screen (there is a tray, and the icon is in it).
+bool TrayShown();
+// The tray icon's tooltip: "Tallymere" and whether Automatic Export is ON.
+void UpdateTrayToolTip();
 // Adds (NIM_ADD) or removes (NIM_DELETE) the tray icon; returns whether the operation took
 // effect, which callers may ignore.
 bool NotifyTray(platform::ui::HWND window, int operation, std::uint32_t id, const QIcon& icon);
@@ -96,8 +104,9 @@ bool NotifyTray(platform::ui::HWND window, int operation, std::uint32_t id, cons
 platform::ui::LRESULT MainWndProc(platform::ui::HWND window, std::uint32_t message, platform::ui::WPARAM wParam,
                                   platform::ui::LPARAM lParam);
 
-// Whether a message may run inside another one's modal box: only the automatic processing of
-// a new arrival, which the notification sink sends while it waits.
+// Whether a message may run inside another one's modal box or between a pass's messages: the
+// automatic processing of new arrivals (command 40096 and its window timer), and a request of
+// another process that needs no box (remote.h).
 bool RunsNested(std::uint32_t message, platform::ui::WPARAM wParam);
 
 }  // namespace desktop

@@ -1,8 +1,12 @@
 #include "desktop/menu_screen.h"
 
+#include <QFontMetrics>
 #include <QKeyEvent>
+#include <QStringList>
 #include <QMouseEvent>
 #include <QPainter>
+
+#include <vector>
 
 #include "auto/delay.h"
 #include "desktop/menu.h"
@@ -45,6 +49,57 @@ void DrawLine(QPainter& painter, const QRect& rect, const std::u16string& text) 
     if (text.empty()) return;
     const QString shown = painter.fontMetrics().elidedText(ToQString(text), Qt::ElideRight, rect.width());
     painter.drawText(rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, shown);
+}
+
+// Lays out a row's description in the row's three line slots, wrapped at spaces to the width;
+// what still does not fit in the third slot is elided there (the row's tooltip holds the whole
+// text).
+std::vector<QString> DescriptionSlots(const QFontMetrics& metrics, int width, const std::vector<QString>& lines) {
+    constexpr std::size_t kSlots = 3;
+    std::vector<QString> wrapped;
+    // The lines are one description, broken for a wider screen: it is wrapped anew as a whole.
+    QStringList parts;
+    for (const QString& line : lines) {
+        if (!line.trimmed().isEmpty()) parts << line.trimmed();
+    }
+    if (parts.isEmpty()) return wrapped;
+    {
+        QString rest = parts.join(u' ');
+        while (!rest.isEmpty()) {
+            if (metrics.horizontalAdvance(rest) <= width) {
+                wrapped.push_back(rest);
+                break;
+            }
+            // The longest head of whole words that fits (a first word too long stays whole).
+            qsizetype cut = -1;
+            for (qsizetype space = rest.indexOf(u' '); space > 0; space = rest.indexOf(u' ', space + 1)) {
+                if (metrics.horizontalAdvance(rest.left(space)) > width) break;
+                cut = space;
+            }
+            if (cut <= 0) {
+                wrapped.push_back(rest);
+                break;
+            }
+            wrapped.push_back(rest.left(cut));
+            rest = rest.mid(cut + 1);
+        }
+    }
+    // What does not fit in the slots ends the last one, to be elided there.
+    if (wrapped.size() > kSlots) {
+        QStringList tail;
+        for (std::size_t k = kSlots - 1; k < wrapped.size(); ++k) tail << wrapped[k];
+        wrapped.resize(kSlots);
+        wrapped.back() = tail.join(u' ');
+    }
+    return wrapped;
+}
+
+QString RowToolTip(std::uint32_t item) {
+    QStringList lines{ToQString(menu->title[item])};
+    for (const std::u16string* line : {&menu->line1[item], &menu->line2[item], &menu->line3[item]}) {
+        if (!line->empty()) lines << ToQString(*line);
+    }
+    return lines.join(u'\n');
 }
 
 }  // namespace
@@ -108,9 +163,13 @@ void DrawMenuItem(QPainter& painter, const QRect& rect, std::uint32_t item, bool
     painter.setFont(RowFont(true));
     DrawLine(painter, text, menu->title[item]);
     painter.setFont(RowFont(false));
+    std::vector<QString> lines;
     for (const std::u16string* line : {&menu->line1[item], &menu->line2[item], &menu->line3[item]}) {
+        lines.push_back(ToQString(*line));
+    }
+    for (const QString& line : DescriptionSlots(painter.fontMetrics(), text.width(), lines)) {
         text.setTop(text.top() + kLineStep);
-        DrawLine(painter, text, *line);
+        DrawLine(painter, text, line.toStdU16String());
     }
 }
 
@@ -123,6 +182,7 @@ void ShowLevel(std::uint32_t key) {
         row->setData(Qt::UserRole, i);
         // The title is also the row's text for accessibility tools; the delegate draws the row.
         row->setData(Qt::AccessibleTextRole, ToQString(menu->title[i]));
+        row->setData(Qt::ToolTipRole, RowToolTip(i));
         menuList->insertItem(0, row);
     }
 }

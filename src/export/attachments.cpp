@@ -29,6 +29,7 @@ void xExport::GetAttachments(const qMsg& message, std::u16string_view relPath, s
     const std::uint32_t count = message.AttachmentSlots();
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::u16string name = messageFiles.Distinct(number, AttachmentName(message, i));
+        WillWrite(currentDir_, name);
         auto file = MyCreateFile(outputDir, kExportDir, relPath, name, u"wb");
         if (!file) FatalError(u"MyCreateFile failed.", u"xExport::GetAttachments");
         const std::vector<std::uint8_t>& data = message.attachData[i];

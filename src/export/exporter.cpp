@@ -42,6 +42,7 @@ std::uint32_t xExport::AddDir(std::u16string_view relPath, std::uint32_t counter
     dirPaths.emplace_back(relPath);
     dirCounters.push_back(counter);
     dirStock.emplace_back();
+    dirWatch.emplace_back();
     return dirCount++;
 }
 
@@ -51,17 +52,23 @@ std::uint32_t xExport::EnterDirectories(const std::u16string& folderPath) {
     bool firstComponent = true;
     for (const std::u16string& component : SplitFolderPath(folderPath)) {
         if (!firstComponent) relPath += u'\\';
-        firstComponent = false;
         // A folder's name is whatever the store holds: it must not lead out of the tree.
-        relPath += SafeName(component);
+        const std::u16string name = SafeName(component);
+        relPath += name;
         if (auto found = FindDir(relPath)) {
             position = *found;
         } else {
+            if (!firstComponent) WillWrite(position, name);
             MyCreateDir(outputDir, kExportDir, relPath);
-            DirectoryStock stock = TakeStockOfDirectory(JoinPath(outputDir, kExportDir, relPath));
+            const std::u16string dir = JoinPath(outputDir, kExportDir, relPath);
+            // Watched from before the listing, so that a change during it counts.
+            auto watch = keptInStep ? platform::DirectoryWatch::Start(dir) : nullptr;
+            DirectoryStock stock = TakeStockOfDirectory(dir);
             position = AddDir(relPath, stock.textFiles + 1);
             dirStock[position] = std::move(stock);
+            dirWatch[position] = std::move(watch);
         }
+        firstComponent = false;
     }
     return position;
 }
@@ -95,6 +102,8 @@ int xExport::ExportOne(const qMsg& message) {
     // The text is written under a name no text file has and takes its own name when it is
     // complete, so that a text file is never seen empty or cut short.
     const std::u16string partName = textName + std::u16string(kUnfinished);
+    currentDir_ = d;
+    WillWrite(d, partName);
     auto text = MyCreateFile(outputDir, kExportDir, relPath, partName, u"w");
     if (!text) FatalError(u"MyCreateFile failed.", u"xExport::ExportOne");
     if (!WriteMessageText(*text, message)) FatalError(u"fwrite failed.", u"xExport::ExportOne");
@@ -104,6 +113,7 @@ int xExport::ExportOne(const qMsg& message) {
 
     if (!text->Close()) FatalError(u"fwrite failed.", u"xExport::ExportOne");
     const std::u16string dir = JoinPath(outputDir, kExportDir, relPath) + u"\\";
+    WillWrite(d, textName);
     if (!platform::MoveFileW(dir + partName, dir + textName)) FatalError(u"MoveFileW failed.", u"xExport::ExportOne");
     stock.numbers.insert(number);
     if (counted) dirCounters[d] = number + 1;
@@ -129,6 +139,8 @@ std::uint32_t NumberOf(std::u16string_view name, bool* has) {
 
 }  // namespace
 
+std::uint32_t LeadingNumber(std::u16string_view name, bool* has) { return NumberOf(name, has); }
+
 DirectoryStock TakeStockOfDirectory(const std::u16string& dir) {
     DirectoryStock stock;
     bool has = false;
@@ -152,6 +164,7 @@ DirectoryStock TakeStockOfDirectory(const std::u16string& dir) {
 }
 
 xExport::~xExport() {
+    if (abandonList) exportIds.Abandon();
     // The messages of unfinished text files that this exporter did not meet again (gone from
     // the store): nothing will complete those files.
     for (std::uint32_t d = 0; d < dirCount; ++d) {
@@ -163,6 +176,7 @@ xExport::~xExport() {
 
 void OpenExporter() {
     CloseExporter();
+    DropKeptExporter();
     // Owned through this pointer from here to CloseExporter. It is deliberately not a static
     // owner: the process's exit after a fatal failure must not save the export list.
     exporter = std::make_unique<xExport>().release();

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -30,6 +31,7 @@
 #include "archive/entry_id.h"
 #include "export/file_name.h"
 #include "export/mms.h"
+#include "platform/filesys.h"
 
 namespace tallymere {
 
@@ -48,6 +50,9 @@ struct DirectoryStock {
     std::map<std::u16string, std::uint32_t> unfinished;
 };
 DirectoryStock TakeStockOfDirectory(const std::u16string& dir);
+
+// The number a file name begins with (`has`: whether it begins with one).
+std::uint32_t LeadingNumber(std::u16string_view name, bool* has);
 
 class xExport {
 public:
@@ -89,7 +94,32 @@ public:
     std::vector<std::uint32_t> dirCounters;  // the number the next text file there gets
     std::vector<DirectoryStock> dirStock;    // what each directory held when first met
 
+    // ---- Kept between passes (the resident program's exporter, see OpenKeptExporter) ----
+    // Each directory met is watched from before its stock is taken, and the stock follows the
+    // exporter's own writes, so that it stays what a listing would find.
+    bool keptInStep = false;
+    std::vector<std::unique_ptr<platform::DirectoryWatch>> dirWatch;
+    // Brings what the exporter knows up to date before another pass: false when the export list
+    // or the output directory has changed since Settle (the exporter must be opened afresh);
+    // directories changed by others are forgotten (met again, listed again), and every
+    // directory numbers its next text file as a fresh exporter would.
+    bool Refresh();
+    // The end of a pass of a kept exporter: what its close would do to the directories (the
+    // unfinished text files of messages not exported again go), and notes the export list's state.
+    void Settle();
+    // Whether the export list on disk is still the one Settle left.
+    bool ListUnchanged() const;
+    // The export list is dropped without being written back (its file changed under it).
+    bool abandonList = false;
+
 private:
+    // A kept exporter is about to write, rename or remove the entry `name` of directory `d`.
+    void WillWrite(std::uint32_t d, const std::u16string& name);
+    std::uint32_t currentDir_ = 0;  // the directory of the message ExportOne is exporting
+    std::uint64_t listSize_ = 0;    // the export list's size and time at Settle
+    platform::FILETIME listTime_;
+    bool listExists_ = false;
+
     // The files written so far for the message ExportOne is exporting: its text file, its
     // attachments and its MMS copy.
     MessageFileNames messageFiles;
@@ -112,5 +142,16 @@ extern xExport* exporter;
 void OpenExporter();
 // Closes the process-wide exporter, if one is open, saving its export list.
 void CloseExporter();
+
+// The resident program's exporter, kept between batches of arrivals so that an arrival's cost
+// does not grow with the export tree: the export list stays loaded and each export directory's
+// stock stays known, in step with the exporter's own writes and, through change notifications,
+// with everybody else's. OpenKeptExporter makes it the process-wide exporter (refreshed, or new
+// when there is none or it no longer holds); KeepExporter settles it and takes it back (the
+// process-wide exporter is null again); DropKeptExporter closes it. OpenExporter drops it first,
+// since another pass is about to change the export tree.
+void OpenKeptExporter();
+void KeepExporter();
+void DropKeptExporter();
 
 }  // namespace tallymere

@@ -101,6 +101,7 @@ void xExport::DecodeMMS(std::u16string_view sourceName, std::u16string_view relP
     // A file the client holds but does not let us read is left out, like one not found.
     if (!source) return;
     const std::u16string targetName = messageFiles.Distinct(number, SafeName(sourceName));
+    WillWrite(currentDir_, targetName);
     auto target = MyCreateFile(outputDir, kExportDir, relPath, targetName, u"wb");
     if (!target) FatalError(u"MyCreateFile failed.", u"xExport::DecodeMMS");
     // The file is copied unchanged; it is never interpreted.

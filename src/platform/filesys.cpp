@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 
@@ -208,14 +210,46 @@ DirectoryWatch::DirectoryWatch(Key, int fd, std::string hostPath, std::uint64_t 
 
 DirectoryWatch::~DirectoryWatch() { ::close(fd_); }
 
+void DirectoryWatch::Expect(std::u16string_view path) {
+    auto host = device::HostPathText(path);
+    if (!host) return;
+    const std::size_t slash = host->rfind('/');
+    // Only an entry of the watched directory itself can be expected.
+    if (slash == std::string::npos || std::string_view(*host).substr(0, slash) != hostPath_) {
+        changed_ = true;
+        return;
+    }
+    expected_.insert(host->substr(slash + 1));
+}
+
+void DirectoryWatch::ForgetExpected() {
+    Changed();
+    expected_.clear();
+}
+
 bool DirectoryWatch::Changed() {
     if (changed_) return true;
-    // Any notification at all (an overflowed queue included) counts as a change.
-    alignas(struct inotify_event) char buffer[4096];
-    const ssize_t got = ::read(fd_, buffer, sizeof buffer);
-    if (got != 0 && !(got < 0 && errno == EAGAIN)) {
-        changed_ = true;
-        return true;
+    // Any notification (an overflowed queue included) counts as a change, unless it names an
+    // entry the caller said it changes itself.
+    alignas(struct inotify_event) char buffer[4096 + NAME_MAX + 1];
+    for (;;) {
+        const ssize_t got = ::read(fd_, buffer, sizeof buffer);
+        if (got < 0 && errno == EAGAIN) break;
+        if (got <= 0) {
+            changed_ = true;
+            return true;
+        }
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(struct inotify_event)) <= got;) {
+            struct inotify_event event {};
+            std::memcpy(&event, buffer + at, sizeof event);
+            const char* name = buffer + at + sizeof event;
+            at += static_cast<ssize_t>(sizeof event + event.len);
+            const std::string_view entry = event.len > 0 ? std::string_view(name, ::strnlen(name, event.len)) : "";
+            const bool own = !entry.empty() && (event.mask & IN_Q_OVERFLOW) == 0 &&
+                             expected_.contains(std::string(entry));
+            if (!own) changed_ = true;
+        }
+        if (changed_) return true;
     }
     // The path may lead elsewhere now (a directory above renamed, another put in its place):
     // the watch follows the directory, a fresh search follows the path.

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/time.h"
@@ -75,6 +76,12 @@ public:
     // Whether anything may have changed in the directory since the watch started. Once true,
     // it stays true: a caller that has taken note starts a new watch.
     bool Changed();
+    // The entry at `path` (a device path in the watched directory) is about to be written,
+    // renamed or removed by the caller, who keeps what it knows of the directory in step with
+    // its own changes: notifications naming it do not count as changes until ForgetExpected.
+    void Expect(std::u16string_view path);
+    // Reads the notifications so far (Changed), then counts every later one again.
+    void ForgetExpected();
 
     struct Key {
         explicit Key() = default;
@@ -87,6 +94,7 @@ private:
     std::uint64_t device_;
     std::uint64_t inode_;
     bool changed_ = false;
+    std::unordered_set<std::string> expected_;  // host names of entries the caller changes itself
 };
 
 }  // namespace platform

@@ -23,6 +23,7 @@ public:
 
 StderrPort defaultPort;
 std::atomic<Port*> current{&defaultPort};
+std::atomic<int> openBoxes{0};
 
 }  // namespace
 
@@ -37,5 +38,11 @@ int MessageBoxW(HWND owner, std::u16string_view text, std::u16string_view captio
 void FailureBoxW(HWND owner, std::u16string_view text, std::u16string_view caption) {
     current.load()->FailureBox(owner, text, caption);
 }
+
+int BoxesOpen() { return openBoxes.load(); }
+
+OpenBoxScope::OpenBoxScope() { ++openBoxes; }
+
+OpenBoxScope::~OpenBoxScope() { --openBoxes; }
 
 }  // namespace platform::ui

@@ -48,4 +48,17 @@ int MessageBoxW(HWND owner, std::u16string_view text, std::u16string_view captio
 // A failure box through the installed port.
 void FailureBoxW(HWND owner, std::u16string_view text, std::u16string_view caption);
 
+// How many boxes and dialogs (dialog.h) are on the screen now, waiting for the user: while one
+// is, the window that shows it waits too, and a caller from elsewhere is told so instead of
+// waiting. Ports that show boxes on a screen count each one for as long as it is open.
+int BoxesOpen();
+// Counts one box or dialog on the screen for its lifetime.
+class OpenBoxScope {
+public:
+    OpenBoxScope();
+    ~OpenBoxScope();
+    OpenBoxScope(const OpenBoxScope&) = delete;
+    OpenBoxScope& operator=(const OpenBoxScope&) = delete;
+};
+
 }  // namespace platform::ui

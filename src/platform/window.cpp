@@ -1,7 +1,9 @@
 #include "platform/window.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
+#include <map>
 #include <deque>
 #include <list>
 #include <memory>
@@ -71,7 +73,23 @@ public:
             std::shared_ptr<Item> item;
             {
                 std::unique_lock lock(mutex_);
-                wake_.wait(lock, [&] { return destroyed_ || quit_ || !queue_.empty(); });
+                const auto ready = [&] { return destroyed_ || quit_ || !queue_.empty(); };
+                // A timer's message is made when nothing else waits, as the lowest in rank.
+                while (!ready()) {
+                    if (timers_.empty()) {
+                        wake_.wait(lock);
+                        continue;
+                    }
+                    auto next = std::min_element(timers_.begin(), timers_.end(), [](const auto& a, const auto& b) {
+                        return a.second.due < b.second.due;
+                    });
+                    if (Clock::now() < next->second.due) {
+                        wake_.wait_until(lock, next->second.due);
+                        continue;
+                    }
+                    next->second.due = Clock::now() + next->second.period;
+                    queue_.push_back(std::make_shared<Item>(Item{WM_TIMER, next->first, 0, false}));
+                }
                 if (destroyed_ || quit_) {
                     // Sends still waiting, and sends from now on, return 0 instead of hanging.
                     quit_ = false;
@@ -122,7 +140,28 @@ public:
         wake_.notify_all();
     }
 
+    bool SetTimer(std::uintptr_t id, std::uint32_t elapseMs) override {
+        std::lock_guard lock(mutex_);
+        if (destroyed_) return false;
+        const Clock::duration period = std::chrono::milliseconds(std::max<std::uint32_t>(elapseMs, 1));
+        timers_[id] = Timer{Clock::now() + period, period};
+        wake_.notify_all();
+        return true;
+    }
+
+    bool KillTimer(std::uintptr_t id) override {
+        std::lock_guard lock(mutex_);
+        std::erase_if(queue_, [id](const auto& i) { return i->message == WM_TIMER && i->wParam == id && !i->sent; });
+        return timers_.erase(id) > 0;
+    }
+
 private:
+    using Clock = std::chrono::steady_clock;
+    struct Timer {
+        Clock::time_point due;
+        Clock::duration period;
+    };
+
     struct Item {
         std::uint32_t message;
         WPARAM wParam;
@@ -145,6 +184,7 @@ private:
     std::condition_variable wake_;
     std::condition_variable done_;
     std::deque<std::shared_ptr<Item>> queue_;
+    std::map<std::uintptr_t, Timer> timers_;
     bool destroying_ = false;
     bool destroyed_ = false;
     bool quit_ = false;
@@ -194,6 +234,12 @@ bool DispatchSentMessages() {
     for (Window* window : windows) ran = window->DispatchSent() || ran;
     return ran;
 }
+
+bool SetTimer(HWND window, std::uintptr_t id, std::uint32_t elapseMs) {
+    return window && window->SetTimer(id, elapseMs);
+}
+
+bool KillTimer(HWND window, std::uintptr_t id) { return window && window->KillTimer(id); }
 
 bool ShowWindow(HWND window, int command) {
     if (!window) return false;

@@ -23,6 +23,7 @@ namespace platform::ui {
 constexpr std::uint32_t WM_DESTROY = 0x0002;
 constexpr std::uint32_t WM_CLOSE = 0x0010;
 constexpr std::uint32_t WM_COMMAND = 0x0111;
+constexpr std::uint32_t WM_TIMER = 0x0113;
 
 // ShowWindow's commands.
 constexpr int SW_HIDE = 0;
@@ -58,6 +59,12 @@ public:
     // Runs the messages other threads have sent to this window and that wait for it, when
     // called on the window's thread; returns whether any ran (see DispatchSentMessages).
     virtual bool DispatchSent() { return false; }
+    // Arms timer `id` (replacing one armed with the same id): every `elapseMs` from now the
+    // window receives WM_TIMER with wParam `id`, as a queued message of the lowest rank, at most
+    // one waiting per timer, until KillTimer. Called on the window's thread.
+    virtual bool SetTimer(std::uintptr_t id, std::uint32_t elapseMs) = 0;
+    // Disarms timer `id`, and drops its WM_TIMER if one waits; false when it was not armed.
+    virtual bool KillTimer(std::uintptr_t id) = 0;
 };
 
 // Creates a window owned by the calling thread. A WM_CLOSE that the procedure does not
@@ -72,6 +79,10 @@ HWND AdoptWindow(std::unique_ptr<Window> window);
 LRESULT SendMessageW(HWND window, std::uint32_t message, WPARAM wParam, LPARAM lParam);
 bool PostMessageW(HWND window, std::uint32_t message, WPARAM wParam, LPARAM lParam);
 bool DestroyWindow(HWND window);
+// The window's timers (Window::SetTimer, Window::KillTimer); false for a null window.
+bool SetTimer(HWND window, std::uintptr_t id, std::uint32_t elapseMs);
+bool KillTimer(HWND window, std::uintptr_t id);
+
 // Shows or hides the window (SW_SHOW, SW_HIDE); false for a null window.
 bool ShowWindow(HWND window, int command);
 

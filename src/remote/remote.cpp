@@ -80,7 +80,8 @@ std::string EncodeResult(const RemoteResult& result) {
                 {"errors", result.errors},
                 {"failureCaption", result.failureCaption},
                 {"failureWords", result.failureWords},
-                {"windowShown", result.windowShown}}
+                {"windowShown", result.windowShown},
+                {"busy", result.busy}}
         .dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -96,6 +97,7 @@ std::optional<RemoteResult> DecodeResult(const std::string& frame) {
         result.failureCaption = j.value("failureCaption", "");
         result.failureWords = j.value("failureWords", "");
         result.windowShown = j.value("windowShown", false);
+        result.busy = j.value("busy", false);
     } catch (const Json::exception&) {
         return std::nullopt;
     }
@@ -135,6 +137,7 @@ struct Job {
     // The pass that runs for the job began after this many passes (see Execute); progress is
     // relayed only once it has.
     bool passBegun = false;
+    bool stopAsked = false;  // its client asked the pass to stop
 };
 
 struct Server {
@@ -157,12 +160,41 @@ bool Withdraw(std::uint64_t id) {
     return server.waiting.erase(id) == 1;
 }
 
+// The answer to a request that would wait for a box or dialog.
+RemoteResult BusyResult() {
+    RemoteResult result;
+    result.carriedOut = true;
+    result.busy = true;
+    result.status = kExitDeviceBusy;
+    result.errors = std::string(kBusyLine) + "\n";
+    return result;
+}
+
 void Answer(const std::string& frame, platform::device::ChannelReply& reply) {
     const std::optional<RemoteRequest> request = DecodeRequest(frame);
     if (!request) return;  // not a request (a client looking whether anyone serves)
+    Server& server = TheServer();
+    if (request->verb == "show") {
+        // Shown from here: the window comes up (above any box it shows) whatever its thread is
+        // doing, and the second program ends at once.
+        RemoteResult result;
+        ui::HWND window = tallymere::mainWindow.load();
+        {
+            std::lock_guard lock(server.mutex);
+            result.carriedOut = !server.stopping && window != nullptr;
+            result.windowShown = result.carriedOut && server.hasScreenWindow;
+        }
+        if (result.windowShown) ui::ShowWindow(window, ui::SW_SHOW);
+        reply.Send(EncodeResult(result));
+        return;
+    }
+    const bool needsNoBox = NeedsNoBox(*request);
+    if (!needsNoBox && ui::BoxesOpen() > 0) {
+        reply.Send(EncodeResult(BusyResult()));
+        return;
+    }
     auto job = std::make_shared<Job>();
     job->request = *request;
-    Server& server = TheServer();
     std::uint64_t id = 0;
     {
         std::lock_guard lock(server.mutex);
@@ -174,7 +206,7 @@ void Answer(const std::string& frame, platform::device::ChannelReply& reply) {
         server.waiting[id] = job;
     }
     ui::HWND window = tallymere::mainWindow.load();
-    if (!window || !ui::PostMessageW(window, WM_REMOTE_REQUEST, 0, static_cast<ui::LPARAM>(id))) {
+    if (!window || !ui::PostMessageW(window, WM_REMOTE_REQUEST, needsNoBox ? 1 : 0, static_cast<ui::LPARAM>(id))) {
         Withdraw(id);
         reply.Send(EncodeResult({}));
         return;
@@ -186,16 +218,27 @@ void Answer(const std::string& frame, platform::device::ChannelReply& reply) {
             std::lock_guard serverLock(server.mutex);
             gone = gone || server.stopping;
         }
-        if (gone) {
+        // A box opened before the request could start: the window waits for the user, and so
+        // would the request.
+        const bool busy = !gone && !needsNoBox && ui::BoxesOpen() > 0;
+        if (gone || busy) {
             lock.unlock();
             if (Withdraw(id)) {
-                reply.Send(EncodeResult({}));
+                reply.Send(EncodeResult(busy ? BusyResult() : RemoteResult{}));
                 return;
             }
             lock.lock();  // taken meanwhile: it runs
             continue;
         }
-        job->changed.wait_for(lock, 100ms);
+        // A client that stops or goes away before the request started withdraws it.
+        std::string said;
+        if (reply.Listen(&said) != platform::device::ClientWord::kNothing) {
+            lock.unlock();
+            if (Withdraw(id)) return;
+            lock.lock();
+            continue;
+        }
+        job->changed.wait_for(lock, 50ms);
     }
     lock.unlock();
     reply.Send(kStarted);
@@ -212,6 +255,7 @@ void Answer(const std::string& frame, platform::device::ChannelReply& reply) {
         std::string said;
         if (!stopAsked && reply.Listen(&said) != platform::device::ClientWord::kNothing) {
             stopAsked = true;
+            job->stopAsked = true;
             tallymere::RequestStop();  // cleared when the job ends (RunRemoteRequest)
         }
         const std::uint32_t done = tallymere::PassDone();
@@ -388,9 +432,14 @@ enum class CallOutcome {
     kDone,           // a result came
     kTurnedAway,     // nothing ran: no reply, or the program ended before it started the request
     kEndedMidway,    // the request started, then the connection broke
+    kInterrupted,    // Ctrl-C or SIGTERM before the request started: nothing ran
 };
 
-CallOutcome Call(const RemoteRequest& request, RemoteResult* result) {
+CallOutcome Call(const RemoteRequest& request, RemoteResult* result,
+                 std::chrono::steady_clock::duration limit = std::chrono::steady_clock::duration::max()) {
+    const auto deadline = limit == std::chrono::steady_clock::duration::max()
+                              ? std::chrono::steady_clock::time_point::max()
+                              : std::chrono::steady_clock::now() + limit;
     platform::device::ChannelCall call;
     if (!call.Start(EncodeRequest(request))) return CallOutcome::kTurnedAway;
     bool started = false;
@@ -398,12 +447,17 @@ CallOutcome Call(const RemoteRequest& request, RemoteResult* result) {
     for (;;) {
         // Ctrl-C here stops the pass there (see interrupt.h).
         if (!stopSent && tallymere::StopRequested()) {
+            // Still waiting for its turn: the client ends at once, and the request goes with it.
+            if (!started) return CallOutcome::kInterrupted;
             stopSent = true;
             call.Send(kStop);
         }
         std::string frame;
         const platform::device::ClientWord word = call.Next(&frame, 50);
-        if (word == platform::device::ClientWord::kNothing) continue;
+        if (word == platform::device::ClientWord::kNothing) {
+            if (!started && std::chrono::steady_clock::now() > deadline) return CallOutcome::kTurnedAway;
+            continue;
+        }
         if (word == platform::device::ClientWord::kGone) break;
         if (frame == kStarted) {
             started = true;
@@ -472,8 +526,9 @@ void RunRemoteRequest(ui::HWND window, ui::LPARAM lParam) {
     }
     RemoteResult result = Execute(window, *job);
     std::lock_guard lock(job->mutex);
-    // A stop its client asked for ends with the job: the program's next command runs whole.
-    tallymere::ClearStopRequest();
+    // A stop its client asked for ends with the job: the program's next command runs whole. A
+    // stop of the program's own (a signal, Exit) stays for the pass it may be nested in.
+    if (job->stopAsked) tallymere::ClearStopRequest();
     job->result = std::move(result);
     job->done = true;
     job->changed.notify_all();
@@ -514,6 +569,26 @@ int PrintCancelled(const GlobalOptions& options, const std::string& name) {
     if (options.json) std::printf("%s\n", ErrorJson(name, kExitCancelled, "Restore cancelled.").c_str());
     std::fflush(stdout);
     return kExitCancelled;
+}
+
+int PrintBusy(const GlobalOptions& options, const std::string& name) {
+    std::fprintf(stderr, "%s\n", kBusyLine);
+    if (options.json) std::printf("%s\n", ErrorJson(name, kExitDeviceBusy, kBusyLine).c_str());
+    std::fflush(stdout);
+    return kExitDeviceBusy;
+}
+
+int PrintWaitInterrupted(const GlobalOptions& options, const std::string& name) {
+    const std::string line = InterruptedLine(0);
+    std::fprintf(stderr, "%s\n", line.c_str());
+    if (options.json) std::printf("%s\n", ErrorJson(name, kExitInterrupted, line).c_str());
+    std::fflush(stdout);
+    return kExitInterrupted;
+}
+
+bool NeedsNoBox(const RemoteRequest& request) {
+    return request.verb == "show" || (request.verb == "settings" && !request.outputDir) ||
+           (request.verb == "select" && request.list);
 }
 
 int PrintResult(const RemoteResult& result, bool json, const std::string& name) {
@@ -568,7 +643,13 @@ int LockOrForward(const GlobalOptions& options, const std::string& name, const R
             }
             switch (outcome) {
                 case CallOutcome::kDone:
-                    return PrintResult(result, options.json, name);
+                    if (!result.busy) return PrintResult(result, options.json, name);
+                    // With --wait the box may close in time; without, or once the time is up,
+                    // the answer stands.
+                    if (!options.wait || Clock::now() > waitDeadline) return PrintBusy(options, name);
+                    break;
+                case CallOutcome::kInterrupted:
+                    return PrintWaitInterrupted(options, name);
                 case CallOutcome::kEndedMidway: {
                     const std::string line =
                         "Tallymere (process " + std::to_string(holder) + ") ended before the command was done.";
@@ -590,7 +671,12 @@ int LockOrForward(const GlobalOptions& options, const std::string& name, const R
             }
         }
         if (options.wait && Clock::now() > waitDeadline) return PrintAlreadyRunning(options, name, holder);
-        std::this_thread::sleep_for(100ms);
+        {
+            // A signal while waiting for the device ends the wait at once, with its report.
+            StoppableScope stoppable;
+            if (!tallymere::StopRequested()) std::this_thread::sleep_for(100ms);
+            if (tallymere::StopRequested()) return PrintWaitInterrupted(options, name);
+        }
     }
 }
 
@@ -600,7 +686,9 @@ std::optional<RemoteResult> AskToShow() {
     RemoteRequest request;
     request.verb = "show";
     RemoteResult result;
-    if (Call(request, &result) != CallOutcome::kDone) return std::nullopt;
+    // The holder answers at once, whatever its window shows; a holder that does not is not
+    // waited for long.
+    if (Call(request, &result, 1s) != CallOutcome::kDone) return std::nullopt;
     return result;
 }
 

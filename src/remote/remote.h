@@ -55,7 +55,16 @@ struct RemoteResult {
     std::string failureCaption;  // a fatal failure: the box's caption ...
     std::string failureWords;    // ... and words (status 1)
     bool windowShown = false;    // "show": the program has a window on the screen and showed it
+    bool busy = false;           // not carried out: the window is showing a box or dialog
 };
+
+// What a program whose window is showing a box or dialog answers a command that would have to
+// wait for it (status 3).
+inline constexpr const char* kBusyLine = "Tallymere is busy: its window is showing a box or dialog.";
+
+// Whether a request may run while the window shows a box or dialog: it shows the window, or
+// only reads and prints (the output directory, the selection tree) without changing anything.
+bool NeedsNoBox(const RemoteRequest& request);
 
 std::string EncodeRequest(const RemoteRequest& request);
 std::optional<RemoteRequest> DecodeRequest(const std::string& frame);
@@ -66,7 +75,9 @@ std::optional<RemoteResult> DecodeResult(const std::string& frame);
 
 // The message a request arrives as on the main window (posted, so that it runs between the
 // window's other messages and never inside a wait for the store's notifications). The window
-// procedure hands it to RunRemoteRequest.
+// procedure hands it to RunRemoteRequest. Its wParam is 1 for a request that needs no box
+// (NeedsNoBox), which may run while a box or dialog is open; any other is answered busy at once
+// while one is open (and when one opens before it has started).
 inline constexpr std::uint32_t WM_REMOTE_REQUEST = 0x8000 + 0x101;
 
 // Starts answering requests on the device's channel, which the caller opened when it took the
@@ -109,6 +120,13 @@ int PrintAlreadyRunning(const GlobalOptions& options, const std::string& name, l
 // Prints "Restore cancelled." on standard error (and, with --json, its object on standard
 // output); returns the exit status 4.
 int PrintCancelled(const GlobalOptions& options, const std::string& name);
+
+// Prints the busy line (kBusyLine) on standard error (and, with --json, its object on standard
+// output); returns the exit status 3.
+int PrintBusy(const GlobalOptions& options, const std::string& name);
+// Prints that a wait for the program ended on a signal (and, with --json, its object); returns
+// the exit status 130.
+int PrintWaitInterrupted(const GlobalOptions& options, const std::string& name);
 
 // Asks the program holding the device to show its window. Nothing when no program answers.
 std::optional<RemoteResult> AskToShow();

@@ -92,21 +92,16 @@ int RunSettings(std::FILE* out, const std::string* newDir, std::optional<bool> a
     const std::u16string dir = OutputDir();
     const AutostartState state = ReadAutostart();
     if (json) {
-        const nlohmann::ordered_json j{{"outputDir", platform::ToUtf8(dir)},
-                                       {"hostPath", HostPathOf(dir)},
-                                       {"autostart", AutostartJson(state)}};
-        std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
-    } else {
-        std::fprintf(out, "Output directory: %s\n%s\n", ShownPath(dir).c_str(), AutostartLine(state).c_str());
-}
-
-        nlohmann::ordered_json j{{"command", "settings"}, {"output_dir", platform::ToUtf8(dir)}, {"host_path", HostPathOf(dir)}};
+        nlohmann::ordered_json j{{"command", "settings"},
+                                 {"output_dir", platform::ToUtf8(dir)},
+                                 {"host_path", HostPathOf(dir)},
+                                 {"autostart", AutostartJson(state)}};
         if (newDir) j["archive_moved"] = moved;
         j["status"] = kExitDone;
         std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
     } else {
         if (moved) std::fprintf(out, "Moved the archive to %s.\n", ShownPath(ArchiveDirOf(dir)).c_str());
-        std::fprintf(out, "Output directory: %s\n", ShownPath(dir).c_str());
+        std::fprintf(out, "Output directory: %s\n%s\n", ShownPath(dir).c_str(), AutostartLine(state).c_str());
     }
     return kExitDone;
 }

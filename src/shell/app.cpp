@@ -3,6 +3,7 @@
 #include "auto/delay.h"
 #include "auto/sink.h"
 #include "auto/stack.h"
+#include "export/exporter.h"
 #include "platform/com.h"
 #include "platform/kernel.h"
 #include "platform/mapi/mapi.h"
@@ -58,6 +59,8 @@ void EndApp(StartMode mode) {
         session->Unadvise(adviseConnection);  // a failure changes nothing at shutdown
         SessionLogoff(std::move(session));
     }
+    // The export list of the exporter kept between arrivals is written back whole.
+    DropKeptExporter();
     delayQueue.reset();
     recentIds.reset();
     storeCache.reset();

@@ -1,5 +1,7 @@
 #include "shell/commands.h"
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 
 #include <fmt/format.h>
@@ -74,7 +76,42 @@ void RunRestore(platform::ui::HWND window, std::uint32_t mode, std::u16string_vi
     ResultBox(window, restored, text, unreadable);
 }
 
+// Command 40096: every arrival whose pause is over is handled, in one batch; the window's timer
+// brings the command back when the next one is due. The window's thread never waits for a
+// pause, so the window stays responsive while messages wait. With both automatic switches OFF
+// every arrival only leaves the queue, without a pause.
+void RunDueArrivals(platform::ui::HWND window) {
+    if (!delayQueue) return;
+    platform::ui::KillTimer(window, kArrivalTimer);
+    if (autoExport == 0 && autoBackup == 0) {
+        delayQueue->DropAll();
+        return;
+    }
+    delayQueue->ExecuteDue(xDelay::Clock::now());
+    if (const auto next = delayQueue->NextDue()) {
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*next - xDelay::Clock::now()).count();
+        platform::ui::SetTimer(window, kArrivalTimer, static_cast<std::uint32_t>(std::max<long long>(wait, 1)));
+    }
+}
+
 }  // namespace
+
+bool OnTimer(platform::ui::HWND window, std::uintptr_t timer) {
+    if (timer != kArrivalTimer) return false;
+    RunDueArrivals(window);
+    return true;
+}
+
+std::string WaitingArrivalsLine() {
+    const std::uint32_t waiting = delayQueue ? delayQueue->Count() : 0;
+    if (waiting == 0) return {};
+    if (autoExport == 0 && autoBackup != 0) {
+        return fmt::format("{} arrived message{} not archived yet; backup-all archives {}.", waiting,
+                           waiting == 1 ? " was" : "s were", waiting == 1 ? "it" : "them");
+    }
+    return fmt::format("{} arrived message{} not exported yet; export-all exports {}.", waiting,
+                       waiting == 1 ? " was" : "s were", waiting == 1 ? "it" : "them");
+}
 
 void RunSelectionPass(platform::ui::HWND window, std::u16string_view mode,
                       const std::function<std::intptr_t()>& select) {
@@ -170,10 +207,7 @@ bool OnCommand(platform::ui::HWND window, std::uint32_t command) {
             platform::dialog::DialogBoxW(window, kAboutDialog, AboutDlgProc);
             return true;
         case kCommandAutomatic:
-            // With both automatic switches OFF the arrival is only taken off the queue: nothing
-            // waits for the pause.
-            if (autoExport != 0 || autoBackup != 0) Pause(2000);
-            delayQueue->ExecuteOne();
+            RunDueArrivals(window);
             return true;
         default:
             return false;

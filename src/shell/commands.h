@@ -30,10 +30,20 @@ enum Command : std::uint32_t {
     kCommandAutomatic = 40096,
 };
 
+// The window timer that hands due arrivals to command 40096 (WM_TIMER's wParam).
+inline constexpr std::uintptr_t kArrivalTimer = 40096;
+
 // Runs a command on the user-interface thread; false for a command the table does not handle
 // (the window's default handling then applies). OK and Minimize hide the window; Exit closes
 // it, which ends the program's message loop.
 bool OnCommand(platform::ui::HWND window, std::uint32_t command);
+
+// A window timer expired: the arrival timer runs command 40096. False for another timer.
+bool OnTimer(platform::ui::HWND window, std::uintptr_t timer);
+
+// The line an orderly stop leaves on standard error while arrivals still wait (their number and
+// how to export them); empty when none waits.
+std::string WaitingArrivalsLine();
 
 // A pass over a selection, as "Backup by Selection" (mode "Backup") and "Export by Selection"
 // (mode "Export") run it: sets `selectionMode`, opens the archive writer for a partial pass or

@@ -132,11 +132,87 @@ TEST_F(DelayTest, RemoveFirstKeepsTheOrderOfTheRest) {
     ASSERT_EQ(delayQueue->count, 2u);
     EXPECT_EQ(delayQueue->ids[0], Bytes(20, 2));
     EXPECT_EQ(delayQueue->ids[1], Bytes(20, 3));
-    EXPECT_TRUE(delayQueue->ids[2].empty());
+    EXPECT_EQ(delayQueue->ids.size(), 2u);
     delayQueue->Clear();
     EXPECT_EQ(delayQueue->count, 0u);
     delayQueue->RemoveFirst();
     EXPECT_EQ(delayQueue->count, 0u);
+}
+
+// A burst is handled in batches: each run takes what is due, in arrival order, through one
+// exporter, and leaves what is not due yet.
+TEST_F(DelayTest, ExecuteDueHandlesEveryDueArrivalInOneBatchInArrivalOrder) {
+    const auto now = tallymere::xDelay::Clock::now();
+    std::vector<Bytes> ids;
+    for (int i = 0; i < 6; ++i) {
+        const std::u16string subject = u"burst " + std::u16string(1, static_cast<char16_t>(u'A' + i));
+        ids.push_back(NewMessage(Folder(i % 2 == 0 ? u"Inbox" : u"Sent Items").get(), subject.c_str()));
+    }
+    for (int i = 0; i < 4; ++i) {
+        delayQueue->AddID(20, ids[i].data(), now - std::chrono::milliseconds(10));
+    }
+    delayQueue->AddID(20, ids[4].data(), now + std::chrono::hours(1));
+    delayQueue->AddID(20, ids[5].data(), now - std::chrono::hours(1));  // never before the one ahead
+    EXPECT_EQ(delayQueue->ExecuteDue(now), 4u);
+    EXPECT_EQ(delayQueue->Count(), 2u);
+    EXPECT_EQ(delayQueue->ids[0], ids[4]);
+    EXPECT_EQ(*delayQueue->NextDue(), now + std::chrono::hours(1));
+    auto files = TextFiles();
+    ASSERT_EQ(files.size(), 4u);
+    // In arrival order within each directory: A before C, B before D.
+    EXPECT_NE(files[0].second.find("burst A"), std::string::npos) << files[0].first;
+    EXPECT_NE(files[1].second.find("burst C"), std::string::npos) << files[1].first;
+    EXPECT_NE(files[2].second.find("burst B"), std::string::npos) << files[2].first;
+    EXPECT_NE(files[3].second.find("burst D"), std::string::npos) << files[3].first;
+    EXPECT_EQ(ExportListSize(), 4u * 28u);
+    EXPECT_EQ(delayQueue->ExecuteDue(now + std::chrono::hours(2)), 2u);
+    EXPECT_EQ(TextFiles().size(), 6u);
+    EXPECT_EQ(ExportListSize(), 6u * 28u);
+}
+
+// The exporter kept between arrivals numbers and lists as a fresh one would, whatever others
+// did to the export tree between two arrivals.
+TEST_F(DelayTest, TheKeptExporterFollowsChangesMadeByOthers) {
+    auto inbox = Folder(u"Inbox");
+    auto exportOne = [&](const char16_t* subject) {
+        Queue(NewMessage(inbox.get(), subject));
+        delayQueue->ExecuteOne();
+    };
+    exportOne(u"first");
+    const std::filesystem::path dir = ExportDir() / "SMS" / "Inbox";
+    auto names = [&] {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            if (entry.path().extension() == ".txt") found.push_back(entry.path().filename().string());
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    auto numberOf = [](const std::string& name) { return std::stoi(name); };
+    ASSERT_EQ(names().size(), 1u);
+    EXPECT_EQ(numberOf(names()[0]), 1);
+    // Somebody else puts text files there: the next message is numbered after them.
+    testing_support::WriteHostFile(dir / "002_theirs.txt", "x");
+    testing_support::WriteHostFile(dir / "003_theirs.txt", "x");
+    exportOne(u"second");
+    auto now = names();
+    ASSERT_EQ(now.size(), 4u);
+    EXPECT_EQ(numberOf(now[3]), 4) << now[3];
+    // Somebody removes the export list: every arrival counts as new again, as with a fresh exporter.
+    std::filesystem::remove(ExportDir() / "Messages.ndx");
+    exportOne(u"third");
+    EXPECT_EQ(ExportListSize(), 28u);
+    EXPECT_EQ(names().size(), 5u);
+    // Removing text files makes the next number the count of those left plus one, as a listing
+    // would say.
+    for (const auto& name : names()) {
+        if (name.find("theirs") != std::string::npos) std::filesystem::remove(dir / name);
+    }
+    exportOne(u"fourth");
+    now = names();
+    ASSERT_EQ(now.size(), 4u);
+    EXPECT_NE(std::find_if(now.begin(), now.end(), [&](const std::string& n) { return numberOf(n) == 6; }), now.end())
+        << "3 left, 4 and 5 taken: 6";
 }
 
 TEST_F(DelayTest, AFailingParentLookupEndsTheProgram) {

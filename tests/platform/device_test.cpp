@@ -304,4 +304,32 @@ TEST_F(DeviceTest, ADirectoryWatchSeesEveryKindOfChangeAndKeepsSayingSo) {
     EXPECT_EQ(platform::DirectoryWatch::Start(u"\\Watched"), nullptr);
 }
 
+// A watcher that keeps what it knows in step with its own writes counts only the others'.
+TEST_F(DeviceTest, ADirectoryWatchTellsTheCallersOwnChangesFromEverybodyElses) {
+    ASSERT_TRUE(platform::CreateDirectoryW(u"\\Kept"));
+    auto watch = platform::DirectoryWatch::Start(u"\\Kept");
+    ASSERT_NE(watch, nullptr);
+    watch->Expect(u"\\Kept\\1_mine.txt.new");
+    watch->Expect(u"\\Kept\\1_mine.txt");
+    WriteHostFile(Host("Kept/1_mine.txt.new"), "text");
+    ASSERT_TRUE(platform::MoveFileW(u"\\Kept\\1_mine.txt.new", u"\\Kept\\1_mine.txt"));
+    EXPECT_FALSE(watch->Changed()) << "only expected entries were touched";
+    watch->ForgetExpected();
+    // Once forgotten, the same name counts again.
+    WriteHostFile(Host("Kept/1_mine.txt"), "changed by someone else");
+    EXPECT_TRUE(watch->Changed());
+
+    auto other = platform::DirectoryWatch::Start(u"\\Kept");
+    ASSERT_NE(other, nullptr);
+    other->Expect(u"\\Kept\\2_mine.txt");
+    WriteHostFile(Host("Kept/2_mine.txt"), "mine");
+    WriteHostFile(Host("Kept/3_theirs.txt"), "theirs");
+    EXPECT_TRUE(other->Changed()) << "an entry nobody expected";
+    // A path in another directory cannot be expected: the watch takes it for a change.
+    auto third = platform::DirectoryWatch::Start(u"\\Kept");
+    ASSERT_NE(third, nullptr);
+    third->Expect(u"\\Elsewhere\\x.txt");
+    EXPECT_TRUE(third->Changed());
+}
+
 }  // namespace

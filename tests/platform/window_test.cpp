@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -125,6 +126,39 @@ TEST(Window, HandledCloseKeepsTheWindow) {
     PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(window->RunMessageLoop(), 3);
     EXPECT_FALSE(window->IsDestroyed());
+}
+
+TEST(Window, ATimerQueuesWmTimerOnTheWindowsThreadUntilKilled) {
+    const auto owner = std::this_thread::get_id();
+    std::vector<WPARAM> timers;
+    bool wrongThread = false;
+    const auto start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration firstAfter{};
+    HWND window = CreateWindowW([&](HWND self, std::uint32_t message, WPARAM w, LPARAM) -> LRESULT {
+        if (message == WM_DESTROY) self->Quit(0);
+        if (message != WM_TIMER) return 0;
+        if (std::this_thread::get_id() != owner) wrongThread = true;
+        if (timers.empty()) firstAfter = std::chrono::steady_clock::now() - start;
+        timers.push_back(w);
+        // Timer 7 fires three times, then is killed; the last one closes the window.
+        if (w == 7 && std::count(timers.begin(), timers.end(), WPARAM{7}) == 3) {
+            EXPECT_TRUE(KillTimer(self, 7));
+        }
+        if (w == 9) PostMessageW(self, WM_CLOSE, 0, 0);
+        return 0;
+    });
+    ASSERT_TRUE(SetTimer(window, 7, 30));
+    ASSERT_TRUE(SetTimer(window, 8, 60'000));
+    ASSERT_TRUE(KillTimer(window, 8));
+    EXPECT_FALSE(KillTimer(window, 8)) << "not armed any more";
+    // Re-arming replaces: timer 9 fires once, well after timer 7's three.
+    ASSERT_TRUE(SetTimer(window, 9, 10));
+    ASSERT_TRUE(SetTimer(window, 9, 1000));
+    EXPECT_EQ(window->RunMessageLoop(), 0);
+    EXPECT_FALSE(wrongThread);
+    EXPECT_EQ(timers, (std::vector<WPARAM>{7, 7, 7, 9}));
+    EXPECT_GE(firstAfter, std::chrono::milliseconds(30));
+    EXPECT_FALSE(SetTimer(nullptr, 1, 10));
 }
 
 }  // namespace

@@ -81,6 +81,7 @@ protected:
         oldPort = ui::SetPort(&port);
         window = ui::CreateWindowW([this](ui::HWND self, std::uint32_t message, ui::WPARAM w, ui::LPARAM) -> ui::LRESULT {
             if (message == ui::WM_DESTROY) self->Quit(0);
+            if (message == ui::WM_TIMER) tallymere::OnTimer(self, w);
             if (message != ui::WM_COMMAND) return 0;
             {
                 std::lock_guard lock(mutex);

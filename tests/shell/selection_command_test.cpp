@@ -65,12 +65,14 @@ protected:
     }
 
     // The dialog's user: a message arrives and is handled (the host runs what the sink sends
-    // to the main window), then the message listed first in the Inbox is ticked and Done pressed.
+    // to the main window, and the window's timer when the arrival is due), then the message listed first in the Inbox is ticked and Done pressed.
     void ArriveThenTickAndDone(dialog::MemoryDialog& selection) {
         Deliver(u"arrives meanwhile");
         const auto end = std::chrono::steady_clock::now() + 20s;
         while (!(arrived = Exported("arrives meanwhile")) && std::chrono::steady_clock::now() < end) {
             ui::DispatchSentMessages();
+            // The dialog's own loop delivers the window's timer, which hands due arrivals on.
+            tallymere::OnTimer(window, tallymere::kArrivalTimer);
             std::this_thread::sleep_for(5ms);
         }
         openAfterArrival = tallymere::IsBackupOpen();

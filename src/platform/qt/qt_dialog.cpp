@@ -211,6 +211,7 @@ dialog::INT_PTR QtDialog::Run() {
             window_->adjustSize();
         }
         running_ = true;
+        ui::OpenBoxScope open;
         window_->exec();
         running_ = false;
     }

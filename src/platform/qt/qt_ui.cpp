@@ -54,6 +54,7 @@ int ShowBox(ui::HWND owner, std::u16string_view text, std::u16string_view captio
     box.setEscapeButton(question ? QMessageBox::Cancel : QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
     NormalCursor normal;
+    ui::OpenBoxScope open;
     return box.exec() == QMessageBox::Ok ? ui::IDOK : ui::IDCANCEL;
 }
 

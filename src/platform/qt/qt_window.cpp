@@ -124,9 +124,47 @@ void QtWindow::Show(int command) {
     widget_->showNormal();
     widget_->raise();
     widget_->activateWindow();
+    // A box or dialog open over the window stays above it, where the user can answer it.
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != widget_) {
+        modal->show();
+        modal->raise();
+        modal->activateWindow();
+    }
 }
 
 bool QtWindow::DispatchSent() { return OnGuiThread() && Drain(true); }
+
+bool QtWindow::SetTimer(std::uintptr_t id, std::uint32_t elapseMs) {
+    if (!OnGuiThread() || IsDestroyed()) return false;
+    std::unique_ptr<QTimer>& timer = timers_[id];
+    if (!timer) {
+        timer = std::make_unique<QTimer>();
+        QObject::connect(timer.get(), &QTimer::timeout, waker_.get(), [this, id] {
+            std::lock_guard lock(mutex_);
+            if (destroyed_) return;
+            // At most one WM_TIMER of a timer waits.
+            for (const auto& item : queue_) {
+                if (item->message == ui::WM_TIMER && item->wParam == id && !item->task) return;
+            }
+            auto item = std::make_shared<Item>();
+            item->message = ui::WM_TIMER;
+            item->wParam = id;
+            queue_.push_back(std::move(item));
+            WakeLocked();
+        });
+    }
+    timer->start(static_cast<int>(std::min<std::uint32_t>(std::max<std::uint32_t>(elapseMs, 1), 0x7FFFFFFF)));
+    return true;
+}
+
+bool QtWindow::KillTimer(std::uintptr_t id) {
+    if (!OnGuiThread()) return false;
+    {
+        std::lock_guard lock(mutex_);
+        std::erase_if(queue_, [id](const auto& i) { return i->message == ui::WM_TIMER && i->wParam == id && !i->task && !i->sent; });
+    }
+    return timers_.erase(id) > 0;
+}
 
 bool QtWindow::RunOnWindowThread(const std::function<void()>& task) {
     if (OnGuiThread()) {

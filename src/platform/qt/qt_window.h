@@ -13,11 +13,13 @@
 #pragma once
 
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -45,6 +47,9 @@ public:
     // SW_SHOW shows the widget normal (not minimised), raises and activates it; SW_HIDE hides it.
     void Show(int command) override;
     bool DispatchSent() override;
+    // A QTimer of the GUI thread per timer; its expiry queues WM_TIMER like a posted message.
+    bool SetTimer(std::uintptr_t id, std::uint32_t elapseMs) override;
+    bool KillTimer(std::uintptr_t id) override;
 
     // Runs `task` on the GUI thread, at once when called there, else queued like a sent message
     // that may run inside any other; waits until it has run. False when the window is gone or
@@ -83,6 +88,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable done_;
     std::deque<std::shared_ptr<Item>> queue_;
+    std::map<std::uintptr_t, std::unique_ptr<QTimer>> timers_;  // GUI thread only
     int depth_ = 0;  // messages being handled now
     bool wakePending_ = false;
     bool destroying_ = false;
