@@ -7,11 +7,15 @@
 // of a received message and the recipients of any other one (`address`, several joined by "~"
 // or ";", with their `contact_name`). An MMS is of class "IPM.MMS" with `sub` as subject, its
 // sender and recipients from its <addr> elements (137 from, 151 to, 130 cc, 129 bcc), the text
-// of its "text/plain" parts as body and every other part as an attachment. The delivery time
-// is `date`, the read state `read`; the store computes the message size.
+// of its "text/plain" parts as body and every other part with content as an attachment. The
+// delivery time is `date` (else `date_sent`; none when neither can be read), the read state
+// `read`; the store computes the message size.
 //
-// A message already in its folder with the same delivery time, addresses and body is not
-// delivered again; nor is one met twice in the files of one import.
+// Messages are the same when their folder, delivery time, addresses, subject, body and
+// attachments (names and bytes) are. The k-th of several same messages in the files of one
+// import counts as already present only where its folder held k of them before the import:
+// importing a file again adds nothing, and messages that merely look alike (photos sent in a
+// burst, in the same second, without text) are all imported.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +23,8 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "phone/device_deliver.h"
 #include "phone/sms_backup.h"
@@ -41,6 +47,7 @@ struct Conversion {
     std::optional<Delivery> delivery;
     bool mms = false;
     std::string skipped;  // the reason, when there is no delivery
+    std::string note;     // what the user should know about a delivery (it has no time)
 };
 // The media of the element's parts is moved into the delivery's attachments.
 Conversion ConvertElement(BackupElement& element);
@@ -60,12 +67,20 @@ public:
 private:
     struct Folder {
         mapi::Ptr<mapi::IMAPIFolder> folder;
-        // Every message of the folder by delivery time (ticks, 0 when it has none).
+        // The messages the folder held before the import, by delivery time (ticks, 0 when it
+        // has none); a time's entry is dropped once its messages are counted in `held`.
         std::unordered_multimap<std::uint64_t, Bytes> byTime;
+        // By content key: how many messages the folder held before the import, and how many
+        // the import's files have had so far (only for keys the folder held).
+        std::unordered_map<std::string, std::uint64_t> held;
+        std::unordered_map<std::string, std::uint64_t> met;
+        std::unordered_set<std::uint64_t> heldAt;  // the times of the messages counted in `held`
     };
 
     Folder& FolderOf(const std::u16string& path);
     bool AlreadyPresent(Folder& folder, const Delivery& delivery);
+    // Counts the messages the folder held at `ticks` by their content key.
+    void CountHeld(Folder& folder, std::uint64_t ticks);
     // Imports the message of one element; a non-empty result is why the import must stop.
     std::string Take(const std::string& path, BackupElement& element);
     void ShowProgress(const std::string& path, std::uint64_t bytes);

@@ -90,10 +90,19 @@ private:
             element_.parts.clear();
             element_.addrs.clear();
             element_.problem.clear();
-            Copy(attrs, element_.attributes);
+            element_.notes.clear();
+            Copy(attrs, element_.attributes, "data");
+            if (std::strcmp(name, "part") == 0) DropData(attrs);
             return;
         }
-        if (element_.name != "mms") return;
+        if (element_.name != "mms") {
+            if (std::strcmp(name, "part") == 0) {
+                DropData(attrs);
+                element_.notes.push_back("its <part> at line " + std::to_string(Line()) +
+                                         " is outside any <mms> and skipped");
+            }
+            return;
+        }
         if (std::strcmp(name, "part") == 0) {
             BackupPart& part = element_.parts.emplace_back();
             Copy(attrs, part.attributes, "data");
@@ -118,6 +127,17 @@ private:
             }
         } else if (std::strcmp(name, "addr") == 0) {
             Copy(attrs, element_.addrs.emplace_back());
+        }
+    }
+
+    // The media of a <part> that belongs to no message is taken out of the queue and dropped,
+    // so that it never reaches the parts of a later message.
+    void DropData(const XML_Char** attrs) {
+        for (const XML_Char** a = attrs; a[0] != nullptr; a += 2) {
+            if (std::strcmp(a[0], "data") != 0) continue;
+            PartDataExtractor::Value value;
+            if (a[1][0] == '*') extractor_.Take(&value);
+            break;
         }
     }
 

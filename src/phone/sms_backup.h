@@ -47,6 +47,7 @@ struct BackupElement {
     std::vector<BackupPart> parts;   // the <part> elements inside an <mms>, in document order
     std::vector<Attributes> addrs;   // the <addr> elements inside an <mms>
     std::string problem;             // why its content cannot be read (a part that is not base64)
+    std::vector<std::string> notes;  // what was left out of it (a <part> where none belongs)
 };
 
 struct ReadOutcome {
