@@ -141,6 +141,8 @@ Runner AddDeviceCommands(CLI::App& app) {
     auto files = std::make_shared<std::vector<std::string>>();
     CLI::App* import = group->add_subcommand("import", "Import SMS/MMS backup files (Android backup XML) into the store");
     import->add_option("FILE", *files, "Backup file (several may be given)")->required();
+    auto strict = std::make_shared<bool>(false);
+    import->add_flag("--strict", *strict, "Refuse a file that is not well-formed XML instead of reading it leniently");
 
     return [=](const GlobalOptions& options) -> int {
         if (!group->parsed()) return -1;
@@ -206,6 +208,7 @@ Runner AddDeviceCommands(CLI::App& app) {
             } else if (command == import) {
                 const std::string prefix = "tallymere-cli: device import: ";
                 phone::Importer importer(phone, stderr, prefix, ::isatty(STDERR_FILENO) != 0);
+                importer.SetStrict(*strict);
                 std::string error;
                 bool complete = true;
                 for (const std::string& file : *files) {

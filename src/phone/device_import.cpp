@@ -403,9 +403,18 @@ std::vector<std::pair<std::u16string, std::string>> StoredAttachments(mapi::IMes
 }  // namespace
 
 std::string ImportSummary(const ImportCounts& n) {
-    return std::to_string(n.sms + n.mms) + " messages imported (" + std::to_string(n.sms) + " SMS, " +
-           std::to_string(n.mms) + " MMS), " + std::to_string(n.present) + " already present, " +
-           std::to_string(n.skipped) + " skipped" + (n.skipped ? ": see above" : "");
+    std::string summary = std::to_string(n.sms + n.mms) + " messages imported (" + std::to_string(n.sms) + " SMS, " +
+                          std::to_string(n.mms) + " MMS), " + std::to_string(n.present) + " already present, " +
+                          std::to_string(n.skipped) + " skipped" + (n.skipped ? ": see above" : "");
+    if (n.lenient == 1) {
+        summary += "; 1 place in the file was not well-formed XML and was read leniently (at line " +
+                   std::to_string(n.lenientLine) + ")";
+    } else if (n.lenient > 1) {
+        summary += "; " + std::to_string(n.lenient) +
+                   " places in the file were not well-formed XML and were read leniently (first at line " +
+                   std::to_string(n.lenientLine) + ")";
+    }
+    return summary;
 }
 
 Conversion ConvertElement(BackupElement& element) {
@@ -521,13 +530,27 @@ bool Importer::ImportFile(const std::string& path, std::string* error) {
     if (ec) fileSize_ = 0;
     fileMessages_ = 0;
     lastShown_ = 0;
+    ReadOptions options;
+    options.strict = strict_;
+    options.note = [&](std::uint64_t line, const std::string& what) {
+        ClearProgress();
+        std::fprintf(notes_, "%s%s: line %llu: %s\n", prefix_.c_str(), path.c_str(),
+                     static_cast<unsigned long long>(line), what.c_str());
+    };
     const ReadOutcome outcome = SmsBackupReader::ReadFile(
         path, [&](BackupElement& element) { return Take(path, element); },
-        [&](std::uint64_t bytes) { ShowProgress(path, bytes); });
+        [&](std::uint64_t bytes) { ShowProgress(path, bytes); }, options);
     ClearProgress();
+    if (outcome.lenientPlaces != 0 && counts_.lenient == 0) counts_.lenientLine = outcome.firstLenientLine;
+    counts_.lenient += outcome.lenientPlaces;
     if (outcome.complete) return true;
     if (outcome.line == 0) {
         *error = path + ": " + outcome.error;
+    } else if (outcome.malformed) {
+        const std::string line = std::to_string(outcome.line);
+        *error = path + ": import stopped at line " + line + ": " + std::to_string(fileMessages_) +
+                 " messages imported before it; the file is not well-formed XML at line " + line + ": " +
+                 outcome.there;
     } else {
         *error = path + ": import stopped at line " + std::to_string(outcome.line) + ": " + outcome.error + "; " +
                  std::to_string(fileMessages_) + " messages imported before it";

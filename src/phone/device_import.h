@@ -36,10 +36,13 @@ struct ImportCounts {
     std::uint64_t mms = 0;
     std::uint64_t present = 0;  // already in the store
     std::uint64_t skipped = 0;  // elements that are not messages, or messages without anything in them
+    std::uint64_t lenient = 0;  // places that were not well-formed XML, read leniently
+    std::uint64_t lenientLine = 0;  // the line of the first
 };
 
 // "1843 messages imported (1612 SMS, 231 MMS), 0 already present, 2 skipped: see above" (the
-// last words only when something was skipped).
+// last words only when something was skipped), then, when there were such places, "; 37 places
+// in the file were not well-formed XML and were read leniently (first at line 6)".
 std::string ImportSummary(const ImportCounts& counts);
 
 // The message an element holds, or why it is skipped.
@@ -57,6 +60,9 @@ public:
     // Explanations of skipped elements and the progress line go to `notes`, each explanation
     // after `prefix`; the progress line only when `showProgress`.
     Importer(Phone& phone, std::FILE* notes, std::string prefix, bool showProgress);
+
+    // Files that are not well-formed XML are refused instead of read leniently.
+    void SetStrict(bool strict) { strict_ = strict; }
 
     // Imports one file. False when the file could not be read to its end: `error` then names
     // the file, the line and the reason, and how many of its messages were imported before.
@@ -90,6 +96,7 @@ private:
     std::FILE* notes_;
     std::string prefix_;
     bool showProgress_;
+    bool strict_ = false;
     ImportCounts counts_;
     std::map<std::u16string, Folder> folders_;
     std::uint64_t fileSize_ = 0;
