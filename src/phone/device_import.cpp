@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "phone/sha256.h"
+#include "platform/mapi/mapi.h"
 #include "platform/text.h"
 
 namespace phone {
@@ -13,6 +14,8 @@ namespace phone {
 namespace {
 
 constexpr char16_t kInbox[] = u"SMS/Inbox";
+constexpr mapi::ULONG kBatchMessages = 1000;
+constexpr mapi::ULONG kBatchMs = 1000;
 
 // The folder a message's `type` or `msg_box` names; null for any other value.
 const char16_t* FolderFor(std::string_view box) {
@@ -537,10 +540,18 @@ bool Importer::ImportFile(const std::string& path, std::string* error) {
         std::fprintf(notes_, "%s%s: line %llu: %s\n", prefix_.c_str(), path.c_str(),
                      static_cast<unsigned long long>(line), what.c_str());
     };
-    const ReadOutcome outcome = SmsBackupReader::ReadFile(
+    // Messages are committed a thousand at a time, or every second, instead of one by one: a
+    // commit costs a disk sync. Each message still goes in whole or not at all, and what a
+    // killed import had not committed a rerun brings in.
+    mapi::HrBeginWriteBatch(phone_.Session(), kBatchMessages, kBatchMs);
+    ReadOutcome outcome = SmsBackupReader::ReadFile(
         path, [&](BackupElement& element) { return Take(path, element); },
         [&](std::uint64_t bytes) { ShowProgress(path, bytes); }, options);
     ClearProgress();
+    if (mapi::HrEndWriteBatch(phone_.Session()) != 0) {
+        *error = path + ": the message store could not keep the messages imported last";
+        return false;
+    }
     if (outcome.lenientPlaces != 0 && counts_.lenient == 0) counts_.lenientLine = outcome.firstLenientLine;
     counts_.lenient += outcome.lenientPlaces;
     if (outcome.complete) return true;

@@ -1,7 +1,7 @@
 // The first two filters of a backup file's byte stream, before the parser sees it.
 //
 // InputDecoder: the file's encoding. UTF-8 passes unchanged, without its byte-order mark;
-// UTF-16 in either byte order (told by its mark, or by "<?" written in it) becomes UTF-8;
+// UTF-16 in either byte order (told by its mark, or by an ASCII first character) becomes UTF-8;
 // white space and marks before the first "<" are dropped, as a parser refuses anything before
 // the XML declaration (their line ends follow the first tag).
 //
