@@ -409,6 +409,7 @@ std::string ImportSummary(const ImportCounts& n) {
     std::string summary = std::to_string(n.sms + n.mms) + " messages imported (" + std::to_string(n.sms) + " SMS, " +
                           std::to_string(n.mms) + " MMS), " + std::to_string(n.present) + " already present, " +
                           std::to_string(n.skipped) + " skipped" + (n.skipped ? ": see above" : "");
+    if (n.mirrored) summary += ", " + std::to_string(n.deleted) + " deleted as on the phone";
     if (n.lenient == 1) {
         summary += "; 1 place in the file was not well-formed XML and was read leniently (at line " +
                    std::to_string(n.lenientLine) + ")";
@@ -468,7 +469,7 @@ bool Importer::AlreadyPresent(Folder& folder, const Delivery& d) {
                                        platform::ToUtf16Le(d.body), attachments);
     const auto held = folder.held.find(key);
     if (held == folder.held.end()) return false;
-    return ++folder.met[key] <= held->second;
+    return ++folder.met[key] <= held->second.size();
 }
 
 void Importer::CountHeld(Folder& folder, std::uint64_t ticks) {
@@ -483,9 +484,10 @@ void Importer::CountHeld(Folder& folder, std::uint64_t ticks) {
             continue;  // deleted meanwhile
         }
         const Bytes body = ReadStream(message.get(), mapi::PR_BODY_W);
-        ++folder.held[ContentKey(ticks, GetText(message.get(), mapi::PR_SENDER_EMAIL_ADDRESS_W).value_or(u""),
+        folder.held[ContentKey(ticks, GetText(message.get(), mapi::PR_SENDER_EMAIL_ADDRESS_W).value_or(u""),
                                  RecipientAddresses(message.get()), GetText(message.get(), mapi::PR_SUBJECT_W).value_or(u""),
-                                 std::string(body.begin(), body.end()), StoredAttachments(message.get()))];
+                                 std::string(body.begin(), body.end()), StoredAttachments(message.get()))]
+            .push_back(it->second);
     }
     folder.byTime.erase(first, last);
 }
@@ -535,6 +537,15 @@ bool Importer::ImportFile(const std::string& path, std::string* error) {
     lastShown_ = 0;
     ReadOptions options;
     options.strict = strict_;
+    if (requireFull_ && !force_) {
+        options.root = [](const Attributes& root) -> std::string {
+            for (const auto& [name, value] : root) {
+                if (name == "type" && value == "full") return {};
+            }
+            return "not a full backup (its root element does not say type=\"full\"), so --mirror would delete "
+                   "what it merely leaves out; give --force to mirror it all the same";
+        };
+    }
     options.note = [&](std::uint64_t line, const std::string& what) {
         ClearProgress();
         std::fprintf(notes_, "%s%s: line %llu: %s\n", prefix_.c_str(), path.c_str(),
@@ -567,6 +578,38 @@ bool Importer::ImportFile(const std::string& path, std::string* error) {
                  std::to_string(fileMessages_) + " messages imported before it";
     }
     return false;
+}
+
+bool Importer::Mirror(std::string* error) {
+    counts_.mirrored = true;
+    try {
+        for (auto& [path, folder] : folders_) {
+            std::vector<Bytes> gone;
+            for (auto& [ticks, id] : folder.byTime) gone.push_back(std::move(id));
+            folder.byTime.clear();
+            for (auto& [key, ids] : folder.held) {
+                const auto met = folder.met.find(key);
+                const std::size_t kept = met == folder.met.end() ? 0 : std::min<std::size_t>(met->second, ids.size());
+                for (std::size_t i = kept; i < ids.size(); ++i) gone.push_back(std::move(ids[i]));
+                ids.resize(kept);
+            }
+            for (std::size_t start = 0; start < gone.size(); start += 256) {
+                std::vector<mapi::SBinary> entries;
+                for (std::size_t i = start; i < std::min(gone.size(), start + 256); ++i) {
+                    entries.push_back({static_cast<mapi::ULONG>(gone[i].size()), gone[i].data()});
+                }
+                mapi::ENTRYLIST list{static_cast<mapi::ULONG>(entries.size()), entries.data()};
+                if (folder.folder->DeleteMessages(&list, 0, nullptr, 0) != 0) {
+                    throw Failure{"the message store refused DeleteMessages"};
+                }
+                counts_.deleted += entries.size();
+            }
+        }
+    } catch (const Failure& failure) {
+        *error = failure.message;
+        return false;
+    }
+    return true;
 }
 
 void Importer::ShowProgress(const std::string& path, std::uint64_t bytes) {

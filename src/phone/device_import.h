@@ -38,11 +38,14 @@ struct ImportCounts {
     std::uint64_t skipped = 0;  // elements that are not messages, or messages without anything in them
     std::uint64_t lenient = 0;  // places that were not well-formed XML, read leniently
     std::uint64_t lenientLine = 0;  // the line of the first
+    bool mirrored = false;  // --mirror: the folders the files cover were made like them
+    std::uint64_t deleted = 0;  // then: messages deleted as the files no longer hold them
 };
 
 // "1843 messages imported (1612 SMS, 231 MMS), 0 already present, 2 skipped: see above" (the
-// last words only when something was skipped), then, when there were such places, "; 37 places
-// in the file were not well-formed XML and were read leniently (first at line 6)".
+// last words only when something was skipped), then when mirrored ", 12 deleted as on the
+// phone", then, when there were such places, "; 37 places in the file were not well-formed XML
+// and were read leniently (first at line 6)".
 std::string ImportSummary(const ImportCounts& counts);
 
 // The message an element holds, or why it is skipped.
@@ -63,6 +66,17 @@ public:
 
     // Files that are not well-formed XML are refused instead of read leniently.
     void SetStrict(bool strict) { strict_ = strict; }
+    // Files that do not say they are full backups are refused (unless `force`): for Mirror.
+    void RequireFull(bool force) {
+        requireFull_ = true;
+        force_ = force;
+    }
+
+    // After the files were read whole: deletes from each folder they had messages for the
+    // messages it held before the import that none of their messages matched (the phone's
+    // user deleted them), as the phone's own deletion does. False with `error` set when the
+    // store refuses.
+    bool Mirror(std::string* error);
 
     // Imports one file. False when the file could not be read to its end: `error` then names
     // the file, the line and the reason, and how many of its messages were imported before.
@@ -76,9 +90,9 @@ private:
         // The messages the folder held before the import, by delivery time (ticks, 0 when it
         // has none); a time's entry is dropped once its messages are counted in `held`.
         std::unordered_multimap<std::uint64_t, Bytes> byTime;
-        // By content key: how many messages the folder held before the import, and how many
-        // the import's files have had so far (only for keys the folder held).
-        std::unordered_map<std::string, std::uint64_t> held;
+        // By content key: the messages the folder held before the import, and how many the
+        // import's files have had so far (only for keys the folder held).
+        std::unordered_map<std::string, std::vector<Bytes>> held;
         std::unordered_map<std::string, std::uint64_t> met;
         std::unordered_set<std::uint64_t> heldAt;  // the times of the messages counted in `held`
     };
@@ -97,6 +111,8 @@ private:
     std::string prefix_;
     bool showProgress_;
     bool strict_ = false;
+    bool requireFull_ = false;
+    bool force_ = false;
     ImportCounts counts_;
     std::map<std::u16string, Folder> folders_;
     std::uint64_t fileSize_ = 0;

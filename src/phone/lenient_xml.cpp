@@ -46,7 +46,7 @@ void InputDecoder::Feed(std::string_view data, std::string& out) {
     if (kind_ == Kind::Unknown) {
         head_.append(data);
         if (head_.size() < 4) return;
-        Finish(out);
+        Decide(out);
         return;
     }
     if (kind_ == Kind::Utf8) {
@@ -57,7 +57,21 @@ void InputDecoder::Feed(std::string_view data, std::string& out) {
 }
 
 void InputDecoder::Finish(std::string& out) {
-    if (kind_ == Kind::Unknown) {
+    if (kind_ == Kind::Unknown) Decide(out);
+    if (!carry_.empty() || high_ != 0) {
+        carry_.clear();
+        high_ = 0;
+        Emit("\xEF\xBF\xBD", out);
+    }
+    if (!mark_.empty()) {
+        started_ = true;
+        out += std::exchange(mark_, {});
+    }
+    out += std::exchange(breaks_, {});
+}
+
+void InputDecoder::Decide(std::string& out) {
+    {
         const std::string head = std::exchange(head_, {});
         const auto starts = [&head](const char* bytes, std::size_t n) {
             return head.size() >= n && std::memcmp(head.data(), bytes, n) == 0;
@@ -80,12 +94,6 @@ void InputDecoder::Finish(std::string& out) {
             kind_ = Kind::Utf8;
         }
         Feed(rest, out);
-        return;
-    }
-    if (!carry_.empty() || high_ != 0) {
-        carry_.clear();
-        high_ = 0;
-        Emit("\xEF\xBF\xBD", out);
     }
 }
 
@@ -126,8 +134,18 @@ void InputDecoder::Decode16(std::string_view data, std::string& out) {
     Emit(utf8, out);
 }
 
-void InputDecoder::Emit(std::string_view utf8, std::string& out) {
+void InputDecoder::Emit(std::string_view input, std::string& out) {
+    std::string joined;
+    std::string_view utf8 = input;
+    if (!mark_.empty()) {
+        joined = std::exchange(mark_, {}) + std::string(input);
+        utf8 = joined;
+    }
     while (!started_ && !utf8.empty()) {
+        if (utf8.size() < 3 && std::string_view("\xEF\xBB\xBF").substr(0, utf8.size()) == utf8) {
+            mark_.assign(utf8);  // perhaps a mark cut off by the end of the data
+            return;
+        }
         // White space and marks before the declaration are passed over; their line ends
         // follow the first tag, so that line numbers stay the file's.
         if (Blank(utf8.front())) {
@@ -330,7 +348,9 @@ int XmlMender::QuoteEnds(bool final) const {
     while (i < t.size() && Blank(t[i])) ++i;
     const bool spaced = i > 0;
     if (i == t.size()) return unknown;
-    if (t[i] == '>') return 1;
+    // A "<" cannot follow a value either, but taken into the value it would take the rest of
+    // the file with it: the parser is left to say where the tag went wrong.
+    if (t[i] == '>' || t[i] == '<') return 1;
     if (t[i] == '/') {
         if (i + 1 == t.size()) return unknown;
         return t[i + 1] == '>' ? 1 : 0;

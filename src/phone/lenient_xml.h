@@ -10,7 +10,7 @@
 //   - an HTML named entity ("&eacute;", "&rsquo;") becomes a reference to its character;
 //   - an "&" that starts no valid reference, and a "<", are taken literally;
 //   - a quote of the value's kind that is not followed by white space and another attribute,
-//     by "/>" or by ">" is taken literally.
+//     by "/>" or by ">" (or by a "<", where the tag is broken anyway) is taken literally.
 // Each such place is counted, with the line of the first. Line breaks written raw inside an
 // attribute value are kept as line breaks (a parser would make spaces of them): they become
 // references, and the raw line ends follow the value, so that line numbers stay the file's.
@@ -38,6 +38,7 @@ public:
 
 private:
     enum class Kind { Unknown, Utf8, Utf16Le, Utf16Be };
+    void Decide(std::string& out);  // from the first bytes
     void Emit(std::string_view utf8, std::string& out);
     void Decode16(std::string_view data, std::string& out);
 
@@ -45,6 +46,7 @@ private:
     std::string head_;       // the first bytes, until they tell the encoding
     bool started_ = false;   // the first "<" has been passed on
     std::string breaks_;     // line ends met before it, until the first ">"
+    std::string mark_;       // the first bytes of a mark before it, until the rest arrives
     std::string carry_;      // an odd byte of UTF-16
     char16_t high_ = 0;      // a high surrogate waiting for its partner
 };

@@ -38,8 +38,9 @@ class Reading {
 public:
     // `encoding`: what the text handed to the parser is, whatever its declaration says; null to
     // go by the declaration.
-    Reading(const SmsBackupReader::Handler& handler, PartDataExtractor& extractor, const char* encoding)
-        : handler_(handler), extractor_(extractor), parser_(XML_ParserCreate(encoding)) {
+    Reading(const SmsBackupReader::Handler& handler, const ReadOptions& options, PartDataExtractor& extractor,
+            const char* encoding)
+        : handler_(handler), options_(options), extractor_(extractor), parser_(XML_ParserCreate(encoding)) {
         XML_SetUserData(parser_.get(), this);
         XML_SetElementHandler(parser_.get(), &Reading::OnStart, &Reading::OnEnd);
         XML_SetEntityDeclHandler(parser_.get(), &Reading::OnEntity);
@@ -85,6 +86,10 @@ private:
             sawRoot_ = true;
             if (std::strcmp(name, "smses") != 0 && std::strcmp(name, "allsms") != 0) {
                 Stop(std::string("not an SMS/MMS backup file (its root element is <") + name + ">, not <smses>)");
+            } else if (options_.root) {
+                Attributes root;
+                Copy(attrs, root);
+                if (std::string why = options_.root(root); !why.empty()) Stop(std::move(why));
             }
             return;
         }
@@ -159,6 +164,7 @@ private:
     }
 
     const SmsBackupReader::Handler& handler_;
+    const ReadOptions& options_;
     PartDataExtractor& extractor_;
     std::unique_ptr<XML_ParserStruct, ParserDeleter> parser_;
     int depth_ = 0;
@@ -247,7 +253,7 @@ ReadOutcome SmsBackupReader::Read(std::FILE* file, const Handler& handler, const
         if (last) fixer.Finish(mended);
         if (!reading) {
             if (!last && mended.empty()) continue;  // the encoding is not known yet
-            reading.emplace(handler, extractor, decoder.WasUtf16() ? "UTF-8" : nullptr);
+            reading.emplace(handler, options, extractor, decoder.WasUtf16() ? "UTF-8" : nullptr);
         }
         XML_Parser parser = reading->Parser();
         const XML_Status status =

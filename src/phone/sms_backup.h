@@ -66,6 +66,9 @@ struct ReadOptions {
     bool strict = false;
     // Told, with its line, of what was cut out of the file (an attribute too long to be text).
     std::function<void(std::uint64_t, const std::string&)> note;
+    // Called with the root element's attributes before anything below it; a non-empty result
+    // stops the reading there with that result as the error.
+    std::function<std::string(const Attributes&)> root;
 };
 
 class SmsBackupReader {
