@@ -494,6 +494,8 @@ void Importer::CountHeld(Folder& folder, std::uint64_t ticks) {
 
 std::string Importer::Take(const std::string& path, BackupElement& element) {
     Conversion c = ConvertElement(element);
+    // The element's text is in the delivery now: a long one is not held twice while it is stored.
+    Attributes().swap(element.attributes);
     for (const std::string& note : element.notes) {
         ClearProgress();
         std::fprintf(notes_, "%s%s: line %llu: <%s>: %s\n", prefix_.c_str(), path.c_str(),
