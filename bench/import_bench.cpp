@@ -2,7 +2,7 @@
 //
 // Usage (from the worktree root, after `cmake --build --preset default --target import_bench`):
 //
-//     build/default/bench/import_bench [--sms N] [--mms M] [--media-kb K] [--seed S]
+//     build/default/bench/import_bench [--sms N] [--mms M] [--media-kb K] [--seed S] [--disk DIR]
 //     build/default/bench/import_bench --write FILE --megabytes MB [--media-kb K] [--seed S]
 //
 // The first form writes a backup file of N SMS (default 20000) and M MMS (default 200, each
@@ -11,8 +11,13 @@
 // library routine of `device import`, imports it a second time (every message already
 // present), and removes the folder. The SMS and the MMS are imported as two files, so that
 // each rate is measured on its own. Standard output gets one line per measurement,
-// `name seconds rate` (wall-clock; messages a second, or MB a second for the MMS file);
+// `name seconds rate cpu-rate syncs` (wall-clock seconds; messages a second, or MB a second for
+// the MMS file, of wall-clock and of processor time; the number of fdatasync and fsync calls);
 // standard error the processor seconds of each and the sizes.
+//
+// `--disk DIR` puts the folder under DIR instead: a device on a real disk (not /dev/shm or
+// another tmpfs), where each disk sync costs what it costs. The target there: at least 15000
+// SMS a processor second, and at most one sync per 1000 messages or per second.
 //
 //     import-sms     N SMS into an empty store                       (target: at least 5000 a second)
 //     import-mms     M MMS with their media, after the SMS
@@ -24,7 +29,11 @@
 //
 // Wall-clock figures on a machine shared with other builds are noisy: compare the processor
 // seconds too, and `TMPDIR=/dev/shm` keeps the disk out of it.
+#include <dlfcn.h>
 #include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
 
 #include <chrono>
 #include <cstdint>
@@ -37,6 +46,23 @@
 #include "phone/device_import.h"
 #include "phone/seeded_random.h"
 #include "platform/device.h"
+
+// Every disk sync of the process is counted on its way to the C library.
+std::atomic<long> syncs{0};
+
+extern "C" int fdatasync(int fd) {
+    using Call = int (*)(int);
+    static const Call next = reinterpret_cast<Call>(::dlsym(RTLD_NEXT, "fdatasync"));
+    ++syncs;
+    return next(fd);
+}
+
+extern "C" int fsync(int fd) {
+    using Call = int (*)(int);
+    static const Call next = reinterpret_cast<Call>(::dlsym(RTLD_NEXT, "fsync"));
+    ++syncs;
+    return next(fd);
+}
 
 namespace {
 
@@ -128,16 +154,18 @@ bool Import(const std::string& name, const std::string& file, double units, cons
     phone::Phone phone;
     phone::Importer importer(phone, stderr, "import_bench: ", false);
     const double cpu = CpuSeconds();
+    const long syncsBefore = syncs.load();
     const auto start = std::chrono::steady_clock::now();
     std::string error;
     const bool ok = importer.ImportFile(file, &error);
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double used = CpuSeconds() - cpu;
+    const long synced = syncs.load() - syncsBefore;
     const std::string summary = phone::ImportSummary(importer.Counts());
-    std::printf("%-13s %8.3f %10.0f\n", name.c_str(), wall, units / wall);
+    std::printf("%-13s %8.3f %10.0f %10.0f %6ld\n", name.c_str(), wall, units / wall, units / used, synced);
     std::fflush(stdout);
-    std::fprintf(stderr, "  %s: %.3f processor seconds (%.0f %s a processor second): %s\n", name.c_str(), used,
-                 units / used, unit, summary.c_str());
+    std::fprintf(stderr, "  %s: %.3f processor seconds (%.0f %s a processor second), %ld disk syncs: %s\n",
+                 name.c_str(), used, units / used, unit, synced, summary.c_str());
     if (!ok || summary != expected) {
         std::fprintf(stderr, "import_bench: %s: expected \"%s\"%s%s\n", name.c_str(), expected.c_str(),
                      ok ? "" : ", stopped: ", error.c_str());
@@ -150,7 +178,7 @@ bool Import(const std::string& name, const std::string& file, double units, cons
 
 int main(int argc, char** argv) {
     std::uint64_t sms = 20000, mms = 200, seed = 2008, mediaKb = 100, megabytes = 0;
-    std::string writeOnly;
+    std::string writeOnly, disk;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         const std::uint64_t value = std::strtoull(argv[i + 1], nullptr, 10);
@@ -160,8 +188,9 @@ int main(int argc, char** argv) {
         else if (option == "--seed") seed = value;
         else if (option == "--megabytes") megabytes = value;
         else if (option == "--write") writeOnly = argv[i + 1];
+        else if (option == "--disk") disk = argv[i + 1];
         else {
-            std::fprintf(stderr, "usage: import_bench [--sms N] [--mms M] [--media-kb K] [--seed S]\n"
+            std::fprintf(stderr, "usage: import_bench [--sms N] [--mms M] [--media-kb K] [--seed S] [--disk DIR]\n"
                                  "       import_bench --write FILE --megabytes MB [--media-kb K] [--seed S]\n");
             return 2;
         }
@@ -188,7 +217,7 @@ int main(int argc, char** argv) {
         return std::fclose(out) == 0 ? 0 : 1;
     }
 
-    std::string pattern = (fs::temp_directory_path() / "tallymere-import-bench-XXXXXX").string();
+    std::string pattern = ((disk.empty() ? fs::temp_directory_path() : fs::path(disk)) / "tallymere-import-bench-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) return 1;
     const fs::path base(pattern);
     const std::string smsFile = (base / "sms.xml").string(), mmsFile = (base / "mms.xml").string();

@@ -84,8 +84,11 @@ _tallymere_cli() {
                 deliver) options+=" --folder --from --from-name --to --subject --body --body-file --class --attach --mms --time --read" ;;
                 list) options+=" --json" ;;
                 import)
-                    [[ $cur != -* ]] && COMPREPLY=($(compgen -f -- "$cur"))
-                    return
+                    if [[ $cur != -* ]]; then
+                        COMPREPLY=($(compgen -f -- "$cur"))
+                        return
+                    fi
+                    options+=" --strict --mirror --force"
                     ;;
             esac
             ;;

@@ -1,5 +1,6 @@
 // Fuzz target: backup files as `device import` reads them, without a store. The byte filters
-// must give the same result however the stream is cut into chunks, and the reader and the
+// (encoding, lenient mending, media, character references) must give the same result however
+// the stream is cut into chunks, and the reader and the
 // conversion of its elements into messages must take any input without failing.
 //
 //     build/fuzz/fuzz/import_fuzz /tmp/corpus tests/data/import -max_total_time=300
@@ -11,6 +12,7 @@
 
 #include "phone/char_refs.h"
 #include "phone/device_import.h"
+#include "phone/lenient_xml.h"
 #include "phone/part_data.h"
 #include "phone/sms_backup.h"
 
@@ -20,24 +22,35 @@ using namespace phone;
 
 struct Filtered {
     std::string text;
+    std::uint64_t places = 0;
+    std::uint64_t firstPlace = 0;
     std::vector<std::vector<std::uint8_t>> values;
     std::vector<bool> valid;
 };
 
 // Both filters over `input` cut at `cuts`.
 Filtered Filter(std::string_view input, const std::vector<std::size_t>& cuts) {
+    InputDecoder decoder;
+    XmlMender mender(true);
     PartDataExtractor extractor;
     CharRefFixer fixer;
     Filtered out;
     std::size_t from = 0;
     for (std::size_t i = 0; i <= cuts.size(); ++i) {
-        const std::size_t to = i < cuts.size() ? cuts[i] : input.size();
-        std::string extracted;
-        extractor.Feed(input.substr(from, to - from), extracted);
+        const bool last = i == cuts.size();
+        const std::size_t to = last ? input.size() : cuts[i];
+        std::string decoded, mended, extracted;
+        decoder.Feed(input.substr(from, to - from), decoded);
+        if (last) decoder.Finish(decoded);
+        mender.Feed(decoded, mended);
+        if (last) mender.Finish(mended);
+        extractor.Feed(mended, extracted);
         fixer.Feed(extracted, out.text);
         from = to;
     }
     fixer.Finish(out.text);
+    out.places = mender.Places();
+    out.firstPlace = mender.FirstPlaceLine();
     PartDataExtractor::Value value;
     while (extractor.Take(&value)) {
         out.values.push_back(value.bytes);
@@ -55,7 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::vector<std::size_t> cuts;
         for (std::size_t at = data[0] % size; at < size && cuts.size() < 8; at += 1 + data[at] % 17) cuts.push_back(at);
         const Filtered cut = Filter(input, cuts);
-        if (cut.text != whole.text || cut.values != whole.values || cut.valid != whole.valid) __builtin_trap();
+        if (cut.text != whole.text || cut.values != whole.values || cut.valid != whole.valid ||
+            cut.places != whole.places || cut.firstPlace != whole.firstPlace) {
+            __builtin_trap();
+        }
     }
     if (size == 0) return 0;
     std::FILE* file = ::fmemopen(const_cast<std::uint8_t*>(data), size, "rb");

@@ -141,6 +141,13 @@ Runner AddDeviceCommands(CLI::App& app) {
     auto files = std::make_shared<std::vector<std::string>>();
     CLI::App* import = group->add_subcommand("import", "Import SMS/MMS backup files (Android backup XML) into the store");
     import->add_option("FILE", *files, "Backup file (several may be given)")->required();
+    auto strict = std::make_shared<bool>(false);
+    import->add_flag("--strict", *strict, "Refuse a file that is not well-formed XML instead of reading it leniently");
+    auto mirror = std::make_shared<bool>(false);
+    auto force = std::make_shared<bool>(false);
+    CLI::Option* mirrorFlag = import->add_flag(
+        "--mirror", *mirror, "Also delete the messages of the folders the file covers that it no longer holds (a full backup)");
+    import->add_flag("--force", *force, "With --mirror: mirror a file that does not say it is a full backup")->needs(mirrorFlag);
 
     return [=](const GlobalOptions& options) -> int {
         if (!group->parsed()) return -1;
@@ -207,11 +214,19 @@ Runner AddDeviceCommands(CLI::App& app) {
             } else if (command == import) {
                 const std::string prefix = "tallymere-cli: device import: ";
                 phone::Importer importer(phone, stderr, prefix, ::isatty(STDERR_FILENO) != 0);
+                importer.SetStrict(*strict);
+                if (*mirror) importer.RequireFull(*force);
                 std::string error;
                 bool complete = true;
                 for (const std::string& file : *files) {
                     complete = importer.ImportFile(file, &error);
                     if (!complete) break;
+                }
+                // A file that stopped early says nothing about what the phone no longer holds.
+                if (complete && *mirror) {
+                    complete = importer.Mirror(&error);
+                } else if (*mirror) {
+                    error += "; nothing deleted";
                 }
                 if (!complete) std::fprintf(stderr, "%s%s\n", prefix.c_str(), error.c_str());
                 std::printf("%s\n", phone::ImportSummary(importer.Counts()).c_str());

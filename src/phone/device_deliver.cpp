@@ -55,8 +55,7 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
     try {
         Check(folder->CreateMessage(nullptr, 0, message.Out()), "CreateMessage");
 
-        const std::string bodyBytes = platform::ToUtf16Le(d.body);
-        std::uint32_t size = static_cast<std::uint32_t>(bodyBytes.size());
+        std::uint32_t size = static_cast<std::uint32_t>(d.body.size() * 2);
         for (const Attachment& a : d.attachments) size += static_cast<std::uint32_t>(a.data.size());
         if (d.mms) size = static_cast<std::uint32_t>(d.mms->data.size());
         const std::u16string messageClass = d.mms ? u"IPM.MMS" : d.messageClass;
@@ -97,7 +96,10 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
             mapi::ADRLIST list{static_cast<mapi::ULONG>(entries.size()), entries.data()};
             Check(message->ModifyRecipients(mapi::MODRECIP_ADD, &list), "ModifyRecipients");
         }
-        if (!bodyBytes.empty() && !bodyAsValue) WriteStream(message.get(), mapi::PR_BODY_W, Bytes(bodyBytes.begin(), bodyBytes.end()));
+        if (!d.body.empty() && !bodyAsValue) {
+            const std::string bodyBytes = platform::ToUtf16Le(d.body);
+            WriteStream(message.get(), mapi::PR_BODY_W, Bytes(bodyBytes.begin(), bodyBytes.end()));
+        }
         for (const Attachment& a : d.attachments) {
             mapi::Ptr<mapi::IAttach> attach;
             mapi::ULONG number = 0;

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <filesystem>
 
+#include "phone/sha256.h"
+#include "platform/mapi/mapi.h"
 #include "platform/text.h"
 
 namespace phone {
@@ -12,6 +14,8 @@ namespace phone {
 namespace {
 
 constexpr char16_t kInbox[] = u"SMS/Inbox";
+constexpr mapi::ULONG kBatchMessages = 1000;
+constexpr mapi::ULONG kBatchMs = 1000;
 
 // The folder a message's `type` or `msg_box` names; null for any other value.
 const char16_t* FolderFor(std::string_view box) {
@@ -22,23 +26,58 @@ const char16_t* FolderFor(std::string_view box) {
     return nullptr;
 }
 
-std::optional<std::int64_t> Number(std::optional<std::string_view> text) {
+// Milliseconds since 1970 that a date attribute gives, or nothing when it gives no usable time.
+// Backup apps write milliseconds; some phones and writers write seconds (a value below 10^11,
+// which as milliseconds would be a day in 1973 at the latest); and one converter of another
+// phone's database writes (nanoseconds since 2001-01-01 + 978307200) * 1000, a number of 20 or
+// more digits, which is read back to the millisecond.
+std::optional<std::int64_t> MillisecondsOf(std::optional<std::string_view> text) {
+    constexpr std::int64_t kLastMs = 253402300799999;  // 9999-12-31T23:59:59.999Z
+    constexpr std::uint64_t k2001 = 978307200;         // seconds from 1970 to 2001
     if (!text) return std::nullopt;
-    std::int64_t value = 0;
-    const char* end = text->data() + text->size();
-    const auto [at, error] = std::from_chars(text->data(), end, value);
-    if (error != std::errc() || at != end) return std::nullopt;
-    return value;
+    std::string_view digits = *text;
+    while (!digits.empty() && (digits.front() == ' ' || digits.front() == '\t')) digits.remove_prefix(1);
+    while (!digits.empty() && (digits.back() == ' ' || digits.back() == '\t')) digits.remove_suffix(1);
+    if (digits.empty() || digits.size() > 40) return std::nullopt;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+    }
+    // The value, or (when it does not fit) the value without its last three digits.
+    const auto parse = [](std::string_view d) -> std::optional<std::uint64_t> {
+        std::uint64_t value = 0;
+        const auto [at, error] = std::from_chars(d.data(), d.data() + d.size(), value);
+        if (error != std::errc() || at != d.data() + d.size()) return std::nullopt;
+        return value;
+    };
+    std::optional<std::uint64_t> kilo;
+    if (const std::optional<std::uint64_t> value = parse(digits)) {
+        if (*value == 0) return std::nullopt;
+        if (*value < 100000000000) return static_cast<std::int64_t>(*value) * 1000;
+        if (*value <= static_cast<std::uint64_t>(kLastMs)) return static_cast<std::int64_t>(*value);
+        kilo = *value / 1000;
+    } else if (digits.size() > 3) {
+        kilo = parse(digits.substr(0, digits.size() - 3));
+    }
+    // Nanoseconds since 2001, as the converter wrote them.
+    if (!kilo || *kilo < k2001 + 1000000000000000ull) return std::nullopt;  // before 2001-01-12: not such a date
+    const std::uint64_t ms = (*kilo - k2001) / 1000000 + k2001 * 1000;
+    if (ms > static_cast<std::uint64_t>(kLastMs)) return std::nullopt;
+    return static_cast<std::int64_t>(ms);
 }
 
-// Milliseconds since 1970 as a FILETIME; all zero for a missing or unreadable time, and for one
-// before 1970 or after 9999. With `maybeSeconds`, a value below 10^11 counts as seconds (some
-// phones write MMS times so).
-platform::FILETIME TimeOf(std::optional<std::string_view> text, bool maybeSeconds) {
-    std::optional<std::int64_t> ms = Number(text);
-    if (!ms || *ms <= 0 || *ms > 253402300799999) return {};
-    if (maybeSeconds && *ms < 100000000000) *ms *= 1000;
-    return platform::FromUnixTime(*ms / 1000, static_cast<std::uint32_t>(*ms % 1000) * 10000);
+platform::FILETIME TimeOfMs(std::int64_t ms) {
+    return platform::FromUnixTime(ms / 1000, static_cast<std::uint32_t>(ms % 1000) * 10000);
+}
+
+// The message's time: its `date`, else its `date_sent`; all zero, with `note` saying why, when
+// neither can be read.
+platform::FILETIME TimeOf(const Attributes& attributes, std::string* note) {
+    if (const auto ms = MillisecondsOf(ValueOf(attributes, "date"))) return TimeOfMs(*ms);
+    if (const auto ms = MillisecondsOf(ValueOf(attributes, "date_sent"))) return TimeOfMs(*ms);
+    const auto date = ValueOf(attributes, "date");
+    *note = date ? "imported without a time: its date \"" + std::string(date->substr(0, 40)) + "\" cannot be read"
+                 : "imported without a time: it has no date";
+    return {};
 }
 
 std::u16string Wide(std::string_view utf8) { return platform::FromUtf8(utf8); }
@@ -122,7 +161,7 @@ Conversion ConvertSms(const BackupElement& e) {
     } else {
         d.to = std::move(parties);
     }
-    d.deliveryTime = TimeOf(ValueOf(e.attributes, "date"), false);
+    d.deliveryTime = TimeOf(e.attributes, &c.note);
     d.read = IsRead(e.attributes);
     c.delivery = std::move(d);
     return c;
@@ -273,7 +312,7 @@ Conversion ConvertMms(BackupElement& e) {
             if (!firstText) d.body += u'\n';
             d.body += TextOf(part);
             firstText = false;
-        } else {
+        } else if ((part.data && !part.data->empty()) || ValueOf(part.attributes, "text")) {
             d.attachments.push_back({FileNameOf(part, number, type), ContentOf(part)});
         }
     }
@@ -281,7 +320,7 @@ Conversion ConvertMms(BackupElement& e) {
         c.skipped = "it has neither content nor an address";
         return c;
     }
-    d.deliveryTime = TimeOf(ValueOf(e.attributes, "date"), true);
+    d.deliveryTime = TimeOf(e.attributes, &c.note);
     d.read = IsRead(e.attributes);
     c.delivery = std::move(d);
     return c;
@@ -298,24 +337,101 @@ std::string Megabytes(std::uint64_t bytes) {
     return text;
 }
 
-std::vector<std::u16string> SortedAddresses(std::vector<std::u16string> addresses) {
-    std::sort(addresses.begin(), addresses.end());
+// A fixed-size key of what makes a message the same as another: its time, sender, recipients
+// in any order, subject, body (UTF-16LE) and its attachments' names and digests in order.
+std::string ContentKey(std::uint64_t ticks, const std::u16string& from, std::vector<std::u16string> to,
+                       const std::u16string& subject, const std::string& body,
+                       const std::vector<std::pair<std::u16string, std::string>>& attachments) {
+    std::sort(to.begin(), to.end());
+    Bytes key;
+    const auto add = [&key](std::string_view bytes) {
+        const std::uint64_t size = bytes.size();
+        for (int i = 0; i < 8; ++i) key.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
+        key.insert(key.end(), bytes.begin(), bytes.end());
+    };
+    add(std::to_string(ticks));
+    add(platform::ToUtf16Le(from));
+    add(std::to_string(to.size()));
+    for (const std::u16string& address : to) add(platform::ToUtf16Le(address));
+    add(platform::ToUtf16Le(subject));
+    add(body);
+    add(std::to_string(attachments.size()));
+    for (const auto& [name, digest] : attachments) {
+        add(platform::ToUtf16Le(name));
+        add(digest);
+    }
+    return Sha256Hex(key);
+}
+
+std::vector<std::u16string> RecipientAddresses(mapi::IMessage* message) {
+    std::vector<std::u16string> addresses;
+    mapi::Ptr<mapi::IMAPITable> table;
+    if (message->GetRecipientTable(0, table.Out()) != 0) throw Failure{"the message store refused GetRecipientTable"};
+    for (;;) {
+        mapi::Rows rows;
+        if (table->QueryRows(64, 0, rows.Out()) != 0) throw Failure{"the message store refused QueryRows"};
+        if (rows.size() == 0) break;
+        for (mapi::ULONG i = 0; i < rows.size(); ++i) {
+            const mapi::SRow& row = rows->aRow[i];
+            std::u16string address;
+            for (mapi::ULONG v = 0; v < row.cValues; ++v) {
+                if (row.lpProps[v].ulPropTag == mapi::PR_EMAIL_ADDRESS_W) address = row.lpProps[v].Value.lpszW;
+            }
+            addresses.push_back(std::move(address));
+        }
+    }
     return addresses;
+}
+
+// The names and digests of a stored message's attachments, in their order.
+std::vector<std::pair<std::u16string, std::string>> StoredAttachments(mapi::IMessage* message) {
+    std::vector<std::pair<std::u16string, std::string>> attachments;
+    mapi::Ptr<mapi::IMAPITable> table;
+    if (message->GetAttachmentTable(0, table.Out()) != 0) throw Failure{"the message store refused GetAttachmentTable"};
+    mapi::ULONG tags[] = {mapi::PR_ATTACH_NUM, mapi::PR_ATTACH_FILENAME_W};
+    mapi::SPropTagArray columns{2, tags};
+    if (table->SetColumns(&columns, 0) != 0) throw Failure{"the message store refused SetColumns"};
+    for (;;) {
+        mapi::Rows rows;
+        if (table->QueryRows(64, 0, rows.Out()) != 0) throw Failure{"the message store refused QueryRows"};
+        if (rows.size() == 0) break;
+        for (mapi::ULONG i = 0; i < rows.size(); ++i) {
+            const mapi::SPropValue* p = rows->aRow[i].lpProps;
+            std::u16string name = p[1].ulPropTag == tags[1] ? std::u16string(p[1].Value.lpszW) : std::u16string();
+            std::string digest;
+            mapi::Ptr<mapi::IAttach> attach;
+            if (p[0].ulPropTag == tags[0] && message->OpenAttach(p[0].Value.ul, nullptr, 0, attach.Out()) == 0) {
+                digest = Sha256Hex(ReadStream(attach.get(), mapi::PR_ATTACH_DATA_BIN));
+            }
+            attachments.emplace_back(std::move(name), std::move(digest));
+        }
+    }
+    return attachments;
 }
 
 }  // namespace
 
 std::string ImportSummary(const ImportCounts& n) {
-    return std::to_string(n.sms + n.mms) + " messages imported (" + std::to_string(n.sms) + " SMS, " +
-           std::to_string(n.mms) + " MMS), " + std::to_string(n.present) + " already present, " +
-           std::to_string(n.skipped) + " skipped" + (n.skipped ? ": see above" : "");
+    std::string summary = std::to_string(n.sms + n.mms) + " messages imported (" + std::to_string(n.sms) + " SMS, " +
+                          std::to_string(n.mms) + " MMS), " + std::to_string(n.present) + " already present, " +
+                          std::to_string(n.skipped) + " skipped" + (n.skipped ? ": see above" : "");
+    if (n.mirrored) summary += ", " + std::to_string(n.deleted) + " deleted as on the phone";
+    if (n.lenient == 1) {
+        summary += "; 1 place in the file was not well-formed XML and was read leniently (at line " +
+                   std::to_string(n.lenientLine) + ")";
+    } else if (n.lenient > 1) {
+        summary += "; " + std::to_string(n.lenient) +
+                   " places in the file were not well-formed XML and were read leniently (first at line " +
+                   std::to_string(n.lenientLine) + ")";
+    }
+    return summary;
 }
 
 Conversion ConvertElement(BackupElement& element) {
     if (element.name == "sms") return ConvertSms(element);
     if (element.name == "mms") return ConvertMms(element);
     Conversion c;
-    c.skipped = "not a message";
+    c.skipped = element.name == "part" ? "it is outside any <mms>" : "not a message";
     return c;
 }
 
@@ -348,12 +464,24 @@ Importer::Folder& Importer::FolderOf(const std::u16string& path) {
 }
 
 bool Importer::AlreadyPresent(Folder& folder, const Delivery& d) {
-    const auto [first, last] = folder.byTime.equal_range(platform::ToTicks(d.deliveryTime));
-    if (first == last) return false;
-    const std::string body = platform::ToUtf16Le(d.body);
-    std::vector<std::u16string> wanted;
-    for (const Recipient& r : d.to) wanted.push_back(r.address);
-    wanted = SortedAddresses(std::move(wanted));
+    const std::uint64_t ticks = platform::ToTicks(d.deliveryTime);
+    CountHeld(folder, ticks);
+    if (!folder.heldAt.count(ticks)) return false;
+    std::vector<std::u16string> addresses;
+    for (const Recipient& r : d.to) addresses.push_back(r.address);
+    std::vector<std::pair<std::u16string, std::string>> attachments;
+    for (const Attachment& a : d.attachments) attachments.emplace_back(a.filename, Sha256Hex(a.data));
+    const std::string key = ContentKey(ticks, d.from.value_or(u""), std::move(addresses), d.subject,
+                                       platform::ToUtf16Le(d.body), attachments);
+    const auto held = folder.held.find(key);
+    if (held == folder.held.end()) return false;
+    return ++folder.met[key] <= held->second.size();
+}
+
+void Importer::CountHeld(Folder& folder, std::uint64_t ticks) {
+    const auto [first, last] = folder.byTime.equal_range(ticks);
+    if (first == last) return;
+    folder.heldAt.insert(ticks);
     for (auto it = first; it != last; ++it) {
         mapi::Ptr<mapi::IMessage> message;
         try {
@@ -361,34 +489,24 @@ bool Importer::AlreadyPresent(Folder& folder, const Delivery& d) {
         } catch (const Failure&) {
             continue;  // deleted meanwhile
         }
-        if (GetText(message.get(), mapi::PR_SENDER_EMAIL_ADDRESS_W).value_or(u"") != d.from.value_or(u"")) continue;
-        const Bytes stored = ReadStream(message.get(), mapi::PR_BODY_W);
-        if (std::string_view(reinterpret_cast<const char*>(stored.data()), stored.size()) != body) continue;
-        std::vector<std::u16string> addresses;
-        mapi::Ptr<mapi::IMAPITable> table;
-        if (message->GetRecipientTable(0, table.Out()) != 0) {
-            throw Failure{"the message store refused GetRecipientTable"};
-        }
-        for (;;) {
-            mapi::Rows rows;
-            if (table->QueryRows(64, 0, rows.Out()) != 0) throw Failure{"the message store refused QueryRows"};
-            if (rows.size() == 0) break;
-            for (mapi::ULONG i = 0; i < rows.size(); ++i) {
-                const mapi::SRow& row = rows->aRow[i];
-                std::u16string address;
-                for (mapi::ULONG v = 0; v < row.cValues; ++v) {
-                    if (row.lpProps[v].ulPropTag == mapi::PR_EMAIL_ADDRESS_W) address = row.lpProps[v].Value.lpszW;
-                }
-                addresses.push_back(std::move(address));
-            }
-        }
-        if (SortedAddresses(std::move(addresses)) == wanted) return true;
+        const Bytes body = ReadStream(message.get(), mapi::PR_BODY_W);
+        folder.held[ContentKey(ticks, GetText(message.get(), mapi::PR_SENDER_EMAIL_ADDRESS_W).value_or(u""),
+                                 RecipientAddresses(message.get()), GetText(message.get(), mapi::PR_SUBJECT_W).value_or(u""),
+                                 std::string(body.begin(), body.end()), StoredAttachments(message.get()))]
+            .push_back(it->second);
     }
-    return false;
+    folder.byTime.erase(first, last);
 }
 
 std::string Importer::Take(const std::string& path, BackupElement& element) {
     Conversion c = ConvertElement(element);
+    // The element's text is in the delivery now: a long one is not held twice while it is stored.
+    Attributes().swap(element.attributes);
+    for (const std::string& note : element.notes) {
+        ClearProgress();
+        std::fprintf(notes_, "%s%s: line %llu: <%s>: %s\n", prefix_.c_str(), path.c_str(),
+                     static_cast<unsigned long long>(element.line), element.name.c_str(), note.c_str());
+    }
     if (!c.delivery) {
         ++counts_.skipped;
         ClearProgress();
@@ -397,15 +515,20 @@ std::string Importer::Take(const std::string& path, BackupElement& element) {
         return {};
     }
     Delivery& d = *c.delivery;
-    if (platform::ToTicks(d.deliveryTime) != 0) d.lastModificationTime = d.deliveryTime;
+    // A message without a time gets none at all, not the moment of the import.
+    d.lastModificationTime = d.deliveryTime;
     try {
         Folder& folder = FolderOf(d.folder);
         if (AlreadyPresent(folder, d)) {
             ++counts_.present;
             return {};
         }
-        Bytes id = Deliver(phone_, d, folder.folder.get());
-        folder.byTime.emplace(platform::ToTicks(d.deliveryTime), std::move(id));
+        Deliver(phone_, d, folder.folder.get());
+        if (!c.note.empty()) {
+            ClearProgress();
+            std::fprintf(notes_, "%s%s: line %llu: <%s> %s\n", prefix_.c_str(), path.c_str(),
+                         static_cast<unsigned long long>(element.line), element.name.c_str(), c.note.c_str());
+        }
     } catch (const Failure& failure) {
         return failure.message;
     }
@@ -420,18 +543,81 @@ bool Importer::ImportFile(const std::string& path, std::string* error) {
     if (ec) fileSize_ = 0;
     fileMessages_ = 0;
     lastShown_ = 0;
-    const ReadOutcome outcome = SmsBackupReader::ReadFile(
+    ReadOptions options;
+    options.strict = strict_;
+    if (requireFull_ && !force_) {
+        options.root = [](const Attributes& root) -> std::string {
+            for (const auto& [name, value] : root) {
+                if (name == "type" && value == "full") return {};
+            }
+            return "not a full backup (its root element does not say type=\"full\"), so --mirror would delete "
+                   "what it merely leaves out; give --force to mirror it all the same";
+        };
+    }
+    options.note = [&](std::uint64_t line, const std::string& what) {
+        ClearProgress();
+        std::fprintf(notes_, "%s%s: line %llu: %s\n", prefix_.c_str(), path.c_str(),
+                     static_cast<unsigned long long>(line), what.c_str());
+    };
+    // Messages are committed a thousand at a time, or every second, instead of one by one: a
+    // commit costs a disk sync. Each message still goes in whole or not at all, and what a
+    // killed import had not committed a rerun brings in.
+    mapi::HrBeginWriteBatch(phone_.Session(), kBatchMessages, kBatchMs);
+    ReadOutcome outcome = SmsBackupReader::ReadFile(
         path, [&](BackupElement& element) { return Take(path, element); },
-        [&](std::uint64_t bytes) { ShowProgress(path, bytes); });
+        [&](std::uint64_t bytes) { ShowProgress(path, bytes); }, options);
     ClearProgress();
+    if (mapi::HrEndWriteBatch(phone_.Session()) != 0) {
+        *error = path + ": the message store could not keep the messages imported last";
+        return false;
+    }
+    if (outcome.lenientPlaces != 0 && counts_.lenient == 0) counts_.lenientLine = outcome.firstLenientLine;
+    counts_.lenient += outcome.lenientPlaces;
     if (outcome.complete) return true;
     if (outcome.line == 0) {
         *error = path + ": " + outcome.error;
+    } else if (outcome.malformed) {
+        const std::string line = std::to_string(outcome.line);
+        *error = path + ": import stopped at line " + line + ": " + std::to_string(fileMessages_) +
+                 " messages imported before it; the file is not well-formed XML at line " + line + ": " +
+                 outcome.there;
     } else {
         *error = path + ": import stopped at line " + std::to_string(outcome.line) + ": " + outcome.error + "; " +
                  std::to_string(fileMessages_) + " messages imported before it";
     }
     return false;
+}
+
+bool Importer::Mirror(std::string* error) {
+    counts_.mirrored = true;
+    try {
+        for (auto& [path, folder] : folders_) {
+            std::vector<Bytes> gone;
+            for (auto& [ticks, id] : folder.byTime) gone.push_back(std::move(id));
+            folder.byTime.clear();
+            for (auto& [key, ids] : folder.held) {
+                const auto met = folder.met.find(key);
+                const std::size_t kept = met == folder.met.end() ? 0 : std::min<std::size_t>(met->second, ids.size());
+                for (std::size_t i = kept; i < ids.size(); ++i) gone.push_back(std::move(ids[i]));
+                ids.resize(kept);
+            }
+            for (std::size_t start = 0; start < gone.size(); start += 256) {
+                std::vector<mapi::SBinary> entries;
+                for (std::size_t i = start; i < std::min(gone.size(), start + 256); ++i) {
+                    entries.push_back({static_cast<mapi::ULONG>(gone[i].size()), gone[i].data()});
+                }
+                mapi::ENTRYLIST list{static_cast<mapi::ULONG>(entries.size()), entries.data()};
+                if (folder.folder->DeleteMessages(&list, 0, nullptr, 0) != 0) {
+                    throw Failure{"the message store refused DeleteMessages"};
+                }
+                counts_.deleted += entries.size();
+            }
+        }
+    } catch (const Failure& failure) {
+        *error = failure.message;
+        return false;
+    }
+    return true;
 }
 
 void Importer::ShowProgress(const std::string& path, std::uint64_t bytes) {

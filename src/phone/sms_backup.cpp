@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "phone/base64.h"
 #include "phone/char_refs.h"
+#include "phone/lenient_xml.h"
 #include "phone/part_data.h"
 
 namespace phone {
@@ -34,8 +36,11 @@ struct FileCloser {
 // The state of one reading, reached from expat's callbacks.
 class Reading {
 public:
-    Reading(const SmsBackupReader::Handler& handler, PartDataExtractor& extractor)
-        : handler_(handler), extractor_(extractor), parser_(XML_ParserCreate(nullptr)) {
+    // `encoding`: what the text handed to the parser is, whatever its declaration says; null to
+    // go by the declaration.
+    Reading(const SmsBackupReader::Handler& handler, const ReadOptions& options, PartDataExtractor& extractor,
+            const char* encoding)
+        : handler_(handler), options_(options), extractor_(extractor), parser_(XML_ParserCreate(encoding)) {
         XML_SetUserData(parser_.get(), this);
         XML_SetElementHandler(parser_.get(), &Reading::OnStart, &Reading::OnEnd);
         XML_SetEntityDeclHandler(parser_.get(), &Reading::OnEntity);
@@ -81,6 +86,10 @@ private:
             sawRoot_ = true;
             if (std::strcmp(name, "smses") != 0 && std::strcmp(name, "allsms") != 0) {
                 Stop(std::string("not an SMS/MMS backup file (its root element is <") + name + ">, not <smses>)");
+            } else if (options_.root) {
+                Attributes root;
+                Copy(attrs, root);
+                if (std::string why = options_.root(root); !why.empty()) Stop(std::move(why));
             }
             return;
         }
@@ -90,10 +99,19 @@ private:
             element_.parts.clear();
             element_.addrs.clear();
             element_.problem.clear();
-            Copy(attrs, element_.attributes);
+            element_.notes.clear();
+            Copy(attrs, element_.attributes, "data");
+            if (std::strcmp(name, "part") == 0) DropData(attrs);
             return;
         }
-        if (element_.name != "mms") return;
+        if (element_.name != "mms") {
+            if (std::strcmp(name, "part") == 0) {
+                DropData(attrs);
+                element_.notes.push_back("its <part> at line " + std::to_string(Line()) +
+                                         " is outside any <mms> and skipped");
+            }
+            return;
+        }
         if (std::strcmp(name, "part") == 0) {
             BackupPart& part = element_.parts.emplace_back();
             Copy(attrs, part.attributes, "data");
@@ -121,6 +139,17 @@ private:
         }
     }
 
+    // The media of a <part> that belongs to no message is taken out of the queue and dropped,
+    // so that it never reaches the parts of a later message.
+    void DropData(const XML_Char** attrs) {
+        for (const XML_Char** a = attrs; a[0] != nullptr; a += 2) {
+            if (std::strcmp(a[0], "data") != 0) continue;
+            PartDataExtractor::Value value;
+            if (a[1][0] == '*') extractor_.Take(&value);
+            break;
+        }
+    }
+
     void End() {
         if (depth_-- != 2 || stopped_) return;
         std::string error = handler_(element_);
@@ -135,6 +164,7 @@ private:
     }
 
     const SmsBackupReader::Handler& handler_;
+    const ReadOptions& options_;
     PartDataExtractor& extractor_;
     std::unique_ptr<XML_ParserStruct, ParserDeleter> parser_;
     int depth_ = 0;
@@ -145,56 +175,113 @@ private:
     std::string stopReason_;
 };
 
-}  // namespace
-
-ReadOutcome SmsBackupReader::ReadFile(const std::string& path, const Handler& handler, const Progress& progress) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) return {false, 0, std::string("cannot open the file: ") + std::strerror(errno)};
-    return Read(file.get(), handler, progress);
+ReadOutcome Stop(std::uint64_t line, std::string why) {
+    ReadOutcome outcome;
+    outcome.line = line;
+    outcome.error = std::move(why);
+    return outcome;
 }
 
-ReadOutcome SmsBackupReader::Read(std::FILE* file, const Handler& handler, const Progress& progress) {
+// The bytes at the parser's current place, up to the end of their line, as printable text.
+std::string BytesThere(XML_Parser parser) {
+    int offset = 0, size = 0;
+    const char* context = XML_GetInputContext(parser, &offset, &size);
+    if (context == nullptr || offset < 0 || offset >= size) return "(the end of the file)";
+    std::string text;
+    for (int i = offset; i < size && i < offset + 40; ++i) {
+        const unsigned char c = static_cast<unsigned char>(context[i]);
+        if (c == '\n' || c == '\r') break;
+        if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            text += escaped;
+        } else {
+            text += static_cast<char>(c);
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+ReadOutcome SmsBackupReader::ReadFile(const std::string& path, const Handler& handler, const Progress& progress,
+                                      const ReadOptions& options) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) return Stop(0, std::string("cannot open the file: ") + std::strerror(errno));
+    return Read(file.get(), handler, progress, options);
+}
+
+ReadOutcome SmsBackupReader::Read(std::FILE* file, const Handler& handler, const Progress& progress,
+                                  const ReadOptions& options) {
     PartDataExtractor extractor;
-    Reading reading(handler, extractor);
-    XML_Parser parser = reading.Parser();
+    InputDecoder decoder;
+    XmlMender mender(!options.strict);
+    std::optional<Reading> reading;
     CharRefFixer fixer;
     std::vector<char> chunk(kChunkBytes);
-    std::string extracted, mended;
+    std::string decoded, fixed, extracted, mended;
     std::uint64_t total = 0;
+    const auto outcome = [&](ReadOutcome result) {
+        result.lenientPlaces = mender.Places();
+        result.firstLenientLine = mender.FirstPlaceLine();
+        return result;
+    };
     for (;;) {
         const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), file);
         if (n < chunk.size() && std::ferror(file)) {
             const std::string why = std::string("cannot read the file: ") + std::strerror(errno);
-            return {false, XML_GetCurrentLineNumber(parser), why};
+            return outcome(Stop(reading ? XML_GetCurrentLineNumber(reading->Parser()) : 0, why));
         }
         total += n;
         const bool last = n == 0;
+        decoded.clear();
+        fixed.clear();
+        extracted.clear();
         mended.clear();
         if (last) {
-            fixer.Finish(mended);
+            decoder.Finish(decoded);
         } else {
-            extracted.clear();
-            extractor.Feed(std::string_view(chunk.data(), n), extracted);
-            fixer.Feed(extracted, mended);
+            decoder.Feed(std::string_view(chunk.data(), n), decoded);
         }
+        mender.Feed(decoded, fixed);
+        if (last) mender.Finish(fixed);
+        if (options.note) {
+            for (const auto& [line, what] : mender.TakeNotes()) options.note(line, what);
+        }
+        extractor.Feed(fixed, extracted);
+        fixer.Feed(extracted, mended);
+        if (last) fixer.Finish(mended);
+        if (!reading) {
+            if (!last && mended.empty()) continue;  // the encoding is not known yet
+            reading.emplace(handler, options, extractor, decoder.WasUtf16() ? "UTF-8" : nullptr);
+        }
+        XML_Parser parser = reading->Parser();
         const XML_Status status =
             XML_Parse(parser, mended.data(), static_cast<int>(mended.size()), last ? XML_TRUE : XML_FALSE);
-        if (reading.Stopped()) return {false, reading.StopLine(), reading.StopReason()};
+        if (reading->Stopped()) return outcome(Stop(reading->StopLine(), reading->StopReason()));
         if (status != XML_STATUS_OK) {
             const XML_Error code = XML_GetErrorCode(parser);
             std::string why = XML_ErrorString(code);
+            ReadOutcome result = Stop(XML_GetCurrentLineNumber(parser), why);
             if (total == 0) {
-                why = "the file is empty";
-            } else if (!reading.SawRoot()) {
-                why = "not an SMS/MMS backup file (" + why + ")";
+                result.error = "the file is empty";
+            } else if (!reading->SawRoot()) {
+                result.error = "not an SMS/MMS backup file (" + why + ")";
             } else if (last && (code == XML_ERROR_NO_ELEMENTS || code == XML_ERROR_UNCLOSED_TOKEN ||
                                 code == XML_ERROR_PARTIAL_CHAR)) {
-                why = "the file ends in the middle of an element (" + why + "): it is cut off";
+                result.error = "the file ends in the middle of an element (" + why + "): it is cut off";
+            } else {
+                result.malformed = true;
+                result.there = BytesThere(parser);
             }
-            return {false, XML_GetCurrentLineNumber(parser), why};
+            return outcome(result);
         }
         if (progress) progress(total);
-        if (last) return {true, 0, {}};
+        if (last) {
+            ReadOutcome done;
+            done.complete = true;
+            return outcome(done);
+        }
     }
 }
 

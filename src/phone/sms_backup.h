@@ -11,9 +11,10 @@
 //
 // The file is read in chunks of a fixed size and handed to expat, so memory is bounded by the
 // largest single element, never by the file; the base64 media of the parts is decoded on the
-// way in (part_data.h), so that only its bytes are held. Numeric character references that
-// strict parsers refuse are mended on the way in too (char_refs.h). Document type declarations
-// may not declare entities.
+// way in (part_data.h), so that only its bytes are held. Files in UTF-16, and the careless XML
+// of writers other than the backup apps, are mended on the way in (lenient_xml.h), and so are
+// numeric character references that strict parsers refuse (char_refs.h). Document type
+// declarations may not declare entities.
 #pragma once
 
 #include <cstdint>
@@ -47,12 +48,27 @@ struct BackupElement {
     std::vector<BackupPart> parts;   // the <part> elements inside an <mms>, in document order
     std::vector<Attributes> addrs;   // the <addr> elements inside an <mms>
     std::string problem;             // why its content cannot be read (a part that is not base64)
+    std::vector<std::string> notes;  // what was left out of it (a <part> where none belongs)
 };
 
 struct ReadOutcome {
     bool complete = false;   // the whole file was read
     std::uint64_t line = 0;  // where reading stopped, when it did not complete
     std::string error;       // why
+    bool malformed = false;  // it stopped where the file is not XML that can be read
+    std::string there;       // then: the bytes at that place, as text
+    std::uint64_t lenientPlaces = 0;  // places that were not well-formed XML, read leniently
+    std::uint64_t firstLenientLine = 0;
+};
+
+struct ReadOptions {
+    // Refuse what is not well-formed XML instead of reading it leniently (lenient_xml.h).
+    bool strict = false;
+    // Told, with its line, of what was cut out of the file (an attribute too long to be text).
+    std::function<void(std::uint64_t, const std::string&)> note;
+    // Called with the root element's attributes before anything below it; a non-empty result
+    // stops the reading there with that result as the error.
+    std::function<std::string(const Attributes&)> root;
 };
 
 class SmsBackupReader {
@@ -67,9 +83,11 @@ public:
     static constexpr std::size_t kChunkBytes = 256 * 1024;
 
     // Reads the file at host path `path`.
-    static ReadOutcome ReadFile(const std::string& path, const Handler& handler, const Progress& progress = {});
+    static ReadOutcome ReadFile(const std::string& path, const Handler& handler, const Progress& progress = {},
+                                const ReadOptions& options = {});
     // Reads an open stream to its end.
-    static ReadOutcome Read(std::FILE* file, const Handler& handler, const Progress& progress = {});
+    static ReadOutcome Read(std::FILE* file, const Handler& handler, const Progress& progress = {},
+                            const ReadOptions& options = {});
 };
 
 }  // namespace phone

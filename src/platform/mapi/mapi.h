@@ -22,6 +22,15 @@ void MAPIUninitialize();
 HRESULT MAPILogonEx(ULONG_PTR uiParam, const char16_t* profileName, const char16_t* password, ULONG flags,
                     IMAPISession** session);
 
+// Groups the changes of a session for a writer of many messages (an import): until
+// HrEndWriteBatch, the changes are committed together, at most every `maxChanges` changes or
+// `maxMs` milliseconds, whichever comes first (one disk sync per commit instead of one per
+// change). Each change still goes in whole or not at all; what the last commit has not taken
+// is lost if the process dies, and only that. MAPI_E_INVALID_PARAMETER for a session that is
+// not the store's; HrEndWriteBatch commits what is pending and fails when that fails.
+HRESULT HrBeginWriteBatch(IMAPISession* session, ULONG maxChanges, ULONG maxMs);
+HRESULT HrEndWriteBatch(IMAPISession* session);
+
 // Memory handed out by the store: one buffer, and further blocks tied to it that are freed
 // with it.
 SCODE MAPIAllocateBuffer(ULONG size, void** buffer);

@@ -173,6 +173,59 @@ HRESULT Database::Finish(HRESULT result) {
     return result == S_OK ? MAPI_E_DISK_ERROR : result;
 }
 
+void Database::BeginBatch(std::uint32_t maxChanges, std::uint32_t maxMs) {
+    std::lock_guard lock(mutex_);
+    if (batch_.on) return;
+    batch_ = Batch{};
+    batch_.on = true;
+    batch_.maxChanges = maxChanges == 0 ? 1 : maxChanges;
+    batch_.maxMs = maxMs;
+}
+
+bool Database::EndBatch() {
+    std::lock_guard lock(mutex_);
+    if (!batch_.on) return true;
+    const bool ok = CommitBatch();
+    batch_ = Batch{};
+    return ok;
+}
+
+bool Database::CommitBatch() {
+    if (!batch_.open) return true;
+    batch_.open = false;
+    batch_.changes = 0;
+    const bool ok = Finish(S_OK) == S_OK;
+    return ok;
+}
+
+bool Database::BeginInBatch() {
+    if (!batch_.open) {
+        if (!Begin()) return false;
+        batch_.open = true;
+        batch_.changes = 0;
+        batch_.startMs = NowMs();
+    }
+    batch_.savedSeq = pendingSeq_;
+    if (Query("SAVEPOINT batched")->Run()) return true;
+    return false;
+}
+
+HRESULT Database::FinishInBatch(HRESULT result) {
+    if (result == S_OK && Query("RELEASE batched")->Run()) {
+        ++commits_;
+        ++batch_.changes;
+        if (batch_.changes >= batch_.maxChanges || NowMs() - batch_.startMs >= batch_.maxMs) {
+            if (!CommitBatch()) return MAPI_E_DISK_ERROR;
+        }
+        return S_OK;
+    }
+    // Only this change is undone; the batch's earlier ones stay.
+    Query("ROLLBACK TO batched")->Run();
+    Query("RELEASE batched")->Run();
+    pendingSeq_ = batch_.savedSeq;
+    return result == S_OK ? MAPI_E_DISK_ERROR : result;
+}
+
 ObjectId Database::Insert(int kind, ObjectId store, ObjectId parent) {
     Cursor q = Query("INSERT INTO objects (kind, store, parent) VALUES (?, ?, ?)");
     q->Bind(1, std::int64_t{kind}).Bind(2, store);

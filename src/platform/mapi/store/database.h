@@ -120,10 +120,21 @@ public:
     HRESULT Write(Body&& body) {
         std::lock_guard lock(mutex_);
         EndHeldRead();
+        if (batch_.on) {
+            // Inside a batch (BeginBatch): one savepoint, in the batch's open transaction.
+            if (!BeginInBatch()) return MAPI_E_DISK_ERROR;
+            HRESULT result = body();
+            return FinishInBatch(result);
+        }
         if (!Begin()) return MAPI_E_DISK_ERROR;
         HRESULT result = body();
         return Finish(result);
     }
+
+    // Writes grouped into one transaction, committed every `maxChanges` writes or `maxMs`
+    // milliseconds (checked at each write's end), and at EndBatch; false when that commit fails.
+    void BeginBatch(std::uint32_t maxChanges, std::uint32_t maxMs);
+    bool EndBatch();
 
     // Inside Write: a new object row.
     ObjectId Insert(int kind, ObjectId store, ObjectId parent);
@@ -170,6 +181,20 @@ public:
 private:
     bool Begin();
     HRESULT Finish(HRESULT result);
+    bool BeginInBatch();
+    HRESULT FinishInBatch(HRESULT result);
+    bool CommitBatch();
+
+    struct Batch {
+        bool on = false;
+        bool open = false;  // its transaction has begun
+        std::uint32_t maxChanges = 0;
+        std::uint32_t maxMs = 0;
+        std::uint32_t changes = 0;
+        std::int64_t startMs = 0;
+        std::int64_t savedSeq = 0;  // pendingSeq_ before the savepoint
+    };
+    Batch batch_;
     bool CreateSchema();
     bool Provision();
 

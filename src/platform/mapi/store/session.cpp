@@ -84,12 +84,16 @@ public:
 
     HRESULT Logoff(ULONG_PTR, ULONG, ULONG) override {
         if (faults::Hit("Logoff")) return MAPI_E_CALL_FAILED;
+        if (!db_->EndBatch()) return MAPI_E_DISK_ERROR;
         Notifier::Instance().WaitDelivered(db_->File(), db_->LastChangeSeq());
         return S_OK;
     }
 
 protected:
     bool Supports(const IID& iid) const override { return iid == IID_IMAPISession; }
+
+public:
+    Database& Db() { return *db_; }
 
 private:
     std::shared_ptr<Database> db_;
@@ -98,6 +102,19 @@ private:
 }  // namespace
 
 }  // namespace store
+
+HRESULT HrBeginWriteBatch(IMAPISession* session, ULONG maxChanges, ULONG maxMs) {
+    auto* own = dynamic_cast<store::Session*>(session);
+    if (own == nullptr) return MAPI_E_INVALID_PARAMETER;
+    own->Db().BeginBatch(maxChanges, maxMs);
+    return S_OK;
+}
+
+HRESULT HrEndWriteBatch(IMAPISession* session) {
+    auto* own = dynamic_cast<store::Session*>(session);
+    if (own == nullptr) return MAPI_E_INVALID_PARAMETER;
+    return own->Db().EndBatch() ? S_OK : MAPI_E_DISK_ERROR;
+}
 
 HRESULT MAPIInitialize(void*) {
     if (faults::Hit("MAPIInitialize")) return MAPI_E_CALL_FAILED;
