@@ -157,15 +157,20 @@ void xEntryID::SaveEntry(std::uint32_t i) {
     std::vector<std::uint8_t> bytes(ids[i].begin(), ids[i].end());
     PutU32(bytes, offsets[i]);
     PutU32(bytes, flags[i]);
-    if (!entryFile_->Seek(static_cast<std::int64_t>(i) * kEntryBytes, SEEK_SET) ||
-        entryFile_->Write(bytes.data(), bytes.size()) != bytes.size() || !entryFile_->Flush()) {
+    // Entries appended one after the other need no seek between them.
+    const std::int64_t at = static_cast<std::int64_t>(i) * kEntryBytes;
+    if (entryFilePosition_ != at && !entryFile_->Seek(at, SEEK_SET)) FatalError(u"fwrite failed.", u"xEntryID::SaveEntry");
+    entryFilePosition_ = -1;
+    if (entryFile_->Write(bytes.data(), bytes.size()) != bytes.size() || !entryFile_->Flush()) {
         FatalError(u"fwrite failed.", u"xEntryID::SaveEntry");
     }
+    entryFilePosition_ = at + static_cast<std::int64_t>(kEntryBytes);
 }
 
 void xEntryID::Save() {
     // The whole file is replaced: entries written on their own go to the old one no more.
     entryFile_.reset();
+    entryFilePosition_ = -1;
     std::vector<std::uint8_t> bytes;
     bytes.reserve(static_cast<std::size_t>(count) * kEntryBytes);
     for (std::uint32_t i = 0; i < count; ++i) {

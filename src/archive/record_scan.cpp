@@ -45,9 +45,9 @@ bool RecordAt(platform::File& file, std::uint64_t size, std::uint64_t offset, Sc
     return true;
 }
 
-RecordScan ScanRecords(platform::File& file, std::uint64_t size) {
+RecordScan ScanRecords(platform::File& file, std::uint64_t size, std::uint64_t from) {
     RecordScan scan;
-    std::uint64_t at = 0;
+    std::uint64_t at = from;
     while (at + kMinRecordSize <= size) {
         ScannedRecord record;
         if (RecordAt(file, size, at, &record)) {

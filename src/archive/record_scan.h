@@ -28,8 +28,9 @@ struct RecordScan {
     bool readFailed = false;             // the platform failed to position or read the file
 };
 
-// Scans Messages.dat (open for reading, `size` bytes) from its start.
-RecordScan ScanRecords(platform::File& file, std::uint64_t size);
+// Scans Messages.dat (open for reading, `size` bytes) from `from` (its start by default) to its
+// end.
+RecordScan ScanRecords(platform::File& file, std::uint64_t size, std::uint64_t from = 0);
 
 // The record at `offset` when one parses there; false otherwise.
 bool RecordAt(platform::File& file, std::uint64_t size, std::uint64_t offset, ScannedRecord* record);
