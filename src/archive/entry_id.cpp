@@ -116,6 +116,28 @@ std::uint32_t xEntryID::IndexOf(const std::uint8_t* id) const {
 
 void xEntryID::ClearFlags() { std::fill(flags.begin(), flags.end(), 0u); }
 
+void xEntryID::RemoveIDs(const std::vector<Id>& gone) {
+    if (gone.empty()) return;
+    const std::unordered_map<Id, std::uint32_t, IdHash> drop = [&] {
+        std::unordered_map<Id, std::uint32_t, IdHash> set;
+        for (const Id& id : gone) set.emplace(id, 0);
+        return set;
+    }();
+    std::vector<Id> keptIds;
+    std::vector<std::uint32_t> keptOffsets, keptFlags;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (drop.contains(ids[i])) continue;
+        keptIds.push_back(ids[i]);
+        keptOffsets.push_back(offsets[i]);
+        keptFlags.push_back(flags[i]);
+    }
+    // Entries move: the file is written whole from now on.
+    entryFile_.reset();
+    entryFilePosition_ = -1;
+    Clear();
+    for (std::size_t i = 0; i < keptIds.size(); ++i) Append(keptIds[i], keptOffsets[i], keptFlags[i]);
+}
+
 void xEntryID::Load() {
     auto file = platform::File::Open(path, u"ab+");
     if (!file) FatalError(u"_wfopen failed.", u"xEntryID::Load");

@@ -62,6 +62,9 @@ public:
     std::uint32_t IndexOf(const std::uint8_t* id) const;
     // Every entry's flag becomes 0.
     void ClearFlags();
+    // Removes the entries whose identifiers are in `gone` (the others keep their order); the
+    // file changes at the next Save.
+    void RemoveIDs(const std::vector<Id>& gone);
 
     void Load();
     void Save();
