@@ -55,11 +55,8 @@ RecordScan ScanRecords(platform::File& file, std::uint64_t size, std::uint64_t f
             at += record.size;
             continue;
         }
-        const std::uint64_t next = NextCandidate(file, size, at + 1, &scan.readFailed);
-        scan.skippedBytes += next - at;
-        at = next;
+        at = NextCandidate(file, size, at + 1, &scan.readFailed);
     }
-    if (at < size) scan.skippedBytes += size - at;
     return scan;
 }
 

@@ -24,7 +24,6 @@ struct ScannedRecord {
 
 struct RecordScan {
     std::vector<ScannedRecord> records;  // in file order, none overlapping
-    std::uint64_t skippedBytes = 0;      // bytes inside no record found
     bool readFailed = false;             // the platform failed to position or read the file
 };
 

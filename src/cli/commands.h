@@ -43,6 +43,8 @@ Runner AddProgramCommands(CLI::App& app);
 
 // Archive commands (check).
 Runner AddArchiveCommands(CLI::App& app);
+// compact.
+Runner AddCompactCommand(CLI::App& app);
 
 // The phone's side of the message store (`device list`, `dump`, `deliver`, ...).
 Runner AddDeviceCommands(CLI::App& app);

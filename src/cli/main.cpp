@@ -16,9 +16,9 @@ namespace {
 // The commands that take the device for the program, and those of them that print a result
 // --json can give as one object.
 const std::vector<std::string> kProgramCommands = {"backup-all", "export-all", "restore", "backup", "export",
-                                                    "settings",   "check",      "start",   "watch"};
+                                                    "settings",   "check",      "compact", "start",  "watch"};
 const std::vector<std::string> kJsonCommands = {"backup-all", "export-all", "restore", "backup",
-                                                "export",     "settings",   "check"};
+                                                "export",     "settings",   "check",   "compact"};
 
 std::vector<std::string> SubcommandNames(const CLI::App& app) {
     std::vector<std::string> names;
@@ -87,6 +87,7 @@ int main(int argc, char** argv) {
         cli::AddSelectionCommands(app),
         cli::AddWatchCommand(app),
         cli::AddArchiveCommands(app),
+        cli::AddCompactCommand(app),
         cli::AddDeviceCommands(app),
     };
     for (const std::string& name : kJsonCommands) {

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "archive/archive_check.h"
+#include "archive/archive_compact.h"
 #include "archive/archive_repair.h"
 #include "archive/entry_id.h"
 #include "archive/folder.h"
@@ -108,26 +109,68 @@ void PrintRepair(std::FILE* out, const tallymere::RepairReport& r) {
 
 }  // namespace
 
+namespace {
+
+// Where the archive is: the output directory set, or where the start-up would put it first.
+struct ArchivePlace {
+    std::u16string outputDir;
+    bool started = false;  // an output directory is set
+    std::u16string archiveDir;
+};
+
+ArchivePlace FindArchivePlace() {
+    ArchivePlace place;
+    const std::optional<std::u16string> stored = tallymere::FindRegistryStr(tallymere::kOutputDirValue);
+    place.started = stored.has_value();
+    place.outputDir = stored ? *stored : tallymere::InstallerDir();
+    place.archiveDir = tallymere::JoinPath(place.outputDir, tallymere::kArchiveDir, u"");
+    return place;
+}
+
+// Why the output directory cannot be read ("does not exist", "is not a directory", "cannot be
+// read"), or "" when it can. The device's root ("") always can.
+std::string OutputDirTrouble(const std::u16string& outputDir) {
+    if (outputDir.empty()) return "";
+    platform::FindData info;
+    if (!platform::GetFileAttributesExW(outputDir, &info)) return "does not exist";
+    if (!(info.attributes & platform::FILE_ATTRIBUTE_DIRECTORY)) return "is not a directory";
+    if (platform::FindFiles(outputDir + u"\\*") || platform::GetLastError() == platform::ERROR_FILE_NOT_FOUND) return "";
+    return "cannot be read";
+}
+
+void PrintJson(std::FILE* out, const nlohmann::ordered_json& j) {
+    std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+}
+
+}  // namespace
+
 int RunCheck(std::FILE* out, bool repair, bool json) {
     // Only reads (unless repairing): no start-up step, so nothing on the device is created.
-    std::u16string outputDir;
-    const std::optional<std::u16string> stored = tallymere::FindRegistryStr(tallymere::kOutputDirValue);
-    if (stored) {
-        outputDir = *stored;
-    } else {
-        // The archive would be where the start-up puts it first.
-        outputDir = tallymere::InstallerDir();
-        if (!json) std::fprintf(out, "Tallymere has never started on this device: no output directory is set.\n");
+    const ArchivePlace place = FindArchivePlace();
+    if (!place.started && !json) {
+        std::fprintf(out, "Tallymere has never started on this device: no output directory is set.\n");
     }
-    const std::u16string archiveDir = tallymere::JoinPath(outputDir, tallymere::kArchiveDir, u"");
+    const std::u16string& archiveDir = place.archiveDir;
     const std::string shown = ShownPath(archiveDir);
+    // A directory that cannot be read says nothing about the archive: not "no archive yet".
+    if (const std::string trouble = OutputDirTrouble(place.outputDir); !trouble.empty()) {
+        const std::string words = "The output directory " + ShownPath(place.outputDir) + " " + trouble + ".";
+        if (json) {
+            PrintJson(out, {{"archive", platform::ToUtf8(archiveDir)}, {"hostPath", HostPathOf(archiveDir)},
+                            {"started", place.started}, {"found", false}, {"sound", false}, {"error", words},
+                            {"status", kExitFailure}});
+        } else {
+            std::fprintf(out, "%s\n", words.c_str());
+        }
+        return kExitFailure;
+    }
     const bool found = platform::PathExists(archiveDir);
     std::optional<tallymere::RepairReport> repaired;
     if (found && repair) repaired = tallymere::RepairArchive(archiveDir);
     const tallymere::ArchiveReport report = found ? tallymere::CheckArchive(archiveDir) : tallymere::ArchiveReport{};
     if (json) {
         nlohmann::ordered_json j{{"archive", platform::ToUtf8(archiveDir)}, {"hostPath", HostPathOf(archiveDir)},
-                                 {"started", stored.has_value()}, {"found", found},
+                                 {"started", place.started}, {"found", found},
                                  {"sound", !found || report.Sound()}};
         if (repaired) {
             const tallymere::RepairReport& r = *repaired;
@@ -147,7 +190,7 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
                       {"problems", nlohmann::ordered_json::array()}});
             for (const ArchiveProblem& p : report.problems) j["problems"].push_back(Describe(p, report));
         }
-        std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+        PrintJson(out, j);
         return !found || report.Sound() ? 0 : 1;
     }
     if (!found) {
@@ -163,6 +206,11 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
                 static_cast<unsigned long long>(report.unindexedBytes),
                 report.dataFound ? "" : "; Messages.dat is missing");
     std::fprintf(out, "Folders: %u%s\n", report.folders, report.foldersFound ? "" : "; Folders.dat is missing");
+    if (report.unindexedBytes > 0) {
+        std::fprintf(out, "%llu bytes of Messages.dat lie in no indexed record: compact reclaims them%s.\n",
+                     static_cast<unsigned long long>(report.unindexedBytes),
+                     report.Sound() ? "" : " once the archive is sound");
+    }
     if (report.Sound()) {
         std::fprintf(out, "The archive is sound.\n");
         return 0;
@@ -176,6 +224,54 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
     }
     if (!repair) std::fprintf(out, "check --repair rebuilds Messages.ndx from the intact records.\n");
     return 1;
+}
+
+int RunCompact(std::FILE* out, bool json) {
+    const ArchivePlace place = FindArchivePlace();
+    const std::u16string& archiveDir = place.archiveDir;
+    nlohmann::ordered_json j{{"command", "compact"}, {"archive", platform::ToUtf8(archiveDir)},
+                             {"host_path", HostPathOf(archiveDir)}};
+    const auto finish = [&](int status, const std::string& outcome, const std::string& words) {
+        if (json) {
+            j["status"] = status;
+            j["outcome"] = outcome;
+            j[status == kExitDone ? "result" : "error"] = words;
+            PrintJson(out, j);
+        } else {
+            std::fprintf(out, "%s\n", words.c_str());
+        }
+        return status;
+    };
+    if (const std::string trouble = OutputDirTrouble(place.outputDir); !trouble.empty()) {
+        return finish(kExitFailure, "unreadable", "The output directory " + ShownPath(place.outputDir) + " " + trouble + ".");
+    }
+    const tallymere::CompactReport r = tallymere::CompactArchive(archiveDir);
+    j["bytes_before"] = r.bytesBefore;
+    j["bytes_after"] = r.bytesAfter;
+    j["reclaimed_bytes"] = r.bytesBefore - r.bytesAfter;
+    j["records"] = r.records;
+    const auto n = [](std::uint64_t v) { return std::to_string(v); };
+    switch (r.outcome) {
+        case tallymere::CompactReport::kCompacted:
+            return finish(kExitDone, "compacted",
+                          "Messages.dat compacted: " + n(r.bytesBefore - r.bytesAfter) + " bytes reclaimed (" +
+                              n(r.records) + " records in " + n(r.bytesAfter) + " bytes).");
+        case tallymere::CompactReport::kNothingToDo:
+            return finish(kExitDone, "nothing_to_do",
+                          "Messages.dat has no bytes outside an indexed record: nothing to compact.");
+        case tallymere::CompactReport::kNoArchive:
+            return finish(kExitDone, "no_archive", "No archive at " + ShownPath(archiveDir) + ".");
+        case tallymere::CompactReport::kNotSound:
+            return finish(kExitFailure, "not_sound",
+                          "The archive is not sound: nothing was compacted. Run check, and check --repair where it "
+                          "says so, first.");
+        case tallymere::CompactReport::kForeignFiles:
+            return finish(kExitFailure, "foreign_files",
+                          "The archive directory holds " + platform::ToUtf8(r.foreign) +
+                              ", which is not an archive file: compact replaces the directory whole, so nothing was "
+                              "compacted. Move it elsewhere first.");
+    }
+    return kExitFailure;
 }
 
 }  // namespace remote

@@ -334,6 +334,8 @@ RemoteResult Execute(ui::HWND window, Job& job) {
         result.status = RunSettings(printed.file(), request.outputDir ? &*request.outputDir : nullptr, request.json);
     } else if (request.verb == "check" && printed.file()) {
         result.status = RunCheck(printed.file(), request.repair, request.json);
+    } else if (request.verb == "compact" && printed.file()) {
+        result.status = RunCompact(printed.file(), request.json);
     } else if (request.verb == "select" && printed.file() && errors.file() &&
                (request.mode == "Backup" || request.mode == "Export")) {
         result.status = RunSelection(window, request.mode, request.paths, request.list, printed.file(), errors.file());
