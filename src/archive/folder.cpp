@@ -90,6 +90,20 @@ FolderLines ReadFolderLines(platform::File& file) {
     return result;
 }
 
+std::vector<std::u16string> SplitFolderLinesAtControls(platform::File& file) {
+    std::vector<std::u16string> lines;
+    std::u16string line;
+    for (std::uint32_t c = file.ReadWideChar(); c != platform::WEOF_VALUE; c = file.ReadWideChar()) {
+        if (c < 0x20) {
+            lines.push_back(std::move(line));
+            line.clear();
+        } else {
+            line.push_back(static_cast<char16_t>(c));
+        }
+    }
+    return lines;
+}
+
 std::u16string FolderLine(std::u16string_view path) {
     std::u16string line = platform::FromUtf8(platform::ToUtf8(path));
     for (char16_t& c : line) {

@@ -69,6 +69,10 @@ struct FolderLines {
     std::size_t droppedChars = 0;
 };
 FolderLines ReadFolderLines(platform::File& file);
+// The lines of a folder list with every control character taken for a line end (the program
+// writes none into a line: one there is a damaged line feed, or other damage); what follows the
+// last one is not a line.
+std::vector<std::u16string> SplitFolderLinesAtControls(platform::File& file);
 
 // The form in which Folders.dat keeps `path` and gives it back: a line feed would split the
 // line and renumber every later folder, and U+FFFF reads back as the end of the file, so the

@@ -14,7 +14,9 @@
 #include "archive/folder.h"
 #include "cli/commands.h"
 #include "remote/remote.h"
+#include "platform/com.h"
 #include "platform/filesys.h"
+#include "platform/mapi/mapi.h"
 #include "platform/text.h"
 #include "support/files.h"
 #include "support/settings.h"
@@ -40,7 +42,17 @@ Runner AddArchiveCommands(CLI::App& app) {
         request.json = options.json;
         request.repair = *repair;
         if (const int status = LockOrForward(options, "check", request); status >= 0) return status;
-        return RunCheck(stdout, *repair, options.json);
+        // A repair may read the message store (damaged folder lines are rebuilt from it).
+        if (*repair) {
+            platform::CoInitializeEx(nullptr, 0);
+            platform::mapi::MAPIInitialize(nullptr);
+        }
+        const int status = RunCheck(stdout, *repair, options.json);
+        if (*repair) {
+            platform::mapi::MAPIUninitialize();
+            platform::CoUninitialize();
+        }
+        return status;
     };
 }
 

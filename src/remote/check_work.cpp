@@ -10,6 +10,7 @@
 #include "archive/archive_compact.h"
 #include "archive/archive_repair.h"
 #include "archive/entry_id.h"
+#include "archive/export_list_check.h"
 #include "archive/folder.h"
 #include "platform/filesys.h"
 #include "platform/text.h"
@@ -74,12 +75,17 @@ std::string Describe(const ArchiveProblem& p, const tallymere::ArchiveReport& re
         case ArchiveProblem::kSharedRecord:
             return entry + ": names the same record as entry " + n(p.other) + " (offset " + n(p.offset) + ")";
         case ArchiveProblem::kOverlap:
-            return record + " overlaps the record of entry " + n(p.other);
+            return record + " runs into the record of entry " + n(p.other) + " (its counts overrun it)";
         case ArchiveProblem::kFoldersTail:
             return "Folders.dat: " + n(p.value) + " characters after the last line feed (not a line)";
         case ArchiveProblem::kTooManyFolders:
             return "Folders.dat: " + n(p.value) + " lines, more than MAX_FOLDER (" +
                    n(tallymere::xFolder::MAX_FOLDER) + ")";
+        case ArchiveProblem::kTimeOutOfRange:
+            return record + " holds a time after the year 9999 (" + n(p.value) + "): the record is damaged";
+        case ArchiveProblem::kFoldersControl:
+            return "Folders.dat: line " + n(p.entry) + " holds the control character " + n(p.value) +
+                   " (no folder name has one: the line is damaged)";
         case ArchiveProblem::kUnindexedRecords:
             return "Messages.dat: " + n(p.value) + " intact records of messages the index does not know (the first at offset " +
                    n(p.offset) + ")";
@@ -104,6 +110,20 @@ void PrintRepair(std::FILE* out, const tallymere::RepairReport& r) {
     } else if (r.foldersUnrepairable) {
         std::fprintf(out, "Folders.dat cannot be repaired: it has %u lines, but records name folder numbers up to %u.\n",
                     r.foldersBefore, r.foldersNeeded - 1);
+    }
+    const auto lineList = [](const std::vector<std::uint32_t>& lines) {
+        std::string text;
+        for (std::uint32_t line : lines) text += (text.empty() ? "" : ", ") + std::to_string(line);
+        return text;
+    };
+    if (!r.linesRebuilt.empty()) {
+        std::fprintf(out, "Folders.dat lines rebuilt from messages still on the phone: %s.\n",
+                     lineList(r.linesRebuilt).c_str());
+    }
+    if (!r.linesNotRebuilt.empty()) {
+        std::fprintf(out, "Folders.dat lines that could not be rebuilt (no message of their folder is on the phone): "
+                          "%s.\n",
+                     lineList(r.linesNotRebuilt).c_str());
     }
 }
 
@@ -138,6 +158,51 @@ std::string OutputDirTrouble(const std::u16string& outputDir) {
     return "cannot be read";
 }
 
+void PrintExportListRepair(std::FILE* out, const tallymere::ExportListReport& r) {
+    if (!r.rewritten) return;
+    std::fprintf(out, "Tallyport\\Messages.ndx repaired: %u entries kept; %u damaged pieces (%llu bytes) and %u "
+                      "repeated identifiers dropped (those messages are exported once more).\n",
+                 r.entries - r.duplicates, r.damaged, static_cast<unsigned long long>(r.damagedBytes), r.duplicates);
+}
+
+// The export list's line, and its damage; false when it is not sound.
+bool PrintExportList(std::FILE* out, const tallymere::ExportListReport& list, const std::u16string& path) {
+    if (!list.found) return true;
+    if (list.unreadable) {
+        std::fprintf(out, "Export list %s cannot be read.\n", ShownPath(path).c_str());
+        return false;
+    }
+    std::fprintf(out, "Export list: %u entries\n", list.entries);
+    if (list.Sound()) return true;
+    std::fprintf(out, "The export list is damaged: %u pieces (%llu bytes) that are no whole entry, %u repeated "
+                      "identifiers; check --repair drops them, and the next export writes those messages once more.\n",
+                 list.damaged, static_cast<unsigned long long>(list.damagedBytes), list.duplicates);
+    return false;
+}
+
+// What check --repair would mend of the problems found, and what it cannot.
+void PrintAdvice(std::FILE* out, const tallymere::ArchiveReport& report) {
+    bool index = false, split = false, rebuild = false, left = false;
+    for (const ArchiveProblem& p : report.problems) {
+        if (!report.RepairMends(p)) {
+            left = true;
+        } else if (p.kind == ArchiveProblem::kNoFolderLine) {
+            split = true;
+        } else if (p.kind == ArchiveProblem::kFoldersControl) {
+            rebuild = true;
+        } else {
+            index = true;
+        }
+    }
+    if (index) std::fprintf(out, "check --repair rebuilds Messages.ndx from the intact records.\n");
+    if (split) std::fprintf(out, "check --repair splits the Folders.dat lines that damaged line feeds merged.\n");
+    if (rebuild) {
+        std::fprintf(out, "check --repair rebuilds the damaged Folders.dat lines from messages of their folders that "
+                          "are still on the phone.\n");
+    }
+    if (left) std::fprintf(out, "check --repair cannot mend the other inconsistencies.\n");
+}
+
 void PrintJson(std::FILE* out, const nlohmann::ordered_json& j) {
     std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
 }
@@ -168,10 +233,14 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
     std::optional<tallymere::RepairReport> repaired;
     if (found && repair) repaired = tallymere::RepairArchive(archiveDir);
     const tallymere::ArchiveReport report = found ? tallymere::CheckArchive(archiveDir) : tallymere::ArchiveReport{};
+    const std::u16string listPath = tallymere::JoinPath(place.outputDir, tallymere::kExportDir, u"") + u"\\Messages.ndx";
+    const tallymere::ExportListReport listRepaired =
+        repair ? tallymere::RepairExportList(listPath) : tallymere::ExportListReport{};
+    const tallymere::ExportListReport list = tallymere::CheckExportList(listPath);
+    const bool sound = (!found || report.Sound()) && list.Sound();
     if (json) {
         nlohmann::ordered_json j{{"archive", platform::ToUtf8(archiveDir)}, {"hostPath", HostPathOf(archiveDir)},
-                                 {"started", place.started}, {"found", found},
-                                 {"sound", !found || report.Sound()}};
+                                 {"started", place.started}, {"found", found}, {"sound", sound}};
         if (repaired) {
             const tallymere::RepairReport& r = *repaired;
             j["repair"] = {{"dataReadable", r.dataReadable}, {"indexRewritten", r.indexRewritten},
@@ -179,7 +248,8 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
                            {"repointed", r.repointed},       {"adopted", r.adopted},
                            {"dropped", r.dropped},           {"orphans", r.orphans},
                            {"foldersRewritten", r.foldersRewritten}, {"foldersUnrepairable", r.foldersUnrepairable},
-                           {"foldersBefore", r.foldersBefore},       {"foldersAfter", r.foldersAfter}};
+                           {"foldersBefore", r.foldersBefore},       {"foldersAfter", r.foldersAfter},
+                           {"linesRebuilt", r.linesRebuilt},         {"linesNotRebuilt", r.linesNotRebuilt}};
         }
         if (found) {
             j.update({{"entries", report.entries}, {"present", report.present}, {"absent", report.absent},
@@ -190,12 +260,18 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
                       {"problems", nlohmann::ordered_json::array()}});
             for (const ArchiveProblem& p : report.problems) j["problems"].push_back(Describe(p, report));
         }
+        j["exportList"] = {{"path", platform::ToUtf8(listPath)}, {"found", list.found},
+                           {"readable", !list.unreadable},     {"entries", list.entries},
+                           {"duplicates", list.duplicates},    {"damaged", list.damaged},
+                           {"damagedBytes", list.damagedBytes}, {"sound", list.Sound()},
+                           {"rewritten", listRepaired.rewritten}};
         PrintJson(out, j);
-        return !found || report.Sound() ? 0 : 1;
+        return sound ? 0 : 1;
     }
+    PrintExportListRepair(out, listRepaired);
     if (!found) {
         std::fprintf(out, "No archive at %s.\n", shown.c_str());
-        return 0;
+        return PrintExportList(out, list, listPath) ? 0 : 1;
     }
     if (repaired) PrintRepair(out, *repaired);
     std::fprintf(out, "Archive %s\n", shown.c_str());
@@ -211,9 +287,10 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
                      static_cast<unsigned long long>(report.unindexedBytes),
                      report.Sound() ? "" : " once the archive is sound");
     }
+    const bool listSound = PrintExportList(out, list, listPath);
     if (report.Sound()) {
         std::fprintf(out, "The archive is sound.\n");
-        return 0;
+        return listSound ? 0 : 1;
     }
     std::fprintf(out, "Inconsistencies: %zu\n", report.problems.size());
     for (const ArchiveProblem& p : report.problems) std::fprintf(out, "  %s\n", Describe(p, report).c_str());
@@ -222,7 +299,7 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
                     "would put messages into the wrong folders.\n",
                     report.folders, report.foldersNeeded - 1);
     }
-    if (!repair) std::fprintf(out, "check --repair rebuilds Messages.ndx from the intact records.\n");
+    if (!repair) PrintAdvice(out, report);
     return 1;
 }
 

@@ -186,6 +186,62 @@ TEST_F(CheckCommandTest, ADamagedFolderListIsNamedAsSuch) {
         << run.output;
 }
 
+// Mended: a control character in Folders.dat, an impossible time in a record and a damaged
+// export list all passed for sound; the advice names only what --repair mends.
+TEST_F(CheckCommandTest, DamageCheckOnceMissedIsFoundAndTheAdviceFitsIt) {
+    ArchiveTwo();
+    WriteHostFile(Host("Out/Tallymere/Folders.dat"), std::string("SMS/In\0box\n", 11));
+    CliRun run = Check();
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("Folders.dat: line 0 holds the control character 0"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("check --repair rebuilds the damaged Folders.dat lines"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("rebuilds Messages.ndx"), std::string::npos) << run.output;
+    // These messages are not on the phone: the line cannot be rebuilt, and the repair says so.
+    run = Check("--repair");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("Folders.dat lines that could not be rebuilt (no message of their folder is on the "
+                              "phone): 0."),
+              std::string::npos)
+        << run.output;
+    WriteHostFile(Host("Out/Tallymere/Folders.dat"), "SMS/Inbox\n");
+
+    // A delivery time past the year 9999 (field 12 of the first record, after its texts).
+    std::string data = ReadHostFile(Host("Out/Tallymere/Messages.dat"));
+    data[56 + 2 * 2 + 4 + 7] = '\x7f';
+    WriteHostFile(Host("Out/Tallymere/Messages.dat"), data);
+    run = Check();
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("entry 0: the record at offset 0 holds a time after the year 9999"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("check --repair cannot mend the other inconsistencies."), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("check --repair rebuilds"), std::string::npos) << run.output;
+}
+
+TEST_F(CheckCommandTest, ADamagedExportListIsFoundAndRepairKeepsEveryWholeEntry) {
+    ArchiveTwo();
+    std::filesystem::create_directories(Host("Out/Tallyport"));
+    std::string list;
+    for (char n = 1; n <= 3; ++n) list += std::string(1, n) + std::string(19, 'i') + std::string("\0\0\0\0\1\0\0\0", 8);
+    // A byte too many after the first entry, and the third entry twice.
+    WriteHostFile(Host("Out/Tallyport/Messages.ndx"), list.substr(0, 28) + "?" + list.substr(28) + list.substr(56));
+    CliRun run = Check();
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("Export list: 4 entries"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("The export list is damaged: 1 pieces (1 bytes) that are no whole entry, 1 repeated "
+                              "identifiers"),
+              std::string::npos)
+        << run.output;
+    run = Check("--repair");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(ReadHostFile(Host("Out/Tallyport/Messages.ndx")), list);
+    EXPECT_FALSE(std::filesystem::exists(Host("Out/Tallyport/Messages.ndx.bak")));
+    // No archive, but a damaged export list: not "no archive yet" with status 0.
+    std::filesystem::remove_all(Host("Out/Tallymere"));
+    WriteHostFile(Host("Out/Tallyport/Messages.ndx"), list + "cut");
+    run = Check();
+    EXPECT_EQ(run.status, 1) << run.output;
+}
+
 // A device where the program has never started has no output directory: check says so, and has
 // nothing to check only when there is no archive where the start-up would put it.
 TEST_F(CheckCommandTest, ADeviceWhereTheProgramNeverStartedSaysSo) {
