@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "archive/archive_repair.h"
 #include "archive/restore.h"
 #include "phone/device_dump.h"
 #include "platform/faults.h"
@@ -274,4 +275,18 @@ TEST_F(RestoreExportList, AKilledRestoreLeavesTheExportListInStepWithTheArchive)
         EXPECT_TRUE(ExportList().count(NewTwo()));
         EXPECT_TRUE(ExportList().count(one_));
     }
+}
+
+// check --repair: a Folders.dat line damaged in place is rebuilt from where a message of that
+// folder lies now; a line whose messages are all gone is named and left.
+TEST_F(RestoreStore, ARepairRebuildsADamagedFolderLineFromAMessageStillOnThePhone) {
+    Deliver(u"one");
+    const Bytes sent = Deliver(u"two", u"SMS/Sent Items");
+    ASSERT_EQ(BackupAll(), 2u);
+    Delete(sent);
+    testing_support::WriteHostFile(Folders(), std::string("SMS/In\0box\nSMS/Sent\x01Items\n", 26));
+    const tallymere::RepairReport r = tallymere::RepairArchive(u"\\Out\\Tallymere");
+    EXPECT_EQ(r.linesRebuilt, (std::vector<std::uint32_t>{0}));
+    EXPECT_EQ(r.linesNotRebuilt, (std::vector<std::uint32_t>{1}));
+    EXPECT_EQ(ReadHostFile(Folders()), std::string("SMS/Inbox\nSMS/Sent\x01Items\n", 25));
 }
