@@ -10,7 +10,7 @@
 //
 // No header, no count, nothing after the last line feed. On load, characters after the last
 // line feed are not a line and are dropped. The file is read when the list is built and
-// written back whole when it is destroyed; the write goes to "Folders.dat.new" first and
+// written back whole when it is destroyed, if paths were appended since it was read or saved; the write goes to "Folders.dat.new" first and
 // replaces the file in one step, so a crash or a full medium never loses the folder names.
 //
 // A path is kept in the form in which the file gives it back (see FolderLine), so that the
@@ -60,6 +60,7 @@ private:
     std::u16string lastPath_;                                    // the path GetIndex was last given
     std::uint32_t lastNumber_ = 0;                               // and its number
     bool hasLast_ = false;
+    bool unsaved_ = false;  // paths appended since the list was read or saved
 };
 
 // The lines of a folder list read from `file` (from its current position on), and how many

@@ -356,6 +356,19 @@ TEST_F(BackupTest, AWriteFailingOnAFullMediumLeavesNothingTheNextPassKeeps) {
     }
 }
 
+// Syncs wait for the pass's end: their number does not grow with the messages appended (the new
+// folder's line, Messages.dat, the index), so a planned failure of the next one is never reached.
+TEST_F(BackupTest, APassSyncsAFewTimesHoweverManyMessagesItAppends) {
+    std::vector<qMsg> many;
+    for (std::uint32_t i = 1; i <= 300; ++i) many.push_back(TextMessage(i));
+    platform::faults::Plan("fsync", 4);
+    EXPECT_EQ(Pass(many), 300u);
+    platform::faults::Reset();
+    platform::faults::Plan("fsync", 3);
+    EXPECT_EQ(Pass(many), 0u);
+    platform::faults::Reset();
+}
+
 TEST_F(BackupTest, TheProcessWideWriterExistsOnlyBetweenBeginAndEnd) {
     EXPECT_EQ(tallymere::BackupMessage(TextMessage(1)), 0u);
     tallymere::BeginBackup(1);
