@@ -4,7 +4,7 @@
 _tallymere_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD-1]}
-    local commands="backup-all export-all restore backup export settings check watch start archive device"
+    local commands="backup-all export-all restore backup export settings check compact watch start archive device"
     local device_commands="seed deliver import list dump delete move mark-read new-folder"
     local archive_commands="list show export-xml"
 
@@ -57,7 +57,8 @@ _tallymere_cli() {
 
     local options="--help" words=""
     case $command in
-        backup-all | export-all | check) options+=" --json --wait" ;;
+        backup-all | export-all | compact) options+=" --json --wait" ;;
+        check) options+=" --repair --json --wait" ;;
         restore)
             options+=" --select --dry-run --yes --json --wait"
             words="normal extra"

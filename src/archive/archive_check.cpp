@@ -19,6 +19,9 @@ namespace tallymere {
 
 namespace {
 
+// 10000-01-01 00:00:00 UTC as a FILETIME: no message's time lies beyond it.
+constexpr std::uint64_t kEndOfYear9999 = 0x24C85A5ED1C04000ull;
+
 struct IndexEntry {
     xEntryID::Id id;
     std::uint32_t offset;
@@ -139,6 +142,15 @@ std::vector<Span> CheckRecords(ArchiveReport& report, const std::vector<IndexEnt
             p.kind = ArchiveProblem::kIdentifierDiffers;
             report.problems.push_back(p);
         }
+        for (const platform::FILETIME& time : {msg.deliveryTime, msg.lastModificationTime}) {
+            const std::uint64_t ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+            if (ticks >= kEndOfYear9999) {
+                p.kind = ArchiveProblem::kTimeOutOfRange;
+                p.value = ticks;
+                report.problems.push_back(p);
+                break;
+            }
+        }
         report.foldersNeeded = std::max(report.foldersNeeded, read.folderIndex + 1);
         if (read.folderIndex >= report.folders) {
             p.kind = ArchiveProblem::kNoFolderLine;
@@ -215,6 +227,14 @@ ArchiveReport CheckArchive(std::u16string_view archiveDir) {
             p.value = lines.droppedChars;
             report.problems.push_back(p);
         }
+        for (std::uint32_t line = 0; line < report.folders; ++line) {
+            auto control = std::find_if(lines.lines[line].begin(), lines.lines[line].end(),
+                                        [](char16_t c) { return c < 0x20; });
+            if (control == lines.lines[line].end()) continue;
+            ArchiveProblem p{ArchiveProblem::kFoldersControl, ArchiveFile::kFolders, line};
+            p.value = static_cast<std::uint64_t>(*control);
+            report.problems.push_back(p);
+        }
         if (report.folders > xFolder::MAX_FOLDER) {
             ArchiveProblem p{ArchiveProblem::kTooManyFolders, ArchiveFile::kFolders};
             p.value = report.folders;
@@ -239,7 +259,30 @@ ArchiveReport CheckArchive(std::u16string_view archiveDir) {
     }
     CheckSpans(report, CheckRecords(report, entries, data.get()));
     if (data) CheckUnindexed(report, entries, *data);
+    if (report.FoldersDamaged() && folders && folders->Seek(0, SEEK_SET)) {
+        report.foldersSplit = static_cast<std::uint32_t>(SplitFolderLinesAtControls(*folders).size());
+    }
     return report;
+}
+
+bool ArchiveReport::RepairMends(const ArchiveProblem& p) const {
+    switch (p.kind) {
+        case ArchiveProblem::kFileUnreadable:
+        case ArchiveProblem::kTooManyEntries:
+        case ArchiveProblem::kTooManyFolders:
+        case ArchiveProblem::kTimeOutOfRange:
+        case ArchiveProblem::kReadFailed:
+        case ArchiveProblem::kFoldersTail:
+            return false;
+        case ArchiveProblem::kNoFolderLine:
+            return foldersSplit >= foldersNeeded;
+        case ArchiveProblem::kFoldersControl:
+            // Merged lines are split; another damaged line is rebuilt from a message of its
+            // folder that is still on the phone, where there is one.
+            return true;
+        default:
+            return true;
+    }
 }
 
 }  // namespace tallymere

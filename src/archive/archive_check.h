@@ -10,7 +10,10 @@
 // record. Bytes of Messages.dat that no entry names are left by a pass that ended in a failure
 // (the next pass archives those messages again); they are counted but are not a fault, unless
 // they hold an intact record of a message the index does not know at all: only a repair
-// (archive/archive_repair.h) makes that message reachable again.
+// (archive/archive_repair.h) makes that message reachable again. A record's fields must be
+// possible: its times no later than the year 9999 (a time is a FILETIME, 0 when there is none),
+// its counts within the file and within the record (a record running into the next is an
+// overlap). The program writes no control character into a folder line, so one there is damage.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +46,8 @@ struct ArchiveProblem {
         kTooManyFolders,       // `value` folder lines, more than MAX_FOLDER
         kUnindexedRecords,     // `value` intact records whose identifier no entry has, the
                                // first at `offset` (check --repair indexes them)
+        kTimeOutOfRange,       // entry's record holds the time `value`, after the year 9999
+        kFoldersControl,       // Folders.dat line `entry` holds the control character `value`
     };
     Kind kind;
     ArchiveFile file = ArchiveFile::kIndex;
@@ -67,9 +72,15 @@ struct ArchiveReport {
     std::uint32_t foldersNeeded = 0;   // 1 + the highest folder number an intact record names
     std::vector<ArchiveProblem> problems;
 
+    std::uint32_t foldersSplit = 0;    // lines of Folders.dat with every control character a line end
+
     // Folders.dat lacks lines that records name: lines were lost or merged, and every folder
     // number from the damage on may name the wrong folder.
     bool FoldersDamaged() const { return folders < foldersNeeded; }
+    // Whether check --repair can mend the problem (archive/archive_repair.h): the index it can
+    // always rebuild, a folder list only by splitting merged lines or from the store; a record
+    // and an unreadable file it cannot.
+    bool RepairMends(const ArchiveProblem& p) const;
 
     bool Sound() const { return problems.empty(); }
 };

@@ -4,13 +4,19 @@
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <memory>
 #include <set>
 #include <vector>
 
 #include "archive/entry_id.h"
 #include "archive/folder.h"
+#include "archive/qmsg.h"
 #include "archive/record_scan.h"
+#include "platform/mapi/ptr.h"
+#include "platform/mapi/tags.h"
+#include "store/session.h"
+#include "store/store_cache.h"
 #include "platform/file.h"
 #include "platform/filesys.h"
 #include "platform/text.h"
@@ -19,6 +25,8 @@
 #include "support/files.h"
 
 namespace tallymere {
+
+namespace mapi = platform::mapi;
 
 namespace {
 
@@ -101,20 +109,62 @@ std::vector<ScannedRecord> Records(platform::File& data, std::uint64_t size, con
     return records;
 }
 
-// The lines of the folder list with every control character taken for a line end (the
-// program writes none into a line); what follows the last one is not a line.
-std::vector<std::u16string> SplitAtControls(platform::File& file) {
+
+// The folder path the message `id` lies in now, when it is still in the store.
+std::optional<std::u16string> CurrentFolderOf(mapi::IMAPISession* session, const Id& id) {
+    mapi::Ptr<mapi::IUnknown> object;
+    mapi::ULONG type = 0;
+    const mapi::HRESULT opened = session->OpenEntry(static_cast<mapi::ULONG>(id.size()), id.data(), nullptr, 0, &type,
+                                                    object.Out());
+    if (opened == mapi::MAPI_E_NOT_FOUND) return std::nullopt;
+    if (opened != 0 || !object) FatalError(u"OpenEntry failed.", kTag);
+    if (type != mapi::MAPI_MESSAGE) return std::nullopt;
+    mapi::Ptr<mapi::IMessage> message = std::move(object).As<mapi::IMessage>();
+    const mapi::ULONG tag[] = {mapi::PR_PARENT_ENTRYID};
+    const mapi::SPropTagArray tags{1, tag};
+    mapi::ULONG count = 0;
+    mapi::Buffer<mapi::SPropValue> values;
+    if (message->GetProps(&tags, mapi::MAPI_UNICODE, &count, values.Out()) != 0) FatalError(u"GetProps failed.", kTag);
+    if (count < 1 || values[0].ulPropTag != mapi::PR_PARENT_ENTRYID) return std::nullopt;
+    qMsg msg(session, static_cast<std::uint32_t>(id.size()), id.data());
+    GetMyFolder(msg, values[0].Value.bin.cb, values[0].Value.bin.lpb);
+    return msg.folderPath;
+}
+
+// Lines of Folders.dat that hold a control character (damage the split did not explain) are
+// rebuilt from the store: the folder a message of that line's records lies in now.
+void RebuildDamagedLines(const std::u16string& foldersPath, const std::vector<Entry>& entries,
+                         const std::vector<std::uint32_t>& folderOf, RepairReport& report) {
     std::vector<std::u16string> lines;
-    std::u16string line;
-    for (std::uint32_t c = file.ReadWideChar(); c != platform::WEOF_VALUE; c = file.ReadWideChar()) {
-        if (c < 0x20) {
-            lines.push_back(std::move(line));
-            line.clear();
-        } else {
-            line.push_back(static_cast<char16_t>(c));
-        }
+    if (auto file = platform::File::Open(foldersPath, u"rb")) lines = ReadFolderLines(*file).lines;
+    std::vector<std::uint32_t> damaged;
+    for (std::uint32_t i = 0; i < lines.size(); ++i) {
+        if (std::any_of(lines[i].begin(), lines[i].end(), [](char16_t c) { return c < 0x20; })) damaged.push_back(i);
     }
-    return lines;
+    if (damaged.empty()) return;
+    mapi::Ptr<mapi::IMAPISession> session = SessionLogon();
+    bool changed = false;
+    for (std::uint32_t line : damaged) {
+        std::optional<std::u16string> path;
+        for (std::size_t e = 0; e < entries.size() && !path; ++e) {
+            if (folderOf[e] == line) path = CurrentFolderOf(session.get(), entries[e].id);
+        }
+        if (!path) {
+            report.linesNotRebuilt.push_back(line);
+            continue;
+        }
+        lines[line] = FolderLine(*path);
+        report.linesRebuilt.push_back(line);
+        changed = true;
+    }
+    SessionLogoff(std::move(session));
+    if (!changed) return;
+    std::u16string text;
+    for (const std::u16string& line : lines) text += line + u"\n";
+    const std::string utf8 = platform::ToUtf8(text);
+    Rewrite(foldersPath, std::vector<std::uint8_t>(utf8.begin(), utf8.end()));
+    report.foldersRewritten = true;
+    report.foldersAfter = static_cast<std::uint32_t>(lines.size());
 }
 
 }  // namespace
@@ -206,7 +256,7 @@ RepairReport RepairArchive(std::u16string_view archiveDir) {
     report.foldersBefore = report.foldersAfter = static_cast<std::uint32_t>(lines.size());
     if (lines.size() < report.foldersNeeded) {
         std::vector<std::u16string> split;
-        if (auto file = platform::File::Open(foldersPath, u"rb")) split = SplitAtControls(*file);
+        if (auto file = platform::File::Open(foldersPath, u"rb")) split = SplitFolderLinesAtControls(*file);
         if (split.size() >= report.foldersNeeded && split.size() <= xFolder::MAX_FOLDER) {
             std::u16string text;
             for (const std::u16string& line : split) text += line + u"\n";
@@ -218,6 +268,7 @@ RepairReport RepairArchive(std::u16string_view archiveDir) {
             report.foldersUnrepairable = true;
         }
     }
+    if (!report.foldersUnrepairable) RebuildDamagedLines(foldersPath, rebuilt, folderOf, report);
     return report;
 }
 

@@ -12,7 +12,10 @@
 // Folders.dat must have a line for every folder number a record names. When it has too few
 // lines, line feeds turned into other control characters (which the program never writes into
 // a folder line) are taken for what they were; when that does not give enough lines the folder
-// list cannot be repaired and is left as it is.
+// list cannot be repaired and is left as it is. A line that still holds a control character is
+// damaged otherwise; it is rebuilt from the store (one session, MAPI initialised) where a
+// message whose record names that line is still on the phone: the line becomes the folder path
+// the message lies in now. Lines no such message names are reported and left as they are.
 //
 // Messages.dat is never written. A file that is rewritten is first copied beside itself
 // ("Messages.ndx.bak", "Folders.dat.bak"), replaced in one step, and the copy is removed when
@@ -22,6 +25,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tallymere {
 
@@ -40,6 +44,8 @@ struct RepairReport {
     std::uint32_t foldersNeeded = 0;  // 1 + the highest folder number a record names (0: none)
     bool foldersRewritten = false;
     bool foldersUnrepairable = false;
+    std::vector<std::uint32_t> linesRebuilt;     // damaged lines rebuilt from the store
+    std::vector<std::uint32_t> linesNotRebuilt;  // damaged lines no message on the phone names
 };
 
 // Repairs the archive in the device directory `archiveDir`. Failures to write are fatal

@@ -6,6 +6,7 @@
 
 #include "archive/data_file.h"
 #include "archive/record.h"
+#include "archive/record_scan.h"
 #include "support/endian.h"
 #include "support/fatal.h"
 #include "support/pass_control.h"
@@ -39,12 +40,45 @@ std::unique_ptr<xBackup>& writer = holder.writer;
 }  // namespace
 
 xBackup::xBackup(std::uint32_t mode) : entryIds(kArchiveDir, u"Messages.ndx") {
+    folderIndex = 0;
+    dataFile = OpenDataFile(u"xBackup::xBackup", &dataSize_);
+    TakeOverTail();
     if (mode == 1) {
         flagsBefore_ = entryIds.flags;
         entryIds.ClearFlags();
     }
-    folderIndex = 0;
-    dataFile = OpenDataFile(u"xBackup::xBackup", &dataSize_);
+}
+
+std::uint64_t xBackup::IndexedEnd() {
+    if (entryIds.count == 0) return 0;
+    const std::uint32_t last = *std::max_element(entryIds.offsets.begin(), entryIds.offsets.begin() + entryIds.count);
+    ScannedRecord record;
+    if (!RecordAt(*dataFile, dataSize_, last, &record)) return dataSize_;
+    return last + record.size;
+}
+
+void xBackup::TakeOverTail() {
+    const std::uint64_t end = IndexedEnd();
+    if (end >= dataSize_) return;
+    const RecordScan tail = ScanRecords(*dataFile, dataSize_, end);
+    if (tail.readFailed) FatalError(u"fseek failed.", u"xBackup::xBackup");
+    std::uint64_t keep = end;
+    for (const ScannedRecord& record : tail.records) {
+        // A record of a message the index knows is a copy that a pass began to archive afresh:
+        // the index names the one it keeps.
+        if (entryIds.CheckID(kRecordIdSize, record.id.data())) continue;
+        if (record.offset > MAX_DATA_OFFSET) break;
+        entryIds.AddID(kRecordIdSize, record.id.data(), static_cast<std::uint32_t>(record.offset));
+        // Not known to be on the phone until a pass meets it.
+        entryIds.flags[entryIds.count - 1] = 0;
+        entryIds.SaveEntry(entryIds.count - 1);
+        keep = record.offset + record.size;
+    }
+    if (keep < dataSize_) {
+        if (!dataFile->Truncate(static_cast<std::int64_t>(keep))) FatalError(u"SetEndOfFile failed.", u"xBackup::xBackup");
+        dataSize_ = keep;
+    }
+    atEnd_ = false;
 }
 
 xBackup::~xBackup() {
@@ -75,12 +109,15 @@ std::uint32_t xBackup::Archive(const qMsg& msg) {
         if (!Update(msg, entryIds.offsets[i])) {
             // The indexed bytes are not this message's record: archive it afresh.
             entryIds.offsets[i] = Insert(msg);
+            entryIds.SaveEntry(i);
         }
         entryIds.flags[i] = 1;
         return 0;
     }
     const std::uint32_t offset = Insert(msg);
     entryIds.AddID(idSize, id, offset);
+    // After its record: the index on disk never names bytes the host has not been handed.
+    entryIds.SaveEntry(entryIds.count - 1);
     return 1;
 }
 
@@ -98,9 +135,9 @@ std::uint32_t xBackup::Insert(const qMsg& msg) {
     if (position > MAX_DATA_OFFSET) FatalError(u"MAX_DATA_OFFSET exeed.", u"xBackup::Insert");
     record_.clear();
     EncodeRecord(msg, folderIndex, record_);
-    // Not flushed one by one: the destructor flushes and syncs them all before the index is
-    // saved, and until then no saved index names them.
-    if (dataFile->Write(record_.data(), record_.size()) != record_.size()) {
+    // Handed to the host now, before its index entry is written; synced with all the others
+    // when the pass ends.
+    if (dataFile->Write(record_.data(), record_.size()) != record_.size() || !dataFile->Flush()) {
         FatalError(u"fwrite failed.", u"xBackup::Insert");
     }
     dataSize_ = position + record_.size();

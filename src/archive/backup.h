@@ -4,20 +4,35 @@
 // The archive is three files in the archive directory "Tallymere" under the output directory:
 // Messages.dat (records, layout in archive/record.h), Messages.ndx (the index, layout in
 // archive/entry_id.h: identifier, record offset, present-flag) and Folders.dat (the folder
-// list, archive/folder.h). The writer loads the index and the folder list when it is built and
-// saves them when it is destroyed, so a pass reaches the lists on disk only when it ends
-// normally. A message new to the archive is appended as a full record and indexed; a message
-// already archived has its record's folder number and message flags refreshed in place.
-// Either way its present-flag becomes 1. A full pass first sets every present-flag to 0, so
-// that afterwards the flags mark exactly the messages the pass met. A full pass that a stop
-// ends early (support/pass_control.h) gives the entries it did not reach their flags back.
+// list, archive/folder.h). The writer loads the index and the folder list when it is built. A
+// message new to the archive is appended as a full record and indexed; a message already
+// archived has its record's folder number and message flags refreshed in place. Either way its
+// present-flag becomes 1. A full pass first sets every present-flag to 0, so that afterwards the
+// flags mark exactly the messages the pass met. A full pass that a stop ends early
+// (support/pass_control.h) gives the entries it did not reach their flags back.
 //
-// Every record write is checked: a failed or short write ends the program ("fwrite failed.").
-// Records are not flushed one by one; the writer flushes and syncs Messages.dat when it is
-// destroyed, before the folder list and the index are saved, so a saved index never names a
-// record that is not on the medium. A refresh writes only the fields whose values changed. A
-// folder met for the first time is saved into Folders.dat before the record that names it is
-// written, so that every record on disk has its folder line, whenever the pass ends.
+// Crash order. Each appended record is handed to the host (written, not synced) before its index
+// entry, and its entry is then written into Messages.ndx at its place, also at once: a process
+// that is killed, or ends in a failure (a full medium), loses nothing it had written, so the
+// index on disk names every record the pass completed, and beyond the last indexed record lies
+// at most one record that the pass had begun, whole or cut off. The next pass takes that tail
+// over before it appends anything (TakeOverTail): a whole record of a message the index does not
+// know is indexed (present-flag 0; the pass sets it when it meets the message, which it then
+// does not append again), and whatever else lies beyond the records the index names is cut off,
+// so the next record is written where the cut-off one began. The present-flags and the folder
+// refreshes of a pass are saved whole at its end, after Messages.dat is synced: the writer's
+// only syncs are that one, the index's and Folders.dat's (once per new folder), however many
+// messages the pass appends.
+//
+// A power cut is another matter: the host writes its cached pages back in an order of its own,
+// so an entry appended during the pass may reach the medium while its record does not. What the
+// previous pass synced is not touched by appending; the entries of the pass may then name
+// records that are missing or cut short. `check` reports them; the next pass appends those
+// messages again (a refresh that does not find its record archives the message afresh) and
+// `check --repair` drops the dead entries. Every record write is checked: a failed or short
+// write ends the program ("fwrite failed."). A refresh writes only the fields whose values
+// changed. A folder met for the first time is saved into Folders.dat before the record that
+// names it is written, so that every record on disk has its folder line, whenever the pass ends.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +50,7 @@ class xBackup {
 public:
     // mode 1: a full pass (every present-flag cleared first); any other mode: a partial pass.
     explicit xBackup(std::uint32_t mode);
-    // Closes Messages.dat, then saves Folders.dat and Messages.ndx.
+    // Syncs and closes Messages.dat, then saves Folders.dat and Messages.ndx.
     ~xBackup();
     xBackup(const xBackup&) = delete;
     xBackup& operator=(const xBackup&) = delete;
@@ -57,6 +72,13 @@ public:
     std::uint32_t folderIndex = 0;
 
 private:
+    // Indexes the whole records beyond the last one the index names (a killed pass's last
+    // record) and cuts off what else lies there. Failures are fatal.
+    void TakeOverTail();
+    // The end of the record at the highest offset the index names; the size of Messages.dat
+    // when that record does not parse (a damaged archive is left as it is).
+    std::uint64_t IndexedEnd();
+
     std::uint64_t dataSize_ = 0;       // bytes in Messages.dat
     bool atEnd_ = false;               // the stream stands at the end of Messages.dat
     std::vector<std::uint32_t> flagsBefore_;  // a full pass: the present-flags it started from

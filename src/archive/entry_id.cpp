@@ -122,6 +122,28 @@ std::uint32_t xEntryID::IndexOf(const std::uint8_t* id) const {
 
 void xEntryID::ClearFlags() { std::fill(flags.begin(), flags.end(), 0u); }
 
+void xEntryID::RemoveIDs(const std::vector<Id>& gone) {
+    if (gone.empty()) return;
+    const std::unordered_map<Id, std::uint32_t, IdHash> drop = [&] {
+        std::unordered_map<Id, std::uint32_t, IdHash> set;
+        for (const Id& id : gone) set.emplace(id, 0);
+        return set;
+    }();
+    std::vector<Id> keptIds;
+    std::vector<std::uint32_t> keptOffsets, keptFlags;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (drop.contains(ids[i])) continue;
+        keptIds.push_back(ids[i]);
+        keptOffsets.push_back(offsets[i]);
+        keptFlags.push_back(flags[i]);
+    }
+    // Entries move: the file is written whole from now on.
+    entryFile_.reset();
+    entryFilePosition_ = -1;
+    Clear();
+    for (std::size_t i = 0; i < keptIds.size(); ++i) Append(keptIds[i], keptOffsets[i], keptFlags[i]);
+}
+
 void xEntryID::Load() {
     auto file = platform::File::Open(path, u"ab+");
     if (!file) FatalError(u"_wfopen failed.", u"xEntryID::Load");
@@ -163,15 +185,20 @@ void xEntryID::SaveEntry(std::uint32_t i) {
     std::vector<std::uint8_t> bytes(ids[i].begin(), ids[i].end());
     PutU32(bytes, offsets[i]);
     PutU32(bytes, flags[i]);
-    if (!entryFile_->Seek(static_cast<std::int64_t>(i) * kEntryBytes, SEEK_SET) ||
-        entryFile_->Write(bytes.data(), bytes.size()) != bytes.size() || !entryFile_->Flush()) {
+    // Entries appended one after the other need no seek between them.
+    const std::int64_t at = static_cast<std::int64_t>(i) * kEntryBytes;
+    if (entryFilePosition_ != at && !entryFile_->Seek(at, SEEK_SET)) FatalError(u"fwrite failed.", u"xEntryID::SaveEntry");
+    entryFilePosition_ = -1;
+    if (entryFile_->Write(bytes.data(), bytes.size()) != bytes.size() || !entryFile_->Flush()) {
         FatalError(u"fwrite failed.", u"xEntryID::SaveEntry");
     }
+    entryFilePosition_ = at + static_cast<std::int64_t>(kEntryBytes);
 }
 
 void xEntryID::Save() {
     // The whole file is replaced: entries written on their own go to the old one no more.
     entryFile_.reset();
+    entryFilePosition_ = -1;
     std::vector<std::uint8_t> bytes;
     bytes.reserve(static_cast<std::size_t>(count) * kEntryBytes);
     for (std::uint32_t i = 0; i < count; ++i) {

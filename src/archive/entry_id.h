@@ -62,6 +62,9 @@ public:
     std::uint32_t IndexOf(const std::uint8_t* id) const;
     // Every entry's flag becomes 0.
     void ClearFlags();
+    // Removes the entries whose identifiers are in `gone` (the others keep their order); the
+    // file changes at the next Save.
+    void RemoveIDs(const std::vector<Id>& gone);
 
     void Load();
     void Save();
@@ -99,6 +102,7 @@ private:
     bool duplicates_ = false;                               // some identifier has two entries
     std::unique_ptr<platform::File> entryFile_;             // open for SaveEntry, closed by Save
     bool abandoned_ = false;
+    std::int64_t entryFilePosition_ = -1;                   // where entryFile_ stands, -1: unknown
 };
 
 }  // namespace tallymere

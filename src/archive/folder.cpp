@@ -18,7 +18,8 @@ constexpr std::u16string_view kFoldersFile = u"Folders.dat";
 xFolder::xFolder() { Load(); }
 
 xFolder::~xFolder() {
-    Save();
+    // A list that has not changed since it was read or saved is on disk as it is.
+    if (unsaved_) Save();
     Clear();
 }
 
@@ -35,6 +36,7 @@ std::uint32_t xFolder::GetIndex(std::u16string_view path) {
         number = count++;
         numbers_.emplace(line, number);
         names.push_back(std::move(line));
+        unsaved_ = true;
     }
     lastPath_.assign(path);
     lastNumber_ = number;
@@ -47,6 +49,8 @@ void xFolder::Load() {
     auto file = MyCreateFile(GetRegistryStr(kOutputDirValue), kArchiveDir, u"", kFoldersFile, u"a+");
     if (!file) FatalError(u"MyCreateFile failed.", u"xFolder::Load");
     FolderLines read = ReadFolderLines(*file);
+    // Characters after the last line feed are no line: the next save leaves them out.
+    if (read.droppedChars > 0) unsaved_ = true;
     if (count + read.lines.size() > MAX_FOLDER) FatalError(u"MAX_FOLDER exeed.", u"xFolder::Load");
     names.reserve(count + read.lines.size());
     for (std::u16string& line : read.lines) {
@@ -66,6 +70,7 @@ void xFolder::Save() {
                         std::u16string(kFoldersFile));
     if (!out.IsOpen()) FatalError(u"MyCreateFile failed.", u"xFolder::Save");
     if (!out.Stream().WriteText(text) || !out.Commit()) FatalError(u"fwrite failed.", u"xFolder::Save");
+    unsaved_ = false;
 }
 
 void xFolder::Clear() {
@@ -88,6 +93,20 @@ FolderLines ReadFolderLines(platform::File& file) {
     }
     result.droppedChars = line.size();
     return result;
+}
+
+std::vector<std::u16string> SplitFolderLinesAtControls(platform::File& file) {
+    std::vector<std::u16string> lines;
+    std::u16string line;
+    for (std::uint32_t c = file.ReadWideChar(); c != platform::WEOF_VALUE; c = file.ReadWideChar()) {
+        if (c < 0x20) {
+            lines.push_back(std::move(line));
+            line.clear();
+        } else {
+            line.push_back(static_cast<char16_t>(c));
+        }
+    }
+    return lines;
 }
 
 std::u16string FolderLine(std::u16string_view path) {

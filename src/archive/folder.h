@@ -10,7 +10,7 @@
 //
 // No header, no count, nothing after the last line feed. On load, characters after the last
 // line feed are not a line and are dropped. The file is read when the list is built and
-// written back whole when it is destroyed; the write goes to "Folders.dat.new" first and
+// written back whole when it is destroyed, if paths were appended since it was read or saved; the write goes to "Folders.dat.new" first and
 // replaces the file in one step, so a crash or a full medium never loses the folder names.
 //
 // A path is kept in the form in which the file gives it back (see FolderLine), so that the
@@ -60,6 +60,7 @@ private:
     std::u16string lastPath_;                                    // the path GetIndex was last given
     std::uint32_t lastNumber_ = 0;                               // and its number
     bool hasLast_ = false;
+    bool unsaved_ = false;  // paths appended since the list was read or saved
 };
 
 // The lines of a folder list read from `file` (from its current position on), and how many
@@ -69,6 +70,10 @@ struct FolderLines {
     std::size_t droppedChars = 0;
 };
 FolderLines ReadFolderLines(platform::File& file);
+// The lines of a folder list with every control character taken for a line end (the program
+// writes none into a line: one there is a damaged line feed, or other damage); what follows the
+// last one is not a line.
+std::vector<std::u16string> SplitFolderLinesAtControls(platform::File& file);
 
 // The form in which Folders.dat keeps `path` and gives it back: a line feed would split the
 // line and renumber every later folder, and U+FFFF reads back as the end of the file, so the

@@ -45,9 +45,9 @@ bool RecordAt(platform::File& file, std::uint64_t size, std::uint64_t offset, Sc
     return true;
 }
 
-RecordScan ScanRecords(platform::File& file, std::uint64_t size) {
+RecordScan ScanRecords(platform::File& file, std::uint64_t size, std::uint64_t from) {
     RecordScan scan;
-    std::uint64_t at = 0;
+    std::uint64_t at = from;
     while (at + kMinRecordSize <= size) {
         ScannedRecord record;
         if (RecordAt(file, size, at, &record)) {
@@ -55,11 +55,8 @@ RecordScan ScanRecords(platform::File& file, std::uint64_t size) {
             at += record.size;
             continue;
         }
-        const std::uint64_t next = NextCandidate(file, size, at + 1, &scan.readFailed);
-        scan.skippedBytes += next - at;
-        at = next;
+        at = NextCandidate(file, size, at + 1, &scan.readFailed);
     }
-    if (at < size) scan.skippedBytes += size - at;
     return scan;
 }
 

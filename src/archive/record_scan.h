@@ -24,12 +24,12 @@ struct ScannedRecord {
 
 struct RecordScan {
     std::vector<ScannedRecord> records;  // in file order, none overlapping
-    std::uint64_t skippedBytes = 0;      // bytes inside no record found
     bool readFailed = false;             // the platform failed to position or read the file
 };
 
-// Scans Messages.dat (open for reading, `size` bytes) from its start.
-RecordScan ScanRecords(platform::File& file, std::uint64_t size);
+// Scans Messages.dat (open for reading, `size` bytes) from `from` (its start by default) to its
+// end.
+RecordScan ScanRecords(platform::File& file, std::uint64_t size, std::uint64_t from = 0);
 
 // The record at `offset` when one parses there; false otherwise.
 bool RecordAt(platform::File& file, std::uint64_t size, std::uint64_t offset, ScannedRecord* record);

@@ -5,6 +5,7 @@
 
 #include "archive/data_file.h"
 #include "archive/record.h"
+#include "platform/filesys.h"
 #include "platform/mapi/ptr.h"
 #include "store/session.h"
 #include "support/endian.h"
@@ -38,12 +39,28 @@ std::uint32_t Restore(std::uint32_t mode, std::uint32_t* unreadable) {
 xRestore::xRestore() : entryIds(kArchiveDir, u"Messages.ndx") {
     folderIndex = 0;
     dataFile = OpenDataFile(u"xRestore::xRestore", &dataSize_);
+    // Loaded only where there is one: a restore makes no export list.
+    if (platform::PathExists(JoinPath(GetRegistryStr(kOutputDirValue), kExportDir, u"") + u"\\Messages.ndx")) {
+        exportIds_ = std::make_unique<xEntryID>(kExportDir, u"Messages.ndx");
+    }
 }
 
 xRestore::~xRestore() {
     // The rewritten identifiers reach the medium before the index that matches them is saved.
     if (dataFile && (!dataFile->Sync() || !dataFile->Close())) FatalError(u"fwrite failed.", u"xRestore::~xRestore");
     dataFile.reset();
+    if (exportIds_) {
+        exportIds_->RemoveIDs(supersededIds_);
+        exportIds_.reset();  // saved whole
+    }
+}
+
+void xRestore::FollowInExportList(std::uint32_t i, const std::uint8_t* newId) {
+    if (!exportIds_ || !exportIds_->CheckID(xEntryID::ENTRYID_SIZE, entryIds.ids[i].data())) return;
+    if (exportIds_->CheckID(xEntryID::ENTRYID_SIZE, newId)) return;
+    exportIds_->AddID(xEntryID::ENTRYID_SIZE, newId, 0);
+    exportIds_->SaveEntry(exportIds_->count - 1);
+    supersededIds_.push_back(entryIds.ids[i]);
 }
 
 bool xRestore::FolderListCoversRecords() {
@@ -110,7 +127,9 @@ std::uint32_t xRestore::RestoreEntry(qMsg& msg, std::uint32_t i) {
         msg.SetMAPI(message.get());
         // The archive names the new identifier before the store holds the message: whatever
         // ends the process from here on, a rerun finds that identifier missing and re-creates
-        // the message once; it never finds the old one missing beside a new copy.
+        // the message once; it never finds the old one missing beside a new copy. The export
+        // list names the new identifier first, for the same reason.
+        FollowInExportList(i, msg.entryId.data());
         Update(msg, offset);
         entryIds.SetID(i, msg.entryId.data());
         entryIds.flags[i] = 1;

@@ -12,6 +12,12 @@
 // next one. Otherwise the message is re-created in its archived folder unless its identifier
 // still opens a message, and the index entry and the record are switched to the new identifier,
 // so that later passes and restores find it present.
+//
+// The export list ("Tallyport\Messages.ndx", export/exporter.h) follows: where it names a
+// re-created message's old identifier, it gains the new one before the archive is switched to
+// it, so that whenever the process ends, the list names the identifier the archive names, and
+// the next export does not write the message again. The old identifiers (of messages that are
+// gone) leave the list when the restore ends normally.
 #pragma once
 
 #include <cstdint>
@@ -120,7 +126,13 @@ public:
     std::uint32_t unreadable = 0;
 
 private:
+    // Puts `newId` into the export list beside the old identifier of entry `i`, when the list
+    // names that one (written at once).
+    void FollowInExportList(std::uint32_t i, const std::uint8_t* newId);
+
     std::uint64_t dataSize_ = 0;
+    std::unique_ptr<xEntryID> exportIds_;       // the export list, where there is one
+    std::vector<xEntryID::Id> supersededIds_;   // identifiers switched in it, dropped at the end
 };
 
 }  // namespace tallymere

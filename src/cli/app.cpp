@@ -22,7 +22,7 @@ namespace {
 
 // The commands that take the device for the program, which --wait lets wait for it.
 const std::vector<std::string> kWaitCommands = {"backup-all", "export-all", "restore", "backup", "export",
-                                                "settings",   "check",      "start",   "watch"};
+                                                "settings",   "check",      "compact", "start",  "watch"};
 
 constexpr const char* kUsageLine = "Usage: tallymere-cli [--device DIR] <command> [options]   (see --help)";
 
@@ -150,7 +150,8 @@ std::unique_ptr<CommandLine> MakeCommandLine() {
     // Each group registers its subcommands; the first runner that recognises its command runs.
     line->runners = {
         AddProgramCommands(app),   AddMessageCommands(app), AddSelectionCommands(app),
-        AddWatchCommand(app),      AddArchiveCommands(app), AddArchiveBrowseCommands(app),
+        AddWatchCommand(app),      AddArchiveCommands(app), AddCompactCommand(app),
+        AddArchiveBrowseCommands(app),
         AddDeviceCommands(app),
     };
     std::vector<CLI::App*> commands;

@@ -1,5 +1,6 @@
 // Archive commands: "check" reads the whole archive without changing it and says whether it
-// is sound; "check --repair" first rebuilds what can be rebuilt from the intact records.
+// is sound; "check --repair" first rebuilds what can be rebuilt from the intact records;
+// "compact" removes the bytes of Messages.dat outside every indexed record.
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -14,7 +15,9 @@
 #include "cli/commands.h"
 #include "remote/exit_status.h"
 #include "remote/remote.h"
+#include "platform/com.h"
 #include "platform/filesys.h"
+#include "platform/mapi/mapi.h"
 #include "platform/text.h"
 #include "support/files.h"
 #include "support/settings.h"
@@ -40,7 +43,32 @@ Runner AddArchiveCommands(CLI::App& app) {
         request.json = options.json;
         request.repair = *repair;
         if (const int status = LockOrForward(options, "check", request); status >= 0) return status;
-        return RunCheck(stdout, *repair, options.json);
+        // A repair may read the message store (damaged folder lines are rebuilt from it).
+        if (*repair) {
+            platform::CoInitializeEx(nullptr, 0);
+            platform::mapi::MAPIInitialize(nullptr);
+        }
+        const int status = RunCheck(stdout, *repair, options.json);
+        if (*repair) {
+            platform::mapi::MAPIUninitialize();
+            platform::CoUninitialize();
+        }
+        return status;
+    };
+}
+
+Runner AddCompactCommand(CLI::App& app) {
+    CLI::App* compact = app.add_subcommand(
+        "compact", "Remove the bytes of Messages.dat that lie in no indexed record, in one step that a crash "
+                   "cannot leave half done; the archive must be sound (see check)");
+    return [compact](const GlobalOptions& options) -> int {
+        if (!compact->parsed()) return -1;
+        if (!MountDevice(options)) return 1;
+        RemoteRequest request;
+        request.verb = "compact";
+        request.json = options.json;
+        if (const int status = LockOrForward(options, "compact", request); status >= 0) return status;
+        return RunCompact(stdout, options.json);
     };
 }
 

@@ -43,6 +43,8 @@ Runner AddProgramCommands(CLI::App& app);
 
 // Archive commands (check).
 Runner AddArchiveCommands(CLI::App& app);
+// compact.
+Runner AddCompactCommand(CLI::App& app);
 
 // archive list|show|export-xml: looking into the archive without changing it.
 Runner AddArchiveBrowseCommands(CLI::App& app);

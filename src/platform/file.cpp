@@ -131,6 +131,11 @@ std::uint32_t File::ReadWideChar() {
     return units.empty() ? 0xFFFD : units[0];
 }
 
+bool File::Truncate(std::int64_t size) {
+    if (faults::Hit("SetEndOfFile")) return false;
+    return std::fflush(stream_) == 0 && ::ftruncate(::fileno(stream_), static_cast<off_t>(size)) == 0;
+}
+
 bool File::Flush() { return std::fflush(stream_) == 0; }
 
 bool File::Sync() {

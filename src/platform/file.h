@@ -42,6 +42,10 @@ public:
     // Reads one UTF-16 code unit from UTF-8 text, or WEOF_VALUE at the end of the file.
     std::uint32_t ReadWideChar();
 
+    // Cuts the file to `size` bytes (buffered writes are flushed first); the position is left
+    // where it was. False on failure.
+    bool Truncate(std::int64_t size);
+
     // Flushes buffered writes; Sync also asks the host to put them on the medium.
     bool Flush();
     bool Sync();

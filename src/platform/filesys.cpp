@@ -140,6 +140,28 @@ bool DeleteFileW(std::u16string_view path) {
     return true;
 }
 
+bool RemoveDirectoryW(std::u16string_view path) {
+    auto host = device::HostPathText(path);
+    if (!host) return Fail(ERROR_INVALID_NAME);
+    if (::rmdir(host->c_str()) != 0) return Fail(ErrorFromErrno(errno));
+    return true;
+}
+
+bool ExchangePaths(std::u16string_view a, std::u16string_view b) {
+    auto first = device::HostPathText(a);
+    auto second = device::HostPathText(b);
+    if (!first || !second) return Fail(ERROR_INVALID_NAME);
+    if (faults::Hit("ExchangePaths")) return Fail(ERROR_ACCESS_DENIED);
+    if (::renameat2(AT_FDCWD, first->c_str(), AT_FDCWD, second->c_str(), RENAME_EXCHANGE) != 0) {
+        return Fail(errno == EINVAL || errno == ENOSYS ? ERROR_NOT_SUPPORTED : ErrorFromErrno(errno));
+    }
+    const fs::path firstDir = fs::path(*first).parent_path();
+    const fs::path secondDir = fs::path(*second).parent_path();
+    SyncDirectory(firstDir);
+    if (firstDir != secondDir) SyncDirectory(secondDir);
+    return true;
+}
+
 bool PathExists(std::u16string_view path) {
     auto host = device::HostPathText(path);
     struct stat st {};

@@ -46,6 +46,13 @@ bool MoveFileExW(std::u16string_view from, std::u16string_view to, std::uint32_t
 inline bool MoveFileW(std::u16string_view from, std::u16string_view to) { return MoveFileExW(from, to, 0); }
 
 bool DeleteFileW(std::u16string_view path);
+// Removes an empty directory.
+bool RemoveDirectoryW(std::u16string_view path);
+// Swaps the two entries `a` and `b` (files or directories, both existing, on one host file
+// system) in one step, and puts the swap on the medium: whenever the process or the machine
+// stops, each name holds either what it held or what the other held, never nothing. Fails
+// (ERROR_NOT_SUPPORTED) where the host file system cannot swap in one step.
+bool ExchangePaths(std::u16string_view a, std::u16string_view b);
 
 // Whether a file or directory exists at the path.
 bool PathExists(std::u16string_view path);

@@ -18,6 +18,7 @@ constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_NAME = 123;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_GEN_FAILURE = 31;
+constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 
 // The last error of the calling thread, set by failing file-system calls.
 DWORD GetLastError();

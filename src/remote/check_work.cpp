@@ -7,8 +7,10 @@
 #include <nlohmann/json.hpp>
 
 #include "archive/archive_check.h"
+#include "archive/archive_compact.h"
 #include "archive/archive_repair.h"
 #include "archive/entry_id.h"
+#include "archive/export_list_check.h"
 #include "archive/folder.h"
 #include "platform/filesys.h"
 #include "platform/text.h"
@@ -73,12 +75,17 @@ std::string Describe(const ArchiveProblem& p, const tallymere::ArchiveReport& re
         case ArchiveProblem::kSharedRecord:
             return entry + ": names the same record as entry " + n(p.other) + " (offset " + n(p.offset) + ")";
         case ArchiveProblem::kOverlap:
-            return record + " overlaps the record of entry " + n(p.other);
+            return record + " runs into the record of entry " + n(p.other) + " (its counts overrun it)";
         case ArchiveProblem::kFoldersTail:
             return "Folders.dat: " + n(p.value) + " characters after the last line feed (not a line)";
         case ArchiveProblem::kTooManyFolders:
             return "Folders.dat: " + n(p.value) + " lines, more than MAX_FOLDER (" +
                    n(tallymere::xFolder::MAX_FOLDER) + ")";
+        case ArchiveProblem::kTimeOutOfRange:
+            return record + " holds a time after the year 9999 (" + n(p.value) + "): the record is damaged";
+        case ArchiveProblem::kFoldersControl:
+            return "Folders.dat: line " + n(p.entry) + " holds the control character " + n(p.value) +
+                   " (no folder name has one: the line is damaged)";
         case ArchiveProblem::kUnindexedRecords:
             return "Messages.dat: " + n(p.value) + " intact records of messages the index does not know (the first at offset " +
                    n(p.offset) + ")";
@@ -104,31 +111,136 @@ void PrintRepair(std::FILE* out, const tallymere::RepairReport& r) {
         std::fprintf(out, "Folders.dat cannot be repaired: it has %u lines, but records name folder numbers up to %u.\n",
                     r.foldersBefore, r.foldersNeeded - 1);
     }
+    const auto lineList = [](const std::vector<std::uint32_t>& lines) {
+        std::string text;
+        for (std::uint32_t line : lines) text += (text.empty() ? "" : ", ") + std::to_string(line);
+        return text;
+    };
+    if (!r.linesRebuilt.empty()) {
+        std::fprintf(out, "Folders.dat lines rebuilt from messages still on the phone: %s.\n",
+                     lineList(r.linesRebuilt).c_str());
+    }
+    if (!r.linesNotRebuilt.empty()) {
+        std::fprintf(out, "Folders.dat lines that could not be rebuilt (no message of their folder is on the phone): "
+                          "%s.\n",
+                     lineList(r.linesNotRebuilt).c_str());
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Where the archive is: the output directory set, or where the start-up would put it first.
+struct ArchivePlace {
+    std::u16string outputDir;
+    bool started = false;  // an output directory is set
+    std::u16string archiveDir;
+};
+
+ArchivePlace FindArchivePlace() {
+    ArchivePlace place;
+    const std::optional<std::u16string> stored = tallymere::FindRegistryStr(tallymere::kOutputDirValue);
+    place.started = stored.has_value();
+    place.outputDir = stored ? *stored : tallymere::InstallerDir();
+    place.archiveDir = tallymere::JoinPath(place.outputDir, tallymere::kArchiveDir, u"");
+    return place;
+}
+
+// Why the output directory cannot be read ("does not exist", "is not a directory", "cannot be
+// read"), or "" when it can. The device's root ("") always can.
+std::string OutputDirTrouble(const std::u16string& outputDir) {
+    if (outputDir.empty()) return "";
+    platform::FindData info;
+    if (!platform::GetFileAttributesExW(outputDir, &info)) return "does not exist";
+    if (!(info.attributes & platform::FILE_ATTRIBUTE_DIRECTORY)) return "is not a directory";
+    if (platform::FindFiles(outputDir + u"\\*") || platform::GetLastError() == platform::ERROR_FILE_NOT_FOUND) return "";
+    return "cannot be read";
+}
+
+void PrintExportListRepair(std::FILE* out, const tallymere::ExportListReport& r) {
+    if (!r.rewritten) return;
+    std::fprintf(out, "Tallyport\\Messages.ndx repaired: %u entries kept; %u damaged pieces (%llu bytes) and %u "
+                      "repeated identifiers dropped (those messages are exported once more).\n",
+                 r.entries - r.duplicates, r.damaged, static_cast<unsigned long long>(r.damagedBytes), r.duplicates);
+}
+
+// The export list's line, and its damage; false when it is not sound.
+bool PrintExportList(std::FILE* out, const tallymere::ExportListReport& list, const std::u16string& path) {
+    if (!list.found) return true;
+    if (list.unreadable) {
+        std::fprintf(out, "Export list %s cannot be read.\n", ShownPath(path).c_str());
+        return false;
+    }
+    std::fprintf(out, "Export list: %u entries\n", list.entries);
+    if (list.Sound()) return true;
+    std::fprintf(out, "The export list is damaged: %u pieces (%llu bytes) that are no whole entry, %u repeated "
+                      "identifiers; check --repair drops them, and the next export writes those messages once more.\n",
+                 list.damaged, static_cast<unsigned long long>(list.damagedBytes), list.duplicates);
+    return false;
+}
+
+// What check --repair would mend of the problems found, and what it cannot.
+void PrintAdvice(std::FILE* out, const tallymere::ArchiveReport& report) {
+    bool index = false, split = false, rebuild = false, left = false;
+    for (const ArchiveProblem& p : report.problems) {
+        if (!report.RepairMends(p)) {
+            left = true;
+        } else if (p.kind == ArchiveProblem::kNoFolderLine) {
+            split = true;
+        } else if (p.kind == ArchiveProblem::kFoldersControl) {
+            rebuild = true;
+        } else {
+            index = true;
+        }
+    }
+    if (index) std::fprintf(out, "check --repair rebuilds Messages.ndx from the intact records.\n");
+    if (split) std::fprintf(out, "check --repair splits the Folders.dat lines that damaged line feeds merged.\n");
+    if (rebuild) {
+        std::fprintf(out, "check --repair rebuilds the damaged Folders.dat lines from messages of their folders that "
+                          "are still on the phone.\n");
+    }
+    if (left) std::fprintf(out, "check --repair cannot mend the other inconsistencies.\n");
+}
+
+void PrintJson(std::FILE* out, const nlohmann::ordered_json& j) {
+    std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
 }
 
 }  // namespace
 
 int RunCheck(std::FILE* out, bool repair, bool json) {
     // Only reads (unless repairing): no start-up step, so nothing on the device is created.
-    std::u16string outputDir;
-    const std::optional<std::u16string> stored = tallymere::FindRegistryStr(tallymere::kOutputDirValue);
-    if (stored) {
-        outputDir = *stored;
-    } else {
-        // The archive would be where the start-up puts it first.
-        outputDir = tallymere::InstallerDir();
-        if (!json) std::fprintf(out, "Tallymere has never started on this device: no output directory is set.\n");
+    const ArchivePlace place = FindArchivePlace();
+    if (!place.started && !json) {
+        std::fprintf(out, "Tallymere has never started on this device: no output directory is set.\n");
     }
-    const std::u16string archiveDir = tallymere::JoinPath(outputDir, tallymere::kArchiveDir, u"");
+    const std::u16string& archiveDir = place.archiveDir;
     const std::string shown = ShownPath(archiveDir);
+    // A directory that cannot be read says nothing about the archive: not "no archive yet".
+    if (const std::string trouble = OutputDirTrouble(place.outputDir); !trouble.empty()) {
+        const std::string words = "The output directory " + ShownPath(place.outputDir) + " " + trouble + ".";
+        if (json) {
+            PrintJson(out, {{"archive", platform::ToUtf8(archiveDir)}, {"hostPath", HostPathOf(archiveDir)},
+                            {"started", place.started}, {"found", false}, {"sound", false}, {"error", words},
+                            {"status", kExitFailure}});
+        } else {
+            std::fprintf(out, "%s\n", words.c_str());
+        }
+        return kExitFailure;
+    }
     const bool found = platform::PathExists(archiveDir);
     std::optional<tallymere::RepairReport> repaired;
     if (found && repair) repaired = tallymere::RepairArchive(archiveDir);
     const tallymere::ArchiveReport report = found ? tallymere::CheckArchive(archiveDir) : tallymere::ArchiveReport{};
+    const std::u16string listPath = tallymere::JoinPath(place.outputDir, tallymere::kExportDir, u"") + u"\\Messages.ndx";
+    const tallymere::ExportListReport listRepaired =
+        repair ? tallymere::RepairExportList(listPath) : tallymere::ExportListReport{};
+    const tallymere::ExportListReport list = tallymere::CheckExportList(listPath);
+    const bool sound = (!found || report.Sound()) && list.Sound();
     if (json) {
         nlohmann::ordered_json j{{"archive", platform::ToUtf8(archiveDir)}, {"hostPath", HostPathOf(archiveDir)},
-                                 {"started", stored.has_value()}, {"found", found},
-                                 {"sound", !found || report.Sound()}};
+                                 {"started", place.started}, {"found", found}, {"sound", sound}};
         if (repaired) {
             const tallymere::RepairReport& r = *repaired;
             j["repair"] = {{"dataReadable", r.dataReadable}, {"indexRewritten", r.indexRewritten},
@@ -136,7 +248,8 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
                            {"repointed", r.repointed},       {"adopted", r.adopted},
                            {"dropped", r.dropped},           {"orphans", r.orphans},
                            {"foldersRewritten", r.foldersRewritten}, {"foldersUnrepairable", r.foldersUnrepairable},
-                           {"foldersBefore", r.foldersBefore},       {"foldersAfter", r.foldersAfter}};
+                           {"foldersBefore", r.foldersBefore},       {"foldersAfter", r.foldersAfter},
+                           {"linesRebuilt", r.linesRebuilt},         {"linesNotRebuilt", r.linesNotRebuilt}};
         }
         if (found) {
             j.update({{"entries", report.entries}, {"present", report.present}, {"absent", report.absent},
@@ -147,12 +260,18 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
                       {"problems", nlohmann::ordered_json::array()}});
             for (const ArchiveProblem& p : report.problems) j["problems"].push_back(Describe(p, report));
         }
-        std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
-        return !found || report.Sound() ? 0 : 1;
+        j["exportList"] = {{"path", platform::ToUtf8(listPath)}, {"found", list.found},
+                           {"readable", !list.unreadable},     {"entries", list.entries},
+                           {"duplicates", list.duplicates},    {"damaged", list.damaged},
+                           {"damagedBytes", list.damagedBytes}, {"sound", list.Sound()},
+                           {"rewritten", listRepaired.rewritten}};
+        PrintJson(out, j);
+        return sound ? 0 : 1;
     }
+    PrintExportListRepair(out, listRepaired);
     if (!found) {
         std::fprintf(out, "No archive at %s.\n", shown.c_str());
-        return 0;
+        return PrintExportList(out, list, listPath) ? 0 : 1;
     }
     if (repaired) PrintRepair(out, *repaired);
     std::fprintf(out, "Archive %s\n", shown.c_str());
@@ -163,9 +282,15 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
                 static_cast<unsigned long long>(report.unindexedBytes),
                 report.dataFound ? "" : "; Messages.dat is missing");
     std::fprintf(out, "Folders: %u%s\n", report.folders, report.foldersFound ? "" : "; Folders.dat is missing");
+    if (report.unindexedBytes > 0) {
+        std::fprintf(out, "%llu bytes of Messages.dat lie in no indexed record: compact reclaims them%s.\n",
+                     static_cast<unsigned long long>(report.unindexedBytes),
+                     report.Sound() ? "" : " once the archive is sound");
+    }
+    const bool listSound = PrintExportList(out, list, listPath);
     if (report.Sound()) {
         std::fprintf(out, "The archive is sound.\n");
-        return 0;
+        return listSound ? 0 : 1;
     }
     std::fprintf(out, "Inconsistencies: %zu\n", report.problems.size());
     for (const ArchiveProblem& p : report.problems) std::fprintf(out, "  %s\n", Describe(p, report).c_str());
@@ -174,8 +299,56 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
                     "would put messages into the wrong folders.\n",
                     report.folders, report.foldersNeeded - 1);
     }
-    if (!repair) std::fprintf(out, "check --repair rebuilds Messages.ndx from the intact records.\n");
+    if (!repair) PrintAdvice(out, report);
     return 1;
+}
+
+int RunCompact(std::FILE* out, bool json) {
+    const ArchivePlace place = FindArchivePlace();
+    const std::u16string& archiveDir = place.archiveDir;
+    nlohmann::ordered_json j{{"command", "compact"}, {"archive", platform::ToUtf8(archiveDir)},
+                             {"host_path", HostPathOf(archiveDir)}};
+    const auto finish = [&](int status, const std::string& outcome, const std::string& words) {
+        if (json) {
+            j["status"] = status;
+            j["outcome"] = outcome;
+            j[status == kExitDone ? "result" : "error"] = words;
+            PrintJson(out, j);
+        } else {
+            std::fprintf(out, "%s\n", words.c_str());
+        }
+        return status;
+    };
+    if (const std::string trouble = OutputDirTrouble(place.outputDir); !trouble.empty()) {
+        return finish(kExitFailure, "unreadable", "The output directory " + ShownPath(place.outputDir) + " " + trouble + ".");
+    }
+    const tallymere::CompactReport r = tallymere::CompactArchive(archiveDir);
+    j["bytes_before"] = r.bytesBefore;
+    j["bytes_after"] = r.bytesAfter;
+    j["reclaimed_bytes"] = r.bytesBefore - r.bytesAfter;
+    j["records"] = r.records;
+    const auto n = [](std::uint64_t v) { return std::to_string(v); };
+    switch (r.outcome) {
+        case tallymere::CompactReport::kCompacted:
+            return finish(kExitDone, "compacted",
+                          "Messages.dat compacted: " + n(r.bytesBefore - r.bytesAfter) + " bytes reclaimed (" +
+                              n(r.records) + " records in " + n(r.bytesAfter) + " bytes).");
+        case tallymere::CompactReport::kNothingToDo:
+            return finish(kExitDone, "nothing_to_do",
+                          "Messages.dat has no bytes outside an indexed record: nothing to compact.");
+        case tallymere::CompactReport::kNoArchive:
+            return finish(kExitDone, "no_archive", "No archive at " + ShownPath(archiveDir) + ".");
+        case tallymere::CompactReport::kNotSound:
+            return finish(kExitFailure, "not_sound",
+                          "The archive is not sound: nothing was compacted. Run check, and check --repair where it "
+                          "says so, first.");
+        case tallymere::CompactReport::kForeignFiles:
+            return finish(kExitFailure, "foreign_files",
+                          "The archive directory holds " + platform::ToUtf8(r.foreign) +
+                              ", which is not an archive file: compact replaces the directory whole, so nothing was "
+                              "compacted. Move it elsewhere first.");
+    }
+    return kExitFailure;
 }
 
 }  // namespace remote

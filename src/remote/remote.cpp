@@ -388,6 +388,8 @@ RemoteResult Execute(ui::HWND window, Job& job) {
                                     request.json);
     } else if (request.verb == "check" && printed.file()) {
         result.status = RunCheck(printed.file(), request.repair, request.json);
+    } else if (request.verb == "compact" && printed.file()) {
+        result.status = RunCompact(printed.file(), request.json);
     } else if (request.verb == "select" && printed.file() && errors.file() &&
                (request.mode == "Backup" || request.mode == "Export")) {
         result.status = RunSelection(window, request.mode, request.paths, request.list, printed.file(), errors.file(),

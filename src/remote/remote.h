@@ -2,7 +2,7 @@
 //
 // Users keep the desktop program (or `watch`) running all day, and it holds the device. A
 // program command started on the command line meanwhile (backup-all, export-all, restore,
-// backup|export --select or --list, settings, check) is sent over the device's channel
+// backup|export --select or --list, settings, check, compact) is sent over the device's channel
 // (platform/channel.h) to the program that holds the device. There it runs on the main
 // window's thread, between the window's other messages like a menu command, and without any
 // box: its result lines, exit status and, for a fatal failure, the failure's caption and words
@@ -10,7 +10,7 @@
 // desktop program uses the same channel to ask the first one to show its window.
 //
 // Requests and replies are JSON objects, one per frame:
-//   request   {"verb": "show" | "command" | "settings" | "check" | "select" | "restore",
+//   request   {"verb": "show" | "command" | "settings" | "check" | "compact" | "select" | "restore",
 //              "command": N, "outputDir": "...", "autostart": bool, "json": bool, "repair": bool,
 //              "mode": "Backup" | "Export" (select), "normal" | "extra" | "select" (restore),
 //              "paths": [...], "list": bool, "dry_run": bool}
@@ -33,7 +33,7 @@
 namespace remote {
 
 struct RemoteRequest {
-    std::string verb;                      // "show", "command", "settings", "check", "select", "restore"
+    std::string verb;                      // "show", "command", "settings", "check", "compact", "select", "restore"
     std::uint32_t command = 0;             // "command": 40053, 40055, 40056 or 40071
     std::optional<std::string> outputDir;  // "settings": the new output directory, if any
     std::optional<bool> autostart;         // "settings": start at login or not, if asked

@@ -28,6 +28,12 @@ bool ChangeAutostart(bool on, platform::ui::HWND owner);
 // is sound, 1 otherwise.
 int RunCheck(std::FILE* out, bool repair, bool json);
 
+// The work of `compact`: removes the bytes of Messages.dat outside every indexed record
+// (archive/archive_compact.h) and prints what it did to `out` (as JSON with `json`); returns
+// the exit status (1 when the output directory cannot be read, the archive is not sound or its
+// directory holds other files: nothing was changed).
+int RunCompact(std::FILE* out, bool json);
+
 // The work of `backup|export --select PATH...` or `--list` once the program has started, with
 // the result box shown to `window`'s port: `mode` is "Backup" or "Export". The tree goes to
 // `out`, usage errors to `err` (and with `json`, the tree or the usage error as one object to

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <set>
 
+#include "archive/archive_repair.h"
 #include "archive/restore.h"
 #include "phone/device_dump.h"
+#include "platform/faults.h"
 #include "restore_fixture.h"
 #include "support/pass_control.h"
 
@@ -225,3 +228,89 @@ TEST_F(RestoreStore, MissingStoreAndFoldersAreCreatedAlongThePath) {
 }
 
 }  // namespace
+
+namespace {
+
+// The identifiers of the export list.
+std::set<Bytes> ExportList() {
+    tallymere::xEntryID list(u"Tallyport", u"Messages.ndx");
+    std::set<Bytes> ids;
+    for (std::uint32_t i = 0; i < list.count; ++i) ids.emplace(list.ids[i].begin(), list.ids[i].end());
+    return ids;
+}
+
+class RestoreExportList : public RestoreTest {
+protected:
+    // Two messages archived and exported; the second then deleted from the phone.
+    void ExportedThenOneDeleted() {
+        one_ = Deliver(u"one");
+        two_ = Deliver(u"two");
+        ASSERT_EQ(BackupAll(), 2u);
+        std::filesystem::create_directories(Host("Out/Tallyport"));
+        tallymere::xEntryID list(u"Tallyport", u"Messages.ndx");
+        list.AddID(20, one_.data(), 0);
+        list.AddID(20, two_.data(), 0);
+        Delete(two_);
+    }
+    Bytes NewTwo() { return BySubject().at(u"two").id; }
+    Bytes one_, two_;
+};
+
+}  // namespace
+
+// Mended: a restored message kept its old identifier in the export list, so the next export
+// wrote it a second time.
+TEST_F(RestoreExportList, ARestoredMessageIsSwitchedInTheExportListToo) {
+    ExportedThenOneDeleted();
+    EXPECT_EQ(Restore(kExtra), 1u);
+    EXPECT_EQ(ExportList(), (std::set<Bytes>{one_, NewTwo()}));
+    // A message never exported stays out of the list.
+    Delete(one_);
+    std::filesystem::remove(Host("Out/Tallyport/Messages.ndx"));
+    tallymere::xEntryID(u"Tallyport", u"Messages.ndx").AddID(20, NewTwo().data(), 0);
+    EXPECT_EQ(Restore(kExtra), 1u);
+    EXPECT_EQ(ExportList(), (std::set<Bytes>{NewTwo()}));
+    // Where there is no export list, a restore makes none.
+    std::filesystem::remove(Host("Out/Tallyport/Messages.ndx"));
+    Delete(NewTwo());
+    EXPECT_EQ(Restore(kExtra), 1u);
+    EXPECT_FALSE(std::filesystem::exists(Host("Out/Tallyport/Messages.ndx")));
+}
+
+// Wherever a restore is killed, the export list names the identifier the archive names, so that
+// after the rerun it names the restored message.
+TEST_F(RestoreExportList, AKilledRestoreLeavesTheExportListInStepWithTheArchive) {
+    const std::pair<const char*, int> crashes[] = {{"fwrite", 1}, {"fwrite", 2}, {"fwrite", 3}, {"SaveChanges", 1}};
+    for (const auto& [op, nth] : crashes) {
+        SCOPED_TRACE(std::string(op) + ":" + std::to_string(nth));
+        std::filesystem::remove_all(Host("Out"));
+        std::filesystem::create_directories(Host("Out/Tallymere"));
+        for (const auto& [subject, m] : BySubject()) Delete(m.id);
+        ExportedThenOneDeleted();
+        EXPECT_EXIT(
+            {
+                platform::faults::PlanCrash(op, nth);
+                Restore(kExtra);
+                std::_Exit(0);
+            },
+            ::testing::ExitedWithCode(platform::faults::kCrashStatus), "");
+        Restore(kExtra);
+        ASSERT_EQ(BySubject().size(), 2u);
+        EXPECT_TRUE(ExportList().count(NewTwo()));
+        EXPECT_TRUE(ExportList().count(one_));
+    }
+}
+
+// check --repair: a Folders.dat line damaged in place is rebuilt from where a message of that
+// folder lies now; a line whose messages are all gone is named and left.
+TEST_F(RestoreStore, ARepairRebuildsADamagedFolderLineFromAMessageStillOnThePhone) {
+    Deliver(u"one");
+    const Bytes sent = Deliver(u"two", u"SMS/Sent Items");
+    ASSERT_EQ(BackupAll(), 2u);
+    Delete(sent);
+    testing_support::WriteHostFile(Folders(), std::string("SMS/In\0box\nSMS/Sent\x01Items\n", 26));
+    const tallymere::RepairReport r = tallymere::RepairArchive(u"\\Out\\Tallymere");
+    EXPECT_EQ(r.linesRebuilt, (std::vector<std::uint32_t>{0}));
+    EXPECT_EQ(r.linesNotRebuilt, (std::vector<std::uint32_t>{1}));
+    EXPECT_EQ(ReadHostFile(Folders()), std::string("SMS/Inbox\nSMS/Sent\x01Items\n", 25));
+}

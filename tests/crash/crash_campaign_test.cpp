@@ -9,7 +9,11 @@
 //            names each of them; check sound; after a kill a backup appends nothing;
 //   export   one complete text file per message (save at most one message twice after an
 //            interruption) with its attachments, no unfinished file, the export list names each
-//            message once.
+//            message once;
+//   resumed  a killed backup leaves at most one record beyond its index, the rerun appends only
+//            what the killed pass had not, and Messages.dat ends with no byte outside a record;
+//   compact  a killed compact leaves the old archive or the compacted one, both sound;
+//   restore  after a killed restore and its rerun, an export writes nothing again.
 //
 // A faulted run must end with status 1 and its words, or with status 0 and an outcome that is
 // already right: no failure ends with status 0.
@@ -27,6 +31,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -227,6 +232,17 @@ protected:
         exportTime_ = timed(reference, {"export-all"});
         referenceTree_ = ReadTree(reference / kOutput / "Tallyport");
         backupTime_ = timed(reference, {"backup-all"});
+        referenceData_ = ReadHostFile(reference / kOutput / "Tallymere/Messages.dat");
+
+        // An archive with dead bytes before every third record, for compact.
+        spaced_ = base_ / "spaced";
+        fs::copy(reference, spaced_, fs::copy_options::recursive);
+        SpaceOut(spaced_ / kOutput / "Tallymere");
+        compactTime_ = [&] {
+            const fs::path timing = base_ / "compact-timing";
+            fs::copy(spaced_, timing, fs::copy_options::recursive);
+            return timed(timing, {"compact"});
+        }();
 
         // A phone that lost its store: the archive of every message, a new empty store.
         restoreFrom_ = base_ / "restore-from";
@@ -306,7 +322,44 @@ protected:
         return "";
     }
 
-    static inline fs::path base_, seeded_, restoreFrom_;
+    // Puts dead bytes before every third record of the archive in `dir` and moves the index's
+    // offsets along.
+    static void SpaceOut(const fs::path& dir) {
+        const std::string data = ReadHostFile(dir / "Messages.dat");
+        std::string index = ReadHostFile(dir / "Messages.ndx");
+        const auto offsetOf = [&](std::size_t e) {
+            std::uint32_t v = 0;
+            for (int b = 3; b >= 0; --b) v = (v << 8) | static_cast<unsigned char>(index[e * 28 + 20 + b]);
+            return v;
+        };
+        std::map<std::uint32_t, std::uint32_t> moved;
+        for (std::size_t e = 0; e * 28 < index.size(); ++e) moved.emplace(offsetOf(e), 0);
+        std::string spaced;
+        std::uint32_t k = 0, previous = 0;
+        for (auto& [offset, to] : moved) {
+            spaced += data.substr(previous, offset - previous);
+            if (k++ % 3 == 0) spaced += std::string(37, '\x5a');
+            to = static_cast<std::uint32_t>(spaced.size());
+            previous = offset;
+        }
+        spaced += data.substr(previous);
+        for (std::size_t e = 0; e * 28 < index.size(); ++e) {
+            const std::uint32_t to = moved.at(offsetOf(e));
+            for (int b = 0; b < 4; ++b) index[e * 28 + 20 + b] = static_cast<char>((to >> (8 * b)) & 0xFF);
+        }
+        std::ofstream(dir / "Messages.dat", std::ios::binary | std::ios::trunc) << spaced;
+        std::ofstream(dir / "Messages.ndx", std::ios::binary | std::ios::trunc) << index;
+    }
+
+    static Json CheckJson(const fs::path& device) {
+        const CliResult r = Cli(device, {"check", "--json"});
+        const Json j = Json::parse(r.out, nullptr, false);
+        return j.is_object() ? j : Json::object();
+    }
+
+    static inline fs::path base_, seeded_, restoreFrom_, spaced_;
+    static inline std::string referenceData_;
+    static inline std::chrono::microseconds compactTime_{};
     static inline Json original_;
     static inline Tree referenceTree_;
     static inline std::chrono::microseconds backupTime_{}, exportTime_{}, restoreTime_{};
@@ -354,8 +407,10 @@ Command ExportCommand() {
 class Trials : public CrashCampaign {
 protected:
     // Kill trials: half by SIGKILL at a random moment, half by the crash form at a random call.
+    // `afterKill`, when given, checks the device as the kill left it, before the recovery.
     void Kill(const std::string& test, Command command, const fs::path& from, std::chrono::microseconds time,
-              int trials, const std::function<std::string(const fs::path&)>& outcome, bool repairSometimes) {
+              int trials, const std::function<std::string(const fs::path&)>& outcome, bool repairSometimes,
+              const std::function<std::string(const fs::path&)>& afterKill = {}) {
         int killed = 0, crashed = 0;
         for (int n = 0; n < Scaled(trials); ++n) {
             if (!Selected(test, n)) continue;
@@ -377,6 +432,12 @@ protected:
                 status = Cli(device, command.args, plan).status;
                 crashed += status == 86;
                 if (status != 0 && status != 86) ADD_FAILURE() << test << "#" << n << " (" << what << "): status " << status;
+            }
+            if (afterKill) {
+                if (const std::string wrong = afterKill(device); !wrong.empty()) {
+                    ADD_FAILURE() << test << "#" << n << " (" << what << "), before the recovery: " << wrong
+                                  << Keep(test + "-" + std::to_string(n) + "-killed");
+                }
             }
             if (repairSometimes && random() % 3 == 0) {
                 what += ", check --repair";
@@ -447,6 +508,93 @@ TEST_F(Trials, RestoreKilled) {
 TEST_F(Trials, ExportKilled) {
     Kill("ExportKilled", ExportCommand(), seeded_, exportTime_, 34,
          [](const fs::path& d) { return ExportOutcome(d, true); }, false);
+}
+
+// A killed backup resumes: the rerun appends only what the killed pass had not appended (less
+// the one whole record it may have left beyond the index, which the rerun indexes), and leaves
+// Messages.dat holding each message's record once and nothing else.
+TEST_F(Trials, BackupKilledResumes) {
+    const Command command = BackupCommand();
+    int trials = 0;
+    for (int n = 0; n < Scaled(24); ++n) {
+        if (!Selected("BackupKilledResumes", n)) continue;
+        ++trials;
+        std::mt19937_64 random(CampaignSeed() * 1000003 + n);
+        const fs::path& device = Fresh(seeded_);
+        std::string what;
+        if (n % 2 == 0) {
+            const auto delay = std::chrono::microseconds(backupTime_.count() / 10 + random() % (backupTime_.count() + 1));
+            what = "kill -9 after " + std::to_string(delay.count()) + " us";
+            RunKilled(device, command.args, delay);
+        } else {
+            const char* ops[] = {"fwrite", "fsync", "MoveFileW", "_wfopen"};
+            const std::string plan = std::string(ops[random() % 4]) + ":" + std::to_string(1 + random() % (2 * M)) + "!";
+            what = "crash at " + plan;
+            Cli(device, command.args, plan);
+        }
+        const std::size_t indexed = ListIds(device / kOutput / "Tallymere/Messages.ndx").size();
+        const Json afterKill = CheckJson(device);
+        std::string wrong;
+        // At most one whole record beyond the index; a cut-off one is no problem.
+        const bool oneWhole = afterKill["problems"].size() == 1 &&
+                              afterKill["problems"][0].get<std::string>().find("Messages.dat: 1 intact records") == 0;
+        if (afterKill["sound"] != true && !oneWhole) wrong = "after the kill: " + afterKill.dump();
+        const CliResult again = Cli(device, {"backup-all", "--json"});
+        const Json result = Json::parse(again.out, nullptr, false);
+        const int count = result.is_object() && result.contains("count") ? result["count"].get<int>() : -1;
+        const int expected = M - static_cast<int>(indexed) - (oneWhole ? 1 : 0);
+        if (wrong.empty() && count != expected) {
+            wrong = "the rerun appended " + std::to_string(count) + " messages after " + std::to_string(indexed) +
+                    " indexed, not " + std::to_string(expected);
+        }
+        if (wrong.empty()) wrong = BackupOutcome(device);
+        if (wrong.empty() && ReadHostFile(device / kOutput / "Tallymere/Messages.dat").size() != referenceData_.size()) {
+            wrong = "Messages.dat holds bytes beyond one record per message: " + CheckJson(device).dump();
+        }
+        if (!wrong.empty()) {
+            ADD_FAILURE() << "BackupKilledResumes#" << n << " (" << what << "): " << wrong
+                          << "\n  reproduce: TALLYMERE_CRASH_SEED=" << CampaignSeed()
+                          << " TALLYMERE_CRASH_TRIAL=BackupKilledResumes#" << n << Keep("BackupKilledResumes-" + std::to_string(n));
+        }
+    }
+    std::printf("BackupKilledResumes: %d trials\n", trials);
+}
+
+// A killed compact leaves the old archive or the compacted one, both sound; the rerun compacts.
+TEST_F(Trials, CompactKilled) {
+    const std::string before = ReadHostFile(spaced_ / kOutput / "Tallymere/Messages.dat");
+    const Command compact{{"compact"},
+                          {{"_wfopen", 8}, {"fwrite", M}, {"fsync", 3}, {"CreateDirectoryW", 1}, {"ExchangePaths", 1},
+                           {"RegQueryValueEx", 4}}};
+    Kill("CompactKilled", compact, spaced_, compactTime_, 24,
+         [&](const fs::path& d) -> std::string {
+             const std::string data = ReadHostFile(d / kOutput / "Tallymere/Messages.dat");
+             if (data != referenceData_) return "the rerun did not compact: " + CheckJson(d).dump();
+             if (fs::exists(d / kOutput / "Tallymere.compact")) return "the copy was left beside the archive";
+             return BackupOutcome(d);
+         },
+         false,
+         [&](const fs::path& d) -> std::string {
+             const std::string data = ReadHostFile(d / kOutput / "Tallymere/Messages.dat");
+             if (data != before && data != referenceData_) return "Messages.dat is neither the old nor the new one";
+             const Json check = CheckJson(d);
+             if (check["sound"] != true) return "not sound after the kill: " + check.dump();
+             return BackupOutcome(d);
+         });
+}
+
+// Mended: a restore switched the archive to the re-created messages' new identifiers but not the
+// export list, so the next export wrote them all again.
+TEST_F(Trials, RestoreKilledThenExported) {
+    Kill("RestoreKilledThenExported", RestoreCommand(), restoreFrom_, restoreTime_, 16,
+         [](const fs::path& d) -> std::string {
+             std::string wrong = RestoreOutcome(d, false);
+             if (!wrong.empty()) return wrong;
+             const CliResult exported = Cli(d, {"export-all"});
+             if (exported.out != "0 messages exported successfully.\n") return "export afterwards: " + exported.out;
+             return "";
+         },
+         false);
 }
 
 TEST_F(Trials, BackupFaults) {

@@ -71,7 +71,8 @@ complete_with_bash() {
 [ "$(complete_with_bash tallymere-cli restore "")" = "extra normal " ] || fail "bash: restore kinds"
 [ "$(complete_with_bash tallymere-cli --device /tmp restore extra --y)" = "--yes " ] || fail "bash: --yes"
 [ "$(complete_with_bash tallymere-cli device li)" = "list " ] || fail "bash: device li"
-[ "$(complete_with_bash tallymere-cli check --)" = "--help --json --wait " ] || fail "bash: check options"
+[ "$(complete_with_bash tallymere-cli check --)" = "--help --json --repair --wait " ] || fail "bash: check options"
+[ "$(complete_with_bash tallymere-cli comp)" = "compact " ] || fail "bash: comp -> compact"
 [ "$(complete_with_bash tallymere-cli settings --autostart "")" = "off on " ] || fail "bash: --autostart's values"
 # Every command the completion offers is one tallymere-cli knows.
 for command in $(complete_with_bash tallymere-cli ""); do
