@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "archive/qmsg.h"
-#include "cli/device_seed.h"
+#include "phone/device_seed.h"
 #include "platform/device.h"
 #include "store/session.h"
 
@@ -37,12 +37,12 @@ struct Seeded {
         std::string error;
         if (!platform::device::Mount(folder / "device", &error)) std::abort();
         {
-            cli::device::Phone phone;
+            phone::Phone phone;
             if (!keep || !std::filesystem::exists(folder / "seeded")) {
-                cli::device::Seed(phone, kMessages, 2008);
+                phone::Seed(phone, kMessages, 2008);
                 if (keep) std::filesystem::create_directories(folder / "seeded");
             }
-            for (const cli::device::Named& store : phone.Stores()) {
+            for (const phone::Named& store : phone.Stores()) {
                 phone.WalkFolders(store, [&](const std::u16string&, mapi::IMAPIFolder* f, int) {
                     for (Bytes& id : phone.Messages(f)) ids.push_back(std::move(id));
                 });

@@ -34,15 +34,15 @@
 #include <filesystem>
 #include <string>
 
-#include "cli/device_import.h"
-#include "cli/seeded_random.h"
+#include "phone/device_import.h"
+#include "phone/seeded_random.h"
 #include "platform/device.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-using Random = cli::device::SeededRandom;
+using Random = phone::SeededRandom;
 
 const char* const kWords[] = {"see",     "you",  "at",      "eight", "tonight", "thanks", "for",  "the",   "lovely",
                               "dinner",  "call", "me",      "when",  "free",    "running", "late", "sorry", "bus",
@@ -125,15 +125,15 @@ long MaxResidentKb() {
 
 bool Import(const std::string& name, const std::string& file, double units, const char* unit,
             const std::string& expected) {
-    cli::device::Phone phone;
-    cli::device::Importer importer(phone, stderr, "import_bench: ", false);
+    phone::Phone phone;
+    phone::Importer importer(phone, stderr, "import_bench: ", false);
     const double cpu = CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     std::string error;
     const bool ok = importer.ImportFile(file, &error);
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double used = CpuSeconds() - cpu;
-    const std::string summary = cli::device::ImportSummary(importer.Counts());
+    const std::string summary = phone::ImportSummary(importer.Counts());
     std::printf("%-13s %8.3f %10.0f\n", name.c_str(), wall, units / wall);
     std::fflush(stdout);
     std::fprintf(stderr, "  %s: %.3f processor seconds (%.0f %s a processor second): %s\n", name.c_str(), used,
@@ -210,11 +210,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     const auto summary = [](std::uint64_t s, std::uint64_t m, std::uint64_t present) {
-        cli::device::ImportCounts counts;
+        phone::ImportCounts counts;
         counts.sms = s;
         counts.mms = m;
         counts.present = present;
-        return cli::device::ImportSummary(counts);
+        return phone::ImportSummary(counts);
     };
     bool ok = Import("import-sms", smsFile, static_cast<double>(sms), "SMS", summary(sms, 0, 0)) &&
               Import("import-mms", mmsFile, mmsMb, "MB", summary(0, mms, 0)) &&

@@ -77,8 +77,8 @@
 #include <thread>
 #include <vector>
 
-#include "cli/device_seed.h"
-#include "cli/device_store.h"
+#include "phone/device_seed.h"
+#include "phone/device_store.h"
 #include "platform/device.h"
 #include "platform/mapi/mapi.h"
 #include "platform/mapi/tags.h"
@@ -382,13 +382,13 @@ void FloorInsert(const fs::path& file) {
 
 // Deletes every message of every folder of every store, as the phone would.
 void DeleteEverything() {
-    cli::device::Phone phone;
-    for (const cli::device::Named& store : phone.Stores()) {
+    phone::Phone phone;
+    for (const phone::Named& store : phone.Stores()) {
         phone.WalkFolders(store, [&](const std::u16string&, mapi::IMAPIFolder* folder, int) {
-            std::vector<cli::device::Bytes> ids = phone.Messages(folder);
+            std::vector<phone::Bytes> ids = phone.Messages(folder);
             if (ids.empty()) return;
             std::vector<mapi::SBinary> entries;
-            for (cli::device::Bytes& id : ids) entries.push_back({static_cast<mapi::ULONG>(id.size()), id.data()});
+            for (phone::Bytes& id : ids) entries.push_back({static_cast<mapi::ULONG>(id.size()), id.data()});
             mapi::ENTRYLIST list{static_cast<mapi::ULONG>(entries.size()), entries.data()};
             if (folder->DeleteMessages(&list, 0, nullptr, 0) != 0) Die("cannot delete the messages");
         });
@@ -490,7 +490,7 @@ std::optional<double> IdleCpuPercent(const std::string& cli, const fs::path& dev
 int Deliverer(const fs::path& device) {
     std::string error;
     if (!platform::device::Mount(device, &error)) return 2;
-    cli::device::Phone phone;
+    phone::Phone phone;
     mapi::Ptr<mapi::IMAPIFolder> inbox = phone.FindFolder(u"SMS/Inbox");
     char request = 0;
     while (::read(0, &request, 1) == 1) {
@@ -624,8 +624,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "seeding %u messages (seed %llu) in %s ...\n", count, static_cast<unsigned long long>(seed),
                  base.c_str());
     {
-        cli::device::Phone phone;
-        cli::device::Seed(phone, count, seed);
+        phone::Phone phone;
+        phone::Seed(phone, count, seed);
     }
 
     QuietPort port;

@@ -9,14 +9,14 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/char_refs.h"
-#include "cli/device_import.h"
-#include "cli/part_data.h"
-#include "cli/sms_backup.h"
+#include "phone/char_refs.h"
+#include "phone/device_import.h"
+#include "phone/part_data.h"
+#include "phone/sms_backup.h"
 
 namespace {
 
-using namespace cli::device;
+using namespace phone;
 
 struct Filtered {
     std::string text;

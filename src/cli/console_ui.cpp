@@ -6,12 +6,14 @@
 #include <memory>
 #include <string>
 
-#include "cli/exit_status.h"
-#include "cli/interrupt.h"
-#include "cli/reports.h"
+#include "remote/exit_status.h"
+#include "remote/interrupt.h"
+#include "remote/reports.h"
 #include "platform/text.h"
 
 namespace cli {
+
+using namespace remote;  // NOLINT(google-build-using-namespace)
 
 int ConsolePort::MessageBox(platform::ui::HWND, std::u16string_view text, std::u16string_view caption,
                             std::uint32_t style) {

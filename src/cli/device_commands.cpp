@@ -8,22 +8,22 @@
 #include <memory>
 
 #include "cli/commands.h"
-#include "cli/device_deliver.h"
-#include "cli/device_dump.h"
-#include "cli/device_import.h"
-#include "cli/device_list.h"
-#include "cli/device_seed.h"
-#include "cli/exit_status.h"
-#include "cli/iso_time.h"
-#include "cli/reports.h"
+#include "phone/device_deliver.h"
+#include "phone/device_dump.h"
+#include "phone/device_import.h"
+#include "phone/device_list.h"
+#include "phone/device_seed.h"
+#include "remote/exit_status.h"
+#include "phone/iso_time.h"
+#include "remote/reports.h"
 #include "platform/text.h"
 
 namespace cli {
 
 namespace {
 
-using device::Bytes;
-using device::Failure;
+using phone::Bytes;
+using phone::Failure;
 namespace mapi = platform::mapi;
 
 Bytes ReadHostFile(const std::string& path) {
@@ -47,14 +47,14 @@ struct DeliverOptions {
 };
 
 // Everything is checked and read before anything is written.
-device::Delivery MakeDelivery(const DeliverOptions& o, const CLI::App& command) {
-    device::Delivery d;
+phone::Delivery MakeDelivery(const DeliverOptions& o, const CLI::App& command) {
+    phone::Delivery d;
     d.folder = platform::FromUtf8(o.folder);
     if (command.count("--from")) d.from = platform::FromUtf8(o.from);
     if (command.count("--from-name")) d.fromName = platform::FromUtf8(o.fromName);
     for (const std::string& to : o.to) {
         const std::size_t equals = to.find('=');
-        device::Recipient r{platform::FromUtf8(to.substr(0, equals)),
+        phone::Recipient r{platform::FromUtf8(to.substr(0, equals)),
                             equals == std::string::npos ? u"" : platform::FromUtf8(to.substr(equals + 1))};
         if (r.address.empty()) throw Failure{"invalid recipient \"" + to + "\" (expected ADDR or ADDR=NAME)"};
         d.to.push_back(std::move(r));
@@ -68,9 +68,9 @@ device::Delivery MakeDelivery(const DeliverOptions& o, const CLI::App& command) 
     }
     d.messageClass = platform::FromUtf8(o.messageClass);
     for (const std::string& file : o.attach) d.attachments.push_back({BaseName(file), ReadHostFile(file)});
-    if (command.count("--mms")) d.mms = device::Attachment{BaseName(o.mms), ReadHostFile(o.mms)};
+    if (command.count("--mms")) d.mms = phone::Attachment{BaseName(o.mms), ReadHostFile(o.mms)};
     if (command.count("--time")) {
-        auto time = ParseIsoTime(o.time);
+        auto time = phone::ParseIsoTime(o.time);
         if (!time) throw Failure{"invalid time \"" + o.time + "\" (expected ISO-8601, such as 2008-05-01T12:30:00Z)"};
         d.deliveryTime = *time;
     } else {
@@ -80,7 +80,7 @@ device::Delivery MakeDelivery(const DeliverOptions& o, const CLI::App& command) 
     return d;
 }
 
-mapi::Ptr<mapi::IMAPIFolder> ParentOf(device::Phone& phone, mapi::IMessage* message) {
+mapi::Ptr<mapi::IMAPIFolder> ParentOf(phone::Phone& phone, mapi::IMessage* message) {
     mapi::ULONG tags[] = {mapi::PR_PARENT_ENTRYID};
     mapi::SPropTagArray array{1, tags};
     mapi::ULONG count = 0;
@@ -146,11 +146,11 @@ Runner AddDeviceCommands(CLI::App& app) {
         if (!group->parsed()) return -1;
         const CLI::App* command = group->get_subcommands().front();
         // Input is checked before the store is touched.
-        device::Delivery delivery;
+        phone::Delivery delivery;
         std::optional<Bytes> messageId;
         try {
             if (command == deliver) delivery = MakeDelivery(*o, *deliver);
-            if (command == remove || command == move || command == markRead) messageId = device::ParseId(*id);
+            if (command == remove || command == move || command == markRead) messageId = phone::ParseId(*id);
             if (command == import) {
                 for (const std::string& file : *files) {
                     std::ifstream in(file, std::ios::binary);
@@ -163,20 +163,20 @@ Runner AddDeviceCommands(CLI::App& app) {
         }
         if (!MountDevice(options)) return 1;
         try {
-            device::Phone phone;
+            phone::Phone phone;
             if (command == list && options.json) {
-                const auto listed = path->empty() ? device::TreeJson(phone) : device::FolderJson(phone, platform::FromUtf8(*path));
+                const auto listed = path->empty() ? phone::TreeJson(phone) : phone::FolderJson(phone, platform::FromUtf8(*path));
                 std::printf("%s\n", listed.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
             } else if (command == list) {
                 if (path->empty()) {
-                    device::ListTree(phone, stdout);
+                    phone::ListTree(phone, stdout);
                 } else {
-                    device::ListFolder(phone, platform::FromUtf8(*path), stdout);
+                    phone::ListFolder(phone, platform::FromUtf8(*path), stdout);
                 }
             } else if (command == dump) {
-                std::printf("%s\n", device::Dump(phone).dump(2).c_str());
+                std::printf("%s\n", phone::Dump(phone).dump(2).c_str());
             } else if (command == deliver) {
-                std::printf("%s\n", device::Hex(device::Deliver(phone, delivery)).c_str());
+                std::printf("%s\n", phone::Hex(phone::Deliver(phone, delivery)).c_str());
             } else if (command == remove) {
                 mapi::Ptr<mapi::IMessage> message = phone.OpenMessage(*messageId);
                 mapi::Ptr<mapi::IMAPIFolder> folder = ParentOf(phone, message.get());
@@ -197,15 +197,15 @@ Runner AddDeviceCommands(CLI::App& app) {
                 mapi::Ptr<mapi::IMessage> message = phone.OpenMessage(*messageId);
                 mapi::SPropValue flags;
                 flags.ulPropTag = mapi::PR_MESSAGE_FLAGS;
-                flags.Value.ul = device::GetNumber(message.get(), mapi::PR_MESSAGE_FLAGS).value_or(0) | mapi::MSGFLAG_READ;
+                flags.Value.ul = phone::GetNumber(message.get(), mapi::PR_MESSAGE_FLAGS).value_or(0) | mapi::MSGFLAG_READ;
                 Require(message->SetProps(1, &flags, nullptr), "SetProps");
             } else if (command == newFolder) {
-                std::printf("%s\n", device::Hex(device::EntryIdOf(phone.MakeFolder(platform::FromUtf8(*path)).get())).c_str());
+                std::printf("%s\n", phone::Hex(phone::EntryIdOf(phone.MakeFolder(platform::FromUtf8(*path)).get())).c_str());
             } else if (command == seedCommand) {
-                std::printf("%u messages delivered\n", device::Seed(phone, *messages, *seed));
+                std::printf("%u messages delivered\n", phone::Seed(phone, *messages, *seed));
             } else if (command == import) {
                 const std::string prefix = "tallymere-cli: device import: ";
-                device::Importer importer(phone, stderr, prefix, ::isatty(STDERR_FILENO) != 0);
+                phone::Importer importer(phone, stderr, prefix, ::isatty(STDERR_FILENO) != 0);
                 std::string error;
                 bool complete = true;
                 for (const std::string& file : *files) {
@@ -213,7 +213,7 @@ Runner AddDeviceCommands(CLI::App& app) {
                     if (!complete) break;
                 }
                 if (!complete) std::fprintf(stderr, "%s%s\n", prefix.c_str(), error.c_str());
-                std::printf("%s\n", device::ImportSummary(importer.Counts()).c_str());
+                std::printf("%s\n", phone::ImportSummary(importer.Counts()).c_str());
                 return complete ? 0 : 1;
             }
         } catch (const Failure& failure) {

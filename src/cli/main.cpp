@@ -8,8 +8,8 @@
 #include "cli/commands.h"
 #include "cli/console_ui.h"
 #include "cli/did_you_mean.h"
-#include "cli/exit_status.h"
-#include "cli/version.h"
+#include "remote/exit_status.h"
+#include "remote/version.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include "cli/commands.h"
 #include "cli/console_ui.h"
-#include "cli/exit_status.h"
-#include "cli/remote.h"
+#include "remote/exit_status.h"
+#include "remote/remote.h"
 #include "platform/device.h"
 #include "platform/text.h"
 #include "shell/app.h"
@@ -15,44 +15,6 @@
 #include "support/settings.h"
 
 namespace cli {
-
-namespace {
-
-std::u16string OutputDir() { return tallymere::GetRegistryStr(tallymere::kOutputDirValue); }
-
-}  // namespace
-
-std::string HostPathOf(std::u16string_view devicePath) {
-    const auto host = platform::device::HostPath(devicePath);
-    return host ? host->string() : std::string();
-}
-
-std::string ShownPath(std::u16string_view devicePath) {
-    const std::string host = HostPathOf(devicePath);
-    const std::string shown = "\"" + platform::ToUtf8(devicePath) + "\"";
-    return host.empty() ? shown : shown + " (" + host + ")";
-}
-
-int RunSettings(std::FILE* out, const std::string* newDir, bool json) {
-    // Without the start-up, which needs a usable output directory: the settings must stay
-    // reachable to repair an unusable one.
-    tallymere::ApplyOutputDirDefault();
-    if (newDir) {
-        if (!tallymere::ChangeOutputDir(platform::FromUtf8(*newDir))) return kExitFailure;
-    } else {
-        // Its directories are made as at start-up, when it can be used.
-        tallymere::CheckOutputDir(tallymere::GetRegistryStr(tallymere::kOutputDirValue),
-                                  tallymere::OutputDirUse::kStartUp, nullptr);
-    }
-    const std::u16string dir = OutputDir();
-    if (json) {
-        const nlohmann::ordered_json j{{"outputDir", platform::ToUtf8(dir)}, {"hostPath", HostPathOf(dir)}};
-        std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
-    } else {
-        std::fprintf(out, "Output directory: %s\n", ShownPath(dir).c_str());
-    }
-    return kExitDone;
-}
 
 Runner AddProgramCommands(CLI::App& app) {
     CLI::App* start = app.add_subcommand("start", "Run the program's start-up on the device and say what is there");
@@ -81,7 +43,7 @@ Runner AddProgramCommands(CLI::App& app) {
         tallymere::BeginApp(tallymere::StartMode::OneShot);
         std::printf("Tallymere is ready on device folder %s: output directory %s holds the archive "
                     "(Tallymere) and the export tree (Tallyport).\n",
-                    platform::device::Root().c_str(), ShownPath(OutputDir()).c_str());
+                    platform::device::Root().c_str(), ShownPath(tallymere::GetRegistryStr(tallymere::kOutputDirValue)).c_str());
         tallymere::EndApp(tallymere::StartMode::OneShot);
         return kExitDone;
     };

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "cli/remote.h"
+#include "remote/remote.h"
 #include "desktop/dialogs.h"
 #include "desktop/main_window.h"
 #include "desktop/menu.h"
@@ -75,7 +75,7 @@ void StartProgram(const StartOptions& options) {
 bool CreateMainWindow(const StartOptions& options, int* exitCode) {
     if (!options.holdsDevice) {
         // One program per device: the one holding it shows its window, and this one ends.
-        if (const auto answer = cli::AskToShow(); answer && answer->windowShown) {
+        if (const auto answer = remote::AskToShow(); answer && answer->windowShown) {
             *exitCode = 0;
             return false;
         }
@@ -101,7 +101,7 @@ bool CreateMainWindow(const StartOptions& options, int* exitCode) {
 }
 
 void EndProgram(const std::function<void()>& endApp) {
-    cli::StopRemoteRequests();
+    remote::StopRemoteRequests();
     RemoveDialogHost();
     NotifyTray(tallymere::mainWindow.load(), NIM_DELETE, kTrayIconId, TrayPicture());
     delete menuBar;
@@ -116,7 +116,7 @@ int WinMain(const StartOptions& options) {
     int code = 0;
     if (!CreateMainWindow(options, &code)) return code;
     ui::HWND window = tallymere::mainWindow.load();
-    cli::ServeRemoteRequests(true);
+    remote::ServeRemoteRequests(true);
     if (endRequested) ui::PostMessageW(window, ui::WM_CLOSE, 0, 0);
     code = window->RunMessageLoop();
     EndProgram([] { tallymere::EndApp(tallymere::StartMode::Resident); });

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli/version.h"
+#include "remote/version.h"
 #include "desktop/app.h"
 #include "desktop/busy.h"
 #include "platform/channel.h"
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     // The version needs no display.
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
-            std::printf("%s\n", cli::VersionLine().c_str());
+            std::printf("%s\n", remote::VersionLine().c_str());
             return 0;
         }
     }
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tallymere"));
-    QApplication::setApplicationVersion(QString::fromStdString(std::string(cli::kRelease) + " (commit " + cli::kCommit + ")"));
+    QApplication::setApplicationVersion(QString::fromStdString(std::string(remote::kRelease) + " (commit " + remote::kCommit + ")"));
     QApplication::setQuitOnLastWindowClosed(false);  // the program lives in the tray
     QApplication::setWindowIcon(desktop::ApplicationIcon());
 

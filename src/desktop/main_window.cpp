@@ -8,7 +8,7 @@
 
 #include <optional>
 
-#include "cli/remote.h"
+#include "remote/remote.h"
 #include "desktop/busy.h"
 #include "desktop/menu_screen.h"
 #include "platform/no_destructor.h"
@@ -274,9 +274,9 @@ ui::LRESULT MainWndProc(ui::HWND window, std::uint32_t message, ui::WPARAM wPara
         case kTrayCallback:
             if (wParam == kTrayIconId && lParam == WM_LBUTTONDOWN) ui::ShowWindow(window, ui::SW_SHOW);
             return 0;
-        case cli::WM_REMOTE_REQUEST: {
+        case remote::WM_REMOTE_REQUEST: {
             BusyScope busy(QStringLiteral("tallymere-cli"));
-            cli::RunRemoteRequest(window, lParam);
+            remote::RunRemoteRequest(window, lParam);
             return 0;
         }
         case ui::WM_DESTROY:

@@ -5,7 +5,7 @@
 // Everything the window does arrives at `MainWndProc` as a message on the GUI thread: the
 // commands of the soft keys, the menu rows and the caption's OK (WM_COMMAND, carried out by the
 // command table), the list's notifications (WM_NOTIFY), the tray icon's click (3029), the
-// requests of other processes (cli/remote.h) and WM_DESTROY, which ends the event loop.
+// requests of other processes (remote/remote.h) and WM_DESTROY, which ends the event loop.
 //
 // Closing the window with the window manager's close button hides it, as the caption's OK does:
 // the program lives in the tray. Where the desktop has no tray the window is shown from the start

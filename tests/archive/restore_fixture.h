@@ -15,8 +15,8 @@
 #include "archive/entry_id.h"
 #include "archive/qmsg.h"
 #include "archive_fixture.h"
-#include "cli/device_deliver.h"
-#include "cli/device_store.h"
+#include "phone/device_deliver.h"
+#include "phone/device_store.h"
 #include "mapi_fixture.h"
 #include "store/store_cache.h"
 
@@ -35,7 +35,7 @@ class RestoreTest : public ArchiveTest {
 protected:
     void SetUp() override {
         ArchiveTest::SetUp();
-        phone = std::make_unique<cli::device::Phone>();
+        phone = std::make_unique<phone::Phone>();
         tallymere::storeCache = std::make_unique<tallymere::xStore>();
     }
     void TearDown() override {
@@ -48,7 +48,7 @@ protected:
 
     // An SMS in `folder` (which must exist) with a distinct subject.
     Bytes Deliver(const std::u16string& subject, const std::u16string& folder = u"SMS/Inbox") {
-        cli::device::Delivery d;
+        phone::Delivery d;
         d.folder = folder;
         d.subject = subject;
         d.body = u"Body of " + subject;
@@ -57,7 +57,7 @@ protected:
         d.to = {{u"+4915199999", u"Me"}};
         d.deliveryTime = platform::FromUnixTime(1200000000 + static_cast<std::int64_t>(subject.size()));
         d.lastModificationTime = platform::FromUnixTime(1200000100);
-        const Bytes id = cli::device::Deliver(*phone, d);
+        const Bytes id = phone::Deliver(*phone, d);
         Complete(id);
         return id;
     }
@@ -91,7 +91,7 @@ protected:
     // contents order), read through the program's reader.
     std::vector<Stored> Messages() {
         std::vector<Stored> all;
-        for (const cli::device::Named& store : phone->Stores()) {
+        for (const phone::Named& store : phone->Stores()) {
             phone->WalkFolders(store, [&](const std::u16string& path, platform::mapi::IMAPIFolder* folder, int) {
                 for (const Bytes& id : phone->Messages(folder)) {
                     Stored s{path, id, tallymere::qMsg(Session(), static_cast<std::uint32_t>(id.size()), id.data())};
@@ -139,7 +139,7 @@ protected:
         return entries;
     }
 
-    std::unique_ptr<cli::device::Phone> phone;
+    std::unique_ptr<phone::Phone> phone;
 };
 
 // Everything of two message records but their identifiers.

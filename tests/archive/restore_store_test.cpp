@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "archive/restore.h"
-#include "cli/device_dump.h"
+#include "phone/device_dump.h"
 #include "restore_fixture.h"
 
 namespace {
@@ -118,7 +118,7 @@ TEST_F(RestoreStore, RestoringTwiceCreatesNoDuplicatesAndAFullBackupAfterwardsAp
 // the recipients (one without a display name), the body bytes (a zero character and a
 // surrogate pair included), the attachments with their data, and the times as archived.
 TEST_F(RestoreStore, ARestoredMessageEqualsTheOriginalButForItsIdentifier) {
-    cli::device::Delivery d;
+    phone::Delivery d;
     d.folder = u"SMS/Inbox";
     d.subject = u"Grüße, Привет 🎂";
     d.body = std::u16string(u"Line one\r\nA") + char16_t(0) + u"B 明日 \U0001F600";
@@ -129,14 +129,14 @@ TEST_F(RestoreStore, ARestoredMessageEqualsTheOriginalButForItsIdentifier) {
     d.deliveryTime = platform::FromUnixTime(1200000000, 1234567);
     d.lastModificationTime = platform::FromUnixTime(1200003600, 7654321);
     d.read = true;
-    const Bytes mms = cli::device::Deliver(*phone, d);
+    const Bytes mms = phone::Deliver(*phone, d);
     Complete(mms, u"FW: ", 0x1234);
     Deliver(u"plain", u"SMS/Sent Items");
     ASSERT_EQ(BackupAll(), 2u);
 
     const auto original = Messages();
     const auto dumpWithoutIds = [&] {
-        nlohmann::ordered_json dump = cli::device::Dump(*phone);
+        nlohmann::ordered_json dump = phone::Dump(*phone);
         for (auto& store : dump["stores"]) {
             store.erase("entryid");
             for (auto& folder : store["folders"]) {
@@ -173,7 +173,7 @@ TEST_F(RestoreStore, MissingStoreAndFoldersAreCreatedAlongThePath) {
     {
         auto subtree = phone->FindFolder(u"SMS");
         auto work = phone->FindFolder(u"SMS/Work");
-        const Bytes id = cli::device::EntryIdOf(work.get());
+        const Bytes id = phone::EntryIdOf(work.get());
         work.reset();
         ASSERT_EQ(subtree->DeleteFolder(static_cast<platform::mapi::ULONG>(id.size()), id.data(), 0, nullptr,
                                         platform::mapi::DEL_FOLDERS | platform::mapi::DEL_MESSAGES),

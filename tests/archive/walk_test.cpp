@@ -156,13 +156,13 @@ class Walk : public RestoreTest {
 protected:
     // A message with `subject` delivered into an open folder.
     Bytes Put(mapi::IMAPIFolder* folder, const std::u16string& subject) {
-        cli::device::Delivery d;
+        phone::Delivery d;
         d.subject = subject;
         d.body = u"Text of " + subject;
         d.from = u"+4917012345";
         d.to = {{u"+4915199999", u"Me"}};
         d.deliveryTime = platform::FromUnixTime(1200000000 + static_cast<std::int64_t>(serial_++));
-        return cli::device::Deliver(*phone, d, folder);
+        return phone::Deliver(*phone, d, folder);
     }
     Bytes Put(const std::u16string& path, const std::u16string& subject) {
         return Put(phone->MakeFolder(path).get(), subject);
@@ -185,7 +185,7 @@ protected:
 
     // The IPM subtree folder of the first store called `name`.
     mapi::Ptr<mapi::IMAPIFolder> SubtreeOf(std::u16string_view name) {
-        for (const cli::device::Named& store : phone->Stores()) {
+        for (const phone::Named& store : phone->Stores()) {
             if (store.name == name) return phone->Subtree(store.id);
         }
         ADD_FAILURE() << "no store " << platform::ToUtf8(name);
@@ -326,7 +326,7 @@ TEST_F(Walk, PathsFollowTheNamesNotTheFolders) {
     NewStore(u"Twin");
     NewStore(u"Twin");
     int n = 0;
-    for (const cli::device::Named& store : phone->Stores()) {
+    for (const phone::Named& store : phone->Stores()) {
         if (store.name != u"Twin") continue;
         auto subtree = phone->Subtree(store.id);
         Put(Child(subtree.get(), u"Inbox").get(), u"twin " + std::u16string(1, static_cast<char16_t>(u'1' + n++)));

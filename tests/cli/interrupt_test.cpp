@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/device_store.h"
+#include "phone/device_store.h"
 #include "cli_background.h"
 #include "cli_runner.h"
 #include "device_fixture.h"
@@ -49,9 +49,9 @@ protected:
         const std::string bytes = testing_support::ReadHostFile(ndx);
         std::vector<std::string> ids;
         for (std::size_t at = 0; at + 28 <= bytes.size(); at += 28) {
-            cli::device::Bytes id(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+            phone::Bytes id(bytes.begin() + static_cast<std::ptrdiff_t>(at),
                                   bytes.begin() + static_cast<std::ptrdiff_t>(at + 20));
-            ids.push_back(cli::device::Hex(id));
+            ids.push_back(phone::Hex(id));
         }
         return ids;
     }
@@ -88,12 +88,12 @@ protected:
         std::string error;
         ASSERT_TRUE(platform::device::Mount(device_, &error)) << error;
         {
-            cli::device::Phone phone;
-            for (const cli::device::Named& store : phone.Stores()) {
+            phone::Phone phone;
+            for (const phone::Named& store : phone.Stores()) {
                 phone.WalkFolders(store, [&](const std::u16string&, platform::mapi::IMAPIFolder* folder, int) {
-                    std::vector<cli::device::Bytes> ids = phone.Messages(folder);
+                    std::vector<phone::Bytes> ids = phone.Messages(folder);
                     std::vector<platform::mapi::SBinary> entries;
-                    for (cli::device::Bytes& id : ids) entries.push_back({static_cast<platform::mapi::ULONG>(id.size()), id.data()});
+                    for (phone::Bytes& id : ids) entries.push_back({static_cast<platform::mapi::ULONG>(id.size()), id.data()});
                     platform::mapi::ENTRYLIST list{static_cast<platform::mapi::ULONG>(entries.size()), entries.data()};
                     if (!entries.empty()) {
                         EXPECT_EQ(folder->DeleteMessages(&list, 0, nullptr, 0), 0);

@@ -14,10 +14,10 @@
 
 #include "auto/delay.h"
 #include "auto/stack.h"
-#include "cli/device_deliver.h"
-#include "cli/device_seed.h"
-#include "cli/device_store.h"
-#include "cli/remote.h"
+#include "phone/device_deliver.h"
+#include "phone/device_seed.h"
+#include "phone/device_store.h"
+#include "remote/remote.h"
 #include "cli_runner.h"
 #include "desktop/app.h"
 #include "desktop/busy.h"
@@ -85,7 +85,7 @@ private:
         const std::string pid = std::to_string(::getpid()) + "\n";
         QCOMPARE(::pwrite(lockFd_, pid.data(), pid.size(), 0), static_cast<ssize_t>(pid.size()));
         QVERIFY(platform::device::OpenChannel());
-        cli::ServeRemoteRequests(true);
+        remote::ServeRemoteRequests(true);
     }
 
     QStringList Rows() const {
@@ -131,12 +131,12 @@ private:
     }
 
     void Deliver(const std::u16string& body) {
-        cli::device::Phone phone;
-        cli::device::Delivery d;
+        phone::Phone phone;
+        phone::Delivery d;
         d.body = body;
         d.from = u"+4917012345";
         d.deliveryTime = platform::FromUnixTime(1200000000);
-        cli::device::Deliver(phone, d);
+        phone::Deliver(phone, d);
     }
 
 private slots:
@@ -150,7 +150,7 @@ private slots:
 
     void cleanup() {
         Stop();
-        cli::StopRemoteRequests();
+        remote::StopRemoteRequests();
         if (lockFd_ >= 0) ::close(lockFd_);
         lockFd_ = -1;
         ui::SetPort(oldPort_);
@@ -250,8 +250,8 @@ private slots:
 
     void aRowSendsItsCommandAndTheLevelStays() {
         {
-            cli::device::Phone phone;
-            cli::device::Seed(phone, 12, 7);
+            phone::Phone phone;
+            phone::Seed(phone, 12, 7);
         }
         Start();
         desktop::ShowLevel(8);
@@ -347,11 +347,11 @@ private slots:
         QVERIFY(!desktop::MainWidget()->isVisible());
 
         // While a command's box is up, the request waits; it is answered when the command ends.
-        std::optional<cli::RemoteResult> answer;
+        std::optional<remote::RemoteResult> answer;
         std::thread second;
         bool shownDuringTheCommand = true;
         port_.onBox = [&] {
-            second = std::thread([&] { answer = cli::AskToShow(); });
+            second = std::thread([&] { answer = remote::AskToShow(); });
             QTest::qWait(700);
             shownDuringTheCommand = desktop::MainWidget()->isVisible();
         };
@@ -365,8 +365,8 @@ private slots:
 
     void commandsFromTheCommandLineRunHereWithoutBoxes() {
         {
-            cli::device::Phone phone;
-            cli::device::Seed(phone, 5, 3);
+            phone::Phone phone;
+            phone::Seed(phone, 5, 3);
         }
         Start();
         HoldAndServe();

@@ -12,8 +12,8 @@
 #include <memory>
 
 #include "auto/delay.h"
-#include "cli/device_deliver.h"
-#include "cli/device_store.h"
+#include "phone/device_deliver.h"
+#include "phone/device_store.h"
 #include "desktop/app.h"
 #include "desktop/dialogs.h"
 #include "desktop/main_window.h"
@@ -111,14 +111,14 @@ private:
     void Command(std::uint32_t command) { ui::SendMessageW(window_, ui::WM_COMMAND, command, 0); }
 
     void Deliver(const std::u16string& folder, const std::u16string& subject) {
-        cli::device::Phone phone;
+        phone::Phone phone;
         phone.MakeFolder(folder);
-        cli::device::Delivery d;
+        phone::Delivery d;
         d.folder = folder;
         d.subject = subject;
         d.body = u"Body of " + subject;
         d.from = u"+4917012345";
-        cli::device::Deliver(phone, d);
+        phone::Deliver(phone, d);
     }
 
     std::filesystem::path Output(const std::string& relative) const {
@@ -370,12 +370,12 @@ private slots:
             QTest::mouseClick(dialog.DoneButton(), Qt::LeftButton);
         });
         QCOMPARE(port_.Texts(), std::vector<std::string>{"0 messages exported successfully."});
-        cli::device::Phone phone;
+        phone::Phone phone;
         auto exists = [&](std::u16string_view path) {
             try {
                 phone.FindFolder(path);
                 return true;
-            } catch (const cli::device::Failure&) {
+            } catch (const phone::Failure&) {
                 return false;
             }
         };

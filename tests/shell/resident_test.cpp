@@ -14,8 +14,8 @@
 
 #include "auto/delay.h"
 #include "auto/stack.h"
-#include "cli/device_deliver.h"
-#include "cli/device_store.h"
+#include "phone/device_deliver.h"
+#include "phone/device_store.h"
 #include "device_fixture.h"
 #include "platform/text.h"
 #include "platform/window.h"
@@ -89,7 +89,7 @@ protected:
             return tallymere::OnCommand(self, static_cast<std::uint32_t>(w & 0xFFFF)) ? 0 : 1;
         });
         tallymere::mainWindow.store(window);
-        phone = std::make_unique<cli::device::Phone>();
+        phone = std::make_unique<phone::Phone>();
     }
     void TearDown() override {
         if (slowConnection != 0) phone->Session()->Unadvise(slowConnection);
@@ -106,13 +106,13 @@ protected:
     }
 
     Bytes Deliver(const std::u16string& subject, const std::u16string& folder = u"SMS/Inbox") {
-        cli::device::Delivery d;
+        phone::Delivery d;
         d.folder = folder;
         d.subject = subject;
         d.body = u"Body of " + subject;
         d.from = u"+4917012345";
         d.deliveryTime = platform::FromUnixTime(1200000000);
-        return cli::device::Deliver(*phone, d);
+        return phone::Deliver(*phone, d);
     }
 
     void Delete(const Bytes& id, const std::u16string& folder) {
@@ -167,7 +167,7 @@ protected:
     AnswerOk port;
     ui::Port* oldPort = nullptr;
     ui::HWND window = nullptr;
-    std::unique_ptr<cli::device::Phone> phone;
+    std::unique_ptr<phone::Phone> phone;
     SlowSink slowSink;
     mapi::ULONG slowConnection = 0;
     bool begun = false;

@@ -8,7 +8,7 @@
 
 #include "archive/backup.h"
 #include "auto/delay.h"
-#include "cli/device_deliver.h"
+#include "phone/device_deliver.h"
 #include "device_fixture.h"
 #include "platform/dialog_memory.h"
 #include "platform/text.h"
@@ -45,7 +45,7 @@ protected:
             return tallymere::OnCommand(self, static_cast<std::uint32_t>(w & 0xFFFF)) ? 0 : 1;
         });
         tallymere::mainWindow.store(window);
-        phone = std::make_unique<cli::device::Phone>();
+        phone = std::make_unique<phone::Phone>();
     }
     void TearDown() override {
         tallymere::EndApp(tallymere::StartMode::Resident);
@@ -57,11 +57,11 @@ protected:
     }
 
     void Deliver(const std::u16string& subject) {
-        cli::device::Delivery d;
+        phone::Delivery d;
         d.subject = subject;
         d.body = u"Body of " + subject;
         d.from = u"+4917012345";
-        cli::device::Deliver(*phone, d);
+        phone::Deliver(*phone, d);
     }
 
     // The dialog's user: a message arrives and is handled (the host runs what the sink sends
@@ -107,7 +107,7 @@ protected:
     dialog::MemoryHost host{[this](dialog::MemoryDialog& d) { ArriveThenTickAndDone(d); }};
     dialog::Host* oldHost = nullptr;
     ui::HWND window = nullptr;
-    std::unique_ptr<cli::device::Phone> phone;
+    std::unique_ptr<phone::Phone> phone;
     bool arrived = false;
     bool openAfterArrival = false;
 };

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/backup.h"
-#include "cli/device_deliver.h"
+#include "phone/device_deliver.h"
 #include "device_fixture.h"
 #include "platform/dialog_memory.h"
 #include "platform/faults.h"
@@ -32,7 +32,7 @@ protected:
         tallymere::storeCache.reset();
         std::filesystem::create_directories(Host("Out/Tallymere"));
         tallymere::SetRegistryStr(u"OutputDir", u"\\Out");
-        phone = std::make_unique<cli::device::Phone>();
+        phone = std::make_unique<phone::Phone>();
         tallymere::selectionMode = u"Backup";
     }
     void TearDown() override {
@@ -44,12 +44,12 @@ protected:
     }
 
     void Deliver(const std::u16string& folder, const std::u16string& subject) {
-        cli::device::Delivery d;
+        phone::Delivery d;
         d.folder = folder;
         d.subject = subject;
         d.from = u"+4900";
         phone->MakeFolder(folder);
-        cli::device::Deliver(*phone, d);
+        phone::Deliver(*phone, d);
     }
 
     tree::MemoryTree& Open() {
@@ -102,7 +102,7 @@ protected:
         return labels;
     }
 
-    std::unique_ptr<cli::device::Phone> phone;
+    std::unique_ptr<phone::Phone> phone;
     std::unique_ptr<MemoryDialog> dialog;
 };
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/backup.h"
-#include "cli/device_deliver.h"
+#include "phone/device_deliver.h"
 #include "mapi_fixture.h"
 #include "platform/text.h"
 #include "platform/tree_memory.h"
@@ -22,7 +22,7 @@ class TreeSelect : public MapiTest {
 protected:
     void SetUp() override {
         MapiTest::SetUp();
-        phone = std::make_unique<cli::device::Phone>();
+        phone = std::make_unique<phone::Phone>();
         std::filesystem::create_directories(Host("Out/Tallymere"));
         tallymere::SetRegistryStr(u"OutputDir", u"\\Out");
     }
@@ -34,14 +34,14 @@ protected:
     Bytes Deliver(const std::u16string& folder, const std::u16string& subject = u"s",
                   std::optional<std::u16string> fromName = std::nullopt,
                   std::optional<std::u16string> from = u"+4900", std::vector<std::u16string> to = {}) {
-        cli::device::Delivery d;
+        phone::Delivery d;
         d.folder = folder;
         d.subject = subject;
         d.fromName = std::move(fromName);
         d.from = std::move(from);
         for (auto& address : to) d.to.push_back({address, u""});
         phone->MakeFolder(folder);
-        return cli::device::Deliver(*phone, d);
+        return phone::Deliver(*phone, d);
     }
 
     // The item of that label among the children of `parent`.
@@ -63,7 +63,7 @@ protected:
         return found.empty() ? HTREEITEM{} : found[0];
     }
 
-    std::unique_ptr<cli::device::Phone> phone;
+    std::unique_ptr<phone::Phone> phone;
     platform::tree::MemoryTree tree;
     xTreeSelect select{&tree, u"Backup"};
 };

@@ -1,0 +1,454 @@
+#include "phone/device_import.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <filesystem>
+
+#include "platform/text.h"
+
+namespace phone {
+
+namespace {
+
+constexpr char16_t kInbox[] = u"SMS/Inbox";
+
+// The folder a message's `type` or `msg_box` names; null for any other value.
+const char16_t* FolderFor(std::string_view box) {
+    if (box == "1") return kInbox;
+    if (box == "2") return u"SMS/Sent Items";
+    if (box == "3") return u"SMS/Drafts";
+    if (box == "4" || box == "5" || box == "6") return u"SMS/Outbox";
+    return nullptr;
+}
+
+std::optional<std::int64_t> Number(std::optional<std::string_view> text) {
+    if (!text) return std::nullopt;
+    std::int64_t value = 0;
+    const char* end = text->data() + text->size();
+    const auto [at, error] = std::from_chars(text->data(), end, value);
+    if (error != std::errc() || at != end) return std::nullopt;
+    return value;
+}
+
+// Milliseconds since 1970 as a FILETIME; all zero for a missing or unreadable time, and for one
+// before 1970 or after 9999. With `maybeSeconds`, a value below 10^11 counts as seconds (some
+// phones write MMS times so).
+platform::FILETIME TimeOf(std::optional<std::string_view> text, bool maybeSeconds) {
+    std::optional<std::int64_t> ms = Number(text);
+    if (!ms || *ms <= 0 || *ms > 253402300799999) return {};
+    if (maybeSeconds && *ms < 100000000000) *ms *= 1000;
+    return platform::FromUnixTime(*ms / 1000, static_cast<std::uint32_t>(*ms % 1000) * 10000);
+}
+
+std::u16string Wide(std::string_view utf8) { return platform::FromUtf8(utf8); }
+
+std::u16string Trim(std::u16string_view text) {
+    const auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    return std::u16string(text);
+}
+
+// Splits at any of `separators`, trimming each piece and dropping empty ones.
+std::vector<std::u16string> SplitList(std::u16string_view text, std::u16string_view separators) {
+    std::vector<std::u16string> items;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && separators.find(text[i]) == std::u16string_view::npos) continue;
+        std::u16string item = Trim(text.substr(start, i - start));
+        if (!item.empty()) items.push_back(std::move(item));
+        start = i + 1;
+    }
+    return items;
+}
+
+// The other parties of a message with the names the phone had for them: `address` (several
+// joined by "~" or ";") and `contact_name` (several joined by ", " in the same order; a name
+// that matches no count is not used).
+std::vector<Recipient> OtherParties(const Attributes& attributes) {
+    std::vector<Recipient> parties;
+    const auto address = ValueOf(attributes, "address");
+    if (!address) return parties;
+    for (std::u16string& a : SplitList(Wide(*address), u"~;")) parties.push_back({std::move(a), u""});
+    const auto contact = ValueOf(attributes, "contact_name");
+    if (!contact || *contact == "(Unknown)" || parties.empty()) return parties;
+    const std::u16string names = Wide(*contact);
+    if (parties.size() == 1) {
+        parties[0].name = Trim(names);
+        return parties;
+    }
+    std::vector<std::u16string> split;
+    std::size_t start = 0;
+    for (std::size_t comma; (comma = names.find(u", ", start)) != std::u16string::npos; start = comma + 2) {
+        split.push_back(Trim(std::u16string_view(names).substr(start, comma - start)));
+    }
+    split.push_back(Trim(std::u16string_view(names).substr(start)));
+    if (split.size() == parties.size()) {
+        for (std::size_t i = 0; i < split.size(); ++i) {
+            if (split[i] != u"(Unknown)" && split[i] != u"null") parties[i].name = split[i];
+        }
+    }
+    return parties;
+}
+
+bool IsRead(const Attributes& attributes) { return ValueOf(attributes, "read") == "1"; }
+
+Conversion ConvertSms(const BackupElement& e) {
+    Conversion c;
+    const auto type = ValueOf(e.attributes, "type");
+    const char16_t* folder = type ? FolderFor(*type) : nullptr;
+    if (folder == nullptr) {
+        c.skipped = type ? "unknown message type \"" + std::string(*type) + "\"" : "it has no message type";
+        return c;
+    }
+    Delivery d;
+    d.folder = folder;
+    d.messageClass = u"IPM.SMStext";
+    const auto address = ValueOf(e.attributes, "address");
+    const auto body = ValueOf(e.attributes, "body");
+    if (!body && !(address && !Trim(Wide(*address)).empty())) {
+        c.skipped = "it has neither text nor an address";
+        return c;
+    }
+    if (body) d.body = Wide(*body);
+    const auto subject = ValueOf(e.attributes, "subject");
+    d.subject = subject ? Wide(*subject) : d.body;
+    std::vector<Recipient> parties = OtherParties(e.attributes);
+    if (folder == kInbox) {
+        // The sender's address stays as the file has it, however it is written.
+        if (address) d.from = Trim(Wide(*address));
+        if (parties.size() == 1 && !parties[0].name.empty()) d.fromName = parties[0].name;
+    } else {
+        d.to = std::move(parties);
+    }
+    d.deliveryTime = TimeOf(ValueOf(e.attributes, "date"), false);
+    d.read = IsRead(e.attributes);
+    c.delivery = std::move(d);
+    return c;
+}
+
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    for (char& ch : lower) {
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+    }
+    return lower;
+}
+
+// A part's content type in lower case, without parameters.
+std::string ContentType(const BackupPart& part) {
+    std::string_view ct = ValueOf(part.attributes, "ct").value_or("application/octet-stream");
+    ct = ct.substr(0, ct.find(';'));
+    while (!ct.empty() && ct.back() == ' ') ct.remove_suffix(1);
+    return Lower(ct);
+}
+
+const char16_t* ExtensionFor(const std::string& type) {
+    static const std::pair<const char*, const char16_t*> kTypes[] = {
+        {"image/jpeg", u".jpg"},     {"image/jpg", u".jpg"},      {"image/png", u".png"},
+        {"image/gif", u".gif"},      {"image/bmp", u".bmp"},      {"image/webp", u".webp"},
+        {"image/heic", u".heic"},    {"audio/amr", u".amr"},      {"audio/mpeg", u".mp3"},
+        {"audio/mp4", u".m4a"},      {"audio/ogg", u".ogg"},      {"audio/aac", u".aac"},
+        {"video/3gpp", u".3gp"},     {"video/mp4", u".mp4"},      {"text/x-vcard", u".vcf"},
+        {"text/vcard", u".vcf"},     {"text/x-vcalendar", u".vcs"}, {"application/smil", u".smil"},
+        {"text/html", u".html"},     {"application/pdf", u".pdf"},
+    };
+    for (const auto& [name, extension] : kTypes) {
+        if (type == name) return extension;
+    }
+    return u".bin";
+}
+
+// The attachment's file name: the first of `name`, `fn` and `cl` given, without any folder
+// part; a made-up one from the part's number and type when none is usable.
+std::u16string FileNameOf(const BackupPart& part, std::size_t number, const std::string& type) {
+    for (const char* key : {"name", "fn", "cl"}) {
+        const auto value = ValueOf(part.attributes, key);
+        if (!value) continue;
+        std::u16string name = Trim(Wide(*value));
+        const std::size_t slash = name.find_last_of(u"/\\");
+        if (slash != std::u16string::npos) name.erase(0, slash + 1);
+        if (!name.empty() && name != u"." && name != u"..") return name;
+    }
+    return u"part" + Wide(std::to_string(number)) + ExtensionFor(type);
+}
+
+// The bytes of a part's content: its data (taken out of the part), else its text (UTF-8).
+Bytes ContentOf(BackupPart& part) {
+    if (part.data) return std::move(*part.data);
+    const auto text = ValueOf(part.attributes, "text");
+    return text ? Bytes(text->begin(), text->end()) : Bytes();
+}
+
+// The text of a "text/plain" part: its `text`, else its data in its character set (106 UTF-8,
+// the default; 4 ISO-8859-1).
+std::u16string TextOf(const BackupPart& part) {
+    if (const auto text = ValueOf(part.attributes, "text")) return Wide(*text);
+    if (!part.data) return {};
+    if (ValueOf(part.attributes, "chset") == "4") return std::u16string(part.data->begin(), part.data->end());
+    return Wide(std::string_view(reinterpret_cast<const char*>(part.data->data()), part.data->size()));
+}
+
+// The address an <addr> gives, or nothing: Android keeps this placeholder where its own number
+// on an outgoing MMS was not known.
+std::optional<std::u16string> AddressOf(const Attributes& addr) {
+    const auto address = ValueOf(addr, "address");
+    if (!address || *address == "insert-address-token") return std::nullopt;
+    std::u16string text = Trim(Wide(*address));
+    if (text.empty()) return std::nullopt;
+    return text;
+}
+
+Conversion ConvertMms(BackupElement& e) {
+    Conversion c;
+    c.mms = true;
+    if (!e.problem.empty()) {
+        c.skipped = e.problem;
+        return c;
+    }
+    const auto box = ValueOf(e.attributes, "msg_box");
+    const char16_t* folder = box ? FolderFor(*box) : nullptr;
+    if (folder == nullptr && !box) {
+        // Without a box, the PDU type tells a received message (132) from a sent one (128).
+        const auto type = ValueOf(e.attributes, "m_type");
+        folder = type == "132" ? kInbox : type == "128" ? u"SMS/Sent Items" : nullptr;
+    }
+    if (folder == nullptr) {
+        c.skipped = box ? "unknown message box \"" + std::string(*box) + "\"" : "it has no message box";
+        return c;
+    }
+    Delivery d;
+    d.folder = folder;
+    d.messageClass = u"IPM.MMS";
+    if (const auto sub = ValueOf(e.attributes, "sub")) d.subject = Wide(*sub);
+
+    // The names the phone had for the other parties.
+    const std::vector<Recipient> parties = OtherParties(e.attributes);
+    const auto nameOf = [&](const std::u16string& address) -> std::u16string {
+        for (const Recipient& p : parties) {
+            if (p.address == address) return p.name;
+        }
+        return {};
+    };
+    bool listed = false;
+    for (const Attributes& addr : e.addrs) {
+        const std::optional<std::u16string> address = AddressOf(addr);
+        const auto type = ValueOf(addr, "type");
+        if (!address || !type) continue;
+        if (*type == "137") {
+            if (d.from) continue;
+            d.from = *address;
+            if (std::u16string name = nameOf(*address); !name.empty()) d.fromName = std::move(name);
+        } else if (*type == "151" || *type == "130" || *type == "129") {
+            const mapi::ULONG kind = *type == "151" ? mapi::MAPI_TO : *type == "130" ? mapi::MAPI_CC : mapi::MAPI_BCC;
+            d.to.push_back({*address, nameOf(*address), kind});
+        } else {
+            continue;
+        }
+        listed = true;
+    }
+    if (!listed && !parties.empty()) {
+        // No <addr>: the other parties are the sender of a received message, else its recipients.
+        if (folder == kInbox) {
+            d.from = parties[0].address;
+            if (!parties[0].name.empty()) d.fromName = parties[0].name;
+        } else {
+            d.to = parties;
+        }
+    }
+
+    std::size_t number = 0;
+    bool firstText = true;
+    for (BackupPart& part : e.parts) {
+        ++number;
+        const std::string type = ContentType(part);
+        if (type == "text/plain") {
+            if (!firstText) d.body += u'\n';
+            d.body += TextOf(part);
+            firstText = false;
+        } else {
+            d.attachments.push_back({FileNameOf(part, number, type), ContentOf(part)});
+        }
+    }
+    if (d.subject.empty() && d.body.empty() && d.attachments.empty() && !d.from && d.to.empty()) {
+        c.skipped = "it has neither content nor an address";
+        return c;
+    }
+    d.deliveryTime = TimeOf(ValueOf(e.attributes, "date"), true);
+    d.read = IsRead(e.attributes);
+    c.delivery = std::move(d);
+    return c;
+}
+
+std::int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string Megabytes(std::uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    return text;
+}
+
+std::vector<std::u16string> SortedAddresses(std::vector<std::u16string> addresses) {
+    std::sort(addresses.begin(), addresses.end());
+    return addresses;
+}
+
+}  // namespace
+
+std::string ImportSummary(const ImportCounts& n) {
+    return std::to_string(n.sms + n.mms) + " messages imported (" + std::to_string(n.sms) + " SMS, " +
+           std::to_string(n.mms) + " MMS), " + std::to_string(n.present) + " already present, " +
+           std::to_string(n.skipped) + " skipped" + (n.skipped ? ": see above" : "");
+}
+
+Conversion ConvertElement(BackupElement& element) {
+    if (element.name == "sms") return ConvertSms(element);
+    if (element.name == "mms") return ConvertMms(element);
+    Conversion c;
+    c.skipped = "not a message";
+    return c;
+}
+
+Importer::Importer(Phone& phone, std::FILE* notes, std::string prefix, bool showProgress)
+    : phone_(phone), notes_(notes), prefix_(std::move(prefix)), showProgress_(showProgress) {}
+
+Importer::Folder& Importer::FolderOf(const std::u16string& path) {
+    auto found = folders_.find(path);
+    if (found != folders_.end()) return found->second;
+    Folder& entry = folders_[path];
+    entry.folder = phone_.MakeFolder(path);
+    mapi::Ptr<mapi::IMAPITable> table;
+    if (entry.folder->GetContentsTable(0, table.Out()) != 0) {
+        throw Failure{"the message store refused GetContentsTable"};
+    }
+    mapi::ULONG tags[] = {mapi::PR_ENTRYID, mapi::PR_MESSAGE_DELIVERY_TIME};
+    mapi::SPropTagArray columns{2, tags};
+    if (table->SetColumns(&columns, 0) != 0) throw Failure{"the message store refused SetColumns"};
+    for (;;) {
+        mapi::Rows rows;
+        if (table->QueryRows(256, 0, rows.Out()) != 0) throw Failure{"the message store refused QueryRows"};
+        if (rows.size() == 0) break;
+        for (mapi::ULONG i = 0; i < rows.size(); ++i) {
+            const mapi::SPropValue* p = rows->aRow[i].lpProps;
+            const std::uint64_t ticks = p[1].ulPropTag == tags[1] ? platform::ToTicks(p[1].Value.ft) : 0;
+            entry.byTime.emplace(ticks, Bytes(p[0].Value.bin.lpb, p[0].Value.bin.lpb + p[0].Value.bin.cb));
+        }
+    }
+    return entry;
+}
+
+bool Importer::AlreadyPresent(Folder& folder, const Delivery& d) {
+    const auto [first, last] = folder.byTime.equal_range(platform::ToTicks(d.deliveryTime));
+    if (first == last) return false;
+    const std::string body = platform::ToUtf16Le(d.body);
+    std::vector<std::u16string> wanted;
+    for (const Recipient& r : d.to) wanted.push_back(r.address);
+    wanted = SortedAddresses(std::move(wanted));
+    for (auto it = first; it != last; ++it) {
+        mapi::Ptr<mapi::IMessage> message;
+        try {
+            message = phone_.OpenMessage(it->second);
+        } catch (const Failure&) {
+            continue;  // deleted meanwhile
+        }
+        if (GetText(message.get(), mapi::PR_SENDER_EMAIL_ADDRESS_W).value_or(u"") != d.from.value_or(u"")) continue;
+        const Bytes stored = ReadStream(message.get(), mapi::PR_BODY_W);
+        if (std::string_view(reinterpret_cast<const char*>(stored.data()), stored.size()) != body) continue;
+        std::vector<std::u16string> addresses;
+        mapi::Ptr<mapi::IMAPITable> table;
+        if (message->GetRecipientTable(0, table.Out()) != 0) {
+            throw Failure{"the message store refused GetRecipientTable"};
+        }
+        for (;;) {
+            mapi::Rows rows;
+            if (table->QueryRows(64, 0, rows.Out()) != 0) throw Failure{"the message store refused QueryRows"};
+            if (rows.size() == 0) break;
+            for (mapi::ULONG i = 0; i < rows.size(); ++i) {
+                const mapi::SRow& row = rows->aRow[i];
+                std::u16string address;
+                for (mapi::ULONG v = 0; v < row.cValues; ++v) {
+                    if (row.lpProps[v].ulPropTag == mapi::PR_EMAIL_ADDRESS_W) address = row.lpProps[v].Value.lpszW;
+                }
+                addresses.push_back(std::move(address));
+            }
+        }
+        if (SortedAddresses(std::move(addresses)) == wanted) return true;
+    }
+    return false;
+}
+
+std::string Importer::Take(const std::string& path, BackupElement& element) {
+    Conversion c = ConvertElement(element);
+    if (!c.delivery) {
+        ++counts_.skipped;
+        ClearProgress();
+        std::fprintf(notes_, "%s%s: line %llu: <%s> skipped: %s\n", prefix_.c_str(), path.c_str(),
+                     static_cast<unsigned long long>(element.line), element.name.c_str(), c.skipped.c_str());
+        return {};
+    }
+    Delivery& d = *c.delivery;
+    if (platform::ToTicks(d.deliveryTime) != 0) d.lastModificationTime = d.deliveryTime;
+    try {
+        Folder& folder = FolderOf(d.folder);
+        if (AlreadyPresent(folder, d)) {
+            ++counts_.present;
+            return {};
+        }
+        Bytes id = Deliver(phone_, d, folder.folder.get());
+        folder.byTime.emplace(platform::ToTicks(d.deliveryTime), std::move(id));
+    } catch (const Failure& failure) {
+        return failure.message;
+    }
+    ++(c.mms ? counts_.mms : counts_.sms);
+    ++fileMessages_;
+    return {};
+}
+
+bool Importer::ImportFile(const std::string& path, std::string* error) {
+    std::error_code ec;
+    fileSize_ = std::filesystem::file_size(path, ec);
+    if (ec) fileSize_ = 0;
+    fileMessages_ = 0;
+    lastShown_ = 0;
+    const ReadOutcome outcome = SmsBackupReader::ReadFile(
+        path, [&](BackupElement& element) { return Take(path, element); },
+        [&](std::uint64_t bytes) { ShowProgress(path, bytes); });
+    ClearProgress();
+    if (outcome.complete) return true;
+    if (outcome.line == 0) {
+        *error = path + ": " + outcome.error;
+    } else {
+        *error = path + ": import stopped at line " + std::to_string(outcome.line) + ": " + outcome.error + "; " +
+                 std::to_string(fileMessages_) + " messages imported before it";
+    }
+    return false;
+}
+
+void Importer::ShowProgress(const std::string& path, std::uint64_t bytes) {
+    if (!showProgress_) return;
+    const std::int64_t now = NowMs();
+    if (now - lastShown_ < 200) return;
+    lastShown_ = now;
+    std::string line = path + ": " + Megabytes(bytes);
+    if (fileSize_ != 0) {
+        const std::uint64_t percent = std::min<std::uint64_t>(100, bytes * 100 / fileSize_);
+        line += " of " + Megabytes(fileSize_) + " (" + std::to_string(percent) + "%)";
+    }
+    line += ", " + std::to_string(fileMessages_) + " messages imported";
+    std::fprintf(notes_, "\r%s\033[K", line.c_str());
+    std::fflush(notes_);
+    progressShown_ = true;
+}
+
+void Importer::ClearProgress() {
+    if (!progressShown_) return;
+    std::fprintf(notes_, "\r\033[K");
+    std::fflush(notes_);
+    progressShown_ = false;
+}
+
+}  // namespace phone

@@ -1,0 +1,44 @@
+#include "phone/iso_time.h"
+
+#include <gtest/gtest.h>
+
+#include "phone/sha256.h"
+
+namespace {
+
+std::uint64_t Ticks(const char* text) {
+    auto time = phone::ParseIsoTime(text);
+    return time ? platform::ToTicks(*time) : 0;
+}
+
+TEST(IsoTime, FormsAndZones) {
+    const std::uint64_t noon = platform::ToTicks(platform::FromUnixTime(1204373610));  // 2008-03-01T12:13:30Z
+    EXPECT_EQ(Ticks("2008-03-01T12:13:30Z"), noon);
+    EXPECT_EQ(Ticks("2008-03-01T12:13:30"), noon);
+    EXPECT_EQ(Ticks("2008-03-01 14:13:30+02:00"), noon);
+    EXPECT_EQ(Ticks("2008-03-01T07:13:30-0500"), noon);
+    EXPECT_EQ(Ticks("2008-03-01T12:13:30.25Z"), noon + 2500000);
+    EXPECT_EQ(Ticks("2008-03-01T12:13Z"), noon - 30 * 10000000ull);
+    EXPECT_EQ(Ticks("2008-03-01"), noon - (12 * 3600 + 13 * 60 + 30) * 10000000ull);
+    EXPECT_EQ(phone::FormatIsoTime(platform::FromTicks(noon)), "2008-03-01T12:13:30Z");
+}
+
+TEST(IsoTime, NotATime) {
+    for (const char* bad : {"", "yesterday", "2008-02-30", "2007-02-29T00:00Z", "2008-13-01", "2008-03-01T24:00",
+                            "2008-03-01T12:60", "2008-03-01T12:13:30Q", "2008-3-1", "2008-03-01T12:13:30.Z"}) {
+        EXPECT_FALSE(phone::ParseIsoTime(bad)) << bad;
+    }
+    EXPECT_TRUE(phone::ParseIsoTime("2008-02-29"));
+}
+
+TEST(Sha256, KnownDigests) {
+    EXPECT_EQ(phone::Sha256Hex({}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    const std::string abc = "abc";
+    EXPECT_EQ(phone::Sha256Hex(std::vector<std::uint8_t>(abc.begin(), abc.end())),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    const std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    EXPECT_EQ(phone::Sha256Hex(std::vector<std::uint8_t>(two.begin(), two.end())),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+}  // namespace
