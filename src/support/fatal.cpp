@@ -4,6 +4,7 @@
 
 #include "platform/file.h"
 #include "platform/kernel.h"
+#include "platform/text.h"
 #include "support/settings.h"
 
 namespace tallymere {
@@ -11,7 +12,11 @@ namespace tallymere {
 std::atomic<platform::ui::HWND> mainWindow{nullptr};
 
 void FatalError(std::u16string_view message, std::u16string_view tag) {
-    platform::ui::FailureBoxW(mainWindow.load(), message, tag);
+    // The box's first line is the failure as ever (scripts and boxes match it); a second one
+    // says why, where the platform knows.
+    std::u16string text(message);
+    if (const std::string cause = platform::FailureCause(); !cause.empty()) text += u"\n" + platform::FromUtf8(cause);
+    platform::ui::FailureBoxW(mainWindow.load(), text, tag);
     // A failure must never look like success to whoever started the program.
     platform::ExitProcess(1);
 }
