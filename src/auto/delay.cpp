@@ -37,8 +37,11 @@ int xDelay::ExecuteOne() {
         const std::vector<std::uint8_t> id = ids[0];
         const mapi::HRESULT result = session->OpenEntry(sizes[0], reinterpret_cast<const mapi::ENTRYID*>(id.data()),
                                                         nullptr, 0, &type, object.Out());
-        // A message deleted before its turn is no failure; a store that cannot answer is.
-        if (result != 0 && result != mapi::MAPI_E_NOT_FOUND) FatalError(u"OpenEntry failed.", u"xDelay::ExecuteOne");
+        // A message deleted before its turn, or an identifier that names none, is no failure; a
+        // store that cannot answer is.
+        if (result != 0 && result != mapi::MAPI_E_NOT_FOUND && result != mapi::MAPI_E_INVALID_ENTRYID) {
+            FatalError(u"OpenEntry failed.", u"xDelay::ExecuteOne");
+        }
         const bool opened = result == 0;
         if (opened && object && type == mapi::MAPI_MESSAGE) {
             mapi::Ptr<mapi::IMessage> message = std::move(object).As<mapi::IMessage>();

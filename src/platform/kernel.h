@@ -26,7 +26,7 @@ void SetLastError(DWORD error);
 
 // Why the last failing platform call of the calling thread failed, where the platform knows it:
 // the file and the system's reason ("/x/Messages.dat: No space left on device"), the database
-// and SQLite's message, or the fault plan's failure. Calls that set it on failure clear it when
+// and SQLite's message (a failure the fault plan makes has none). Calls that set it on failure clear it when
 // they begin, so that it speaks of the latest of them; empty when none failed since.
 std::string FailureCause();
 void SetFailureCause(std::string cause);

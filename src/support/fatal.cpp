@@ -22,12 +22,15 @@ void FatalError(std::u16string_view message, std::u16string_view tag) {
 }
 
 void WriteLog(std::u16string_view text) {
+    // The log is written on the side: what it meets is no cause of the failure that follows.
+    const std::string cause = platform::FailureCause();
     const std::u16string path = GetRegistryStr(kOutputDirValue) + u"\\tallymere.log";
-    auto log = platform::File::Open(path, u"a");
-    if (!log) return;
-    log->WriteText(text);
-    log->WriteText(u"\n");
-    log->Close();
+    if (auto log = platform::File::Open(path, u"a")) {
+        log->WriteText(text);
+        log->WriteText(u"\n");
+        log->Close();
+    }
+    platform::SetFailureCause(cause);
 }
 
 }  // namespace tallymere

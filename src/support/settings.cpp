@@ -57,6 +57,7 @@ void ApplyStartupDefaults() {
         // Nothing can be kept anywhere: the user learns which directory and how to change it,
         // which works whatever the stored directory is.
         WriteLog(outputDir);
+        platform::ClearFailureCause();  // the words say why already
         FatalError(u"Cannot use " + (outputDir.empty() ? std::u16string(u"\\") : outputDir) +
                        u" as output directory: " + reason +
                        u". Choose another one with: tallymere-cli settings --output-dir DIR",
