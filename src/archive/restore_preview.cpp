@@ -10,6 +10,7 @@
 #include "platform/mapi/ptr.h"
 #include "store/session.h"
 #include "support/endian.h"
+#include "support/fatal.h"
 #include "support/files.h"
 #include "support/settings.h"
 
@@ -35,8 +36,11 @@ RestorePreview PreviewRestore() {
         const bool present = GetU32(id + 24) == 1;
         mapi::Ptr<mapi::IUnknown> object;
         mapi::ULONG type = 0;
-        const bool missing = session->OpenEntry(xEntryID::ENTRYID_SIZE, reinterpret_cast<const mapi::ENTRYID*>(id),
-                                                nullptr, 0, &type, object.Out()) == mapi::MAPI_E_NOT_FOUND;
+        const mapi::HRESULT opened = session->OpenEntry(
+            xEntryID::ENTRYID_SIZE, reinterpret_cast<const mapi::ENTRYID*>(id), nullptr, 0, &type, object.Out());
+        // A store that cannot answer must not have the question say how many messages are there.
+        if (opened != 0 && opened != mapi::MAPI_E_NOT_FOUND) FatalError(u"OpenEntry failed.", u"PreviewRestore");
+        const bool missing = opened == mapi::MAPI_E_NOT_FOUND;
         ++preview.archived;
         preview.present += present;
         preview.missingNormal += present && missing;

@@ -2,11 +2,16 @@
 // the device (the desktop program or `watch`), to have it show its window or carry out a
 // command for it.
 //
-// The channel is a local stream socket in the abstract namespace, named after the device
-// folder's identity (its file system and inode) and the user, so that two names of one folder
-// meet the same program and nothing is left on disk when the program ends, however it ends.
-// Only processes of the same user are served, and a client talks only to a server of its own
-// user (both sides check the peer's credentials).
+// The channel is a local stream socket, the file "channel" in the device's private ".platform"
+// directory (0700, the socket 0600), so that only the device's owner can take it or reach it,
+// and two names of one folder meet the same program. The program holding the device removes a
+// socket file a crashed holder left before binding its own. Only processes of the same user are
+// served, and a client talks only to a server of its own user (both sides check the peer's
+// credentials).
+//
+// Every connection is served on a thread of its own: a client that is slow to send its request,
+// or many idle ones, keep no other client waiting. A request that has not arrived whole within
+// two seconds of the connection is dropped.
 //
 // A connection carries one request and its replies. Every message on it is a frame: a 32-bit
 // little-endian byte count, then that many bytes; frames are limited to kMaxFrame bytes.
@@ -47,11 +52,12 @@ using ChannelHandler = std::function<void(const std::string& request, ChannelRep
 // without it: other processes find nobody to serve them).
 bool OpenChannel();
 
-// Starts handling requests, one connection at a time, on a thread of the channel's own.
+// Starts handling requests on a thread of the channel's own, each connection on a thread of its
+// own (the handler may run for several connections at once).
 void ServeChannel(ChannelHandler handler);
 
-// Stops serving: a request being handled is finished first; waiting and later clients find
-// nobody. Call it from another thread than the channel's.
+// Stops serving: requests being handled are finished first; waiting and later clients find
+// nobody, and the socket file goes. Call it from another thread than the channel's.
 void CloseChannel();
 
 // A client's request to the program serving the mounted device.

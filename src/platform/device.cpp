@@ -40,6 +40,17 @@ std::string FitHostName(std::string name) {
     return name.substr(0, keep) + tag + extension;
 }
 
+// `text` as one word of a shell command line (quoted where it needs to be).
+std::string ShellWord(const std::string& text) {
+    if (!text.empty() && text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+,:@%") ==
+                             std::string::npos) {
+        return text;
+    }
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 bool MakeDirs(const fs::path& dir, std::string* error) {
     std::error_code ec;
     fs::create_directories(dir, ec);
@@ -48,6 +59,16 @@ bool MakeDirs(const fs::path& dir, std::string* error) {
         return false;
     }
     return true;
+}
+
+// One line on standard error when other users can reach the device folder (made so beforehand,
+// or by an older version that kept what the umask gave), with the command that makes it private.
+void WarnIfShared(const fs::path& dir) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0 || (st.st_mode & 077) == 0) return;
+    const char* program = program_invocation_short_name;
+    std::fprintf(stderr, "%s: warning: other users can read the device folder %s; make it private with: chmod 700 %s\n",
+                 program && *program ? program : "tallymere", dir.c_str(), ShellWord(dir.string()).c_str());
 }
 
 }  // namespace
@@ -69,6 +90,9 @@ bool IsDefaultFolder(std::string_view explicitDir) {
 
 bool Mount(const fs::path& hostDir, std::string* error, bool* made, Creation creation) {
     if (made) *made = false;
+    // Everything this process creates from here on is its owner's alone (directories 0700,
+    // files 0600), whatever umask it was started with: the device folder holds every message.
+    ::umask(077);
     std::error_code ec;
     fs::path dir = fs::absolute(hostDir, ec);
     if (ec) dir = hostDir;
@@ -111,7 +135,14 @@ bool Mount(const fs::path& hostDir, std::string* error, bool* made, Creation cre
             }
             return false;
         }
+        // An empty folder made beforehand (mkdir gives 0755) becomes as private as one made here.
+        if (::chmod(dir.c_str(), 0700) != 0) {
+            if (error) *error = "cannot make " + dir.string() + " private: " + std::strerror(errno);
+            return false;
+        }
         if (made) *made = true;
+    } else {
+        WarnIfShared(dir);
     }
     {
         std::lock_guard lock(rootMutex);

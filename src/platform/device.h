@@ -41,8 +41,10 @@ enum class Creation {
 };
 
 // Makes `hostDir` the device's root for this process. A folder that does not exist yet is
-// created (mode 0700) and provisioned as a new, empty phone, and so is an empty folder;
-// `made` tells the caller (who says so). A device folder is known by its ".platform" folder:
+// created (mode 0700) and provisioned as a new, empty phone, and so is an empty folder (made
+// 0700); `made` tells the caller (who says so). From the first mount on, everything the process
+// creates is private (umask 077: directories 0700, files 0600). A device folder that other
+// users can reach gets one warning line on standard error naming the fix (chmod 700 DIR). A device folder is known by its ".platform" folder:
 // a folder that holds anything else but no ".platform" is refused untouched, so that a
 // mistyped option never fills a folder of the user's with a phone. Returns false with a reason
 // when the folder cannot be used. `creation` limits where a new phone may be made; a folder

@@ -1,6 +1,7 @@
 #include "platform/faults.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -23,8 +24,11 @@ struct State {
     bool envRead = false;
     bool envQuick = false;
     bool codeQuick = false;
+    bool envInstant = false;
+    std::string tallyFile;  // where every call's count goes at exit; empty: none counted
     std::map<std::string, std::vector<Rule>, std::less<>> rules;
     std::map<std::string, int, std::less<>> counts;
+    std::map<std::string, int, std::less<>> tally;  // every call of every operation
     std::map<std::string, int, std::less<>> pauses;  // operation -> milliseconds per call
 };
 
@@ -33,9 +37,25 @@ State& TheState() {
     return state;
 }
 
+void WriteTally() {
+    State& s = TheState();
+    std::lock_guard lock(s.mutex);
+    if (s.tallyFile.empty()) return;
+    if (std::FILE* out = std::fopen(s.tallyFile.c_str(), "w")) {
+        for (const auto& [name, count] : s.tally) std::fprintf(out, "%s %d\n", name.c_str(), count);
+        std::fclose(out);
+    }
+}
+
 void ParseEnvironment(State& s) {
     s.envRead = true;
     s.envQuick = false;
+    s.envInstant = false;
+    if (const char* tally = std::getenv("TALLYMERE_FAULT_TALLY"); tally != nullptr && *tally != '\0') {
+        static const bool registered = std::atexit(WriteTally) == 0;
+        (void)registered;
+        s.tallyFile = tally;
+    }
     const char* env = std::getenv("TALLYMERE_FAULTS");
     if (env == nullptr) return;
     std::string_view text(env);
@@ -44,6 +64,7 @@ void ParseEnvironment(State& s) {
         std::string_view item = text.substr(0, comma);
         text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
         if (item == "quick") s.envQuick = true;
+        if (item == "instant") s.envInstant = true;
         if (auto tilde = item.rfind('~'); tilde != std::string_view::npos && tilde > 0) {
             const std::string number(item.substr(tilde + 1));
             char* endp = nullptr;
@@ -79,6 +100,7 @@ bool Hit(std::string_view operation) {
             lock.lock();
         }
     }
+    if (!s.tallyFile.empty()) ++s.tally[std::string(operation)];
     if (s.rules.empty()) return false;
     auto rule = s.rules.find(operation);
     if (rule == s.rules.end()) return false;
@@ -113,6 +135,13 @@ bool QuickRetries() {
     return s.codeQuick || s.envQuick;
 }
 
+bool NoWaits() {
+    State& s = TheState();
+    std::lock_guard lock(s.mutex);
+    if (!s.envRead) ParseEnvironment(s);
+    return s.envInstant;
+}
+
 void SetQuickRetries(bool quick) {
     State& s = TheState();
     std::lock_guard lock(s.mutex);
@@ -126,6 +155,7 @@ void Reset() {
     s.rules.clear();
     s.counts.clear();
     s.pauses.clear();
+    s.tally.clear();
 }
 
 }  // namespace platform::faults

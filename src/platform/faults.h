@@ -10,6 +10,11 @@
 // The entry "quick" makes retries skip their pauses (QuickRetries). "NAME~MS" fails nothing but
 // makes every call of NAME take MS milliseconds longer (1 to 60000), so that tests can catch a
 // long pass in its middle however fast the machine runs it ("OpenEntry~2" paces a walk).
+// The entry "instant" makes the program's fixed waits (the automatic export's pause) skip.
+//
+// TALLYMERE_FAULT_TALLY=FILE counts every call of every named operation and writes the counts
+// to FILE ("NAME COUNT" lines) when the process exits normally, so that a test learns which
+// operations a command reaches and how often, and can then fail each of them at any call.
 #pragma once
 
 #include <string_view>
@@ -36,5 +41,8 @@ void Reset();
 // "quick" in TALLYMERE_FAULTS ("quick,_wfopen:3") or by SetQuickRetries, which Reset keeps.
 bool QuickRetries();
 void SetQuickRetries(bool quick);
+
+// Whether the program's fixed waits are skipped (the entry "instant").
+bool NoWaits();
 
 }  // namespace platform::faults

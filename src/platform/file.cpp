@@ -52,6 +52,7 @@ bool ValidMode(std::u16string_view mode, std::string* out) {
 std::unique_ptr<File> File::Open(std::u16string_view devicePath, std::u16string_view mode) {
     std::string hostMode;
     auto host = device::HostPathText(devicePath);
+    ClearFailureCause();
     if (!host || !ValidMode(mode, &hostMode)) {
         SetLastError(ERROR_INVALID_NAME);
         return nullptr;
@@ -62,10 +63,11 @@ std::unique_ptr<File> File::Open(std::u16string_view devicePath, std::u16string_
     }
     std::FILE* stream = std::fopen(host->c_str(), hostMode.c_str());
     if (stream == nullptr) {
+        SetFailureCause(*host, errno);
         SetLastError(ErrorFromErrno(errno));
         return nullptr;
     }
-    return std::make_unique<File>(Key{}, stream);
+    return std::make_unique<File>(Key{}, stream, std::move(*host));
 }
 
 File::~File() {
@@ -79,14 +81,23 @@ std::size_t File::Read(void* buffer, std::size_t size) {
 
 std::size_t File::Write(const void* buffer, std::size_t size) {
     if (size == 0) return 0;
+    ClearFailureCause();
     if (faults::Hit("fwrite")) return 0;
-    return std::fwrite(buffer, 1, size, stream_);
+    const std::size_t written = std::fwrite(buffer, 1, size, stream_);
+    if (written != size) SetFailureCause(path_, errno);
+    return written;
 }
 
 bool File::Seek(std::int64_t offset, int origin) {
+    ClearFailureCause();
     if (faults::Hit("fseek")) return false;
     pendingLow_ = 0;
-    return fseeko(stream_, static_cast<off_t>(offset), origin) == 0;
+    return Succeeded(fseeko(stream_, static_cast<off_t>(offset), origin) == 0);
+}
+
+bool File::Succeeded(bool ok) {
+    if (!ok) SetFailureCause(path_, errno);
+    return ok;
 }
 
 std::int64_t File::Tell() { return static_cast<std::int64_t>(ftello(stream_)); }
@@ -133,19 +144,25 @@ std::uint32_t File::ReadWideChar() {
 
 bool File::Truncate(std::int64_t size) {
     if (faults::Hit("SetEndOfFile")) return false;
-    return std::fflush(stream_) == 0 && ::ftruncate(::fileno(stream_), static_cast<off_t>(size)) == 0;
+    ClearFailureCause();
+    return Succeeded(std::fflush(stream_) == 0 && ::ftruncate(::fileno(stream_), static_cast<off_t>(size)) == 0);
 }
 
-bool File::Flush() { return std::fflush(stream_) == 0; }
+bool File::Flush() {
+    ClearFailureCause();
+    return Succeeded(std::fflush(stream_) == 0);
+}
 
 bool File::Sync() {
+    ClearFailureCause();
     if (faults::Hit("fsync")) return false;
-    return Flush() && ::fsync(::fileno(stream_)) == 0;
+    return Flush() && Succeeded(::fsync(::fileno(stream_)) == 0);
 }
 
 bool File::Close() {
     if (!stream_) return true;
-    const bool ok = std::fclose(stream_) == 0;
+    ClearFailureCause();
+    const bool ok = Succeeded(std::fclose(stream_) == 0);
     stream_ = nullptr;
     return ok;
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -58,10 +59,14 @@ private:
     };
 
 public:
-    File(Key, std::FILE* stream) : stream_(stream) {}
+    File(Key, std::FILE* stream, std::string hostPath) : stream_(stream), path_(std::move(hostPath)) {}
 
 private:
+    // `ok`, having set the failure cause (the file and errno's words) when it is false.
+    bool Succeeded(bool ok);
+
     std::FILE* stream_;
+    std::string path_;  // the host file, named by failure causes
     char16_t pendingLow_ = 0;  // second half of a surrogate pair not yet handed out
 };
 

@@ -61,9 +61,13 @@ void SyncDirectory(const fs::path& dir) {
 
 bool CreateDirectoryW(std::u16string_view path) {
     auto host = device::HostPathText(path);
+    ClearFailureCause();
     if (!host) return Fail(ERROR_INVALID_NAME);
     if (faults::Hit("CreateDirectoryW")) return Fail(ERROR_ACCESS_DENIED);
-    if (::mkdir(host->c_str(), 0700) != 0) return Fail(ErrorFromErrno(errno));
+    if (::mkdir(host->c_str(), 0700) != 0) {
+        SetFailureCause(*host, errno);
+        return Fail(ErrorFromErrno(errno));
+    }
     return true;
 }
 
@@ -112,17 +116,27 @@ std::optional<std::vector<FindData>> FindFiles(std::u16string_view pattern) {
 bool MoveFileExW(std::u16string_view from, std::u16string_view to, std::uint32_t flags) {
     auto src = device::HostPathText(from);
     auto dst = device::HostPathText(to);
+    ClearFailureCause();
     if (!src || !dst) return Fail(ERROR_INVALID_NAME);
     if (faults::Hit("MoveFileW")) return Fail(ERROR_ACCESS_DENIED);
     struct stat st {};
-    if (::stat(src->c_str(), &st) != 0) return Fail(ERROR_FILE_NOT_FOUND);
+    if (::stat(src->c_str(), &st) != 0) {
+        SetFailureCause(*src, errno);
+        return Fail(ERROR_FILE_NOT_FOUND);
+    }
     if (!(flags & MOVEFILE_REPLACE_EXISTING) && ::lstat(dst->c_str(), &st) == 0) return Fail(ERROR_ALREADY_EXISTS);
     if (::rename(src->c_str(), dst->c_str()) != 0) {
-        if (errno != EXDEV) return Fail(ErrorFromErrno(errno));
+        if (errno != EXDEV) {
+            SetFailureCause(*dst, errno);
+            return Fail(ErrorFromErrno(errno));
+        }
         // Across host file systems: copy, then remove the original.
         std::error_code ec;
         fs::copy_file(fs::path(*src), fs::path(*dst), fs::copy_options::overwrite_existing, ec);
-        if (ec || !fs::remove(fs::path(*src), ec)) return Fail(ERROR_GEN_FAILURE);
+        if (ec || !fs::remove(fs::path(*src), ec)) {
+            SetFailureCause(*dst + ": " + ec.message());
+            return Fail(ERROR_GEN_FAILURE);
+        }
     }
     if (flags & MOVEFILE_WRITE_THROUGH) {
         const fs::path srcDir = fs::path(*src).parent_path();

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -12,10 +13,16 @@ namespace platform {
 
 namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
+thread_local std::string failureCause;
 }
 
 DWORD GetLastError() { return lastError; }
 void SetLastError(DWORD error) { lastError = error; }
+
+std::string FailureCause() { return failureCause; }
+void SetFailureCause(std::string cause) { failureCause = std::move(cause); }
+void ClearFailureCause() { failureCause.clear(); }
+void SetFailureCause(const std::string& file, int error) { failureCause = file + ": " + std::strerror(error); }
 
 bool GetVersionEx(OSVERSIONINFO* info) {
     info->dwMajorVersion = 5;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -23,6 +24,16 @@ constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 // The last error of the calling thread, set by failing file-system calls.
 DWORD GetLastError();
 void SetLastError(DWORD error);
+
+// Why the last failing platform call of the calling thread failed, where the platform knows it:
+// the file and the system's reason ("/x/Messages.dat: No space left on device"), the database
+// and SQLite's message (a failure the fault plan makes has none). Calls that set it on failure clear it when
+// they begin, so that it speaks of the latest of them; empty when none failed since.
+std::string FailureCause();
+void SetFailureCause(std::string cause);
+void ClearFailureCause();
+// "<file>: <the system's words for errno `error`>".
+void SetFailureCause(const std::string& file, int error);
 
 struct OSVERSIONINFO {
     DWORD dwMajorVersion = 0;

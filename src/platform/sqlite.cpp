@@ -2,7 +2,19 @@
 
 #include <sqlite3.h>
 
+#include "platform/kernel.h"
+
 namespace platform::sql {
+
+namespace {
+
+// The failure cause of a statement or call on `db`: its file and SQLite's message.
+void SetCause(sqlite3* db) {
+    const char* file = db ? sqlite3_db_filename(db, "main") : nullptr;
+    SetFailureCause(std::string(file && *file ? file : "the database") + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
+}
+
+}  // namespace
 
 Db::~Db() {
     if (db_) sqlite3_close_v2(db_);
@@ -23,6 +35,7 @@ bool Db::Open(const std::filesystem::path& file, std::string* error) {
                              nullptr);
     if (rc != SQLITE_OK) {
         if (error) *error = handle ? sqlite3_errmsg(handle) : sqlite3_errstr(rc);
+        SetFailureCause(file.string() + ": " + (handle ? sqlite3_errmsg(handle) : sqlite3_errstr(rc)));
         if (handle) sqlite3_close_v2(handle);
         return false;
     }
@@ -40,12 +53,15 @@ bool Db::Open(const std::filesystem::path& file, std::string* error) {
 
 bool Db::Exec(std::string_view sql) {
     std::string text(sql);
-    return sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+    SetCause(db_);
+    return false;
 }
 
 Stmt Db::Prepare(std::string_view sql) {
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr) != SQLITE_OK) {
+        SetCause(db_);
         return Stmt();
     }
     return Stmt(stmt);
@@ -106,6 +122,7 @@ bool Stmt::Step() {
     int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return true;
     done_ = rc == SQLITE_DONE;
+    if (!done_) SetCause(sqlite3_db_handle(stmt_));
     return false;
 }
 

@@ -47,8 +47,12 @@ std::string ResultJson(const tallymere::CommandResult& result, std::uint32_t don
 }
 
 std::string ErrorJson(std::string_view command, int status, std::string_view error, std::string_view caption) {
-    Json j{{"command", command}, {"error", error}};
+    // A failure's words are one line; a second one, where there is one, says why (the file and
+    // the system's reason, SQLite's message): "error" keeps the line scripts match, "cause" the why.
+    const std::size_t lineEnd = error.find('\n');
+    Json j{{"command", command}, {"error", error.substr(0, lineEnd)}};
     if (!caption.empty()) j["caption"] = caption;
+    if (lineEnd != std::string_view::npos && lineEnd + 1 < error.size()) j["cause"] = error.substr(lineEnd + 1);
     j["status"] = status;
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }

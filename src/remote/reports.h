@@ -25,7 +25,8 @@ std::string CommandName(std::uint32_t command);
 // The object for a command that ran: done, or stopped after `done` messages.
 std::string ResultJson(const tallymere::CommandResult& result, std::uint32_t done);
 
-// The object for a command that did not run, or failed.
+// The object for a command that did not run, or failed. A failure whose words have a second
+// line (its cause) gets the first as "error" and the rest as "cause".
 std::string ErrorJson(std::string_view command, int status, std::string_view error, std::string_view caption = {});
 
 // Reports the end of a program command that ran in this process (its result box already went

@@ -14,6 +14,13 @@ bool ChangeOutputDir(std::u16string_view newDirText, platform::ui::HWND owner) {
     const std::u16string oldDir = GetRegistryStr(kOutputDirValue);
     std::u16string newDir(newDirText);
     if (!newDir.empty() && newDir.back() == u'\\') newDir.pop_back();
+    // The device's root is no output directory: the value would not be kept (every start-up
+    // defaults an empty one again), and the archive would be looked for where it is not.
+    if (newDir.empty()) {
+        platform::ui::MessageBoxW(owner ? owner : mainWindow.load(), kEmptyOutputDir, kSettingsCaption,
+                                  platform::ui::MB_OK | platform::ui::MB_ICONERROR);
+        return false;
+    }
     // Checked before anything is stored: a typo must not leave a directory stored that every
     // later start fails on.
     std::u16string reason;

@@ -34,7 +34,7 @@ void OnOk(dialog::Dialog& dialog) {
 }  // namespace
 
 std::optional<std::u16string> RefuseOutputDir(std::u16string_view dir) {
-    if (dir.empty()) return std::u16string(u"Output directory must not be empty.");
+    if (dir.empty()) return std::u16string(kEmptyOutputDir);
     if (dir.size() > kMaxOutputDirLength) {
         return platform::FromUtf8(
             fmt::format("Output directory must not be longer than {} characters.", kMaxOutputDirLength));

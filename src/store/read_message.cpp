@@ -75,8 +75,11 @@ void qMsg::GetProperties(mapi::IMessage* message) {
 
 void qMsg::GetRecipients(mapi::IMessage* message) {
     mapi::Ptr<mapi::IMAPITable> table;
-    // A message without a recipient table simply has no recipients.
-    if (message->GetRecipientTable(0, table.Out()) != 0 || !table) return;
+    // A table that cannot be read is no message without recipients: the record would keep
+    // none, and no later pass would mend it.
+    if (message->GetRecipientTable(0, table.Out()) != 0 || !table) {
+        FatalError(u"GetRecipientTable failed.", u"qMsg::GetRecipients");
+    }
     for (;;) {
         mapi::Rows rows;
         // A failed read is not the end of the table: the message would be kept without recipients.
@@ -103,9 +106,9 @@ void qMsg::GetMessageBody(mapi::IMessage* message) {
     mapi::Ptr<mapi::IStream> stream = OpenStream(message, mapi::PR_BODY_W);
     if (!stream) FatalError(u"OpenProperty failed.", u"qMsg::GetMessageBody");
     mapi::STATSTG status{};
-    // A stream that cannot tell its size is taken as empty.
-    const std::uint32_t size =
-        stream->Stat(&status, mapi::STATFLAG_NONAME) == 0 ? static_cast<std::uint32_t>(status.cbSize) : 0;
+    // A stream that cannot tell its size is no empty body.
+    if (stream->Stat(&status, mapi::STATFLAG_NONAME) != 0) FatalError(u"Stat failed.", u"qMsg::GetMessageBody");
+    const auto size = static_cast<std::uint32_t>(status.cbSize);
     // Read straight into the record (SetBody would copy it once more).
     bodySize = size;
     body.clear();

@@ -21,8 +21,11 @@ constexpr std::u16string_view kGetStores = u"xTreeSelect::GetStores";
 constexpr std::u16string_view kGetFolders = u"xTreeSelect::GetFolders";
 constexpr std::u16string_view kGetMessages = u"xTreeSelect::GetMessages";
 
-bool NextRow(mapi::IMAPITable* table, mapi::Rows* rows) {
-    return table->QueryRows(1, 0, rows->Out()) == 0 && rows->size() > 0;
+// The one row QueryRows gives, or nothing at the end of the table. A read that fails is not
+// the end of the table: the tree would lack messages and a pass would skip them.
+bool NextRow(mapi::IMAPITable* table, mapi::Rows* rows, std::u16string_view caption) {
+    if (table->QueryRows(1, 0, rows->Out()) != 0) FatalError(u"QueryRows failed.", caption);
+    return rows->size() > 0;
 }
 
 bool HasTag(const mapi::SRow& row, mapi::ULONG column, mapi::ULONG tag) {
@@ -89,7 +92,7 @@ void xTreeSelect::GetStores() {
             FatalError(u"GetMsgStoresTable failed.", kGetStores);
         }
         SetColumns(stores.get(), {mapi::PR_ENTRYID, mapi::PR_DISPLAY_NAME_W}, kGetStores);
-        for (mapi::Rows row; NextRow(stores.get(), &row);) {
+        for (mapi::Rows row; NextRow(stores.get(), &row, kGetStores);) {
             const mapi::SRow& r = row->aRow[0];
             const std::u16string name(Text(r, 1, mapi::PR_DISPLAY_NAME_W));
             const mapi::SBinary storeId = Binary(r, 0, mapi::PR_ENTRYID);
@@ -128,7 +131,7 @@ int xTreeSelect::GetFolders(mapi::IMAPIFolder* folder, std::u16string_view path,
         FatalError(u"GetHierarchyTable failed.", kGetFolders);
     }
     SetColumns(hierarchy.get(), {mapi::PR_ENTRYID, mapi::PR_DISPLAY_NAME_W, mapi::PR_SUBFOLDERS}, kGetFolders);
-    for (mapi::Rows row; NextRow(hierarchy.get(), &row);) {
+    for (mapi::Rows row; NextRow(hierarchy.get(), &row, kGetFolders);) {
         const mapi::SRow& r = row->aRow[0];
         const std::u16string_view name = Text(r, 1, mapi::PR_DISPLAY_NAME_W);
         mapi::Ptr<mapi::IMAPIFolder> subfolder =
@@ -155,7 +158,7 @@ int xTreeSelect::GetMessages(mapi::IMAPIFolder* folder, std::u16string_view path
     SetColumns(contents.get(),
                {mapi::PR_ENTRYID, mapi::PR_SENDER_NAME_W, mapi::PR_SENDER_EMAIL_ADDRESS_W, mapi::PR_SUBJECT_W},
                kGetMessages);
-    for (mapi::Rows row; NextRow(contents.get(), &row);) {
+    for (mapi::Rows row; NextRow(contents.get(), &row, kGetMessages);) {
         const mapi::SRow& r = row->aRow[0];
         const mapi::SBinary id = Binary(r, 0, mapi::PR_ENTRYID);
         const std::u16string_view senderName = Text(r, 1, mapi::PR_SENDER_NAME_W);
@@ -188,9 +191,10 @@ std::u16string xTreeSelect::GetRecipient(std::uint32_t entryIdSize, const std::u
         OpenAs<mapi::IMessage>(session.get(), id, mapi::MAPI_MESSAGE, u"xTreeSelect::GetRecipient");
     std::u16string who;
     mapi::Ptr<mapi::IMAPITable> recipients;
-    // A message without a recipient table has no recipients to show.
-    if (message->GetRecipientTable(0, recipients.Out()) != 0 || !recipients) return who;
-    for (mapi::Rows row; NextRow(recipients.get(), &row);) {
+    if (message->GetRecipientTable(0, recipients.Out()) != 0 || !recipients) {
+        FatalError(u"GetRecipientTable failed.", u"xTreeSelect::GetRecipient");
+    }
+    for (mapi::Rows row; NextRow(recipients.get(), &row, u"xTreeSelect::GetRecipient");) {
         const mapi::SRow& r = row->aRow[0];
         for (mapi::ULONG k = 0; k < r.cValues; ++k) {
             const mapi::SPropValue& value = r.lpProps[k];
@@ -214,14 +218,16 @@ int xTreeSelect::ProcessSelection() {
         PassStep();
         const std::vector<std::uint8_t>& id = messageEntryIds[i];
         {
-            // Deleted on the phone while the dialog was open: nothing to back up or export.
+            // Deleted on the phone while the dialog was open: nothing to back up or export. Only
+            // the store's own "not found" says so; a store that cannot answer ends the pass.
             mapi::Ptr<mapi::IUnknown> object;
             mapi::ULONG type = 0;
-            if (processing->OpenEntry(messageEntryIdSizes[i], reinterpret_cast<const mapi::ENTRYID*>(id.data()),
-                                      nullptr, 0, &type, object.Out()) != 0 ||
-                !object || type != mapi::MAPI_MESSAGE) {
-                continue;
-            }
+            const mapi::HRESULT opened = processing->OpenEntry(
+                messageEntryIdSizes[i], reinterpret_cast<const mapi::ENTRYID*>(id.data()), nullptr, 0, &type,
+                object.Out());
+            if (opened == mapi::MAPI_E_NOT_FOUND) continue;
+            if (opened != 0 || !object) FatalError(u"OpenEntry failed.", u"xTreeSelect::ProcessSelection");
+            if (type != mapi::MAPI_MESSAGE) continue;
         }
         qMsg record(processing.get(), messageEntryIdSizes[i], id.data());
         record.GetMAPI();

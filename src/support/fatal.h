@@ -13,7 +13,8 @@ namespace tallymere {
 extern std::atomic<platform::ui::HWND> mainWindow;
 
 // Shows `message` in a box captioned `tag` (one OK button, no icon) and ends the process with
-// exit status 1. The program's shutdown sequence does not run; lists saved only when their
+// exit status 1. Where the platform knows why its last failing call failed (platform::
+// FailureCause), that is the box's second line. The program's shutdown sequence does not run; lists saved only when their
 // owner closes keep their previously saved state.
 [[noreturn]] void FatalError(std::u16string_view message, std::u16string_view tag);
 

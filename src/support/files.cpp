@@ -82,7 +82,10 @@ bool CheckOutputDir(std::u16string_view dir, OutputDirUse use, std::u16string* r
 std::unique_ptr<platform::File> MyCreateFile(std::u16string_view root, std::u16string_view dir,
                                              std::u16string_view subDir, std::u16string_view fileName,
                                              std::u16string_view mode) {
-    const std::u16string path = JoinPath(root, dir, subDir) + u"\\" + std::u16string(fileName);
+    return OpenRetrying(JoinPath(root, dir, subDir) + u"\\" + std::u16string(fileName), mode);
+}
+
+std::unique_ptr<platform::File> OpenRetrying(std::u16string_view path, std::u16string_view mode) {
     constexpr platform::DWORD kTotalWait = 3000;
     constexpr platform::DWORD kInterval = 500;
     int retries = kTotalWait / kInterval;
@@ -95,7 +98,11 @@ std::unique_ptr<platform::File> MyCreateFile(std::u16string_view root, std::u16s
     return file;
 }
 
-void Pause(platform::DWORD milliseconds) { platform::Sleep(milliseconds); }
+void Pause(platform::DWORD milliseconds) {
+    // Tests that run many automatic exports skip the wait (the fault plan's "instant").
+    if (platform::faults::NoWaits()) return;
+    platform::Sleep(milliseconds);
+}
 
 std::uint32_t CountTextFiles(std::u16string_view root, std::u16string_view dir, std::u16string_view subDir) {
     auto found = platform::FindFiles(JoinPath(root, dir, subDir) + u"\\*.txt");
@@ -103,7 +110,8 @@ std::uint32_t CountTextFiles(std::u16string_view root, std::u16string_view dir, 
 }
 
 ReplacementFile::ReplacementFile(std::u16string_view path) : path_(path), tempPath_(path_ + u".new") {
-    file_ = platform::File::Open(tempPath_, u"wb");
+    // Opened as every other file is: a file another program holds a moment is waited for.
+    file_ = OpenRetrying(tempPath_, u"wb");
 }
 
 ReplacementFile::~ReplacementFile() {

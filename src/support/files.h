@@ -33,6 +33,8 @@ bool CheckOutputDir(std::u16string_view dir, OutputDirUse use, std::u16string* r
 std::unique_ptr<platform::File> MyCreateFile(std::u16string_view root, std::u16string_view dir,
                                              std::u16string_view subDir, std::u16string_view fileName,
                                              std::u16string_view mode);
+// Opens `path` with `mode`, retrying as MyCreateFile does.
+std::unique_ptr<platform::File> OpenRetrying(std::u16string_view path, std::u16string_view mode);
 
 // Blocks the calling thread for `milliseconds`.
 void Pause(platform::DWORD milliseconds);
@@ -41,7 +43,8 @@ void Pause(platform::DWORD milliseconds);
 std::uint32_t CountTextFiles(std::u16string_view root, std::u16string_view dir, std::u16string_view subDir);
 
 // A file written whole beside its target ("<path>.new") and then put in place of the target
-// in one step, so that a crash or a full medium leaves either the old file or the new one.
+// in one step, so that a crash or a full medium leaves either the old file or the new one. The
+// new file is opened as MyCreateFile opens its files: 7 attempts, 500 ms apart.
 class ReplacementFile {
 public:
     explicit ReplacementFile(std::u16string_view path);

@@ -24,11 +24,16 @@ std::optional<std::u16string> FindRegistryStr(std::u16string_view name) {
 std::u16string GetRegistryStr(std::u16string_view name) { return FindRegistryStr(name).value_or(u""); }
 
 std::u16string InstallerDir() {
+    // A missing installer key or value means no installation directory; a store that cannot
+    // be read must not pass for one, or the output directory would default to the root.
     std::u16string installDir;
     platform::RegKey installer;
-    if (platform::RegKey::Open(platform::HKEY_LOCAL_MACHINE, kInstallerKey, &installer) == 0) {
-        if (installer.QueryString(kInstallDirValue, &installDir) != 0) installDir.clear();
-    }
+    const std::int32_t opened = platform::RegKey::Open(platform::HKEY_LOCAL_MACHINE, kInstallerKey, &installer);
+    if (opened == static_cast<std::int32_t>(platform::ERROR_FILE_NOT_FOUND)) return installDir;
+    if (opened != 0) FatalError(u"RegOpenKeyEx failed.", u"GetRegistryStr");
+    const std::int32_t queried = installer.QueryString(kInstallDirValue, &installDir);
+    if (queried == static_cast<std::int32_t>(platform::ERROR_FILE_NOT_FOUND)) return std::u16string();
+    if (queried != 0) FatalError(u"RegQueryValueEx failed.", u"GetRegistryStr");
     return installDir;
 }
 
@@ -52,6 +57,7 @@ void ApplyStartupDefaults() {
         // Nothing can be kept anywhere: the user learns which directory and how to change it,
         // which works whatever the stored directory is.
         WriteLog(outputDir);
+        platform::ClearFailureCause();  // the words say why already
         FatalError(u"Cannot use " + (outputDir.empty() ? std::u16string(u"\\") : outputDir) +
                        u" as output directory: " + reason +
                        u". Choose another one with: tallymere-cli settings --output-dir DIR",

@@ -149,7 +149,7 @@ TEST_F(FolderTest, AFailedOrKilledSaveLeavesTheOldFileIntact) {
         {
             xFolder folders;
             folders.GetIndex(u"SMS/Drafts");
-            platform::faults::Plan("_wfopen", 1);
+            platform::faults::Plan("_wfopen", 1, true);
         },
         ::testing::ExitedWithCode(1), "xFolder::Save: MyCreateFile failed\\.");
     EXPECT_EQ(ReadHostFile(Folders()), before);
@@ -172,6 +172,32 @@ TEST_F(FolderTest, AFailedOrKilledSaveLeavesTheOldFileIntact) {
     EXPECT_EQ(ReadHostFile(Folders()), before);
     xFolder folders;
     EXPECT_EQ(folders.count, 2u);
+}
+
+// A new file that cannot be opened at once (another program holding it a moment) is tried
+// again, as every file the program opens: six failed attempts still save the list, seven end it.
+TEST_F(FolderTest, TheSaveRetriesItsOpenSevenTimes) {
+    WriteHostFile(Folders(), "SMS/Inbox\n");
+    {
+        xFolder folders;
+        platform::faults::Plan("_wfopen", 1);
+        platform::faults::Plan("_wfopen", 2);
+        platform::faults::Plan("_wfopen", 3);
+        platform::faults::Plan("_wfopen", 4);
+        platform::faults::Plan("_wfopen", 5);
+        platform::faults::Plan("_wfopen", 6);
+        EXPECT_EQ(folders.GetIndex(u"SMS/Drafts"), 1u);
+    }
+    EXPECT_EQ(ReadHostFile(Folders()), "SMS/Inbox\nSMS/Drafts\n");
+    platform::faults::Reset();
+    EXPECT_EXIT(
+        {
+            xFolder folders;
+            for (int call = 1; call <= 7; ++call) platform::faults::Plan("_wfopen", call);
+            folders.GetIndex(u"SMS/Outbox");
+        },
+        ::testing::ExitedWithCode(1), "xFolder::Save: MyCreateFile failed\\.");
+    EXPECT_EQ(ReadHostFile(Folders()), "SMS/Inbox\nSMS/Drafts\n");
 }
 
 }  // namespace

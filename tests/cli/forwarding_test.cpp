@@ -1,6 +1,12 @@
 // Program commands started while `watch` holds the device: carried out by watch, printed by
 // tallymere-cli as its own; and watch's automatic switches.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
 
 #include <chrono>
 #include <cstdlib>
@@ -126,7 +132,9 @@ TEST_F(Forwarding, CommandsPrintWhatTheyPrintWhenRunHereAndAFailureEndsWatch) {
     r = Run({"backup-all"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "xEntryID::Load: _wfopen failed.\n");
+    // The cause (a second line) travels with it.
+    EXPECT_EQ(r.err, "xEntryID::Load: _wfopen failed.\n" + (base_ / "device/Storage Card/Tallymere/Messages.ndx").string() +
+                         ": Is a directory\n");
     EXPECT_EQ(again.Stop(SIGTERM, 20s), 1);
     EXPECT_NE(WatchErrors().find("xEntryID::Load: _wfopen failed."), std::string::npos);
 }
@@ -231,6 +239,48 @@ TEST_F(Forwarding, SelectionJsonProgressAndCtrlCReachTheRunningProgram) {
     EXPECT_EQ(r.status, 3);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
     EXPECT_EQ(watch.Stop(SIGTERM, 20s), 0) << WatchErrors();
+}
+
+// Mended: the running program served one connection after the other and gave each five seconds
+// per read, so a client trickling its request, or fifty idle ones, held a forwarded command for
+// tens of seconds.
+TEST_F(Forwarding, ATricklingClientAndFiftyIdleConnectionsDoNotDelayAForwardedCommand) {
+    ASSERT_EQ(Run({"device", "seed", "--messages", "10", "--seed", "3"}).status, 0);
+    BackgroundCli watch;
+    ASSERT_NE(StartWatch(watch).find("Watching"), std::string::npos) << WatchErrors();
+    const std::filesystem::path socketFile = base_ / "device/.platform/channel";
+    ASSERT_TRUE(std::filesystem::is_socket(socketFile));
+    auto connect = [&] {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const std::string path = socketFile.string();
+        std::memcpy(address.sun_path, path.data(), std::min(path.size(), sizeof address.sun_path - 1));
+        EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        return fd;
+    };
+    std::vector<int> idle;
+    for (int i = 0; i < 50; ++i) idle.push_back(connect());
+    const int trickler = connect();
+    std::atomic<bool> trickling{true};
+    std::thread trickle([&] {
+        const char header[4] = {100, 0, 0, 0};
+        for (char c : header) ::send(trickler, &c, 1, MSG_NOSIGNAL);
+        while (trickling && ::send(trickler, "x", 1, MSG_NOSIGNAL) == 1) std::this_thread::sleep_for(300ms);
+    });
+    std::this_thread::sleep_for(200ms);
+    const auto start = std::chrono::steady_clock::now();
+    const CliResult r = Run({"backup-all"});
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Message backup was successfull. (10 messages)\n");
+    EXPECT_LT(took, 2s) << "the command waited for the other clients";
+    trickling = false;
+    trickle.join();
+    for (int fd : idle) ::close(fd);
+    ::close(trickler);
+    EXPECT_EQ(watch.Stop(SIGTERM, 20s), 0) << WatchErrors();
+    EXPECT_FALSE(std::filesystem::exists(socketFile)) << "the socket file goes with the program";
 }
 
 }  // namespace

@@ -88,6 +88,54 @@ TEST_F(CliTest, FailuresPrintCaptionAndWordsAndExitOne) {
     EXPECT_EQ(r.err, "Tallymere: Sorry this program is running only on WM6/WM5!\n");
 }
 
+// Mended: a full medium said only "xBackup::Insert: fwrite failed." and a damaged store only
+// "SessionLogon: MAPILogonEx failed.": nothing told which file or why.
+TEST_F(CliTest, AFailureSaysWhyOnASecondLineAndInTheJsonObjectsCause) {
+    ASSERT_EQ(RunCli({"--device", Device(), "device", "deliver", "--body", "hello"}).status, 0);
+    const std::filesystem::path data = base_ / "device/Program Files/Tallymere/Tallymere/Messages.dat";
+    std::filesystem::create_directories(data.parent_path());
+    std::filesystem::create_symlink("/dev/full", data);  // every write: no space left
+    auto r = RunCli({"--device", Device(), "backup-all"});
+    EXPECT_EQ(r.status, 1);
+    // The record waits in the stream's buffer until the pass ends (one message): whichever
+    // routine writes it out reports.
+    EXPECT_EQ(r.err.rfind("xBackup::", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.find(": ") + 2), "fwrite failed.\n" + data.string() + ": No space left on device\n");
+    r = RunCli({"--device", Device(), "backup-all", "--json"});
+    EXPECT_EQ(r.status, 1);
+    const std::string json = "{\"command\":\"backup-all\",\"error\":\"fwrite failed.\",\"caption\":\"xBackup::";
+    EXPECT_EQ(r.out.rfind(json, 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("\",\"cause\":\"" + data.string() + ": No space left on device\",\"status\":1}\n"),
+              std::string::npos) << r.out;
+
+    const std::filesystem::path store = base_ / "device/.platform/messages.db";
+    for (const char* side : {"-wal", "-shm"}) std::filesystem::remove(store.string() + side);
+    testing_support::WriteHostFile(store, std::string(4096, 'x'));
+    r = RunCli({"--device", Device(), "export-all"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "SessionLogon: MAPILogonEx failed.\n" + store.string() + ": file is not a database\n");
+    // Without a cause the words stay one line, and the object has none.
+    r = RunCli({"--device", Device(), "settings", "--output-dir", "\\No\\Such", "--json"});
+    EXPECT_EQ(r.err, "Tallymere Settings: Cannot use \\No\\Such as output directory: \\No does not exist.\n");
+    EXPECT_EQ(r.out.find("cause"), std::string::npos) << r.out;
+}
+
+// Mended: an empty directory (or "\\") moved the archive to the device's root and was not kept:
+// the next start-up defaulted it again and every later command looked where the archive was not.
+TEST_F(CliTest, AnEmptyOutputDirectoryIsRefusedAndNothingMoves) {
+    ASSERT_EQ(RunCli({"--device", Device(), "settings"}).status, 0);
+    testing_support::WriteHostFile(base_ / "device/Program Files/Tallymere/Tallymere/Messages.ndx", "x");
+    for (const char* dir : {"", "\\"}) {
+        auto r = RunCli({"--device", Device(), "settings", "--output-dir", dir});
+        EXPECT_EQ(r.status, 1) << dir;
+        EXPECT_EQ(r.err, "Tallymere Settings: Output directory must not be empty.\n");
+        EXPECT_EQ(testing_support::ReadHostFile(base_ / "device/Program Files/Tallymere/Tallymere/Messages.ndx"), "x");
+        EXPECT_FALSE(std::filesystem::exists(base_ / "device/Tallymere"));
+    }
+    const auto r = RunCli({"--device", Device(), "settings"});
+    EXPECT_EQ(r.out, "Output directory: \"\\Program Files\\Tallymere\" (" + Device() + "/Program Files/Tallymere)\n");
+}
+
 // Mended: a stored output directory that cannot be used ended every command at start-up,
 // "settings" included, so it could only be repaired by editing the settings store by hand.
 TEST_F(CliTest, TheSettingsRepairAnUnusableOutputDirectory) {

@@ -3,6 +3,15 @@
 #include "platform/channel.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
 
 #include <atomic>
 #include <string>
@@ -108,7 +117,110 @@ TEST_F(Channel, AClientThatGoesAwayDoesNotStopTheServer) {
         ASSERT_TRUE(leaving.Start("leaving"));
     }
     EXPECT_EQ(Call("next"), std::vector<std::string>{"still here"});
+    // Served beside it: the one that left finds out on its own time.
+    for (int i = 0; i < 500 && !sendFailed; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(sendFailed.load());
+}
+
+// A socket connected to the device's channel file that says nothing (or what it is given).
+int RawConnect(const std::filesystem::path& device) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = (device / ".platform" / "channel").string();
+    std::memcpy(address.sun_path, path.data(), std::min(path.size(), sizeof address.sun_path - 1));
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Mended: the channel was a name in the abstract namespace, which any local user could bind
+// before the program started (every command of the owner then ended "already running").
+TEST_F(Channel, TheChannelIsAPrivateSocketFileThatGoesWithItsProgramAndReplacesAStaleOne) {
+    const std::filesystem::path socket = device_ / ".platform" / "channel";
+    ::chmod((device_ / ".platform").c_str(), 0755);  // as an older version may have left it
+    {
+        // A crashed holder's socket file.
+        ASSERT_TRUE(platform::device::OpenChannel());
+        ASSERT_TRUE(std::filesystem::is_socket(socket));
+        ::unlink(socket.c_str());
+        ASSERT_EQ(::mknod(socket.c_str(), S_IFSOCK | 0600, 0), 0);
+        platform::device::CloseChannel();
+        EXPECT_TRUE(std::filesystem::exists(socket)) << "another holder's file stays";
+    }
+    ASSERT_TRUE(platform::device::OpenChannel());
+    platform::device::ServeChannel([](const std::string&, ChannelReply& reply) { reply.Send("mine"); });
+    EXPECT_EQ(Call("x"), std::vector<std::string>{"mine"});
+    struct stat st {};
+    ASSERT_EQ(::stat(socket.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat((device_ / ".platform").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    platform::device::CloseChannel();
+    EXPECT_FALSE(std::filesystem::exists(socket));
+}
+
+TEST_F(Channel, ADeviceFolderWithAPathTooLongForASocketAddressHasItsChannelToo) {
+    std::filesystem::path deep = base_;
+    while (deep.string().size() < 150) deep /= "a-rather-long-folder-name";
+    std::string error;
+    ASSERT_TRUE(platform::device::Mount(deep / "device", &error)) << error;
+    ASSERT_TRUE(platform::device::OpenChannel());
+    platform::device::ServeChannel([](const std::string& request, ChannelReply& reply) { reply.Send("deep " + request); });
+    EXPECT_EQ(Call("x"), std::vector<std::string>{"deep x"});
+    EXPECT_TRUE(std::filesystem::is_socket(deep / "device" / ".platform" / "channel"));
+}
+
+// Mended: connections were served one after the other, each allowed five seconds per read, so
+// that a client trickling its request one byte at a time, or a crowd of idle ones, held every
+// other client (a forwarded command stalled 38 s and 92 s).
+TEST_F(Channel, ATricklingClientAndFiftyIdleOnesDelayNobodyAndASlowRequestIsDropped) {
+    ASSERT_TRUE(platform::device::OpenChannel());
+    std::atomic<int> served{0};
+    platform::device::ServeChannel([&](const std::string& request, ChannelReply& reply) {
+        ++served;
+        reply.Send("served " + request);
+    });
+    std::vector<int> idle;
+    for (int i = 0; i < 50; ++i) {
+        const int fd = RawConnect(device_);
+        ASSERT_GE(fd, 0);
+        idle.push_back(fd);
+    }
+    const int trickler = RawConnect(device_);
+    ASSERT_GE(trickler, 0);
+    std::atomic<bool> trickling{true};
+    std::atomic<bool> dropped{false};
+    std::thread trickle([&] {
+        // A whole frame announced, one byte of it every 300 ms.
+        const char header[4] = {10, 0, 0, 0};
+        for (char c : header) ::send(trickler, &c, 1, MSG_NOSIGNAL);
+        while (trickling) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            if (::send(trickler, "x", 1, MSG_NOSIGNAL) != 1) {
+                dropped = true;
+                return;
+            }
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Call("real"), std::vector<std::string>{"served real"});
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::milliseconds(1000));
+    // The trickler has not sent its request whole within two seconds: it is cut off.
+    char byte = 0;
+    pollfd ready{trickler, POLLIN, 0};
+    EXPECT_EQ(::poll(&ready, 1, 4000), 1);
+    EXPECT_EQ(::recv(trickler, &byte, 1, 0), 0) << "closed without a reply";
+    trickling = false;
+    trickle.join();
+    EXPECT_EQ(served.load(), 1);
+    for (int fd : idle) ::close(fd);
+    ::close(trickler);
 }
 
 }  // namespace

@@ -72,6 +72,67 @@ TEST_F(DeviceTest, FreshFolderIsPrivateAndProvisioned) {
     EXPECT_EQ(value, u"\\Program Files\\Tallymere");
 }
 
+// Every mode bit of `path` and of everything below it that is not its owner's.
+std::vector<std::string> Shared(const std::filesystem::path& path) {
+    std::vector<std::string> shared;
+    auto look = [&](const std::filesystem::path& p) {
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) == 0 && (st.st_mode & 077) != 0) shared.push_back(p.string());
+    };
+    look(path);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) look(entry.path());
+    return shared;
+}
+
+// Mended: a folder made beforehand (mkdir, 0755) was adopted as it was, and the store, the
+// settings and every file below it were created as the umask said (0644), readable by anyone.
+TEST(DevicePrivacy, EverythingCreatedIsPrivateWhateverTheUmaskAndAnAdoptedFolderBecomesPrivate) {
+    const std::filesystem::path base = testing_support::MakeTempDir("tallymere-private-");
+    const mode_t before = ::umask(0);
+    const std::filesystem::path adopted = base / "made-beforehand";
+    ASSERT_EQ(::mkdir(adopted.c_str(), 0755), 0);
+    std::string error;
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(platform::device::Mount(adopted, &error)) << error;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "an adopted empty folder needs no warning";
+    {
+        auto file = platform::File::Open(u"\\Program Files\\note.txt", u"w");
+        ASSERT_TRUE(file && file->WriteText(u"x") && file->Close());
+    }
+    EXPECT_TRUE(platform::CreateDirectoryW(u"\\Storage Card"));
+    platform::RegKey key;
+    ASSERT_EQ(platform::RegKey::Create(platform::HKEY_LOCAL_MACHINE, u"Software\\Probe", &key), 0);
+    ASSERT_EQ(key.SetString(u"Value", u"1"), 0);
+    platform::device::Unmount();
+    EXPECT_EQ(Shared(adopted), std::vector<std::string>());
+    ::umask(before);
+    std::filesystem::remove_all(base);
+}
+
+TEST(DevicePrivacy, ADeviceFolderOthersCanReadGetsOneWarningNamingTheFix) {
+    const std::filesystem::path base = testing_support::MakeTempDir("tallymere-private-");
+    const std::filesystem::path device = base / "my phone";
+    testing_support::ProvisionDevice(device);
+    std::string error;
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(platform::device::Mount(device, &error)) << error;
+    platform::device::Unmount();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+
+    ::chmod(device.c_str(), 0755);
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(platform::device::Mount(device, &error)) << error;
+    platform::device::Unmount();
+    const std::string warning = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(warning.begin(), warning.end(), '\n'), 1) << warning;
+    EXPECT_NE(warning.find("other users can read the device folder " + device.string()), std::string::npos) << warning;
+    EXPECT_NE(warning.find("chmod 700 '" + device.string() + "'\n"), std::string::npos) << warning;
+    struct stat st {};
+    ASSERT_EQ(::stat(device.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u) << "the warning changes nothing itself";
+    std::filesystem::remove_all(base);
+}
+
 TEST_F(DeviceTest, LongNamesFitTheHostAndStayDistinct) {
     const std::u16string longA(100, u'\u4e2d');  // 300 bytes in UTF-8
     std::u16string longB = longA;

@@ -77,6 +77,20 @@ TEST_F(OutputDirTest, AnUnusableDirectoryIsRefusedWithItsReasonAndNothingIsStore
     EXPECT_EQ(tallymere::GetRegistryStr(u"OutputDir"), u"\\Program Files\\Tallymere");
 }
 
+// Mended: an empty directory (or "\\" alone) moved the archive to the device's root without
+// keeping the value, so the next start-up defaulted it again and looked for the archive where it
+// was not.
+TEST_F(OutputDirTest, AnEmptyDirectoryIsRefusedAndNothingMoves) {
+    for (const char16_t* dir : {u"", u"\\"}) {
+        EXPECT_EXIT(std::exit(tallymere::ChangeOutputDir(dir) ? 0 : 3), ::testing::ExitedWithCode(3),
+                    "^Tallymere Settings: Output directory must not be empty\\.\n$");
+        EXPECT_FALSE(tallymere::ChangeOutputDir(dir));
+        EXPECT_EQ(tallymere::GetRegistryStr(u"OutputDir"), u"\\Program Files\\Tallymere");
+        EXPECT_EQ(ReadHostFile(Host("Program Files/Tallymere/Tallymere/Messages.dat")), "Messages.dat");
+        EXPECT_FALSE(std::filesystem::exists(Host("Tallymere")));
+    }
+}
+
 TEST_F(OutputDirTest, AStartWithAnUnusableDirectorySaysWhichAndHowToChangeIt) {
     tallymere::SetRegistryStr(u"OutputDir", u"\\Storage Card");
     EXPECT_EXIT(tallymere::ApplyStartupDefaults(), ::testing::ExitedWithCode(1),

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "device_fixture.h"
+#include "platform/file.h"
 #include "support/settings.h"
 #include "platform/window.h"
 
@@ -14,6 +15,18 @@ using testing_support::DeviceTest;
 using testing_support::ReadHostFile;
 
 TEST(FatalError, ShowsCaptionAndWordsAndExitsWithFailure) {
+    EXPECT_EXIT(tallymere::FatalError(u"MAX_ENTRYID exeed.", u"xEntryID::AddID"), ::testing::ExitedWithCode(1),
+                "^xEntryID::AddID: MAX_ENTRYID exeed\\.\n$");
+}
+
+// The platform's reason for its last failing call is the second line; a later call that works
+// leaves none behind.
+TEST_F(DeviceTest, AFailureSaysWhyWhenThePlatformKnows) {
+    EXPECT_FALSE(platform::File::Open(u"\\No\\Such\\file", u"rb"));
+    const std::string missing = Host("No/Such/file").string();
+    EXPECT_EXIT(tallymere::FatalError(u"_wfopen failed.", u"xEntryID::Load"), ::testing::ExitedWithCode(1),
+                "^xEntryID::Load: _wfopen failed\\.\n" + missing + ": No such file or directory\n$");
+    ASSERT_TRUE(platform::File::Open(u"\\present", u"wb"));
     EXPECT_EXIT(tallymere::FatalError(u"MAX_ENTRYID exeed.", u"xEntryID::AddID"), ::testing::ExitedWithCode(1),
                 "^xEntryID::AddID: MAX_ENTRYID exeed\\.\n$");
 }

@@ -50,6 +50,9 @@ int ShowBox(ui::HWND owner, std::u16string_view text, std::u16string_view captio
     const bool question = (style & 0xF) == ui::MB_OKCANCEL;
     QMessageBox box(QMessageBox::NoIcon, ToQString(caption), ToQString(text),
                     question ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, parent);
+    // The program's words are plain text: a failure's cause line keeps its line break and shows
+    // a file name as it is, whatever characters it holds.
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::Ok);
     box.setEscapeButton(question ? QMessageBox::Cancel : QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
