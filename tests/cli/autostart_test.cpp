@@ -27,6 +27,7 @@ protected:
         // A folder name with what the entry's command line must quote and escape.
         device_ = (base_ / "my \"phone\" $HOME 100% `x` \\ end").string();
         config_ = base_ / "config";
+        testing_support::ProvisionDevice(device_);
     }
     void TearDown() override { std::filesystem::remove_all(base_); }
 

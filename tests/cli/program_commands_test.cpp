@@ -123,7 +123,7 @@ TEST_F(CliTest, AFailureSaysWhyOnASecondLineAndInTheJsonObjectsCause) {
 // Mended: an empty directory (or "\\") moved the archive to the device's root and was not kept:
 // the next start-up defaulted it again and every later command looked where the archive was not.
 TEST_F(CliTest, AnEmptyOutputDirectoryIsRefusedAndNothingMoves) {
-    ASSERT_EQ(RunCli({"--device", Device(), "settings"}).status, 0);
+    ASSERT_EQ(RunCli({"--device", Device(), "start"}).status, 0);
     testing_support::WriteHostFile(base_ / "device/Program Files/Tallymere/Tallymere/Messages.ndx", "x");
     for (const char* dir : {"", "\\"}) {
         auto r = RunCli({"--device", Device(), "settings", "--output-dir", dir});
@@ -133,7 +133,8 @@ TEST_F(CliTest, AnEmptyOutputDirectoryIsRefusedAndNothingMoves) {
         EXPECT_FALSE(std::filesystem::exists(base_ / "device/Tallymere"));
     }
     const auto r = RunCli({"--device", Device(), "settings"});
-    EXPECT_EQ(r.out, "Output directory: \"\\Program Files\\Tallymere\" (" + Device() + "/Program Files/Tallymere)\n");
+    EXPECT_EQ(r.out, "Output directory: \"\\Program Files\\Tallymere\" (" + Device() +
+                         "/Program Files/Tallymere)\nStart at login: off\n");
 }
 
 // Mended: a stored output directory that cannot be used ended every command at start-up,

