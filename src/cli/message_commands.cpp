@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+
+#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "archive/archive_view.h"
@@ -42,6 +44,32 @@ void PrintRestorePreview(bool programStarted) {
                  "The archive holds %u messages; %u of them are missing from the store. Restore Normal would bring "
                  "back %u of them, Restore Extra %u.\n",
                  preview.archived, preview.missingExtra, preview.missingNormal, preview.missingExtra);
+}
+
+// Whether the restore `command` would bring nothing back, so that there is nothing to ask.
+// Reads the archive and the store as the preview does (the store initialised here for it).
+bool NothingToRestore(std::uint32_t command) {
+    platform::CoInitializeEx(nullptr, 0);
+    platform::mapi::MAPIInitialize(nullptr);
+    const tallymere::RestorePreview preview = tallymere::PreviewRestore();
+    platform::mapi::MAPIUninitialize();
+    platform::CoUninitialize();
+    const std::uint32_t missing =
+        command == tallymere::kCommandRestoreNormal ? preview.missingNormal : preview.missingExtra;
+    return missing == 0;
+}
+
+// "Nothing to restore." for a restore with nothing to bring back, on standard output (and as
+// the command's object with --json); status 0.
+int PrintNothingToRestore(const GlobalOptions& options, const std::string& name) {
+    constexpr const char* kNothing = "Nothing to restore.";
+    if (options.json) {
+        const nlohmann::ordered_json j{{"command", name}, {"count", 0}, {"result", kNothing}, {"status", kExitDone}};
+        std::printf("%s\n", j.dump().c_str());
+    } else {
+        std::printf("%s\n", kNothing);
+    }
+    return kExitDone;
 }
 
 // The restore's question, answered on the terminal (no terminal: Cancel).
@@ -140,6 +168,8 @@ int RunProgramCommand(const GlobalOptions& options, std::uint32_t command, bool 
     request.json = options.json;
     const std::u16string_view question = tallymere::RestoreQuestion(command);
     bool confirmed = assumeYes || question.empty();
+    // Nothing to ask about when nothing would come back.
+    if (!confirmed && NothingToRestore(command)) return PrintNothingToRestore(options, name);
     std::function<bool()> confirm;
     if (!confirmed) confirm = [question] { return ConfirmRestore(question, false); };
     if (const int status = LockOrForward(options, name, request, confirm, &confirmed); status >= 0) return status;

@@ -133,6 +133,23 @@ TEST_F(ProgramCommands, RestoreWithoutConfirmationDoesNothing) {
     EXPECT_TRUE(Ids(Dump()).empty());
 }
 
+// Nothing to ask about when nothing would come back: no question, no cancel, status 0. Once a
+// message is missing, the question is asked again.
+TEST_F(ProgramCommands, ARestoreWithNothingToBringBackAsksNothing) {
+    ASSERT_EQ(Run({"device", "seed", "--messages", "3", "--seed", "1"}).status, 0);
+    ASSERT_EQ(Run({"backup-all"}).status, 0);
+    CliResult r = Run({"restore", "normal"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Nothing to restore.\n");
+    EXPECT_EQ(r.err.find("Do you really want"), std::string::npos) << r.err;
+    r = Run({"restore", "extra", "--json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "{\"command\":\"restore extra\",\"count\":0,\"result\":\"Nothing to restore.\",\"status\":0}\n");
+    ASSERT_EQ(Run({"device", "delete", Ids(Dump()).front()}).status, 0);
+    r = Run({"restore", "normal"});
+    EXPECT_EQ(r.status, 4) << "one is missing now: asked, and not confirmed without a terminal";
+}
+
 TEST_F(ProgramCommands, ExportIsIncrementalAcrossRuns) {
     ASSERT_EQ(Run({"device", "seed", "--messages", "25", "--seed", "11"}).status, 0);
     CliResult r = Run({"export-all"});

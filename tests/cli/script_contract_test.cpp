@@ -16,8 +16,10 @@
 #include <thread>
 #include <vector>
 
+#include "cli/console_ui.h"
 #include "cli_runner.h"
 #include "device_fixture.h"
+#include "remote/interrupt.h"
 
 namespace {
 
@@ -332,3 +334,19 @@ TEST_F(ScriptContract, OnATerminalProgressShowsAndARestoreSaysWhatItWouldBringBa
 }
 
 }  // namespace
+
+// The restore question takes "y" or "yes" in any case, blanks around it ignored; anything else
+// is no.
+TEST(ConsoleAnswer, YesIsYOrYesInAnyCase) {
+    for (const char* yes : {"y", "Y", "yes", "YES", "Yes", " y ", "yes\r"}) EXPECT_TRUE(cli::IsYes(yes)) << yes;
+    for (const char* no : {"", "n", "no", "ye", "yess", "y y", "ok"}) EXPECT_FALSE(cli::IsYes(no)) << no;
+}
+
+// The progress line's rate and time left appear once a second has passed.
+TEST(ProgressLine, ShowsTheRateAndTimeLeftAfterASecond) {
+    using std::chrono::milliseconds;
+    EXPECT_EQ(remote::ProgressText("backup-all", 10, 100, milliseconds(500)), "backup-all: 10/100 messages, 0:00");
+    EXPECT_EQ(remote::ProgressText("backup-all", 300, 3000, milliseconds(4000)),
+              "backup-all: 300/3000 messages, 0:04, 75/s, 0:36 left");
+    EXPECT_EQ(remote::ProgressText("export-all", 300, 0, milliseconds(2000)), "export-all: 300 messages, 0:02, 150/s");
+}
