@@ -165,8 +165,11 @@ Runner AddDeviceCommands(CLI::App& app) {
                 }
             }
         } catch (const Failure& failure) {
+            // What the command line says wrong is a usage error; a file that cannot be read is not.
+            const int status = command == import ? kExitFailure : kExitUsage;
             std::fprintf(stderr, "tallymere-cli: device %s: %s\n", command->get_name().c_str(), failure.message.c_str());
-            return 1;
+            if (options.json) std::printf("%s\n", ErrorJson(options.command, status, failure.message).c_str());
+            return status;
         }
         const bool reads = command == list || command == dump;
         if (!MountDevice(options, reads ? DeviceUse::kRead : DeviceUse::kWrite)) return kExitFailure;
@@ -233,9 +236,10 @@ Runner AddDeviceCommands(CLI::App& app) {
                 return complete ? 0 : 1;
             }
         } catch (const Failure& failure) {
+            const int status = failure.usage ? kExitUsage : kExitFailure;
             std::fprintf(stderr, "tallymere-cli: device %s: %s\n", command->get_name().c_str(), failure.message.c_str());
-            if (options.json) std::printf("%s\n", ErrorJson(options.command, kExitFailure, failure.message).c_str());
-            return kExitFailure;
+            if (options.json) std::printf("%s\n", ErrorJson(options.command, status, failure.message).c_str());
+            return status;
         }
         return 0;
     };

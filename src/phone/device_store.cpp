@@ -52,7 +52,7 @@ Bytes ParseId(std::string_view text) {
         ok = high >= 0 && low >= 0;
         bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
     }
-    if (!ok) throw Failure{"malformed identifier \"" + std::string(text) + "\" (expected 40 hexadecimal digits)"};
+    if (!ok) throw Failure{"malformed identifier \"" + std::string(text) + "\" (expected 40 hexadecimal digits)", true};
     return bytes;
 }
 
@@ -190,7 +190,7 @@ mapi::Ptr<mapi::IMAPIFolder> Phone::Resolve(std::u16string_view path, bool creat
     const std::vector<std::u16string> parts = Split(path);
     const std::string shown = "\"" + platform::ToUtf8(path) + "\"";
     for (const std::u16string& part : parts) {
-        if (part.empty()) throw Failure{"invalid folder path " + shown + " (empty folder name)"};
+        if (part.empty()) throw Failure{"invalid folder path " + shown + " (empty folder name)", true};
     }
     mapi::Ptr<mapi::IMAPIFolder> folder;
     for (const Named& store : Stores()) {
@@ -199,7 +199,7 @@ mapi::Ptr<mapi::IMAPIFolder> Phone::Resolve(std::u16string_view path, bool creat
             break;
         }
     }
-    if (!folder) throw Failure{"unknown folder path " + shown + " (no store \"" + platform::ToUtf8(parts[0]) + "\")"};
+    if (!folder) throw Failure{"unknown folder path " + shown + " (no store \"" + platform::ToUtf8(parts[0]) + "\")", true};
     for (std::size_t i = 1; i < parts.size(); ++i) {
         mapi::Ptr<mapi::IMAPIFolder> next;
         if (create) {
@@ -213,7 +213,7 @@ mapi::Ptr<mapi::IMAPIFolder> Phone::Resolve(std::u16string_view path, bool creat
                     break;
                 }
             }
-            if (!next) throw Failure{"unknown folder path " + shown};
+            if (!next) throw Failure{"unknown folder path " + shown, true};
         }
         folder = std::move(next);
     }
@@ -230,7 +230,7 @@ static mapi::Ptr<mapi::IUnknown> OpenOfType(mapi::IMAPISession* session, const B
     mapi::ULONG found = 0;
     if (session->OpenEntry(static_cast<mapi::ULONG>(id.size()), id.data(), nullptr, 0, &found, object.Out()) != 0 ||
         found != type) {
-        throw Failure{std::string("no ") + what + " with identifier " + Hex(id)};
+        throw Failure{std::string("no ") + what + " with identifier " + Hex(id), true};
     }
     return object;
 }

@@ -20,6 +20,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 struct Failure {
     std::string message;
+    bool usage = false;  // the command line named something that is not there, or wrote it wrong
 };
 
 // Lower-case hex, and back (40 hexadecimal digits for the store's 20-byte identifiers).

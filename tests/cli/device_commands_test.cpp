@@ -195,15 +195,16 @@ TEST_F(CliDevice, BadInputIsRefusedInOneLineAndWritesNothing) {
         {"device new-folder Nope/X", "unknown folder path \"Nope/X\" (no store \"Nope\")"},
         {"device new-folder SMS//X", "invalid folder path"},
     };
+    // Each is the command line's mistake: a usage error, status 2.
     for (const auto& [args, words] : cases) {
         Result r = Run(args);
-        EXPECT_NE(r.status, 0) << args;
+        EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.err.find(words), std::string::npos) << args << ": " << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << args << ": " << r.err;
     }
     // A store that refuses half-way leaves neither message nor MMS file behind.
     Result refused = Run("device deliver --to +1 --mms '" + mms.string() + "'", "TALLYMERE_FAULTS=ModifyRecipients:1");
-    EXPECT_NE(refused.status, 0);
+    EXPECT_EQ(refused.status, 1) << "a failure, not a usage error";
     EXPECT_EQ(Dump(), before);
     EXPECT_TRUE(std::filesystem::is_empty(Host("My Documents/UAContents/MMS UA")));
 }
