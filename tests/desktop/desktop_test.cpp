@@ -409,10 +409,10 @@ private slots:
         run({"check"});
         QCOMPARE(r.status, 0);
         QVERIFY(r.out.find("Index entries: 5 (5 present, 0 absent)") != std::string::npos);
-        // Not confirmed (no terminal, no --yes): nothing is sent.
+        // Nothing is missing: nothing is asked and nothing is sent.
         run({"restore", "extra"});
-        QCOMPARE(r.status, 4);
-        QVERIFY(r.err.find("Not confirmed") != std::string::npos);
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, std::string("Nothing to restore.\n"));
         QVERIFY2(port_.Boxes().empty(), "the running program shows no box for a forwarded command");
         // A program command that is not forwarded is refused as before.
         run({"start"});
