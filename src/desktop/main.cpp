@@ -36,6 +36,30 @@ bool DisplayAvailable(int argc, char** argv) {
     return false;
 }
 
+// The program's options: --device DIR, --help and --version.
+QCommandLineOption DescribeOptions(QCommandLineParser* parser) {
+    parser->setApplicationDescription(QStringLiteral("Tallymere: backup, restore and export of a device's messages."));
+    parser->addHelpOption();
+    parser->addVersionOption();
+    const QCommandLineOption deviceOption(
+        QStringLiteral("device"),
+        QStringLiteral("Device folder (default: $TALLYMERE_DEVICE, else $XDG_DATA_HOME/tallymere/device, "
+                       "else ~/.local/share/tallymere/device)."),
+        QStringLiteral("DIR"));
+    parser->addOption(deviceOption);
+    return deviceOption;
+}
+
+bool AsksForHelp(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 ||
+            std::strcmp(argv[i], "-?") == 0 || std::strcmp(argv[i], "--help-all") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -54,6 +78,15 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    // Nor does the help: it is printed by a core application, which needs no display.
+    if (AsksForHelp(argc, argv) && !DisplayAvailable(argc, argv)) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("tallymere"));
+        QCommandLineParser parser;
+        DescribeOptions(&parser);
+        parser.process(core);  // prints the help and ends the process with status 0
+        return 0;
+    }
     if (!DisplayAvailable(argc, argv)) {
         std::fprintf(stderr,
                      "tallymere: no display (DISPLAY and WAYLAND_DISPLAY are not set); "
@@ -67,15 +100,7 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(desktop::ApplicationIcon());
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Tallymere: backup, restore and export of a device's messages."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption deviceOption(
-        QStringLiteral("device"),
-        QStringLiteral("Device folder (default: $TALLYMERE_DEVICE, else $XDG_DATA_HOME/tallymere/device, "
-                       "else ~/.local/share/tallymere/device)."),
-        QStringLiteral("DIR"));
-    parser.addOption(deviceOption);
+    const QCommandLineOption deviceOption = DescribeOptions(&parser);
     parser.process(app);
 
     platform::qt::QtPort port;

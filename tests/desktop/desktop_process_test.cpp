@@ -120,6 +120,15 @@ TEST_F(DesktopProcess, WithoutADisplayItSaysSoAndEnds) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("tallymere: no display"), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(base_ / "device")) << "nothing is started without a display";
+    // The help and the version need none.
+    const CliResult help = testing_support::RunProgram(
+        "/usr/bin/env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", TALLYMERE_GUI, "--help"});
+    EXPECT_EQ(help.status, 0) << help.err;
+    EXPECT_NE(help.out.find("--device <DIR>"), std::string::npos) << help.out;
+    const CliResult version = testing_support::RunProgram(
+        "/usr/bin/env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", TALLYMERE_GUI, "--version"});
+    EXPECT_EQ(version.status, 0) << version.err;
+    EXPECT_EQ(version.out.rfind("Tallymere ", 0), 0u) << version.out;
 }
 
 }  // namespace
