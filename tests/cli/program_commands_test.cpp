@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "cli_runner.h"
 #include "device_fixture.h"
 
@@ -164,6 +166,31 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
     EXPECT_NE(r.err.find("Usage: tallymere-cli"), std::string::npos);
     EXPECT_EQ(RunCli({"settings", "--bogus"}).status, 2);
     EXPECT_EQ(RunCli({"--help"}).status, 0);
+}
+
+// What a newcomer and a script meet on the command line itself: help by word, the device after
+// the command, a plain word for a number that is none, the exit statuses in the program's help
+// only, JSON for a usage error, and output that cannot be written.
+TEST_F(CliTest, TheCommandLineKeepsItsContract) {
+    ASSERT_EQ(RunCli({"--device", Device(), "start"}).status, 0);
+    auto r = RunCli({"help", "check"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("Read the whole archive", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.find("Exit status:"), std::string::npos) << "only in the program's own help";
+    r = RunCli({"help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("Exit status:"), std::string::npos) << r.out;
+    r = RunCli({"settings", "--device", Device()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(Device()), std::string::npos) << r.out;
+    r = RunCli({"--device", Device(), "backup-all", "--wait=abc", "--json"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("takes a number of seconds, such as --wait=30, not \"abc\""), std::string::npos) << r.err;
+    EXPECT_EQ(nlohmann::json::parse(r.out)["status"], 2) << r.out;
+    r = testing_support::RunProgram("/bin/sh", {"-c", std::string(TALLYMERE_CLI) + " --device '" + Device() +
+                                                          "' settings > /dev/full"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tallymere-cli: cannot write to standard output: No space left on device\n");
 }
 
 TEST_F(CliTest, SecondInstanceIsRefused) {
