@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "archive/data_file.h"
 #include "archive/record.h"
@@ -18,7 +19,11 @@ namespace tallymere {
 
 namespace mapi = platform::mapi;
 
-std::uint32_t Restore(std::uint32_t mode, std::uint32_t* unreadable) {
+namespace {
+
+// One restore pass in a session of its own: `pass` restores through the xRestore it is given.
+std::uint32_t RunRestorePass(const std::function<std::uint32_t(xRestore&, mapi::IMAPISession*)>& pass,
+                             std::uint32_t* unreadable) {
     mapi::Ptr<mapi::IMAPISession> session = SessionLogon();
     std::uint32_t count = 0;
     std::uint32_t skipped = 0;
@@ -26,7 +31,7 @@ std::uint32_t Restore(std::uint32_t mode, std::uint32_t* unreadable) {
         // A local, not a process-wide object: a fatal error in mid-restore ends the process
         // without destroying it, so the lists on disk keep their state from before the command.
         xRestore restore;
-        count = restore.RestoreAll(session.get(), mode);
+        count = pass(restore, session.get());
         skipped = restore.unreadable;
     }  // saves Folders.dat and Messages.ndx
     // Every object opened through the session has been released by now, so the logoff waits
@@ -34,6 +39,13 @@ std::uint32_t Restore(std::uint32_t mode, std::uint32_t* unreadable) {
     SessionLogoff(std::move(session));
     if (unreadable) *unreadable = skipped;
     return count;
+}
+
+}  // namespace
+
+std::uint32_t Restore(std::uint32_t mode, std::uint32_t* unreadable) {
+    return RunRestorePass([mode](xRestore& restore, mapi::IMAPISession* session) { return restore.RestoreAll(session, mode); },
+                          unreadable);
 }
 
 xRestore::xRestore() : entryIds(kArchiveDir, u"Messages.ndx") {
@@ -184,17 +196,9 @@ void xRestore::Update(const qMsg& msg, std::uint32_t offset) {
 }
 
 std::uint32_t RestoreChosen(const std::vector<bool>& chosen, std::uint32_t* unreadable) {
-    mapi::Ptr<mapi::IMAPISession> session = SessionLogon();
-    std::uint32_t count = 0;
-    std::uint32_t skipped = 0;
-    {
-        xRestore restore;
-        count = restore.RestoreSelected(session.get(), chosen);
-        skipped = restore.unreadable;
-    }  // saves Folders.dat and Messages.ndx
-    SessionLogoff(std::move(session));
-    if (unreadable) *unreadable = skipped;
-    return count;
+    return RunRestorePass(
+        [&chosen](xRestore& restore, mapi::IMAPISession* session) { return restore.RestoreSelected(session, chosen); },
+        unreadable);
 }
 
 std::uint32_t xRestore::RestoreSelected(mapi::IMAPISession* session, const std::vector<bool>& chosen) {
