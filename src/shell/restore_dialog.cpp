@@ -98,13 +98,7 @@ dialog::INT_PTR OnInitDialog(dialog::Dialog& dialog) {
     return 1;
 }
 
-void OnClick(const tree::Notification& click) {
-    TreeView& tree = *state->tree;
-    const tree::HitTestInfo hit = tree.HitTest(click.pt);
-    if (!hit.item || (hit.flags & tree::TVHT_ONITEMSTATEICON) == 0) return;
-    const std::uint32_t old = GetItemState(tree, hit.item);
-    CheckItem(tree, hit.item, old == kSelected || old == kPartlySelected ? kNotSelected : kSelected);
-}
+void OnClick(const tree::Notification& click) { ToggleCheckAt(*state->tree, click.pt); }
 
 void OnDone(dialog::Dialog& dialog) {
     restoreChoice.assign(state->entryCount, false);

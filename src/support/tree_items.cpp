@@ -126,4 +126,11 @@ std::u16string GetItemText(const TreeView& tree, HTREEITEM item) { return tree.G
 
 void SetItemText(TreeView& tree, HTREEITEM item, std::u16string_view text) { tree.SetItemText(item, text); }
 
+void ToggleCheckAt(TreeView& tree, platform::tree::Point pt) {
+    const platform::tree::HitTestInfo hit = tree.HitTest(pt);
+    if (!hit.item || (hit.flags & platform::tree::TVHT_ONITEMSTATEICON) == 0) return;
+    const std::uint32_t old = GetItemState(tree, hit.item);
+    CheckItem(tree, hit.item, old == kSelected || old == kPartlySelected ? kNotSelected : kSelected);
+}
+
 }  // namespace tallymere

@@ -67,6 +67,11 @@ void UpdateParentStates(TreeView& tree, HTREEITEM item);
 // What a tick does: the item and everything below it take the state, and its ancestors follow.
 void CheckItem(TreeView& tree, HTREEITEM item, std::uint32_t state);
 
+// A click at `pt`: on an item's check box it ticks the item (with everything below it), or clears
+// a ticked or partly ticked one; anywhere else it does nothing. The control does not step the box
+// itself: the item is left at its new state directly.
+void ToggleCheckAt(TreeView& tree, platform::tree::Point pt);
+
 std::u16string GetItemText(const TreeView& tree, HTREEITEM item);
 void SetItemText(TreeView& tree, HTREEITEM item, std::u16string_view text);
 
