@@ -257,6 +257,9 @@ void PartDataExtractor::EndData(std::string& out) {
     if (state_ == State::DataHead) CommitData();
     if (!ref_.empty()) decoder_.Refuse();
     value_.valid = decoder_.Finish();
+    // What was decoded before the text was refused depends on where the stream was cut, and
+    // is no one's media.
+    if (!value_.valid) value_.bytes.clear();
     ready_.push_back(std::move(value_));
     value_ = Value();
     out.push_back('*');

@@ -92,7 +92,7 @@ TEST(CharRefFixer, JoinsHalvesAndReplacesWhatXmlRefuses) {
 
 struct Extracted {
     std::string text;                 // what the parser sees
-    std::vector<std::string> values;  // the decoded values, "!" for one that is not base64
+    std::vector<std::string> values;  // the decoded values, "!" for one that is not base64 (and has no bytes)
 };
 
 Extracted Extract(std::string_view text, std::size_t piece) {
@@ -101,7 +101,8 @@ Extracted Extract(std::string_view text, std::size_t piece) {
     for (std::size_t i = 0; i < text.size(); i += piece) extractor.Feed(text.substr(i, piece), result.text);
     PartDataExtractor::Value value;
     while (extractor.Take(&value)) {
-        result.values.push_back(value.valid ? std::string(value.bytes.begin(), value.bytes.end()) : "!");
+        const std::string bytes(value.bytes.begin(), value.bytes.end());
+        result.values.push_back(value.valid ? bytes : "!" + bytes);
     }
     return result;
 }
@@ -119,6 +120,8 @@ TEST(PartDataExtractor, TakesOutTheDataOfPartsOnlyWhereverTheStreamIsCut) {
          {"\x9E\xE9"}},
         {"<part data=\"Zm9v!\"/><part data=\"Zg&amp;\"/><part data=\"Zm9v\"/>",
          "<part data=\"*\"/><part data=\"*\"/><part data=\"*\"/>", {"!", "!", "foo"}},
+        // Refused after whole groups: nothing of what was decoded before is kept, however cut.
+        {"<part data=\"Zm9vYmFy=\"/>", "<part data=\"*\"/>", {"!"}},
         // Only a <part>'s own `data`, and never inside comments, CDATA, instructions or declarations.
         {"<mms data=\"Zm9v\" x='<part data=\"Zm9v\"/>'><partx data=\"Zm9v\"/><part xdata=\"Zm9v\"/>",
          "<mms data=\"Zm9v\" x='<part data=\"Zm9v\"/>'><partx data=\"Zm9v\"/><part xdata=\"Zm9v\"/>", {}},
