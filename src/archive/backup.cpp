@@ -38,8 +38,8 @@ std::unique_ptr<xBackup>& writer = holder.writer;
 
 }  // namespace
 
-xBackup::xBackup(std::uint32_t mode) : entryIds(kArchiveDir, u"Messages.ndx") {
-    if (mode == 1) {
+xBackup::xBackup(BackupMode mode) : entryIds(kArchiveDir, u"Messages.ndx") {
+    if (mode == BackupMode::Full) {
         flagsBefore_ = entryIds.flags;
         entryIds.ClearFlags();
     }
@@ -161,7 +161,7 @@ bool xBackup::Update(const qMsg& msg, std::uint32_t offset) {
     return true;
 }
 
-void BeginBackup(std::uint32_t mode) {
+void BeginBackup(BackupMode mode) {
     writer.reset();  // never two writers at once
     writer = std::make_unique<xBackup>(mode);
 }

@@ -62,7 +62,7 @@ int xDelay::ExecuteOne() {
                     // Inside "Backup by Selection" the pass's writer is open: the message is
                     // archived through it, and the pass closes it.
                     const bool nested = IsBackupOpen();
-                    if (!nested) BeginBackup(0);
+                    if (!nested) BeginBackup(BackupMode::Partial);
                     BackupMessage(record);
                     if (!nested) EndBackup();
                 }

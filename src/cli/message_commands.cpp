@@ -60,7 +60,7 @@ int RunProgramCommand(const GlobalOptions& options, std::uint32_t command, bool 
     // While the resident program holds the device, it runs the command; a restore is confirmed
     // here first, and sent only when confirmed.
     RemoteRequest request;
-    request.verb = "command";
+    request.verb = remote::verb::kCommand;
     request.command = command;
     request.json = options.json;
     const std::u16string_view question = tallymere::RestoreQuestion(command);

@@ -31,7 +31,7 @@ Runner AddProgramCommands(CLI::App& app) {
         if (settings->parsed()) {
             // While the resident program holds the device, it changes or reads the setting.
             RemoteRequest request;
-            request.verb = "settings";
+            request.verb = remote::verb::kSettings;
             request.json = options.json;
             if (change) request.outputDir = *newDir;
             if (const int status = LockOrForward(options, "settings", request); status >= 0) return status;

@@ -48,7 +48,7 @@ int RunHere(const GlobalOptions& options, const char* command, const std::string
     ShowProgressOnTerminal(command);
     // While the resident program holds the device, it fills the tree and runs the pass.
     RemoteRequest request;
-    request.verb = "select";
+    request.verb = remote::verb::kSelect;
     request.json = options.json;
     request.mode = mode;
     request.paths = selection.paths;

@@ -24,6 +24,7 @@
 #include "platform/text.h"
 #include "shell/commands.h"
 #include "support/fatal.h"
+#include "support/main_window.h"
 #include "support/pass_control.h"
 
 namespace remote {
@@ -38,7 +39,7 @@ std::string EncodeRequest(const RemoteRequest& request) {
     Json j{{"verb", request.verb}, {"command", request.command}, {"json", request.json}};
     if (request.outputDir) j["outputDir"] = *request.outputDir;
     if (request.repair) j["repair"] = true;
-    if (request.verb == "select") {
+    if (request.verb == verb::kSelect) {
         j["mode"] = request.mode;
         j["paths"] = request.paths;
         j["list"] = request.list;
@@ -301,7 +302,7 @@ RemoteResult Execute(ui::HWND window, Job& job) {
     const RemoteRequest& request = job.request;
     RemoteResult result;
     result.carriedOut = true;
-    if (request.verb == "show") {
+    if (request.verb == verb::kShow) {
         bool shown = false;
         {
             Server& server = TheServer();
@@ -317,8 +318,8 @@ RemoteResult Execute(ui::HWND window, Job& job) {
     ui::SetPort(&port);
     CapturedOutput printed;
     CapturedOutput errors;
-    const bool passes = (request.verb == "command" && IsForwardedCommand(request.command)) ||
-                        (request.verb == "select" && !request.list);
+    const bool passes = (request.verb == verb::kCommand && IsForwardedCommand(request.command)) ||
+                        (request.verb == verb::kSelect && !request.list);
     // The client shows the progress: the walk counts its total first only for someone who
     // listens (the desktop program does already; watch listens for the client's sake).
     const bool quiet = passes && !tallymere::PassProgressShown();
@@ -328,13 +329,13 @@ RemoteResult Execute(ui::HWND window, Job& job) {
         std::lock_guard lock(job.mutex);
         job.passBegun = true;
     }
-    if (request.verb == "command" && IsForwardedCommand(request.command)) {
+    if (request.verb == verb::kCommand && IsForwardedCommand(request.command)) {
         tallymere::OnCommand(window, request.command);
-    } else if (request.verb == "settings" && printed.file()) {
+    } else if (request.verb == verb::kSettings && printed.file()) {
         result.status = RunSettings(printed.file(), request.outputDir ? &*request.outputDir : nullptr, request.json);
-    } else if (request.verb == "check" && printed.file()) {
+    } else if (request.verb == verb::kCheck && printed.file()) {
         result.status = RunCheck(printed.file(), request.repair, request.json);
-    } else if (request.verb == "select" && printed.file() && errors.file() &&
+    } else if (request.verb == verb::kSelect && printed.file() && errors.file() &&
                (request.mode == "Backup" || request.mode == "Export")) {
         result.status = RunSelection(window, request.mode, request.paths, request.list, printed.file(), errors.file());
     } else {
@@ -562,7 +563,7 @@ int LockDevice(const GlobalOptions& options) { return LockOrForward(options, opt
 
 std::optional<RemoteResult> AskToShow() {
     RemoteRequest request;
-    request.verb = "show";
+    request.verb = verb::kShow;
     RemoteResult result;
     if (Call(request, &result) != CallOutcome::kDone) return std::nullopt;
     return result;

@@ -37,7 +37,9 @@ void PrintTree(std::FILE* out, const tallymere::xTreeSelect& select, tallymere::
 
 int RunSelection(platform::ui::HWND window, const std::string& mode, const std::vector<std::string>& paths,
                  bool list, std::FILE* out, std::FILE* err) {
-    const std::u16string selectionMode = platform::FromUtf8(mode);
+    // The request's word, which the server has checked to be "Backup" or "Export".
+    const tallymere::SelectionMode selectionMode =
+        mode == "Backup" ? tallymere::SelectionMode::Backup : tallymere::SelectionMode::Export;
     int status = kExitDone;
     platform::tree::MemoryTree tree(tallymere::kSelectionTree);
     tallymere::xTreeSelect select(&tree, selectionMode);

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/ui.h"
+#include "store/tree_select.h"
 
 namespace tallymere {
 
@@ -33,12 +34,12 @@ enum Command : std::uint32_t {
 // it, which ends the program's message loop.
 bool OnCommand(platform::ui::HWND window, std::uint32_t command);
 
-// A pass over a selection, as "Backup by Selection" (mode "Backup") and "Export by Selection"
-// (mode "Export") run it: sets `selectionMode`, opens the archive writer for a partial pass or
+// A pass over a selection, as "Backup by Selection" (SelectionMode::Backup) and "Export by
+// Selection" (SelectionMode::Export) run it: sets `selectionMode`, opens the archive writer for a partial pass or
 // the exporter, runs `select`, closes them and shows the result box with the number `select`
 // returns (the messages newly archived or exported). A negative number (the selection was
 // abandoned) shows no box.
-void RunSelectionPass(platform::ui::HWND window, std::u16string_view mode, const std::function<std::intptr_t()>& select);
+void RunSelectionPass(platform::ui::HWND window, SelectionMode mode, const std::function<std::intptr_t()>& select);
 
 // What the latest command (other than 40096) ended with. A pass that a stop ended early
 // (support/pass_control.h) shows no result box: `interrupted` tells the front end, which says so

@@ -21,7 +21,7 @@ using testing_support::WriteHostFile;
 class BackupTest : public ArchiveTest {
 protected:
     // One pass over `messages` in `mode`; the number newly appended.
-    std::uint32_t Pass(const std::vector<qMsg>& messages, std::uint32_t mode = 1) {
+    std::uint32_t Pass(const std::vector<qMsg>& messages, tallymere::BackupMode mode = tallymere::BackupMode::Full) {
         tallymere::BeginBackup(mode);
         std::uint32_t appended = 0;
         for (const qMsg& m : messages) appended += tallymere::BackupMessage(m);
@@ -103,7 +103,7 @@ TEST_F(BackupTest, ThePassesRecordsAreSyncedBeforeItsIndexIsSaved) {
     const std::string index = ReadHostFile(Index()), folders = ReadHostFile(Folders());
     EXPECT_EXIT(
         {
-            tallymere::BeginBackup(1);
+            tallymere::BeginBackup(tallymere::BackupMode::Full);
             for (std::uint32_t i = 2; i < 50; ++i) tallymere::BackupMessage(TextMessage(i, u"SMS/Other"));
             platform::faults::Plan("fsync", 1);
             tallymere::EndBackup();
@@ -156,16 +156,16 @@ TEST_F(BackupTest, AFullPassMarksMessagesGoneFromTheDevice) {
 TEST_F(BackupTest, APartialPassKeepsTheOtherFlags) {
     Pass({TextMessage(1), TextMessage(2), TextMessage(3)});
     Pass({TextMessage(1), TextMessage(3)});  // 2 is gone
-    EXPECT_EQ(Pass({TextMessage(3), TextMessage(4)}, 0), 1u);
+    EXPECT_EQ(Pass({TextMessage(3), TextMessage(4)}, tallymere::BackupMode::Partial), 1u);
     EXPECT_EQ(Flags(), (std::vector<std::uint32_t>{1, 0, 1, 1}));
-    EXPECT_EQ(Pass({TextMessage(2)}, 0), 0u);
+    EXPECT_EQ(Pass({TextMessage(2)}, tallymere::BackupMode::Partial), 0u);
     EXPECT_EQ(Flags(), (std::vector<std::uint32_t>{1, 1, 1, 1}));
 }
 
 TEST_F(BackupTest, AnIdentifierOfAnotherSizeEndsTheProgram) {
     const std::uint8_t id[16] = {};
     qMsg m(nullptr, 16, id);
-    tallymere::BeginBackup(1);
+    tallymere::BeginBackup(tallymere::BackupMode::Full);
     EXPECT_EXIT(tallymere::BackupMessage(m), ::testing::ExitedWithCode(1),
                 "xEntryID::CheckID: ENTRYID length mismatch\\.");
     tallymere::EndBackup();
@@ -175,7 +175,7 @@ TEST_F(BackupTest, UnopenableDataFileEndsTheOpening) {
     EXPECT_EXIT(
         {
             platform::faults::Plan("_wfopen", 3, true);  // after the index and the folder list
-            tallymere::BeginBackup(1);
+            tallymere::BeginBackup(tallymere::BackupMode::Full);
         },
         ::testing::ExitedWithCode(1), "xBackup::xBackup: MyCreateFile failed\\.");
 }
@@ -184,14 +184,14 @@ TEST_F(BackupTest, FailedSeeksEndThePass) {
     Pass({TextMessage(1)});
     EXPECT_EXIT(
         {
-            tallymere::BeginBackup(1);
+            tallymere::BeginBackup(tallymere::BackupMode::Full);
             platform::faults::Plan("fseek", 1, true);
             tallymere::BackupMessage(TextMessage(2));
         },
         ::testing::ExitedWithCode(1), "xBackup::Insert: fseek failed\\.");
     EXPECT_EXIT(
         {
-            tallymere::BeginBackup(1);
+            tallymere::BeginBackup(tallymere::BackupMode::Full);
             platform::faults::Plan("fseek", 1, true);
             tallymere::BackupMessage(TextMessage(1));
         },
@@ -204,7 +204,7 @@ TEST_F(BackupTest, AFailedRecordWriteEndsThePassBeforeTheRecordIsIndexed) {
     const std::string index = ReadHostFile(Index()), folders = ReadHostFile(Folders());
     EXPECT_EXIT(
         {
-            tallymere::BeginBackup(1);
+            tallymere::BeginBackup(tallymere::BackupMode::Full);
             tallymere::BackupMessage(TextMessage(1));
             platform::faults::Plan("fwrite", 2);  // the first saves the new folder's line
             tallymere::BackupMessage(TextMessage(2, u"SMS/New"));
@@ -215,7 +215,7 @@ TEST_F(BackupTest, AFailedRecordWriteEndsThePassBeforeTheRecordIsIndexed) {
     EXPECT_EQ(ReadHostFile(Folders()), folders + "SMS/New\n") << "a record's folder is saved before the record";
     EXPECT_EXIT(
         {
-            tallymere::BeginBackup(1);
+            tallymere::BeginBackup(tallymere::BackupMode::Full);
             platform::faults::Plan("fwrite", 2);  // the first saves the new folder's line
             tallymere::BackupMessage(TextMessage(1, u"SMS/Moved"));  // a refresh that writes
             std::_Exit(5);
@@ -247,7 +247,7 @@ TEST_F(BackupTest, ManyRecipientsAndAttachmentsAreArchivedAndOnlyTheIndexOffsets
     std::filesystem::resize_file(Data(), 0x100000000ull);
     EXPECT_EXIT(
         {
-            tallymere::BeginBackup(1);
+            tallymere::BeginBackup(tallymere::BackupMode::Full);
             tallymere::BackupMessage(TextMessage(1));
         },
         ::testing::ExitedWithCode(1), "xBackup::Insert: MAX_DATA_OFFSET exeed\\.");
@@ -256,7 +256,7 @@ TEST_F(BackupTest, ManyRecipientsAndAttachmentsAreArchivedAndOnlyTheIndexOffsets
 
 TEST_F(BackupTest, TheProcessWideWriterExistsOnlyBetweenBeginAndEnd) {
     EXPECT_EQ(tallymere::BackupMessage(TextMessage(1)), 0u);
-    tallymere::BeginBackup(1);
+    tallymere::BeginBackup(tallymere::BackupMode::Full);
     EXPECT_EQ(tallymere::BackupMessage(TextMessage(1)), 1u);
     tallymere::EndBackup();
     EXPECT_EQ(tallymere::BackupMessage(TextMessage(2)), 0u);
