@@ -6,6 +6,7 @@
 
 #include "archive/data_file.h"
 #include "archive/record.h"
+#include "platform/no_destructor.h"
 #include "support/endian.h"
 #include "support/fatal.h"
 #include "support/pass_control.h"
@@ -28,13 +29,8 @@ constexpr std::size_t kUpdateRead = 512;
 // The process-wide writer. Its holder is never destroyed: a program that ends through
 // FatalError in mid-pass must not save the lists of the unfinished pass on its way out, so the
 // lists on disk stay as they were before the pass.
-union WriterHolder {
-    WriterHolder() : writer() {}
-    ~WriterHolder() {}
-    std::unique_ptr<xBackup> writer;
-};
-WriterHolder holder;
-std::unique_ptr<xBackup>& writer = holder.writer;
+platform::NoDestructor<std::unique_ptr<xBackup>> writerHolder;
+std::unique_ptr<xBackup>& writer = *writerHolder;
 
 }  // namespace
 
