@@ -9,6 +9,7 @@
 #include "platform/no_destructor.h"
 #include "platform/window.h"
 #include "support/fatal.h"
+#include "support/main_window.h"
 
 namespace tallymere {
 

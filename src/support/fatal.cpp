@@ -4,11 +4,11 @@
 
 #include "platform/file.h"
 #include "platform/kernel.h"
+#include "platform/ui.h"
+#include "support/main_window.h"
 #include "support/settings.h"
 
 namespace tallymere {
-
-std::atomic<platform::ui::HWND> mainWindow{nullptr};
 
 void FatalError(std::u16string_view message, std::u16string_view tag) {
     platform::ui::FailureBoxW(mainWindow.load(), message, tag);

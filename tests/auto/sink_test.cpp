@@ -14,6 +14,7 @@
 #include "auto/stack.h"
 #include "platform/window.h"
 #include "support/fatal.h"
+#include "support/main_window.h"
 
 namespace {
 
