@@ -12,6 +12,7 @@
 #include "archive/entry_id.h"
 #include "archive/folder.h"
 #include "cli/commands.h"
+#include "remote/exit_status.h"
 #include "remote/remote.h"
 #include "platform/filesys.h"
 #include "platform/text.h"
@@ -33,9 +34,9 @@ Runner AddArchiveCommands(CLI::App& app) {
         // A pass writing the archive meanwhile would show as inconsistencies, so check, too, runs
         // only while no other program instance works on the device, or in the resident program
         // that holds it, between its commands.
-        if (!MountDevice(options)) return 1;
+        if (!MountDevice(options)) return kExitFailure;
         RemoteRequest request;
-        request.verb = "check";
+        request.verb = remote::verb::kCheck;
         request.json = options.json;
         request.repair = *repair;
         if (const int status = LockOrForward(options, "check", request); status >= 0) return status;

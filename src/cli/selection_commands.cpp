@@ -56,7 +56,7 @@ int RunHere(const GlobalOptions& options, const char* command, const std::string
     if (const int status = LockOrForward(options, command, request); status >= 0) return status;
     InstallConsolePort(false, options.json ? std::string(command) : std::string());
     tallymere::BeginApp(tallymere::StartMode::OneShot);
-    int status = 0;
+    int status = kExitDone;
     {
         StoppableScope stoppable;
         status = RunSelection(nullptr, mode, selection.paths, selection.list, stdout, stderr);

@@ -148,11 +148,11 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
             for (const ArchiveProblem& p : report.problems) j["problems"].push_back(Describe(p, report));
         }
         std::fprintf(out, "%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
-        return !found || report.Sound() ? 0 : 1;
+        return !found || report.Sound() ? kExitDone : kExitFailure;
     }
     if (!found) {
         std::fprintf(out, "No archive at %s.\n", shown.c_str());
-        return 0;
+        return kExitDone;
     }
     if (repaired) PrintRepair(out, *repaired);
     std::fprintf(out, "Archive %s\n", shown.c_str());
@@ -165,7 +165,7 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
     std::fprintf(out, "Folders: %u%s\n", report.folders, report.foldersFound ? "" : "; Folders.dat is missing");
     if (report.Sound()) {
         std::fprintf(out, "The archive is sound.\n");
-        return 0;
+        return kExitDone;
     }
     std::fprintf(out, "Inconsistencies: %zu\n", report.problems.size());
     for (const ArchiveProblem& p : report.problems) std::fprintf(out, "  %s\n", Describe(p, report).c_str());
@@ -175,7 +175,7 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
                     report.folders, report.foldersNeeded - 1);
     }
     if (!repair) std::fprintf(out, "check --repair rebuilds Messages.ndx from the intact records.\n");
-    return 1;
+    return kExitFailure;
 }
 
 }  // namespace remote
