@@ -9,9 +9,9 @@
 namespace tallymere {
 
 // Shows `message` in a box owned by the main window (support/main_window.h), captioned `tag`
-// (one OK button, no icon), and ends the process with
-// exit status 1. The program's shutdown sequence does not run; lists saved only when their
-// owner closes keep their previously saved state.
+// (one OK button, no icon), and ends the process with exit status 1. The program's shutdown
+// sequence does not run; lists saved only when their owner closes keep their previously saved
+// state.
 [[noreturn]] void FatalError(std::u16string_view message, std::u16string_view tag);
 
 // Appends `text` and a line end to "tallymere.log" in the output directory configured at this
