@@ -88,7 +88,7 @@ std::vector<qMsg> MakeMessages() {
 
 double Pass(const std::vector<qMsg>& messages, std::uint32_t* appended) {
     const auto start = std::chrono::steady_clock::now();
-    tallymere::BeginBackup(1);
+    tallymere::BeginBackup(tallymere::BackupMode::Full);
     *appended = 0;
     for (const qMsg& m : messages) *appended += tallymere::BackupMessage(m);
     tallymere::EndBackup();

@@ -84,13 +84,13 @@ int main(int argc, char** argv) {
     const auto& dir = fuzzing::ArchiveDir();
 
     // 0: an empty archive.
-    tallymere::BeginBackup(1);
+    tallymere::BeginBackup(tallymere::BackupMode::Full);
     tallymere::EndBackup();
     Take(corpus, 0);
 
     // 1: one smallest record.
     Clear(dir);
-    tallymere::BeginBackup(1);
+    tallymere::BeginBackup(tallymere::BackupMode::Full);
     std::uint8_t id[20] = {7};
     tallymere::BackupMessage(qMsg(nullptr, 20, id));
     tallymere::EndBackup();
@@ -98,12 +98,12 @@ int main(int argc, char** argv) {
 
     // 2: three messages in two folders, one of them gone at the second pass.
     Clear(dir);
-    tallymere::BeginBackup(1);
+    tallymere::BeginBackup(tallymere::BackupMode::Full);
     tallymere::BackupMessage(Message(1, u"SMS/Inbox", false));
     tallymere::BackupMessage(Message(2, u"MMS/Inbox", true));
     tallymere::BackupMessage(Message(3, u"SMS/Sent Items", false));
     tallymere::EndBackup();
-    tallymere::BeginBackup(1);
+    tallymere::BeginBackup(tallymere::BackupMode::Full);
     tallymere::BackupMessage(Message(1, u"SMS/Archiv \u00C4", false));
     tallymere::BackupMessage(Message(2, u"MMS/Inbox", true));
     tallymere::EndBackup();

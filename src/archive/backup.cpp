@@ -7,6 +7,7 @@
 #include "archive/data_file.h"
 #include "archive/record.h"
 #include "archive/record_scan.h"
+#include "platform/no_destructor.h"
 #include "support/endian.h"
 #include "support/fatal.h"
 #include "support/pass_control.h"
@@ -29,21 +30,16 @@ constexpr std::size_t kUpdateRead = 512;
 // The process-wide writer. Its holder is never destroyed: a program that ends through
 // FatalError in mid-pass must not save the lists of the unfinished pass on its way out, so the
 // lists on disk stay as they were before the pass.
-union WriterHolder {
-    WriterHolder() : writer() {}
-    ~WriterHolder() {}
-    std::unique_ptr<xBackup> writer;
-};
-WriterHolder holder;
-std::unique_ptr<xBackup>& writer = holder.writer;
+platform::NoDestructor<std::unique_ptr<xBackup>> writerHolder;
+std::unique_ptr<xBackup>& writer = *writerHolder;
 
 }  // namespace
 
-xBackup::xBackup(std::uint32_t mode) : entryIds(kArchiveDir, u"Messages.ndx") {
+xBackup::xBackup(BackupMode mode) : entryIds(kArchiveDir, u"Messages.ndx") {
     folderIndex = 0;
     dataFile = OpenDataFile(u"xBackup::xBackup", &dataSize_);
     TakeOverTail();
-    if (mode == 1) {
+    if (mode == BackupMode::Full) {
         flagsBefore_ = entryIds.flags;
         entryIds.ClearFlags();
     }
@@ -198,7 +194,7 @@ bool xBackup::Update(const qMsg& msg, std::uint32_t offset) {
     return true;
 }
 
-void BeginBackup(std::uint32_t mode) {
+void BeginBackup(BackupMode mode) {
     writer.reset();  // never two writers at once
     writer = std::make_unique<xBackup>(mode);
 }

@@ -46,10 +46,15 @@
 
 namespace tallymere {
 
+// The kind of pass a writer serves, by the values the design passes.
+enum class BackupMode : std::uint32_t {
+    Partial = 0,  // by selection and automatic: the present-flags of messages not seen stay
+    Full = 1,     // Backup All: every present-flag cleared first, set again for each message seen
+};
+
 class xBackup {
 public:
-    // mode 1: a full pass (every present-flag cleared first); any other mode: a partial pass.
-    explicit xBackup(std::uint32_t mode);
+    explicit xBackup(BackupMode mode);
     // Syncs and closes Messages.dat, then saves Folders.dat and Messages.ndx.
     ~xBackup();
     xBackup(const xBackup&) = delete;
@@ -88,7 +93,7 @@ private:
 // The process-wide writer: BeginBackup creates it (mode as for xBackup), BackupMessage passes
 // a message to its Archive and returns the result (0 when no writer exists), EndBackup
 // destroys it, which saves the lists.
-void BeginBackup(std::uint32_t mode);
+void BeginBackup(BackupMode mode);
 std::uint32_t BackupMessage(const qMsg& msg);
 void EndBackup();
 // Whether a writer is open: work nested inside a pass (the automatic processing that runs while

@@ -43,7 +43,7 @@ std::uint32_t RunRestorePass(const std::function<std::uint32_t(xRestore&, mapi::
 
 }  // namespace
 
-std::uint32_t Restore(std::uint32_t mode, std::uint32_t* unreadable) {
+std::uint32_t Restore(RestoreMode mode, std::uint32_t* unreadable) {
     return RunRestorePass([mode](xRestore& restore, mapi::IMAPISession* session) { return restore.RestoreAll(session, mode); },
                           unreadable);
 }
@@ -88,17 +88,17 @@ bool xRestore::FolderListCoversRecords() {
     return true;
 }
 
-std::uint32_t xRestore::RestoreAll(mapi::IMAPISession* session, std::uint32_t mode) {
+std::uint32_t xRestore::RestoreAll(mapi::IMAPISession* session, RestoreMode mode) {
     // A folder list that lacks lines the records name has lost or merged lines: every message
     // from the damage on would be put into the wrong folder. Nothing is restored from it.
     if (!FolderListCoversRecords()) FatalError(u"Folders.dat is damaged: run check --repair.", u"xRestore::RestoreAll");
     qMsg msg(session, 0, nullptr);
     std::uint32_t count = 0;
-    BeginPass(mode == 1 ? static_cast<std::uint32_t>(std::count(entryIds.flags.begin(),
+    BeginPass(mode == RestoreMode::Normal ? static_cast<std::uint32_t>(std::count(entryIds.flags.begin(),
                                                                 entryIds.flags.begin() + entryIds.count, 1u))
                         : entryIds.count);
     for (std::uint32_t i = 0; i < entryIds.count; ++i) {
-        if (mode == 1 && entryIds.flags[i] != 1) continue;
+        if (mode == RestoreMode::Normal && entryIds.flags[i] != 1) continue;
         const std::uint32_t skippedBefore = unreadable;
         count += RestoreEntry(msg, i);
         // An entry whose record could not be read was not processed: it keeps its flag.

@@ -36,11 +36,15 @@ struct IMAPISession;
 
 namespace tallymere {
 
-// Restores the archive into the message stores, on a session of its own.
-//   mode 1 ("Normal"): the index entries whose present-flag is 1, the messages the device held
-//                      at the latest full backup;
-//   mode 0 ("Extra"):  every index entry, messages deleted before that backup included (so does
-//                      any mode other than 1).
+// Which index entries a restore visits, by the values the design passes.
+enum class RestoreMode : std::uint32_t {
+    Extra = 0,   // every index entry, messages deleted before the latest full backup included
+    Normal = 1,  // the entries whose present-flag is 1: the messages the device held at the
+                 // latest full backup
+};
+
+// Restores the archive into the message stores, on a session of its own, visiting the entries
+// `mode` names.
 // A message that still exists is left alone; a missing one is re-created in its archived folder
 // (store and folders created as needed). Every entry processed ends with present-flag 1; an
 // entry whose record cannot be read is skipped and left as it was. Returns the number of
@@ -54,7 +58,7 @@ namespace tallymere {
 // index entry of each re-created message reaches the disk with its record; the present-flags
 // of the others and the folder list are saved when the restore ends normally. Failures are
 // fatal.
-std::uint32_t Restore(std::uint32_t mode, std::uint32_t* unreadable = nullptr);
+std::uint32_t Restore(RestoreMode mode, std::uint32_t* unreadable = nullptr);
 
 // Restore by Selection: as Restore, for the index entries `chosen` marks (by position in the
 // index, as ArchiveView (archive/archive_view.h) reads it), deleted messages included. Entries
@@ -76,7 +80,7 @@ public:
     // A folder list that does not cover every record's folder number is damaged: the program
     // ends with "Folders.dat is damaged: run check --repair." (caption "xRestore::RestoreAll")
     // before anything is restored, rather than put messages into the wrong folders.
-    std::uint32_t RestoreAll(platform::mapi::IMAPISession* session, std::uint32_t mode);
+    std::uint32_t RestoreAll(platform::mapi::IMAPISession* session, RestoreMode mode);
     // The same loop over the entries `chosen` marks (a pass likewise).
     std::uint32_t RestoreSelected(platform::mapi::IMAPISession* session, const std::vector<bool>& chosen);
     // Index entry `i`: loads its record into `msg` and re-creates its message when it no

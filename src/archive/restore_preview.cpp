@@ -50,14 +50,14 @@ RestorePreview PreviewRestore() {
     return preview;
 }
 
-RestorePlan PlanRestore(std::uint32_t mode, const std::vector<bool>* chosen) {
+RestorePlan PlanRestore(RestoreMode mode, const std::vector<bool>* chosen) {
     RestorePlan plan;
     ArchiveView view;
     std::map<std::u16string, std::uint32_t> byFolder;
     mapi::Ptr<mapi::IMAPISession> session = SessionLogon();
     qMsg msg(nullptr, 0, nullptr);
     for (std::uint32_t i = 0; i < view.Count(); ++i) {
-        if (chosen ? (i >= chosen->size() || !(*chosen)[i]) : (mode == 1 && !view.Present(i))) continue;
+        if (chosen ? (i >= chosen->size() || !(*chosen)[i]) : (mode == RestoreMode::Normal && !view.Present(i))) continue;
         mapi::Ptr<mapi::IUnknown> object;
         mapi::ULONG type = 0;
         const bool missing = session->OpenEntry(xEntryID::ENTRYID_SIZE,

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/restore.h"
+
 namespace tallymere {
 
 struct RestorePreview {
@@ -24,7 +26,7 @@ struct RestorePreview {
 // Counts; an archive that is missing or cannot be read counts nothing.
 RestorePreview PreviewRestore();
 
-// What a restore would re-create, folder by folder (sorted by path): mode 1 Normal, 0 Extra;
+// What a restore would re-create, folder by folder (sorted by path): the entries `mode` names;
 // with `chosen` (by index position) the entries a Restore by Selection takes instead. Records
 // that cannot be read are counted in `unreadable`, as the restore would skip them. Writes
 // nothing.
@@ -37,6 +39,6 @@ struct RestorePlan {
     std::uint32_t total = 0;
     std::uint32_t unreadable = 0;
 };
-RestorePlan PlanRestore(std::uint32_t mode, const std::vector<bool>* chosen);
+RestorePlan PlanRestore(RestoreMode mode, const std::vector<bool>* chosen);
 
 }  // namespace tallymere

@@ -106,7 +106,7 @@ void ForEachStore(mapi::IMAPISession* session, Visit visit) {
 
 }  // namespace
 
-int MakeRules(std::u16string_view command) {
+int MakeRules(Rule rule) {
     int total = 0;
     mapi::Ptr<mapi::IMAPISession> session = SessionLogon();
     // Someone shows the progress: the messages to visit are counted first.
@@ -124,14 +124,14 @@ int MakeRules(std::u16string_view command) {
         mapi::Ptr<mapi::IMsgStore> store;
         mapi::Ptr<mapi::IMAPIFolder> root = OpenStoreRoot(session.get(), r, &store);
         const std::u16string rootPath(Text(r, 1, mapi::PR_DISPLAY_NAME_W));
-        total += MakeRulesRec(session.get(), command, root.get(), rootPath);
+        total += MakeRulesRec(session.get(), rule, root.get(), rootPath);
         return !StopRequested();
     });
     SessionLogoff(std::move(session));
     return total;
 }
 
-int MakeRulesRec(mapi::IMAPISession* session, std::u16string_view command, mapi::IMAPIFolder* folder,
+int MakeRulesRec(mapi::IMAPISession* session, Rule rule, mapi::IMAPIFolder* folder,
                  std::u16string_view path) {
     constexpr std::u16string_view kTag = u"MakeRulesRec";
     int total = 0;
@@ -158,25 +158,25 @@ int MakeRulesRec(mapi::IMAPISession* session, std::u16string_view command, mapi:
             qMsg record(session, id.cb, id.lpb);
             record.SetFolder(subPath);
             record.GetMAPI();
-            total += RunCommand(record, command);
+            total += RunCommand(record, rule);
             PassStep();
             // A stop ends the walk between two messages; the caller closes the pass as usual.
             if (StopRequested()) return total;
         }
         contents.reset();
         if (IsTag(r, 1, mapi::PR_SUBFOLDERS) && r.lpProps[1].Value.b) {
-            total += MakeRulesRec(session, command, subfolder.get(), subPath);
+            total += MakeRulesRec(session, rule, subfolder.get(), subPath);
             if (StopRequested()) return total;
         }
     }
     return total;
 }
 
-int RunCommand(qMsg& message, std::u16string_view command) {
+int RunCommand(qMsg& message, Rule rule) {
     int result = 0;
-    if (command == u"BackupAll") result += static_cast<int>(BackupMessage(message));
+    if (rule == Rule::BackupAll) result += static_cast<int>(BackupMessage(message));
     // As BackupMessage counts 0 without a writer, a walk without an open exporter counts 0.
-    if (command == u"ExportAll" && exporter != nullptr) result += exporter->ExportOne(message);
+    if (rule == Rule::ExportAll && exporter != nullptr) result += exporter->ExportOne(message);
     return result;
 }
 

@@ -1,5 +1,5 @@
 // The all-messages walk: every message of every message store, depth-first, handed to one
-// command — "BackupAll" archives it, "ExportAll" exports it as text.
+// rule — BackupAll archives it, ExportAll exports it as text.
 //
 // Folder paths are built on the way down: the store's display name, then every folder name
 // below the store's IPM subtree folder, joined by "/". The messages lying directly in the IPM
@@ -16,21 +16,27 @@ namespace tallymere {
 
 class qMsg;
 
+// What the walk does with each message, by the design's rule names.
+enum class Rule {
+    BackupAll,  // archives it through the open writer (BeginBackup)
+    ExportAll,  // exports it as text through the open exporter (OpenExporter)
+};
+
 // Walks every store and returns the sum of the per-message results: the number of messages
 // newly archived or newly exported. Failures are fatal, captioned "MakeRules".
 //
 // The walk is a pass (support/pass_control.h): it reports every message it visits, and stops
 // after the message at which a stop is requested. When a front end shows the progress, the
 // messages to visit are counted first, from the hierarchy tables' message counts.
-int MakeRules(std::u16string_view command);
+int MakeRules(Rule rule);
 
 // Walks the folders below `folder` (whose path is `path`). Failures are fatal, captioned
 // "MakeRulesRec".
-int MakeRulesRec(platform::mapi::IMAPISession* session, std::u16string_view command,
+int MakeRulesRec(platform::mapi::IMAPISession* session, Rule rule,
                  platform::mapi::IMAPIFolder* folder, std::u16string_view path);
 
-// Applies the command to one filled record: 1 when it was newly archived or exported, else 0.
-// An unknown command word counts 0, and so does a command whose receiving side is not open.
-int RunCommand(qMsg& message, std::u16string_view command);
+// Applies the rule to one filled record: 1 when it was newly archived or exported, else 0.
+// A rule whose receiving side is not open counts 0, and so does a value of neither rule.
+int RunCommand(qMsg& message, Rule rule);
 
 }  // namespace tallymere

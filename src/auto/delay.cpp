@@ -140,7 +140,7 @@ std::uint32_t HandleArrivals(const std::vector<std::vector<std::uint8_t>>& batch
         }
         if (autoBackup != 0) {
             if (!IsBackupOpen()) {
-                BeginBackup(0);
+                BeginBackup(BackupMode::Partial);
                 writerOpened = true;
             }
             BackupMessage(record);

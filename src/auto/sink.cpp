@@ -6,8 +6,10 @@
 
 #include "auto/delay.h"
 #include "auto/stack.h"
+#include "platform/no_destructor.h"
 #include "platform/window.h"
 #include "support/fatal.h"
+#include "support/main_window.h"
 
 namespace tallymere {
 
@@ -26,7 +28,7 @@ struct KeptSessions {
 };
 
 KeptSessions& Kept() {
-    static auto* kept = std::make_unique<KeptSessions>().release();  // lives until the process ends
+    static platform::NoDestructor<KeptSessions> kept;  // lives until the process ends
     return *kept;
 }
 

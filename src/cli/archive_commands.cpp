@@ -39,7 +39,7 @@ Runner AddArchiveCommands(CLI::App& app) {
         // that holds it, between its commands.
         if (!MountDevice(options, DeviceUse::kRead)) return kExitFailure;
         RemoteRequest request;
-        request.verb = "check";
+        request.verb = remote::verb::kCheck;
         request.json = options.json;
         request.repair = *repair;
         if (const int status = LockOrForward(options, "check", request); status >= 0) return status;
@@ -63,9 +63,9 @@ Runner AddCompactCommand(CLI::App& app) {
                    "cannot leave half done; the archive must be sound (see check)");
     return [compact](const GlobalOptions& options) -> int {
         if (!compact->parsed()) return -1;
-        if (!MountDevice(options)) return 1;
+        if (!MountDevice(options)) return kExitFailure;
         RemoteRequest request;
-        request.verb = "compact";
+        request.verb = remote::verb::kCompact;
         request.json = options.json;
         if (const int status = LockOrForward(options, "compact", request); status >= 0) return status;
         return RunCompact(stdout, options.json);

@@ -87,7 +87,7 @@ int RunRestoreSelectionCommand(const GlobalOptions& options, const std::vector<s
     const std::string name = "restore --select";
     ShowProgressOnTerminal(name.c_str());
     RemoteRequest request;
-    request.verb = "restore";
+    request.verb = remote::verb::kRestore;
     request.mode = "select";
     request.paths = paths;
     request.json = options.json;
@@ -139,7 +139,7 @@ int RunRestoreDryRun(const GlobalOptions& options, const std::string& kind, cons
     if (!MountDevice(options)) return kExitFailure;
     const std::string name = kind == "select" ? "restore --select" : "restore " + kind;
     RemoteRequest request;
-    request.verb = "restore";
+    request.verb = remote::verb::kRestore;
     request.mode = kind;
     request.paths = paths;
     request.json = options.json;
@@ -163,7 +163,7 @@ int RunProgramCommand(const GlobalOptions& options, std::uint32_t command, bool 
     // While the resident program holds the device, it runs the command; a restore is confirmed
     // here first, and sent only when confirmed.
     RemoteRequest request;
-    request.verb = "command";
+    request.verb = remote::verb::kCommand;
     request.command = command;
     request.json = options.json;
     const std::u16string_view question = tallymere::RestoreQuestion(command);

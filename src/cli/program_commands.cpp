@@ -41,7 +41,7 @@ Runner AddProgramCommands(CLI::App& app) {
         if (settings->parsed()) {
             // While the resident program holds the device, it changes or reads the setting.
             RemoteRequest request;
-            request.verb = "settings";
+            request.verb = remote::verb::kSettings;
             request.json = options.json;
             if (change) request.outputDir = *newDir;
             if (settings->count("--autostart") > 0) request.autostart = *autostart;

@@ -46,7 +46,7 @@ int RunHere(const GlobalOptions& options, const char* command, const std::string
     ShowProgressOnTerminal(command);
     // While the resident program holds the device, it fills the tree and runs the pass.
     RemoteRequest request;
-    request.verb = "select";
+    request.verb = remote::verb::kSelect;
     request.json = options.json;
     request.mode = mode;
     request.paths = selection.paths;
@@ -54,7 +54,7 @@ int RunHere(const GlobalOptions& options, const char* command, const std::string
     if (const int status = LockOrForward(options, command, request); status >= 0) return status;
     InstallConsolePort(false, options.json ? std::string(command) : std::string());
     tallymere::BeginApp(tallymere::StartMode::OneShot);
-    int status = 0;
+    int status = kExitDone;
     {
         StoppableScope stoppable;
         status = RunSelection(nullptr, mode, selection.paths, selection.list, stdout, stderr, options.json);

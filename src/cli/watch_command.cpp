@@ -24,6 +24,7 @@
 #include "shell/commands.h"
 #include "support/fatal.h"
 #include "support/files.h"
+#include "support/main_window.h"
 #include "support/pass_control.h"
 #include "support/settings.h"
 

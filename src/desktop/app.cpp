@@ -20,7 +20,7 @@
 #include "platform/text.h"
 #include "shell/app.h"
 #include "shell/commands.h"
-#include "support/fatal.h"
+#include "support/main_window.h"
 #include "support/pass_control.h"
 
 namespace desktop {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "remote/exit_status.h"
 #include "remote/version.h"
 #include "desktop/app.h"
 #include "desktop/busy.h"
@@ -75,7 +76,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
             std::printf("%s\n", remote::VersionLine().c_str());
-            return 0;
+            return remote::kExitDone;
         }
     }
     // Nor does the help: it is printed by a core application, which needs no display.
@@ -85,13 +86,13 @@ int main(int argc, char** argv) {
         QCommandLineParser parser;
         DescribeOptions(&parser);
         parser.process(core);  // prints the help and ends the process with status 0
-        return 0;
+        return remote::kExitDone;
     }
     if (!DisplayAvailable(argc, argv)) {
         std::fprintf(stderr,
                      "tallymere: no display (DISPLAY and WAYLAND_DISPLAY are not set); "
                      "tallymere-cli watch runs the automatic mode without one.\n");
-        return 1;
+        return remote::kExitFailure;
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tallymere"));
@@ -112,7 +113,7 @@ int main(int argc, char** argv) {
     const std::string device = parser.value(deviceOption).toStdString();
     if (!platform::device::Mount(platform::device::ChooseFolder(device), &error)) {
         port.FailureBox(nullptr, platform::FromUtf8(error), u"Tallymere");
-        return 1;
+        return remote::kExitFailure;
     }
     desktop::StartOptions options;
     options.holdsDevice = platform::device::LockProgram(&options.holderPid);

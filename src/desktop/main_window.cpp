@@ -17,7 +17,7 @@
 #include "desktop/menu_screen.h"
 #include "platform/no_destructor.h"
 #include "shell/commands.h"
-#include "support/fatal.h"
+#include "support/main_window.h"
 #include "support/pass_control.h"
 
 namespace desktop {

@@ -11,7 +11,7 @@
 #include "auto/delay.h"
 #include "desktop/menu.h"
 #include "platform/no_destructor.h"
-#include "support/fatal.h"
+#include "support/main_window.h"
 
 namespace desktop {
 

@@ -7,13 +7,22 @@
 #include "export/file_name.h"
 #include "export/text_layout.h"
 #include "platform/filesys.h"
+#include "platform/no_destructor.h"
 #include "support/fatal.h"
 #include "support/files.h"
 #include "support/settings.h"
 
 namespace tallymere {
 
-xExport* exporter = nullptr;
+namespace {
+
+// The holder of the process-wide exporter is never destroyed: the process's exit after a fatal
+// failure must not save the export list of an unfinished pass.
+platform::NoDestructor<std::unique_ptr<xExport>> exporterHolder;
+
+}  // namespace
+
+std::unique_ptr<xExport>& exporter = *exporterHolder;
 
 xExport::xExport() : exportIds(kExportDir, u"Messages.ndx"), outputDir(GetRegistryStr(kOutputDirValue)) {
     dirPaths.reserve(kDirSlots);
@@ -177,14 +186,12 @@ xExport::~xExport() {
 void OpenExporter() {
     CloseExporter();
     DropKeptExporter();
-    // Owned through this pointer from here to CloseExporter. It is deliberately not a static
-    // owner: the process's exit after a fatal failure must not save the export list.
-    exporter = std::make_unique<xExport>().release();
+    exporter = std::make_unique<xExport>();
 }
 
 void CloseExporter() {
-    std::unique_ptr<xExport> closing(exporter);
-    exporter = nullptr;
+    // Empty before the exporter saves its list: nothing reaches a closing exporter.
+    std::unique_ptr<xExport> closing = std::move(exporter);
 }
 
 }  // namespace tallymere

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <map>
 #include <memory>
 #include <optional>
@@ -135,8 +136,8 @@ private:
 // The folder path split at every "/"; empty components stay ("" gives one empty component).
 std::vector<std::u16string> SplitFolderPath(std::u16string_view folderPath);
 
-// The process-wide exporter: null while none is open.
-extern xExport* exporter;
+// The process-wide exporter: empty while none is open.
+extern std::unique_ptr<xExport>& exporter;
 
 // Opens the process-wide exporter (closing one left open first).
 void OpenExporter();

@@ -5,6 +5,7 @@
 
 #include "export/exporter.h"
 #include "platform/filesys.h"
+#include "platform/no_destructor.h"
 #include "support/files.h"
 #include "support/settings.h"
 
@@ -12,9 +13,10 @@ namespace tallymere {
 
 namespace {
 
-// The kept exporter while no pass uses it; owned here, not by a static owner, for the reason
-// OpenExporter gives.
-xExport* kept = nullptr;
+// The kept exporter while no pass uses it. Its holder is never destroyed, as the process-wide
+// exporter's is not: the process's exit after a fatal failure must not save the export list.
+platform::NoDestructor<std::unique_ptr<xExport>> keptHolder;
+std::unique_ptr<xExport>& kept = *keptHolder;
 
 // Whether a directory search for "*.txt" finds the name (letter case aside).
 bool IsTextName(std::u16string_view name) {
@@ -84,8 +86,7 @@ bool xExport::Refresh() {
 
 void OpenKeptExporter() {
     CloseExporter();
-    std::unique_ptr<xExport> taken(kept);
-    kept = nullptr;
+    std::unique_ptr<xExport> taken = std::move(kept);
     if (taken && !taken->Refresh()) {
         taken->abandonList = !taken->ListUnchanged();
         taken.reset();
@@ -94,20 +95,18 @@ void OpenKeptExporter() {
         taken = std::make_unique<xExport>();
         taken->keptInStep = true;
     }
-    exporter = taken.release();
+    exporter = std::move(taken);
 }
 
 void KeepExporter() {
     if (!exporter) return;
     exporter->Settle();
     DropKeptExporter();
-    kept = exporter;
-    exporter = nullptr;
+    kept = std::move(exporter);
 }
 
 void DropKeptExporter() {
-    std::unique_ptr<xExport> dropping(kept);
-    kept = nullptr;
+    std::unique_ptr<xExport> dropping = std::move(kept);
     if (dropping && !dropping->ListUnchanged()) dropping->abandonList = true;
 }
 

@@ -266,12 +266,12 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
                            {"damagedBytes", list.damagedBytes}, {"sound", list.Sound()},
                            {"rewritten", listRepaired.rewritten}};
         PrintJson(out, j);
-        return sound ? 0 : 1;
+        return sound ? kExitDone : kExitFailure;
     }
     PrintExportListRepair(out, listRepaired);
     if (!found) {
         std::fprintf(out, "No archive at %s.\n", shown.c_str());
-        return PrintExportList(out, list, listPath) ? 0 : 1;
+        return PrintExportList(out, list, listPath) ? kExitDone : kExitFailure;
     }
     if (repaired) PrintRepair(out, *repaired);
     std::fprintf(out, "Archive %s\n", shown.c_str());
@@ -290,7 +290,7 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
     const bool listSound = PrintExportList(out, list, listPath);
     if (report.Sound()) {
         std::fprintf(out, "The archive is sound.\n");
-        return listSound ? 0 : 1;
+        return listSound ? kExitDone : kExitFailure;
     }
     std::fprintf(out, "Inconsistencies: %zu\n", report.problems.size());
     for (const ArchiveProblem& p : report.problems) std::fprintf(out, "  %s\n", Describe(p, report).c_str());
@@ -300,7 +300,7 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
                     report.folders, report.foldersNeeded - 1);
     }
     if (!repair) PrintAdvice(out, report);
-    return 1;
+    return kExitFailure;
 }
 
 int RunCompact(std::FILE* out, bool json) {

@@ -24,6 +24,7 @@
 #include "platform/text.h"
 #include "shell/commands.h"
 #include "support/fatal.h"
+#include "support/main_window.h"
 #include "support/pass_control.h"
 
 namespace remote {
@@ -39,12 +40,12 @@ std::string EncodeRequest(const RemoteRequest& request) {
     if (request.outputDir) j["outputDir"] = *request.outputDir;
     if (request.autostart) j["autostart"] = *request.autostart;
     if (request.repair) j["repair"] = true;
-    if (request.verb == "select") {
+    if (request.verb == verb::kSelect) {
         j["mode"] = request.mode;
         j["paths"] = request.paths;
         j["list"] = request.list;
     }
-    if (request.verb == "restore") {
+    if (request.verb == verb::kRestore) {
         j["mode"] = request.mode;
         j["paths"] = request.paths;
         j["dry_run"] = request.dryRun;
@@ -174,7 +175,7 @@ void Answer(const std::string& frame, platform::device::ChannelReply& reply) {
     const std::optional<RemoteRequest> request = DecodeRequest(frame);
     if (!request) return;  // not a request (a client looking whether anyone serves)
     Server& server = TheServer();
-    if (request->verb == "show") {
+    if (request->verb == verb::kShow) {
         // Shown from here: the window comes up (above any box it shows) whatever its thread is
         // doing, and the second program ends at once.
         RemoteResult result;
@@ -301,7 +302,7 @@ public:
         {
             std::unique_lock lock(job_.mutex);
             job_.result.carriedOut = true;
-            job_.result.status = 1;
+            job_.result.status = kExitFailure;
             job_.result.output = output;
             job_.result.failureCaption = platform::ToUtf8(caption);
             job_.result.failureWords = platform::ToUtf8(text);
@@ -353,7 +354,7 @@ RemoteResult Execute(ui::HWND window, Job& job) {
     const RemoteRequest& request = job.request;
     RemoteResult result;
     result.carriedOut = true;
-    if (request.verb == "show") {
+    if (request.verb == verb::kShow) {
         bool shown = false;
         {
             Server& server = TheServer();
@@ -369,9 +370,9 @@ RemoteResult Execute(ui::HWND window, Job& job) {
     ui::SetPort(&port);
     CapturedOutput printed;
     CapturedOutput errors;
-    const bool passes = (request.verb == "command" && IsForwardedCommand(request.command)) ||
-                        (request.verb == "select" && !request.list) ||
-                        (request.verb == "restore" && request.mode == "select" && !request.dryRun);
+    const bool passes = (request.verb == verb::kCommand && IsForwardedCommand(request.command)) ||
+                        (request.verb == verb::kSelect && !request.list) ||
+                        (request.verb == verb::kRestore && request.mode == "select" && !request.dryRun);
     // The client shows the progress: the walk counts its total first only for someone who
     // listens (the desktop program does already; watch listens for the client's sake).
     const bool quiet = passes && !tallymere::PassProgressShown();
@@ -381,24 +382,24 @@ RemoteResult Execute(ui::HWND window, Job& job) {
         std::lock_guard lock(job.mutex);
         job.passBegun = true;
     }
-    if (request.verb == "command" && IsForwardedCommand(request.command)) {
+    if (request.verb == verb::kCommand && IsForwardedCommand(request.command)) {
         tallymere::OnCommand(window, request.command);
-    } else if (request.verb == "settings" && printed.file()) {
+    } else if (request.verb == verb::kSettings && printed.file()) {
         result.status = RunSettings(printed.file(), request.outputDir ? &*request.outputDir : nullptr, request.autostart,
                                     request.json);
-    } else if (request.verb == "check" && printed.file()) {
+    } else if (request.verb == verb::kCheck && printed.file()) {
         result.status = RunCheck(printed.file(), request.repair, request.json);
-    } else if (request.verb == "compact" && printed.file()) {
+    } else if (request.verb == verb::kCompact && printed.file()) {
         result.status = RunCompact(printed.file(), request.json);
-    } else if (request.verb == "select" && printed.file() && errors.file() &&
+    } else if (request.verb == verb::kSelect && printed.file() && errors.file() &&
                (request.mode == "Backup" || request.mode == "Export")) {
         result.status = RunSelection(window, request.mode, request.paths, request.list, printed.file(), errors.file(),
                                      request.json);
-    } else if (request.verb == "restore" && printed.file() && errors.file() && request.dryRun) {
+    } else if (request.verb == verb::kRestore && printed.file() && errors.file() && request.dryRun) {
         const std::string name = request.mode == "select" ? "restore --select" : "restore " + request.mode;
         result.status =
             RunRestorePlan(printed.file(), errors.file(), request.mode, request.paths, request.json, name);
-    } else if (request.verb == "restore" && errors.file() && request.mode == "select") {
+    } else if (request.verb == verb::kRestore && errors.file() && request.mode == "select") {
         result.status = RunRestoreSelection(window, request.paths, errors.file());
         if (result.status == kExitUsage && request.json && printed.file()) {
             std::fprintf(printed.file(), "%s\n",
@@ -589,8 +590,8 @@ int PrintWaitInterrupted(const GlobalOptions& options, const std::string& name) 
 }
 
 bool NeedsNoBox(const RemoteRequest& request) {
-    return request.verb == "show" || (request.verb == "settings" && !request.outputDir) ||
-           (request.verb == "select" && request.list);
+    return request.verb == verb::kShow || (request.verb == verb::kSettings && !request.outputDir) ||
+           (request.verb == verb::kSelect && request.list);
 }
 
 int PrintResult(const RemoteResult& result, bool json, const std::string& name) {
@@ -686,7 +687,7 @@ int LockDevice(const GlobalOptions& options) { return LockOrForward(options, opt
 
 std::optional<RemoteResult> AskToShow() {
     RemoteRequest request;
-    request.verb = "show";
+    request.verb = verb::kShow;
     RemoteResult result;
     // The holder answers at once, whatever its window shows; a holder that does not is not
     // waited for long.

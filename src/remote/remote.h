@@ -25,6 +25,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "remote/options.h"
@@ -32,8 +33,19 @@
 
 namespace remote {
 
+// The request verbs, spelled as they travel.
+namespace verb {
+inline constexpr std::string_view kShow = "show";          // show the program's window
+inline constexpr std::string_view kCommand = "command";    // a menu command by its number
+inline constexpr std::string_view kSettings = "settings";  // print or change the output directory
+inline constexpr std::string_view kCheck = "check";        // check (and repair) the archive
+inline constexpr std::string_view kCompact = "compact";    // compact Messages.dat
+inline constexpr std::string_view kSelect = "select";      // back up or export a selection
+inline constexpr std::string_view kRestore = "restore";    // a restore's plan, or a restore by selection
+}  // namespace verb
+
 struct RemoteRequest {
-    std::string verb;                      // "show", "command", "settings", "check", "compact", "select", "restore"
+    std::string verb;                      // one of `verb`
     std::uint32_t command = 0;             // "command": 40053, 40055, 40056 or 40071
     std::optional<std::string> outputDir;  // "settings": the new output directory, if any
     std::optional<bool> autostart;         // "settings": start at login or not, if asked

@@ -52,7 +52,8 @@ int RunRestorePlan(std::FILE* out, std::FILE* err, const std::string& kind, cons
         }
         return kExitUsage;
     }
-    const tallymere::RestorePlan plan = tallymere::PlanRestore(kind == "normal" ? 1 : 0, select ? &chosen : nullptr);
+    const tallymere::RestorePlan plan = tallymere::PlanRestore(
+        kind == "normal" ? tallymere::RestoreMode::Normal : tallymere::RestoreMode::Extra, select ? &chosen : nullptr);
     if (json) {
         Json folders = Json::array();
         for (const auto& folder : plan.folders) {

@@ -62,7 +62,9 @@ std::u16string PathWithoutTrailingSlash(const std::string& path) {
 
 int RunSelection(platform::ui::HWND window, const std::string& mode, const std::vector<std::string>& paths,
                  bool list, std::FILE* out, std::FILE* err, bool json) {
-    const std::u16string selectionMode = platform::FromUtf8(mode);
+    // The request's word, which the server has checked to be "Backup" or "Export".
+    const tallymere::SelectionMode selectionMode =
+        mode == "Backup" ? tallymere::SelectionMode::Backup : tallymere::SelectionMode::Export;
     const std::string command = mode == "Backup" ? "backup" : "export";
     int status = kExitDone;
     platform::tree::MemoryTree tree(tallymere::kSelectionTree);

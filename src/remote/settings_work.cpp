@@ -12,8 +12,8 @@
 #include "remote/exit_status.h"
 #include "remote/work.h"
 #include "shell/output_dir.h"
-#include "support/fatal.h"
 #include "support/files.h"
+#include "support/main_window.h"
 #include "support/settings.h"
 
 namespace remote {

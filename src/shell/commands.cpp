@@ -65,7 +65,7 @@ void RestoreResultBox(platform::ui::HWND window, std::uint32_t restored, std::ui
     ResultBox(window, restored, text, unreadable);
 }
 
-void RunRestore(platform::ui::HWND window, std::uint32_t mode, std::u16string_view question) {
+void RunRestore(platform::ui::HWND window, RestoreMode mode, std::u16string_view question) {
     if (!Confirmed(window, question)) return;
     recentIds->Disable();
     std::uint32_t unreadable = 0;
@@ -113,14 +113,14 @@ std::string WaitingArrivalsLine() {
                        waiting == 1 ? " was" : "s were", waiting == 1 ? "it" : "them");
 }
 
-void RunSelectionPass(platform::ui::HWND window, std::u16string_view mode,
+void RunSelectionPass(platform::ui::HWND window, SelectionMode mode,
                       const std::function<std::intptr_t()>& select) {
     selectionMode = mode;
-    const bool backup = mode == u"Backup";
+    const bool backup = mode == SelectionMode::Backup;
     lastResult = CommandResult{};
     lastResult.command = backup ? kCommandBackupBySelection : kCommandExportBySelection;
     if (backup) {
-        BeginBackup(0);
+        BeginBackup(BackupMode::Partial);
     } else {
         OpenExporter();
     }
@@ -171,27 +171,27 @@ bool OnCommand(platform::ui::HWND window, std::uint32_t command) {
             return true;
         case kCommandExportAll: {
             OpenExporter();
-            const int exported = MakeRules(u"ExportAll");
+            const int exported = MakeRules(Rule::ExportAll);
             CloseExporter();
             ResultBox(window, exported, fmt::format("{} messages exported successfully.", exported));
             return true;
         }
         case kCommandRestoreNormal:
-            RunRestore(window, 1, kRestoreNormalQuestion);
+            RunRestore(window, RestoreMode::Normal, kRestoreNormalQuestion);
             return true;
         case kCommandRestoreExtra:
-            RunRestore(window, 0, kRestoreExtraQuestion);
+            RunRestore(window, RestoreMode::Extra, kRestoreExtraQuestion);
             return true;
         case kCommandBackupAll: {
-            BeginBackup(1);
-            const int archived = MakeRules(u"BackupAll");
+            BeginBackup(BackupMode::Full);
+            const int archived = MakeRules(Rule::BackupAll);
             EndBackup();
             ResultBox(window, archived, fmt::format("Message backup was successfull. ({} messages)", archived));
             return true;
         }
         case kCommandBackupBySelection:
         case kCommandExportBySelection:
-            RunSelectionPass(window, command == kCommandBackupBySelection ? u"Backup" : u"Export",
+            RunSelectionPass(window, command == kCommandBackupBySelection ? SelectionMode::Backup : SelectionMode::Export,
                              [window] { return platform::dialog::DialogBoxW(window, kSelectionDialog, SelectMessageDlgProc); });
             return true;
         case kCommandRestoreBySelection:

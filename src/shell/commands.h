@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/ui.h"
+#include "store/tree_select.h"
 
 namespace tallymere {
 
@@ -45,12 +46,12 @@ bool OnTimer(platform::ui::HWND window, std::uintptr_t timer);
 // how to export them); empty when none waits.
 std::string WaitingArrivalsLine();
 
-// A pass over a selection, as "Backup by Selection" (mode "Backup") and "Export by Selection"
-// (mode "Export") run it: sets `selectionMode`, opens the archive writer for a partial pass or
-// the exporter, runs `select`, closes them and shows the result box with the number `select`
-// returns (the messages newly archived or exported). A negative number (the selection was
-// abandoned) shows no box.
-void RunSelectionPass(platform::ui::HWND window, std::u16string_view mode, const std::function<std::intptr_t()>& select);
+// A pass over a selection, as "Backup by Selection" (SelectionMode::Backup) and "Export by
+// Selection" (SelectionMode::Export) run it: sets `selectionMode`, opens the archive writer for
+// a partial pass or the exporter, runs `select`, closes them and shows the result box with the
+// number `select` returns (the messages newly archived or exported). A negative number (the
+// selection was abandoned) shows no box.
+void RunSelectionPass(platform::ui::HWND window, SelectionMode mode, const std::function<std::intptr_t()>& select);
 
 // Restore by Selection's pass, once the choice is made (`chosen` marks index entries by
 // position): re-creates the chosen archived messages that are no longer in the store, with the

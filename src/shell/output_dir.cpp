@@ -6,6 +6,7 @@
 #include "platform/ui.h"
 #include "support/fatal.h"
 #include "support/files.h"
+#include "support/main_window.h"
 #include "support/settings.h"
 
 namespace tallymere {

@@ -17,7 +17,7 @@ namespace dialog = platform::dialog;
 namespace images = platform::images;
 namespace tree = platform::tree;
 
-std::u16string selectionMode = u"Backup";
+SelectionMode selectionMode = SelectionMode::Backup;
 
 namespace {
 

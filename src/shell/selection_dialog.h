@@ -22,6 +22,7 @@
 
 #include "platform/dialog.h"
 #include "platform/tree.h"
+#include "store/tree_select.h"
 
 namespace tallymere {
 
@@ -29,8 +30,8 @@ constexpr int kSelectionDialog = 120;
 constexpr int kSelectionTree = 1035;
 constexpr std::uint32_t kCommandCreateFolder = 40043;
 
-// "Backup" or "Export": set by the selection commands just before the dialog opens.
-extern std::u16string selectionMode;
+// Set by the selection commands just before the dialog opens.
+extern SelectionMode selectionMode;
 
 platform::dialog::INT_PTR SelectMessageDlgProc(platform::dialog::Dialog& dialog, std::uint32_t message,
                                                platform::dialog::WPARAM wParam, platform::dialog::LPARAM lParam);

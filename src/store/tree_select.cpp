@@ -78,7 +78,7 @@ std::string HexEntryId(const std::vector<std::uint8_t>& entryId) {
     return hex;
 }
 
-xTreeSelect::xTreeSelect(TreeView* tree, std::u16string_view selectionMode) : treeWindow(tree), mode(selectionMode) {}
+xTreeSelect::xTreeSelect(TreeView* tree, SelectionMode selectionMode) : treeWindow(tree), mode(selectionMode) {}
 
 xTreeSelect::~xTreeSelect() { messageCount = 0; }
 
@@ -232,8 +232,8 @@ int xTreeSelect::ProcessSelection() {
         qMsg record(processing.get(), messageEntryIdSizes[i], id.data());
         record.GetMAPI();
         record.SetFolder(messageFolders[i]);
-        if (mode == u"Backup") total += static_cast<int>(BackupMessage(record));
-        if (mode == u"Export" && exporter != nullptr) total += exporter->ExportOne(record);
+        if (mode == SelectionMode::Backup) total += static_cast<int>(BackupMessage(record));
+        if (mode == SelectionMode::Export && exporter != nullptr) total += exporter->ExportOne(record);
     }
     SessionLogoff(std::move(processing));
     return total;

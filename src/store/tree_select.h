@@ -29,10 +29,16 @@
 
 namespace tallymere {
 
+// What a selection pass does with the ticked messages, by the design's mode names.
+enum class SelectionMode {
+    Backup,  // archives them through the open writer (BeginBackup)
+    Export,  // exports them as text through the open exporter (OpenExporter)
+};
+
 class xTreeSelect {
 public:
-    // `mode` is "Backup" or "Export": what ProcessSelection does with the ticked messages.
-    xTreeSelect(TreeView* treeWindow, std::u16string_view mode);
+    // `mode`: what ProcessSelection does with the ticked messages.
+    xTreeSelect(TreeView* treeWindow, SelectionMode mode);
     ~xTreeSelect();
     xTreeSelect(const xTreeSelect&) = delete;
     xTreeSelect& operator=(const xTreeSelect&) = delete;
@@ -51,7 +57,7 @@ public:
     // "OpenEntry failed." (caption "xTreeSelect::GetRecipient") when the message does not open.
     std::u16string GetRecipient(std::uint32_t entryIdSize, const std::uint8_t* entryId);
 
-    // Backs up (mode "Backup", through BackupMessage) or exports (mode "Export", through the
+    // Backs up (SelectionMode::Backup, through BackupMessage) or exports (Export, through the
     // open exporter) every message whose item is ticked, in listing order, under a logon of its
     // own; returns the number newly archived or exported. A ticked message that is no longer in
     // the store (deleted since the tree was filled) is passed over. It is a pass
@@ -66,7 +72,7 @@ public:
     std::vector<HTREEITEM> FindItems(std::u16string_view pathOrId) const;
 
     TreeView* treeWindow;
-    std::u16string mode;
+    SelectionMode mode;
     platform::mapi::Ptr<platform::mapi::IMAPISession> session;  // held while the tree fills
     std::uint32_t messageCount = 0;
     std::vector<HTREEITEM> messageItems;

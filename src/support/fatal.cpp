@@ -5,11 +5,11 @@
 #include "platform/file.h"
 #include "platform/kernel.h"
 #include "platform/text.h"
+#include "platform/ui.h"
+#include "support/main_window.h"
 #include "support/settings.h"
 
 namespace tallymere {
-
-std::atomic<platform::ui::HWND> mainWindow{nullptr};
 
 void FatalError(std::u16string_view message, std::u16string_view tag) {
     // The box's first line is the failure as ever (scripts and boxes match it); a second one

@@ -30,7 +30,7 @@ void Put32(std::string& bytes, std::size_t at, std::uint32_t value) {
 
 class ArchiveCheckTest : public ArchiveTest {
 protected:
-    void Archive(const std::vector<qMsg>& messages, std::uint32_t mode = 1) {
+    void Archive(const std::vector<qMsg>& messages, tallymere::BackupMode mode = tallymere::BackupMode::Full) {
         tallymere::BeginBackup(mode);
         for (const qMsg& m : messages) tallymere::BackupMessage(m);
         tallymere::EndBackup();

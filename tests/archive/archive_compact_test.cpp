@@ -26,7 +26,7 @@ class ArchiveCompactTest : public ArchiveTest {
 protected:
     // Four messages archived, with `gap` dead bytes before each record.
     void ArchiveWithGaps(const std::string& gap) {
-        tallymere::BeginBackup(1);
+        tallymere::BeginBackup(tallymere::BackupMode::Full);
         for (std::uint32_t n = 0; n < 4; ++n) tallymere::BackupMessage(TextMessage(n, n == 3 ? u"SMS/Sent" : u"SMS/Inbox"));
         tallymere::EndBackup();
         const std::string data = ReadHostFile(Data());

@@ -28,7 +28,7 @@ protected:
     // Six messages archived; a second full pass no longer meets message 2 (present-flag 0).
     void ArchiveSix() {
         for (std::uint32_t pass = 0; pass < 2; ++pass) {
-            tallymere::BeginBackup(1);
+            tallymere::BeginBackup(tallymere::BackupMode::Full);
             for (std::uint32_t n = 0; n < 6; ++n) {
                 if (pass == 1 && n == 2) continue;
                 tallymere::BackupMessage(TextMessage(n, n == 5 ? u"SMS/Sent Items" : u"SMS/Inbox"));

@@ -23,7 +23,7 @@ using testing_support::WriteHostFile;
 class BackupTest : public ArchiveTest {
 protected:
     // One pass over `messages` in `mode`; the number newly appended.
-    std::uint32_t Pass(const std::vector<qMsg>& messages, std::uint32_t mode = 1) {
+    std::uint32_t Pass(const std::vector<qMsg>& messages, tallymere::BackupMode mode = tallymere::BackupMode::Full) {
         tallymere::BeginBackup(mode);
         std::uint32_t appended = 0;
         for (const qMsg& m : messages) appended += tallymere::BackupMessage(m);
@@ -105,7 +105,7 @@ TEST_F(BackupTest, APassThatFailsAtItsEndKeepsWhatItAppendedIndexedAndItsFlagsUn
     const std::string index = ReadHostFile(Index()), folders = ReadHostFile(Folders());
     EXPECT_EXIT(
         {
-            tallymere::BeginBackup(1);
+            tallymere::BeginBackup(tallymere::BackupMode::Full);
             for (std::uint32_t i = 2; i < 50; ++i) tallymere::BackupMessage(TextMessage(i, u"SMS/Other"));
             platform::faults::Plan("fsync", 1);
             tallymere::EndBackup();
@@ -162,16 +162,16 @@ TEST_F(BackupTest, AFullPassMarksMessagesGoneFromTheDevice) {
 TEST_F(BackupTest, APartialPassKeepsTheOtherFlags) {
     Pass({TextMessage(1), TextMessage(2), TextMessage(3)});
     Pass({TextMessage(1), TextMessage(3)});  // 2 is gone
-    EXPECT_EQ(Pass({TextMessage(3), TextMessage(4)}, 0), 1u);
+    EXPECT_EQ(Pass({TextMessage(3), TextMessage(4)}, tallymere::BackupMode::Partial), 1u);
     EXPECT_EQ(Flags(), (std::vector<std::uint32_t>{1, 0, 1, 1}));
-    EXPECT_EQ(Pass({TextMessage(2)}, 0), 0u);
+    EXPECT_EQ(Pass({TextMessage(2)}, tallymere::BackupMode::Partial), 0u);
     EXPECT_EQ(Flags(), (std::vector<std::uint32_t>{1, 1, 1, 1}));
 }
 
 TEST_F(BackupTest, AnIdentifierOfAnotherSizeEndsTheProgram) {
     const std::uint8_t id[16] = {};
     qMsg m(nullptr, 16, id);
-    tallymere::BeginBackup(1);
+    tallymere::BeginBackup(tallymere::BackupMode::Full);
     EXPECT_EXIT(tallymere::BackupMessage(m), ::testing::ExitedWithCode(1),
                 "xEntryID::CheckID: ENTRYID length mismatch\\.");
     tallymere::EndBackup();
@@ -181,7 +181,7 @@ TEST_F(BackupTest, UnopenableDataFileEndsTheOpening) {
     EXPECT_EXIT(
         {
             platform::faults::Plan("_wfopen", 3, true);  // after the index and the folder list
-            tallymere::BeginBackup(1);
+            tallymere::BeginBackup(tallymere::BackupMode::Full);
         },
         ::testing::ExitedWithCode(1), "xBackup::xBackup: MyCreateFile failed\\.");
 }
@@ -190,14 +190,14 @@ TEST_F(BackupTest, FailedSeeksEndThePass) {
     Pass({TextMessage(1)});
     EXPECT_EXIT(
         {
-            tallymere::BeginBackup(1);
+            tallymere::BeginBackup(tallymere::BackupMode::Full);
             platform::faults::Plan("fseek", 1, true);
             tallymere::BackupMessage(TextMessage(2));
         },
         ::testing::ExitedWithCode(1), "xBackup::Insert: fseek failed\\.");
     EXPECT_EXIT(
         {
-            tallymere::BeginBackup(1);
+            tallymere::BeginBackup(tallymere::BackupMode::Full);
             platform::faults::Plan("fseek", 1, true);
             tallymere::BackupMessage(TextMessage(1));
         },
@@ -210,7 +210,7 @@ TEST_F(BackupTest, AFailedRecordWriteEndsThePassBeforeTheRecordIsIndexed) {
     const std::string index = ReadHostFile(Index()), folders = ReadHostFile(Folders());
     EXPECT_EXIT(
         {
-            tallymere::BeginBackup(1);
+            tallymere::BeginBackup(tallymere::BackupMode::Full);
             tallymere::BackupMessage(TextMessage(1));
             platform::faults::Plan("fwrite", 2);  // the first saves the new folder's line
             tallymere::BackupMessage(TextMessage(2, u"SMS/New"));
@@ -221,7 +221,7 @@ TEST_F(BackupTest, AFailedRecordWriteEndsThePassBeforeTheRecordIsIndexed) {
     EXPECT_EQ(ReadHostFile(Folders()), folders + "SMS/New\n") << "a record's folder is saved before the record";
     EXPECT_EXIT(
         {
-            tallymere::BeginBackup(1);
+            tallymere::BeginBackup(tallymere::BackupMode::Full);
             platform::faults::Plan("fwrite", 2);  // the first saves the new folder's line
             tallymere::BackupMessage(TextMessage(1, u"SMS/Moved"));  // a refresh that writes
             std::_Exit(5);
@@ -262,7 +262,7 @@ TEST_F(BackupTest, ManyRecipientsAndAttachmentsAreArchivedAndOnlyTheIndexOffsets
     WriteHostFile(Index(), entry);
     EXPECT_EXIT(
         {
-            tallymere::BeginBackup(1);
+            tallymere::BeginBackup(tallymere::BackupMode::Full);
             tallymere::BackupMessage(TextMessage(2));
         },
         ::testing::ExitedWithCode(1), "xBackup::Insert: MAX_DATA_OFFSET exeed\\.");
@@ -276,7 +276,7 @@ TEST_F(BackupTest, AKilledPassLeavesItsRecordsIndexedAndTheRerunAppendsOnlyTheRe
     for (std::uint32_t i = 1; i <= 10; ++i) all.push_back(TextMessage(i));
     EXPECT_EXIT(
         {
-            tallymere::BeginBackup(1);
+            tallymere::BeginBackup(tallymere::BackupMode::Full);
             for (std::uint32_t i = 0; i < 6; ++i) tallymere::BackupMessage(all[i]);
             std::_Exit(9);
         },
@@ -313,7 +313,7 @@ TEST_F(BackupTest, TheNextPassIndexesAWholeRecordBeyondTheIndexAndCutsOffACutOff
     // A record of a message the index knows (a copy begun afresh) and bytes after it are cut
     // off; a partial pass that meets nothing new still cuts them.
     WriteHostFile(Data(), one + two + three + one + "xyz");
-    EXPECT_EQ(Pass({}, 0), 0u);
+    EXPECT_EQ(Pass({}, tallymere::BackupMode::Partial), 0u);
     EXPECT_EQ(ReadHostFile(Data()), one + two + three);
     EXPECT_TRUE(tallymere::CheckArchive(u"\\Out\\Tallymere").Sound());
 }
@@ -371,7 +371,7 @@ TEST_F(BackupTest, APassSyncsAFewTimesHoweverManyMessagesItAppends) {
 
 TEST_F(BackupTest, TheProcessWideWriterExistsOnlyBetweenBeginAndEnd) {
     EXPECT_EQ(tallymere::BackupMessage(TextMessage(1)), 0u);
-    tallymere::BeginBackup(1);
+    tallymere::BeginBackup(tallymere::BackupMode::Full);
     EXPECT_EQ(tallymere::BackupMessage(TextMessage(1)), 1u);
     tallymere::EndBackup();
     EXPECT_EQ(tallymere::BackupMessage(TextMessage(2)), 0u);

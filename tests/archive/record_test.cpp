@@ -89,7 +89,7 @@ class RecordTest : public ArchiveTest {};
 
 TEST_F(RecordTest, GoldenRecordIndexAndFolderList) {
     const std::string smallId = Hex("21 22 23 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F 30 31 32 33 34");
-    tallymere::BeginBackup(1);
+    tallymere::BeginBackup(tallymere::BackupMode::Full);
     EXPECT_EQ(tallymere::BackupMessage(HandBuilt()), 1u);
     // The smallest record: a 20-byte identifier and nothing else.
     qMsg smallest(nullptr, 20, reinterpret_cast<const std::uint8_t*>(smallId.data()));
@@ -113,7 +113,7 @@ TEST_F(RecordTest, EncodingAloneGivesTheSameBytes) {
 }
 
 TEST_F(RecordTest, ARecordReadsBackIntoTheSameMessage) {
-    tallymere::BeginBackup(1);
+    tallymere::BeginBackup(tallymere::BackupMode::Full);
     tallymere::BackupMessage(HandBuilt());
     tallymere::EndBackup();
     tallymere::xRestore reader;

@@ -49,14 +49,14 @@ TEST_F(RestoreFailure, AnUnreadableRecordIsSkippedAndCounted) {
     const std::string second = IndexEntryBytes(1), fourth = IndexEntryBytes(3);
 
     std::uint32_t unreadable = 0;
-    EXPECT_EQ(Restore(1, &unreadable), 2u);
+    EXPECT_EQ(Restore(tallymere::RestoreMode::Normal, &unreadable), 2u);
     EXPECT_EQ(unreadable, 1u);
     auto now = BySubject();
     EXPECT_EQ(now.size(), 2u);
     EXPECT_TRUE(now.count(u"first") && now.count(u"third"));
     EXPECT_EQ(IndexEntryBytes(1), second);
 
-    EXPECT_EQ(Restore(0, &unreadable), 0u);
+    EXPECT_EQ(Restore(tallymere::RestoreMode::Extra, &unreadable), 0u);
     EXPECT_EQ(unreadable, 2u);
     EXPECT_EQ(BySubject().size(), 2u);
     EXPECT_EQ(IndexEntryBytes(1), second);
@@ -101,7 +101,7 @@ TEST_F(RestoreFailure, FailuresEndTheProgramWithTheIndexInStepWithTheRecords) {
         EXPECT_EXIT(
             {
                 platform::faults::Plan(f.operation, f.nth);
-                Restore(1);
+                Restore(tallymere::RestoreMode::Normal);
             },
             ::testing::ExitedWithCode(1), f.output);
         const auto stored = Messages();
@@ -122,7 +122,7 @@ TEST_F(RestoreFailure, FailuresEndTheProgramWithTheIndexInStepWithTheRecords) {
         }
         // A rerun completes the restore: every message once.
         if (f.recreated < 3) {
-            EXPECT_EQ(Restore(1), 3 - f.recreated);
+            EXPECT_EQ(Restore(tallymere::RestoreMode::Normal), 3 - f.recreated);
             EXPECT_EQ(BySubject().size(), 3u);
         }
         EXPECT_EQ(ReadHostFile(Folders()), folders);
@@ -142,12 +142,12 @@ TEST_F(RestoreFailure, AStoreThatCannotAnswerIsNotTakenForAMissingMessage) {
     EXPECT_EXIT(
         {
             platform::faults::Plan("OpenEntry", 1);
-            Restore(0);
+            Restore(tallymere::RestoreMode::Extra);
         },
         ::testing::ExitedWithCode(1), "^xRestore::Exists: OpenEntry failed\\.\n$");
     EXPECT_EQ(Messages().size(), 2u);
     EXPECT_EQ(ReadHostFile(Index()), ndx);
-    EXPECT_EQ(Restore(0), 0u);
+    EXPECT_EQ(Restore(tallymere::RestoreMode::Extra), 0u);
 }
 
 // Mended: a folder list that lost a line (or had two merged by a damaged line feed) made the
@@ -160,7 +160,7 @@ TEST_F(RestoreFailure, AFolderListThatDoesNotCoverTheRecordsIsRefused) {
     for (const auto& s : Messages()) Delete(s.id);
     WriteHostFile(Folders(), "SMS/Inbox\vSMS/Sent Items\n");
     const std::string ndx = ReadHostFile(Index());
-    EXPECT_EXIT(Restore(0), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(Restore(tallymere::RestoreMode::Extra), ::testing::ExitedWithCode(1),
                 "^xRestore::RestoreAll: Folders.dat is damaged: run check --repair\\.\n$");
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(ReadHostFile(Index()), ndx);
@@ -175,7 +175,7 @@ TEST_F(RestoreFailure, AnIndexEntryLeftBehindItsRecordIsPutRight) {
     std::string ndx = ReadHostFile(Index());
     ndx[12] = static_cast<char>(ndx[12] ^ 0x40);  // the entry names an identifier that opens nothing
     WriteHostFile(Index(), ndx);
-    EXPECT_EQ(Restore(0), 0u);
+    EXPECT_EQ(Restore(tallymere::RestoreMode::Extra), 0u);
     EXPECT_EQ(IndexEntries()[0].id, Messages()[0].id);
     EXPECT_EQ(BackupAll(), 0u);
 }
@@ -190,7 +190,7 @@ TEST_F(RestoreFailure, ARecordNamingAnotherEntrysIdentifierNeverMakesADuplicate)
     std::string data = ReadHostFile(Data());
     data.replace(before[1].offset + 4, 20, std::string(before[0].id.begin(), before[0].id.end()));
     WriteHostFile(Data(), data);
-    EXPECT_EQ(Restore(0), 0u);
+    EXPECT_EQ(Restore(tallymere::RestoreMode::Extra), 0u);
     const auto after = IndexEntries();
     ASSERT_EQ(after.size(), 2u);
     EXPECT_EQ(after[0].id, before[0].id);
@@ -214,11 +214,11 @@ TEST_F(RestoreFailure, AFailedSyncOfTheDataFileEndsTheRestoreWithTheIndexUnchang
     EXPECT_EXIT(
         {
             platform::faults::Plan("fsync", 1);
-            Restore(0);
+            Restore(tallymere::RestoreMode::Extra);
         },
         ::testing::ExitedWithCode(1), "^xRestore::~xRestore: fwrite failed\\.\n$");
     EXPECT_EQ(ReadHostFile(Index()), ndx);
-    EXPECT_EQ(Restore(0), 0u);
+    EXPECT_EQ(Restore(tallymere::RestoreMode::Extra), 0u);
     EXPECT_EQ(IndexEntries()[1].flag, 1u);
 }
 
@@ -229,16 +229,16 @@ TEST_F(RestoreFailure, ARestoreAfterADeadOneCreatesNoDuplicates) {
     EXPECT_EXIT(
         {
             platform::faults::Plan("CreateMessage", 3);
-            Restore(1);
+            Restore(tallymere::RestoreMode::Normal);
         },
         ::testing::ExitedWithCode(1), "qMsg::CreateMessage: CreateMessage failed\\.");
     ASSERT_EQ(Messages().size(), 2u);
-    EXPECT_EQ(Restore(1), 1u);
+    EXPECT_EQ(Restore(tallymere::RestoreMode::Normal), 1u);
     const auto now = BySubject();
     EXPECT_EQ(now.size(), 3u);
     EXPECT_TRUE(now.count(u"first") && now.count(u"second") && now.count(u"third"));
-    EXPECT_EQ(Restore(0), 1u);  // "fourth"
-    EXPECT_EQ(Restore(0), 0u);
+    EXPECT_EQ(Restore(tallymere::RestoreMode::Extra), 1u);  // "fourth"
+    EXPECT_EQ(Restore(tallymere::RestoreMode::Extra), 0u);
     EXPECT_EQ(Messages().size(), 4u);
 }
 

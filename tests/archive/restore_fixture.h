@@ -115,7 +115,7 @@ protected:
 
     // A full backup pass over every folder of every store; returns the number appended.
     std::uint32_t BackupAll() {
-        tallymere::BeginBackup(1);
+        tallymere::BeginBackup(tallymere::BackupMode::Full);
         std::uint32_t appended = 0;
         for (Stored& s : Messages()) {
             s.msg.SetFolder(s.folder);

@@ -70,13 +70,13 @@ TEST_F(RestoreNotify, EveryNotificationOfTheRestoredMessagesIsDeliveredBeforeRes
     for (const auto& s : Messages()) Delete(s.id);
     {
         // Into folders that are gone as well: their creation is part of the restore's changes.
-        tallymere::BeginBackup(0);
+        tallymere::BeginBackup(tallymere::BackupMode::Partial);
         tallymere::BackupMessage(archive_testing::TextMessage(1, u"Archive/2008", u"from a new folder"));
         tallymere::EndBackup();
     }
     ASSERT_EQ(Session()->Advise(0, nullptr, fnevObjectCreated | fnevObjectModified, &sink, &connection), 0);
 
-    ASSERT_EQ(tallymere::Restore(0), static_cast<std::uint32_t>(kMessages + 1));
+    ASSERT_EQ(tallymere::Restore(tallymere::RestoreMode::Extra), static_cast<std::uint32_t>(kMessages + 1));
 
     std::map<Bytes, int> created, modified;
     {

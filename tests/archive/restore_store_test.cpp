@@ -21,8 +21,8 @@ using archive_testing::TextMessage;
 using testing_support::ReadHostFile;
 using tallymere::Restore;
 
-constexpr std::uint32_t kNormal = 1;
-constexpr std::uint32_t kExtra = 0;
+constexpr tallymere::RestoreMode kNormal = tallymere::RestoreMode::Normal;
+constexpr tallymere::RestoreMode kExtra = tallymere::RestoreMode::Extra;
 
 class RestoreStore : public RestoreTest {};
 
@@ -207,7 +207,7 @@ TEST_F(RestoreStore, MissingStoreAndFoldersAreCreatedAlongThePath) {
                   0);
     }
     // A message archived from a store this device no longer has.
-    tallymere::BeginBackup(0);
+    tallymere::BeginBackup(tallymere::BackupMode::Partial);
     ASSERT_EQ(tallymere::BackupMessage(TextMessage(5, u"Old Phone/Inbox/Family", u"from the old phone")), 1u);
     tallymere::EndBackup();
 

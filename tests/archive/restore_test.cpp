@@ -32,7 +32,7 @@ class RestoreReaderTest : public ArchiveTest {
 protected:
     // Four messages 1 to 4, records of 212 bytes one after the other.
     void ArchiveFour() {
-        tallymere::BeginBackup(1);
+        tallymere::BeginBackup(tallymere::BackupMode::Full);
         for (std::uint32_t n = 1; n <= 4; ++n) {
             tallymere::BackupMessage(TextMessage(n, n == 4 ? u"SMS/Sent Items" : u"SMS/Inbox"));
         }
@@ -170,7 +170,7 @@ TEST_F(RestoreReaderTest, UpdateSwitchesTheRecordToTheNewIdentifierAndNothingEls
     expected.replace(2 * kRecordSize + 4, 20, std::string(fresh.begin(), fresh.end()));
     EXPECT_EQ(ReadHostFile(Data()), expected);
     // A later backup pass finds the message under its new identifier: nothing appended.
-    tallymere::BeginBackup(1);
+    tallymere::BeginBackup(tallymere::BackupMode::Full);
     qMsg recreated = TextMessage(3);
     recreated.SetEntryID(20, fresh.data());
     EXPECT_EQ(tallymere::BackupMessage(recreated), 0u);

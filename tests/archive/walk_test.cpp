@@ -196,8 +196,8 @@ protected:
 
     // "Backup All" as the command table runs it: a full pass around the walk.
     int BackupAllWalk() {
-        tallymere::BeginBackup(1);
-        const int archived = MakeRules(u"BackupAll");
+        tallymere::BeginBackup(tallymere::BackupMode::Full);
+        const int archived = MakeRules(tallymere::Rule::BackupAll);
         tallymere::EndBackup();
         return archived;
     }
@@ -285,16 +285,16 @@ TEST_F(Walk, AFolderWhoseRowSaysNoSubfoldersIsNotDescendedInto) {
     auto subtree = SubtreeOf(u"SMS");
 
     NoSubfoldersFolder filtered(subtree.get());
-    tallymere::BeginBackup(1);
-    EXPECT_EQ(MakeRulesRec(Session(), u"BackupAll", &filtered, u"SMS"), 2);
+    tallymere::BeginBackup(tallymere::BackupMode::Full);
+    EXPECT_EQ(MakeRulesRec(Session(), tallymere::Rule::BackupAll, &filtered, u"SMS"), 2);
     tallymere::EndBackup();
     EXPECT_EQ(Archived(), (std::vector<Seen>{{u"SMS/Inbox", u"inbox"}, {u"SMS/Outbox", u"outbox"}}));
     ASSERT_NE(filtered.Table(), nullptr);
     EXPECT_TRUE(filtered.Table()->Released());
 
     // The same folder as the store reports it: everything below is visited.
-    tallymere::BeginBackup(1);
-    EXPECT_EQ(MakeRulesRec(Session(), u"BackupAll", subtree.get(), u"SMS"), 2);
+    tallymere::BeginBackup(tallymere::BackupMode::Full);
+    EXPECT_EQ(MakeRulesRec(Session(), tallymere::Rule::BackupAll, subtree.get(), u"SMS"), 2);
     tallymere::EndBackup();
     EXPECT_EQ(Archived().size(), 4u);
     EXPECT_EQ(Archived()[3], (Seen{u"SMS/Inbox/Work/Deeper", u"further below"}));
@@ -311,7 +311,7 @@ TEST_F(Walk, ASlashInAFolderNameGivesAPathThatRestoreReadsOneLevelDeeper) {
     EXPECT_EQ(Archived(), (std::vector<Seen>{{u"SMS/Inbox/A/B", u"slashed"}}));
 
     Delete(id);
-    EXPECT_EQ(tallymere::Restore(0), 1u);
+    EXPECT_EQ(tallymere::Restore(tallymere::RestoreMode::Extra), 1u);
     EXPECT_TRUE(phone->Messages(slashed.get()).empty());
     std::set<std::u16string> names;
     for (const auto& sub : phone->Subfolders(inbox.get())) names.insert(sub.name);
@@ -359,19 +359,19 @@ TEST_F(Walk, ASecondBackupAllOverAnUnchangedDeviceReturnsZero) {
     EXPECT_EQ(ReadHostFile(Folders()), folders);
 }
 
-// Command words are compared exactly: any other word visits every message and counts 0.
-// Without its receiving side open, a command counts 0 as well.
-TEST_F(Walk, AnUnknownCommandWordCountsNothing) {
+// A value of neither rule visits every message and counts 0. Without its receiving side open,
+// a rule counts 0 as well.
+TEST_F(Walk, AnUnknownRuleCountsNothing) {
     Put(u"SMS/Inbox", u"one");
-    tallymere::BeginBackup(1);
+    tallymere::BeginBackup(tallymere::BackupMode::Full);
     int progress = 0;
     tallymere::SetPassProgress([&](std::uint32_t done, std::uint32_t) { progress = static_cast<int>(done); });
-    EXPECT_EQ(MakeRules(u"backupall"), 0);
-    EXPECT_EQ(MakeRules(u"BackupAll "), 0);
+    EXPECT_EQ(MakeRules(static_cast<tallymere::Rule>(2)), 0);
+    EXPECT_EQ(MakeRules(static_cast<tallymere::Rule>(-1)), 0);
     tallymere::SetPassProgress({});
     tallymere::EndBackup();
     // "ExportAll" with no exporter open: nothing to hand the messages to, nothing counted.
-    EXPECT_EQ(MakeRules(u"ExportAll"), 0);
+    EXPECT_EQ(MakeRules(tallymere::Rule::ExportAll), 0);
     EXPECT_EQ(progress, 1);
     EXPECT_TRUE(Archived().empty());
     EXPECT_EQ(ReadHostFile(Data()), "");
@@ -386,17 +386,17 @@ TEST_F(Walk, NoStoresGiveZeroWithLogonAndLogoff) {
     }
     ASSERT_TRUE(phone->Stores().empty());
     EXPECT_EQ(BackupAllWalk(), 0);
-    tallymere::BeginBackup(1);
+    tallymere::BeginBackup(tallymere::BackupMode::Full);
     EXPECT_EXIT(
         {
             platform::faults::Plan("MAPILogonEx", 1);
-            MakeRules(u"BackupAll");
+            MakeRules(tallymere::Rule::BackupAll);
         },
         ::testing::ExitedWithCode(1), "SessionLogon: MAPILogonEx failed\\.");
     EXPECT_EXIT(
         {
             platform::faults::Plan("Logoff", 1);
-            MakeRules(u"BackupAll");
+            MakeRules(tallymere::Rule::BackupAll);
         },
         ::testing::ExitedWithCode(1), "SessionLogoff: Logoff failed\\.");
     tallymere::EndBackup();
@@ -431,8 +431,8 @@ TEST_F(Walk, FailuresEndTheProgramWithTheirWordsAndTag) {
         EXPECT_EXIT(
             {
                 platform::faults::Plan(f.operation, f.nth);
-                tallymere::BeginBackup(1);
-                MakeRules(u"BackupAll");
+                tallymere::BeginBackup(tallymere::BackupMode::Full);
+                MakeRules(tallymere::Rule::BackupAll);
                 tallymere::EndBackup();
             },
             ::testing::ExitedWithCode(1), f.output);
@@ -536,11 +536,11 @@ TEST_F(Walk, AStoppedRestoreKeepsWhatItReCreatedAndTheNextOneDoesTheRest) {
         EXPECT_EQ(total, 4u);
         if (done == 1) tallymere::RequestStop();
     });
-    EXPECT_EQ(tallymere::Restore(0), 1u);
+    EXPECT_EQ(tallymere::Restore(tallymere::RestoreMode::Extra), 1u);
     tallymere::SetPassProgress({});
     tallymere::ClearStopRequest();
     EXPECT_EQ(Messages().size(), 1u);
-    EXPECT_EQ(tallymere::Restore(0), 3u);
+    EXPECT_EQ(tallymere::Restore(tallymere::RestoreMode::Extra), 3u);
     EXPECT_EQ(BySubject().size(), 4u) << "every message once";
 }
 

@@ -15,6 +15,7 @@
 #include "auto/stack.h"
 #include "platform/window.h"
 #include "support/fatal.h"
+#include "support/main_window.h"
 
 namespace {
 

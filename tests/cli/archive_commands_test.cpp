@@ -42,7 +42,7 @@ protected:
         return run;
     }
     void ArchiveTwo() {
-        tallymere::BeginBackup(1);
+        tallymere::BeginBackup(tallymere::BackupMode::Full);
         for (std::uint8_t n = 1; n <= 2; ++n) {
             std::uint8_t id[20] = {};
             id[0] = n;

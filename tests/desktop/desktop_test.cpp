@@ -34,7 +34,7 @@
 #include "platform/qt/qt_window.h"
 #include "shell/app.h"
 #include "shell/commands.h"
-#include "support/fatal.h"
+#include "support/main_window.h"
 
 namespace {
 

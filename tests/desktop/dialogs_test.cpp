@@ -25,7 +25,7 @@
 #include "shell/commands.h"
 #include "shell/restore_dialog.h"
 #include "shell/selection_dialog.h"
-#include "support/fatal.h"
+#include "support/main_window.h"
 #include "support/settings.h"
 #include "support/tree_items.h"
 

@@ -22,6 +22,7 @@
 #include "shell/app.h"
 #include "shell/commands.h"
 #include "support/fatal.h"
+#include "support/main_window.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include "shell/commands.h"
 #include "shell/selection_dialog.h"
 #include "support/fatal.h"
+#include "support/main_window.h"
 #include "support/tree_items.h"
 
 namespace {

@@ -33,7 +33,7 @@ protected:
         std::filesystem::create_directories(Host("Out/Tallymere"));
         tallymere::SetRegistryStr(u"OutputDir", u"\\Out");
         phone = std::make_unique<phone::Phone>();
-        tallymere::selectionMode = u"Backup";
+        tallymere::selectionMode = tallymere::SelectionMode::Backup;
     }
     void TearDown() override {
         dialog.reset();
@@ -141,7 +141,7 @@ TEST_F(SelectionDialog, DoneProcessesTheTickedMessagesAndReturnsTheirNumber) {
     Deliver(u"SMS/Inbox", u"one");
     Deliver(u"SMS/Inbox", u"two");
     Deliver(u"SMS/Sent Items", u"three");
-    tallymere::BeginBackup(0);
+    tallymere::BeginBackup(tallymere::BackupMode::Partial);
     Open();
     dialog->Command(platform::ui::IDOK);
     ASSERT_TRUE(dialog->Ended());
@@ -207,7 +207,7 @@ TEST_F(SelectionDialog, DoneWaitsWhileANewFolderIsBeingNamed) {
     EXPECT_FALSE(dialog->Ended());
     Tree().TypeLabel(u"Later");
     Tree().EndEditLabelNow(false);
-    tallymere::BeginBackup(0);
+    tallymere::BeginBackup(tallymere::BackupMode::Partial);
     dialog->Command(platform::ui::IDOK);
     tallymere::EndBackup();
     EXPECT_EQ(dialog->Result(), 1);

@@ -66,7 +66,7 @@ protected:
 
     std::unique_ptr<phone::Phone> phone;
     platform::tree::MemoryTree tree;
-    xTreeSelect select{&tree, u"Backup"};
+    xTreeSelect select{&tree, tallymere::SelectionMode::Backup};
 };
 
 TEST_F(TreeSelect, FoldersCountEverythingBelowThemAndListSubfoldersFirst) {
@@ -109,7 +109,7 @@ TEST_F(TreeSelect, OnlyTickedMessagesAreProcessedAndOnesDeletedMeanwhileArePasse
     const Bytes b = Deliver(u"SMS/Inbox/Old");
     const Bytes c = Deliver(u"SMS/Sent Items");
     select.GetStores();
-    tallymere::BeginBackup(0);
+    tallymere::BeginBackup(tallymere::BackupMode::Partial);
     EXPECT_EQ(select.ProcessSelection(), 0) << "nothing ticked";
 
     tallymere::CheckItem(tree, select.FindItems(u"SMS/Inbox").at(0), tallymere::kSelected);
@@ -135,7 +135,7 @@ TEST_F(TreeSelect, ASelectionPassCountsTheTickedMessages) {
     tallymere::CheckItem(tree, select.FindItems(u"SMS/Inbox").at(0), tallymere::kSelected);
     std::vector<std::pair<std::uint32_t, std::uint32_t>> seen;
     tallymere::SetPassProgress([&](std::uint32_t done, std::uint32_t total) { seen.emplace_back(done, total); });
-    tallymere::BeginBackup(0);
+    tallymere::BeginBackup(tallymere::BackupMode::Partial);
     EXPECT_EQ(select.ProcessSelection(), 3);
     tallymere::EndBackup();
     tallymere::SetPassProgress({});

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "platform/faults.h"
+#include "platform/no_destructor.h"
 #include "platform/window.h"
 
 namespace platform::mapi::store {
@@ -83,19 +84,18 @@ void* abandonedWorkers = nullptr;
 void* abandonedSignals = nullptr;
 
 // The process's notifier. It is never destroyed: other threads may still commit changes (and
-// so reach it) while the process exits, and its thread may be stuck in a sink then.
-Notifier* living = nullptr;
-
+// so reach it) while the process exits, and its thread may be stuck in a sink then. At exit
+// it is only stopped.
 struct Holder {
-    Holder() { living = std::make_unique<Notifier>().release(); }
     ~Holder() { living->StopForExit(); }
+    NoDestructor<Notifier> living;
 };
 
 }  // namespace
 
 Notifier& Notifier::Instance() {
     static Holder holder;
-    return *living;
+    return *holder.living;
 }
 
 Notifier::Notifier() : owner_(::getpid()) {
