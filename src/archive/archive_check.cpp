@@ -51,8 +51,8 @@ std::vector<IndexEntry> ReadIndex(ArchiveReport& report, platform::File& file) {
     while ((got = file.Read(bytes, sizeof bytes)) == sizeof bytes) {
         IndexEntry entry;
         std::memcpy(entry.id.data(), bytes, xEntryID::ENTRYID_SIZE);
-        entry.offset = GetU32(bytes + 20);
-        entry.flag = GetU32(bytes + 24);
+        entry.offset = GetU32(bytes + xEntryID::kOffsetAt);
+        entry.flag = GetU32(bytes + xEntryID::kFlagAt);
         entries.push_back(entry);
     }
     if (got > 0) {

@@ -85,7 +85,7 @@ std::uint64_t CopyRecords(const std::u16string& from, const std::u16string& to, 
     if (size < 0) FatalError(u"fseek failed.", kTag);
     const std::size_t entries = index.size() / xEntryID::kEntryBytes;
     std::vector<std::uint32_t> offsets(entries);
-    for (std::size_t i = 0; i < entries; ++i) offsets[i] = GetU32(index.data() + i * xEntryID::kEntryBytes + 20);
+    for (std::size_t i = 0; i < entries; ++i) offsets[i] = GetU32(index.data() + i * xEntryID::kEntryBytes + xEntryID::kOffsetAt);
     std::vector<std::uint32_t> inFileOrder = offsets;
     std::sort(inFileOrder.begin(), inFileOrder.end());
     std::map<std::uint32_t, std::uint32_t> moved;  // old offset -> new offset
@@ -109,7 +109,7 @@ std::uint64_t CopyRecords(const std::u16string& from, const std::u16string& to, 
     for (std::size_t i = 0; i < entries; ++i) {
         std::vector<std::uint8_t> field;
         PutU32(field, moved.at(offsets[i]));
-        std::memcpy(index.data() + i * xEntryID::kEntryBytes + 20, field.data(), 4);
+        std::memcpy(index.data() + i * xEntryID::kEntryBytes + xEntryID::kOffsetAt, field.data(), 4);
     }
     WriteWhole(indexPath, index);
     return written;

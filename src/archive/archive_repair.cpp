@@ -32,7 +32,7 @@ namespace {
 
 constexpr std::u16string_view kTag = u"RepairArchive";
 
-using Id = std::array<std::uint8_t, 20>;
+using Id = xEntryID::Id;
 
 struct Entry {
     Id id{};
@@ -74,9 +74,9 @@ std::vector<Entry> ParseIndex(const std::vector<std::uint8_t>& bytes) {
     std::vector<Entry> entries;
     for (std::size_t at = 0; at + xEntryID::kEntryBytes <= bytes.size(); at += xEntryID::kEntryBytes) {
         Entry e;
-        std::memcpy(e.id.data(), bytes.data() + at, e.id.size());
-        e.offset = GetU32(bytes.data() + at + 20);
-        e.flag = GetU32(bytes.data() + at + 24);
+        std::memcpy(e.id.data(), bytes.data() + at + xEntryID::kIdAt, e.id.size());
+        e.offset = GetU32(bytes.data() + at + xEntryID::kOffsetAt);
+        e.flag = GetU32(bytes.data() + at + xEntryID::kFlagAt);
         entries.push_back(e);
     }
     return entries;
@@ -131,6 +131,14 @@ std::optional<std::u16string> CurrentFolderOf(mapi::IMAPISession* session, const
     return msg.folderPath;
 }
 
+// Writes `lines` in place of Folders.dat, each ended by a line feed, in UTF-8.
+void WriteFolderLines(const std::u16string& foldersPath, const std::vector<std::u16string>& lines) {
+    std::u16string text;
+    for (const std::u16string& line : lines) text += line + u"\n";
+    const std::string utf8 = platform::ToUtf8(text);
+    Rewrite(foldersPath, std::vector<std::uint8_t>(utf8.begin(), utf8.end()));
+}
+
 // Lines of Folders.dat that hold a control character (damage the split did not explain) are
 // rebuilt from the store: the folder a message of that line's records lies in now.
 void RebuildDamagedLines(const std::u16string& foldersPath, const std::vector<Entry>& entries,
@@ -159,41 +167,33 @@ void RebuildDamagedLines(const std::u16string& foldersPath, const std::vector<En
     }
     SessionLogoff(std::move(session));
     if (!changed) return;
-    std::u16string text;
-    for (const std::u16string& line : lines) text += line + u"\n";
-    const std::string utf8 = platform::ToUtf8(text);
-    Rewrite(foldersPath, std::vector<std::uint8_t>(utf8.begin(), utf8.end()));
+    WriteFolderLines(foldersPath, lines);
     report.foldersRewritten = true;
     report.foldersAfter = static_cast<std::uint32_t>(lines.size());
 }
 
-}  // namespace
+// Messages.dat's intact records (Records), or nothing when the file cannot be read. A missing
+// file has none.
+std::optional<std::vector<ScannedRecord>> ReadRecords(const std::u16string& dataPath, const std::vector<Entry>& entries) {
+    if (!platform::PathExists(dataPath)) return std::vector<ScannedRecord>{};
+    auto data = platform::File::Open(dataPath, u"rb");
+    const std::int64_t size = data ? data->Size() : -1;
+    if (size < 0) return std::nullopt;
+    const RecordScan scan = ScanRecords(*data, static_cast<std::uint64_t>(size));
+    if (scan.readFailed) return std::nullopt;
+    return Records(*data, static_cast<std::uint64_t>(size), scan, entries);
+}
 
-RepairReport RepairArchive(std::u16string_view archiveDir) {
-    RepairReport report;
-    const std::u16string dir = std::u16string(archiveDir) + u"\\";
-    const std::u16string dataPath = dir + u"Messages.dat", indexPath = dir + u"Messages.ndx",
-                         foldersPath = dir + u"Folders.dat";
+// The index rebuilt from the records, with the folder number each entry's record names.
+struct RebuiltIndex {
+    std::vector<Entry> entries;
+    std::vector<std::uint32_t> folderOf;
+};
 
-    std::vector<ScannedRecord> records;
-    const std::vector<Entry> entries = ParseIndex(ReadWhole(indexPath));
-    report.entriesBefore = static_cast<std::uint32_t>(entries.size());
-    if (platform::PathExists(dataPath)) {
-        auto data = platform::File::Open(dataPath, u"rb");
-        const std::int64_t size = data ? data->Size() : -1;
-        if (size < 0) {
-            report.dataReadable = false;
-            return report;
-        }
-        const RecordScan scan = ScanRecords(*data, static_cast<std::uint64_t>(size));
-        if (scan.readFailed) {
-            report.dataReadable = false;
-            return report;
-        }
-        records = Records(*data, static_cast<std::uint64_t>(size), scan, entries);
-    }
-    report.records = static_cast<std::uint32_t>(records.size());
-
+// Matches the old entries with the records (see archive_repair.h), then indexes the records no
+// entry took; counts each outcome in `report`.
+RebuiltIndex RebuildIndex(const std::vector<Entry>& entries, const std::vector<ScannedRecord>& records,
+                          RepairReport& report) {
     std::map<Id, std::size_t> firstWithId;  // identifier -> first record carrying it
     std::map<std::uint64_t, std::size_t> atOffset;
     for (std::size_t i = 0; i < records.size(); ++i) {
@@ -203,12 +203,11 @@ RepairReport RepairArchive(std::u16string_view archiveDir) {
     std::set<Id> entryIds;
     for (const Entry& e : entries) entryIds.insert(e.id);
 
-    std::vector<Entry> rebuilt;
+    RebuiltIndex rebuilt;
     std::set<Id> taken;
-    std::vector<std::uint32_t> folderOf;  // folder number of each rebuilt entry's record
     const auto add = [&](const Id& id, const ScannedRecord& record, std::uint32_t flag) {
-        rebuilt.push_back({id, record.offset, flag});
-        folderOf.push_back(record.folderIndex);
+        rebuilt.entries.push_back({id, record.offset, flag});
+        rebuilt.folderOf.push_back(record.folderIndex);
         taken.insert(id);
     };
     for (const Entry& e : entries) {
@@ -237,38 +236,66 @@ RepairReport RepairArchive(std::u16string_view archiveDir) {
         add(r.id, r, 0);
         ++report.orphans;
     }
+    return rebuilt;
+}
 
-    // The index is rewritten when anything about it changes.
+std::vector<std::uint8_t> EncodeIndex(const std::vector<Entry>& entries) {
     std::vector<std::uint8_t> bytes;
-    for (const Entry& e : rebuilt) {
+    bytes.reserve(entries.size() * xEntryID::kEntryBytes);
+    for (const Entry& e : entries) {
         bytes.insert(bytes.end(), e.id.begin(), e.id.end());
         PutU32(bytes, static_cast<std::uint32_t>(e.offset));
         PutU32(bytes, e.flag);
     }
+    return bytes;
+}
+
+// Writes the rebuilt index when anything about it changed (or there was none).
+void WriteIndex(const std::u16string& indexPath, const std::vector<Entry>& entries, RepairReport& report) {
+    const std::vector<std::uint8_t> bytes = EncodeIndex(entries);
     if (bytes != ReadWhole(indexPath) || !platform::PathExists(indexPath)) {
         Rewrite(indexPath, bytes);
         report.indexRewritten = true;
     }
+}
 
-    for (std::uint32_t folder : folderOf) report.foldersNeeded = std::max(report.foldersNeeded, folder + 1);
+// Gives Folders.dat a line for every folder number a record names, splitting it at its control
+// characters where that gives enough lines, then rebuilds the damaged lines from the store.
+void RepairFolders(const std::u16string& foldersPath, const RebuiltIndex& index, RepairReport& report) {
+    for (std::uint32_t folder : index.folderOf) report.foldersNeeded = std::max(report.foldersNeeded, folder + 1);
     std::vector<std::u16string> lines;
     if (auto file = platform::File::Open(foldersPath, u"rb")) lines = ReadFolderLines(*file).lines;
     report.foldersBefore = report.foldersAfter = static_cast<std::uint32_t>(lines.size());
     if (lines.size() < report.foldersNeeded) {
         std::vector<std::u16string> split;
         if (auto file = platform::File::Open(foldersPath, u"rb")) split = SplitFolderLinesAtControls(*file);
-        if (split.size() >= report.foldersNeeded && split.size() <= xFolder::MAX_FOLDER) {
-            std::u16string text;
-            for (const std::u16string& line : split) text += line + u"\n";
-            const std::string utf8 = platform::ToUtf8(text);
-            Rewrite(foldersPath, std::vector<std::uint8_t>(utf8.begin(), utf8.end()));
-            report.foldersRewritten = true;
-            report.foldersAfter = static_cast<std::uint32_t>(split.size());
-        } else {
+        if (split.size() < report.foldersNeeded || split.size() > xFolder::MAX_FOLDER) {
             report.foldersUnrepairable = true;
+            return;
         }
+        WriteFolderLines(foldersPath, split);
+        report.foldersRewritten = true;
+        report.foldersAfter = static_cast<std::uint32_t>(split.size());
     }
-    if (!report.foldersUnrepairable) RebuildDamagedLines(foldersPath, rebuilt, folderOf, report);
+    RebuildDamagedLines(foldersPath, index.entries, index.folderOf, report);
+}
+
+}  // namespace
+
+RepairReport RepairArchive(std::u16string_view archiveDir) {
+    RepairReport report;
+    const std::u16string dir = std::u16string(archiveDir) + u"\\";
+    const std::vector<Entry> entries = ParseIndex(ReadWhole(dir + u"Messages.ndx"));
+    report.entriesBefore = static_cast<std::uint32_t>(entries.size());
+    const std::optional<std::vector<ScannedRecord>> records = ReadRecords(dir + u"Messages.dat", entries);
+    if (!records) {
+        report.dataReadable = false;
+        return report;
+    }
+    report.records = static_cast<std::uint32_t>(records->size());
+    const RebuiltIndex index = RebuildIndex(entries, *records, report);
+    WriteIndex(dir + u"Messages.ndx", index.entries, report);
+    RepairFolders(dir + u"Folders.dat", index, report);
     return report;
 }
 

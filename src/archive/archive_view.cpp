@@ -69,8 +69,8 @@ ArchiveView::ArchiveView() {
             xEntryID::Id id;
             std::copy(entry, entry + id.size(), id.begin());
             ids.push_back(id);
-            offsets.push_back(GetU32(entry + 20));
-            flags.push_back(GetU32(entry + 24));
+            offsets.push_back(GetU32(entry + xEntryID::kOffsetAt));
+            flags.push_back(GetU32(entry + xEntryID::kFlagAt));
         }
     }
     if (auto list = platform::File::Open(ArchiveFile(u"Folders.dat"), u"r")) {

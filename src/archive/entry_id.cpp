@@ -167,7 +167,7 @@ void xEntryID::Load() {
         const auto whole = static_cast<std::uint32_t>(got / kEntryBytes);
         for (std::uint32_t k = 0; k < whole; ++k) {
             const std::uint8_t* entry = bytes.data() + static_cast<std::size_t>(k) * kEntryBytes;
-            Append(ToId(entry), GetU32(entry + 20), GetU32(entry + 24));
+            Append(ToId(entry), GetU32(entry + kOffsetAt), GetU32(entry + kFlagAt));
         }
         // The file got shorter while it was read: what was read whole is the list.
         if (whole < take) break;

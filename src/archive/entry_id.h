@@ -37,6 +37,11 @@ class xEntryID {
 public:
     static constexpr std::uint32_t ENTRYID_SIZE = 20;
     static constexpr std::size_t kEntryBytes = 28;
+    // Where each field of an entry starts (the layout above).
+    static constexpr std::size_t kIdAt = 0;
+    static constexpr std::size_t kOffsetAt = 20;
+    static constexpr std::size_t kFlagAt = 24;
+    static_assert(kOffsetAt == kIdAt + ENTRYID_SIZE && kFlagAt == kOffsetAt + 4 && kEntryBytes == kFlagAt + 4);
     // No sound list is longer: record offsets are 32-bit and the smallest record is 98 bytes,
     // so Messages.dat cannot hold more records than this. A longer file is damaged or not an
     // index at all, and is refused ("MAX_ENTRYID exeed.") rather than loaded.
