@@ -6,6 +6,7 @@
 
 #include "platform/device.h"
 #include "platform/mapi/store/notifier.h"
+#include "platform/mapi/store/props.h"
 #include "platform/mapi/tags.h"
 
 namespace platform::mapi::store {
@@ -153,6 +154,7 @@ void Database::HoldRead() {
 void Database::EndHeldRead() {
     std::lock_guard lock(mutex_);
     prefetched_.clear();
+    later_ = LaterBatch{};
     if (!readHeld_) return;
     readHeld_ = false;
     if (!Query("COMMIT")->Run()) Query("ROLLBACK")->Run();
@@ -294,14 +296,20 @@ ObjectId Database::CreateStore(std::u16string_view name, bool defaultFolders) {
     return store;
 }
 
-void Database::Prefetched(std::vector<LoadedTree> trees) {
+void Database::PrefetchLater(ObjectId folder, ObjectId after, std::int64_t limit, std::vector<ObjectId> ids) {
     std::lock_guard lock(mutex_);
+    prefetched_.clear();
     // Outside a held read nothing says until when they would be current.
-    prefetched_ = readHeld_ ? std::move(trees) : std::vector<LoadedTree>();
+    later_ = readHeld_ ? LaterBatch{folder, after, limit, std::move(ids)} : LaterBatch{};
 }
 
 bool Database::TakePrefetched(ObjectId id, LoadedTree* tree) {
     std::lock_guard lock(mutex_);
+    if (readHeld_ && std::binary_search(later_.ids.begin(), later_.ids.end(), id)) {
+        // Inside the same held read the statement finds the batch the table listed.
+        prefetched_ = LoadMessageTrees(*this, later_.folder, later_.after, later_.limit);
+        later_ = LaterBatch{};
+    }
     auto found = std::lower_bound(prefetched_.begin(), prefetched_.end(), id,
                                   [](const LoadedTree& t, ObjectId key) { return t.row.id < key; });
     if (found == prefetched_.end() || found->row.id != id) return false;

@@ -154,10 +154,15 @@ public:
     void HoldRead();
     void EndHeldRead();
 
-    // Messages read whole ahead of their opening, inside the held read (a contents table reads
-    // the messages of its batch so): valid until the held read ends, which forgets them.
-    void Prefetched(std::vector<LoadedTree> trees);
-    // Moves out the message read ahead with that id; false when there is none.
+    // Messages to read whole ahead of their opening, inside the held read (a contents table
+    // names the messages of its batch so): the messages of `folder` after id `after`, at most
+    // `limit` of them, whose ids are `ids` (in id order). Nothing is read until one of them is
+    // opened; then the whole batch is read with one statement, so that a walk that opens none
+    // of them (a pass over messages it knows already) reads none of them. Valid until the held
+    // read ends, which forgets them.
+    void PrefetchLater(ObjectId folder, ObjectId after, std::int64_t limit, std::vector<ObjectId> ids);
+    // Moves out the message read ahead with that id, reading its batch now when it is one of
+    // those named and not read yet; false when there is none.
     bool TakePrefetched(ObjectId id, LoadedTree* tree);
 
     // The highest change-log sequence number written through this connection (0: none).
@@ -182,6 +187,13 @@ private:
     std::int64_t commits_ = 0;  // changes committed through this connection
     bool readHeld_ = false;     // HoldRead's transaction is open
     std::vector<LoadedTree> prefetched_;  // in id order; taken ones are left empty (row.id 0)
+    // The batch named to PrefetchLater and not read yet (ids empty when none).
+    struct LaterBatch {
+        ObjectId folder = 0;
+        ObjectId after = 0;
+        std::int64_t limit = 0;
+        std::vector<ObjectId> ids;
+    } later_;
     ObjectId nextReserved_ = 0;  // the reserved block still unused: [nextReserved_, reservedEnd_)
     ObjectId reservedEnd_ = 0;
     std::int64_t pendingSeq_ = 0;

@@ -136,7 +136,10 @@ LoadedRows LoadChildren(Database& db, ObjectId container, int kind, ObjectId aft
     const char* parent = container == 0 ? "parent IS NULL" : "parent = ?1";
     std::string sql = "SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value)"
                       " FROM objects o LEFT JOIN props p ON p.obj = o.id";
-    if (only != nullptr) {
+    if (only != nullptr && only->empty()) {
+        // No stored value is wanted: the objects' rows alone, without a look into props.
+        sql = "SELECT o.id, o.kind, o.store, o.parent, NULL, NULL, NULL, NULL FROM objects o";
+    } else if (only != nullptr) {
         // Identifiers are numbers: the list is part of the statement's text, and each list
         // gets a statement of its own, kept like the others.
         std::vector<ULONG> ids;
@@ -150,7 +153,8 @@ LoadedRows LoadChildren(Database& db, ObjectId container, int kind, ObjectId aft
     }
     sql += std::string(" WHERE o.") + parent + " AND o.kind = ?2 AND o.id > ?3 AND o.id <= coalesce("
            "(SELECT id FROM objects WHERE " + parent + " AND kind = ?2 AND id > ?3"
-           " ORDER BY id LIMIT 1 OFFSET ?4 - 1), 9223372036854775807) ORDER BY o.id, p.pid";
+           " ORDER BY id LIMIT 1 OFFSET ?4 - 1), 9223372036854775807) ORDER BY o.id";
+    if (only == nullptr || !only->empty()) sql += ", p.pid";
     Cursor q = db.Query(sql);
     if (container != 0) q->Bind(1, container);
     q->Bind(2, std::int64_t{kind}).Bind(3, after).Bind(4, limit);

@@ -29,7 +29,8 @@ inline constexpr std::int64_t kPreloadBytes = 8192;
 bool LoadObject(Database& db, ObjectId id, const Wanted& wanted, ObjectRow* row, std::vector<StoredValue>* values);
 // The same for every child of kind `kind` of `container` (stores: container 0) after id
 // `after`, at most `limit` of them, in id order. With `only`, just the values whose
-// identifiers it lists are read (the others are left out altogether).
+// identifiers it lists are read (the others are left out altogether; none at all when it is
+// empty).
 LoadedRows LoadChildren(Database& db, ObjectId container, int kind, ObjectId after, std::int64_t limit,
                         const Wanted& wanted, const std::vector<ULONG>* only = nullptr);
 
