@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
+#include <string>
 
 #include "platform/device.h"
 #include "platform/faults.h"
@@ -55,6 +57,29 @@ void SyncDirectory(const fs::path& dir) {
     }
 }
 
+// For a pattern "*" and then plain ASCII ("*.txt"): that ASCII text, lower-cased. A name
+// matches such a pattern only when its UTF-8 bytes end in that text, in either case: no other
+// character folds to an ASCII one. So names can be sorted out before they are converted.
+std::optional<std::string> AsciiTail(std::u16string_view pattern) {
+    if (pattern.size() < 2 || pattern[0] != u'*') return std::nullopt;
+    std::string tail;
+    for (char16_t c : pattern.substr(1)) {
+        if (c >= 0x80 || c == u'*' || c == u'?') return std::nullopt;
+        tail.push_back(static_cast<char>(c >= u'A' && c <= u'Z' ? c + 32 : c));
+    }
+    return tail;
+}
+
+bool EndsWithNoCase(std::string_view name, std::string_view lowerTail) {
+    if (name.size() < lowerTail.size()) return false;
+    const std::string_view end = name.substr(name.size() - lowerTail.size());
+    for (std::size_t i = 0; i < end.size(); ++i) {
+        const char c = end[i] >= 'A' && end[i] <= 'Z' ? static_cast<char>(end[i] + 32) : end[i];
+        if (c != lowerTail[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool CreateDirectoryW(std::u16string_view path) {
@@ -82,10 +107,12 @@ std::optional<std::vector<FindData>> FindFiles(std::u16string_view pattern) {
         return std::nullopt;
     }
     const int dirFd = ::dirfd(dir);
+    const std::optional<std::string> tail = AsciiTail(namePattern);
     std::vector<FindData> found;
     while (const struct dirent* entry = ::readdir(dir)) {
         const std::string_view hostName(entry->d_name);
         if (hostName == "." || hostName == "..") continue;
+        if (tail && !EndsWithNoCase(hostName, *tail)) continue;
         std::u16string name = FromUtf8(hostName);
         if (!MatchesPattern(name, namePattern)) continue;
         struct stat st {};
