@@ -25,7 +25,12 @@ std::uint32_t Restore(std::uint32_t mode, std::uint32_t* unreadable) {
         // A local, not a process-wide object: a fatal error in mid-restore ends the process
         // without destroying it, so the lists on disk keep their state from before the command.
         xRestore restore;
+        // The store commits the re-created messages a thousand (or a second's worth) at a time,
+        // and so syncs that seldom. The archive names each one's new identifier before it is
+        // written: whatever a kill leaves uncommitted, the next restore re-creates once.
+        if (mapi::BeginBulkWrites(session.get()) != 0) FatalError(u"BeginBulkWrites failed.", u"Restore");
         count = restore.RestoreAll(session.get(), mode);
+        if (mapi::EndBulkWrites(session.get()) != 0) FatalError(u"EndBulkWrites failed.", u"Restore");
         skipped = restore.unreadable;
     }  // saves Folders.dat and Messages.ndx
     // Every object opened through the session has been released by now, so the logoff waits
@@ -74,6 +79,8 @@ std::uint32_t xRestore::RestoreAll(mapi::IMAPISession* session, std::uint32_t mo
         count += RestoreEntry(msg, i);
         // An entry whose record could not be read was not processed: it keeps its flag.
         if (unreadable == skippedBefore) entryIds.flags[i] = 1;
+        // Between two entries the store may commit what it gathered (bulk writing).
+        if (mapi::PaceBulkWrites(session) != 0) FatalError(u"PaceBulkWrites failed.", u"xRestore::RestoreAll");
         PassStep();
         // A stop ends the restore between two entries; the index is saved as usual.
         if (StopRequested()) break;
@@ -125,8 +132,10 @@ std::uint32_t xRestore::RestoreEntry(qMsg& msg, std::uint32_t i) {
 bool xRestore::Exists(const qMsg& msg) {
     mapi::Ptr<mapi::IUnknown> object;
     mapi::ULONG type = 0;
-    const mapi::HRESULT opened =
-        msg.session->OpenEntry(msg.entryIdSize, msg.entryId.data(), nullptr, 0, &type, object.Out());
+    // Deferred: the store tells whether the object exists and what it is from its one row,
+    // without reading the message.
+    const mapi::HRESULT opened = msg.session->OpenEntry(msg.entryIdSize, msg.entryId.data(), nullptr,
+                                                        mapi::MAPI_DEFERRED_ERRORS, &type, object.Out());
     // Only the store's own "not found" means that the message is gone: a store that cannot
     // answer must not have a message re-created beside the one it still holds.
     if (opened == mapi::MAPI_E_NOT_FOUND) return false;

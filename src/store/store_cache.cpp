@@ -106,8 +106,10 @@ mapi::Ptr<mapi::IMAPIFolder> xStore::OpenFolder(mapi::IMAPISession* session, std
         if (folderPaths[i] != path) continue;
         mapi::Ptr<mapi::IUnknown> object;
         mapi::ULONG type = 0;
-        // A folder deleted since is no error: the path is resolved again below.
-        if (session->OpenEntry(folderEntryIdSizes[i], folderEntryIds[i].data(), nullptr, 0, &type, object.Out()) == 0 &&
+        // A folder deleted since is no error: the path is resolved again below. Deferred: the
+        // caller creates messages in it, and reading its properties would be wasted.
+        if (session->OpenEntry(folderEntryIdSizes[i], folderEntryIds[i].data(), nullptr, mapi::MAPI_DEFERRED_ERRORS,
+                               &type, object.Out()) == 0 &&
             object && type == mapi::MAPI_FOLDER) {
             return std::move(object).As<mapi::IMAPIFolder>();
         }

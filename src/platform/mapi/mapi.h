@@ -22,6 +22,18 @@ void MAPIUninitialize();
 HRESULT MAPILogonEx(ULONG_PTR uiParam, const char16_t* profileName, const char16_t* password, ULONG flags,
                     IMAPISession** session);
 
+// Bulk writing on a session, for a writer that stores many objects one after the other (a
+// restore): after BeginBulkWrites the session's writes are gathered into shared transactions,
+// each committed by PaceBulkWrites (which the writer calls between its writes) once 1,000
+// writes or one second have gathered, and by EndBulkWrites at the end. A write is still whole
+// or absent; a process that ends before a commit leaves the writes made since the previous one
+// absent, however they were reported. The store then syncs at most once per transaction.
+// Pace and End fail with MAPI_E_DISK_ERROR when a commit fails (its writes are lost), and all
+// three with MAPI_E_INVALID_PARAMETER for a session that is not the store's.
+HRESULT BeginBulkWrites(IMAPISession* session);
+HRESULT PaceBulkWrites(IMAPISession* session);
+HRESULT EndBulkWrites(IMAPISession* session);
+
 // Memory handed out by the store: one buffer, and further blocks tied to it that are freed
 // with it.
 SCODE MAPIAllocateBuffer(ULONG size, void** buffer);

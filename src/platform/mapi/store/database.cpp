@@ -175,6 +175,55 @@ HRESULT Database::Finish(HRESULT result) {
     return result == S_OK ? MAPI_E_DISK_ERROR : result;
 }
 
+void Database::BeginBulk() {
+    std::lock_guard lock(mutex_);
+    bulk_ = true;
+}
+
+bool Database::EnterBulkWrite() {
+    if (!bulkOpen_) {
+        if (!Begin()) return false;
+        bulkOpen_ = true;
+        bulkWrites_ = 0;
+        bulkSince_ = std::chrono::steady_clock::now();
+    }
+    return Query("SAVEPOINT bulk_write")->Run();
+}
+
+HRESULT Database::LeaveBulkWrite(HRESULT result, std::int64_t seqBefore) {
+    if (result == S_OK && Query("RELEASE bulk_write")->Run()) {
+        ++commits_;
+        ++bulkWrites_;
+        return S_OK;
+    }
+    Query("ROLLBACK TO bulk_write")->Run();
+    Query("RELEASE bulk_write")->Run();
+    pendingSeq_ = seqBefore;
+    return result == S_OK ? MAPI_E_DISK_ERROR : result;
+}
+
+bool Database::CommitBulk() {
+    if (!bulkOpen_) return true;
+    bulkOpen_ = false;
+    // Finish announces the changes logged since the transaction began.
+    return Finish(S_OK) == S_OK;
+}
+
+bool Database::PaceBulk() {
+    std::lock_guard lock(mutex_);
+    if (!bulkOpen_) return true;
+    if (bulkWrites_ < kBulkWrites && std::chrono::steady_clock::now() - bulkSince_ < std::chrono::seconds(kBulkSeconds)) {
+        return true;
+    }
+    return CommitBulk();
+}
+
+bool Database::EndBulk() {
+    std::lock_guard lock(mutex_);
+    bulk_ = false;
+    return CommitBulk();
+}
+
 ObjectId Database::Insert(int kind, ObjectId store, ObjectId parent) {
     Cursor q = Query("INSERT INTO objects (kind, store, parent) VALUES (?, ?, ?)");
     q->Bind(1, std::int64_t{kind}).Bind(2, store);

@@ -39,6 +39,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -115,15 +116,36 @@ public:
 
     // Runs `body` in one IMMEDIATE transaction and commits it when it returns S_OK. Changes
     // logged inside are announced to this process's notification thread after the commit.
-    // A held read (below) ends first.
+    // A held read (below) ends first. While bulk writing is on (below), `body` runs inside the
+    // bulk transaction instead, under a savepoint: it is undone alone when it fails.
     template <class Body>
     HRESULT Write(Body&& body) {
         std::lock_guard lock(mutex_);
         EndHeldRead();
+        if (bulk_) {
+            const std::int64_t seqBefore = pendingSeq_;
+            if (!EnterBulkWrite()) return MAPI_E_DISK_ERROR;
+            return LeaveBulkWrite(body(), seqBefore);
+        }
         if (!Begin()) return MAPI_E_DISK_ERROR;
         HRESULT result = body();
         return Finish(result);
     }
+
+    // Bulk writing, for a writer that stores many objects one after the other (a restore):
+    // from BeginBulk on, the writes of this connection go into one IMMEDIATE transaction, which
+    // PaceBulk commits once kBulkWrites writes or kBulkSeconds have gathered in it, and EndBulk
+    // commits at the end. Each write is still whole or absent (its savepoint); what a kill ends
+    // is the uncommitted rest of the transaction, as if those writes had not been made. So the
+    // store syncs (at its checkpoints) at most once per transaction, instead of as often as the
+    // log of many small transactions fills up. Other writers wait for a commit meanwhile: the
+    // bulk writer calls PaceBulk between its writes. False when a commit fails (its writes are
+    // lost).
+    static constexpr std::uint32_t kBulkWrites = 1000;
+    static constexpr int kBulkSeconds = 1;
+    void BeginBulk();
+    bool PaceBulk();
+    bool EndBulk();
 
     // Inside Write: a new object row.
     ObjectId Insert(int kind, ObjectId store, ObjectId parent);
@@ -175,6 +197,9 @@ public:
 private:
     bool Begin();
     HRESULT Finish(HRESULT result);
+    bool EnterBulkWrite();
+    HRESULT LeaveBulkWrite(HRESULT result, std::int64_t seqBefore);
+    bool CommitBulk();
     bool CreateSchema();
     bool Provision();
 
@@ -185,6 +210,10 @@ private:
     std::unordered_map<const char*, sql::Stmt> statements_;
     std::unordered_map<std::string, sql::Stmt> composed_;
     std::int64_t commits_ = 0;  // changes committed through this connection
+    bool bulk_ = false;          // bulk writing is on
+    bool bulkOpen_ = false;      // its transaction is open
+    std::uint32_t bulkWrites_ = 0;  // writes in it
+    std::chrono::steady_clock::time_point bulkSince_;  // when it began
     bool readHeld_ = false;     // HoldRead's transaction is open
     std::vector<LoadedTree> prefetched_;  // in id order; taken ones are left empty (row.id 0)
     // The batch named to PrefetchLater and not read yet (ids empty when none).

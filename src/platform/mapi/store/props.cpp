@@ -337,6 +337,60 @@ HRESULT StoreStoredValue(Database& db, ObjectId obj, const StoredValue& value) {
     }
 }
 
+namespace {
+
+// Values one statement of StoreStoredValues stores at most.
+constexpr std::size_t kValuesPerStatement = 16;
+
+// The statement that stores `rows` values (1 to kValuesPerStatement), as Put does one, or for a
+// fresh object as plain insertions.
+const char* StoreValuesStatement(std::size_t rows, bool fresh) {
+    static const std::vector<std::string> texts = [] {
+        std::vector<std::string> made(2 * (kValuesPerStatement + 1));
+        for (std::size_t n = 1; n <= kValuesPerStatement; ++n) {
+            std::string sql = "INSERT INTO props (obj, pid, type, value) VALUES ";
+            for (std::size_t i = 0; i < n; ++i) sql += i ? ", (?, ?, ?, ?)" : "(?, ?, ?, ?)";
+            made[kValuesPerStatement + 1 + n] = sql;
+            made[n] = sql + " ON CONFLICT (obj, pid) DO UPDATE SET type = excluded.type, value = excluded.value";
+        }
+        return made;
+    }();
+    return texts[(fresh ? kValuesPerStatement + 1 : 0) + rows].c_str();
+}
+
+void BindStored(sql::Stmt& q, int at, const StoredValue& value) {
+    switch (PROP_TYPE(value.tag)) {
+        case PT_I2:
+        case PT_LONG:
+        case PT_BOOLEAN:
+        case PT_I8:
+        case PT_CURRENCY:
+        case PT_SYSTIME: q.Bind(at, value.integer); break;
+        case PT_R4:
+        case PT_DOUBLE:
+        case PT_APPTIME: q.BindReal(at, value.real); break;
+        default: q.BindBlob(at, value.bytes.data(), value.bytes.size()); break;
+    }
+}
+
+}  // namespace
+
+HRESULT StoreStoredValues(Database& db, ObjectId obj, const std::vector<const StoredValue*>& values, bool fresh) {
+    for (std::size_t first = 0; first < values.size(); first += kValuesPerStatement) {
+        const std::size_t rows = std::min(kValuesPerStatement, values.size() - first);
+        Cursor c = db.Query(StoreValuesStatement(rows, fresh));
+        sql::Stmt& q = *c;
+        for (std::size_t i = 0; i < rows; ++i) {
+            const StoredValue& value = *values[first + i];
+            const int at = static_cast<int>(4 * i);
+            q.Bind(at + 1, obj).Bind(at + 2, std::int64_t{PROP_ID(value.tag)}).Bind(at + 3, std::int64_t{PROP_TYPE(value.tag)});
+            BindStored(q, at + 4, value);
+        }
+        if (!q.Run()) return MAPI_E_DISK_ERROR;
+    }
+    return S_OK;
+}
+
 HRESULT StoreValue(Database& db, ObjectId obj, const SPropValue& value) {
     StoredValue stored;
     bool kept = false;

@@ -59,10 +59,10 @@ public:
         return S_OK;
     }
 
-    HRESULT OpenEntry(ULONG size, const ENTRYID* entryId, const IID* iid, ULONG, ULONG* type,
+    HRESULT OpenEntry(ULONG size, const ENTRYID* entryId, const IID* iid, ULONG flags, ULONG* type,
                       IUnknown** object) override {
         if (faults::Hit("OpenEntry")) return MAPI_E_CALL_FAILED;
-        return OpenObject(db_, 0, size, entryId, iid, type, object);
+        return OpenObject(db_, 0, size, entryId, iid, type, object, flags);
     }
 
     HRESULT Advise(ULONG size, const ENTRYID* entryId, ULONG eventMask, IMAPIAdviseSink* sink,
@@ -88,12 +88,19 @@ public:
         return S_OK;
     }
 
+    Database& Db() { return *db_; }
+
 protected:
     bool Supports(const IID& iid) const override { return iid == IID_IMAPISession; }
 
 private:
     std::shared_ptr<Database> db_;
 };
+
+Database* DatabaseOf(IMAPISession* session) {
+    auto* own = dynamic_cast<Session*>(session);
+    return own ? &own->Db() : nullptr;
+}
 
 }  // namespace
 
@@ -110,6 +117,28 @@ void MAPIUninitialize() {
     while (current > 0 && !store::initialised.compare_exchange_weak(current, current - 1)) {
     }
     if (current == 1) store::Notifier::Instance().Shutdown();
+}
+
+HRESULT BeginBulkWrites(IMAPISession* session) {
+    if (faults::Hit("BeginBulkWrites")) return MAPI_E_CALL_FAILED;
+    store::Database* db = store::DatabaseOf(session);
+    if (db == nullptr) return MAPI_E_INVALID_PARAMETER;
+    db->BeginBulk();
+    return S_OK;
+}
+
+HRESULT PaceBulkWrites(IMAPISession* session) {
+    if (faults::Hit("PaceBulkWrites")) return MAPI_E_DISK_ERROR;
+    store::Database* db = store::DatabaseOf(session);
+    if (db == nullptr) return MAPI_E_INVALID_PARAMETER;
+    return db->PaceBulk() ? S_OK : MAPI_E_DISK_ERROR;
+}
+
+HRESULT EndBulkWrites(IMAPISession* session) {
+    if (faults::Hit("EndBulkWrites")) return MAPI_E_DISK_ERROR;
+    store::Database* db = store::DatabaseOf(session);
+    if (db == nullptr) return MAPI_E_INVALID_PARAMETER;
+    return db->EndBulk() ? S_OK : MAPI_E_DISK_ERROR;
 }
 
 HRESULT MAPILogonEx(ULONG_PTR, const char16_t*, const char16_t*, ULONG, IMAPISession** session) {
