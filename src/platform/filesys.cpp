@@ -139,11 +139,23 @@ bool MoveFileExW(std::u16string_view from, std::u16string_view to, std::uint32_t
     auto dst = device::HostPathText(to);
     if (!src || !dst) return Fail(ERROR_INVALID_NAME);
     if (faults::Hit("MoveFileW")) return Fail(ERROR_ACCESS_DENIED);
-    struct stat st {};
-    if (::stat(src->c_str(), &st) != 0) return Fail(ERROR_FILE_NOT_FOUND);
-    if (!(flags & MOVEFILE_REPLACE_EXISTING) && ::lstat(dst->c_str(), &st) == 0) return Fail(ERROR_ALREADY_EXISTS);
-    if (::rename(src->c_str(), dst->c_str()) != 0) {
-        if (errno != EXDEV) return Fail(ErrorFromErrno(errno));
+    // The host refuses to replace the target itself unless asked to: no look at either name
+    // beforehand. Only a failure is looked into, to tell a missing source from a missing target
+    // directory.
+    const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
+    int renamed = ::renameat2(AT_FDCWD, src->c_str(), AT_FDCWD, dst->c_str(), replace ? 0 : RENAME_NOREPLACE);
+    if (renamed != 0 && errno == EINVAL && !replace) {
+        // A file system that cannot refuse by itself: the target is looked for first.
+        struct stat st {};
+        if (::lstat(dst->c_str(), &st) == 0) return Fail(ERROR_ALREADY_EXISTS);
+        renamed = ::rename(src->c_str(), dst->c_str());
+    }
+    if (renamed != 0) {
+        const int err = errno;
+        struct stat st {};
+        if (::stat(src->c_str(), &st) != 0) return Fail(ERROR_FILE_NOT_FOUND);
+        if (err != EXDEV) return Fail(ErrorFromErrno(err));
+        if (!replace && ::lstat(dst->c_str(), &st) == 0) return Fail(ERROR_ALREADY_EXISTS);
         // Across host file systems: copy, then remove the original.
         std::error_code ec;
         fs::copy_file(fs::path(*src), fs::path(*dst), fs::copy_options::overwrite_existing, ec);

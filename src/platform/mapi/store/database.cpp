@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <mutex>
 #include <random>
+#include <set>
 
 #include "platform/device.h"
+#include "platform/no_destructor.h"
 #include "platform/mapi/store/notifier.h"
 #include "platform/mapi/store/props.h"
 #include "platform/mapi/tags.h"
@@ -175,9 +179,39 @@ HRESULT Database::Finish(HRESULT result) {
     return result == S_OK ? MAPI_E_DISK_ERROR : result;
 }
 
+namespace {
+
+// The connections writing in bulk, for the process's exit.
+std::mutex bulkMutex;
+std::set<Database*>& BulkWriters() {
+    static NoDestructor<std::set<Database*>> writers;  // outlives every static destructor
+    return *writers;
+}
+
+}  // namespace
+
+Database::~Database() {
+    std::lock_guard lock(bulkMutex);
+    BulkWriters().erase(this);
+}
+
+void Database::CommitBulksAtExit() {
+    std::lock_guard lock(bulkMutex);
+    for (Database* db : BulkWriters()) {
+        // Not while another thread uses the connection, nor in the middle of a write.
+        std::unique_lock own(db->mutex_, std::try_to_lock);
+        if (!own.owns_lock() || db->inBulkWrite_) continue;
+        db->CommitBulk();
+    }
+}
+
 void Database::BeginBulk() {
     std::lock_guard lock(mutex_);
     bulk_ = true;
+    std::lock_guard writers(bulkMutex);
+    static const bool registered = std::atexit(&Database::CommitBulksAtExit) == 0;
+    (void)registered;
+    BulkWriters().insert(this);
 }
 
 bool Database::EnterBulkWrite() {
@@ -221,6 +255,10 @@ bool Database::PaceBulk() {
 bool Database::EndBulk() {
     std::lock_guard lock(mutex_);
     bulk_ = false;
+    {
+        std::lock_guard writers(bulkMutex);
+        BulkWriters().erase(this);
+    }
     return CommitBulk();
 }
 

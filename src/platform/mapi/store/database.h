@@ -125,7 +125,10 @@ public:
         if (bulk_) {
             const std::int64_t seqBefore = pendingSeq_;
             if (!EnterBulkWrite()) return MAPI_E_DISK_ERROR;
-            return LeaveBulkWrite(body(), seqBefore);
+            inBulkWrite_ = true;
+            const HRESULT result = body();
+            inBulkWrite_ = false;
+            return LeaveBulkWrite(result, seqBefore);
         }
         if (!Begin()) return MAPI_E_DISK_ERROR;
         HRESULT result = body();
@@ -140,7 +143,8 @@ public:
     // store syncs (at its checkpoints) at most once per transaction, instead of as often as the
     // log of many small transactions fills up. Other writers wait for a commit meanwhile: the
     // bulk writer calls PaceBulk between its writes. False when a commit fails (its writes are
-    // lost).
+    // lost). A process that exits (a fatal error included) commits its open bulk transactions
+    // on its way out, between two writes; only a process that is killed leaves them out.
     static constexpr std::uint32_t kBulkWrites = 1000;
     static constexpr int kBulkSeconds = 1;
     void BeginBulk();
@@ -193,6 +197,7 @@ public:
     std::int64_t CurrentSeq();
 
     Database() = default;  // use Open
+    ~Database();
 
 private:
     bool Begin();
@@ -213,6 +218,8 @@ private:
     bool bulk_ = false;          // bulk writing is on
     bool bulkOpen_ = false;      // its transaction is open
     std::uint32_t bulkWrites_ = 0;  // writes in it
+    bool inBulkWrite_ = false;      // a write's body is running in it
+    static void CommitBulksAtExit();
     std::chrono::steady_clock::time_point bulkSince_;  // when it began
     bool readHeld_ = false;     // HoldRead's transaction is open
     std::vector<LoadedTree> prefetched_;  // in id order; taken ones are left empty (row.id 0)
