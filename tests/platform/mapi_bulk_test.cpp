@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "mapi_fixture.h"
 #include "platform/kernel.h"
@@ -136,9 +138,13 @@ TEST_F(MapiBulk, BulkWritesReachOthersAtTheirCommitAndAKillLeavesTheRestOut) {
     ASSERT_EQ(EndBulkWrites(session.get()), 0);
     EXPECT_EQ(Messages(seenByOther.get()), 1001u);
 
-    // A child that writes in bulk and is killed before a commit leaves nothing.
+    // A child that writes in bulk and is killed before a commit leaves nothing; the identifiers
+    // it was given (which a restore writes into its archive at once) are never given again.
+    int ids[2];
+    ASSERT_EQ(::pipe(ids), 0);
     const pid_t child = ::fork();
     if (child == 0) {
+        ::close(ids[0]);
         Ptr<IMAPISession> s;
         if (MAPILogonEx(0, nullptr, nullptr, 0, s.Out()) != 0) ::_exit(2);
         Ptr<IUnknown> folder;
@@ -149,16 +155,28 @@ TEST_F(MapiBulk, BulkWritesReachOthersAtTheirCommitAndAKillLeavesTheRestOut) {
             Ptr<IMessage> message;
             if (static_cast<IMAPIFolder*>(folder.get())->CreateMessage(nullptr, 0, message.Out()) != 0) ::_exit(5);
             SPropValue subject = Unicode(PR_SUBJECT_W, u"lost");
-            if (message->SetProps(1, &subject, nullptr) != 0 || message->SaveChanges(0) != 0) ::_exit(6);
-            if (PaceBulkWrites(s.get()) != 0) ::_exit(7);
+            if (message->SetProps(1, &subject, nullptr) != 0) ::_exit(6);
+            const Bytes given = EntryIdOf(message.get());
+            if (given.size() != 20 || ::write(ids[1], given.data(), 20) != 20) ::_exit(8);
+            if (message->SaveChanges(0) != 0 || PaceBulkWrites(s.get()) != 0) ::_exit(7);
         }
         ::_exit(0);  // as a kill would: no commit
     }
+    ::close(ids[1]);
+    std::vector<Bytes> given;
+    for (Bytes id(20); ::read(ids[0], id.data(), 20) == 20;) given.push_back(id);
+    ::close(ids[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(Messages(seenByOther.get()), 1001u);
+    EXPECT_EQ(given.size(), 5u);
+    for (int i = 0; i < 70; ++i) {
+        const Bytes fresh = NewMessage(seenByOther.get(), u"after");  // a connection with no block of its own
+        EXPECT_EQ(std::count(given.begin(), given.end(), fresh), 0) << i;
+    }
+    const ULONG afterKill = 1001 + 70;
 
     // A child that exits (as a fatal error does) commits what it wrote before it exits.
     const pid_t exiting = ::fork();
@@ -180,7 +198,7 @@ TEST_F(MapiBulk, BulkWritesReachOthersAtTheirCommitAndAKillLeavesTheRestOut) {
     ::waitpid(exiting, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_EQ(Messages(seenByOther.get()), 1003u);
+    EXPECT_EQ(Messages(seenByOther.get()), afterKill + 2);
 
     // A session not of the store is refused.
     EXPECT_EQ(BeginBulkWrites(nullptr), MAPI_E_INVALID_PARAMETER);

@@ -277,7 +277,16 @@ ObjectId Database::Insert(int kind, ObjectId store, ObjectId parent) {
 ObjectId Database::ReserveId() {
     std::lock_guard lock(mutex_);
     if (nextReserved_ < reservedEnd_) return nextReserved_++;
-    constexpr std::int64_t kBlock = 64;
+    // A block is committed on its own before any of its ids is handed out, bulk writing or not:
+    // a caller may name an id somewhere else at once (a restore writes it into the archive), and
+    // a block lost with an uncommitted bulk transaction would be handed out again. So the bulk
+    // transaction, whose writes are all whole, is committed first; a bulk writer reserves
+    // larger blocks, so that this costs one more commit per batch or so.
+    if (inBulkWrite_) return 0;
+    if (bulkOpen_ && !CommitBulk()) return 0;
+    const std::int64_t kBlock = bulk_ ? kBulkWrites : 64;
+    const bool bulk = bulk_;
+    bulk_ = false;
     ObjectId last = 0;
     const HRESULT result = Write([&]() -> HRESULT {
         // AUTOINCREMENT hands out ids above the sequence's value only: moving it on keeps the
@@ -297,6 +306,7 @@ ObjectId Database::ReserveId() {
         if (q->Step()) last = q->Int(0);
         return last != 0 ? S_OK : MAPI_E_DISK_ERROR;
     });
+    bulk_ = bulk;
     if (result != S_OK) return 0;
     nextReserved_ = last - kBlock + 1;
     reservedEnd_ = last + 1;
