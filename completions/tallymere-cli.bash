@@ -65,8 +65,8 @@ _tallymere_cli() {
             ;;
         backup | export) options+=" --select --list --json --wait" ;;
         settings) options+=" --output-dir --autostart --json --wait" ;;
-        watch) options+=" --no-export --backup --wait" ;;
-        start) options+=" --wait" ;;
+        watch) options+=" --no-export --backup --verbose --json --wait" ;;
+        start) options+=" --json --wait" ;;
         archive)
             case $sub in
                 "") words=$archive_commands ;;
@@ -81,15 +81,15 @@ _tallymere_cli() {
         device)
             case $sub in
                 "") words=$device_commands ;;
-                seed) options+=" --messages --seed" ;;
-                deliver) options+=" --folder --from --from-name --to --subject --body --body-file --class --attach --mms --time --read" ;;
-                list) options+=" --json" ;;
+                seed) options+=" --messages --seed --json" ;;
+                deliver) options+=" --folder --from --from-name --to --subject --body --body-file --class --attach --mms --time --read --json" ;;
+                list | dump | delete | move | mark-read | new-folder) options+=" --json" ;;
                 import)
                     if [[ $cur != -* ]]; then
                         COMPREPLY=($(compgen -f -- "$cur"))
                         return
                     fi
-                    options+=" --strict --mirror --force"
+                    options+=" --strict --mirror --force --json"
                     ;;
             esac
             ;;

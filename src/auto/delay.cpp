@@ -20,6 +20,7 @@ namespace mapi = platform::mapi;
 std::unique_ptr<xDelay> delayQueue;
 std::uint32_t autoExport = 1;
 std::uint32_t autoBackup = 0;
+ArrivalReport arrivalHandled;
 
 void xDelay::AddID(std::uint32_t length, const std::uint8_t* bytes) {
     // The fault trials skip the pause (the entry "instant"), as they skip every fixed wait.
@@ -131,20 +132,23 @@ std::uint32_t HandleArrivals(const std::vector<std::vector<std::uint8_t>>& batch
         qMsg record(session.get(), size, id.data());
         record.GetMAPI();
         GetMyFolder(record, values[0].Value.bin.cb, values[0].Value.bin.lpb);
+        bool exported = false;
+        bool archived = false;
         if (autoExport != 0) {
             if (exporter == nullptr) {
                 OpenKeptExporter();
                 exporterOpened = true;
             }
-            exporter->ExportOne(record);
+            exported = exporter->ExportOne(record) != 0;
         }
         if (autoBackup != 0) {
             if (!IsBackupOpen()) {
                 BeginBackup(BackupMode::Partial);
                 writerOpened = true;
             }
-            BackupMessage(record);
+            archived = BackupMessage(record) != 0;
         }
+        if ((exported || archived) && arrivalHandled) arrivalHandled(record, exported, archived);
     }
     if (exporterOpened) KeepExporter();
     if (writerOpened) EndBackup();

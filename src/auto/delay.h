@@ -20,12 +20,15 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
 
 namespace tallymere {
+
+class qMsg;
 
 class xDelay {
 public:
@@ -80,5 +83,11 @@ extern std::unique_ptr<xDelay> delayQueue;
 // The automatic switches: 1 ON, 0 OFF. Changed and read on the user-interface thread only.
 extern std::uint32_t autoExport;
 extern std::uint32_t autoBackup;
+
+// Told of every arrival a batch exported (a text file written) or archived (appended), with
+// which of the two was done, as soon as it is done; for a front end that reports them. Set
+// before the first batch; called on the user-interface thread.
+using ArrivalReport = std::function<void(const qMsg& message, bool exported, bool archived)>;
+extern ArrivalReport arrivalHandled;
 
 }  // namespace tallymere

@@ -1,5 +1,9 @@
 #include "cli/app.h"
 
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -126,12 +130,25 @@ bool Given(const std::vector<std::string>& args, std::string_view option) {
 int FinishOutput(int status) {
     errno = 0;
     const bool flushed = std::fflush(stdout) == 0;
-    const int error = errno;
+    int error = errno;
     if (flushed && !std::ferror(stdout)) return status;
+    // A write that failed earlier left no reason behind (errno has moved on since): a pipe
+    // whose reader has gone says so to poll, and a write of nothing asks any other file again,
+    // which a full device still refuses.
+    if (error == 0) {
+        struct stat file{};
+        pollfd out{STDOUT_FILENO, 0, 0};
+        if (::fstat(STDOUT_FILENO, &file) == 0 && S_ISFIFO(file.st_mode) && ::poll(&out, 1, 0) == 1 &&
+            (out.revents & POLLERR) != 0) {
+            error = EPIPE;
+        } else if (::write(STDOUT_FILENO, "", 0) < 0) {
+            error = errno;
+        }
+    }
     if (error == EPIPE) return status;
     std::fprintf(stderr, "tallymere-cli: cannot write to standard output%s%s\n", error ? ": " : "",
                  error ? std::strerror(error) : "");
-    return kExitFailure;
+    return remote::kExitFailure;
 }
 
 }  // namespace
@@ -142,7 +159,7 @@ std::unique_ptr<CommandLine> MakeCommandLine() {
     app.name("tallymere-cli");
     // The program's own options (--device) are taken after the command too.
     app.fallthrough();
-    app.set_version_flag("--version", VersionLine(), "Print the version and the commit it was built from");
+    app.set_version_flag("--version", remote::VersionLine(), "Print the version and the commit it was built from");
     app.add_option("--device", line->options.device,
                    "Device folder (default: $TALLYMERE_DEVICE, else $XDG_DATA_HOME/tallymere/device, "
                    "else ~/.local/share/tallymere/device)");
@@ -172,7 +189,7 @@ std::unique_ptr<CommandLine> MakeCommandLine() {
     }
     // Set last, so that only the program's own help lists the exit statuses (a subcommand takes
     // its parent's footer when it is made).
-    app.footer(std::string("\n") + kExitStatusHelp + "\nSee also: man tallymere-cli");
+    app.footer(std::string("\n") + remote::kExitStatusHelp + "\nSee also: man tallymere-cli");
     return line;
 }
 
@@ -180,7 +197,7 @@ int RunCommandLine(int argc, char** argv) {
     InstallConsolePort(false);
     std::unique_ptr<CommandLine> line = MakeCommandLine();
     CLI::App& app = line->app;
-    GlobalOptions& options = line->options;
+    remote::GlobalOptions& options = line->options;
     std::vector<std::string> args(argv + 1, argv + argc);
     args = HelpAsOption(std::move(args));
     try {
@@ -198,8 +215,8 @@ int RunCommandLine(int argc, char** argv) {
         std::fprintf(stderr, "tallymere-cli: %s\n", e.what());
         if (const auto nearest = Suggest(app, args)) std::fprintf(stderr, "tallymere-cli: did you mean %s?\n", nearest->c_str());
         std::fprintf(stderr, "%s\n", kUsageLine);
-        if (Given(args, "--json")) std::printf("%s\n", ErrorJson(words, kExitUsage, e.what()).c_str());
-        return FinishOutput(kExitUsage);
+        if (Given(args, "--json")) std::printf("%s\n", remote::ErrorJson(words, remote::kExitUsage, e.what()).c_str());
+        return FinishOutput(remote::kExitUsage);
     }
     Innermost(app, &options.command);
     for (const CLI::Option* wait : line->waits) {
@@ -215,14 +232,16 @@ int RunCommandLine(int argc, char** argv) {
             const std::string error = "--device needs a folder, not \"" + options.device + "\"" +
                                       (options.device.empty() ? "" : " (a command; write ./NAME for a folder of that name)");
             std::fprintf(stderr, "tallymere-cli: %s\n%s\n", error.c_str(), kUsageLine);
-            if (options.json) std::printf("%s\n", ErrorJson(options.command, kExitUsage, error).c_str());
-            return FinishOutput(kExitUsage);
+            if (options.json) {
+                std::printf("%s\n", remote::ErrorJson(options.command, remote::kExitUsage, error).c_str());
+            }
+            return FinishOutput(remote::kExitUsage);
         }
     }
     for (const Runner& run : line->runners) {
         if (const int status = run(options); status >= 0) return FinishOutput(status);
     }
-    return FinishOutput(kExitDone);
+    return FinishOutput(remote::kExitDone);
 }
 
 }  // namespace cli

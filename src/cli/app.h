@@ -15,7 +15,7 @@ namespace cli {
 
 struct CommandLine {
     CLI::App app{"Tallymere: backup, restore and export of a device's messages."};
-    GlobalOptions options;              // filled by the parse
+    remote::GlobalOptions options;      // filled by the parse
     std::vector<Runner> runners;        // each group's runner; the first that knows the command runs it
     std::string waitText;               // --wait's value as typed
     std::vector<CLI::Option*> waits;    // every command's --wait

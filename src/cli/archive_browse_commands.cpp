@@ -39,8 +39,8 @@ std::string Utf8(std::u16string_view text) { return platform::ToUtf8(text); }
 // A usage error: its line on standard error and, with --json, its object on standard output.
 int Usage(bool json, const std::string& command, const std::string& words) {
     std::fprintf(stderr, "tallymere-cli: %s\n", words.c_str());
-    if (json) std::printf("%s\n", ErrorJson(command, kExitUsage, words).c_str());
-    return kExitUsage;
+    if (json) std::printf("%s\n", remote::ErrorJson(command, remote::kExitUsage, words).c_str());
+    return remote::kExitUsage;
 }
 
 // A file or directory named on the command line, as a device path: a device path ("\My
@@ -109,10 +109,10 @@ struct ListOptions {
     bool json = false;
 };
 
-int RunList(const GlobalOptions& options, const ListOptions& o) {
+int RunList(const remote::GlobalOptions& options, const ListOptions& o) {
     const bool json = o.json || options.json;
     const std::string command = "archive list";
-    if (!MountDevice(options)) return kExitFailure;
+    if (!remote::MountDevice(options)) return remote::kExitFailure;
     tallymere::ArchiveView view;
     std::u16string folder = tallymere::FolderLine(platform::FromUtf8(o.path));
     while (!folder.empty() && folder.back() == u'/') folder.pop_back();
@@ -154,17 +154,17 @@ int RunList(const GlobalOptions& options, const ListOptions& o) {
                     std::to_string(c.present) + " present, " + std::to_string(c.deleted) + " deleted)\n";
         }
         if (json) {
-            std::printf("%s\n", Dump({{"command", command}, {"status", kExitDone}, {"folders", folders},
+            std::printf("%s\n", Dump({{"command", command}, {"status", remote::kExitDone}, {"folders", folders},
                                       {"archived", total.present + total.deleted}, {"present", total.present},
                                       {"deleted", total.deleted}, {"unreadable", unreadable}})
                                     .c_str());
-            return kExitDone;
+            return remote::kExitDone;
         }
         std::fputs(text.c_str(), stdout);
         std::printf("%u archived messages in %u folders (%u present, %u deleted).\n", total.present + total.deleted,
                     shown, total.present, total.deleted);
         if (unreadable > 0) std::printf("%u archived messages could not be read.\n", unreadable);
-        return kExitDone;
+        return remote::kExitDone;
     }
 
     std::vector<tallymere::ArchivedSummary> found;
@@ -189,10 +189,10 @@ int RunList(const GlobalOptions& options, const ListOptions& o) {
             list.push_back({{"id", s.id}, {"state", s.present ? "present" : "deleted"}, {"time", tallymere::IsoTime(s.time)},
                             {"folder", Utf8(s.folder)}, {"from", Utf8(s.from)}, {"to", to}, {"subject", Utf8(s.subject)}});
         }
-        std::printf("%s\n", Dump({{"command", command}, {"status", kExitDone}, {"messages", list},
+        std::printf("%s\n", Dump({{"command", command}, {"status", remote::kExitDone}, {"messages", list},
                                   {"count", found.size()}, {"unreadable", unreadable}})
                                 .c_str());
-        return kExitDone;
+        return remote::kExitDone;
     }
     for (const auto& s : found) {
         std::string to;
@@ -205,7 +205,7 @@ int RunList(const GlobalOptions& options, const ListOptions& o) {
     }
     std::printf("%zu messages.\n", found.size());
     if (unreadable > 0) std::printf("%u archived messages could not be read.\n", unreadable);
-    return kExitDone;
+    return remote::kExitDone;
 }
 
 // ---- archive show ----
@@ -216,10 +216,10 @@ struct ShowOptions {
     bool json = false;
 };
 
-int RunShow(const GlobalOptions& options, const ShowOptions& o) {
+int RunShow(const remote::GlobalOptions& options, const ShowOptions& o) {
     const bool json = o.json || options.json;
     const std::string command = "archive show";
-    if (!MountDevice(options)) return kExitFailure;
+    if (!remote::MountDevice(options)) return remote::kExitFailure;
     std::optional<std::u16string> dir;
     if (!o.attachments.empty()) {
         dir = DevicePathFor(o.attachments);
@@ -232,8 +232,8 @@ int RunShow(const GlobalOptions& options, const ShowOptions& o) {
     if (!view.Load(*entry, msg)) {
         const std::string words = "archive show " + o.id + ": the archived message could not be read";
         std::fprintf(stderr, "tallymere-cli: %s\n", words.c_str());
-        if (json) std::printf("%s\n", ErrorJson(command, kExitFailure, words).c_str());
-        return kExitFailure;
+        if (json) std::printf("%s\n", remote::ErrorJson(command, remote::kExitFailure, words).c_str());
+        return remote::kExitFailure;
     }
     std::string text;
     for (const std::u16string& line : tallymere::MessageTextLines(msg)) text += Utf8(line);
@@ -241,8 +241,8 @@ int RunShow(const GlobalOptions& options, const ShowOptions& o) {
     if (dir && !MakeDirectories(*dir)) {
         const std::string words = "cannot create " + Utf8(*dir);
         std::fprintf(stderr, "tallymere-cli: %s\n", words.c_str());
-        if (json) std::printf("%s\n", ErrorJson(command, kExitFailure, words).c_str());
-        return kExitFailure;
+        if (json) std::printf("%s\n", remote::ErrorJson(command, remote::kExitFailure, words).c_str());
+        return remote::kExitFailure;
     }
     Json attachments = Json::array();
     std::string lines;
@@ -257,25 +257,25 @@ int RunShow(const GlobalOptions& options, const ShowOptions& o) {
             if (!out || out->Write(msg.attachData[i].data(), size) != size || !out->Close()) {
                 const std::string words = "cannot write " + Utf8(file);
                 std::fprintf(stderr, "tallymere-cli: %s\n", words.c_str());
-                if (json) std::printf("%s\n", ErrorJson(command, kExitFailure, words).c_str());
-                return kExitFailure;
+                if (json) std::printf("%s\n", remote::ErrorJson(command, remote::kExitFailure, words).c_str());
+                return remote::kExitFailure;
             }
             a["written"] = Utf8(file);
-            lines += " written to " + ShownPath(file);
+            lines += " written to " + remote::ShownPath(file);
         }
         lines += "\n";
         attachments.push_back(a);
     }
     if (json) {
-        std::printf("%s\n", Dump({{"command", command}, {"status", kExitDone}, {"id", o.id},
+        std::printf("%s\n", Dump({{"command", command}, {"status", remote::kExitDone}, {"id", o.id},
                                   {"state", view.Present(*entry) ? "present" : "deleted"},
                                   {"folder", Utf8(msg.folderPath)}, {"text", text}, {"attachments", attachments}})
                                 .c_str());
-        return kExitDone;
+        return remote::kExitDone;
     }
     std::fputs(text.c_str(), stdout);
     std::fputs(lines.c_str(), stdout);
-    return kExitDone;
+    return remote::kExitDone;
 }
 
 // ---- archive export-xml ----
@@ -287,10 +287,10 @@ struct ExportOptions {
     bool json = false;
 };
 
-int RunExportXml(const GlobalOptions& options, const ExportOptions& o) {
+int RunExportXml(const remote::GlobalOptions& options, const ExportOptions& o) {
     const bool json = o.json || options.json;
     const std::string command = "archive export-xml";
-    if (!MountDevice(options)) return kExitFailure;
+    if (!remote::MountDevice(options)) return remote::kExitFailure;
     const std::optional<std::u16string> file = DevicePathFor(o.file);
     if (!file) return Usage(json, command, OutsideDevice(o.file));
     tallymere::ArchiveView view;
@@ -315,22 +315,22 @@ int RunExportXml(const GlobalOptions& options, const ExportOptions& o) {
     if (json) {
         Json received = Json::array();
         for (const auto& [path, count] : written.asReceived) received.push_back({{"path", Utf8(path)}, {"count", count}});
-        std::printf("%s\n", Dump({{"command", command}, {"status", kExitDone}, {"file", Utf8(*file)},
-                                  {"host_path", HostPathOf(*file)}, {"count", total}, {"sms", written.sms},
+        std::printf("%s\n", Dump({{"command", command}, {"status", remote::kExitDone}, {"file", Utf8(*file)},
+                                  {"host_path", remote::HostPathOf(*file)}, {"count", total}, {"sms", written.sms},
                                   {"mms", written.mms}, {"written_as_received", received},
                                   {"unreadable", written.unreadable}})
                                 .c_str());
-        return kExitDone;
+        return remote::kExitDone;
     }
     std::printf("%llu messages written to %s (%llu SMS, %llu MMS).\n", static_cast<unsigned long long>(total),
-                ShownPath(*file).c_str(), static_cast<unsigned long long>(written.sms),
+                remote::ShownPath(*file).c_str(), static_cast<unsigned long long>(written.sms),
                 static_cast<unsigned long long>(written.mms));
     for (const auto& [path, count] : written.asReceived) {
         std::printf("Written as received: %s (%u messages; the folder is no inbox, sent, drafts or outbox folder)\n",
                     Utf8(path).c_str(), count);
     }
     if (written.unreadable > 0) std::printf("%u archived messages could not be read.\n", written.unreadable);
-    return kExitDone;
+    return remote::kExitDone;
 }
 
 }  // namespace
@@ -367,7 +367,7 @@ Runner AddArchiveBrowseCommands(CLI::App& app) {
     xmlCmd->add_option("--select", xml->select, "Folders of the archive (with everything below them) or identifiers");
     xmlCmd->add_flag("--json", xml->json, "Print the result as one JSON object on standard output");
 
-    return [=](const GlobalOptions& options) -> int {
+    return [=](const remote::GlobalOptions& options) -> int {
         if (listCmd->parsed()) return RunList(options, *list);
         if (showCmd->parsed()) return RunShow(options, *show);
         if (xmlCmd->parsed()) return RunExportXml(options, *xml);

@@ -32,23 +32,23 @@ Runner AddArchiveCommands(CLI::App& app) {
                     "First rebuild Messages.ndx from the intact records of Messages.dat (and Folders.dat when line "
                     "feeds in it were damaged); Messages.dat is never written, and the old files are kept as .bak "
                     "until the repair has finished");
-    return [check, repair](const GlobalOptions& options) -> int {
+    return [check, repair](const remote::GlobalOptions& options) -> int {
         if (!check->parsed()) return -1;
         // A pass writing the archive meanwhile would show as inconsistencies, so check, too, runs
         // only while no other program instance works on the device, or in the resident program
         // that holds it, between its commands.
-        if (!MountDevice(options, DeviceUse::kRead)) return kExitFailure;
-        RemoteRequest request;
+        if (!remote::MountDevice(options, remote::DeviceUse::kRead)) return remote::kExitFailure;
+        remote::RemoteRequest request;
         request.verb = remote::verb::kCheck;
         request.json = options.json;
         request.repair = *repair;
-        if (const int status = LockOrForward(options, "check", request); status >= 0) return status;
+        if (const int status = remote::LockOrForward(options, "check", request); status >= 0) return status;
         // A repair may read the message store (damaged folder lines are rebuilt from it).
         if (*repair) {
             platform::CoInitializeEx(nullptr, 0);
             platform::mapi::MAPIInitialize(nullptr);
         }
-        const int status = RunCheck(stdout, *repair, options.json);
+        const int status = remote::RunCheck(stdout, *repair, options.json);
         if (*repair) {
             platform::mapi::MAPIUninitialize();
             platform::CoUninitialize();
@@ -61,14 +61,14 @@ Runner AddCompactCommand(CLI::App& app) {
     CLI::App* compact = app.add_subcommand(
         "compact", "Remove the bytes of Messages.dat that lie in no indexed record, in one step that a crash "
                    "cannot leave half done; the archive must be sound (see check)");
-    return [compact](const GlobalOptions& options) -> int {
+    return [compact](const remote::GlobalOptions& options) -> int {
         if (!compact->parsed()) return -1;
-        if (!MountDevice(options)) return kExitFailure;
-        RemoteRequest request;
+        if (!remote::MountDevice(options)) return remote::kExitFailure;
+        remote::RemoteRequest request;
         request.verb = remote::verb::kCompact;
         request.json = options.json;
-        if (const int status = LockOrForward(options, "compact", request); status >= 0) return status;
-        return RunCompact(stdout, options.json);
+        if (const int status = remote::LockOrForward(options, "compact", request); status >= 0) return status;
+        return remote::RunCompact(stdout, options.json);
     };
 }
 

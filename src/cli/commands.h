@@ -20,14 +20,12 @@
 namespace cli {
 
 // The command line speaks the vocabulary of what both front ends share (src/remote): its
-// options, exit statuses, forwarding and reports.
-using namespace remote;  // NOLINT(google-build-using-namespace)
-
-using Runner = std::function<int(const GlobalOptions&)>;
+// options, exit statuses, forwarding and reports, each name given with its namespace.
+using Runner = std::function<int(const remote::GlobalOptions&)>;
 
 // Runs one command of the command table as a one-shot program (lock, start-up, the command,
 // shutdown) and returns the exit status.
-int RunProgramCommand(const GlobalOptions& options, std::uint32_t command, bool assumeYes);
+int RunProgramCommand(const remote::GlobalOptions& options, std::uint32_t command, bool assumeYes);
 
 // backup-all, export-all, restore normal|extra.
 Runner AddMessageCommands(CLI::App& app);

@@ -14,8 +14,6 @@
 
 namespace cli {
 
-using namespace remote;  // NOLINT(google-build-using-namespace)
-
 bool IsYes(std::string_view answer) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
     while (!answer.empty() && blank(answer.front())) answer.remove_prefix(1);
@@ -28,7 +26,7 @@ bool IsYes(std::string_view answer) {
 int ConsolePort::MessageBox(platform::ui::HWND, std::u16string_view text, std::u16string_view caption,
                             std::uint32_t style) {
     const std::string words = platform::ToUtf8(text);
-    ClearProgressLine();
+    remote::ClearProgressLine();
     if ((style & 0xF) != platform::ui::MB_OKCANCEL) {
         if ((style & platform::ui::MB_ICONERROR) != 0) {
             FailureBox(nullptr, text, caption);
@@ -52,14 +50,15 @@ int ConsolePort::MessageBox(platform::ui::HWND, std::u16string_view text, std::u
 }
 
 void ConsolePort::FailureBox(platform::ui::HWND, std::u16string_view text, std::u16string_view caption) {
-    ClearProgressLine();
+    remote::ClearProgressLine();
     std::fflush(stdout);
     const std::string line = platform::ToUtf8(caption) + ": " + platform::ToUtf8(text) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
     if (!jsonCommand_.empty()) {
-        std::printf("%s\n",
-                    ErrorJson(jsonCommand_, kExitFailure, platform::ToUtf8(text), platform::ToUtf8(caption)).c_str());
+        const std::string object =
+            remote::ErrorJson(jsonCommand_, remote::kExitFailure, platform::ToUtf8(text), platform::ToUtf8(caption));
+        std::printf("%s\n", object.c_str());
         std::fflush(stdout);
     }
 }

@@ -4,8 +4,12 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <limits>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "phone/device_deliver.h"
@@ -25,6 +29,7 @@ namespace {
 using phone::Bytes;
 using phone::Failure;
 namespace mapi = platform::mapi;
+using Json = nlohmann::ordered_json;
 
 Bytes ReadHostFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -39,6 +44,12 @@ std::u16string BaseName(const std::string& path) {
     return platform::FromUtf8(slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
+// A folder path as the store takes it: a trailing "/" ("SMS/Inbox/") is ignored.
+std::u16string FolderPath(std::string path) {
+    if (path.size() > 1 && path.back() == '/') path.pop_back();
+    return platform::FromUtf8(path);
+}
+
 struct DeliverOptions {
     std::string folder = "SMS/Inbox";
     std::string from, fromName, subject, body, bodyFile, messageClass = "IPM.SMStext", mms, time;
@@ -49,7 +60,7 @@ struct DeliverOptions {
 // Everything is checked and read before anything is written.
 phone::Delivery MakeDelivery(const DeliverOptions& o, const CLI::App& command) {
     phone::Delivery d;
-    d.folder = platform::FromUtf8(o.folder);
+    d.folder = FolderPath(o.folder);
     if (command.count("--from")) d.from = platform::FromUtf8(o.from);
     if (command.count("--from-name")) d.fromName = platform::FromUtf8(o.fromName);
     for (const std::string& to : o.to) {
@@ -95,20 +106,110 @@ void Require(mapi::HRESULT result, const char* what) {
     if (result != 0) throw Failure{std::string("the message store refused ") + what};
 }
 
-}  // namespace
+// A whole number from 0 to `max`, said plainly when the text is none.
+CLI::Validator WholeNumber(std::uint64_t max, const std::string& example) {
+    return CLI::Validator(
+        [max, example](const std::string& text) -> std::string {
+            std::uint64_t value = 0;
+            bool fits = !text.empty() && text.size() <= 20;
+            for (const char c : text) {
+                if (c < '0' || c > '9') fits = false;
+                if (!fits) break;
+                const auto digit = static_cast<std::uint64_t>(c - '0');
+                fits = value <= (max - digit) / 10;
+                value = value * 10 + digit;
+            }
+            if (fits) return {};
+            return "takes a whole number from 0 to " + std::to_string(max) + ", such as " + example + ", not \"" +
+                   text + "\"";
+        },
+        "", "whole number");
+}
 
-Runner AddDeviceCommands(CLI::App& app) {
-    CLI::App* group = app.add_subcommand("device", "Play the phone: messages arrive, are listed, moved, read, deleted");
-    group->require_subcommand(1);
+// One subcommand: what it checks of its command line before the store is touched, and its
+// work on the phone. With --json the work fills the object's own keys instead of printing; the
+// runner adds "command" before them and "status" after.
+struct Subcommand {
+    CLI::App* app = nullptr;
+    remote::DeviceUse use = remote::DeviceUse::kWrite;
+    std::function<void()> check;  // throws Failure for input that cannot be used
+    int checkStatus = remote::kExitUsage;  // the status of such input
+    std::function<int(phone::Phone&, bool json, Json& object)> run;
+};
 
+// The object for a command that ran, its own keys between "command" and "status".
+void PrintObject(const std::string& command, const Json& keys, int status) {
+    Json object{{"command", command}};
+    for (const auto& [key, value] : keys.items()) object[key] = value;
+    object["status"] = status;
+    std::printf("%s\n", object.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
+}
+
+int PrintFailure(const remote::GlobalOptions& options, const CLI::App& app, const Failure& failure, int status) {
+    std::fprintf(stderr, "tallymere-cli: device %s: %s\n", app.get_name().c_str(), failure.message.c_str());
+    if (options.json) std::printf("%s\n", remote::ErrorJson(options.command, status, failure.message).c_str());
+    return status;
+}
+
+int RunSubcommand(const Subcommand& sub, const remote::GlobalOptions& options) {
+    try {
+        if (sub.check) sub.check();
+    } catch (const Failure& failure) {
+        return PrintFailure(options, *sub.app, failure, sub.checkStatus);
+    }
+    if (!remote::MountDevice(options, sub.use)) return remote::kExitFailure;
+    try {
+        phone::Phone phone;
+        Json keys = Json::object();
+        const int status = sub.run(phone, options.json, keys);
+        if (options.json) PrintObject(options.command, keys, status);
+        return status;
+    } catch (const Failure& failure) {
+        return PrintFailure(options, *sub.app, failure, failure.usage ? remote::kExitUsage : remote::kExitFailure);
+    }
+}
+
+Subcommand AddList(CLI::App& group) {
     auto path = std::make_shared<std::string>();
-    auto id = std::make_shared<std::string>();
-    CLI::App* list = group->add_subcommand("list", "Stores and folders with message counts, or one folder's messages");
-    list->add_option("PATH", *path, "Folder path, store name first (\"SMS/Inbox\")");
-    CLI::App* dump = group->add_subcommand("dump", "The whole message store as JSON on standard output");
+    Subcommand sub;
+    sub.app = group.add_subcommand("list", "Stores and folders with message counts, or one folder's messages");
+    sub.app->add_option("PATH", *path, "Folder path, store name first (\"SMS/Inbox\")");
+    sub.use = remote::DeviceUse::kRead;
+    sub.run = [path](phone::Phone& phone, bool json, Json& keys) {
+        if (json) {
+            keys = path->empty() ? phone::TreeJson(phone) : phone::FolderJson(phone, FolderPath(*path));
+        } else if (path->empty()) {
+            phone::ListTree(phone, stdout);
+        } else {
+            phone::ListFolder(phone, FolderPath(*path), stdout);
+        }
+        return remote::kExitDone;
+    };
+    return sub;
+}
 
+Subcommand AddDump(CLI::App& group) {
+    Subcommand sub;
+    sub.app = group.add_subcommand("dump", "The whole message store as JSON on standard output");
+    sub.use = remote::DeviceUse::kRead;
+    sub.run = [](phone::Phone& phone, bool json, Json& keys) {
+        // Without --json the dump is printed as it is, indented; with it, its keys go into the
+        // command's object.
+        if (json) {
+            keys = phone::Dump(phone);
+        } else {
+            std::printf("%s\n", phone::Dump(phone).dump(2).c_str());
+        }
+        return remote::kExitDone;
+    };
+    return sub;
+}
+
+Subcommand AddDeliver(CLI::App& group) {
     auto o = std::make_shared<DeliverOptions>();
-    CLI::App* deliver = group->add_subcommand("deliver", "A new message arrives (prints its identifier)");
+    auto delivery = std::make_shared<phone::Delivery>();
+    Subcommand sub;
+    CLI::App* deliver = sub.app = group.add_subcommand("deliver", "A new message arrives (prints its identifier)");
     deliver->add_option("--folder", o->folder, "Folder path (default \"SMS/Inbox\")");
     deliver->add_option("--from", o->from, "Sender address (phone number)");
     deliver->add_option("--from-name", o->fromName, "Sender name");
@@ -121,127 +222,194 @@ Runner AddDeviceCommands(CLI::App& app) {
     deliver->add_option("--mms", o->mms, "An IPM.MMS message whose MMS client file is this file")->excludes(klass);
     deliver->add_option("--time", o->time, "Delivery time, ISO-8601, UTC unless it has an offset (default now)");
     deliver->add_flag("--read", o->read, "Delivered already read");
+    sub.check = [o, delivery, deliver] { *delivery = MakeDelivery(*o, *deliver); };
+    sub.run = [delivery](phone::Phone& phone, bool json, Json& keys) {
+        const std::string id = phone::Hex(phone::Deliver(phone, *delivery));
+        if (json) {
+            keys["entryid"] = id;
+        } else {
+            std::printf("%s\n", id.c_str());
+        }
+        return remote::kExitDone;
+    };
+    return sub;
+}
 
-    CLI::App* remove = group->add_subcommand("delete", "Delete a message");
-    remove->add_option("ID", *id, "Entry identifier in hex")->required();
+// A subcommand on one message, named by its identifier: delete, move, mark-read.
+Subcommand AddMessageSubcommand(CLI::App& group, const std::string& name, const std::string& description,
+                                std::shared_ptr<Bytes> messageId) {
+    auto id = std::make_shared<std::string>();
+    Subcommand sub;
+    sub.app = group.add_subcommand(name, description);
+    sub.app->add_option("ID", *id, "Entry identifier in hex")->required();
+    sub.check = [id, messageId] { *messageId = phone::ParseId(*id); };
+    return sub;
+}
+
+Subcommand AddDelete(CLI::App& group) {
+    auto messageId = std::make_shared<Bytes>();
+    Subcommand sub = AddMessageSubcommand(group, "delete", "Delete a message", messageId);
+    sub.run = [messageId](phone::Phone& phone, bool, Json& keys) {
+        mapi::Ptr<mapi::IMessage> message = phone.OpenMessage(*messageId);
+        mapi::Ptr<mapi::IMAPIFolder> folder = ParentOf(phone, message.get());
+        message.reset();
+        mapi::SBinary entry{20, messageId->data()};
+        mapi::ENTRYLIST entries{1, &entry};
+        Require(folder->DeleteMessages(&entries, 0, nullptr, 0), "DeleteMessages");
+        keys["entryid"] = phone::Hex(*messageId);
+        return remote::kExitDone;
+    };
+    return sub;
+}
+
+Subcommand AddMove(CLI::App& group) {
+    auto messageId = std::make_shared<Bytes>();
     auto target = std::make_shared<std::string>();
-    CLI::App* move = group->add_subcommand("move", "Move a message into another folder");
-    move->add_option("ID", *id, "Entry identifier in hex")->required();
-    move->add_option("PATH", *target, "Folder path")->required();
-    CLI::App* markRead = group->add_subcommand("mark-read", "Mark a message read");
-    markRead->add_option("ID", *id, "Entry identifier in hex")->required();
-    CLI::App* newFolder = group->add_subcommand("new-folder", "Create a folder path in an existing store");
-    newFolder->add_option("PATH", *path, "Folder path")->required();
+    Subcommand sub = AddMessageSubcommand(group, "move", "Move a message into another folder", messageId);
+    sub.app->add_option("PATH", *target, "Folder path")->required();
+    sub.run = [messageId, target](phone::Phone& phone, bool, Json& keys) {
+        mapi::Ptr<mapi::IMessage> message = phone.OpenMessage(*messageId);
+        mapi::Ptr<mapi::IMAPIFolder> destination = phone.FindFolder(FolderPath(*target));
+        mapi::Ptr<mapi::IMAPIFolder> folder = ParentOf(phone, message.get());
+        message.reset();
+        mapi::SBinary entry{20, messageId->data()};
+        mapi::ENTRYLIST entries{1, &entry};
+        Require(folder->CopyMessages(&entries, nullptr, destination.get(), 0, nullptr, mapi::MESSAGE_MOVE),
+                "CopyMessages");
+        keys["entryid"] = phone::Hex(*messageId);
+        keys["folder"] = platform::ToUtf8(FolderPath(*target));
+        return remote::kExitDone;
+    };
+    return sub;
+}
+
+Subcommand AddMarkRead(CLI::App& group) {
+    auto messageId = std::make_shared<Bytes>();
+    Subcommand sub = AddMessageSubcommand(group, "mark-read", "Mark a message read", messageId);
+    sub.run = [messageId](phone::Phone& phone, bool, Json& keys) {
+        mapi::Ptr<mapi::IMessage> message = phone.OpenMessage(*messageId);
+        mapi::SPropValue flags;
+        flags.ulPropTag = mapi::PR_MESSAGE_FLAGS;
+        flags.Value.ul = phone::GetNumber(message.get(), mapi::PR_MESSAGE_FLAGS).value_or(0) | mapi::MSGFLAG_READ;
+        Require(message->SetProps(1, &flags, nullptr), "SetProps");
+        keys["entryid"] = phone::Hex(*messageId);
+        return remote::kExitDone;
+    };
+    return sub;
+}
+
+Subcommand AddNewFolder(CLI::App& group) {
+    auto path = std::make_shared<std::string>();
+    Subcommand sub;
+    sub.app = group.add_subcommand("new-folder", "Create a folder path in an existing store");
+    sub.app->add_option("PATH", *path, "Folder path")->required();
+    sub.run = [path](phone::Phone& phone, bool json, Json& keys) {
+        const std::u16string folder = FolderPath(*path);
+        const std::string id = phone::Hex(phone::EntryIdOf(phone.MakeFolder(folder).get()));
+        if (json) {
+            keys["path"] = platform::ToUtf8(folder);
+            keys["entryid"] = id;
+        } else {
+            std::printf("%s\n", id.c_str());
+        }
+        return remote::kExitDone;
+    };
+    return sub;
+}
+
+Subcommand AddSeed(CLI::App& group) {
     auto messages = std::make_shared<std::uint32_t>(0);
     auto seed = std::make_shared<std::uint64_t>(1);
-    CLI::App* seedCommand = group->add_subcommand("seed", "Deliver realistic sample messages (same for the same seed)");
-    seedCommand->add_option("--messages", *messages, "Number of messages")->required();
-    seedCommand->add_option("--seed", *seed, "Seed (default 1)");
+    Subcommand sub;
+    sub.app = group.add_subcommand("seed", "Deliver realistic sample messages (same for the same seed)");
+    sub.app->add_option("--messages", *messages, "Number of messages")
+        ->required()
+        ->check(WholeNumber(std::numeric_limits<std::uint32_t>::max(), "--messages 200"));
+    sub.app->add_option("--seed", *seed, "Seed (default 1)")
+        ->check(WholeNumber(std::numeric_limits<std::uint64_t>::max(), "--seed 7"));
+    sub.run = [messages, seed](phone::Phone& phone, bool json, Json& keys) {
+        const std::uint32_t delivered = phone::Seed(phone, *messages, *seed);
+        if (json) {
+            keys["count"] = delivered;
+        } else {
+            std::printf("%u messages delivered\n", delivered);
+        }
+        return remote::kExitDone;
+    };
+    return sub;
+}
 
+Json CountsJson(const phone::ImportCounts& counts) {
+    return {{"sms", counts.sms},         {"mms", counts.mms},         {"present", counts.present},
+            {"skipped", counts.skipped}, {"lenient", counts.lenient}, {"mirrored", counts.mirrored},
+            {"deleted", counts.deleted}, {"summary", phone::ImportSummary(counts)}};
+}
+
+Subcommand AddImport(CLI::App& group) {
     auto files = std::make_shared<std::vector<std::string>>();
-    CLI::App* import = group->add_subcommand("import", "Import SMS/MMS backup files (Android backup XML) into the store");
-    import->add_option("FILE", *files, "Backup file (several may be given)")->required();
     auto strict = std::make_shared<bool>(false);
-    import->add_flag("--strict", *strict, "Refuse a file that is not well-formed XML instead of reading it leniently");
     auto mirror = std::make_shared<bool>(false);
     auto force = std::make_shared<bool>(false);
+    Subcommand sub;
+    CLI::App* import = sub.app =
+        group.add_subcommand("import", "Import SMS/MMS backup files (Android backup XML) into the store");
+    import->add_option("FILE", *files, "Backup file (several may be given)")->required();
+    import->add_flag("--strict", *strict, "Refuse a file that is not well-formed XML instead of reading it leniently");
     CLI::Option* mirrorFlag = import->add_flag(
         "--mirror", *mirror, "Also delete the messages of the folders the file covers that it no longer holds (a full backup)");
     import->add_flag("--force", *force, "With --mirror: mirror a file that does not say it is a full backup")->needs(mirrorFlag);
+    // A file that cannot be read is a failure, not a usage error.
+    sub.checkStatus = remote::kExitFailure;
+    sub.check = [files] {
+        for (const std::string& file : *files) {
+            std::ifstream in(file, std::ios::binary);
+            if (!in) throw Failure{"cannot read file \"" + file + "\""};
+        }
+    };
+    sub.run = [files, strict, mirror, force](phone::Phone& phone, bool json, Json& keys) {
+        const std::string prefix = "tallymere-cli: device import: ";
+        phone::Importer importer(phone, stderr, prefix, ::isatty(STDERR_FILENO) != 0);
+        importer.SetStrict(*strict);
+        if (*mirror) importer.RequireFull(*force);
+        std::string error;
+        bool complete = true;
+        for (const std::string& file : *files) {
+            complete = importer.ImportFile(file, &error);
+            if (!complete) break;
+        }
+        // A file that stopped early says nothing about what the phone no longer holds.
+        if (complete && *mirror) {
+            complete = importer.Mirror(&error);
+        } else if (*mirror) {
+            error += "; nothing deleted";
+        }
+        if (!complete) std::fprintf(stderr, "%s%s\n", prefix.c_str(), error.c_str());
+        if (json) {
+            keys = CountsJson(importer.Counts());
+            if (!complete) keys["error"] = error;
+        } else {
+            std::printf("%s\n", phone::ImportSummary(importer.Counts()).c_str());
+        }
+        return complete ? remote::kExitDone : remote::kExitFailure;
+    };
+    return sub;
+}
 
-    return [=](const GlobalOptions& options) -> int {
+}  // namespace
+
+Runner AddDeviceCommands(CLI::App& app) {
+    CLI::App* group = app.add_subcommand("device", "Play the phone: messages arrive, are listed, moved, read, deleted");
+    group->require_subcommand(1);
+    const std::vector<Subcommand> subcommands = {
+        AddList(*group),  AddDump(*group),     AddDeliver(*group),   AddDelete(*group), AddMove(*group),
+        AddMarkRead(*group), AddNewFolder(*group), AddSeed(*group), AddImport(*group),
+    };
+    return [group, subcommands](const remote::GlobalOptions& options) -> int {
         if (!group->parsed()) return -1;
-        const CLI::App* command = group->get_subcommands().front();
-        // Input is checked before the store is touched.
-        phone::Delivery delivery;
-        std::optional<Bytes> messageId;
-        try {
-            if (command == deliver) delivery = MakeDelivery(*o, *deliver);
-            if (command == remove || command == move || command == markRead) messageId = phone::ParseId(*id);
-            if (command == import) {
-                for (const std::string& file : *files) {
-                    std::ifstream in(file, std::ios::binary);
-                    if (!in) throw Failure{"cannot read file \"" + file + "\""};
-                }
-            }
-        } catch (const Failure& failure) {
-            // What the command line says wrong is a usage error; a file that cannot be read is not.
-            const int status = command == import ? kExitFailure : kExitUsage;
-            std::fprintf(stderr, "tallymere-cli: device %s: %s\n", command->get_name().c_str(), failure.message.c_str());
-            if (options.json) std::printf("%s\n", ErrorJson(options.command, status, failure.message).c_str());
-            return status;
+        for (const Subcommand& sub : subcommands) {
+            if (sub.app->parsed()) return RunSubcommand(sub, options);
         }
-        const bool reads = command == list || command == dump;
-        if (!MountDevice(options, reads ? DeviceUse::kRead : DeviceUse::kWrite)) return kExitFailure;
-        try {
-            phone::Phone phone;
-            if (command == list && options.json) {
-                const auto listed = path->empty() ? phone::TreeJson(phone) : phone::FolderJson(phone, platform::FromUtf8(*path));
-                std::printf("%s\n", listed.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
-            } else if (command == list) {
-                if (path->empty()) {
-                    phone::ListTree(phone, stdout);
-                } else {
-                    phone::ListFolder(phone, platform::FromUtf8(*path), stdout);
-                }
-            } else if (command == dump) {
-                std::printf("%s\n", phone::Dump(phone).dump(2).c_str());
-            } else if (command == deliver) {
-                std::printf("%s\n", phone::Hex(phone::Deliver(phone, delivery)).c_str());
-            } else if (command == remove) {
-                mapi::Ptr<mapi::IMessage> message = phone.OpenMessage(*messageId);
-                mapi::Ptr<mapi::IMAPIFolder> folder = ParentOf(phone, message.get());
-                message.reset();
-                mapi::SBinary entry{20, messageId->data()};
-                mapi::ENTRYLIST entries{1, &entry};
-                Require(folder->DeleteMessages(&entries, 0, nullptr, 0), "DeleteMessages");
-            } else if (command == move) {
-                mapi::Ptr<mapi::IMessage> message = phone.OpenMessage(*messageId);
-                mapi::Ptr<mapi::IMAPIFolder> destination = phone.FindFolder(platform::FromUtf8(*target));
-                mapi::Ptr<mapi::IMAPIFolder> folder = ParentOf(phone, message.get());
-                message.reset();
-                mapi::SBinary entry{20, messageId->data()};
-                mapi::ENTRYLIST entries{1, &entry};
-                Require(folder->CopyMessages(&entries, nullptr, destination.get(), 0, nullptr, mapi::MESSAGE_MOVE),
-                        "CopyMessages");
-            } else if (command == markRead) {
-                mapi::Ptr<mapi::IMessage> message = phone.OpenMessage(*messageId);
-                mapi::SPropValue flags;
-                flags.ulPropTag = mapi::PR_MESSAGE_FLAGS;
-                flags.Value.ul = phone::GetNumber(message.get(), mapi::PR_MESSAGE_FLAGS).value_or(0) | mapi::MSGFLAG_READ;
-                Require(message->SetProps(1, &flags, nullptr), "SetProps");
-            } else if (command == newFolder) {
-                std::printf("%s\n", phone::Hex(phone::EntryIdOf(phone.MakeFolder(platform::FromUtf8(*path)).get())).c_str());
-            } else if (command == seedCommand) {
-                std::printf("%u messages delivered\n", phone::Seed(phone, *messages, *seed));
-            } else if (command == import) {
-                const std::string prefix = "tallymere-cli: device import: ";
-                phone::Importer importer(phone, stderr, prefix, ::isatty(STDERR_FILENO) != 0);
-                importer.SetStrict(*strict);
-                if (*mirror) importer.RequireFull(*force);
-                std::string error;
-                bool complete = true;
-                for (const std::string& file : *files) {
-                    complete = importer.ImportFile(file, &error);
-                    if (!complete) break;
-                }
-                // A file that stopped early says nothing about what the phone no longer holds.
-                if (complete && *mirror) {
-                    complete = importer.Mirror(&error);
-                } else if (*mirror) {
-                    error += "; nothing deleted";
-                }
-                if (!complete) std::fprintf(stderr, "%s%s\n", prefix.c_str(), error.c_str());
-                std::printf("%s\n", phone::ImportSummary(importer.Counts()).c_str());
-                return complete ? 0 : 1;
-            }
-        } catch (const Failure& failure) {
-            const int status = failure.usage ? kExitUsage : kExitFailure;
-            std::fprintf(stderr, "tallymere-cli: device %s: %s\n", command->get_name().c_str(), failure.message.c_str());
-            if (options.json) std::printf("%s\n", ErrorJson(options.command, status, failure.message).c_str());
-            return status;
-        }
-        return 0;
+        return -1;
     };
 }
 

@@ -61,15 +61,16 @@ bool NothingToRestore(std::uint32_t command) {
 
 // "Nothing to restore." for a restore with nothing to bring back, on standard output (and as
 // the command's object with --json); status 0.
-int PrintNothingToRestore(const GlobalOptions& options, const std::string& name) {
+int PrintNothingToRestore(const remote::GlobalOptions& options, const std::string& name) {
     constexpr const char* kNothing = "Nothing to restore.";
     if (options.json) {
-        const nlohmann::ordered_json j{{"command", name}, {"count", 0}, {"result", kNothing}, {"status", kExitDone}};
+        const nlohmann::ordered_json j{
+            {"command", name}, {"count", 0}, {"result", kNothing}, {"status", remote::kExitDone}};
         std::printf("%s\n", j.dump().c_str());
     } else {
         std::printf("%s\n", kNothing);
     }
-    return kExitDone;
+    return remote::kExitDone;
 }
 
 // The restore's question, answered on the terminal (no terminal: Cancel).
@@ -81,12 +82,13 @@ bool ConfirmRestore(std::u16string_view question, bool programStarted) {
 
 // restore --select PATH...: confirmed like the other restores, then carried out here or by the
 // program holding the device.
-int RunRestoreSelectionCommand(const GlobalOptions& options, const std::vector<std::string>& paths, bool assumeYes) {
-    WatchInterrupts();
-    if (!MountDevice(options)) return kExitFailure;
+int RunRestoreSelectionCommand(const remote::GlobalOptions& options, const std::vector<std::string>& paths,
+                               bool assumeYes) {
+    remote::WatchInterrupts();
+    if (!remote::MountDevice(options)) return remote::kExitFailure;
     const std::string name = "restore --select";
-    ShowProgressOnTerminal(name.c_str());
-    RemoteRequest request;
+    remote::ShowProgressOnTerminal(name.c_str());
+    remote::RemoteRequest request;
     request.verb = remote::verb::kRestore;
     request.mode = "select";
     request.paths = paths;
@@ -95,7 +97,9 @@ int RunRestoreSelectionCommand(const GlobalOptions& options, const std::vector<s
     bool confirmed = assumeYes;
     std::function<bool()> confirm;
     if (!confirmed) confirm = [question] { return ConfirmRestore(question, false); };
-    if (const int status = LockOrForward(options, name, request, confirm, &confirmed); status >= 0) return status;
+    if (const int status = remote::LockOrForward(options, name, request, confirm, &confirmed); status >= 0) {
+        return status;
+    }
 
     tallymere::BeginApp(tallymere::StartMode::OneShot);
     {
@@ -109,60 +113,61 @@ int RunRestoreSelectionCommand(const GlobalOptions& options, const std::vector<s
                              path.c_str());
             }
             if (options.json) {
-                std::printf("%s\n", ErrorJson(name, kExitUsage,
+                std::printf("%s\n", remote::ErrorJson(name, remote::kExitUsage,
                                               "--select " + choice.unknown.front() +
                                                   ": the archive holds no such folder or message")
                                         .c_str());
             }
-            return kExitUsage;
+            return remote::kExitUsage;
         }
     }
     if (!confirmed && !ConfirmRestore(question, true)) {
         tallymere::EndApp(tallymere::StartMode::OneShot);
-        return PrintCancelled(options, name);
+        return remote::PrintCancelled(options, name);
     }
     InstallConsolePort(true, options.json ? name : std::string());
-    int status = kExitDone;
+    int status = remote::kExitDone;
     {
-        StoppableScope stoppable;
+        remote::StoppableScope stoppable;
         status = remote::RunRestoreSelection(nullptr, paths, stderr);
     }
-    ClearProgressLine();
+    remote::ClearProgressLine();
     tallymere::EndApp(tallymere::StartMode::OneShot);
-    if (status != kExitDone) return status;
-    return FinishCommand(tallymere::LastCommandResult(), options.json);
+    if (status != remote::kExitDone) return status;
+    return remote::FinishCommand(tallymere::LastCommandResult(), options.json);
 }
 
 // restore ... --dry-run: what the restore would re-create, carried out here or by the program
 // holding the device; nothing is asked and nothing changes.
-int RunRestoreDryRun(const GlobalOptions& options, const std::string& kind, const std::vector<std::string>& paths) {
-    if (!MountDevice(options)) return kExitFailure;
+int RunRestoreDryRun(const remote::GlobalOptions& options, const std::string& kind,
+                     const std::vector<std::string>& paths) {
+    if (!remote::MountDevice(options)) return remote::kExitFailure;
     const std::string name = kind == "select" ? "restore --select" : "restore " + kind;
-    RemoteRequest request;
+    remote::RemoteRequest request;
     request.verb = remote::verb::kRestore;
     request.mode = kind;
     request.paths = paths;
     request.json = options.json;
     request.dryRun = true;
-    if (const int status = LockOrForward(options, name, request); status >= 0) return status;
+    if (const int status = remote::LockOrForward(options, name, request); status >= 0) return status;
     InstallConsolePort(false, options.json ? name : std::string());
     tallymere::BeginApp(tallymere::StartMode::OneShot);
-    const int status = RunRestorePlan(stdout, stderr, kind, paths, options.json, name);
+    const int status = remote::RunRestorePlan(stdout, stderr, kind, paths, options.json, name);
     tallymere::EndApp(tallymere::StartMode::OneShot);
     return status;
 }
 
 }  // namespace
 
-int RunProgramCommand(const GlobalOptions& options, std::uint32_t command, bool assumeYes) {
-    WatchInterrupts();
-    if (!MountDevice(options)) return kExitFailure;
-    const std::string name = CommandName(command);
+int RunProgramCommand(const remote::GlobalOptions& options, std::uint32_t command, bool assumeYes) {
+    remote::WatchInterrupts();
+    if (!remote::MountDevice(options)) return remote::kExitFailure;
+    const std::string name = remote::CommandName(command);
     // Also for the progress a program carrying the command out reports.
-    ShowProgressOnTerminal(name.c_str());
+    remote::ShowProgressOnTerminal(name.c_str());
     // While the resident program holds the device, it runs the command; a restore is confirmed
     // here first, and sent only when confirmed.
-    RemoteRequest request;
+    remote::RemoteRequest request;
     request.verb = remote::verb::kCommand;
     request.command = command;
     request.json = options.json;
@@ -172,22 +177,24 @@ int RunProgramCommand(const GlobalOptions& options, std::uint32_t command, bool 
     if (!confirmed && NothingToRestore(command)) return PrintNothingToRestore(options, name);
     std::function<bool()> confirm;
     if (!confirmed) confirm = [question] { return ConfirmRestore(question, false); };
-    if (const int status = LockOrForward(options, name, request, confirm, &confirmed); status >= 0) return status;
+    if (const int status = remote::LockOrForward(options, name, request, confirm, &confirmed); status >= 0) {
+        return status;
+    }
 
     tallymere::BeginApp(tallymere::StartMode::OneShot);
     if (!confirmed && !ConfirmRestore(question, true)) {
         tallymere::EndApp(tallymere::StartMode::OneShot);
-        return PrintCancelled(options, name);
+        return remote::PrintCancelled(options, name);
     }
     // Asked already: the command table's own question is answered OK.
     InstallConsolePort(true, options.json ? name : std::string());
     {
-        StoppableScope stoppable;
+        remote::StoppableScope stoppable;
         tallymere::OnCommand(nullptr, command);
     }
-    ClearProgressLine();
+    remote::ClearProgressLine();
     tallymere::EndApp(tallymere::StartMode::OneShot);
-    return FinishCommand(tallymere::LastCommandResult(), options.json);
+    return remote::FinishCommand(tallymere::LastCommandResult(), options.json);
 }
 
 Runner AddMessageCommands(CLI::App& app) {
@@ -206,7 +213,7 @@ Runner AddMessageCommands(CLI::App& app) {
     restore->add_flag("--yes,-y", *yes, "Answer the confirmation with OK");
     restore->add_flag("--dry-run", *dryRun,
                       "Print what would be re-created, a line per folder and the total; change nothing, ask nothing");
-    return [=](const GlobalOptions& options) -> int {
+    return [=](const remote::GlobalOptions& options) -> int {
         if (backupAll->parsed()) return RunProgramCommand(options, tallymere::kCommandBackupAll, false);
         if (exportAll->parsed()) return RunProgramCommand(options, tallymere::kCommandExportAll, false);
         if (restore->parsed()) {
@@ -214,8 +221,8 @@ Runner AddMessageCommands(CLI::App& app) {
                 const std::string words = kind->empty() ? "restore needs normal, extra or --select PATH..."
                                                         : "restore takes normal, extra or --select PATH..., not two of them";
                 std::fprintf(stderr, "tallymere-cli: %s\n", words.c_str());
-                if (options.json) std::printf("%s\n", ErrorJson("restore", kExitUsage, words).c_str());
-                return kExitUsage;
+                if (options.json) std::printf("%s\n", remote::ErrorJson("restore", remote::kExitUsage, words).c_str());
+                return remote::kExitUsage;
             }
             if (*dryRun) return RunRestoreDryRun(options, kind->empty() ? "select" : *kind, *select);
             if (!select->empty()) return RunRestoreSelectionCommand(options, *select, *yes);

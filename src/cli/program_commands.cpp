@@ -32,25 +32,26 @@ Runner AddProgramCommands(CLI::App& app) {
                          "login (an entry in $XDG_CONFIG_HOME/autostart); off: no longer")
         ->transform(CLI::IsMember(std::map<std::string, bool>{{"on", true}, {"off", false}}))
         ->type_name("on|off");
-    return [&app, settings, start, newDir, autostart](const GlobalOptions& options) -> int {
+    return [&app, settings, start, newDir, autostart](const remote::GlobalOptions& options) -> int {
         const bool none = app.get_subcommands().empty();
         if (!settings->parsed() && !start->parsed() && !none) return -1;
         const bool change = settings->count("--output-dir") > 0;
         const bool reads = settings->parsed() && !change;
-        if (!MountDevice(options, reads ? DeviceUse::kRead : DeviceUse::kWrite)) return kExitFailure;
+        const remote::DeviceUse use = reads ? remote::DeviceUse::kRead : remote::DeviceUse::kWrite;
+        if (!remote::MountDevice(options, use)) return remote::kExitFailure;
         if (settings->parsed()) {
             // While the resident program holds the device, it changes or reads the setting.
-            RemoteRequest request;
+            remote::RemoteRequest request;
             request.verb = remote::verb::kSettings;
             request.json = options.json;
             if (change) request.outputDir = *newDir;
             if (settings->count("--autostart") > 0) request.autostart = *autostart;
-            if (const int status = LockOrForward(options, "settings", request); status >= 0) return status;
+            if (const int status = remote::LockOrForward(options, "settings", request); status >= 0) return status;
             // With --json, a refused directory is reported as the error object.
             InstallConsolePort(false, options.json ? "settings" : "");
-            return RunSettings(stdout, change ? newDir.get() : nullptr, request.autostart, options.json);
+            return remote::RunSettings(stdout, change ? newDir.get() : nullptr, request.autostart, options.json);
         }
-        if (const int status = LockDevice(options); status >= 0) return status;
+        if (const int status = remote::LockDevice(options); status >= 0) return status;
         InstallConsolePort(false, options.json ? "start" : "");
         tallymere::BeginApp(tallymere::StartMode::OneShot);
         const std::u16string outputDir = tallymere::GetRegistryStr(tallymere::kOutputDirValue);
@@ -58,16 +59,16 @@ Runner AddProgramCommands(CLI::App& app) {
             const nlohmann::ordered_json j{{"command", "start"},
                                            {"device", platform::device::Root().string()},
                                            {"output_dir", platform::ToUtf8(outputDir)},
-                                           {"host_path", HostPathOf(outputDir)},
-                                           {"status", kExitDone}};
+                                           {"host_path", remote::HostPathOf(outputDir)},
+                                           {"status", remote::kExitDone}};
             std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
         } else {
             std::printf("Tallymere is ready on device folder %s: output directory %s holds the archive "
                         "(Tallymere) and the export tree (Tallyport).\n",
-                        platform::device::Root().c_str(), ShownPath(outputDir).c_str());
+                        platform::device::Root().c_str(), remote::ShownPath(outputDir).c_str());
         }
         tallymere::EndApp(tallymere::StartMode::OneShot);
-        return kExitDone;
+        return remote::kExitDone;
     };
 }
 

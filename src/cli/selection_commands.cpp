@@ -33,36 +33,37 @@ struct SelectionOptions {
     bool list = false;
 };
 
-int RunHere(const GlobalOptions& options, const char* command, const std::string& mode,
+int RunHere(const remote::GlobalOptions& options, const char* command, const std::string& mode,
             const SelectionOptions& selection) {
     if (selection.paths.empty() && !selection.list) {
         const std::string error = std::string(command) + " needs --select PATH... or --list";
         std::fprintf(stderr, "tallymere-cli: %s\n", error.c_str());
-        if (options.json) std::printf("%s\n", ErrorJson(command, kExitUsage, error).c_str());
-        return kExitUsage;
+        if (options.json) std::printf("%s\n", remote::ErrorJson(command, remote::kExitUsage, error).c_str());
+        return remote::kExitUsage;
     }
-    WatchInterrupts();
-    if (!MountDevice(options, selection.list ? DeviceUse::kRead : DeviceUse::kWrite)) return kExitFailure;
-    ShowProgressOnTerminal(command);
+    remote::WatchInterrupts();
+    const remote::DeviceUse use = selection.list ? remote::DeviceUse::kRead : remote::DeviceUse::kWrite;
+    if (!remote::MountDevice(options, use)) return remote::kExitFailure;
+    remote::ShowProgressOnTerminal(command);
     // While the resident program holds the device, it fills the tree and runs the pass.
-    RemoteRequest request;
+    remote::RemoteRequest request;
     request.verb = remote::verb::kSelect;
     request.json = options.json;
     request.mode = mode;
     request.paths = selection.paths;
     request.list = selection.list;
-    if (const int status = LockOrForward(options, command, request); status >= 0) return status;
+    if (const int status = remote::LockOrForward(options, command, request); status >= 0) return status;
     InstallConsolePort(false, options.json ? std::string(command) : std::string());
     tallymere::BeginApp(tallymere::StartMode::OneShot);
-    int status = kExitDone;
+    int status = remote::kExitDone;
     {
-        StoppableScope stoppable;
-        status = RunSelection(nullptr, mode, selection.paths, selection.list, stdout, stderr, options.json);
+        remote::StoppableScope stoppable;
+        status = remote::RunSelection(nullptr, mode, selection.paths, selection.list, stdout, stderr, options.json);
     }
-    ClearProgressLine();
+    remote::ClearProgressLine();
     tallymere::EndApp(tallymere::StartMode::OneShot);
-    if (status != kExitDone || selection.list) return status;
-    return FinishCommand(tallymere::LastCommandResult(), options.json);
+    if (status != remote::kExitDone || selection.list) return status;
+    return remote::FinishCommand(tallymere::LastCommandResult(), options.json);
 }
 
 }  // namespace
@@ -87,7 +88,7 @@ Runner AddSelectionCommands(CLI::App& app) {
         list->excludes(select);
         commands.push_back({sub, name, mode, selection});
     }
-    return [commands](const GlobalOptions& options) -> int {
+    return [commands](const remote::GlobalOptions& options) -> int {
         for (const Command& c : commands) {
             if (c.app->parsed()) return RunHere(options, c.name, c.mode, *c.options);
         }

@@ -221,8 +221,13 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
     if (const std::string trouble = OutputDirTrouble(place.outputDir); !trouble.empty()) {
         const std::string words = "The output directory " + ShownPath(place.outputDir) + " " + trouble + ".";
         if (json) {
-            PrintJson(out, {{"archive", platform::ToUtf8(archiveDir)}, {"hostPath", HostPathOf(archiveDir)},
-                            {"started", place.started}, {"found", false}, {"sound", false}, {"error", words},
+            PrintJson(out, {{"command", "check"},
+                            {"archive", platform::ToUtf8(archiveDir)},
+                            {"host_path", HostPathOf(archiveDir)},
+                            {"started", place.started},
+                            {"found", false},
+                            {"sound", false},
+                            {"error", words},
                             {"status", kExitFailure}});
         } else {
             std::fprintf(out, "%s\n", words.c_str());
@@ -239,32 +244,34 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
     const tallymere::ExportListReport list = tallymere::CheckExportList(listPath);
     const bool sound = (!found || report.Sound()) && list.Sound();
     if (json) {
-        nlohmann::ordered_json j{{"archive", platform::ToUtf8(archiveDir)}, {"hostPath", HostPathOf(archiveDir)},
-                                 {"started", place.started}, {"found", found}, {"sound", sound}};
+        nlohmann::ordered_json j{{"command", "check"},        {"archive", platform::ToUtf8(archiveDir)},
+                                 {"host_path", HostPathOf(archiveDir)}, {"started", place.started},
+                                 {"found", found},                     {"sound", sound}};
         if (repaired) {
             const tallymere::RepairReport& r = *repaired;
-            j["repair"] = {{"dataReadable", r.dataReadable}, {"indexRewritten", r.indexRewritten},
-                           {"records", r.records},           {"kept", r.kept},
-                           {"repointed", r.repointed},       {"adopted", r.adopted},
-                           {"dropped", r.dropped},           {"orphans", r.orphans},
-                           {"foldersRewritten", r.foldersRewritten}, {"foldersUnrepairable", r.foldersUnrepairable},
-                           {"foldersBefore", r.foldersBefore},       {"foldersAfter", r.foldersAfter},
-                           {"linesRebuilt", r.linesRebuilt},         {"linesNotRebuilt", r.linesNotRebuilt}};
+            j["repair"] = {{"data_readable", r.dataReadable},           {"index_rewritten", r.indexRewritten},
+                           {"records", r.records},                      {"kept", r.kept},
+                           {"repointed", r.repointed},                  {"adopted", r.adopted},
+                           {"dropped", r.dropped},                      {"orphans", r.orphans},
+                           {"folders_rewritten", r.foldersRewritten},   {"folders_unrepairable", r.foldersUnrepairable},
+                           {"folders_before", r.foldersBefore},         {"folders_after", r.foldersAfter},
+                           {"lines_rebuilt", r.linesRebuilt},           {"lines_not_rebuilt", r.linesNotRebuilt}};
         }
         if (found) {
             j.update({{"entries", report.entries}, {"present", report.present}, {"absent", report.absent},
-                      {"records", report.records}, {"dataBytes", report.dataBytes},
-                      {"unindexedBytes", report.unindexedBytes}, {"folders", report.folders},
-                      {"indexFound", report.indexFound}, {"dataFound", report.dataFound},
-                      {"foldersFound", report.foldersFound}, {"foldersDamaged", report.FoldersDamaged()},
+                      {"records", report.records}, {"data_bytes", report.dataBytes},
+                      {"unindexed_bytes", report.unindexedBytes}, {"folders", report.folders},
+                      {"index_found", report.indexFound}, {"data_found", report.dataFound},
+                      {"folders_found", report.foldersFound}, {"folders_damaged", report.FoldersDamaged()},
                       {"problems", nlohmann::ordered_json::array()}});
             for (const ArchiveProblem& p : report.problems) j["problems"].push_back(Describe(p, report));
         }
-        j["exportList"] = {{"path", platform::ToUtf8(listPath)}, {"found", list.found},
-                           {"readable", !list.unreadable},     {"entries", list.entries},
-                           {"duplicates", list.duplicates},    {"damaged", list.damaged},
-                           {"damagedBytes", list.damagedBytes}, {"sound", list.Sound()},
-                           {"rewritten", listRepaired.rewritten}};
+        j["export_list"] = {{"path", platform::ToUtf8(listPath)},  {"found", list.found},
+                            {"readable", !list.unreadable},      {"entries", list.entries},
+                            {"duplicates", list.duplicates},     {"damaged", list.damaged},
+                            {"damaged_bytes", list.damagedBytes}, {"sound", list.Sound()},
+                            {"rewritten", listRepaired.rewritten}};
+        j["status"] = sound ? kExitDone : kExitFailure;
         PrintJson(out, j);
         return sound ? kExitDone : kExitFailure;
     }

@@ -167,7 +167,7 @@ TEST_F(ScriptContract, JsonReportsOfSettingsCheckSelectionAndTheDevice) {
     EXPECT_EQ(r.status, 0);
     j = Object(r);
     EXPECT_EQ(j["archive"], "\\Program Files\\Tallymere\\Tallymere");
-    EXPECT_EQ(j["hostPath"], device_ + "/Program Files/Tallymere/Tallymere");
+    EXPECT_EQ(j["host_path"], device_ + "/Program Files/Tallymere/Tallymere");
     EXPECT_EQ(j["sound"], true);
     EXPECT_EQ(j["entries"], archived);
     EXPECT_EQ(j["present"], archived);
@@ -184,7 +184,7 @@ TEST_F(ScriptContract, JsonReportsOfSettingsCheckSelectionAndTheDevice) {
     EXPECT_EQ(r.status, 0) << r.out;
     j = Object(r);
     EXPECT_EQ(j["sound"], true);
-    EXPECT_EQ(j["repair"]["indexRewritten"], true);
+    EXPECT_EQ(j["repair"]["index_rewritten"], true);
     EXPECT_EQ(j["repair"]["kept"], 1);
     EXPECT_EQ(j["entries"], archived);
 
