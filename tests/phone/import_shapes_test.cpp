@@ -76,6 +76,15 @@ TEST(XmlMender, CutsTextValuesOverTheLimitButNotMedia) {
     ASSERT_EQ(m.notes.size(), 1u);
     EXPECT_EQ(m.notes[0].first, 2u);
     EXPECT_EQ(m.notes[0].second, "its attribute \"body\" is longer than 16 MB and was cut there");
+
+    // A reference or a character across the limit is left out whole.
+    const std::string upTo(XmlMender::kMaxTextBytes - 2, 'x');
+    for (const bool lenient : {true, false}) {
+        for (const std::string& across : {std::string("&amp;"), std::string("&#10;"), std::string("\xE2\x82\xAC")}) {
+            const Mended cut = Mend("<sms body=\"" + upTo + across + "yz\"/>", lenient, 1000);
+            EXPECT_EQ(cut.text, "<sms body=\"" + upTo + "\"/>") << across << lenient;
+        }
+    }
 }
 
 std::string Decode(std::string_view bytes, bool* utf16 = nullptr) {
@@ -165,7 +174,7 @@ TEST_F(ShapesReader, LenientByDefaultStrictOnAskingAndUnreadablePlacesShown) {
 
     // What no recovery reads: a tag that never closes its name.
     outcome = Read("<smses>\n<sms type=\"1\"/>\n<sms type=\"1\" body=\"x\"\x01/>\n</smses>\n");
-    EXPECT_TRUE(outcome.malformed);
+    EXPECT_TRUE(outcome.malformed) << outcome.error;
     EXPECT_EQ(outcome.line, 3u);
     EXPECT_EQ(outcome.there.substr(0, 6), "\\x01/>");
     EXPECT_EQ(elements_.size(), 1u);
