@@ -116,6 +116,14 @@ void LongValueExtractor::Feed(std::string_view s, std::string& out) {
                     Stream(false, out);
                     break;
                 }
+                if (quote != std::string_view::npos && raw_.empty() &&
+                    (end == i || (s[i] != '&' && s[i] != kMark[0]))) {
+                    // A short value in one piece (most of them) passes without a copy.
+                    out.append(s.substr(i, end - i));
+                    EndValue(out);
+                    i = end + 1;
+                    break;
+                }
                 raw_.append(s.substr(i, end - i));
                 i = end;
                 if (quote == std::string_view::npos) break;
