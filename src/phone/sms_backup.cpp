@@ -78,12 +78,13 @@ private:
     }
 
     // The attributes of a start tag, with the long values that were taken out of the stream
-    // put back.
+    // put back. Only values written in the tag were taken out, not defaults a DTD gives.
     Attributes Resolve(const XML_Char** attrs) {
         Attributes all;
-        for (; attrs[0] != nullptr; attrs += 2) {
+        const int specified = XML_GetSpecifiedAttributeCount(parser_.get());
+        for (int i = 0; attrs[0] != nullptr; attrs += 2, i += 2) {
             std::string value(attrs[1]);
-            if (value.compare(0, LongValueExtractor::kMark.size(), LongValueExtractor::kMark) == 0) {
+            if (i < specified && value.compare(0, LongValueExtractor::kMark.size(), LongValueExtractor::kMark) == 0) {
                 std::string taken;
                 if (longValues_.Take(&taken)) {
                     // After the placeholder: what the parser read of the value itself, if any.

@@ -180,6 +180,22 @@ TEST_F(ShapesReader, LenientByDefaultStrictOnAskingAndUnreadablePlacesShown) {
     EXPECT_EQ(elements_.size(), 1u);
 }
 
+TEST_F(ShapesReader, ValuesTakenOutOfTheStreamComeBackToTheirOwnAttributes) {
+    // A value beginning with a reference is taken out however short; a default the DTD gives
+    // that looks like a placeholder takes nothing.
+    const std::string longBody(100 * 1024, 'z');
+    const ReadOutcome outcome = Read(
+        "<!DOCTYPE smses [<!ATTLIST sms extra CDATA \"&#x10FFFD;d\">]>\n<smses>\n<sms type=\"1\"/>\n"
+        "<sms type=\"1\" body=\"&amp;two\" subject=\"" + longBody + "\"/>\n<sms body='" + longBody + "&#10;3'/>\n</smses>\n");
+    ASSERT_TRUE(outcome.complete) << outcome.error;
+    ASSERT_EQ(elements_.size(), 3u);
+    EXPECT_EQ(ValueOf(elements_[0].attributes, "extra"), "\xF4\x8F\xBF\xBD" "d");
+    EXPECT_EQ(ValueOf(elements_[1].attributes, "body"), "&two");
+    EXPECT_EQ(ValueOf(elements_[1].attributes, "subject"), longBody);
+    EXPECT_EQ(ValueOf(elements_[2].attributes, "body"), longBody + "\n3");
+    EXPECT_EQ(elements_[2].line, 5u);
+}
+
 TEST(ConvertDates, SecondsForSmsTooThePhoneDatabaseConverterAndDateSent) {
     const auto convert = [](const char* name, Attributes dates) {
         BackupElement e;
