@@ -4,6 +4,7 @@
 //
 //     build/default/bench/import_bench [--sms N] [--mms M] [--media-kb K] [--seed S] [--disk DIR]
 //     build/default/bench/import_bench --write FILE --megabytes MB [--media-kb K] [--seed S]
+//     build/default/bench/import_bench --write FILE --body-mb MB | --part-mb MB
 //
 // The first form writes a backup file of N SMS (default 20000) and M MMS (default 200, each
 // with one to three pictures of about K KB, default 100, a text and a layout part) into a
@@ -25,7 +26,10 @@
 //     again-mms      the MMS file again: nothing is added
 //
 // The second form only writes a file of about MB megabytes, mostly MMS media, for measuring
-// the memory of `tallymere-cli device import` on it (/usr/bin/time -v).
+// the memory of `tallymere-cli device import` on it (/usr/bin/time -v). The third writes three
+// messages, the second of which has a body of MB megabytes (text in several scripts, with
+// references and line breaks) or is an MMS with a picture of MB megabytes, for the memory of a
+// long text attribute or of a large media part.
 //
 // Wall-clock figures on a machine shared with other builds are noisy: compare the processor
 // seconds too, and `TMPDIR=/dev/shm` keeps the disk out of it.
@@ -136,6 +140,32 @@ void WriteMms(Random& random, std::uint64_t i, std::size_t mediaBytes, std::FILE
                  Body(random).c_str(), received ? other.c_str() : "+15550100", received ? "+15550100" : other.c_str());
 }
 
+// Three messages, the second an SMS with a body of `bodyMb` MB, or an MMS with a picture of
+// `partMb` MB.
+void WriteLong(std::uint64_t bodyMb, std::uint64_t partMb, std::FILE* out) {
+    WriteHeader(out);
+    const char* sms = "  <sms address=\"+15550100\" date=\"%llu\" type=\"1\" read=\"1\" body=\"";
+    std::fprintf(out, sms, 1500000000000ull);
+    std::fputs("before\" />\n", out);
+    if (partMb > 0) {
+        Random random(partMb);
+        std::fputs("  <mms date=\"1500000001000\" msg_box=\"1\" m_type=\"132\" address=\"+15550100\">\n    <parts>\n"
+                   "      <part seq=\"0\" ct=\"image/jpeg\" name=\"big.jpg\" data=\"", out);
+        Base64(random, partMb * 1000000, out);
+        std::fputs("\" />\n    </parts>\n    <addrs>\n      <addr address=\"+15550100\" type=\"137\" />\n"
+                   "    </addrs>\n  </mms>\n", out);
+    }
+    if (bodyMb > 0) std::fprintf(out, sms, 1500000001000ull);
+    const std::string piece = "Lorem ipsum &amp; dolor sit amet, caf\xC3\xA9 \xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 "
+                              "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xF0\x9F\x98\x80 &#10;";
+    for (std::uint64_t written = 0; written < bodyMb * 1000000; written += piece.size()) {
+        std::fwrite(piece.data(), 1, piece.size(), out);
+    }
+    if (bodyMb > 0) std::fputs("end\" />\n", out);
+    std::fprintf(out, sms, 1500000002000ull);
+    std::fputs("after\" />\n</smses>\n", out);
+}
+
 double CpuSeconds() {
     struct rusage usage {};
     ::getrusage(RUSAGE_SELF, &usage);
@@ -177,7 +207,7 @@ bool Import(const std::string& name, const std::string& file, double units, cons
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::uint64_t sms = 20000, mms = 200, seed = 2008, mediaKb = 100, megabytes = 0;
+    std::uint64_t sms = 20000, mms = 200, seed = 2008, mediaKb = 100, megabytes = 0, bodyMb = 0, partMb = 0;
     std::string writeOnly, disk;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
@@ -187,11 +217,14 @@ int main(int argc, char** argv) {
         else if (option == "--media-kb") mediaKb = value;
         else if (option == "--seed") seed = value;
         else if (option == "--megabytes") megabytes = value;
+        else if (option == "--body-mb") bodyMb = value;
+        else if (option == "--part-mb") partMb = value;
         else if (option == "--write") writeOnly = argv[i + 1];
         else if (option == "--disk") disk = argv[i + 1];
         else {
             std::fprintf(stderr, "usage: import_bench [--sms N] [--mms M] [--media-kb K] [--seed S] [--disk DIR]\n"
-                                 "       import_bench --write FILE --megabytes MB [--media-kb K] [--seed S]\n");
+                                 "       import_bench --write FILE --megabytes MB [--media-kb K] [--seed S]\n"
+                                 "       import_bench --write FILE --body-mb MB | --part-mb MB\n");
             return 2;
         }
     }
@@ -201,6 +234,10 @@ int main(int argc, char** argv) {
     if (!writeOnly.empty()) {
         std::FILE* out = std::fopen(writeOnly.c_str(), "wb");
         if (out == nullptr) return 1;
+        if (bodyMb > 0 || partMb > 0) {
+            WriteLong(bodyMb, partMb, out);
+            return std::fclose(out) == 0 ? 0 : 1;
+        }
         WriteHeader(out);
         std::uint64_t i = 0;
         while (static_cast<std::uint64_t>(std::ftell(out)) < megabytes * 1000000) {

@@ -14,6 +14,9 @@ void Check(mapi::HRESULT result, const char* what) {
     if (result != 0) throw Failure{std::string("the message store refused ") + what};
 }
 
+// Characters from which a body is long enough to be handed to the store on its own.
+constexpr std::size_t kLongText = 64 * 1024;
+
 std::u16string MmsPath(const std::u16string& name) { return std::u16string(platform::device::kMmsFolder) + u"\\" + name; }
 
 // Puts the MMS file where the MMS client keeps it; returns its device path.
@@ -31,7 +34,13 @@ std::u16string StoreMmsFile(const Attachment& file, const platform::FILETIME& ti
     return path;
 }
 
+Bytes Store(Phone& phone, const Delivery& d, Delivery* release, mapi::IMAPIFolder* open);
+
 }  // namespace
+
+Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) { return Store(phone, d, nullptr, open); }
+
+Bytes Deliver(Phone& phone, Delivery&& d, mapi::IMAPIFolder* open) { return Store(phone, d, &d, open); }
 
 std::u16string FreeMmsName(const std::u16string& name) {
     if (!platform::PathExists(MmsPath(name))) return name;
@@ -44,7 +53,10 @@ std::u16string FreeMmsName(const std::u16string& name) {
     }
 }
 
-Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
+namespace {
+
+// `release`, when given, is `d`, whose subject and body may go once the store holds them.
+Bytes Store(Phone& phone, const Delivery& d, Delivery* release, mapi::IMAPIFolder* open) {
     mapi::Ptr<mapi::IMAPIFolder> found;
     if (!open) found = phone.FindFolder(d.folder);
     mapi::IMAPIFolder* folder = open ? open : found.get();
@@ -78,10 +90,20 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
         // The body goes with the other properties (one write less than a stream) unless a
         // U+0000 in it would end the text there.
         const bool bodyAsValue = !d.body.empty() && d.body.find(u'\0') == std::u16string::npos;
-        if (bodyAsValue) values.push_back(mapi::TextValue(mapi::PR_BODY_W, d.body));
+        // A long body that may go is handed over after the subject has gone (an SMS's subject
+        // is its text), so that the text is held at most three times meanwhile.
+        const bool bodyApart = bodyAsValue && release != nullptr && d.body.size() > kLongText;
+        if (bodyAsValue && !bodyApart) values.push_back(mapi::TextValue(mapi::PR_BODY_W, d.body));
         if (d.from) values.push_back(mapi::TextValue(mapi::PR_SENDER_EMAIL_ADDRESS_W, *d.from));
         if (d.fromName) values.push_back(mapi::TextValue(mapi::PR_SENDER_NAME_W, *d.fromName));
         Check(message->SetProps(static_cast<mapi::ULONG>(values.size()), values.data(), nullptr), "SetProps");
+        values.clear();
+        if (release != nullptr) std::u16string().swap(release->subject);
+        if (bodyApart) {
+            mapi::SPropValue body = mapi::TextValue(mapi::PR_BODY_W, d.body);
+            Check(message->SetProps(1, &body, nullptr), "SetProps");
+        }
+        if (release != nullptr && bodyAsValue) std::u16string().swap(release->body);
 
         if (!d.to.empty()) {
             const std::u16string sms = u"SMS";
@@ -132,5 +154,7 @@ Bytes Deliver(Phone& phone, const Delivery& d, mapi::IMAPIFolder* open) {
         throw;
     }
 }
+
+}  // namespace
 
 }  // namespace phone

@@ -43,6 +43,9 @@ struct Delivery {
 // written when it does not (Failure). `folder`, when given, is the open folder of the path.
 // When the store refuses a step, what was written is removed again.
 Bytes Deliver(Phone& phone, const Delivery& delivery, mapi::IMAPIFolder* folder = nullptr);
+// The same, letting go of the subject and the body as soon as the store holds them, so that a
+// long text is not held twice more while the message is written.
+Bytes Deliver(Phone& phone, Delivery&& delivery, mapi::IMAPIFolder* folder = nullptr);
 
 // The name under which the MMS client keeps a file called `name`: the name itself, or with
 // " (2)", " (3)", ... before its extension when that is taken.

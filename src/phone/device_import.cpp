@@ -523,7 +523,7 @@ std::string Importer::Take(const std::string& path, BackupElement& element) {
             ++counts_.present;
             return {};
         }
-        Deliver(phone_, d, folder.folder.get());
+        Deliver(phone_, std::move(d), folder.folder.get());
         if (!c.note.empty()) {
             ClearProgress();
             std::fprintf(notes_, "%s%s: line %llu: <%s> %s\n", prefix_.c_str(), path.c_str(),

@@ -238,6 +238,9 @@ void XmlMender::Put(std::string_view text, std::string& out) {
     if (cut_) return;
     if (valueBytes_ + text.size() > kMaxTextBytes) {
         std::size_t allowed = kMaxTextBytes - valueBytes_;
+        // A reference goes whole or not at all (half of one would stop the parser), and a
+        // character of several bytes too.
+        if (text[0] == '&' && allowed < text.find(';') + 1) allowed = 0;
         while (allowed > 0 && (static_cast<unsigned char>(text[allowed]) & 0xC0) == 0x80) --allowed;
         out.append(text.substr(0, allowed));
         valueBytes_ += allowed;
@@ -269,10 +272,8 @@ void XmlMender::ValueChar(char c, std::string& out) {
     if (c != '\r' && c != '\n') valueCr_ = false;
     switch (c) {
     case '&':
-        if (!lenient_) {
-            Put("&", out);
-            return;
-        }
+        // Held until it is judged (when lenient) and so that a value cut at its limit never
+        // ends inside a reference.
         held_.assign(1, '&');
         state_ = State::Reference;
         return;
@@ -305,6 +306,11 @@ void XmlMender::FinishReference(char next, bool final, std::string& out) {
     // `held_` is "&" and what followed, with the closing ";" when `next` is it.
     state_ = State::Value;
     const std::string held = std::exchange(held_, {});
+    if (!lenient_) {
+        Put(next == ';' ? held + ";" : held, out);
+        if (next != ';' && !final) ValueChar(next, out);
+        return;
+    }
     if (next == ';') {
         const std::string_view name = std::string_view(held).substr(1);
         bool valid = false;

@@ -10,6 +10,7 @@
 #include "phone/base64.h"
 #include "phone/char_refs.h"
 #include "phone/lenient_xml.h"
+#include "phone/long_values.h"
 #include "phone/part_data.h"
 
 namespace phone {
@@ -39,8 +40,12 @@ public:
     // `encoding`: what the text handed to the parser is, whatever its declaration says; null to
     // go by the declaration.
     Reading(const SmsBackupReader::Handler& handler, const ReadOptions& options, PartDataExtractor& extractor,
-            const char* encoding)
-        : handler_(handler), options_(options), extractor_(extractor), parser_(XML_ParserCreate(encoding)) {
+            LongValueExtractor& longValues, const char* encoding)
+        : handler_(handler),
+          options_(options),
+          extractor_(extractor),
+          longValues_(longValues),
+          parser_(XML_ParserCreate(encoding)) {
         XML_SetUserData(parser_.get(), this);
         XML_SetElementHandler(parser_.get(), &Reading::OnStart, &Reading::OnEnd);
         XML_SetEntityDeclHandler(parser_.get(), &Reading::OnEntity);
@@ -72,24 +77,51 @@ private:
         XML_StopParser(parser_.get(), XML_FALSE);
     }
 
-    static void Copy(const XML_Char** attrs, Attributes& into, const char* except = nullptr) {
-        into.clear();
-        for (; attrs[0] != nullptr; attrs += 2) {
-            if (except != nullptr && std::strcmp(attrs[0], except) == 0) continue;
-            into.emplace_back(attrs[0], attrs[1]);
+    // The attributes of a start tag, with the long values that were taken out of the stream
+    // put back. Only values written in the tag were taken out, not defaults a DTD gives.
+    Attributes Resolve(const XML_Char** attrs) {
+        Attributes all;
+        const int specified = XML_GetSpecifiedAttributeCount(parser_.get());
+        for (int i = 0; attrs[0] != nullptr; attrs += 2, i += 2) {
+            std::string value(attrs[1]);
+            if (i < specified && value.compare(0, LongValueExtractor::kMark.size(), LongValueExtractor::kMark) == 0) {
+                std::string taken;
+                if (longValues_.Take(&taken)) {
+                    // After the placeholder: what the parser read of the value itself, if any.
+                    taken.append(value, LongValueExtractor::kMark.size());
+                    value = std::move(taken);
+                }
+            }
+            all.emplace_back(attrs[0], std::move(value));
         }
+        return all;
+    }
+
+    // Moves the attributes but `except` out of `all`.
+    static void Move(Attributes& all, Attributes& into, std::string_view except = {}) {
+        into.clear();
+        for (auto& attribute : all) {
+            if (!except.empty() && attribute.first == except) continue;
+            into.push_back(std::move(attribute));
+        }
+    }
+
+    static const std::string* Find(const Attributes& all, std::string_view name) {
+        for (const auto& attribute : all) {
+            if (attribute.first == name) return &attribute.second;
+        }
+        return nullptr;
     }
 
     void Start(const XML_Char* name, const XML_Char** attrs) {
         ++depth_;
+        Attributes all = Resolve(attrs);
         if (depth_ == 1) {
             sawRoot_ = true;
             if (std::strcmp(name, "smses") != 0 && std::strcmp(name, "allsms") != 0) {
                 Stop(std::string("not an SMS/MMS backup file (its root element is <") + name + ">, not <smses>)");
             } else if (options_.root) {
-                Attributes root;
-                Copy(attrs, root);
-                if (std::string why = options_.root(root); !why.empty()) Stop(std::move(why));
+                if (std::string why = options_.root(all); !why.empty()) Stop(std::move(why));
             }
             return;
         }
@@ -100,13 +132,13 @@ private:
             element_.addrs.clear();
             element_.problem.clear();
             element_.notes.clear();
-            Copy(attrs, element_.attributes, "data");
-            if (std::strcmp(name, "part") == 0) DropData(attrs);
+            if (std::strcmp(name, "part") == 0) DropData(all);
+            Move(all, element_.attributes, "data");
             return;
         }
         if (element_.name != "mms") {
             if (std::strcmp(name, "part") == 0) {
-                DropData(attrs);
+                DropData(all);
                 element_.notes.push_back("its <part> at line " + std::to_string(Line()) +
                                          " is outside any <mms> and skipped");
             }
@@ -114,40 +146,36 @@ private:
         }
         if (std::strcmp(name, "part") == 0) {
             BackupPart& part = element_.parts.emplace_back();
-            Copy(attrs, part.attributes, "data");
-            for (const XML_Char** a = attrs; a[0] != nullptr; a += 2) {
-                if (std::strcmp(a[0], "data") != 0) continue;
-                const std::string_view text(a[1]);
-                if (text.empty() || text == "null") break;
-                bool valid = true;
-                PartDataExtractor::Value value;
-                if (text[0] == '*' && extractor_.Take(&value)) {
-                    part.data = std::move(value.bytes);
-                    valid = value.valid;
-                } else {
-                    part.data.emplace();
-                    valid = DecodeBase64(text, *part.data);
+            if (const std::string* data = Find(all, "data")) {
+                const std::string_view text(*data);
+                if (!text.empty() && text != "null") {
+                    bool valid = true;
+                    PartDataExtractor::Value value;
+                    if (text[0] == '*' && extractor_.Take(&value)) {
+                        part.data = std::move(value.bytes);
+                        valid = value.valid;
+                    } else {
+                        part.data.emplace();
+                        valid = DecodeBase64(text, *part.data);
+                    }
+                    if (!valid && element_.problem.empty()) {
+                        element_.problem = "the data of its part " + std::to_string(element_.parts.size()) +
+                                           " (line " + std::to_string(Line()) + ") is not base64";
+                    }
                 }
-                if (!valid && element_.problem.empty()) {
-                    element_.problem = "the data of its part " + std::to_string(element_.parts.size()) +
-                                       " (line " + std::to_string(Line()) + ") is not base64";
-                }
-                break;
             }
+            Move(all, part.attributes, "data");
         } else if (std::strcmp(name, "addr") == 0) {
-            Copy(attrs, element_.addrs.emplace_back());
+            Move(all, element_.addrs.emplace_back());
         }
     }
 
     // The media of a <part> that belongs to no message is taken out of the queue and dropped,
     // so that it never reaches the parts of a later message.
-    void DropData(const XML_Char** attrs) {
-        for (const XML_Char** a = attrs; a[0] != nullptr; a += 2) {
-            if (std::strcmp(a[0], "data") != 0) continue;
-            PartDataExtractor::Value value;
-            if (a[1][0] == '*') extractor_.Take(&value);
-            break;
-        }
+    void DropData(const Attributes& all) {
+        const std::string* data = Find(all, "data");
+        PartDataExtractor::Value value;
+        if (data != nullptr && !data->empty() && (*data)[0] == '*') extractor_.Take(&value);
     }
 
     void End() {
@@ -166,6 +194,7 @@ private:
     const SmsBackupReader::Handler& handler_;
     const ReadOptions& options_;
     PartDataExtractor& extractor_;
+    LongValueExtractor& longValues_;
     std::unique_ptr<XML_ParserStruct, ParserDeleter> parser_;
     int depth_ = 0;
     bool sawRoot_ = false;
@@ -214,12 +243,13 @@ ReadOutcome SmsBackupReader::ReadFile(const std::string& path, const Handler& ha
 ReadOutcome SmsBackupReader::Read(std::FILE* file, const Handler& handler, const Progress& progress,
                                   const ReadOptions& options) {
     PartDataExtractor extractor;
+    LongValueExtractor longValues;
     InputDecoder decoder;
     XmlMender mender(!options.strict);
     std::optional<Reading> reading;
     CharRefFixer fixer;
     std::vector<char> chunk(kChunkBytes);
-    std::string decoded, fixed, extracted, mended;
+    std::string decoded, fixed, extracted, mended, parsed;
     std::uint64_t total = 0;
     const auto outcome = [&](ReadOutcome result) {
         result.lenientPlaces = mender.Places();
@@ -238,6 +268,7 @@ ReadOutcome SmsBackupReader::Read(std::FILE* file, const Handler& handler, const
         fixed.clear();
         extracted.clear();
         mended.clear();
+        parsed.clear();
         if (last) {
             decoder.Finish(decoded);
         } else {
@@ -251,13 +282,16 @@ ReadOutcome SmsBackupReader::Read(std::FILE* file, const Handler& handler, const
         extractor.Feed(fixed, extracted);
         fixer.Feed(extracted, mended);
         if (last) fixer.Finish(mended);
+        if (decoder.WasUtf16()) longValues.AssumeUtf8();
+        longValues.Feed(mended, parsed);
+        if (last) longValues.Finish(parsed);
         if (!reading) {
-            if (!last && mended.empty()) continue;  // the encoding is not known yet
-            reading.emplace(handler, options, extractor, decoder.WasUtf16() ? "UTF-8" : nullptr);
+            if (!last && parsed.empty()) continue;  // the encoding is not known yet
+            reading.emplace(handler, options, extractor, longValues, decoder.WasUtf16() ? "UTF-8" : nullptr);
         }
         XML_Parser parser = reading->Parser();
         const XML_Status status =
-            XML_Parse(parser, mended.data(), static_cast<int>(mended.size()), last ? XML_TRUE : XML_FALSE);
+            XML_Parse(parser, parsed.data(), static_cast<int>(parsed.size()), last ? XML_TRUE : XML_FALSE);
         if (reading->Stopped()) return outcome(Stop(reading->StopLine(), reading->StopReason()));
         if (status != XML_STATUS_OK) {
             const XML_Error code = XML_GetErrorCode(parser);

@@ -11,7 +11,8 @@
 //
 // The file is read in chunks of a fixed size and handed to expat, so memory is bounded by the
 // largest single element, never by the file; the base64 media of the parts is decoded on the
-// way in (part_data.h), so that only its bytes are held. Files in UTF-16, and the careless XML
+// way in (part_data.h), so that only its bytes are held, and so are long text values
+// (long_values.h), which the parser would hold several times over. Files in UTF-16, and the careless XML
 // of writers other than the backup apps, are mended on the way in (lenient_xml.h), and so are
 // numeric character references that strict parsers refuse (char_refs.h). Document type
 // declarations may not declare entities.

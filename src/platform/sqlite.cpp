@@ -106,6 +106,11 @@ Stmt& Stmt::BindBlob(int index, const void* data, std::size_t size) {
     return *this;
 }
 
+Stmt& Stmt::BindBorrowedBlob(int index, const void* data, std::size_t size) {
+    if (stmt_) sqlite3_bind_blob64(stmt_, index, size ? data : "", size, SQLITE_STATIC);
+    return *this;
+}
+
 Stmt& Stmt::BindNull(int index) {
     if (stmt_) sqlite3_bind_null(stmt_, index);
     return *this;

@@ -60,6 +60,9 @@ public:
     Stmt& Bind(int index, std::int64_t value);
     Stmt& Bind(int index, std::string_view text);
     Stmt& BindBlob(int index, const void* data, std::size_t size);
+    // Binds the bytes without a copy: they must stay as they are until the statement is reset
+    // (a long value is then not held twice more while it is written).
+    Stmt& BindBorrowedBlob(int index, const void* data, std::size_t size);
     Stmt& BindNull(int index);
     Stmt& BindReal(int index, double value);
 

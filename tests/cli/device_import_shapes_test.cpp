@@ -123,6 +123,27 @@ TEST_F(ImportShapes, Utf16FilesAndWhiteSpaceBeforeTheDeclaration) {
     EXPECT_EQ(Inbox(), std::vector<std::string>{"hé/0"});
 }
 
+TEST_F(ImportShapes, ATextOver16MbIsCutWithANoteAndTheRestImported) {
+    // 18 bytes of the file, 10 once read: 16 MB are 932,067 of them and 10 bytes of the next,
+    // which end inside "&amp;", so the cut falls before it.
+    const std::string piece = "caf\xC3\xA9 &amp; &#10;x";
+    std::string body, expected;
+    for (int i = 0; i < 932067; ++i) expected += "caf\xC3\xA9 & \nx";
+    expected += "caf\xC3\xA9 ";
+    while (body.size() < 17u * 1024 * 1024) body += piece;
+    const std::string file = File("long.xml", Sms("1700000000000", "before") + Sms("1700000001000", body) +
+                                                  Sms("1700000002000", "after"));
+    const CliResult r = Import({file});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "3 messages imported (3 SMS, 0 MMS), 0 already present, 0 skipped\n");
+    EXPECT_EQ(r.err, kPrefix + file + ": line 4: its attribute \"body\" is longer than 16 MB and was cut there\n");
+    const std::vector<std::string> inbox = Inbox();
+    ASSERT_EQ(inbox.size(), 3u);
+    EXPECT_EQ(inbox[0], "before/0");
+    EXPECT_TRUE(inbox[1] == expected + "/0") << inbox[1].size() << " bytes, ending " << inbox[1].substr(inbox[1].size() - 20);
+    EXPECT_EQ(inbox[2], "after/0");
+}
+
 TEST_F(ImportShapes, AMessageWithoutAReadableDateHasNoTimeAndANote) {
     const std::string file = File("dates.xml", Sms("someday", "a") + Sms("someday", "a"));
     const CliResult r = Import({file});

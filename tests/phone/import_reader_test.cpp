@@ -10,6 +10,7 @@
 #include "phone/base64.h"
 #include "phone/char_refs.h"
 #include "phone/device_import.h"
+#include "phone/long_values.h"
 #include "phone/part_data.h"
 #include "phone/sms_backup.h"
 #include "device_fixture.h"
@@ -140,6 +141,87 @@ TEST(PartDataExtractor, TakesOutTheDataOfPartsOnlyWhereverTheStreamIsCut) {
             EXPECT_EQ(e.values, c.values) << c.text << " / " << piece;
         }
     }
+}
+
+// The attribute values of every start tag of `doc` as the parser reads them ("error: ..." when
+// it refuses the document), with LongValueExtractor(streamFrom) in front of it, fed in pieces of
+// `piece` bytes, when `streamFrom` is not 0. `shown`: what the parser got to see.
+std::vector<std::string> ParsedValues(const std::string& doc, std::size_t streamFrom, std::size_t piece = 0,
+                                      std::string* shown = nullptr) {
+    struct State {
+        LongValueExtractor* extractor = nullptr;
+        std::vector<std::string> values;
+    } state;
+    std::string text = doc;
+    LongValueExtractor extractor(streamFrom == 0 ? 1 : streamFrom);
+    if (streamFrom != 0) {
+        state.extractor = &extractor;
+        text.clear();
+        if (piece == 0) piece = doc.size() + 1;
+        for (std::size_t i = 0; i < doc.size(); i += piece) extractor.Feed(std::string_view(doc).substr(i, piece), text);
+        extractor.Finish(text);
+        if (shown != nullptr) *shown = text;
+    }
+    XML_Parser parser = XML_ParserCreate(nullptr);
+    XML_SetUserData(parser, &state);
+    XML_SetStartElementHandler(parser, [](void* data, const XML_Char*, const XML_Char** attrs) {
+        State& s = *static_cast<State*>(data);
+        for (; attrs[0] != nullptr; attrs += 2) {
+            std::string value = attrs[1];
+            std::string taken;
+            if (s.extractor != nullptr && value.rfind(LongValueExtractor::kMark, 0) == 0 && s.extractor->Take(&taken)) {
+                value = taken + value.substr(LongValueExtractor::kMark.size());
+            }
+            s.values.push_back(value);
+        }
+    });
+    if (XML_Parse(parser, text.data(), static_cast<int>(text.size()), XML_TRUE) != XML_STATUS_OK) {
+        state.values.assign(1, std::string("error: ") + XML_ErrorString(XML_GetErrorCode(parser)) + " at line " +
+                                   std::to_string(XML_GetCurrentLineNumber(parser)));
+    }
+    XML_ParserFree(parser);
+    return state.values;
+}
+
+TEST(LongValueExtractor, LongValuesReadAsTheParserReadsThemWhereverTheStreamIsCut) {
+    const std::string values[] = {
+        "plain text, 'quoted' > more",
+        "tab\there",
+        "&amp;&lt;&gt;&quot;&apos;&#10;&#13;&#9;&#x1F600;&#233;&#xe9;&#0065;",
+        "caf\xC3\xA9 \xF0\x9F\x98\x80 \xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xC2\x85",
+        // Beginning with the placeholder's own character, written or referred to.
+        "\xF4\x8F\xBF\xBDx",
+        "&#x10FFFD;y",
+        "&#1114109;",
+        // What the parser judges itself: refused ...
+        "a\x01b", "a<b", "&foo; bar", "&#0;", "&#xD800;", "&#X41;", "&amp", "x\xC3(", "\xED\xA0\x80", "\xEF\xBF\xBF",
+        "\xF4\x90\x80\x80", "\xC0\xAF", "\xF0\x9F\x98",
+        // ... or read.
+        "a\x7F" "b", "&#00000000000000065;", "one\ntwo\r\nthree", "&#x10FFFD;\x01",
+    };
+    for (const std::string& value : values) {
+        for (const std::string& head : {std::string(), std::string(40, 'x')}) {
+            const std::string doc = "<a>\n<b one=\"" + head + value + "\" two='\"" + value + "\"'/>\n</a>";
+            const std::vector<std::string> expected = ParsedValues(doc, 0);
+            for (const std::size_t from : {std::size_t{1}, std::size_t{7}, std::size_t{64}}) {
+                for (const std::size_t piece : {1, 2, 3, 5, 8, 13, 0}) {
+                    EXPECT_EQ(ParsedValues(doc, from, piece), expected) << value << " / " << from << " / " << piece;
+                }
+            }
+        }
+    }
+    // A long value reaches the parser as the placeholder; a short one unchanged; and so does
+    // everything under an encoding the filter does not know.
+    std::string shown;
+    const std::string doc = "<a one=\"" + std::string(100, 'x') + "\" two=\"short\"><!-- \"" + std::string(100, 'y') + "\" --></a>";
+    EXPECT_EQ(ParsedValues(doc, 64, 0, &shown), ParsedValues(doc, 0));
+    EXPECT_EQ(shown, "<a one=\"&#x10FFFD;\" two=\"short\"><!-- \"" + std::string(100, 'y') + "\" --></a>");
+    const std::string latin1 = "<?xml version='1.0' encoding='iso-8859-1'?><a one=\"caf\xE9 " + std::string(100, 'x') + "\"/>";
+    EXPECT_EQ(ParsedValues(latin1, 64, 0, &shown), ParsedValues(latin1, 0));
+    EXPECT_EQ(ParsedValues(latin1, 64)[0], "caf\xC3\xA9 " + std::string(100, 'x'));
+    const std::string other = "<?xml version='1.0' encoding='KOI8-R'?><a one=\"" + std::string(100, 'x') + "\"/>";
+    ParsedValues(other, 64, 0, &shown);
+    EXPECT_EQ(shown, other);
 }
 
 class BackupReaderTest : public ::testing::Test {

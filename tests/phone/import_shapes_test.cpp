@@ -76,6 +76,15 @@ TEST(XmlMender, CutsTextValuesOverTheLimitButNotMedia) {
     ASSERT_EQ(m.notes.size(), 1u);
     EXPECT_EQ(m.notes[0].first, 2u);
     EXPECT_EQ(m.notes[0].second, "its attribute \"body\" is longer than 16 MB and was cut there");
+
+    // A reference or a character across the limit is left out whole.
+    const std::string upTo(XmlMender::kMaxTextBytes - 2, 'x');
+    for (const bool lenient : {true, false}) {
+        for (const std::string& across : {std::string("&amp;"), std::string("&#10;"), std::string("\xE2\x82\xAC")}) {
+            const Mended cut = Mend("<sms body=\"" + upTo + across + "yz\"/>", lenient, 1000);
+            EXPECT_EQ(cut.text, "<sms body=\"" + upTo + "\"/>") << across << lenient;
+        }
+    }
 }
 
 std::string Decode(std::string_view bytes, bool* utf16 = nullptr) {
@@ -165,10 +174,26 @@ TEST_F(ShapesReader, LenientByDefaultStrictOnAskingAndUnreadablePlacesShown) {
 
     // What no recovery reads: a tag that never closes its name.
     outcome = Read("<smses>\n<sms type=\"1\"/>\n<sms type=\"1\" body=\"x\"\x01/>\n</smses>\n");
-    EXPECT_TRUE(outcome.malformed);
+    EXPECT_TRUE(outcome.malformed) << outcome.error;
     EXPECT_EQ(outcome.line, 3u);
     EXPECT_EQ(outcome.there.substr(0, 6), "\\x01/>");
     EXPECT_EQ(elements_.size(), 1u);
+}
+
+TEST_F(ShapesReader, ValuesTakenOutOfTheStreamComeBackToTheirOwnAttributes) {
+    // A value beginning with a reference is taken out however short; a default the DTD gives
+    // that looks like a placeholder takes nothing.
+    const std::string longBody(100 * 1024, 'z');
+    const ReadOutcome outcome = Read(
+        "<!DOCTYPE smses [<!ATTLIST sms extra CDATA \"&#x10FFFD;d\">]>\n<smses>\n<sms type=\"1\"/>\n"
+        "<sms type=\"1\" body=\"&amp;two\" subject=\"" + longBody + "\"/>\n<sms body='" + longBody + "&#10;3'/>\n</smses>\n");
+    ASSERT_TRUE(outcome.complete) << outcome.error;
+    ASSERT_EQ(elements_.size(), 3u);
+    EXPECT_EQ(ValueOf(elements_[0].attributes, "extra"), "\xF4\x8F\xBF\xBD" "d");
+    EXPECT_EQ(ValueOf(elements_[1].attributes, "body"), "&two");
+    EXPECT_EQ(ValueOf(elements_[1].attributes, "subject"), longBody);
+    EXPECT_EQ(ValueOf(elements_[2].attributes, "body"), longBody + "\n3");
+    EXPECT_EQ(elements_[2].line, 5u);
 }
 
 TEST(ConvertDates, SecondsForSmsTooThePhoneDatabaseConverterAndDateSent) {

@@ -419,7 +419,8 @@ bool EraseValue(std::vector<StoredValue>& values, ULONG propId) {
 }
 
 HRESULT StoreBytes(Database& db, ObjectId obj, ULONG tag, const std::vector<BYTE>& bytes) {
-    return Put(db, obj, tag, [&](sql::Stmt& q) { q.BindBlob(4, bytes.data(), bytes.size()); });
+    // `bytes` outlives the statement's run, and the cursor is reset when it is let go.
+    return Put(db, obj, tag, [&](sql::Stmt& q) { q.BindBorrowedBlob(4, bytes.data(), bytes.size()); });
 }
 
 HRESULT DeleteValue(Database& db, ObjectId obj, ULONG propId) {
