@@ -91,12 +91,26 @@ xBackup::~xBackup() {
     dataFile.reset();
 }
 
-std::uint32_t xBackup::Archive(const qMsg& msg) {
+void xBackup::EnterFolder(const qMsg& msg) {
     const std::uint32_t knownFolders = folders.count;
     folderIndex = folders.GetIndex(msg.folderPath);
     // A folder met for the first time reaches Folders.dat before any record names its line: a
     // pass that ends before its close must not leave records whose folder is known nowhere.
     if (folders.count != knownFolders) folders.Save();
+}
+
+bool xBackup::Refresh(const qMsg& msg) {
+    const auto idSize = static_cast<std::uint32_t>(msg.entryId.size());
+    if (!entryIds.CheckID(idSize, msg.entryId.data())) return false;
+    const std::uint32_t i = entryIds.IndexOf(msg.entryId.data());
+    EnterFolder(msg);
+    if (!Update(msg, entryIds.offsets[i])) return false;
+    entryIds.flags[i] = 1;
+    return true;
+}
+
+std::uint32_t xBackup::Archive(const qMsg& msg) {
+    EnterFolder(msg);
     // The size is that of the bytes held, so that a lookup never reads past them.
     const auto idSize = static_cast<std::uint32_t>(msg.entryId.size());
     const std::uint8_t* id = msg.entryId.data();
@@ -200,6 +214,8 @@ void BeginBackup(BackupMode mode) {
 }
 
 std::uint32_t BackupMessage(const qMsg& msg) { return writer ? writer->Archive(msg) : 0; }
+
+bool RefreshArchived(const qMsg& msg) { return writer && writer->Refresh(msg); }
 
 void EndBackup() { writer.reset(); }
 

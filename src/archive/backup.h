@@ -62,6 +62,11 @@ public:
 
     // Archives one filled message: 1 when it was appended, 0 when it was already archived.
     std::uint32_t Archive(const qMsg& msg);
+    // Refreshes an archived message from its identifier, folder path and message flags alone
+    // (what a contents table gives), as Archive would: true when it is archived and its record
+    // was refreshed. False, writing no record, when it must be read whole and given to Archive:
+    // it is not archived yet, or the indexed bytes are not its record.
+    bool Refresh(const qMsg& msg);
     // Appends the message's record and returns its offset.
     std::uint32_t Insert(const qMsg& msg);
     // Refreshes folder number and message flags of the message's record at `offset`. Returns
@@ -84,6 +89,9 @@ private:
     // when that record does not parse (a damaged archive is left as it is).
     std::uint64_t IndexedEnd();
 
+    // Sets folderIndex to the message's folder, adding a folder met for the first time.
+    void EnterFolder(const qMsg& msg);
+
     std::uint64_t dataSize_ = 0;       // bytes in Messages.dat
     bool atEnd_ = false;               // the stream stands at the end of Messages.dat
     std::vector<std::uint32_t> flagsBefore_;  // a full pass: the present-flags it started from
@@ -95,6 +103,8 @@ private:
 // destroys it, which saves the lists.
 void BeginBackup(BackupMode mode);
 std::uint32_t BackupMessage(const qMsg& msg);
+// The writer's Refresh; false when no writer exists.
+bool RefreshArchived(const qMsg& msg);
 void EndBackup();
 // Whether a writer is open: work nested inside a pass (the automatic processing that runs while
 // the selection dialog is up) archives through it and must not end it.

@@ -21,6 +21,10 @@ namespace mapi = platform::mapi;
 
 namespace {
 
+// A batch of the store's writes: this many re-created messages, or this many milliseconds.
+constexpr mapi::ULONG kBatchMessages = 1000;
+constexpr mapi::ULONG kBatchMs = 1000;
+
 // One restore pass in a session of its own: `pass` restores through the xRestore it is given.
 std::uint32_t RunRestorePass(const std::function<std::uint32_t(xRestore&, mapi::IMAPISession*)>& pass,
                              std::uint32_t* unreadable) {
@@ -31,7 +35,14 @@ std::uint32_t RunRestorePass(const std::function<std::uint32_t(xRestore&, mapi::
         // A local, not a process-wide object: a fatal error in mid-restore ends the process
         // without destroying it, so the lists on disk keep their state from before the command.
         xRestore restore;
+        // The store commits the re-created messages a thousand (or a second's worth) at a time,
+        // and so syncs that seldom. The archive names each one's new identifier before it is
+        // written: whatever a kill leaves uncommitted, the next restore re-creates once.
+        if (mapi::HrBeginWriteBatch(session.get(), kBatchMessages, kBatchMs) != 0) {
+            FatalError(u"HrBeginWriteBatch failed.", u"Restore");
+        }
         count = pass(restore, session.get());
+        if (mapi::HrEndWriteBatch(session.get()) != 0) FatalError(u"HrEndWriteBatch failed.", u"Restore");
         skipped = restore.unreadable;
     }  // saves Folders.dat and Messages.ndx
     // Every object opened through the session has been released by now, so the logoff waits
@@ -103,6 +114,8 @@ std::uint32_t xRestore::RestoreAll(mapi::IMAPISession* session, RestoreMode mode
         count += RestoreEntry(msg, i);
         // An entry whose record could not be read was not processed: it keeps its flag.
         if (unreadable == skippedBefore) entryIds.flags[i] = 1;
+        // Between two entries the store may commit what it gathered (its write batch).
+        if (mapi::HrPaceWriteBatch(session) != 0) FatalError(u"HrPaceWriteBatch failed.", u"xRestore::RestoreAll");
         PassStep();
         // A stop ends the restore between two entries; the index is saved as usual.
         if (StopRequested()) break;
@@ -156,8 +169,10 @@ std::uint32_t xRestore::RestoreEntry(qMsg& msg, std::uint32_t i) {
 bool xRestore::Exists(const qMsg& msg) {
     mapi::Ptr<mapi::IUnknown> object;
     mapi::ULONG type = 0;
-    const mapi::HRESULT opened =
-        msg.session->OpenEntry(msg.entryIdSize, msg.entryId.data(), nullptr, 0, &type, object.Out());
+    // Deferred: the store tells whether the object exists and what it is from its one row,
+    // without reading the message.
+    const mapi::HRESULT opened = msg.session->OpenEntry(msg.entryIdSize, msg.entryId.data(), nullptr,
+                                                        mapi::MAPI_DEFERRED_ERRORS, &type, object.Out());
     // Only the store's own "not found" means that the message is gone: a store that cannot
     // answer must not have a message re-created beside the one it still holds.
     if (opened == mapi::MAPI_E_NOT_FOUND) return false;
@@ -212,6 +227,7 @@ std::uint32_t xRestore::RestoreSelected(mapi::IMAPISession* session, const std::
         const std::uint32_t skippedBefore = unreadable;
         count += RestoreEntry(msg, i);
         if (unreadable == skippedBefore) entryIds.flags[i] = 1;
+        if (mapi::HrPaceWriteBatch(session) != 0) FatalError(u"HrPaceWriteBatch failed.", u"xRestore::RestoreSelected");
         PassStep();
         if (StopRequested()) break;
     }

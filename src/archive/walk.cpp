@@ -33,6 +33,21 @@ std::u16string_view Text(const mapi::SRow& row, mapi::ULONG column, mapi::ULONG 
                                                                        : std::u16string_view();
 }
 
+// The command applied from a contents-table row to a message it knows already: a message in
+// the archive gets its folder and flags refreshed, one in the export list its directories. True
+// when that was all there was to do; false when the message must be read whole and handed to
+// RunCommand (new to the command, or no flags in the row to refresh its record from).
+bool RunKnown(qMsg& record, const mapi::SRow& row, Rule rule) {
+    if (rule == Rule::ExportAll) return exporter != nullptr && exporter->Exported(record);
+    if (rule != Rule::BackupAll) return false;
+    for (mapi::ULONG k = 0; k < row.cValues; ++k) {
+        if (row.lpProps[k].ulPropTag != mapi::PR_MESSAGE_FLAGS) continue;
+        record.SetMessageFlags(row.lpProps[k].Value.ul);
+        return RefreshArchived(record);
+    }
+    return false;
+}
+
 // Opens the folder an identifier names through `container`; anything else is fatal.
 template <class Container>
 mapi::Ptr<mapi::IMAPIFolder> OpenFolderEntry(Container* container, const mapi::SBinary& id,
@@ -150,15 +165,24 @@ int MakeRulesRec(mapi::IMAPISession* session, Rule rule, mapi::IMAPIFolder* fold
 
         mapi::Ptr<mapi::IMAPITable> contents;
         if (subfolder->GetContentsTable(0, contents.Out()) != 0) FatalError(u"GetContentsTable failed.", kTag);
+        // The rows carry what a message known to the command is dealt with from: its entry
+        // identifier and, for a backup, its flags.
+        const mapi::ULONG messageTags[] = {mapi::PR_ENTRYID, mapi::PR_MESSAGE_FLAGS};
+        const mapi::SPropTagArray messageColumns{rule == Rule::BackupAll ? 2u : 1u, messageTags};
+        if (contents->SetColumns(&messageColumns, 0) != 0) FatalError(u"SetColumns failed.", kTag);
         for (mapi::Rows message; NextRow(contents.get(), &message, kTag);) {
-            // The table's own first column is the message's entry identifier.
+            // The first column is the message's entry identifier.
             const mapi::SRow& m = message->aRow[0];
             const bool hasId = m.cValues > 0 && mapi::PROP_TYPE(m.lpProps[0].ulPropTag) == mapi::PT_BINARY;
             const mapi::SBinary id = hasId ? m.lpProps[0].Value.bin : mapi::SBinary{};
             qMsg record(session, id.cb, id.lpb);
             record.SetFolder(subPath);
-            record.GetMAPI();
-            total += RunCommand(record, rule);
+            // A message the command knows already is dealt with from its row; only the others
+            // are read whole.
+            if (!RunKnown(record, m, rule)) {
+                record.GetMAPI();
+                total += RunCommand(record, rule);
+            }
             PassStep();
             // A stop ends the walk between two messages; the caller closes the pass as usual.
             if (StopRequested()) return total;

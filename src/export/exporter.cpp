@@ -52,10 +52,19 @@ std::uint32_t xExport::AddDir(std::u16string_view relPath, std::uint32_t counter
     dirCounters.push_back(counter);
     dirStock.emplace_back();
     dirWatch.emplace_back();
+    dirStockTaken.push_back(true);
     return dirCount++;
 }
 
+void xExport::TakeStock(std::uint32_t d) {
+    if (dirStockTaken[d]) return;
+    dirStock[d] = TakeStockOfDirectory(JoinPath(outputDir, kExportDir, dirPaths[d]));
+    dirCounters[d] = dirStock[d].textFiles + 1;
+    dirStockTaken[d] = true;
+}
+
 std::uint32_t xExport::EnterDirectories(const std::u16string& folderPath) {
+    if (lastPosition_ && folderPath == lastFolderPath_) return *lastPosition_;
     std::u16string relPath;
     std::uint32_t position = 0;
     bool firstComponent = true;
@@ -70,26 +79,45 @@ std::uint32_t xExport::EnterDirectories(const std::u16string& folderPath) {
             if (!firstComponent) WillWrite(position, name);
             MyCreateDir(outputDir, kExportDir, relPath);
             const std::u16string dir = JoinPath(outputDir, kExportDir, relPath);
-            // Watched from before the listing, so that a change during it counts.
-            auto watch = keptInStep ? platform::DirectoryWatch::Start(dir) : nullptr;
-            DirectoryStock stock = TakeStockOfDirectory(dir);
-            position = AddDir(relPath, stock.textFiles + 1);
-            dirStock[position] = std::move(stock);
-            dirWatch[position] = std::move(watch);
+            if (keptInStep) {
+                // Watched from before the listing, so that a change during it counts.
+                auto watch = platform::DirectoryWatch::Start(dir);
+                DirectoryStock stock = TakeStockOfDirectory(dir);
+                position = AddDir(relPath, stock.textFiles + 1);
+                dirStock[position] = std::move(stock);
+                dirWatch[position] = std::move(watch);
+            } else {
+                // Its stock is taken when a message is first exported into it.
+                position = AddDir(relPath, 1);
+                dirStockTaken[position] = false;
+            }
         }
         firstComponent = false;
     }
+    lastFolderPath_ = folderPath;
+    lastPosition_ = position;
     return position;
 }
 
-int xExport::ExportOne(const qMsg& message) {
-    const std::uint32_t d = EnterDirectories(message.folderPath);
+bool xExport::Exported(const qMsg& message, std::uint32_t* dir) {
+    *dir = EnterDirectories(message.folderPath);
     // The list reads `entryIdSize` bytes of the identifier: a record whose bytes do not match
     // its stated size is as unusable as one of the wrong size, and must never be read past.
     if (message.entryId.size() != message.entryIdSize) {
         FatalError(u"ENTRYID length mismatch.", u"xEntryID::CheckID");
     }
-    if (exportIds.CheckID(message.entryIdSize, message.entryId.data())) return 0;
+    return exportIds.CheckID(message.entryIdSize, message.entryId.data());
+}
+
+bool xExport::Exported(const qMsg& message) {
+    std::uint32_t dir = 0;
+    return Exported(message, &dir);
+}
+
+int xExport::ExportOne(const qMsg& message) {
+    std::uint32_t d = 0;
+    if (Exported(message, &d)) return 0;
+    TakeStock(d);
 
     const std::u16string relPath = dirPaths[d];
     DirectoryStock& stock = dirStock[d];
@@ -150,18 +178,24 @@ std::uint32_t NumberOf(std::u16string_view name, bool* has) {
 
 std::uint32_t LeadingNumber(std::u16string_view name, bool* has) { return NumberOf(name, has); }
 
+std::map<std::u16string, std::uint32_t> UnfinishedTextFiles(const std::u16string& dir) {
+    std::map<std::u16string, std::uint32_t> unfinished;
+    bool has = false;
+    if (auto found = platform::FindFiles(dir + u"\\*.txt" + std::u16string(kUnfinished))) {
+        for (const platform::FindData& entry : *found) {
+            const std::u16string name = entry.name.substr(0, entry.name.size() - kUnfinished.size());
+            const std::uint32_t number = NumberOf(name, &has);
+            if (has) unfinished.emplace(name, number);
+        }
+    }
+    return unfinished;
+}
+
 DirectoryStock TakeStockOfDirectory(const std::u16string& dir) {
     DirectoryStock stock;
     bool has = false;
-    if (auto unfinished = platform::FindFiles(dir + u"\\*.txt" + std::u16string(kUnfinished))) {
-        for (const platform::FindData& entry : *unfinished) {
-            const std::u16string name = entry.name.substr(0, entry.name.size() - kUnfinished.size());
-            const std::uint32_t number = NumberOf(name, &has);
-            if (!has) continue;
-            stock.unfinished.emplace(name, number);
-            stock.numbers.insert(number);
-        }
-    }
+    stock.unfinished = UnfinishedTextFiles(dir);
+    for (const auto& [name, number] : stock.unfinished) stock.numbers.insert(number);
     if (auto found = platform::FindFiles(dir + u"\\*.txt")) {
         stock.textFiles = static_cast<std::uint32_t>(found->size());
         for (const platform::FindData& entry : *found) {
@@ -177,6 +211,8 @@ xExport::~xExport() {
     // The messages of unfinished text files that this exporter did not meet again (gone from
     // the store): nothing will complete those files.
     for (std::uint32_t d = 0; d < dirCount; ++d) {
+        // A directory nothing was exported into has none of its unfinished files completed.
+        if (!dirStockTaken[d]) dirStock[d].unfinished = UnfinishedTextFiles(JoinPath(outputDir, kExportDir, dirPaths[d]));
         for (const auto& [name, number] : dirStock[d].unfinished) {
             platform::DeleteFileW(JoinPath(outputDir, kExportDir, dirPaths[d]) + u"\\" + name + std::u16string(kUnfinished));
         }

@@ -51,6 +51,8 @@ struct DirectoryStock {
     std::map<std::u16string, std::uint32_t> unfinished;
 };
 DirectoryStock TakeStockOfDirectory(const std::u16string& dir);
+// The unfinished text files of a directory: their names without the suffix, with their numbers.
+std::map<std::u16string, std::uint32_t> UnfinishedTextFiles(const std::u16string& dir);
 
 // The number a file name begins with (`has`: whether it begins with one).
 std::uint32_t LeadingNumber(std::u16string_view name, bool* has);
@@ -71,6 +73,10 @@ public:
     // Exports a message not exported before and returns 1; returns 0 for one exported
     // already. Either way the directories of its folder path exist afterwards.
     int ExportOne(const qMsg& message);
+    // Whether the message is in the export list, from its identifier and folder path alone (a
+    // message that is needs no reading); the directories of its folder path exist afterwards,
+    // as after ExportOne.
+    bool Exported(const qMsg& message);
 
     // Position of an export directory (relative to "Tallyport") met by this exporter.
     std::optional<std::uint32_t> FindDir(std::u16string_view relPath) const;
@@ -94,6 +100,9 @@ public:
     std::vector<std::u16string> dirPaths;   // relative to "Tallyport", components joined by "\"
     std::vector<std::uint32_t> dirCounters;  // the number the next text file there gets
     std::vector<DirectoryStock> dirStock;    // what each directory held when first met
+    // Whether the stock of each directory was taken (and its counter set from it): at the first
+    // message exported into it, so that a pass with nothing new lists no directory.
+    std::vector<bool> dirStockTaken;
 
     // ---- Kept between passes (the resident program's exporter, see OpenKeptExporter) ----
     // Each directory met is watched from before its stock is taken, and the stock follows the
@@ -130,6 +139,15 @@ private:
     // Creates each level of the message's export directory not met before and numbers it
     // after the text files it already holds; returns the position of the full path.
     std::uint32_t EnterDirectories(const std::u16string& folderPath);
+    // Takes the stock of directory `d`, unless taken, and numbers it after its text files.
+    void TakeStock(std::uint32_t d);
+    // Exported, with the position of the message's export directory.
+    bool Exported(const qMsg& message, std::uint32_t* dir);
+
+    // The folder path EnterDirectories was last given and the position it returned: a walk
+    // hands over a folder's messages one after the other.
+    std::u16string lastFolderPath_;
+    std::optional<std::uint32_t> lastPosition_;
 };
 
 

@@ -76,9 +76,11 @@ bool xExport::Refresh() {
         dirPaths.erase(dirPaths.begin() + d);
         dirCounters.erase(dirCounters.begin() + d);
         dirStock.erase(dirStock.begin() + d);
+        dirStockTaken.erase(dirStockTaken.begin() + d);
         dirWatch.erase(dirWatch.begin() + d);
         --dirCount;
     }
+    lastPosition_.reset();  // positions have moved
     // As a fresh exporter numbers a directory it meets.
     for (std::uint32_t d = 0; d < dirCount; ++d) dirCounters[d] = dirStock[d].textFiles + 1;
     return true;

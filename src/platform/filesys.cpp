@@ -12,6 +12,8 @@
 #include <cstring>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
+#include <string>
 
 #include "platform/device.h"
 #include "platform/faults.h"
@@ -57,6 +59,29 @@ void SyncDirectory(const fs::path& dir) {
     }
 }
 
+// For a pattern "*" and then plain ASCII ("*.txt"): that ASCII text, lower-cased. A name
+// matches such a pattern only when its UTF-8 bytes end in that text, in either case: no other
+// character folds to an ASCII one. So names can be sorted out before they are converted.
+std::optional<std::string> AsciiTail(std::u16string_view pattern) {
+    if (pattern.size() < 2 || pattern[0] != u'*') return std::nullopt;
+    std::string tail;
+    for (char16_t c : pattern.substr(1)) {
+        if (c >= 0x80 || c == u'*' || c == u'?') return std::nullopt;
+        tail.push_back(static_cast<char>(c >= u'A' && c <= u'Z' ? c + 32 : c));
+    }
+    return tail;
+}
+
+bool EndsWithNoCase(std::string_view name, std::string_view lowerTail) {
+    if (name.size() < lowerTail.size()) return false;
+    const std::string_view end = name.substr(name.size() - lowerTail.size());
+    for (std::size_t i = 0; i < end.size(); ++i) {
+        const char c = end[i] >= 'A' && end[i] <= 'Z' ? static_cast<char>(end[i] + 32) : end[i];
+        if (c != lowerTail[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool CreateDirectoryW(std::u16string_view path) {
@@ -88,10 +113,12 @@ std::optional<std::vector<FindData>> FindFiles(std::u16string_view pattern) {
         return std::nullopt;
     }
     const int dirFd = ::dirfd(dir);
+    const std::optional<std::string> tail = AsciiTail(namePattern);
     std::vector<FindData> found;
     while (const struct dirent* entry = ::readdir(dir)) {
         const std::string_view hostName(entry->d_name);
         if (hostName == "." || hostName == "..") continue;
+        if (tail && !EndsWithNoCase(hostName, *tail)) continue;
         std::u16string name = FromUtf8(hostName);
         if (!MatchesPattern(name, namePattern)) continue;
         struct stat st {};
@@ -119,17 +146,29 @@ bool MoveFileExW(std::u16string_view from, std::u16string_view to, std::uint32_t
     ClearFailureCause();
     if (!src || !dst) return Fail(ERROR_INVALID_NAME);
     if (faults::Hit("MoveFileW")) return Fail(ERROR_ACCESS_DENIED);
-    struct stat st {};
-    if (::stat(src->c_str(), &st) != 0) {
-        SetFailureCause(*src, errno);
-        return Fail(ERROR_FILE_NOT_FOUND);
+    // The host refuses to replace the target itself unless asked to: no look at either name
+    // beforehand. Only a failure is looked into, to tell a missing source from a missing target
+    // directory.
+    const bool replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
+    int renamed = ::renameat2(AT_FDCWD, src->c_str(), AT_FDCWD, dst->c_str(), replace ? 0 : RENAME_NOREPLACE);
+    if (renamed != 0 && errno == EINVAL && !replace) {
+        // A file system that cannot refuse by itself: the target is looked for first.
+        struct stat st {};
+        if (::lstat(dst->c_str(), &st) == 0) return Fail(ERROR_ALREADY_EXISTS);
+        renamed = ::rename(src->c_str(), dst->c_str());
     }
-    if (!(flags & MOVEFILE_REPLACE_EXISTING) && ::lstat(dst->c_str(), &st) == 0) return Fail(ERROR_ALREADY_EXISTS);
-    if (::rename(src->c_str(), dst->c_str()) != 0) {
-        if (errno != EXDEV) {
-            SetFailureCause(*dst, errno);
-            return Fail(ErrorFromErrno(errno));
+    if (renamed != 0) {
+        const int err = errno;
+        struct stat st {};
+        if (::stat(src->c_str(), &st) != 0) {
+            SetFailureCause(*src, errno);
+            return Fail(ERROR_FILE_NOT_FOUND);
         }
+        if (err != EXDEV) {
+            if (err != EEXIST) SetFailureCause(*dst, err);
+            return Fail(ErrorFromErrno(err));
+        }
+        if (!replace && ::lstat(dst->c_str(), &st) == 0) return Fail(ERROR_ALREADY_EXISTS);
         // Across host file systems: copy, then remove the original.
         std::error_code ec;
         fs::copy_file(fs::path(*src), fs::path(*dst), fs::copy_options::overwrite_existing, ec);

@@ -107,9 +107,10 @@ mapi::Ptr<mapi::IMAPIFolder> xStore::OpenFolder(mapi::IMAPISession* session, std
         mapi::Ptr<mapi::IUnknown> object;
         mapi::ULONG type = 0;
         // A folder deleted since is no error: the path is resolved again below. A store that
-        // cannot answer is.
-        const mapi::HRESULT opened =
-            session->OpenEntry(folderEntryIdSizes[i], folderEntryIds[i].data(), nullptr, 0, &type, object.Out());
+        // cannot answer is. Deferred: the caller creates messages in it, and reading its
+        // properties would be wasted.
+        const mapi::HRESULT opened = session->OpenEntry(folderEntryIdSizes[i], folderEntryIds[i].data(), nullptr,
+                                                        mapi::MAPI_DEFERRED_ERRORS, &type, object.Out());
         if (opened == 0 && object && type == mapi::MAPI_FOLDER) return std::move(object).As<mapi::IMAPIFolder>();
         if (opened != 0 && opened != mapi::MAPI_E_NOT_FOUND) FatalError(u"OpenEntry failed.", kOpenFolder);
     }

@@ -2,16 +2,18 @@
 // under which folder paths, what it returns, and how its failures end the program.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "archive/archive_check.h"
 #include "archive/backup.h"
 #include "archive/restore.h"
 #include "archive/walk.h"
-
-#include "archive/archive_check.h"
+#include "export/exporter.h"
 #include "platform/device.h"
 #include "platform/faults.h"
 #include "platform/mapi/tags.h"
@@ -357,6 +359,75 @@ TEST_F(Walk, ASecondBackupAllOverAnUnchangedDeviceReturnsZero) {
     EXPECT_EQ(ReadHostFile(Data()), data);
     EXPECT_EQ(ReadHostFile(Index()), index);
     EXPECT_EQ(ReadHostFile(Folders()), folders);
+}
+
+// A pass over messages the archive knows deals with them from their contents-table rows: none
+// is read whole (every body read fails here, and the pass still succeeds), yet a message moved
+// to another folder gets its new folder number and one whose flags changed its new flags. A
+// message new to the archive is read whole.
+TEST_F(Walk, ARepeatedBackupRefreshesKnownMessagesFromTheirRowsAndReadsOnlyNewOnes) {
+    const Bytes moved = Put(u"SMS/Inbox", u"moved");
+    const Bytes marked = Put(u"SMS/Inbox", u"marked");
+    ASSERT_EQ(BackupAllWalk(), 2);
+    {
+        auto inbox = phone->FindFolder(u"SMS/Inbox");
+        auto sent = phone->FindFolder(u"SMS/Sent Items");
+        mapi::SBinary bin{static_cast<mapi::ULONG>(moved.size()), const_cast<std::uint8_t*>(moved.data())};
+        mapi::ENTRYLIST list{1, &bin};
+        ASSERT_EQ(inbox->CopyMessages(&list, nullptr, sent.get(), 0, nullptr, mapi::MESSAGE_MOVE), 0);
+        auto message = phone->OpenMessage(marked);
+        mapi::SPropValue flags{};
+        flags.ulPropTag = mapi::PR_MESSAGE_FLAGS;
+        flags.Value.ul = 0x41;
+        ASSERT_EQ(message->SetProps(1, &flags, nullptr), 0);
+        ASSERT_EQ(message->SaveChanges(0), 0);
+    }
+    EXPECT_EXIT(
+        {
+            platform::faults::Plan("OpenProperty", 1, true);
+            std::exit(BackupAllWalk() == 0 ? 0 : 2);
+        },
+        ::testing::ExitedWithCode(0), "");
+    const std::vector<Seen> expected = {{u"SMS/Sent Items", u"moved"}, {u"SMS/Inbox", u"marked"}};
+    EXPECT_EQ(Archived(), expected);
+    tallymere::xRestore reader;
+    tallymere::qMsg msg(Session(), 0, nullptr);
+    ASSERT_TRUE(reader.Load(msg, reader.entryIds.offsets[1]));
+    EXPECT_EQ(msg.messageFlags, 0x41u);
+    EXPECT_EQ(std::count(reader.entryIds.flags.begin(), reader.entryIds.flags.end(), 1u), 2);
+
+    Put(u"SMS/Inbox", u"new");
+    EXPECT_EXIT(
+        {
+            platform::faults::Plan("OpenProperty", 1, true);
+            BackupAllWalk();
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(1), "qMsg::GetMessageBody: OpenProperty failed\\.");
+    EXPECT_EQ(BackupAllWalk(), 1);
+}
+
+// The same for Export All: a pass with nothing new reads no message, writes no file and still
+// makes the directories of every message's folder.
+TEST_F(Walk, ARepeatedExportReadsNoKnownMessage) {
+    Put(u"SMS/Inbox", u"one");
+    Put(u"SMS/Inbox/Work", u"two");
+    std::filesystem::create_directories(Host("Out/Tallyport"));
+    tallymere::OpenExporter();
+    ASSERT_EQ(MakeRules(tallymere::Rule::ExportAll), 2);
+    tallymere::CloseExporter();
+    std::filesystem::remove_all(Host("Out/Tallyport/SMS/Inbox/Work"));
+    EXPECT_EXIT(
+        {
+            platform::faults::Plan("OpenProperty", 1, true);
+            tallymere::OpenExporter();
+            const int exported = MakeRules(tallymere::Rule::ExportAll);
+            tallymere::CloseExporter();
+            std::exit(exported == 0 ? 0 : 2);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(std::filesystem::is_directory(Host("Out/Tallyport/SMS/Inbox/Work")));
+    EXPECT_TRUE(std::filesystem::is_empty(Host("Out/Tallyport/SMS/Inbox/Work")));
 }
 
 // A value of neither rule visits every message and counts 0. Without its receiving side open,

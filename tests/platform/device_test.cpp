@@ -290,10 +290,50 @@ TEST_F(DeviceTest, MoveRefusesToReplaceUnlessAsked) {
     WriteHostFile(Host("b"), "B");
     EXPECT_FALSE(platform::MoveFileW(u"\\a", u"\\b"));
     EXPECT_EQ(platform::GetLastError(), platform::ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(ReadHostFile(Host("b")), "B");
     EXPECT_TRUE(platform::MoveFileExW(u"\\a", u"\\b", platform::MOVEFILE_REPLACE_EXISTING));
     EXPECT_EQ(ReadHostFile(Host("b")), "A");
     EXPECT_FALSE(std::filesystem::exists(Host("a")));
     EXPECT_FALSE(platform::MoveFileW(u"\\a", u"\\c"));
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_NOT_FOUND);
+}
+
+// A failed move tells a missing source from a missing target directory, and a target that is
+// a directory or a link to nothing is not replaced either.
+TEST_F(DeviceTest, MoveReportsWhatIsMissingAndRefusesAnyExistingTarget) {
+    WriteHostFile(Host("a"), "A");
+    EXPECT_FALSE(platform::MoveFileW(u"\\a", u"\\NoDir\\a"));
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_PATH_NOT_FOUND);
+    EXPECT_FALSE(platform::MoveFileW(u"\\missing", u"\\NoDir\\a"));
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_NOT_FOUND);
+    std::filesystem::create_directory(Host("Dir"));
+    EXPECT_FALSE(platform::MoveFileW(u"\\a", u"\\Dir"));
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_ALREADY_EXISTS);
+    std::filesystem::create_symlink(Host("nowhere"), Host("dangling"));
+    EXPECT_FALSE(platform::MoveFileW(u"\\a", u"\\dangling"));
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(ReadHostFile(Host("a")), "A");
+}
+
+// A pattern of "*" and plain ASCII is matched on the host's names before they are converted:
+// in either case, never by a name whose ending only looks alike in another script.
+TEST_F(DeviceTest, SearchBySuffixMatchesEitherCaseAndNothingElse) {
+    for (const char* name : {"1.txt.new", "2.TXT.NEW", "Grüße.Txt.New", "3.txt", "4.txt.new.x", "new", "5.txt.nеw"}) {
+        WriteHostFile(Host(std::string("Dir/") + name), "x");
+    }
+    auto found = platform::FindFiles(u"\\Dir\\*.txt.new");
+    ASSERT_TRUE(found.has_value());
+    std::vector<std::u16string> names;
+    for (const auto& e : *found) names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"1.txt.new", u"2.TXT.NEW", u"Grüße.Txt.New"}));
+    // A pattern with other characters is matched as before.
+    auto umlaut = platform::FindFiles(u"\\Dir\\*SSE.txt.new");
+    EXPECT_FALSE(umlaut.has_value()) << "ß is not folded to ss";
+    auto ue = platform::FindFiles(u"\\Dir\\*ÜSSE.TXT.NEW");
+    EXPECT_FALSE(ue.has_value());
+    auto ss = platform::FindFiles(u"\\Dir\\*üße.txt.new");
+    ASSERT_TRUE(ss.has_value());
+    EXPECT_EQ(ss->size(), 1u);
 }
 
 TEST_F(DeviceTest, VersionIsWindowsMobileSixUnlessConfigured) {

@@ -22,13 +22,19 @@ void MAPIUninitialize();
 HRESULT MAPILogonEx(ULONG_PTR uiParam, const char16_t* profileName, const char16_t* password, ULONG flags,
                     IMAPISession** session);
 
-// Groups the changes of a session for a writer of many messages (an import): until
+// Groups the changes of a session for a writer of many messages (an import, a restore): until
 // HrEndWriteBatch, the changes are committed together, at most every `maxChanges` changes or
 // `maxMs` milliseconds, whichever comes first (one disk sync per commit instead of one per
 // change). Each change still goes in whole or not at all; what the last commit has not taken
-// is lost if the process dies, and only that. MAPI_E_INVALID_PARAMETER for a session that is
-// not the store's; HrEndWriteBatch commits what is pending and fails when that fails.
+// is lost if the process is killed, and only that (a process that exits commits it on its
+// way out). HrPaceWriteBatch commits when that much has gathered: a writer that may spend a
+// while between its changes (passing over what it finds present) calls it there, so that
+// other writers do not wait for it longer. An identifier reserved in a batch is committed
+// before it is handed out. Pace and End fail with MAPI_E_DISK_ERROR when a commit fails (its
+// changes are lost), and all three with MAPI_E_INVALID_PARAMETER for a session that is not
+// the store's.
 HRESULT HrBeginWriteBatch(IMAPISession* session, ULONG maxChanges, ULONG maxMs);
+HRESULT HrPaceWriteBatch(IMAPISession* session);
 HRESULT HrEndWriteBatch(IMAPISession* session);
 
 // Memory handed out by the store: one buffer, and further blocks tied to it that are freed

@@ -81,6 +81,9 @@ constexpr ULONG MAPI_ATTACH = 7;
 // Flags.
 constexpr ULONG MAPI_MODIFY = 0x00000001;
 constexpr ULONG MAPI_CREATE = 0x00000002;
+// OpenEntry: the object is opened once it is known to exist; its properties, recipients and
+// attachments are read when first asked for, rather than at the opening.
+constexpr ULONG MAPI_DEFERRED_ERRORS = 0x00000008;
 constexpr ULONG OPEN_IF_EXISTS = 0x00000001;
 constexpr ULONG MAPI_UNICODE = 0x80000000;
 constexpr ULONG MODRECIP_ADD = 0x00000002;

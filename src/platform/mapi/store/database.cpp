@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <mutex>
 #include <random>
+#include <set>
 
 #include "platform/device.h"
+#include "platform/no_destructor.h"
 #include "platform/mapi/store/notifier.h"
+#include "platform/mapi/store/props.h"
 #include "platform/mapi/tags.h"
 
 namespace platform::mapi::store {
@@ -153,6 +158,7 @@ void Database::HoldRead() {
 void Database::EndHeldRead() {
     std::lock_guard lock(mutex_);
     prefetched_.clear();
+    later_ = LaterBatch{};
     if (!readHeld_) return;
     readHeld_ = false;
     if (!Query("COMMIT")->Run()) Query("ROLLBACK")->Run();
@@ -173,6 +179,32 @@ HRESULT Database::Finish(HRESULT result) {
     return result == S_OK ? MAPI_E_DISK_ERROR : result;
 }
 
+namespace {
+
+// The connections writing in batches, for the process's exit.
+std::mutex batchMutex;
+std::set<Database*>& BatchWriters() {
+    static NoDestructor<std::set<Database*>> writers;  // outlives every static destructor
+    return *writers;
+}
+
+}  // namespace
+
+Database::~Database() {
+    std::lock_guard lock(batchMutex);
+    BatchWriters().erase(this);
+}
+
+void Database::CommitBatchesAtExit() {
+    std::lock_guard lock(batchMutex);
+    for (Database* db : BatchWriters()) {
+        // Not while another thread uses the connection, nor in the middle of a write.
+        std::unique_lock own(db->mutex_, std::try_to_lock);
+        if (!own.owns_lock() || db->inBatchWrite_) continue;
+        db->CommitBatch();
+    }
+}
+
 void Database::BeginBatch(std::uint32_t maxChanges, std::uint32_t maxMs) {
     std::lock_guard lock(mutex_);
     if (batch_.on) return;
@@ -180,50 +212,65 @@ void Database::BeginBatch(std::uint32_t maxChanges, std::uint32_t maxMs) {
     batch_.on = true;
     batch_.maxChanges = maxChanges == 0 ? 1 : maxChanges;
     batch_.maxMs = maxMs;
+    std::lock_guard writers(batchMutex);
+    static const bool registered = std::atexit(&Database::CommitBatchesAtExit) == 0;
+    (void)registered;
+    BatchWriters().insert(this);
 }
 
-bool Database::EndBatch() {
-    std::lock_guard lock(mutex_);
-    if (!batch_.on) return true;
-    const bool ok = CommitBatch();
-    batch_ = Batch{};
-    return ok;
+bool Database::EnterBatchWrite() {
+    if (!batch_.open) {
+        if (!Begin()) return false;
+        batch_.open = true;
+        batch_.changes = 0;
+        batch_.since = std::chrono::steady_clock::now();
+    }
+    return Query("SAVEPOINT batch_write")->Run();
+}
+
+HRESULT Database::LeaveBatchWrite(HRESULT result, std::int64_t seqBefore) {
+    if (result == S_OK && Query("RELEASE batch_write")->Run()) {
+        ++commits_;
+        ++batch_.changes;
+        if (BatchDue() && !CommitBatch()) return MAPI_E_DISK_ERROR;
+        return S_OK;
+    }
+    // Only this write is undone; the batch's earlier ones stay.
+    Query("ROLLBACK TO batch_write")->Run();
+    Query("RELEASE batch_write")->Run();
+    pendingSeq_ = seqBefore;
+    return result == S_OK ? MAPI_E_DISK_ERROR : result;
+}
+
+bool Database::BatchDue() const {
+    return batch_.changes >= batch_.maxChanges ||
+           std::chrono::steady_clock::now() - batch_.since >= std::chrono::milliseconds(batch_.maxMs);
 }
 
 bool Database::CommitBatch() {
     if (!batch_.open) return true;
     batch_.open = false;
     batch_.changes = 0;
-    const bool ok = Finish(S_OK) == S_OK;
+    // Finish announces the changes logged since the transaction began.
+    return Finish(S_OK) == S_OK;
+}
+
+bool Database::PaceBatch() {
+    std::lock_guard lock(mutex_);
+    if (!batch_.open || !BatchDue()) return true;
+    return CommitBatch();
+}
+
+bool Database::EndBatch() {
+    std::lock_guard lock(mutex_);
+    if (!batch_.on) return true;
+    {
+        std::lock_guard writers(batchMutex);
+        BatchWriters().erase(this);
+    }
+    const bool ok = CommitBatch();
+    batch_ = Batch{};
     return ok;
-}
-
-bool Database::BeginInBatch() {
-    if (!batch_.open) {
-        if (!Begin()) return false;
-        batch_.open = true;
-        batch_.changes = 0;
-        batch_.startMs = NowMs();
-    }
-    batch_.savedSeq = pendingSeq_;
-    if (Query("SAVEPOINT batched")->Run()) return true;
-    return false;
-}
-
-HRESULT Database::FinishInBatch(HRESULT result) {
-    if (result == S_OK && Query("RELEASE batched")->Run()) {
-        ++commits_;
-        ++batch_.changes;
-        if (batch_.changes >= batch_.maxChanges || NowMs() - batch_.startMs >= batch_.maxMs) {
-            if (!CommitBatch()) return MAPI_E_DISK_ERROR;
-        }
-        return S_OK;
-    }
-    // Only this change is undone; the batch's earlier ones stay.
-    Query("ROLLBACK TO batched")->Run();
-    Query("RELEASE batched")->Run();
-    pendingSeq_ = batch_.savedSeq;
-    return result == S_OK ? MAPI_E_DISK_ERROR : result;
 }
 
 ObjectId Database::Insert(int kind, ObjectId store, ObjectId parent) {
@@ -241,7 +288,16 @@ ObjectId Database::Insert(int kind, ObjectId store, ObjectId parent) {
 ObjectId Database::ReserveId() {
     std::lock_guard lock(mutex_);
     if (nextReserved_ < reservedEnd_) return nextReserved_++;
-    constexpr std::int64_t kBlock = 64;
+    // A block is committed on its own before any of its ids is handed out, in a batch or not:
+    // a caller may name an id somewhere else at once (a restore writes it into the archive), and
+    // a block lost with an uncommitted batch would be handed out again. So the batch's
+    // transaction, whose writes are all whole, is committed first; a batch writer reserves
+    // larger blocks, so that this costs one more commit per batch or so.
+    if (inBatchWrite_) return 0;
+    if (batch_.open && !CommitBatch()) return 0;
+    const std::int64_t kBlock = batch_.on ? std::max<std::int64_t>(64, batch_.maxChanges) : 64;
+    const bool batched = batch_.on;
+    batch_.on = false;
     ObjectId last = 0;
     const HRESULT result = Write([&]() -> HRESULT {
         // AUTOINCREMENT hands out ids above the sequence's value only: moving it on keeps the
@@ -261,6 +317,7 @@ ObjectId Database::ReserveId() {
         if (q->Step()) last = q->Int(0);
         return last != 0 ? S_OK : MAPI_E_DISK_ERROR;
     });
+    batch_.on = batched;
     if (result != S_OK) return 0;
     nextReserved_ = last - kBlock + 1;
     reservedEnd_ = last + 1;
@@ -347,14 +404,20 @@ ObjectId Database::CreateStore(std::u16string_view name, bool defaultFolders) {
     return store;
 }
 
-void Database::Prefetched(std::vector<LoadedTree> trees) {
+void Database::PrefetchLater(ObjectId folder, ObjectId after, std::int64_t limit, std::vector<ObjectId> ids) {
     std::lock_guard lock(mutex_);
+    prefetched_.clear();
     // Outside a held read nothing says until when they would be current.
-    prefetched_ = readHeld_ ? std::move(trees) : std::vector<LoadedTree>();
+    later_ = readHeld_ ? LaterBatch{folder, after, limit, std::move(ids)} : LaterBatch{};
 }
 
 bool Database::TakePrefetched(ObjectId id, LoadedTree* tree) {
     std::lock_guard lock(mutex_);
+    if (readHeld_ && std::binary_search(later_.ids.begin(), later_.ids.end(), id)) {
+        // Inside the same held read the statement finds the batch the table listed.
+        prefetched_ = LoadMessageTrees(*this, later_.folder, later_.after, later_.limit);
+        later_ = LaterBatch{};
+    }
     auto found = std::lower_bound(prefetched_.begin(), prefetched_.end(), id,
                                   [](const LoadedTree& t, ObjectId key) { return t.row.id < key; });
     if (found == prefetched_.end() || found->row.id != id) return false;

@@ -39,6 +39,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -115,25 +116,38 @@ public:
 
     // Runs `body` in one IMMEDIATE transaction and commits it when it returns S_OK. Changes
     // logged inside are announced to this process's notification thread after the commit.
-    // A held read (below) ends first.
+    // A held read (below) ends first. While a batch is on (below), `body` runs inside the
+    // batch's transaction instead, under a savepoint: it is undone alone when it fails.
     template <class Body>
     HRESULT Write(Body&& body) {
         std::lock_guard lock(mutex_);
         EndHeldRead();
         if (batch_.on) {
-            // Inside a batch (BeginBatch): one savepoint, in the batch's open transaction.
-            if (!BeginInBatch()) return MAPI_E_DISK_ERROR;
-            HRESULT result = body();
-            return FinishInBatch(result);
+            const std::int64_t seqBefore = pendingSeq_;
+            if (!EnterBatchWrite()) return MAPI_E_DISK_ERROR;
+            inBatchWrite_ = true;
+            const HRESULT result = body();
+            inBatchWrite_ = false;
+            return LeaveBatchWrite(result, seqBefore);
         }
         if (!Begin()) return MAPI_E_DISK_ERROR;
         HRESULT result = body();
         return Finish(result);
     }
 
-    // Writes grouped into one transaction, committed every `maxChanges` writes or `maxMs`
-    // milliseconds (checked at each write's end), and at EndBatch; false when that commit fails.
+    // Writes in batches, for a writer that stores many objects one after the other (an import,
+    // a restore): from BeginBatch on, the writes of this connection go into one IMMEDIATE
+    // transaction, committed once `maxChanges` writes or `maxMs` milliseconds have gathered in
+    // it (looked at when a write ends and at PaceBatch), and at EndBatch. Each write is still
+    // whole or absent (its savepoint); what a kill ends is the uncommitted rest of the
+    // transaction, as if those writes had not been made. So the store syncs at most once per
+    // transaction, instead of once per write. Other writers wait for a commit meanwhile: a
+    // writer that may spend a while between its writes (reading what it skips) calls PaceBatch
+    // there. False when a commit fails (its writes are lost). A process that exits (a fatal
+    // error included) commits its open batches on its way out, between two writes; only a
+    // process that is killed leaves them out.
     void BeginBatch(std::uint32_t maxChanges, std::uint32_t maxMs);
+    bool PaceBatch();
     bool EndBatch();
 
     // Inside Write: a new object row.
@@ -165,10 +179,15 @@ public:
     void HoldRead();
     void EndHeldRead();
 
-    // Messages read whole ahead of their opening, inside the held read (a contents table reads
-    // the messages of its batch so): valid until the held read ends, which forgets them.
-    void Prefetched(std::vector<LoadedTree> trees);
-    // Moves out the message read ahead with that id; false when there is none.
+    // Messages to read whole ahead of their opening, inside the held read (a contents table
+    // names the messages of its batch so): the messages of `folder` after id `after`, at most
+    // `limit` of them, whose ids are `ids` (in id order). Nothing is read until one of them is
+    // opened; then the whole batch is read with one statement, so that a walk that opens none
+    // of them (a pass over messages it knows already) reads none of them. Valid until the held
+    // read ends, which forgets them.
+    void PrefetchLater(ObjectId folder, ObjectId after, std::int64_t limit, std::vector<ObjectId> ids);
+    // Moves out the message read ahead with that id, reading its batch now when it is one of
+    // those named and not read yet; false when there is none.
     bool TakePrefetched(ObjectId id, LoadedTree* tree);
 
     // The highest change-log sequence number written through this connection (0: none).
@@ -177,24 +196,16 @@ public:
     std::int64_t CurrentSeq();
 
     Database() = default;  // use Open
+    ~Database();
 
 private:
     bool Begin();
     HRESULT Finish(HRESULT result);
-    bool BeginInBatch();
-    HRESULT FinishInBatch(HRESULT result);
+    bool EnterBatchWrite();
+    HRESULT LeaveBatchWrite(HRESULT result, std::int64_t seqBefore);
     bool CommitBatch();
-
-    struct Batch {
-        bool on = false;
-        bool open = false;  // its transaction has begun
-        std::uint32_t maxChanges = 0;
-        std::uint32_t maxMs = 0;
-        std::uint32_t changes = 0;
-        std::int64_t startMs = 0;
-        std::int64_t savedSeq = 0;  // pendingSeq_ before the savepoint
-    };
-    Batch batch_;
+    bool BatchDue() const;
+    static void CommitBatchesAtExit();
     bool CreateSchema();
     bool Provision();
 
@@ -205,8 +216,24 @@ private:
     std::unordered_map<const char*, sql::Stmt> statements_;
     std::unordered_map<std::string, sql::Stmt> composed_;
     std::int64_t commits_ = 0;  // changes committed through this connection
+    struct Batch {
+        bool on = false;    // BeginBatch to EndBatch
+        bool open = false;  // its transaction has begun
+        std::uint32_t maxChanges = 1;
+        std::uint32_t maxMs = 0;
+        std::uint32_t changes = 0;                      // writes in the open transaction
+        std::chrono::steady_clock::time_point since;    // when it began
+    } batch_;
+    bool inBatchWrite_ = false;  // a write's body is running in the batch's transaction
     bool readHeld_ = false;     // HoldRead's transaction is open
     std::vector<LoadedTree> prefetched_;  // in id order; taken ones are left empty (row.id 0)
+    // The batch named to PrefetchLater and not read yet (ids empty when none).
+    struct LaterBatch {
+        ObjectId folder = 0;
+        ObjectId after = 0;
+        std::int64_t limit = 0;
+        std::vector<ObjectId> ids;
+    } later_;
     ObjectId nextReserved_ = 0;  // the reserved block still unused: [nextReserved_, reservedEnd_)
     ObjectId reservedEnd_ = 0;
     std::int64_t pendingSeq_ = 0;

@@ -72,10 +72,10 @@ public:
         return S_OK;
     }
 
-    HRESULT OpenEntry(ULONG size, const ENTRYID* entryId, const IID* iid, ULONG, ULONG* type,
+    HRESULT OpenEntry(ULONG size, const ENTRYID* entryId, const IID* iid, ULONG flags, ULONG* type,
                       IUnknown** object) override {
         if (faults::Hit("OpenEntry")) return MAPI_E_CALL_FAILED;
-        return OpenObject(db_, row_.store, size, entryId, iid, type, object);
+        return OpenObject(db_, row_.store, size, entryId, iid, type, object, flags);
     }
 
     HRESULT CreateMessage(const IID* iid, ULONG, IMessage** message) override {
@@ -238,7 +238,7 @@ IMAPIFolder* NewFolder(std::shared_ptr<Database> db, const ObjectRow& row, Prelo
 }
 
 HRESULT OpenObject(const std::shared_ptr<Database>& db, ObjectId store, ULONG size, const ENTRYID* entryId,
-                   const IID* iid, ULONG* type, IUnknown** object) {
+                   const IID* iid, ULONG* type, IUnknown** object, ULONG flags) {
     if (object == nullptr || type == nullptr) return MAPI_E_INVALID_PARAMETER;
     *object = nullptr;
     const ObjectId id = db->ParseEntryId(size, entryId);
@@ -246,16 +246,23 @@ HRESULT OpenObject(const std::shared_ptr<Database>& db, ObjectId store, ULONG si
     // another store) is not found; anything else is not an identifier at all.
     if (id == 0) return size == 20 && entryId != nullptr ? MAPI_E_NOT_FOUND : MAPI_E_INVALID_ENTRYID;
     // The object is read whole, a message with its recipients and attachments: whatever the
-    // caller reads of it next comes from this one read.
+    // caller reads of it next comes from this one read. Deferred, only its row is read now (a
+    // caller that asks whether it exists, or wants a folder to create a message in).
+    const bool deferred = (flags & MAPI_DEFERRED_ERRORS) != 0;
     LoadedTree tree;
     {
         std::lock_guard lock(db->Mutex());
-        // A message read ahead by a contents table of this session comes from there.
-        if (!db->TakePrefetched(id, &tree) && !LoadTree(*db, id, &tree)) return MAPI_E_NOT_FOUND;
+        if (deferred) {
+            if (!db->Lookup(id, &tree.row)) return MAPI_E_NOT_FOUND;
+        } else if (!db->TakePrefetched(id, &tree) && !LoadTree(*db, id, &tree)) {
+            // (A message read ahead by a contents table of this session comes from there.)
+            return MAPI_E_NOT_FOUND;
+        }
         if (store != 0 && tree.row.store != store) return MAPI_E_NOT_FOUND;
     }
     const ObjectRow& row = tree.row;
-    std::vector<StoredValue>& values = tree.values;
+    Preloaded values;
+    if (!deferred) values = std::move(tree.values);
     const IID* own = nullptr;
     switch (row.kind) {
         case kStore: own = &IID_IMsgStore; break;

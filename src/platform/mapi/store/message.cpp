@@ -424,12 +424,13 @@ private:
             q->Bind(1, id);
             if (!q->Run()) return MAPI_E_DISK_ERROR;
         }
+        std::vector<const StoredValue*> storing;
         for (const Values& values : *recipients_) {
             const ObjectId row = db_->Insert(kRecipient, row_.store, id);
             if (row == 0) return MAPI_E_DISK_ERROR;
-            for (const StoredValue& value : values) {
-                if (HRESULT stored = StoreStoredValue(*db_, row, value); stored != S_OK) return stored;
-            }
+            storing.clear();
+            for (const StoredValue& value : values) storing.push_back(&value);
+            if (HRESULT stored = StoreStoredValues(*db_, row, storing, true); stored != S_OK) return stored;
         }
         return S_OK;
     }
@@ -452,11 +453,13 @@ private:
                     if (HRESULT done = DeleteValue(*db_, target, propId); done != S_OK) return done;
                 }
             }
+            std::vector<const StoredValue*> storing;
             for (const StoredValue& value : d.values) {
                 if (d.id != 0 && d.changed.count(PROP_ID(value.tag)) == 0) continue;
                 if (IsComputed(kAttachment, PROP_ID(value.tag)) || !value.loaded) continue;
-                if (HRESULT stored = StoreStoredValue(*db_, target, value); stored != S_OK) return stored;
+                storing.push_back(&value);
             }
+            if (HRESULT stored = StoreStoredValues(*db_, target, storing, d.id == 0); stored != S_OK) return stored;
         }
         return S_OK;
     }

@@ -161,9 +161,11 @@ using RowSource = std::function<TableRows(const Wanted& wanted)>;
 IMAPITable* NewChildTable(std::shared_ptr<Database> db, TableKind kind, RowSource source);
 
 // Opens the store, folder or message an identifier names; `store` other than 0 limits it to
-// the objects of that store. `iid` may ask for the object's own interface.
+// the objects of that store. `iid` may ask for the object's own interface. The object is read
+// whole at the opening, or with MAPI_DEFERRED_ERRORS in `flags` only its row (whether it
+// exists, and what it is), the rest when first asked for.
 HRESULT OpenObject(const std::shared_ptr<Database>& db, ObjectId store, ULONG size, const ENTRYID* entryId,
-                   const IID* iid, ULONG* type, IUnknown** object);
+                   const IID* iid, ULONG* type, IUnknown** object, ULONG flags = 0);
 
 // The object id of a folder handed in by a caller (read through its PR_ENTRYID); 0 when it is
 // not a folder of this database.

@@ -247,12 +247,14 @@ HRESULT PropCore::StorePending(ObjectId id, bool all) {
             if (HRESULT done = DeleteValue(*db_, id, propId); done != S_OK) return done;
         }
     }
+    std::vector<const StoredValue*> storing;
+    storing.reserve(values_.size());
     for (const StoredValue& value : values_) {
         if (!all && changed_.count(PROP_ID(value.tag)) == 0) continue;
         if (IsComputed(row_.kind, PROP_ID(value.tag))) continue;
-        if (HRESULT stored = StoreStoredValue(*db_, id, value); stored != S_OK) return stored;
+        storing.push_back(&value);
     }
-    return S_OK;
+    return StoreStoredValues(*db_, id, storing, all);
 }
 
 void PropCore::ClearPending() {

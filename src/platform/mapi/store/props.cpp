@@ -136,7 +136,10 @@ LoadedRows LoadChildren(Database& db, ObjectId container, int kind, ObjectId aft
     const char* parent = container == 0 ? "parent IS NULL" : "parent = ?1";
     std::string sql = "SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value)"
                       " FROM objects o LEFT JOIN props p ON p.obj = o.id";
-    if (only != nullptr) {
+    if (only != nullptr && only->empty()) {
+        // No stored value is wanted: the objects' rows alone, without a look into props.
+        sql = "SELECT o.id, o.kind, o.store, o.parent, NULL, NULL, NULL, NULL FROM objects o";
+    } else if (only != nullptr) {
         // Identifiers are numbers: the list is part of the statement's text, and each list
         // gets a statement of its own, kept like the others.
         std::vector<ULONG> ids;
@@ -150,7 +153,8 @@ LoadedRows LoadChildren(Database& db, ObjectId container, int kind, ObjectId aft
     }
     sql += std::string(" WHERE o.") + parent + " AND o.kind = ?2 AND o.id > ?3 AND o.id <= coalesce("
            "(SELECT id FROM objects WHERE " + parent + " AND kind = ?2 AND id > ?3"
-           " ORDER BY id LIMIT 1 OFFSET ?4 - 1), 9223372036854775807) ORDER BY o.id, p.pid";
+           " ORDER BY id LIMIT 1 OFFSET ?4 - 1), 9223372036854775807) ORDER BY o.id";
+    if (only == nullptr || !only->empty()) sql += ", p.pid";
     Cursor q = db.Query(sql);
     if (container != 0) q->Bind(1, container);
     q->Bind(2, std::int64_t{kind}).Bind(3, after).Bind(4, limit);
@@ -331,6 +335,60 @@ HRESULT StoreStoredValue(Database& db, ObjectId obj, const StoredValue& value) {
         case PT_APPTIME: return Put(db, obj, value.tag, [&](sql::Stmt& q) { q.BindReal(4, value.real); });
         default: return StoreBytes(db, obj, value.tag, value.bytes);
     }
+}
+
+namespace {
+
+// Values one statement of StoreStoredValues stores at most.
+constexpr std::size_t kValuesPerStatement = 16;
+
+// The statement that stores `rows` values (1 to kValuesPerStatement), as Put does one, or for a
+// fresh object as plain insertions.
+const char* StoreValuesStatement(std::size_t rows, bool fresh) {
+    static const std::vector<std::string> texts = [] {
+        std::vector<std::string> made(2 * (kValuesPerStatement + 1));
+        for (std::size_t n = 1; n <= kValuesPerStatement; ++n) {
+            std::string sql = "INSERT INTO props (obj, pid, type, value) VALUES ";
+            for (std::size_t i = 0; i < n; ++i) sql += i ? ", (?, ?, ?, ?)" : "(?, ?, ?, ?)";
+            made[kValuesPerStatement + 1 + n] = sql;
+            made[n] = sql + " ON CONFLICT (obj, pid) DO UPDATE SET type = excluded.type, value = excluded.value";
+        }
+        return made;
+    }();
+    return texts[(fresh ? kValuesPerStatement + 1 : 0) + rows].c_str();
+}
+
+void BindStored(sql::Stmt& q, int at, const StoredValue& value) {
+    switch (PROP_TYPE(value.tag)) {
+        case PT_I2:
+        case PT_LONG:
+        case PT_BOOLEAN:
+        case PT_I8:
+        case PT_CURRENCY:
+        case PT_SYSTIME: q.Bind(at, value.integer); break;
+        case PT_R4:
+        case PT_DOUBLE:
+        case PT_APPTIME: q.BindReal(at, value.real); break;
+        default: q.BindBlob(at, value.bytes.data(), value.bytes.size()); break;
+    }
+}
+
+}  // namespace
+
+HRESULT StoreStoredValues(Database& db, ObjectId obj, const std::vector<const StoredValue*>& values, bool fresh) {
+    for (std::size_t first = 0; first < values.size(); first += kValuesPerStatement) {
+        const std::size_t rows = std::min(kValuesPerStatement, values.size() - first);
+        Cursor c = db.Query(StoreValuesStatement(rows, fresh));
+        sql::Stmt& q = *c;
+        for (std::size_t i = 0; i < rows; ++i) {
+            const StoredValue& value = *values[first + i];
+            const int at = static_cast<int>(4 * i);
+            q.Bind(at + 1, obj).Bind(at + 2, std::int64_t{PROP_ID(value.tag)}).Bind(at + 3, std::int64_t{PROP_TYPE(value.tag)});
+            BindStored(q, at + 4, value);
+        }
+        if (!q.Run()) return MAPI_E_DISK_ERROR;
+    }
+    return S_OK;
 }
 
 HRESULT StoreValue(Database& db, ObjectId obj, const SPropValue& value) {

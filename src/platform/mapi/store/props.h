@@ -29,7 +29,8 @@ inline constexpr std::int64_t kPreloadBytes = 8192;
 bool LoadObject(Database& db, ObjectId id, const Wanted& wanted, ObjectRow* row, std::vector<StoredValue>* values);
 // The same for every child of kind `kind` of `container` (stores: container 0) after id
 // `after`, at most `limit` of them, in id order. With `only`, just the values whose
-// identifiers it lists are read (the others are left out altogether).
+// identifiers it lists are read (the others are left out altogether; none at all when it is
+// empty).
 LoadedRows LoadChildren(Database& db, ObjectId container, int kind, ObjectId after, std::int64_t limit,
                         const Wanted& wanted, const std::vector<ULONG>* only = nullptr);
 
@@ -51,6 +52,12 @@ HRESULT StoreValue(Database& db, ObjectId obj, const SPropValue& value);
 // the database inside a write.
 HRESULT ToStoredValue(const SPropValue& value, StoredValue* out, bool* kept);
 HRESULT StoreStoredValue(Database& db, ObjectId obj, const StoredValue& value);
+// Inside a write: stores every value of `values`, in order, as StoreStoredValue would, several
+// to a statement (an object's values go in with a few statements rather than one each).
+// `fresh`: the object has no stored value yet (it is new to the database) and `values` names
+// each identifier once, so the values are inserted without looking for ones to replace.
+HRESULT StoreStoredValues(Database& db, ObjectId obj, const std::vector<const StoredValue*>& values,
+                          bool fresh = false);
 // Values kept in identifier order, as LoadObject gives them: put one in (replacing the value
 // of the same identifier), take one out (false when there is none).
 void PutValue(std::vector<StoredValue>& values, StoredValue value);

@@ -59,10 +59,10 @@ public:
         return S_OK;
     }
 
-    HRESULT OpenEntry(ULONG size, const ENTRYID* entryId, const IID* iid, ULONG, ULONG* type,
+    HRESULT OpenEntry(ULONG size, const ENTRYID* entryId, const IID* iid, ULONG flags, ULONG* type,
                       IUnknown** object) override {
         if (faults::Hit("OpenEntry")) return MAPI_E_CALL_FAILED;
-        return OpenObject(db_, 0, size, entryId, iid, type, object);
+        return OpenObject(db_, 0, size, entryId, iid, type, object, flags);
     }
 
     HRESULT Advise(ULONG size, const ENTRYID* entryId, ULONG eventMask, IMAPIAdviseSink* sink,
@@ -89,32 +89,23 @@ public:
         return S_OK;
     }
 
+    Database& Db() { return *db_; }
+
 protected:
     bool Supports(const IID& iid) const override { return iid == IID_IMAPISession; }
-
-public:
-    Database& Db() { return *db_; }
 
 private:
     std::shared_ptr<Database> db_;
 };
 
+Database* DatabaseOf(IMAPISession* session) {
+    auto* own = dynamic_cast<Session*>(session);
+    return own ? &own->Db() : nullptr;
+}
+
 }  // namespace
 
 }  // namespace store
-
-HRESULT HrBeginWriteBatch(IMAPISession* session, ULONG maxChanges, ULONG maxMs) {
-    auto* own = dynamic_cast<store::Session*>(session);
-    if (own == nullptr) return MAPI_E_INVALID_PARAMETER;
-    own->Db().BeginBatch(maxChanges, maxMs);
-    return S_OK;
-}
-
-HRESULT HrEndWriteBatch(IMAPISession* session) {
-    auto* own = dynamic_cast<store::Session*>(session);
-    if (own == nullptr) return MAPI_E_INVALID_PARAMETER;
-    return own->Db().EndBatch() ? S_OK : MAPI_E_DISK_ERROR;
-}
 
 HRESULT MAPIInitialize(void*) {
     if (faults::Hit("MAPIInitialize")) return MAPI_E_CALL_FAILED;
@@ -127,6 +118,28 @@ void MAPIUninitialize() {
     while (current > 0 && !store::initialised.compare_exchange_weak(current, current - 1)) {
     }
     if (current == 1) store::Notifier::Instance().Shutdown();
+}
+
+HRESULT HrBeginWriteBatch(IMAPISession* session, ULONG maxChanges, ULONG maxMs) {
+    if (faults::Hit("HrBeginWriteBatch")) return MAPI_E_CALL_FAILED;
+    store::Database* db = store::DatabaseOf(session);
+    if (db == nullptr) return MAPI_E_INVALID_PARAMETER;
+    db->BeginBatch(maxChanges, maxMs);
+    return S_OK;
+}
+
+HRESULT HrPaceWriteBatch(IMAPISession* session) {
+    if (faults::Hit("HrPaceWriteBatch")) return MAPI_E_DISK_ERROR;
+    store::Database* db = store::DatabaseOf(session);
+    if (db == nullptr) return MAPI_E_INVALID_PARAMETER;
+    return db->PaceBatch() ? S_OK : MAPI_E_DISK_ERROR;
+}
+
+HRESULT HrEndWriteBatch(IMAPISession* session) {
+    if (faults::Hit("HrEndWriteBatch")) return MAPI_E_DISK_ERROR;
+    store::Database* db = store::DatabaseOf(session);
+    if (db == nullptr) return MAPI_E_INVALID_PARAMETER;
+    return db->EndBatch() ? S_OK : MAPI_E_DISK_ERROR;
 }
 
 HRESULT MAPILogonEx(ULONG_PTR, const char16_t*, const char16_t*, ULONG, IMAPISession** session) {

@@ -4,8 +4,8 @@
 // A message's recipient and attachment tables are read whole at their first row, from the
 // message. The other tables read ahead in batches of rows with just the values of their
 // columns, so that a caller reading one row at a time does not run a query per row; a
-// contents table reads its batch's messages whole and leaves them with the session for their
-// opening (Database::Prefetched).
+// contents table names its batch's messages to the session, which reads them whole at the
+// opening of the first of them (Database::PrefetchLater).
 //
 // Reading a batch holds a read transaction on the session's connection until the next batch,
 // the table's release or a write through the session (Database::HoldRead), so that the batch
@@ -128,7 +128,7 @@ public:
             holding_ = true;
             stamp_ = db_->ChangeStamp();
             if (kind_ == TableKind::Contents) {
-                rows_ = std::make_unique<LoadedRows>(ReadMessagesAhead(batch));
+                rows_ = std::make_unique<LoadedRows>(ReadMessagesAhead(batch, wanted));
             } else {
                 rows_ = std::make_unique<LoadedRows>(LoadChildren(*db_, kind_ == TableKind::Stores ? 0 : container_,
                                                                   RowKind(kind_), position_, batch, wanted,
@@ -187,30 +187,26 @@ protected:
 
 private:
     const std::vector<ULONG>& Columns() const { return columnsSet_ ? columns_ : DefaultColumns(kind_); }
-    // A contents table's batch: the messages are read whole, and kept by the session for the
-    // caller that opens them next (a walk opens every one); the rows keep the values of their
-    // columns.
-    LoadedRows ReadMessagesAhead(std::int64_t batch) {
-        std::vector<LoadedTree> trees = LoadMessageTrees(*db_, container_, position_, batch);
-        const std::vector<ULONG>& columns = StoredColumns();
-        LoadedRows rows;
-        rows.reserve(trees.size());
-        for (const LoadedTree& tree : trees) {
-            std::vector<StoredValue> values;
-            for (const StoredValue& value : tree.values) {
-                const bool column = std::any_of(columns.begin(), columns.end(),
-                                                [&](ULONG tag) { return PROP_ID(tag) == PROP_ID(value.tag); });
-                if (column) values.push_back(value);
-            }
-            rows.emplace_back(tree.row, std::move(values));
-        }
-        db_->Prefetched(std::move(trees));
+    // A contents table's batch: the rows with just the values of their columns, and the
+    // batch's messages named to the session, which reads them whole, in one statement, when
+    // the caller opens the first of them (a walk opens every message it does not know yet, and
+    // none that it knows).
+    LoadedRows ReadMessagesAhead(std::int64_t batch, const Wanted& wanted) {
+        LoadedRows rows = LoadChildren(*db_, container_, kMessage, position_, batch, wanted, &StoredColumns());
+        std::vector<ObjectId> ids;
+        ids.reserve(rows.size());
+        for (const auto& [row, values] : rows) ids.push_back(row.id);
+        db_->PrefetchLater(container_, position_, batch, std::move(ids));
         return rows;
     }
-    // The stored values the columns are made from: the columns' own, and the attachment data
+    // The stored values the columns are made from: the columns' own, less those the store
+    // always computes from the object's row (an entry identifier), and the attachment data
     // whose length is PR_ATTACH_SIZE.
     const std::vector<ULONG>& StoredColumns() {
-        stored_ = Columns();
+        stored_.clear();
+        for (ULONG tag : Columns()) {
+            if (!IsComputed(RowKind(kind_), PROP_ID(tag))) stored_.push_back(tag);
+        }
         if (std::find(stored_.begin(), stored_.end(), PR_ATTACH_SIZE) != stored_.end()) {
             stored_.push_back(PR_ATTACH_DATA_BIN);
         }
