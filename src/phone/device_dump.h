@@ -11,6 +11,7 @@
 
 namespace phone {
 
+// A store that cannot be read is thrown as Failure (device_store.h).
 nlohmann::ordered_json Dump(Phone& phone);
 
 }  // namespace phone

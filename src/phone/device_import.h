@@ -58,6 +58,8 @@ struct Conversion {
 // The media of the element's parts is moved into the delivery's attachments.
 Conversion ConvertElement(BackupElement& element);
 
+// The importer catches the Failure its store helpers throw (device_store.h) and returns it as
+// an error line: Mirror and ImportFile return false with `error` set; nothing is thrown out.
 class Importer {
 public:
     // Explanations of skipped elements and the progress line go to `notes`, each explanation

@@ -15,6 +15,8 @@
 
 namespace phone {
 
+// A store that cannot be read, or a folder path that names no folder, is thrown as Failure
+// (device_store.h); the `device` command catches it.
 void ListTree(Phone& phone, std::FILE* out);
 void ListFolder(Phone& phone, std::u16string_view path, std::FILE* out);
 

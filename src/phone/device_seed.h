@@ -10,7 +10,8 @@
 
 namespace phone {
 
-// Delivers `count` messages; returns how many were stored.
+// Delivers `count` messages; returns how many were stored. A step the store refuses is thrown
+// as Failure (device_store.h).
 std::uint32_t Seed(Phone& phone, std::uint32_t count, std::uint64_t seed);
 
 }  // namespace phone

@@ -7,19 +7,16 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
-
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
+#include "remote/call.h"
 #include "remote/work.h"
 #include "remote/exit_status.h"
 #include "remote/interrupt.h"
 #include "remote/reports.h"
 #include "platform/channel.h"
 #include "platform/device.h"
-#include "platform/instance.h"
 #include "platform/no_destructor.h"
 #include "platform/text.h"
 #include "shell/commands.h"
@@ -171,49 +168,51 @@ RemoteResult BusyResult() {
     return result;
 }
 
-void Answer(const std::string& frame, platform::device::ChannelReply& reply) {
-    const std::optional<RemoteRequest> request = DecodeRequest(frame);
-    if (!request) return;  // not a request (a client looking whether anyone serves)
+// "show" is answered from the channel's thread: the window comes up (above any box it shows)
+// whatever its thread is doing, and the second program ends at once.
+void AnswerShow(platform::device::ChannelReply& reply) {
     Server& server = TheServer();
-    if (request->verb == verb::kShow) {
-        // Shown from here: the window comes up (above any box it shows) whatever its thread is
-        // doing, and the second program ends at once.
-        RemoteResult result;
-        ui::HWND window = tallymere::mainWindow.load();
-        {
-            std::lock_guard lock(server.mutex);
-            result.carriedOut = !server.stopping && window != nullptr;
-            result.windowShown = result.carriedOut && server.hasScreenWindow;
-        }
-        if (result.windowShown) ui::ShowWindow(window, ui::SW_SHOW);
-        reply.Send(EncodeResult(result));
-        return;
+    RemoteResult result;
+    ui::HWND window = tallymere::mainWindow.load();
+    {
+        std::lock_guard lock(server.mutex);
+        result.carriedOut = !server.stopping && window != nullptr;
+        result.windowShown = result.carriedOut && server.hasScreenWindow;
     }
-    const bool needsNoBox = NeedsNoBox(*request);
-    if (!needsNoBox && ui::BoxesOpen() > 0) {
-        reply.Send(EncodeResult(BusyResult()));
-        return;
-    }
-    auto job = std::make_shared<Job>();
-    job->request = *request;
+    if (result.windowShown) ui::ShowWindow(window, ui::SW_SHOW);
+    reply.Send(EncodeResult(result));
+}
+
+// Queues the job and posts it to the main window `window`. Its number, or 0 when the program is
+// ending or has no window (the client has been answered that nothing ran).
+std::uint64_t Post(const std::shared_ptr<Job>& job, ui::HWND window, bool needsNoBox,
+                   platform::device::ChannelReply& reply) {
+    Server& server = TheServer();
     std::uint64_t id = 0;
     {
         std::lock_guard lock(server.mutex);
         if (server.stopping) {
             reply.Send(EncodeResult({}));
-            return;
+            return 0;
         }
         id = server.nextId++;
         server.waiting[id] = job;
     }
-    ui::HWND window = tallymere::mainWindow.load();
     if (!window || !ui::PostMessageW(window, WM_REMOTE_REQUEST, needsNoBox ? 1 : 0, static_cast<ui::LPARAM>(id))) {
         Withdraw(id);
         reply.Send(EncodeResult({}));
-        return;
+        return 0;
     }
-    std::unique_lock lock(job->mutex);
-    while (!job->started) {
+    return id;
+}
+
+// Waits until the window's thread takes the job. False when it was withdrawn instead: the
+// program is ending, a box opened before it started (the client is answered), or the client
+// stopped or went away.
+bool AwaitStart(Job& job, std::uint64_t id, ui::HWND window, bool needsNoBox, platform::device::ChannelReply& reply) {
+    Server& server = TheServer();
+    std::unique_lock lock(job.mutex);
+    while (!job.started) {
         bool gone = window->IsDestroyed();
         {
             std::lock_guard serverLock(server.mutex);
@@ -226,7 +225,7 @@ void Answer(const std::string& frame, platform::device::ChannelReply& reply) {
             lock.unlock();
             if (Withdraw(id)) {
                 reply.Send(EncodeResult(busy ? BusyResult() : RemoteResult{}));
-                return;
+                return false;
             }
             lock.lock();  // taken meanwhile: it runs
             continue;
@@ -235,33 +234,35 @@ void Answer(const std::string& frame, platform::device::ChannelReply& reply) {
         std::string said;
         if (reply.Listen(&said) != platform::device::ClientWord::kNothing) {
             lock.unlock();
-            if (Withdraw(id)) return;
+            if (Withdraw(id)) return false;
             lock.lock();
             continue;
         }
-        job->changed.wait_for(lock, 50ms);
+        job.changed.wait_for(lock, 50ms);
     }
-    lock.unlock();
-    reply.Send(kStarted);
-    lock.lock();
-    // While the job runs: its progress goes to the client, and a client that asks to stop, or
-    // goes away, stops its pass at the next message boundary.
+    return true;
+}
+
+// While the job runs: its progress goes to the client, and a client that asks to stop, or goes
+// away, stops its pass at the next message boundary. The job's result once it is done.
+RemoteResult RelayUntilDone(Job& job, platform::device::ChannelReply& reply) {
+    std::unique_lock lock(job.mutex);
     bool stopAsked = false;
     std::uint32_t sentDone = 0;
     std::uint32_t sentTotal = 0;
     bool sentAny = false;
-    while (!job->done) {
-        job->changed.wait_for(lock, 50ms);  // progress and a stop travel at this pace
-        if (job->done) break;
+    while (!job.done) {
+        job.changed.wait_for(lock, 50ms);  // progress and a stop travel at this pace
+        if (job.done) break;
         std::string said;
         if (!stopAsked && reply.Listen(&said) != platform::device::ClientWord::kNothing) {
             stopAsked = true;
-            job->stopAsked = true;
+            job.stopAsked = true;
             tallymere::RequestStop();  // cleared when the job ends (RunRemoteRequest)
         }
         const std::uint32_t done = tallymere::PassDone();
         const std::uint32_t total = tallymere::PassTotal();
-        if (job->passBegun && (!sentAny || done != sentDone || total != sentTotal)) {
+        if (job.passBegun && (!sentAny || done != sentDone || total != sentTotal)) {
             sentAny = true;
             sentDone = done;
             sentTotal = total;
@@ -270,10 +271,32 @@ void Answer(const std::string& frame, platform::device::ChannelReply& reply) {
             lock.lock();
         }
     }
-    const RemoteResult result = job->result;
-    lock.unlock();
+    return job.result;
+}
+
+// One request from the channel's thread: "show" is answered here; any other runs on the window's
+// thread (RunRemoteRequest) while this relays its progress, and its result goes back.
+void Answer(const std::string& frame, platform::device::ChannelReply& reply) {
+    const std::optional<RemoteRequest> request = DecodeRequest(frame);
+    if (!request) return;  // not a request (a client looking whether anyone serves)
+    if (request->verb == verb::kShow) {
+        AnswerShow(reply);
+        return;
+    }
+    const bool needsNoBox = NeedsNoBox(*request);
+    if (!needsNoBox && ui::BoxesOpen() > 0) {
+        reply.Send(EncodeResult(BusyResult()));
+        return;
+    }
+    auto job = std::make_shared<Job>();
+    job->request = *request;
+    ui::HWND window = tallymere::mainWindow.load();
+    const std::uint64_t id = Post(job, window, needsNoBox, reply);
+    if (id == 0 || !AwaitStart(*job, id, window, needsNoBox, reply)) return;
+    reply.Send(kStarted);
+    const RemoteResult result = RelayUntilDone(*job, reply);
     reply.Send(EncodeResult(result));
-    lock.lock();
+    std::lock_guard lock(job->mutex);
     job->replied = true;
     job->changed.notify_all();
 }
@@ -429,17 +452,11 @@ RemoteResult Execute(ui::HWND window, Job& job) {
     return result;
 }
 
+}  // namespace
+
 // ---- The client's side ----
 
-enum class CallOutcome {
-    kDone,           // a result came
-    kTurnedAway,     // nothing ran: no reply, or the program ended before it started the request
-    kEndedMidway,    // the request started, then the connection broke
-    kInterrupted,    // Ctrl-C or SIGTERM before the request started: nothing ran
-};
-
-CallOutcome Call(const RemoteRequest& request, RemoteResult* result,
-                 std::chrono::steady_clock::duration limit = std::chrono::steady_clock::duration::max()) {
+CallOutcome Call(const RemoteRequest& request, RemoteResult* result, std::chrono::steady_clock::duration limit) {
     const auto deadline = limit == std::chrono::steady_clock::duration::max()
                               ? std::chrono::steady_clock::time_point::max()
                               : std::chrono::steady_clock::now() + limit;
@@ -483,13 +500,12 @@ CallOutcome Call(const RemoteRequest& request, RemoteResult* result,
     return started ? CallOutcome::kEndedMidway : CallOutcome::kTurnedAway;
 }
 
-// Whether a program serves the device's channel (it holds the device and takes requests).
 bool Served() {
     platform::device::ChannelCall probe;
     return probe.Start("");
 }
 
-}  // namespace
+// ---- Serving ----
 
 void ServeRemoteRequests(bool hasScreenWindow) {
     Server& server = TheServer();
@@ -537,58 +553,6 @@ void RunRemoteRequest(ui::HWND window, ui::LPARAM lParam) {
     job->changed.notify_all();
 }
 
-bool MountDevice(const GlobalOptions& options, DeviceUse use) {
-    using platform::device::Creation;
-    std::string error;
-    bool made = false;
-    const auto folder = platform::device::ChooseFolder(options.device);
-    const Creation creation = use == DeviceUse::kRead                               ? Creation::kNever
-                              : platform::device::IsDefaultFolder(options.device) ? Creation::kWithParents
-                                                                                  : Creation::kInExistingParent;
-    if (!platform::device::Mount(folder, &error, &made, creation)) {
-        std::fprintf(stderr, "tallymere-cli: %s\n", error.c_str());
-        if (options.json) std::printf("%s\n", ErrorJson(options.command, kExitFailure, error).c_str());
-        return false;
-    }
-    if (made) {
-        std::fprintf(stderr, "tallymere-cli: made a new, empty phone in %s\n", platform::device::Root().c_str());
-    }
-    return true;
-}
-
-int PrintAlreadyRunning(const GlobalOptions& options, const std::string& name, long holderPid) {
-    // Which program holds it, so that the user knows what to end or wait for.
-    const std::string program = platform::device::ProgramCommandLine(holderPid);
-    const std::string line = "Tallymere is already running on this device (process " + std::to_string(holderPid) +
-                             (program.empty() ? "" : ": " + program) + "). Use --wait to wait for it.";
-    std::fprintf(stderr, "%s\n", line.c_str());
-    if (options.json) std::printf("%s\n", ErrorJson(name, kExitDeviceBusy, line).c_str());
-    std::fflush(stdout);
-    return kExitDeviceBusy;
-}
-
-int PrintCancelled(const GlobalOptions& options, const std::string& name) {
-    std::fprintf(stderr, "Restore cancelled.\n");
-    if (options.json) std::printf("%s\n", ErrorJson(name, kExitCancelled, "Restore cancelled.").c_str());
-    std::fflush(stdout);
-    return kExitCancelled;
-}
-
-int PrintBusy(const GlobalOptions& options, const std::string& name) {
-    std::fprintf(stderr, "%s\n", kBusyLine);
-    if (options.json) std::printf("%s\n", ErrorJson(name, kExitDeviceBusy, kBusyLine).c_str());
-    std::fflush(stdout);
-    return kExitDeviceBusy;
-}
-
-int PrintWaitInterrupted(const GlobalOptions& options, const std::string& name) {
-    const std::string line = InterruptedLine(0);
-    std::fprintf(stderr, "%s\n", line.c_str());
-    if (options.json) std::printf("%s\n", ErrorJson(name, kExitInterrupted, line).c_str());
-    std::fflush(stdout);
-    return kExitInterrupted;
-}
-
 bool NeedsNoBox(const RemoteRequest& request) {
     return request.verb == verb::kShow || (request.verb == verb::kSettings && !request.outputDir) ||
            (request.verb == verb::kSelect && request.list);
@@ -617,73 +581,6 @@ int PrintResult(const RemoteResult& result, bool json, const std::string& name) 
     std::fflush(stderr);
     return result.status;
 }
-
-int LockOrForward(const GlobalOptions& options, const std::string& name, const RemoteRequest& request,
-                  const std::function<bool()>& confirm, bool* confirmed) {
-    using Clock = std::chrono::steady_clock;
-    // A program that stops serving while this waits is ending: the device is free soon.
-    const auto endingDeadline = Clock::now() + 10s;
-    const auto waitDeadline = options.waitSeconds > 0
-                                  ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                                       std::chrono::duration<double>(options.waitSeconds))
-                                  : Clock::time_point::max();
-    bool asked = false;
-    bool toldWaiting = false;
-    for (;;) {
-        long holder = 0;
-        if (platform::device::LockProgram(&holder)) return -1;
-        if (!request.verb.empty() && Served()) {
-            if (confirm && !asked) {
-                asked = true;
-                if (!confirm()) return PrintCancelled(options, name);
-                if (confirmed) *confirmed = true;
-            }
-            RemoteResult result;
-            CallOutcome outcome;
-            {
-                StoppableScope stoppable;
-                outcome = Call(request, &result);
-            }
-            switch (outcome) {
-                case CallOutcome::kDone:
-                    if (!result.busy) return PrintResult(result, options.json, name);
-                    // With --wait the box may close in time; without, or once the time is up,
-                    // the answer stands.
-                    if (!options.wait || Clock::now() > waitDeadline) return PrintBusy(options, name);
-                    break;
-                case CallOutcome::kInterrupted:
-                    return PrintWaitInterrupted(options, name);
-                case CallOutcome::kEndedMidway: {
-                    const std::string line =
-                        "Tallymere (process " + std::to_string(holder) + ") ended before the command was done.";
-                    std::fprintf(stderr, "%s\n", line.c_str());
-                    if (options.json) std::printf("%s\n", ErrorJson(name, kExitFailure, line).c_str());
-                    return kExitFailure;
-                }
-                case CallOutcome::kTurnedAway:
-                    // The program is ending (or not yet serving): the device is free soon.
-                    if (!options.wait && Clock::now() > endingDeadline) return PrintAlreadyRunning(options, name, holder);
-                    break;
-            }
-        } else if (!options.wait) {
-            return PrintAlreadyRunning(options, name, holder);
-        } else if (!toldWaiting) {
-            toldWaiting = true;
-            if (::isatty(STDERR_FILENO)) {
-                std::fprintf(stderr, "Waiting for Tallymere (process %ld) to let go of the device...\n", holder);
-            }
-        }
-        if (options.wait && Clock::now() > waitDeadline) return PrintAlreadyRunning(options, name, holder);
-        {
-            // A signal while waiting for the device ends the wait at once, with its report.
-            StoppableScope stoppable;
-            if (!tallymere::StopRequested()) std::this_thread::sleep_for(100ms);
-            if (tallymere::StopRequested()) return PrintWaitInterrupted(options, name);
-        }
-    }
-}
-
-int LockDevice(const GlobalOptions& options) { return LockOrForward(options, options.command, RemoteRequest{}); }
 
 std::optional<RemoteResult> AskToShow() {
     RemoteRequest request;

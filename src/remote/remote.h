@@ -100,7 +100,7 @@ void StopRemoteRequests();
 // Carries out the request a WM_REMOTE_REQUEST names, on the window's thread.
 void RunRemoteRequest(platform::ui::HWND window, platform::ui::LPARAM lParam);
 
-// ---- The process that wants the device ----
+// ---- The process that wants the device (device_lock.cpp) ----
 
 // Takes the device for a program command, or has the program holding it carry the command out.
 // Returns -1 when this process now holds the device (the caller runs the command itself).
