@@ -52,6 +52,7 @@ std::uint32_t xExport::AddDir(std::u16string_view relPath, std::uint32_t counter
     dirCounters.push_back(counter);
     dirStock.emplace_back();
     dirWatch.emplace_back();
+    dirHandles.emplace_back();
     dirStockTaken.push_back(true);
     return dirCount++;
 }
@@ -61,6 +62,12 @@ void xExport::TakeStock(std::uint32_t d) {
     dirStock[d] = TakeStockOfDirectory(JoinPath(outputDir, kExportDir, dirPaths[d]));
     dirCounters[d] = dirStock[d].textFiles + 1;
     dirStockTaken[d] = true;
+}
+
+platform::Directory* xExport::Handle(std::uint32_t d) {
+    if (keptInStep) return nullptr;
+    if (!dirHandles[d]) dirHandles[d] = platform::Directory::Open(JoinPath(outputDir, kExportDir, dirPaths[d]));
+    return dirHandles[d].get();
 }
 
 std::uint32_t xExport::EnterDirectories(const std::u16string& folderPath) {
@@ -141,7 +148,9 @@ int xExport::ExportOne(const qMsg& message) {
     const std::u16string partName = textName + std::u16string(kUnfinished);
     currentDir_ = d;
     WillWrite(d, partName);
-    auto text = MyCreateFile(outputDir, kExportDir, relPath, partName, u"w");
+    // Opened and renamed by name in the directory held open: no walk of the whole path.
+    platform::Directory* handle = Handle(d);
+    auto text = handle ? OpenRetrying(*handle, partName, u"w") : MyCreateFile(outputDir, kExportDir, relPath, partName, u"w");
     if (!text) FatalError(u"MyCreateFile failed.", u"xExport::ExportOne");
     if (!WriteMessageText(*text, message)) FatalError(u"fwrite failed.", u"xExport::ExportOne");
 
@@ -149,9 +158,10 @@ int xExport::ExportOne(const qMsg& message) {
     ExportMMS(message, relPath, number);
 
     if (!text->Close()) FatalError(u"fwrite failed.", u"xExport::ExportOne");
-    const std::u16string dir = JoinPath(outputDir, kExportDir, relPath) + u"\\";
     WillWrite(d, textName);
-    if (!platform::MoveFileW(dir + partName, dir + textName)) FatalError(u"MoveFileW failed.", u"xExport::ExportOne");
+    const auto inDir = [&](const std::u16string& name) { return JoinPath(outputDir, kExportDir, relPath) + u"\\" + name; };
+    const bool renamed = handle ? handle->MoveFile(partName, textName) : platform::MoveFileW(inDir(partName), inDir(textName));
+    if (!renamed) FatalError(u"MoveFileW failed.", u"xExport::ExportOne");
     stock.numbers.insert(number);
     if (counted) dirCounters[d] = number + 1;
     // Listed on disk as soon as its files are complete: an export that ends any time later

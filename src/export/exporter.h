@@ -109,6 +109,9 @@ public:
     // exporter's own writes, so that it stays what a listing would find.
     bool keptInStep = false;
     std::vector<std::unique_ptr<platform::DirectoryWatch>> dirWatch;
+    // Each directory held open, once a text file was exported into it (null before, and always
+    // for an exporter kept in step, whose directories may be replaced between its passes).
+    std::vector<std::unique_ptr<platform::Directory>> dirHandles;
     // Brings what the exporter knows up to date before another pass: false when the export list
     // or the output directory has changed since Settle (the exporter must be opened afresh);
     // directories changed by others are forgotten (met again, listed again), and every
@@ -141,6 +144,9 @@ private:
     std::uint32_t EnterDirectories(const std::u16string& folderPath);
     // Takes the stock of directory `d`, unless taken, and numbers it after its text files.
     void TakeStock(std::uint32_t d);
+    // Directory `d` held open for its text files; null when kept in step or it cannot be
+    // opened (its files are then opened by their paths).
+    platform::Directory* Handle(std::uint32_t d);
     // Exported, with the position of the message's export directory.
     bool Exported(const qMsg& message, std::uint32_t* dir);
 

@@ -78,6 +78,7 @@ bool xExport::Refresh() {
         dirStock.erase(dirStock.begin() + d);
         dirStockTaken.erase(dirStockTaken.begin() + d);
         dirWatch.erase(dirWatch.begin() + d);
+        dirHandles.erase(dirHandles.begin() + d);
         --dirCount;
     }
     lastPosition_.reset();  // positions have moved

@@ -1,5 +1,7 @@
 #include "platform/file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -167,4 +169,96 @@ bool File::Close() {
     return ok;
 }
 
+std::unique_ptr<Directory> Directory::Open(std::u16string_view devicePath) {
+    auto host = device::HostPathText(devicePath);
+    ClearFailureCause();
+    if (!host) {
+        SetLastError(ERROR_INVALID_NAME);
+        return nullptr;
+    }
+    const int fd = ::open(host->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        SetFailureCause(*host, errno);
+        SetLastError(ErrorFromErrno(errno));
+        return nullptr;
+    }
+    return std::make_unique<Directory>(Key{}, fd, std::move(*host));
+}
+
+Directory::~Directory() { ::close(fd_); }
+
+std::optional<std::string> Directory::HostName(std::u16string_view name) const {
+    if (name.empty() || name.find_first_of(u"\\/") != std::u16string_view::npos) return std::nullopt;
+    // A name maps as it does as the last component of a path.
+    auto host = device::HostPathText(name);
+    if (!host) return std::nullopt;
+    return host->substr(host->rfind('/') + 1);
+}
+
+std::unique_ptr<File> Directory::OpenFile(std::u16string_view name, std::u16string_view mode) {
+    std::string hostMode;
+    auto host = HostName(name);
+    ClearFailureCause();
+    if (!host || !ValidMode(mode, &hostMode)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return nullptr;
+    }
+    if (faults::Hit("_wfopen")) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    // The flags the C runtime gives these modes.
+    const bool plus = hostMode.size() > 1;
+    int flags = plus ? O_RDWR : (hostMode[0] == 'r' ? O_RDONLY : O_WRONLY);
+    if (hostMode[0] == 'w') flags |= O_CREAT | O_TRUNC;
+    if (hostMode[0] == 'a') flags |= O_CREAT | O_APPEND;
+    const std::string hostPath = path_ + "/" + *host;
+    const int fd = ::openat(fd_, host->c_str(), flags, 0666);
+    std::FILE* stream = fd < 0 ? nullptr : ::fdopen(fd, hostMode.c_str());
+    if (stream == nullptr) {
+        const int err = errno;
+        if (fd >= 0) ::close(fd);
+        SetFailureCause(hostPath, err);
+        SetLastError(ErrorFromErrno(err));
+        return nullptr;
+    }
+    return std::make_unique<File>(File::Key{}, stream, hostPath);
+}
+
+bool Directory::MoveFile(std::u16string_view from, std::u16string_view to) {
+    auto src = HostName(from);
+    auto dst = HostName(to);
+    ClearFailureCause();
+    if (!src || !dst) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    if (faults::Hit("MoveFileW")) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    int renamed = ::renameat2(fd_, src->c_str(), fd_, dst->c_str(), RENAME_NOREPLACE);
+    if (renamed != 0 && errno == EINVAL) {
+        // A file system that cannot refuse by itself: the target is looked for first.
+        struct stat st {};
+        if (::fstatat(fd_, dst->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return false;
+        }
+        renamed = ::renameat(fd_, src->c_str(), fd_, dst->c_str());
+    }
+    if (renamed == 0) return true;
+    const int err = errno;
+    struct stat st {};
+    if (::fstatat(fd_, src->c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        SetFailureCause(path_ + "/" + *src, errno);
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
+    if (err != EEXIST) SetFailureCause(path_ + "/" + *dst, err);
+    SetLastError(ErrorFromErrno(err));
+    return false;
+}
+
 }  // namespace platform
+

@@ -9,10 +9,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace platform {
+
+class Directory;
 
 // The end-of-file value of `File::ReadWideChar`; outside the range of code units, so that a
 // U+FFFF character in a text reads as itself.
@@ -54,6 +57,7 @@ public:
     bool Close();
 
 private:
+    friend class Directory;
     struct Key {
         explicit Key() = default;
     };
@@ -68,6 +72,41 @@ private:
     std::FILE* stream_;
     std::string path_;  // the host file, named by failure causes
     char16_t pendingLow_ = 0;  // second half of a surrogate pair not yet handed out
+};
+
+// A directory held open by device path: the files in it are opened and renamed by their names
+// alone, without the host walking the directory's whole path again for each (a writer of many
+// files in a few directories). A directory removed after its opening takes no new files (they
+// fail as in a missing directory); one moved is followed.
+class Directory {
+public:
+    // Null, with the thread's last error set, when it cannot be opened.
+    static std::unique_ptr<Directory> Open(std::u16string_view devicePath);
+
+    ~Directory();
+    Directory(const Directory&) = delete;
+    Directory& operator=(const Directory&) = delete;
+
+    // As File::Open of the directory's path and `name` (one name, no separator).
+    std::unique_ptr<File> OpenFile(std::u16string_view name, std::u16string_view mode);
+    // As MoveFileW within the directory: `to` must not exist (ERROR_ALREADY_EXISTS), a missing
+    // `from` fails with ERROR_FILE_NOT_FOUND.
+    bool MoveFile(std::u16string_view from, std::u16string_view to);
+
+private:
+    struct Key {
+        explicit Key() = default;
+    };
+
+public:
+    Directory(Key, int fd, std::string hostPath) : fd_(fd), path_(std::move(hostPath)) {}
+
+private:
+    // The host name of one device name; nullopt for a name that is not a single valid name.
+    std::optional<std::string> HostName(std::u16string_view name) const;
+
+    int fd_;
+    std::string path_;  // the host directory, named by failure causes
 };
 
 }  // namespace platform

@@ -85,17 +85,32 @@ std::unique_ptr<platform::File> MyCreateFile(std::u16string_view root, std::u16s
     return OpenRetrying(JoinPath(root, dir, subDir) + u"\\" + std::u16string(fileName), mode);
 }
 
-std::unique_ptr<platform::File> OpenRetrying(std::u16string_view path, std::u16string_view mode) {
+namespace {
+
+// Opens with `open`, retrying for a while: another program may hold the file a moment.
+template <class Opener>
+std::unique_ptr<platform::File> Retrying(Opener&& open) {
     constexpr platform::DWORD kTotalWait = 3000;
     constexpr platform::DWORD kInterval = 500;
     int retries = kTotalWait / kInterval;
-    auto file = platform::File::Open(path, mode);
+    auto file = open();
     while (!file && retries > 0) {
         if (!platform::faults::QuickRetries()) Pause(kInterval);
-        file = platform::File::Open(path, mode);
+        file = open();
         --retries;
     }
     return file;
+}
+
+}  // namespace
+
+std::unique_ptr<platform::File> OpenRetrying(std::u16string_view path, std::u16string_view mode) {
+    return Retrying([&] { return platform::File::Open(path, mode); });
+}
+
+std::unique_ptr<platform::File> OpenRetrying(platform::Directory& dir, std::u16string_view name,
+                                             std::u16string_view mode) {
+    return Retrying([&] { return dir.OpenFile(name, mode); });
 }
 
 void Pause(platform::DWORD milliseconds) {

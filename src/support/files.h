@@ -35,6 +35,9 @@ std::unique_ptr<platform::File> MyCreateFile(std::u16string_view root, std::u16s
                                              std::u16string_view mode);
 // Opens `path` with `mode`, retrying as MyCreateFile does.
 std::unique_ptr<platform::File> OpenRetrying(std::u16string_view path, std::u16string_view mode);
+// Opens the file `name` of a directory held open, retrying as MyCreateFile does.
+std::unique_ptr<platform::File> OpenRetrying(platform::Directory& dir, std::u16string_view name,
+                                             std::u16string_view mode);
 
 // Blocks the calling thread for `milliseconds`.
 void Pause(platform::DWORD milliseconds);

@@ -315,6 +315,43 @@ TEST_F(DeviceTest, MoveReportsWhatIsMissingAndRefusesAnyExistingTarget) {
     EXPECT_EQ(ReadHostFile(Host("a")), "A");
 }
 
+// A directory held open opens and renames its files by name as the path calls do: names mapped
+// alike (a long one fitted as by path), no replacing of an existing target, a missing source
+// told apart, separators refused; once the directory is removed it takes no new files.
+TEST_F(DeviceTest, ADirectoryHeldOpenOpensAndRenamesByNameAsThePathCallsDo) {
+    ASSERT_TRUE(platform::CreateDirectoryW(u"\\Out"));
+    auto dir = platform::Directory::Open(u"\\Out");
+    ASSERT_NE(dir, nullptr);
+    const std::u16string longName = std::u16string(200, u'\u00e9') + u".txt";
+    for (const std::u16string& name : {std::u16string(u"a.txt.part"), longName}) {
+        auto file = dir->OpenFile(name, u"w");
+        ASSERT_NE(file, nullptr);
+        EXPECT_TRUE(file->WriteText(u"x\u00e9"));
+        EXPECT_TRUE(file->Close());
+        auto again = platform::File::Open(u"\\Out\\" + name, u"rb");
+        ASSERT_NE(again, nullptr);
+        char bytes[8] = {};
+        EXPECT_EQ(again->Read(bytes, sizeof bytes), 3u);
+    }
+    WriteHostFile(Host("Out/b.txt"), "B");
+    EXPECT_FALSE(dir->MoveFile(u"a.txt.part", u"b.txt"));
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(ReadHostFile(Host("Out/b.txt")), "B");
+    EXPECT_TRUE(dir->MoveFile(u"a.txt.part", u"a.txt"));
+    EXPECT_EQ(ReadHostFile(Host("Out/a.txt")), "x\xC3\xA9");
+    EXPECT_FALSE(std::filesystem::exists(Host("Out/a.txt.part")));
+    EXPECT_FALSE(dir->MoveFile(u"a.txt.part", u"c.txt"));
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(dir->OpenFile(u"sub\\c.txt", u"w"), nullptr);
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_INVALID_NAME);
+    EXPECT_FALSE(dir->MoveFile(u"a.txt", u"../a.txt"));
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_INVALID_NAME);
+    std::filesystem::remove_all(Host("Out"));
+    EXPECT_EQ(dir->OpenFile(u"d.txt", u"w"), nullptr);
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(platform::Directory::Open(u"\\Out"), nullptr);
+}
+
 // A pattern of "*" and plain ASCII is matched on the host's names before they are converted:
 // in either case, never by a name whose ending only looks alike in another script.
 TEST_F(DeviceTest, SearchBySuffixMatchesEitherCaseAndNothingElse) {
