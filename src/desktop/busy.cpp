@@ -24,6 +24,7 @@ struct Busy {
     QElapsedTimer clock;
     qint64 paintedAt = -kPaintEveryMilliseconds;
     qint64 eventsAt = 0;
+    bool passBegun = false;   // the progress hook has been heard since the command began
 };
 Busy busy;
 
@@ -35,6 +36,7 @@ BusyScope::BusyScope(const QString& what) {
         busy.clock.start();
         busy.paintedAt = -kPaintEveryMilliseconds;
         busy.eventsAt = 0;
+        busy.passBegun = false;
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
 }
@@ -43,6 +45,8 @@ BusyScope::~BusyScope() {
     QGuiApplication::restoreOverrideCursor();
     if (--busy.depth == 0) HideProgress();
 }
+
+bool PassAtWork() { return busy.depth > 0 && busy.passBegun; }
 
 void HideProgress() {
     if (MainDialog* window = MainDialogWidget(); window && window->ProgressShown()) window->HideProgress();
@@ -56,6 +60,7 @@ QString ProgressText(const QString& what, std::uint32_t done, std::uint32_t tota
 
 void ShowWalkProgress(std::uint32_t done, std::uint32_t total) {
     if (busy.depth == 0) return;
+    busy.passBegun = true;
     const qint64 now = busy.clock.elapsed();
     // Between two messages the window draws what waits to be drawn (the progress line, the
     // area a closed box leaves, a dialog's contents) and arrivals due run; the user's input

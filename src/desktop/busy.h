@@ -20,6 +20,10 @@ public:
     BusyScope& operator=(const BusyScope&) = delete;
 };
 
+// Whether a command works now (a BusyScope is open) and its pass has begun (a command that
+// waits for a choice in its dialog has no pass at work yet).
+bool PassAtWork();
+
 // The progress of the walk that runs: `total` 0 when it is not known. Shows the line once the
 // command has run for half a second.
 void ShowWalkProgress(std::uint32_t done, std::uint32_t total);

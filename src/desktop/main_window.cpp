@@ -45,7 +45,16 @@ void PostCommand(std::uint32_t command) {
     ui::PostMessageW(tallymere::mainWindow.load(), ui::WM_COMMAND, command, 0);
 }
 
+// Exit, from the File menu or the tray's: the command waits for the one at work, so a pass at
+// work is asked to stop at its next message first (keeping what it did, as on SIGTERM); then
+// the window closes and the program ends in order.
+void PostExit() {
+    if (PassAtWork()) tallymere::RequestStop();
+    PostCommand(tallymere::kCommandExit);
+}
+
 QAction* AddCommand(QMenu* menu, const QString& text, std::uint32_t command) {
+    if (command == tallymere::kCommandExit) return menu->addAction(text, [] { PostExit(); });
     return menu->addAction(text, [command] { PostCommand(command); });
 }
 
@@ -225,7 +234,7 @@ QSystemTrayIcon* CreateTrayIcon() {
     objects.trayMenu->addAction(QStringLiteral("Show Tallymere"), [] {
         ui::SendMessageW(tallymere::mainWindow.load(), kTrayCallback, kTrayIconId, WM_LBUTTONDOWN);
     });
-    objects.trayMenu->addAction(QStringLiteral("Exit"), [] { PostCommand(tallymere::kCommandExit); });
+    objects.trayMenu->addAction(QStringLiteral("Exit"), [] { PostExit(); });
     trayIcon->setContextMenu(objects.trayMenu.get());
     return trayIcon;
 }
