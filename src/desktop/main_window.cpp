@@ -94,6 +94,12 @@ std::optional<QString> WorkName(std::uint32_t command) {
             return QStringLiteral("Restore Extra");
         case tallymere::kCommandAutomatic:
             return QStringLiteral("New message");
+        case tallymere::kCommandBackupBySelection:
+            return QStringLiteral("Backup by Selection");
+        case tallymere::kCommandExportBySelection:
+            return QStringLiteral("Export by Selection");
+        case tallymere::kCommandRestoreBySelection:
+            return QStringLiteral("Restore by Selection");
         default:
             return std::nullopt;
     }
@@ -329,7 +335,12 @@ ui::LRESULT MainWndProc(ui::HWND window, std::uint32_t message, ui::WPARAM wPara
                 return 0;
             }
             std::optional<BusyScope> busy;
-            if (auto name = WorkName(command)) busy.emplace(*name);
+            // The selection commands wait for the user's choice in their dialog first: no busy
+            // cursor until their pass begins.
+            const bool chooses = command == tallymere::kCommandBackupBySelection ||
+                                 command == tallymere::kCommandExportBySelection ||
+                                 command == tallymere::kCommandRestoreBySelection;
+            if (auto name = WorkName(command)) busy.emplace(*name, !chooses);
             // A command the table does not handle (the drop-down keys, the profiles) does nothing.
             tallymere::OnCommand(window, command);
             return 0;
