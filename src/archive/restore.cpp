@@ -52,6 +52,29 @@ std::uint32_t RunRestorePass(const std::function<std::uint32_t(xRestore&, mapi::
     return count;
 }
 
+// Counts the entries among the first `last` that `chosen` takes whose identifier no longer opens
+// a message (xRestore::Exists, the test the restore itself makes): what the restore will bring
+// back, which its progress counts. `missing` marks them by position. Every entry looked at is a
+// tick of the pass, so that a window goes on drawing while a large archive is counted; a stop
+// ends the count.
+std::uint32_t CountMissing(xRestore& restore, mapi::IMAPISession* session, std::uint32_t last,
+                           const std::function<bool(std::uint32_t)>& chosen, std::vector<bool>* missing) {
+    missing->assign(last, false);
+    std::uint32_t count = 0;
+    qMsg probe(session, 0, nullptr);
+    BeginPass(0);
+    for (std::uint32_t i = 0; i < last && !StopRequested(); ++i) {
+        if (!chosen(i)) continue;
+        probe.SetEntryID(xEntryID::ENTRYID_SIZE, restore.entryIds.ids[i].data());
+        if (!restore.Exists(probe)) {
+            (*missing)[i] = true;
+            ++count;
+        }
+        PassTick();
+    }
+    return count;
+}
+
 }  // namespace
 
 std::uint32_t Restore(RestoreMode mode, std::uint32_t* unreadable) {
@@ -105,18 +128,32 @@ std::uint32_t xRestore::RestoreAll(mapi::IMAPISession* session, RestoreMode mode
     if (!FolderListCoversRecords()) FatalError(u"Folders.dat is damaged: run check --repair.", u"xRestore::RestoreAll");
     qMsg msg(session, 0, nullptr);
     std::uint32_t count = 0;
-    BeginPass(mode == RestoreMode::Normal ? static_cast<std::uint32_t>(std::count(entryIds.flags.begin(),
-                                                                entryIds.flags.begin() + entryIds.count, 1u))
-                        : entryIds.count);
+    const auto taken = [this, mode](std::uint32_t i) { return mode != RestoreMode::Normal || entryIds.flags[i] == 1; };
+    // Someone shows the progress: it counts the messages to bring back, not every entry looked at.
+    const bool counted = PassProgressShown();
+    std::vector<bool> missing;
+    if (counted) {
+        const std::uint32_t toRestore = CountMissing(*this, session, entryIds.count, taken, &missing);
+        if (StopRequested()) return 0;
+        BeginPass(toRestore);
+    } else {
+        BeginPass(mode == RestoreMode::Normal ? static_cast<std::uint32_t>(std::count(entryIds.flags.begin(),
+                                                                    entryIds.flags.begin() + entryIds.count, 1u))
+                            : entryIds.count);
+    }
     for (std::uint32_t i = 0; i < entryIds.count; ++i) {
-        if (mode == RestoreMode::Normal && entryIds.flags[i] != 1) continue;
+        if (!taken(i)) continue;
         const std::uint32_t skippedBefore = unreadable;
         count += RestoreEntry(msg, i);
         // An entry whose record could not be read was not processed: it keeps its flag.
         if (unreadable == skippedBefore) entryIds.flags[i] = 1;
         // Between two entries the store may commit what it gathered (its write batch).
         if (mapi::HrPaceWriteBatch(session) != 0) FatalError(u"HrPaceWriteBatch failed.", u"xRestore::RestoreAll");
-        PassStep();
+        if (!counted || missing[i]) {
+            PassStep();
+        } else {
+            PassTick();
+        }
         // A stop ends the restore between two entries; the index is saved as usual.
         if (StopRequested()) break;
     }
@@ -221,14 +258,27 @@ std::uint32_t xRestore::RestoreSelected(mapi::IMAPISession* session, const std::
     const std::uint32_t last = std::min<std::uint32_t>(entryIds.count, static_cast<std::uint32_t>(chosen.size()));
     qMsg msg(session, 0, nullptr);
     std::uint32_t count = 0;
-    BeginPass(static_cast<std::uint32_t>(std::count(chosen.begin(), chosen.begin() + last, true)));
+    const bool counted = PassProgressShown();
+    std::vector<bool> missing;
+    if (counted) {
+        const std::uint32_t toRestore =
+            CountMissing(*this, session, last, [&chosen](std::uint32_t i) { return chosen[i]; }, &missing);
+        if (StopRequested()) return 0;
+        BeginPass(toRestore);
+    } else {
+        BeginPass(static_cast<std::uint32_t>(std::count(chosen.begin(), chosen.begin() + last, true)));
+    }
     for (std::uint32_t i = 0; i < last; ++i) {
         if (!chosen[i]) continue;
         const std::uint32_t skippedBefore = unreadable;
         count += RestoreEntry(msg, i);
         if (unreadable == skippedBefore) entryIds.flags[i] = 1;
         if (mapi::HrPaceWriteBatch(session) != 0) FatalError(u"HrPaceWriteBatch failed.", u"xRestore::RestoreSelected");
-        PassStep();
+        if (!counted || missing[i]) {
+            PassStep();
+        } else {
+            PassTick();
+        }
         if (StopRequested()) break;
     }
     return count;

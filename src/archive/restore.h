@@ -75,8 +75,10 @@ public:
     xRestore& operator=(const xRestore&) = delete;
 
     // The loop over the index (mode as for Restore); returns the number of messages re-created.
-    // It is a pass (support/pass_control.h): every chosen entry is a step, and a requested
-    // stop ends it after the entry at hand.
+    // It is a pass (support/pass_control.h): where someone shows its progress, the chosen
+    // entries whose messages are gone are counted first, and they are its steps ("3 of 12" while
+    // 12 messages come back); otherwise every chosen entry is a step. A requested stop ends it
+    // after the entry at hand.
     // A folder list that does not cover every record's folder number is damaged: the program
     // ends with "Folders.dat is damaged: run check --repair." (caption "xRestore::RestoreAll")
     // before anything is restored, rather than put messages into the wrong folders.

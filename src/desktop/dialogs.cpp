@@ -55,6 +55,14 @@ QWidget* Frame(qt::QtDialog& dialog, const QString& caption, bool done) {
     palette.setColor(QPalette::Window, palette.color(QPalette::Base));
     body->setPalette(palette);
     layout->addWidget(body, 1);
+    if (done) {
+        // Done may run a pass, with the dialog covering the window: its progress shows here.
+        auto* progress = new QLabel(window);
+        progress->setObjectName(QStringLiteral("progress"));
+        progress->setContentsMargins(6, 2, 6, 2);
+        progress->hide();
+        layout->addWidget(progress);
+    }
     return body;
 }
 

@@ -45,7 +45,16 @@ void PostCommand(std::uint32_t command) {
     ui::PostMessageW(tallymere::mainWindow.load(), ui::WM_COMMAND, command, 0);
 }
 
+// Exit, from the File menu or the tray's: the command waits for the one at work, so a pass at
+// work is asked to stop at its next message first (keeping what it did, as on SIGTERM); then
+// the window closes and the program ends in order.
+void PostExit() {
+    if (PassAtWork()) tallymere::RequestStop();
+    PostCommand(tallymere::kCommandExit);
+}
+
 QAction* AddCommand(QMenu* menu, const QString& text, std::uint32_t command) {
+    if (command == tallymere::kCommandExit) return menu->addAction(text, [] { PostExit(); });
     return menu->addAction(text, [command] { PostCommand(command); });
 }
 
@@ -85,6 +94,12 @@ std::optional<QString> WorkName(std::uint32_t command) {
             return QStringLiteral("Restore Extra");
         case tallymere::kCommandAutomatic:
             return QStringLiteral("New message");
+        case tallymere::kCommandBackupBySelection:
+            return QStringLiteral("Backup by Selection");
+        case tallymere::kCommandExportBySelection:
+            return QStringLiteral("Export by Selection");
+        case tallymere::kCommandRestoreBySelection:
+            return QStringLiteral("Restore by Selection");
         default:
             return std::nullopt;
     }
@@ -225,7 +240,7 @@ QSystemTrayIcon* CreateTrayIcon() {
     objects.trayMenu->addAction(QStringLiteral("Show Tallymere"), [] {
         ui::SendMessageW(tallymere::mainWindow.load(), kTrayCallback, kTrayIconId, WM_LBUTTONDOWN);
     });
-    objects.trayMenu->addAction(QStringLiteral("Exit"), [] { PostCommand(tallymere::kCommandExit); });
+    objects.trayMenu->addAction(QStringLiteral("Exit"), [] { PostExit(); });
     trayIcon->setContextMenu(objects.trayMenu.get());
     return trayIcon;
 }
@@ -320,7 +335,12 @@ ui::LRESULT MainWndProc(ui::HWND window, std::uint32_t message, ui::WPARAM wPara
                 return 0;
             }
             std::optional<BusyScope> busy;
-            if (auto name = WorkName(command)) busy.emplace(*name);
+            // The selection commands wait for the user's choice in their dialog first: no busy
+            // cursor until their pass begins.
+            const bool chooses = command == tallymere::kCommandBackupBySelection ||
+                                 command == tallymere::kCommandExportBySelection ||
+                                 command == tallymere::kCommandRestoreBySelection;
+            if (auto name = WorkName(command)) busy.emplace(*name, !chooses);
             // A command the table does not handle (the drop-down keys, the profiles) does nothing.
             tallymere::OnCommand(window, command);
             return 0;

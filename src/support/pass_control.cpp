@@ -31,6 +31,10 @@ void PassStep() {
     if (progressHook) progressHook(now, total.load());
 }
 
+void PassTick() {
+    if (progressHook) progressHook(done.load(), total.load());
+}
+
 std::uint32_t PassDone() { return done.load(); }
 
 std::uint32_t PassTotal() { return total.load(); }

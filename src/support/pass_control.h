@@ -30,6 +30,10 @@ bool PassProgressShown();
 void BeginPass(std::uint32_t total);
 // One more message done.
 void PassStep();
+// The pass is still at work without a step to report (it looks at messages it has nothing to do
+// for, or counts its total): the hook hears the progress unchanged, so that a front end which
+// draws between messages keeps drawing.
+void PassTick();
 // The messages done and the total of the latest pass (also while it runs, from any thread).
 std::uint32_t PassDone();
 std::uint32_t PassTotal();

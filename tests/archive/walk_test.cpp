@@ -603,8 +603,9 @@ TEST_F(Walk, AStoppedRestoreKeepsWhatItReCreatedAndTheNextOneDoesTheRest) {
     ASSERT_EQ(BackupAllWalk(), 4);
     for (const Bytes& id : ids) Delete(id);
 
+    // The total is known once the restore has counted the missing messages (0 while it counts).
     tallymere::SetPassProgress([](std::uint32_t done, std::uint32_t total) {
-        EXPECT_EQ(total, 4u);
+        EXPECT_TRUE(total == 4u || (total == 0u && done == 0u)) << done << " of " << total;
         if (done == 1) tallymere::RequestStop();
     });
     EXPECT_EQ(tallymere::Restore(tallymere::RestoreMode::Extra), 1u);

@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 
 #include <memory>
@@ -34,7 +35,9 @@
 #include "platform/qt/qt_window.h"
 #include "shell/app.h"
 #include "shell/commands.h"
+#include "support/fatal.h"
 #include "support/main_window.h"
+#include "support/pass_control.h"
 
 namespace {
 
@@ -154,6 +157,8 @@ private slots:
         port_.answer = ui::IDOK;
         port_.onBox = nullptr;
         oldPort_ = ui::SetPort(&port_);
+        // A test that closed the window asked every pass to stop, as the ending program does.
+        tallymere::ClearStopRequest();
     }
 
     void cleanup() {
@@ -559,6 +564,53 @@ private slots:
         QVERIFY(desktop::MainWidget()->isVisible());
         desktop::MainWidget()->close();
         QTRY_VERIFY(window_->IsDestroyed());
+    }
+
+    // Exit chosen while Export All works (the tray's menu, whose choice reaches the program while
+    // the pass runs): the pass stops at its next message with no result box, keeps what it
+    // exported, and the window closes; export-all then does the rest, each message once.
+    void exitDuringAPassStopsItAtTheNextMessageAndEndsTheProgram() {
+        constexpr std::uint32_t kMessages = 600;
+        {
+            phone::Phone phone;
+            phone::Seed(phone, kMessages, 11);
+        }
+        Start();
+        desktop::InstallWalkProgress();
+        QVERIFY(desktop::trayIcon && desktop::trayIcon->contextMenu());
+        QAction* exit = nullptr;
+        for (QAction* action : desktop::trayIcon->contextMenu()->actions()) {
+            if (action->text() == "Exit") exit = action;
+        }
+        QVERIFY(exit != nullptr);
+        const auto listed = [this] {
+            std::error_code ec;
+            const auto size =
+                std::filesystem::file_size(device_->Host("Program Files/Tallymere/Tallyport/Messages.ndx"), ec);
+            return ec ? std::uintmax_t{0} : size / 28;
+        };
+        // Chosen once the pass has done fifty messages (the timer runs between two of them).
+        std::uint32_t doneWhenChosen = 0;
+        QTimer chooser;
+        QObject::connect(&chooser, &QTimer::timeout, [&] {
+            if (!desktop::PassAtWork() || tallymere::PassDone() < 50) return;
+            chooser.stop();
+            doneWhenChosen = tallymere::PassDone();
+            exit->trigger();
+        });
+        chooser.start(1);
+        ui::PostMessageW(window_, ui::WM_COMMAND, tallymere::kCommandExportAll, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(window_->IsDestroyed(), 120000);
+        tallymere::SetPassProgress({});
+        QVERIFY2(doneWhenChosen > 0, "Exit was not chosen during the pass");
+        QVERIFY2(port_.Boxes().empty(), "a stopped pass shows no result box");
+        const std::uintmax_t kept = listed();
+        QVERIFY2(kept >= doneWhenChosen && kept <= doneWhenChosen + 1, qPrintable(QString::number(kept)));
+        Stop();
+        const testing_support::CliResult rest = testing_support::RunCli({"--device", device_->Folder(), "export-all"});
+        QCOMPARE(rest.status, 0);
+        QCOMPARE(rest.out, std::to_string(kMessages - kept) + " messages exported successfully.\n");
+        QCOMPARE(listed(), std::uintmax_t{kMessages});
     }
 
     void exitRemovesTheTrayIconBeforeEndApp() {

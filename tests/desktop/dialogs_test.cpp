@@ -1,10 +1,13 @@
 // The program's dialogs in the desktop program, offscreen and driven as a user drives them: the
 // Qt tree port on its own, ticks and folders made in place in the selection dialog, a dialog
-// closed without Done, the settings dialog with its folder browser, the about dialog, and a
-// message arriving while the selection dialog is up during Export by Selection.
+// closed without Done, the settings dialog with its folder browser, the about dialog, a
+// message arriving while the selection dialog is up during Export by Selection, and the
+// selection dialog's own progress while its pass runs.
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QLabel>
+#include <QLocale>
+#include <QRegularExpression>
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
@@ -13,8 +16,10 @@
 
 #include "auto/delay.h"
 #include "phone/device_deliver.h"
+#include "phone/device_seed.h"
 #include "phone/device_store.h"
 #include "desktop/app.h"
+#include "desktop/busy.h"
 #include "desktop/dialogs.h"
 #include "desktop/main_window.h"
 #include "desktop_fixture.h"
@@ -25,7 +30,9 @@
 #include "shell/commands.h"
 #include "shell/restore_dialog.h"
 #include "shell/selection_dialog.h"
+#include "support/fatal.h"
 #include "support/main_window.h"
+#include "support/pass_control.h"
 #include "support/settings.h"
 #include "support/tree_items.h"
 
@@ -86,6 +93,15 @@ void ChooseFromMenu(QMenu* menu) {
     QTest::mouseMove(menu, entry);
     QTest::mouseClick(menu, Qt::LeftButton, {}, entry);
 }
+
+// The whole texts (the tooltips) a label had whenever it was painted.
+struct PaintedTexts : QObject {
+    QStringList texts;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) texts << static_cast<QLabel*>(watched)->toolTip();
+        return false;
+    }
+};
 
 // Ticks every item at the top level (and so everything).
 void CheckItemAll(tree::TreeView& t) {
@@ -574,6 +590,45 @@ private slots:
         QCOMPARE(tallymere::delayQueue->count, 0u);
         Command(tallymere::kCommandExportAll);
         QCOMPARE(port_.Texts().back(), std::string("0 messages exported successfully."));
+    }
+
+    // Done runs the pass with the dialog covering the window: the dialog paints its own progress
+    // line between messages, and shows neither the line nor a busy cursor while the user chooses.
+    void theSelectionDialogPaintsItsProgressWhileItsPassRuns() {
+        constexpr std::uint32_t kMessages = 1200;
+        {
+            phone::Phone phone;
+            phone::Seed(phone, kMessages, 5);
+        }
+        Start();
+        ui::ShowWindow(window_, ui::SW_SHOW);
+        desktop::InstallWalkProgress();
+        PaintedTexts painted;
+        WithDialog([&] { Command(tallymere::kCommandExportBySelection); }, [&](qt::QtDialog& dialog) {
+            auto* line = dialog.Window()->findChild<QLabel*>(QStringLiteral("progress"));
+            QVERIFY(line != nullptr);
+            QVERIFY(!line->isVisible());
+            QVERIFY2(QGuiApplication::overrideCursor() == nullptr, "no busy cursor while the user chooses");
+            line->installEventFilter(&painted);
+            CheckItemAll(*dialog.Tree(1035));
+            // The user takes a moment to choose: the pass shows its line from its first message.
+            QTest::qWait(600);
+            QTest::mouseClick(dialog.DoneButton(), Qt::LeftButton);
+        });
+        tallymere::SetPassProgress({});
+        QCOMPARE(port_.Texts(), std::vector<std::string>{std::to_string(kMessages) + " messages exported successfully."});
+        QVERIFY2(!painted.texts.empty(), "the dialog painted no progress");
+        QCOMPARE(painted.texts.front(), QString("Export by Selection: 0 of 1,200"));
+        const QRegularExpression shape(QStringLiteral("^Export by Selection: ([0-9,]+) of 1,200$"));
+        long previous = -1;
+        for (const QString& text : painted.texts) {
+            const QRegularExpressionMatch match = shape.match(text);
+            QVERIFY2(match.hasMatch(), qPrintable(text));
+            const long done = QLocale().toLong(match.captured(1));
+            QVERIFY2(done >= previous, qPrintable(painted.texts.join('|')));
+            previous = done;
+        }
+        QVERIFY2(QGuiApplication::overrideCursor() == nullptr, "the busy cursor goes with the command");
     }
 };
 

@@ -102,7 +102,7 @@ if [ "${1:-}" = "--inside" ]; then
   row 0
   row 1
   import -window "$main" "$out/desktop-restore.png"
-  row 2  # Back
+  row 3  # Back (below Restore by Selection)
   row 3  # Back to the top
 
   # ---- SIGTERM during Export All: stops at the next message, keeps what it did ----
@@ -111,11 +111,13 @@ if [ "${1:-}" = "--inside" ]; then
   xdotool mousemove --window "$main" 80 50 click 1
   xdotool mousemove 630 470
   for _ in $(seq 1 600); do
-    [ "$(listed)" -gt $((messages / 10)) ] && break
+    # A quarter of the way: the progress line shows after the pass's first half second.
+    [ "$(listed)" -gt $((messages / 4)) ] && break
     sleep 0.05
   done
   import -window "$main" "$out/desktop-progress.png"
   before=$(listed)
+  [ "$before" -gt 0 ] || fail "Export All did not start"
   [ "$before" -lt "$messages" ] || fail "Export All ended before the signal ($before of $messages)"
   t0=$(now_ms)
   stop_gui
@@ -149,8 +151,16 @@ if [ "${1:-}" = "--inside" ]; then
   row 1
   row 1  # Restore Extra
   question=$(wait_window Tallymere)
+  # The restore first finds what is missing (the line counts 0 messages), then brings the
+  # messages back, each index entry written as it goes: the picture is taken once it does.
+  index=$restored/Program\ Files/Tallymere/Tallymere/Messages.ndx
+  index_before=$(md5sum <"$index")
   xdotool key --window "$question" Return 2>/dev/null || true
-  sleep 1.5
+  for _ in $(seq 1 300); do
+    [ "$(md5sum <"$index")" != "$index_before" ] && break
+    sleep 0.1
+  done
+  sleep 0.5
   import -window "$main" "$out/desktop-restoring.png"
   stop_gui
   [ "$stopped" -eq 0 ] || fail "SIGTERM during a restore: status $stopped"
