@@ -22,9 +22,9 @@ using tallymere::qMsg;
 constexpr int kMessages = 10000;
 
 std::u16string Words(std::mt19937& rng, std::size_t chars) {
-    static const char16_t* const kWords[] = {u"see",  u"you",    u"at",     u"the",   u"station", u"tomorrow",
-                                             u"ok",   u"thanks", u"Grüße",  u"call",  u"me",      u"later",
-                                             u"when", u"home",   u"\U0001F600", u"fine", u"where", u"are"};
+    static const char16_t* const kWords[] = {u"see",  u"you",    u"at",         u"the",  u"station", u"tomorrow",
+                                             u"ok",   u"thanks", u"Grüße",      u"call", u"me",      u"later",
+                                             u"when", u"home",   u"\U0001F600", u"fine", u"where",   u"are"};
     std::u16string text;
     while (text.size() < chars) {
         if (!text.empty()) text += u' ';
@@ -66,7 +66,8 @@ std::vector<qMsg> MakeMessages() {
             m.SetDisplayName(r, Words(rng, 5 + rng() % 12));
         }
         const std::string bodyBytes(reinterpret_cast<const char*>(body.data()), 2 * body.size());
-        m.SetBody(reinterpret_cast<const std::uint8_t*>(bodyBytes.data()), static_cast<std::uint32_t>(bodyBytes.size()));
+        m.SetBody(reinterpret_cast<const std::uint8_t*>(bodyBytes.data()),
+                  static_cast<std::uint32_t>(bodyBytes.size()));
         if (mms) {
             const std::uint32_t attachments = 1 + rng() % 3;
             m.SetHasAttach(1);

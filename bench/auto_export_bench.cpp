@@ -266,15 +266,17 @@ int main(int argc, char** argv) {
     const double median = Median(latencies);
     if (burst > 0) {
         std::printf("auto-burst %.6f %.6f\n", median / 1e6, latencies.back() / 1e6);
-        std::fprintf(stderr, "auto-burst: %zu messages at %d a second, median %.0f us, largest %.0f us beyond the pause\n",
-                     n, rate, median, latencies.back());
+        std::fprintf(stderr,
+                     "auto-burst: %zu messages at %d a second, median %.0f us, largest %.0f us beyond the pause\n", n,
+                     rate, median, latencies.back());
         return 0;
     }
     if (exported > 0) {
         const double cpuMedian = Median(cpu);
         std::sort(cpu.begin(), cpu.end());
         std::printf("auto-cpu %.6f %.0f\n", cpuMedian / 1e6, cpuMedian);
-        std::fprintf(stderr, "auto-cpu: %zu arrivals with %d exported, processor time median %.0f us (least %.0f, most %.0f)\n",
+        std::fprintf(stderr,
+                     "auto-cpu: %zu arrivals with %d exported, processor time median %.0f us (least %.0f, most %.0f)\n",
                      cpu.size(), exported, cpuMedian, cpu.front(), cpu.back());
     }
     std::printf("auto-export %.6f %.0f\n", median / 1e6, median);

@@ -91,9 +91,9 @@ void BM_GetMAPIAll(benchmark::State& state) {
         }
     }
     // Seconds per message, shown as a time.
-    state.counters["per_message"] = benchmark::Counter(static_cast<double>(device.ids.size()),
-                                                       benchmark::Counter::kIsIterationInvariantRate |
-                                                           benchmark::Counter::kInvert);
+    state.counters["per_message"] =
+        benchmark::Counter(static_cast<double>(device.ids.size()),
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     tallymere::SessionLogoff(std::move(session));
 }
 BENCHMARK(BM_GetMAPIAll)->Unit(benchmark::kMillisecond)->Iterations(3);

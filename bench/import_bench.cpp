@@ -74,10 +74,36 @@ namespace fs = std::filesystem;
 
 using Random = phone::SeededRandom;
 
-const char* const kWords[] = {"see",     "you",  "at",      "eight", "tonight", "thanks", "for",  "the",   "lovely",
-                              "dinner",  "call", "me",      "when",  "free",    "running", "late", "sorry", "bus",
-                              "Grüße",   "café", "Привет",  "明日",   "ok",      "love",   "home", "soon",  "&amp;",
-                              "&lt;3",   "&#55357;&#56832;", "&#55356;&#57173;"};
+const char* const kWords[] = {"see",
+                              "you",
+                              "at",
+                              "eight",
+                              "tonight",
+                              "thanks",
+                              "for",
+                              "the",
+                              "lovely",
+                              "dinner",
+                              "call",
+                              "me",
+                              "when",
+                              "free",
+                              "running",
+                              "late",
+                              "sorry",
+                              "bus",
+                              "Grüße",
+                              "café",
+                              "Привет",
+                              "明日",
+                              "ok",
+                              "love",
+                              "home",
+                              "soon",
+                              "&amp;",
+                              "&lt;3",
+                              "&#55357;&#56832;",
+                              "&#55356;&#57173;"};
 
 std::string Body(Random& random) {
     std::string body;
@@ -105,7 +131,8 @@ void Base64(Random& random, std::size_t bytes, std::FILE* out) {
 }
 
 void WriteHeader(std::FILE* out) {
-    std::fputs("<?xml version='1.0' encoding='UTF-8' standalone='yes' ?>\n<smses count=\"0\" backup_set=\"bench\">\n", out);
+    std::fputs("<?xml version='1.0' encoding='UTF-8' standalone='yes' ?>\n<smses count=\"0\" backup_set=\"bench\">\n",
+               out);
 }
 
 void WriteSms(Random& random, std::uint64_t i, std::FILE* out) {
@@ -149,15 +176,20 @@ void WriteLong(std::uint64_t bodyMb, std::uint64_t partMb, std::FILE* out) {
     std::fputs("before\" />\n", out);
     if (partMb > 0) {
         Random random(partMb);
-        std::fputs("  <mms date=\"1500000001000\" msg_box=\"1\" m_type=\"132\" address=\"+15550100\">\n    <parts>\n"
-                   "      <part seq=\"0\" ct=\"image/jpeg\" name=\"big.jpg\" data=\"", out);
+        std::fputs(
+            "  <mms date=\"1500000001000\" msg_box=\"1\" m_type=\"132\" address=\"+15550100\">\n    <parts>\n"
+            "      <part seq=\"0\" ct=\"image/jpeg\" name=\"big.jpg\" data=\"",
+            out);
         Base64(random, partMb * 1000000, out);
-        std::fputs("\" />\n    </parts>\n    <addrs>\n      <addr address=\"+15550100\" type=\"137\" />\n"
-                   "    </addrs>\n  </mms>\n", out);
+        std::fputs(
+            "\" />\n    </parts>\n    <addrs>\n      <addr address=\"+15550100\" type=\"137\" />\n"
+            "    </addrs>\n  </mms>\n",
+            out);
     }
     if (bodyMb > 0) std::fprintf(out, sms, 1500000001000ull);
-    const std::string piece = "Lorem ipsum &amp; dolor sit amet, caf\xC3\xA9 \xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 "
-                              "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xF0\x9F\x98\x80 &#10;";
+    const std::string piece =
+        "Lorem ipsum &amp; dolor sit amet, caf\xC3\xA9 \xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 "
+        "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xF0\x9F\x98\x80 &#10;";
     for (std::uint64_t written = 0; written < bodyMb * 1000000; written += piece.size()) {
         std::fwrite(piece.data(), 1, piece.size(), out);
     }
@@ -222,9 +254,10 @@ int main(int argc, char** argv) {
         else if (option == "--write") writeOnly = argv[i + 1];
         else if (option == "--disk") disk = argv[i + 1];
         else {
-            std::fprintf(stderr, "usage: import_bench [--sms N] [--mms M] [--media-kb K] [--seed S] [--disk DIR]\n"
-                                 "       import_bench --write FILE --megabytes MB [--media-kb K] [--seed S]\n"
-                                 "       import_bench --write FILE --body-mb MB | --part-mb MB\n");
+            std::fprintf(stderr,
+                         "usage: import_bench [--sms N] [--mms M] [--media-kb K] [--seed S] [--disk DIR]\n"
+                         "       import_bench --write FILE --megabytes MB [--media-kb K] [--seed S]\n"
+                         "       import_bench --write FILE --body-mb MB | --part-mb MB\n");
             return 2;
         }
     }
@@ -254,7 +287,8 @@ int main(int argc, char** argv) {
         return std::fclose(out) == 0 ? 0 : 1;
     }
 
-    std::string pattern = ((disk.empty() ? fs::temp_directory_path() : fs::path(disk)) / "tallymere-import-bench-XXXXXX").string();
+    std::string pattern =
+        ((disk.empty() ? fs::temp_directory_path() : fs::path(disk)) / "tallymere-import-bench-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) return 1;
     const fs::path base(pattern);
     const std::string smsFile = (base / "sms.xml").string(), mmsFile = (base / "mms.xml").string();
@@ -262,7 +296,8 @@ int main(int argc, char** argv) {
         std::FILE* out = std::fopen(file.c_str(), "wb");
         if (out == nullptr) return 1;
         WriteHeader(out);
-        for (std::uint64_t i = 0; i < count; ++i) isMms ? WriteMms(random, i, mediaBytes, out) : WriteSms(random, i, out);
+        for (std::uint64_t i = 0; i < count; ++i)
+            isMms ? WriteMms(random, i, mediaBytes, out) : WriteSms(random, i, out);
         std::fputs("</smses>\n", out);
         std::fclose(out);
     }

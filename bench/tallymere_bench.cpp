@@ -340,7 +340,8 @@ void BindValue(platform::sql::Stmt& q, int at, const StoredValue& v) {
         return id;
     };
     const std::int64_t now =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     for (const StoredMessage& m : messages) {
         if (!begin.Run()) Die("floor-insert: " + db.LastError());
         begin.Reset();
@@ -373,7 +374,8 @@ void FloorInsert(const fs::path& file) {
     std::int64_t store = 0;
     {
         if (!fresh.Exec("BEGIN")) Die("floor-insert: " + fresh.LastError());
-        platform::sql::Stmt rows = source.Prepare("SELECT id, kind, store, parent FROM objects WHERE kind IN (1, 3) ORDER BY id");
+        platform::sql::Stmt rows =
+            source.Prepare("SELECT id, kind, store, parent FROM objects WHERE kind IN (1, 3) ORDER BY id");
         platform::sql::Stmt object = fresh.Prepare("INSERT INTO objects (id, kind, store, parent) VALUES (?, ?, ?, ?)");
         platform::sql::Stmt prop = fresh.Prepare("INSERT INTO props (obj, pid, type, value) VALUES (?, ?, ?, ?)");
         while (rows.Step()) {
@@ -652,7 +654,8 @@ int main(int argc, char** argv) {
     }
 
     std::string pattern = ((dir ? *dir : fs::temp_directory_path()) / "tallymere-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) Die("cannot make a folder in " + fs::path(pattern).parent_path().string());
+    if (::mkdtemp(pattern.data()) == nullptr)
+        Die("cannot make a folder in " + fs::path(pattern).parent_path().string());
     const fs::path base(pattern);
     const fs::path device = base / "device";
     std::string error;
@@ -740,8 +743,9 @@ int main(int argc, char** argv) {
     };
     std::sort(latencies.begin(), latencies.end());
     const double median = latencies.empty() ? 0
-                          : latencies.size() % 2 ? latencies[latencies.size() / 2]
-                                                 : (latencies[latencies.size() / 2 - 1] + latencies[latencies.size() / 2]) / 2;
+                          : latencies.size() % 2
+                              ? latencies[latencies.size() / 2]
+                              : (latencies[latencies.size() / 2 - 1] + latencies[latencies.size() / 2]) / 2;
 
     if (json) {
         nlohmann::json out;
@@ -767,9 +771,10 @@ int main(int argc, char** argv) {
                         {"export_directories", exported.directories}};
         std::printf("%s\n", out.dump(2).c_str());
     } else {
-        std::printf("# tallymere-bench --messages %u --seed %llu --dir %s: name seconds microseconds-per-message"
-                    " cpu-seconds syncs\n",
-                    count, static_cast<unsigned long long>(seed), base.parent_path().c_str());
+        std::printf(
+            "# tallymere-bench --messages %u --seed %llu --dir %s: name seconds microseconds-per-message"
+            " cpu-seconds syncs\n",
+            count, static_cast<unsigned long long>(seed), base.parent_path().c_str());
         for (const char* name : timed) {
             std::printf("%s %.3f %.1f %.3f %llu\n", name, wallSeconds[name], 1e6 * wallSeconds[name] / count,
                         cpuSeconds[name], static_cast<unsigned long long>(syncCounts[name]));
@@ -782,8 +787,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "processor seconds:");
     for (const auto& [name, cpu] : cpuSeconds) std::fprintf(stderr, " %s %.3f", name.c_str(), cpu);
     std::fprintf(stderr, "\n");
-    std::fprintf(stderr,
-                 "Messages.dat %.1f MB; export %llu files, %.1f MB in %llu directories; read checksum %llx\n",
+    std::fprintf(stderr, "Messages.dat %.1f MB; export %llu files, %.1f MB in %llu directories; read checksum %llx\n",
                  archiveBytes / 1e6, static_cast<unsigned long long>(exported.files), exported.bytes / 1e6,
                  static_cast<unsigned long long>(exported.directories), static_cast<unsigned long long>(checksum));
 

@@ -14,7 +14,8 @@ const std::filesystem::path& ArchiveDir() {
     static const std::filesystem::path dir = [] {
         // A memory file system when there is one: every save syncs its file to the medium.
         const std::filesystem::path shm = "/dev/shm";
-        const std::filesystem::path tmp = std::filesystem::is_directory(shm) ? shm : std::filesystem::temp_directory_path();
+        const std::filesystem::path tmp =
+            std::filesystem::is_directory(shm) ? shm : std::filesystem::temp_directory_path();
         std::string pattern = (tmp / "tallymere-fuzz-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) Violated("mkdtemp failed");
         const std::filesystem::path device = std::filesystem::path(pattern) / "device";

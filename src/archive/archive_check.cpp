@@ -100,20 +100,14 @@ void CheckEntries(ArchiveReport& report, const std::vector<IndexEntry>& entries)
 
 ArchiveProblem::Kind KindOf(RecordFault fault) {
     switch (fault) {
-        case RecordFault::kOffsetPastEnd:
-            return ArchiveProblem::kOffsetPastEnd;
-        case RecordFault::kCutShort:
-            return ArchiveProblem::kCutShort;
-        case RecordFault::kIdentifierSize:
-            return ArchiveProblem::kIdentifierSize;
-        case RecordFault::kTooManyRecipients:
-            return ArchiveProblem::kTooManyRecipients;
-        case RecordFault::kTooManyAttachments:
-            return ArchiveProblem::kTooManyAttachments;
+        case RecordFault::kOffsetPastEnd: return ArchiveProblem::kOffsetPastEnd;
+        case RecordFault::kCutShort: return ArchiveProblem::kCutShort;
+        case RecordFault::kIdentifierSize: return ArchiveProblem::kIdentifierSize;
+        case RecordFault::kTooManyRecipients: return ArchiveProblem::kTooManyRecipients;
+        case RecordFault::kTooManyAttachments: return ArchiveProblem::kTooManyAttachments;
         case RecordFault::kNone:
         case RecordFault::kSeekFailed:
-        case RecordFault::kReadFailed:
-            break;
+        case RecordFault::kReadFailed: break;
     }
     return ArchiveProblem::kReadFailed;
 }
@@ -228,8 +222,8 @@ ArchiveReport CheckArchive(std::u16string_view archiveDir) {
             report.problems.push_back(p);
         }
         for (std::uint32_t line = 0; line < report.folders; ++line) {
-            auto control = std::find_if(lines.lines[line].begin(), lines.lines[line].end(),
-                                        [](char16_t c) { return c < 0x20; });
+            auto control =
+                std::find_if(lines.lines[line].begin(), lines.lines[line].end(), [](char16_t c) { return c < 0x20; });
             if (control == lines.lines[line].end()) continue;
             ArchiveProblem p{ArchiveProblem::kFoldersControl, ArchiveFile::kFolders, line};
             p.value = static_cast<std::uint64_t>(*control);
@@ -272,16 +266,13 @@ bool ArchiveReport::RepairMends(const ArchiveProblem& p) const {
         case ArchiveProblem::kTooManyFolders:
         case ArchiveProblem::kTimeOutOfRange:
         case ArchiveProblem::kReadFailed:
-        case ArchiveProblem::kFoldersTail:
-            return false;
-        case ArchiveProblem::kNoFolderLine:
-            return foldersSplit >= foldersNeeded;
+        case ArchiveProblem::kFoldersTail: return false;
+        case ArchiveProblem::kNoFolderLine: return foldersSplit >= foldersNeeded;
         case ArchiveProblem::kFoldersControl:
             // Merged lines are split; another damaged line is rebuilt from a message of its
             // folder that is still on the phone, where there is one.
             return true;
-        default:
-            return true;
+        default: return true;
     }
 }
 

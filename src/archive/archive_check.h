@@ -72,7 +72,7 @@ struct ArchiveReport {
     std::uint32_t foldersNeeded = 0;   // 1 + the highest folder number an intact record names
     std::vector<ArchiveProblem> problems;
 
-    std::uint32_t foldersSplit = 0;    // lines of Folders.dat with every control character a line end
+    std::uint32_t foldersSplit = 0;  // lines of Folders.dat with every control character a line end
 
     // Folders.dat lacks lines that records name: lines were lost or merged, and every folder
     // number from the damage on may name the wrong folder.

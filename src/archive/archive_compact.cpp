@@ -85,7 +85,8 @@ std::uint64_t CopyRecords(const std::u16string& from, const std::u16string& to, 
     if (size < 0) FatalError(u"fseek failed.", kTag);
     const std::size_t entries = index.size() / xEntryID::kEntryBytes;
     std::vector<std::uint32_t> offsets(entries);
-    for (std::size_t i = 0; i < entries; ++i) offsets[i] = GetU32(index.data() + i * xEntryID::kEntryBytes + xEntryID::kOffsetAt);
+    for (std::size_t i = 0; i < entries; ++i)
+        offsets[i] = GetU32(index.data() + i * xEntryID::kEntryBytes + xEntryID::kOffsetAt);
     std::vector<std::uint32_t> inFileOrder = offsets;
     std::sort(inFileOrder.begin(), inFileOrder.end());
     std::map<std::uint32_t, std::uint32_t> moved;  // old offset -> new offset

@@ -109,13 +109,12 @@ std::vector<ScannedRecord> Records(platform::File& data, std::uint64_t size, con
     return records;
 }
 
-
 // The folder path the message `id` lies in now, when it is still in the store.
 std::optional<std::u16string> CurrentFolderOf(mapi::IMAPISession* session, const Id& id) {
     mapi::Ptr<mapi::IUnknown> object;
     mapi::ULONG type = 0;
-    const mapi::HRESULT opened = session->OpenEntry(static_cast<mapi::ULONG>(id.size()), id.data(), nullptr, 0, &type,
-                                                    object.Out());
+    const mapi::HRESULT opened =
+        session->OpenEntry(static_cast<mapi::ULONG>(id.size()), id.data(), nullptr, 0, &type, object.Out());
     if (opened == mapi::MAPI_E_NOT_FOUND) return std::nullopt;
     if (opened != 0 || !object) FatalError(u"OpenEntry failed.", kTag);
     if (type != mapi::MAPI_MESSAGE) return std::nullopt;
@@ -174,7 +173,8 @@ void RebuildDamagedLines(const std::u16string& foldersPath, const std::vector<En
 
 // Messages.dat's intact records (Records), or nothing when the file cannot be read. A missing
 // file has none.
-std::optional<std::vector<ScannedRecord>> ReadRecords(const std::u16string& dataPath, const std::vector<Entry>& entries) {
+std::optional<std::vector<ScannedRecord>> ReadRecords(const std::u16string& dataPath,
+                                                      const std::vector<Entry>& entries) {
     if (!platform::PathExists(dataPath)) return std::vector<ScannedRecord>{};
     auto data = platform::File::Open(dataPath, u"rb");
     const std::int64_t size = data ? data->Size() : -1;

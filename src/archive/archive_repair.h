@@ -30,14 +30,14 @@
 namespace tallymere {
 
 struct RepairReport {
-    bool dataReadable = true;      // Messages.dat could be read (otherwise nothing was changed)
-    std::uint32_t records = 0;     // intact records found
+    bool dataReadable = true;   // Messages.dat could be read (otherwise nothing was changed)
+    std::uint32_t records = 0;  // intact records found
     std::uint32_t entriesBefore = 0;
-    std::uint32_t kept = 0;        // entries whose record is where they said
-    std::uint32_t repointed = 0;   // entries pointed at their record elsewhere
-    std::uint32_t adopted = 0;     // entries that took their record's identifier
-    std::uint32_t dropped = 0;     // entries without a record
-    std::uint32_t orphans = 0;     // records indexed anew (present-flag 0)
+    std::uint32_t kept = 0;       // entries whose record is where they said
+    std::uint32_t repointed = 0;  // entries pointed at their record elsewhere
+    std::uint32_t adopted = 0;    // entries that took their record's identifier
+    std::uint32_t dropped = 0;    // entries without a record
+    std::uint32_t orphans = 0;    // records indexed anew (present-flag 0)
     bool indexRewritten = false;
     std::uint32_t foldersBefore = 0;
     std::uint32_t foldersAfter = 0;

@@ -71,7 +71,8 @@ void xBackup::TakeOverTail() {
         keep = record.offset + record.size;
     }
     if (keep < dataSize_) {
-        if (!dataFile->Truncate(static_cast<std::int64_t>(keep))) FatalError(u"SetEndOfFile failed.", u"xBackup::xBackup");
+        if (!dataFile->Truncate(static_cast<std::int64_t>(keep)))
+            FatalError(u"SetEndOfFile failed.", u"xBackup::xBackup");
         dataSize_ = keep;
     }
     atEnd_ = false;

@@ -92,10 +92,10 @@ private:
     // Sets folderIndex to the message's folder, adding a folder met for the first time.
     void EnterFolder(const qMsg& msg);
 
-    std::uint64_t dataSize_ = 0;       // bytes in Messages.dat
-    bool atEnd_ = false;               // the stream stands at the end of Messages.dat
+    std::uint64_t dataSize_ = 0;              // bytes in Messages.dat
+    bool atEnd_ = false;                      // the stream stands at the end of Messages.dat
     std::vector<std::uint32_t> flagsBefore_;  // a full pass: the present-flags it started from
-    std::vector<std::uint8_t> record_;  // the record being written, reused
+    std::vector<std::uint8_t> record_;        // the record being written, reused
 };
 
 // The process-wide writer: BeginBackup creates it (mode as for xBackup), BackupMessage passes

@@ -187,7 +187,8 @@ void xEntryID::SaveEntry(std::uint32_t i) {
     PutU32(bytes, flags[i]);
     // Entries appended one after the other need no seek between them.
     const std::int64_t at = static_cast<std::int64_t>(i) * kEntryBytes;
-    if (entryFilePosition_ != at && !entryFile_->Seek(at, SEEK_SET)) FatalError(u"fwrite failed.", u"xEntryID::SaveEntry");
+    if (entryFilePosition_ != at && !entryFile_->Seek(at, SEEK_SET))
+        FatalError(u"fwrite failed.", u"xEntryID::SaveEntry");
     entryFilePosition_ = -1;
     if (entryFile_->Write(bytes.data(), bytes.size()) != bytes.size() || !entryFile_->Flush()) {
         FatalError(u"fwrite failed.", u"xEntryID::SaveEntry");

@@ -104,10 +104,10 @@ private:
     std::uint32_t ScanFrom(const Id& id, std::uint32_t from) const;
 
     std::unordered_map<Id, std::uint32_t, IdHash> first_;  // identifier -> its first position
-    bool duplicates_ = false;                               // some identifier has two entries
-    std::unique_ptr<platform::File> entryFile_;             // open for SaveEntry, closed by Save
+    bool duplicates_ = false;                              // some identifier has two entries
+    std::unique_ptr<platform::File> entryFile_;            // open for SaveEntry, closed by Save
     bool abandoned_ = false;
-    std::int64_t entryFilePosition_ = -1;                   // where entryFile_ stands, -1: unknown
+    std::int64_t entryFilePosition_ = -1;  // where entryFile_ stands, -1: unknown
 };
 
 }  // namespace tallymere

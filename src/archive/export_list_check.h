@@ -21,13 +21,13 @@
 namespace tallymere {
 
 struct ExportListReport {
-    bool found = false;             // the list exists
-    bool unreadable = false;        // it exists but cannot be read
-    std::uint32_t entries = 0;      // sound entries (duplicates included)
-    std::uint32_t duplicates = 0;   // sound entries whose identifier an earlier entry has
-    std::uint32_t damaged = 0;      // stretches of bytes that are no sound entry
-    std::uint64_t damagedBytes = 0; // the bytes in them
-    bool rewritten = false;         // a repair wrote the list anew
+    bool found = false;              // the list exists
+    bool unreadable = false;         // it exists but cannot be read
+    std::uint32_t entries = 0;       // sound entries (duplicates included)
+    std::uint32_t duplicates = 0;    // sound entries whose identifier an earlier entry has
+    std::uint32_t damaged = 0;       // stretches of bytes that are no sound entry
+    std::uint64_t damagedBytes = 0;  // the bytes in them
+    bool rewritten = false;          // a repair wrote the list anew
 
     bool Sound() const { return !unreadable && duplicates == 0 && damagedBytes == 0; }
 };

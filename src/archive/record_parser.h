@@ -19,15 +19,15 @@ namespace tallymere {
 // Why a record cannot be read.
 enum class RecordFault {
     kNone,
-    kOffsetPastEnd,       // the record would start at or after the end of Messages.dat
-    kCutShort,            // a count or size runs past the end of Messages.dat
-    kIdentifierSize,      // the identifier size is not 20
+    kOffsetPastEnd,   // the record would start at or after the end of Messages.dat
+    kCutShort,        // a count or size runs past the end of Messages.dat
+    kIdentifierSize,  // the identifier size is not 20
     // Not produced any more: records hold as many recipients and attachments as messages have,
     // and a count whose entries would run past the end of the file is kCutShort.
     kTooManyRecipients,
     kTooManyAttachments,
-    kSeekFailed,          // the platform could not position the file
-    kReadFailed,          // the platform read fewer bytes than the file holds
+    kSeekFailed,  // the platform could not position the file
+    kReadFailed,  // the platform read fewer bytes than the file holds
 };
 
 struct ParsedRecord {

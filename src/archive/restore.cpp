@@ -78,8 +78,9 @@ std::uint32_t CountMissing(xRestore& restore, mapi::IMAPISession* session, std::
 }  // namespace
 
 std::uint32_t Restore(RestoreMode mode, std::uint32_t* unreadable) {
-    return RunRestorePass([mode](xRestore& restore, mapi::IMAPISession* session) { return restore.RestoreAll(session, mode); },
-                          unreadable);
+    return RunRestorePass(
+        [mode](xRestore& restore, mapi::IMAPISession* session) { return restore.RestoreAll(session, mode); },
+        unreadable);
 }
 
 xRestore::xRestore() : entryIds(kArchiveDir, u"Messages.ndx") {
@@ -114,7 +115,8 @@ bool xRestore::FolderListCoversRecords() {
     for (std::uint32_t i = 0; i < entryIds.count; ++i) {
         const std::uint64_t offset = entryIds.offsets[i];
         if (offset + kMinRecordSize > dataSize_) continue;  // unreadable anyway
-        if (!dataFile->Seek(static_cast<std::int64_t>(offset), SEEK_SET)) FatalError(u"fseek failed.", u"xRestore::Load");
+        if (!dataFile->Seek(static_cast<std::int64_t>(offset), SEEK_SET))
+            FatalError(u"fseek failed.", u"xRestore::Load");
         // Only a record that starts like one is asked for its folder number.
         if (dataFile->Read(head, sizeof head) != sizeof head || GetU32(head) != kRecordIdSize) continue;
         if (GetU32(head + kFolderIndexOffset) >= folders.count) return false;
@@ -137,9 +139,10 @@ std::uint32_t xRestore::RestoreAll(mapi::IMAPISession* session, RestoreMode mode
         if (StopRequested()) return 0;
         BeginPass(toRestore);
     } else {
-        BeginPass(mode == RestoreMode::Normal ? static_cast<std::uint32_t>(std::count(entryIds.flags.begin(),
-                                                                    entryIds.flags.begin() + entryIds.count, 1u))
-                            : entryIds.count);
+        BeginPass(mode == RestoreMode::Normal
+                      ? static_cast<std::uint32_t>(
+                            std::count(entryIds.flags.begin(), entryIds.flags.begin() + entryIds.count, 1u))
+                      : entryIds.count);
     }
     for (std::uint32_t i = 0; i < entryIds.count; ++i) {
         if (!taken(i)) continue;
@@ -261,8 +264,8 @@ std::uint32_t xRestore::RestoreSelected(mapi::IMAPISession* session, const std::
     const bool counted = PassProgressShown();
     std::vector<bool> missing;
     if (counted) {
-        const std::uint32_t toRestore =
-            CountMissing(*this, session, last, [&chosen](std::uint32_t i) { return chosen[i]; }, &missing);
+        const std::uint32_t toRestore = CountMissing(
+            *this, session, last, [&chosen](std::uint32_t i) { return chosen[i]; }, &missing);
         if (StopRequested()) return 0;
         BeginPass(toRestore);
     } else {

@@ -137,8 +137,8 @@ private:
     void FollowInExportList(std::uint32_t i, const std::uint8_t* newId);
 
     std::uint64_t dataSize_ = 0;
-    std::unique_ptr<xEntryID> exportIds_;       // the export list, where there is one
-    std::vector<xEntryID::Id> supersededIds_;   // identifiers switched in it, dropped at the end
+    std::unique_ptr<xEntryID> exportIds_;      // the export list, where there is one
+    std::vector<xEntryID::Id> supersededIds_;  // identifiers switched in it, dropped at the end
 };
 
 }  // namespace tallymere

@@ -20,8 +20,7 @@ namespace mapi = platform::mapi;
 
 RestorePreview PreviewRestore() {
     RestorePreview preview;
-    const std::u16string path =
-        JoinPath(GetRegistryStr(kOutputDirValue), kArchiveDir, u"") + u"\\Messages.ndx";
+    const std::u16string path = JoinPath(GetRegistryStr(kOutputDirValue), kArchiveDir, u"") + u"\\Messages.ndx";
     // Opened for reading only: xEntryID would create the file and save it back.
     auto file = platform::File::Open(path, u"rb");
     if (!file) return preview;
@@ -57,12 +56,13 @@ RestorePlan PlanRestore(RestoreMode mode, const std::vector<bool>* chosen) {
     mapi::Ptr<mapi::IMAPISession> session = SessionLogon();
     qMsg msg(nullptr, 0, nullptr);
     for (std::uint32_t i = 0; i < view.Count(); ++i) {
-        if (chosen ? (i >= chosen->size() || !(*chosen)[i]) : (mode == RestoreMode::Normal && !view.Present(i))) continue;
+        if (chosen ? (i >= chosen->size() || !(*chosen)[i]) : (mode == RestoreMode::Normal && !view.Present(i)))
+            continue;
         mapi::Ptr<mapi::IUnknown> object;
         mapi::ULONG type = 0;
-        const bool missing = session->OpenEntry(xEntryID::ENTRYID_SIZE,
-                                                reinterpret_cast<const mapi::ENTRYID*>(view.ids[i].data()), nullptr,
-                                                0, &type, object.Out()) == mapi::MAPI_E_NOT_FOUND;
+        const bool missing =
+            session->OpenEntry(xEntryID::ENTRYID_SIZE, reinterpret_cast<const mapi::ENTRYID*>(view.ids[i].data()),
+                               nullptr, 0, &type, object.Out()) == mapi::MAPI_E_NOT_FOUND;
         if (!missing) continue;
         // Read whole, as the restore reads it: a record it would skip is counted as unreadable.
         if (!view.Load(i, msg)) {

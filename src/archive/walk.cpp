@@ -30,7 +30,7 @@ bool IsTag(const mapi::SRow& row, mapi::ULONG column, mapi::ULONG tag) {
 
 std::u16string_view Text(const mapi::SRow& row, mapi::ULONG column, mapi::ULONG tag) {
     return IsTag(row, column, tag) && row.lpProps[column].Value.lpszW ? row.lpProps[column].Value.lpszW
-                                                                       : std::u16string_view();
+                                                                      : std::u16string_view();
 }
 
 // The command applied from a contents-table row to a message it knows already: a message in
@@ -50,12 +50,11 @@ bool RunKnown(qMsg& record, const mapi::SRow& row, Rule rule) {
 
 // Opens the folder an identifier names through `container`; anything else is fatal.
 template <class Container>
-mapi::Ptr<mapi::IMAPIFolder> OpenFolderEntry(Container* container, const mapi::SBinary& id,
-                                             std::u16string_view tag) {
+mapi::Ptr<mapi::IMAPIFolder> OpenFolderEntry(Container* container, const mapi::SBinary& id, std::u16string_view tag) {
     mapi::Ptr<mapi::IUnknown> object;
     mapi::ULONG type = 0;
-    if (container->OpenEntry(id.cb, reinterpret_cast<const mapi::ENTRYID*>(id.lpb), nullptr, 0, &type,
-                             object.Out()) != 0 ||
+    if (container->OpenEntry(id.cb, reinterpret_cast<const mapi::ENTRYID*>(id.lpb), nullptr, 0, &type, object.Out()) !=
+            0 ||
         !object || type != mapi::MAPI_FOLDER) {
         FatalError(u"OpenEntry failed.", tag);
     }
@@ -146,8 +145,7 @@ int MakeRules(Rule rule) {
     return total;
 }
 
-int MakeRulesRec(mapi::IMAPISession* session, Rule rule, mapi::IMAPIFolder* folder,
-                 std::u16string_view path) {
+int MakeRulesRec(mapi::IMAPISession* session, Rule rule, mapi::IMAPIFolder* folder, std::u16string_view path) {
     constexpr std::u16string_view kTag = u"MakeRulesRec";
     int total = 0;
     mapi::Ptr<mapi::IMAPITable> hierarchy;

@@ -32,8 +32,8 @@ int MakeRules(Rule rule);
 
 // Walks the folders below `folder` (whose path is `path`). Failures are fatal, captioned
 // "MakeRulesRec".
-int MakeRulesRec(platform::mapi::IMAPISession* session, Rule rule,
-                 platform::mapi::IMAPIFolder* folder, std::u16string_view path);
+int MakeRulesRec(platform::mapi::IMAPISession* session, Rule rule, platform::mapi::IMAPIFolder* folder,
+                 std::u16string_view path);
 
 // Applies the rule to one filled record: 1 when it was newly archived or exported, else 0.
 // A rule whose receiving side is not open counts 0, and so does a value of neither rule.

@@ -112,8 +112,8 @@ std::uint32_t HandleArrivals(const std::vector<std::vector<std::uint8_t>>& batch
         const auto size = static_cast<std::uint32_t>(id.size());
         mapi::Ptr<mapi::IUnknown> object;
         mapi::ULONG type = 0;
-        const mapi::HRESULT result =
-            session->OpenEntry(size, reinterpret_cast<const mapi::ENTRYID*>(id.data()), nullptr, 0, &type, object.Out());
+        const mapi::HRESULT result = session->OpenEntry(size, reinterpret_cast<const mapi::ENTRYID*>(id.data()),
+                                                        nullptr, 0, &type, object.Out());
         // A message deleted before its turn, or an identifier that names none, is no failure; a
         // store that cannot answer is.
         if (result != 0 && result != mapi::MAPI_E_NOT_FOUND && result != mapi::MAPI_E_INVALID_ENTRYID) {

@@ -32,7 +32,8 @@ constexpr const char* kUsageLine = "Usage: tallymere-cli [--device DIR] <command
 
 std::vector<std::string> SubcommandNames(const CLI::App& app) {
     std::vector<std::string> names;
-    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) names.push_back(sub->get_name());
+    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+        names.push_back(sub->get_name());
     return names;
 }
 
@@ -136,7 +137,7 @@ int FinishOutput(int status) {
     // whose reader has gone says so to poll, and a write of nothing asks any other file again,
     // which a full device still refuses.
     if (error == 0) {
-        struct stat file{};
+        struct stat file {};
         pollfd out{STDOUT_FILENO, 0, 0};
         if (::fstat(STDOUT_FILENO, &file) == 0 && S_ISFIFO(file.st_mode) && ::poll(&out, 1, 0) == 1 &&
             (out.revents & POLLERR) != 0) {
@@ -166,10 +167,8 @@ std::unique_ptr<CommandLine> MakeCommandLine() {
 
     // Each group registers its subcommands; the first runner that recognises its command runs.
     line->runners = {
-        AddProgramCommands(app),   AddMessageCommands(app), AddSelectionCommands(app),
-        AddWatchCommand(app),      AddArchiveCommands(app), AddCompactCommand(app),
-        AddArchiveBrowseCommands(app),
-        AddDeviceCommands(app),
+        AddProgramCommands(app), AddMessageCommands(app), AddSelectionCommands(app),     AddWatchCommand(app),
+        AddArchiveCommands(app), AddCompactCommand(app),  AddArchiveBrowseCommands(app), AddDeviceCommands(app),
     };
     std::vector<CLI::App*> commands;
     CollectCommands(&app, &commands);
@@ -213,7 +212,8 @@ int RunCommandLine(int argc, char** argv) {
         std::string words;
         Innermost(app, &words);
         std::fprintf(stderr, "tallymere-cli: %s\n", e.what());
-        if (const auto nearest = Suggest(app, args)) std::fprintf(stderr, "tallymere-cli: did you mean %s?\n", nearest->c_str());
+        if (const auto nearest = Suggest(app, args))
+            std::fprintf(stderr, "tallymere-cli: did you mean %s?\n", nearest->c_str());
         std::fprintf(stderr, "%s\n", kUsageLine);
         if (Given(args, "--json")) std::printf("%s\n", remote::ErrorJson(words, remote::kExitUsage, e.what()).c_str());
         return FinishOutput(remote::kExitUsage);
@@ -229,8 +229,9 @@ int RunCommandLine(int argc, char** argv) {
     if (app.count("--device") > 0) {
         const std::vector<std::string> commands = SubcommandNames(app);
         if (options.device.empty() || std::find(commands.begin(), commands.end(), options.device) != commands.end()) {
-            const std::string error = "--device needs a folder, not \"" + options.device + "\"" +
-                                      (options.device.empty() ? "" : " (a command; write ./NAME for a folder of that name)");
+            const std::string error =
+                "--device needs a folder, not \"" + options.device + "\"" +
+                (options.device.empty() ? "" : " (a command; write ./NAME for a folder of that name)");
             std::fprintf(stderr, "tallymere-cli: %s\n%s\n", error.c_str(), kUsageLine);
             if (options.json) {
                 std::printf("%s\n", remote::ErrorJson(options.command, remote::kExitUsage, error).c_str());

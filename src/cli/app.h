@@ -15,10 +15,10 @@ namespace cli {
 
 struct CommandLine {
     CLI::App app{"Tallymere: backup, restore and export of a device's messages."};
-    remote::GlobalOptions options;      // filled by the parse
-    std::vector<Runner> runners;        // each group's runner; the first that knows the command runs it
-    std::string waitText;               // --wait's value as typed
-    std::vector<CLI::Option*> waits;    // every command's --wait
+    remote::GlobalOptions options;    // filled by the parse
+    std::vector<Runner> runners;      // each group's runner; the first that knows the command runs it
+    std::string waitText;             // --wait's value as typed
+    std::vector<CLI::Option*> waits;  // every command's --wait
 };
 
 // Every command, subcommand and option. The object must stay where it is made (the parser

@@ -70,7 +70,7 @@ std::string OutsideDevice(const std::string& given) {
 
 // Creates a device directory and the ones above it.
 bool MakeDirectories(const std::u16string& path) {
-    for (std::size_t at = path.find(u'\\', 1); ; at = path.find(u'\\', at + 1)) {
+    for (std::size_t at = path.find(u'\\', 1);; at = path.find(u'\\', at + 1)) {
         const std::u16string part = path.substr(0, at);
         if (!part.empty() && !platform::PathExists(part) && !platform::CreateDirectoryW(part)) return false;
         if (at == std::u16string::npos) return true;
@@ -119,7 +119,8 @@ int RunList(const remote::GlobalOptions& options, const ListOptions& o) {
     if (!o.path.empty()) {
         const bool known = std::any_of(view.folders.begin(), view.folders.end(),
                                        [&](const std::u16string& f) { return tallymere::FolderIsWithin(f, folder); });
-        if (!known || folder.empty()) return Usage(json, command, "archive list " + o.path + ": the archive holds no such folder");
+        if (!known || folder.empty())
+            return Usage(json, command, "archive list " + o.path + ": the archive holds no such folder");
     }
     const auto wanted = [&](bool present) { return (!o.present || present) && (!o.deleted || !present); };
     const std::u16string needle = tallymere::FoldCase(platform::FromUtf8(o.grep));
@@ -154,9 +155,13 @@ int RunList(const remote::GlobalOptions& options, const ListOptions& o) {
                     std::to_string(c.present) + " present, " + std::to_string(c.deleted) + " deleted)\n";
         }
         if (json) {
-            std::printf("%s\n", Dump({{"command", command}, {"status", remote::kExitDone}, {"folders", folders},
-                                      {"archived", total.present + total.deleted}, {"present", total.present},
-                                      {"deleted", total.deleted}, {"unreadable", unreadable}})
+            std::printf("%s\n", Dump({{"command", command},
+                                      {"status", remote::kExitDone},
+                                      {"folders", folders},
+                                      {"archived", total.present + total.deleted},
+                                      {"present", total.present},
+                                      {"deleted", total.deleted},
+                                      {"unreadable", unreadable}})
                                     .c_str());
             return remote::kExitDone;
         }
@@ -186,11 +191,19 @@ int RunList(const remote::GlobalOptions& options, const ListOptions& o) {
         for (const auto& s : found) {
             Json to = Json::array();
             for (const auto& t : s.to) to.push_back(Utf8(t));
-            list.push_back({{"id", s.id}, {"state", s.present ? "present" : "deleted"}, {"time", tallymere::IsoTime(s.time)},
-                            {"folder", Utf8(s.folder)}, {"from", Utf8(s.from)}, {"to", to}, {"subject", Utf8(s.subject)}});
+            list.push_back({{"id", s.id},
+                            {"state", s.present ? "present" : "deleted"},
+                            {"time", tallymere::IsoTime(s.time)},
+                            {"folder", Utf8(s.folder)},
+                            {"from", Utf8(s.from)},
+                            {"to", to},
+                            {"subject", Utf8(s.subject)}});
         }
-        std::printf("%s\n", Dump({{"command", command}, {"status", remote::kExitDone}, {"messages", list},
-                                  {"count", found.size()}, {"unreadable", unreadable}})
+        std::printf("%s\n", Dump({{"command", command},
+                                  {"status", remote::kExitDone},
+                                  {"messages", list},
+                                  {"count", found.size()},
+                                  {"unreadable", unreadable}})
                                 .c_str());
         return remote::kExitDone;
     }
@@ -267,9 +280,13 @@ int RunShow(const remote::GlobalOptions& options, const ShowOptions& o) {
         attachments.push_back(a);
     }
     if (json) {
-        std::printf("%s\n", Dump({{"command", command}, {"status", remote::kExitDone}, {"id", o.id},
+        std::printf("%s\n", Dump({{"command", command},
+                                  {"status", remote::kExitDone},
+                                  {"id", o.id},
                                   {"state", view.Present(*entry) ? "present" : "deleted"},
-                                  {"folder", Utf8(msg.folderPath)}, {"text", text}, {"attachments", attachments}})
+                                  {"folder", Utf8(msg.folderPath)},
+                                  {"text", text},
+                                  {"attachments", attachments}})
                                 .c_str());
         return remote::kExitDone;
     }
@@ -302,7 +319,8 @@ int RunExportXml(const remote::GlobalOptions& options, const ExportOptions& o) {
                 std::fprintf(stderr, "tallymere-cli: --select %s: the archive holds no such folder or message\n",
                              choice.unknown[k].c_str());
             }
-            return Usage(json, command, "--select " + choice.unknown.back() + ": the archive holds no such folder or message");
+            return Usage(json, command,
+                         "--select " + choice.unknown.back() + ": the archive holds no such folder or message");
         }
         chosen = std::move(choice.chosen);
     } else {
@@ -314,10 +332,16 @@ int RunExportXml(const remote::GlobalOptions& options, const ExportOptions& o) {
     const std::uint64_t total = written.sms + written.mms;
     if (json) {
         Json received = Json::array();
-        for (const auto& [path, count] : written.asReceived) received.push_back({{"path", Utf8(path)}, {"count", count}});
-        std::printf("%s\n", Dump({{"command", command}, {"status", remote::kExitDone}, {"file", Utf8(*file)},
-                                  {"host_path", remote::HostPathOf(*file)}, {"count", total}, {"sms", written.sms},
-                                  {"mms", written.mms}, {"written_as_received", received},
+        for (const auto& [path, count] : written.asReceived)
+            received.push_back({{"path", Utf8(path)}, {"count", count}});
+        std::printf("%s\n", Dump({{"command", command},
+                                  {"status", remote::kExitDone},
+                                  {"file", Utf8(*file)},
+                                  {"host_path", remote::HostPathOf(*file)},
+                                  {"count", total},
+                                  {"sms", written.sms},
+                                  {"mms", written.mms},
+                                  {"written_as_received", received},
                                   {"unreadable", written.unreadable}})
                                 .c_str());
         return remote::kExitDone;
@@ -340,19 +364,24 @@ Runner AddArchiveBrowseCommands(CLI::App& app) {
     archive->require_subcommand(1);
     auto list = std::make_shared<ListOptions>();
     CLI::App* listCmd = archive->add_subcommand(
-        "list", "Without PATH: every archived folder with its present and deleted messages; with PATH or --grep: "
-                "the archived messages");
+        "list",
+        "Without PATH: every archived folder with its present and deleted messages; with PATH or --grep: "
+        "the archived messages");
     listCmd->add_option("PATH", list->path, "A folder of the archive (SMS/Inbox), with everything below it");
-    CLI::Option* present = listCmd->add_flag("--present", list->present, "Only messages present at the latest full backup");
-    CLI::Option* deleted = listCmd->add_flag("--deleted", list->deleted, "Only messages deleted before the latest full backup");
+    CLI::Option* present =
+        listCmd->add_flag("--present", list->present, "Only messages present at the latest full backup");
+    CLI::Option* deleted =
+        listCmd->add_flag("--deleted", list->deleted, "Only messages deleted before the latest full backup");
     present->excludes(deleted);
     listCmd->add_option("--grep", list->grep,
                         "Only messages whose text, subject or addresses contain TEXT (letter case ignored)");
     listCmd->add_flag("--json", list->json, "Print the result as one JSON object on standard output");
 
     auto show = std::make_shared<ShowOptions>();
-    CLI::App* showCmd = archive->add_subcommand("show", "Print an archived message as the export writes it, and its attachments");
-    showCmd->add_option("ID", show->id, "The message's identifier (40 hexadecimal digits, as archive list shows it)")->required();
+    CLI::App* showCmd =
+        archive->add_subcommand("show", "Print an archived message as the export writes it, and its attachments");
+    showCmd->add_option("ID", show->id, "The message's identifier (40 hexadecimal digits, as archive list shows it)")
+        ->required();
     showCmd->add_option("--attachments", show->attachments,
                         "Write the attachments into DIR (created; a name taken gets a number); a device path or a "
                         "path inside the device folder");
@@ -360,9 +389,11 @@ Runner AddArchiveBrowseCommands(CLI::App& app) {
 
     auto xml = std::make_shared<ExportOptions>();
     CLI::App* xmlCmd = archive->add_subcommand(
-        "export-xml", "Write archived messages as an Android SMS/MMS backup file (those present at the latest full "
-                      "backup, unless --all or --select)");
-    xmlCmd->add_option("FILE", xml->file, "The file to write: a device path or a path inside the device folder")->required();
+        "export-xml",
+        "Write archived messages as an Android SMS/MMS backup file (those present at the latest full "
+        "backup, unless --all or --select)");
+    xmlCmd->add_option("FILE", xml->file, "The file to write: a device path or a path inside the device folder")
+        ->required();
     xmlCmd->add_flag("--all", xml->all, "Every archived message, deleted ones included");
     xmlCmd->add_option("--select", xml->select, "Folders of the archive (with everything below them) or identifiers");
     xmlCmd->add_flag("--json", xml->json, "Print the result as one JSON object on standard output");

@@ -58,9 +58,10 @@ Runner AddArchiveCommands(CLI::App& app) {
 }
 
 Runner AddCompactCommand(CLI::App& app) {
-    CLI::App* compact = app.add_subcommand(
-        "compact", "Remove the bytes of Messages.dat that lie in no indexed record, in one step that a crash "
-                   "cannot leave half done; the archive must be sound (see check)");
+    CLI::App* compact =
+        app.add_subcommand("compact",
+                           "Remove the bytes of Messages.dat that lie in no indexed record, in one step that a crash "
+                           "cannot leave half done; the archive must be sound (see check)");
     return [compact](const remote::GlobalOptions& options) -> int {
         if (!compact->parsed()) return -1;
         if (!remote::MountDevice(options)) return remote::kExitFailure;

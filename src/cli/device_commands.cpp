@@ -66,7 +66,7 @@ phone::Delivery MakeDelivery(const DeliverOptions& o, const CLI::App& command) {
     for (const std::string& to : o.to) {
         const std::size_t equals = to.find('=');
         phone::Recipient r{platform::FromUtf8(to.substr(0, equals)),
-                            equals == std::string::npos ? u"" : platform::FromUtf8(to.substr(equals + 1))};
+                           equals == std::string::npos ? u"" : platform::FromUtf8(to.substr(equals + 1))};
         if (r.address.empty()) throw Failure{"invalid recipient \"" + to + "\" (expected ADDR or ADDR=NAME)"};
         d.to.push_back(std::move(r));
     }
@@ -132,7 +132,7 @@ CLI::Validator WholeNumber(std::uint64_t max, const std::string& example) {
 struct Subcommand {
     CLI::App* app = nullptr;
     remote::DeviceUse use = remote::DeviceUse::kWrite;
-    std::function<void()> check;  // throws Failure for input that cannot be used
+    std::function<void()> check;           // throws Failure for input that cannot be used
     int checkStatus = remote::kExitUsage;  // the status of such input
     std::function<int(phone::Phone&, bool json, Json& object)> run;
 };
@@ -340,8 +340,9 @@ Subcommand AddSeed(CLI::App& group) {
 }
 
 Json CountsJson(const phone::ImportCounts& counts) {
-    return {{"sms", counts.sms},         {"mms", counts.mms},         {"present", counts.present},
-            {"skipped", counts.skipped}, {"lenient", counts.lenient}, {"mirrored", counts.mirrored},
+    return {{"sms", counts.sms},         {"mms", counts.mms},
+            {"present", counts.present}, {"skipped", counts.skipped},
+            {"lenient", counts.lenient}, {"mirrored", counts.mirrored},
             {"deleted", counts.deleted}, {"summary", phone::ImportSummary(counts)}};
 }
 
@@ -356,8 +357,10 @@ Subcommand AddImport(CLI::App& group) {
     import->add_option("FILE", *files, "Backup file (several may be given)")->required();
     import->add_flag("--strict", *strict, "Refuse a file that is not well-formed XML instead of reading it leniently");
     CLI::Option* mirrorFlag = import->add_flag(
-        "--mirror", *mirror, "Also delete the messages of the folders the file covers that it no longer holds (a full backup)");
-    import->add_flag("--force", *force, "With --mirror: mirror a file that does not say it is a full backup")->needs(mirrorFlag);
+        "--mirror", *mirror,
+        "Also delete the messages of the folders the file covers that it no longer holds (a full backup)");
+    import->add_flag("--force", *force, "With --mirror: mirror a file that does not say it is a full backup")
+        ->needs(mirrorFlag);
     // A file that cannot be read is a failure, not a usage error.
     sub.checkStatus = remote::kExitFailure;
     sub.check = [files] {
@@ -401,8 +404,8 @@ Runner AddDeviceCommands(CLI::App& app) {
     CLI::App* group = app.add_subcommand("device", "Play the phone: messages arrive, are listed, moved, read, deleted");
     group->require_subcommand(1);
     const std::vector<Subcommand> subcommands = {
-        AddList(*group),  AddDump(*group),     AddDeliver(*group),   AddDelete(*group), AddMove(*group),
-        AddMarkRead(*group), AddNewFolder(*group), AddSeed(*group), AddImport(*group),
+        AddList(*group),     AddDump(*group),      AddDeliver(*group), AddDelete(*group), AddMove(*group),
+        AddMarkRead(*group), AddNewFolder(*group), AddSeed(*group),    AddImport(*group),
     };
     return [group, subcommands](const remote::GlobalOptions& options) -> int {
         if (!group->parsed()) return -1;

@@ -4,7 +4,6 @@
 
 namespace cli {
 
-
 std::size_t EditDistance(std::string_view a, std::string_view b) {
     // Three rows of the table suffice for swaps of neighbours.
     std::vector<std::size_t> before(b.size() + 1), previous(b.size() + 1), current(b.size() + 1);

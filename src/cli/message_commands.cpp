@@ -114,8 +114,8 @@ int RunRestoreSelectionCommand(const remote::GlobalOptions& options, const std::
             }
             if (options.json) {
                 std::printf("%s\n", remote::ErrorJson(name, remote::kExitUsage,
-                                              "--select " + choice.unknown.front() +
-                                                  ": the archive holds no such folder or message")
+                                                      "--select " + choice.unknown.front() +
+                                                          ": the archive holds no such folder or message")
                                         .c_str());
             }
             return remote::kExitUsage;
@@ -218,8 +218,9 @@ Runner AddMessageCommands(CLI::App& app) {
         if (exportAll->parsed()) return RunProgramCommand(options, tallymere::kCommandExportAll, false);
         if (restore->parsed()) {
             if (kind->empty() == select->empty()) {
-                const std::string words = kind->empty() ? "restore needs normal, extra or --select PATH..."
-                                                        : "restore takes normal, extra or --select PATH..., not two of them";
+                const std::string words = kind->empty()
+                                              ? "restore needs normal, extra or --select PATH..."
+                                              : "restore takes normal, extra or --select PATH..., not two of them";
                 std::fprintf(stderr, "tallymere-cli: %s\n", words.c_str());
                 if (options.json) std::printf("%s\n", remote::ErrorJson("restore", remote::kExitUsage, words).c_str());
                 return remote::kExitUsage;

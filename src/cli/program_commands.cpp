@@ -27,9 +27,10 @@ Runner AddProgramCommands(CLI::App& app) {
                          "Change the output directory (a device path such as \"\\Storage Card\"); "
                          "the archive moves along");
     auto autostart = std::make_shared<bool>(false);
-    settings->add_option("--autostart", *autostart,
-                         "on: start the desktop program hidden in the tray on this device folder at every "
-                         "login (an entry in $XDG_CONFIG_HOME/autostart); off: no longer")
+    settings
+        ->add_option("--autostart", *autostart,
+                     "on: start the desktop program hidden in the tray on this device folder at every "
+                     "login (an entry in $XDG_CONFIG_HOME/autostart); off: no longer")
         ->transform(CLI::IsMember(std::map<std::string, bool>{{"on", true}, {"off", false}}))
         ->type_name("on|off");
     return [&app, settings, start, newDir, autostart](const remote::GlobalOptions& options) -> int {
@@ -63,9 +64,10 @@ Runner AddProgramCommands(CLI::App& app) {
                                            {"status", remote::kExitDone}};
             std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
         } else {
-            std::printf("Tallymere is ready on device folder %s: output directory %s holds the archive "
-                        "(Tallymere) and the export tree (Tallyport).\n",
-                        platform::device::Root().c_str(), remote::ShownPath(outputDir).c_str());
+            std::printf(
+                "Tallymere is ready on device folder %s: output directory %s holds the archive "
+                "(Tallymere) and the export tree (Tallyport).\n",
+                platform::device::Root().c_str(), remote::ShownPath(outputDir).c_str());
         }
         tallymere::EndApp(tallymere::StartMode::OneShot);
         return remote::kExitDone;

@@ -38,7 +38,8 @@ namespace {
 namespace ui = platform::ui;
 
 ui::LRESULT MainWindowProc(ui::HWND window, std::uint32_t message, ui::WPARAM wParam, ui::LPARAM lParam) {
-    if (message == ui::WM_COMMAND) return tallymere::OnCommand(window, static_cast<std::uint32_t>(wParam & 0xFFFF)) ? 0 : 1;
+    if (message == ui::WM_COMMAND)
+        return tallymere::OnCommand(window, static_cast<std::uint32_t>(wParam & 0xFFFF)) ? 0 : 1;
     if (message == ui::WM_TIMER) tallymere::OnTimer(window, wParam);
     if (message == remote::WM_REMOTE_REQUEST) remote::RunRemoteRequest(window, lParam);
     if (message == ui::WM_DESTROY) window->Quit(0);
@@ -55,7 +56,8 @@ std::string StartLines(const std::u16string& outputDir) {
         lines += "Exporting to " + remote::ShownPath(tallymere::JoinPath(outputDir, tallymere::kExportDir, u"")) + "\n";
     }
     if (archives) {
-        lines += "Archiving in " + remote::ShownPath(tallymere::JoinPath(outputDir, tallymere::kArchiveDir, u"")) + "\n";
+        lines +=
+            "Archiving in " + remote::ShownPath(tallymere::JoinPath(outputDir, tallymere::kArchiveDir, u"")) + "\n";
     }
     if (!exports && !archives) lines += "Arriving messages are left as they are (neither exported nor archived).\n";
     return lines;

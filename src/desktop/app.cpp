@@ -30,7 +30,7 @@ namespace ui = platform::ui;
 namespace {
 
 // The menu pictures' resources, by picture index.
-constexpr const char* kPictures[10] = {"exit", "about", "back", "backup", "export",
+constexpr const char* kPictures[10] = {"exit",     "about",    "back",    "backup",  "export",
                                        "messages", "minimize", "setting", "restore", "automatic"};
 
 void LoadPictures() {

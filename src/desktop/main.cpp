@@ -53,8 +53,8 @@ QCommandLineOption DescribeOptions(QCommandLineParser* parser) {
 
 bool AsksForHelp(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 ||
-            std::strcmp(argv[i], "-?") == 0 || std::strcmp(argv[i], "--help-all") == 0) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "-?") == 0 ||
+            std::strcmp(argv[i], "--help-all") == 0) {
             return true;
         }
     }
@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tallymere"));
-    QApplication::setApplicationVersion(QString::fromStdString(std::string(remote::kRelease) + " (commit " + remote::kCommit + ")"));
+    QApplication::setApplicationVersion(
+        QString::fromStdString(std::string(remote::kRelease) + " (commit " + remote::kCommit + ")"));
     QApplication::setQuitOnLastWindowClosed(false);  // the program lives in the tray
     QApplication::setWindowIcon(desktop::ApplicationIcon());
 

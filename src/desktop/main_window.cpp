@@ -41,9 +41,7 @@ WindowObjects& Objects() {
     return *objects;
 }
 
-void PostCommand(std::uint32_t command) {
-    ui::PostMessageW(tallymere::mainWindow.load(), ui::WM_COMMAND, command, 0);
-}
+void PostCommand(std::uint32_t command) { ui::PostMessageW(tallymere::mainWindow.load(), ui::WM_COMMAND, command, 0); }
 
 // Exit, from the File menu or the tray's: the command waits for the one at work, so a pass at
 // work is asked to stop at its next message first (keeping what it did, as on SIGTERM); then
@@ -84,24 +82,15 @@ QToolButton* SoftKey(QWidget* bar, const QString& text) {
 // A command of the table that may work for a while, and its name in the progress line.
 std::optional<QString> WorkName(std::uint32_t command) {
     switch (command) {
-        case tallymere::kCommandBackupAll:
-            return QStringLiteral("Backup All");
-        case tallymere::kCommandExportAll:
-            return QStringLiteral("Export All");
-        case tallymere::kCommandRestoreNormal:
-            return QStringLiteral("Restore Normal");
-        case tallymere::kCommandRestoreExtra:
-            return QStringLiteral("Restore Extra");
-        case tallymere::kCommandAutomatic:
-            return QStringLiteral("New message");
-        case tallymere::kCommandBackupBySelection:
-            return QStringLiteral("Backup by Selection");
-        case tallymere::kCommandExportBySelection:
-            return QStringLiteral("Export by Selection");
-        case tallymere::kCommandRestoreBySelection:
-            return QStringLiteral("Restore by Selection");
-        default:
-            return std::nullopt;
+        case tallymere::kCommandBackupAll: return QStringLiteral("Backup All");
+        case tallymere::kCommandExportAll: return QStringLiteral("Export All");
+        case tallymere::kCommandRestoreNormal: return QStringLiteral("Restore Normal");
+        case tallymere::kCommandRestoreExtra: return QStringLiteral("Restore Extra");
+        case tallymere::kCommandAutomatic: return QStringLiteral("New message");
+        case tallymere::kCommandBackupBySelection: return QStringLiteral("Backup by Selection");
+        case tallymere::kCommandExportBySelection: return QStringLiteral("Export by Selection");
+        case tallymere::kCommandRestoreBySelection: return QStringLiteral("Restore by Selection");
+        default: return std::nullopt;
     }
 }
 
@@ -345,9 +334,7 @@ ui::LRESULT MainWndProc(ui::HWND window, std::uint32_t message, ui::WPARAM wPara
             tallymere::OnCommand(window, command);
             return 0;
         }
-        case ui::WM_TIMER:
-            tallymere::OnTimer(window, wParam);
-            return 0;
+        case ui::WM_TIMER: tallymere::OnTimer(window, wParam); return 0;
         case WM_NOTIFY: {
             const ui::LRESULT result = OnMenuNotify(static_cast<int>(static_cast<ui::LPARAM>(wParam)));
             UpdateTrayToolTip();  // a row may have flipped Automatic Export
@@ -361,11 +348,8 @@ ui::LRESULT MainWndProc(ui::HWND window, std::uint32_t message, ui::WPARAM wPara
             remote::RunRemoteRequest(window, lParam);
             return 0;
         }
-        case ui::WM_DESTROY:
-            window->Quit(0);
-            return 0;
-        default:
-            return 0;
+        case ui::WM_DESTROY: window->Quit(0); return 0;
+        default: return 0;
     }
 }
 

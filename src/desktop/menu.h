@@ -18,10 +18,10 @@
 namespace desktop {
 
 // What activating a row does, besides sending `command` to the main window.
-inline constexpr std::uint32_t kOpenLevel = 0;             // open the level keyed by the item's index
-inline constexpr std::uint32_t kBack = 999;                // show the level above the item's level
-inline constexpr std::uint32_t kAutomaticBackup = 40094;   // flip the Automatic Backup switch
-inline constexpr std::uint32_t kAutomaticExport = 40095;   // flip the Automatic Export switch
+inline constexpr std::uint32_t kOpenLevel = 0;            // open the level keyed by the item's index
+inline constexpr std::uint32_t kBack = 999;               // show the level above the item's level
+inline constexpr std::uint32_t kAutomaticBackup = 40094;  // flip the Automatic Backup switch
+inline constexpr std::uint32_t kAutomaticExport = 40095;  // flip the Automatic Export switch
 
 class xMenu {
 public:

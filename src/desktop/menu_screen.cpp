@@ -130,8 +130,7 @@ void MenuList::keyPressEvent(QKeyEvent* event) {
 void MenuList::Notify(int code) {
     // From the event loop: the row's command may rebuild this list or run for long.
     QMetaObject::invokeMethod(
-        this,
-        [code] { ui::SendMessageW(tallymere::mainWindow.load(), WM_NOTIFY, static_cast<ui::WPARAM>(code), 0); },
+        this, [code] { ui::SendMessageW(tallymere::mainWindow.load(), WM_NOTIFY, static_cast<ui::WPARAM>(code), 0); },
         Qt::QueuedConnection);
 }
 
@@ -195,9 +194,7 @@ ui::LRESULT OnMenuNotify(int code) {
     const auto i = menuList->item(row)->data(Qt::UserRole).toUInt();
     if (i >= menu->count) return 1;
     switch (menu->command[i]) {
-        case kOpenLevel:
-            ShowLevel(i);
-            break;
+        case kOpenLevel: ShowLevel(i); break;
         case kAutomaticBackup:
             tallymere::autoBackup = tallymere::autoBackup == 0 ? 1 : 0;
             menu->SetSwitchText(i, tallymere::autoBackup != 0);
@@ -208,12 +205,8 @@ ui::LRESULT OnMenuNotify(int code) {
             menu->SetSwitchText(i, tallymere::autoExport != 0);
             ShowLevel(menu->parent[i]);
             break;
-        case kBack:
-            ShowLevel(menu->parent[menu->parent[i]]);
-            break;
-        default:
-            ui::SendMessageW(tallymere::mainWindow.load(), ui::WM_COMMAND, menu->command[i], 0);
-            break;
+        case kBack: ShowLevel(menu->parent[menu->parent[i]]); break;
+        default: ui::SendMessageW(tallymere::mainWindow.load(), ui::WM_COMMAND, menu->command[i], 0); break;
     }
     return 0;
 }

@@ -112,11 +112,11 @@ const char* ContentType(std::u16string_view name) {
         }
     }
     static const std::pair<const char*, const char*> kTypes[] = {
-        {"jpg", "image/jpeg"},  {"jpeg", "image/jpeg"}, {"png", "image/png"},       {"gif", "image/gif"},
-        {"bmp", "image/bmp"},   {"webp", "image/webp"}, {"heic", "image/heic"},     {"amr", "audio/amr"},
-        {"mp3", "audio/mpeg"},  {"m4a", "audio/mp4"},   {"ogg", "audio/ogg"},       {"aac", "audio/aac"},
-        {"3gp", "video/3gpp"},  {"mp4", "video/mp4"},   {"vcf", "text/x-vcard"},    {"vcs", "text/x-vcalendar"},
-        {"smil", "application/smil"}, {"html", "text/html"}, {"pdf", "application/pdf"},
+        {"jpg", "image/jpeg"},        {"jpeg", "image/jpeg"}, {"png", "image/png"},       {"gif", "image/gif"},
+        {"bmp", "image/bmp"},         {"webp", "image/webp"}, {"heic", "image/heic"},     {"amr", "audio/amr"},
+        {"mp3", "audio/mpeg"},        {"m4a", "audio/mp4"},   {"ogg", "audio/ogg"},       {"aac", "audio/aac"},
+        {"3gp", "video/3gpp"},        {"mp4", "video/mp4"},   {"vcf", "text/x-vcard"},    {"vcs", "text/x-vcalendar"},
+        {"smil", "application/smil"}, {"html", "text/html"},  {"pdf", "application/pdf"},
     };
     for (const auto& [ext, type] : kTypes) {
         if (extension == ext) return type;
@@ -131,7 +131,7 @@ std::u16string Smil(const qMsg& msg, bool hasText) {
         u"width=\"100%\"/><region id=\"Text\" top=\"80%\" left=\"0\" height=\"20%\" width=\"100%\"/></layout></head><body>";
     for (std::uint32_t i = 0; i < msg.AttachmentSlots(); ++i) {
         const std::string type = ContentType(msg.attachFilename[i]);
-        const char16_t* element = type.starts_with("image/") ? u"img"
+        const char16_t* element = type.starts_with("image/")   ? u"img"
                                   : type.starts_with("audio/") ? u"audio"
                                   : type.starts_with("video/") ? u"video"
                                                                : u"ref";
@@ -228,13 +228,15 @@ void WriteMms(std::string& out, const qMsg& msg, int box) {
     out += " contact_name=\"" + (names.empty() ? std::string("(Unknown)") : JoinedNames(names)) + "\">\n";
     out += "    <parts>\n";
     // The layout names no file of its own: it is not one of the sender's attachments.
-    out += "      <part seq=\"-1\" ct=\"application/smil\" name=\"null\" chset=\"null\" cd=\"null\" fn=\"null\" "
-           "cid=\"&lt;smil&gt;\" cl=\"null\" ctt_s=\"null\" ctt_t=\"null\"";
+    out +=
+        "      <part seq=\"-1\" ct=\"application/smil\" name=\"null\" chset=\"null\" cd=\"null\" fn=\"null\" "
+        "cid=\"&lt;smil&gt;\" cl=\"null\" ctt_s=\"null\" ctt_t=\"null\"";
     Attribute(out, "text", Smil(msg, !body.empty()));
     out += " />\n";
     if (!body.empty()) {
-        out += "      <part seq=\"0\" ct=\"text/plain\" name=\"null\" chset=\"106\" cd=\"null\" fn=\"null\" "
-               "cid=\"&lt;text_0&gt;\" cl=\"text_0.txt\" ctt_s=\"null\" ctt_t=\"null\"";
+        out +=
+            "      <part seq=\"0\" ct=\"text/plain\" name=\"null\" chset=\"106\" cd=\"null\" fn=\"null\" "
+            "cid=\"&lt;text_0&gt;\" cl=\"text_0.txt\" ctt_s=\"null\" ctt_t=\"null\"";
         Attribute(out, "text", body);
         out += " />\n";
     }
@@ -261,9 +263,10 @@ void WriteMms(std::string& out, const qMsg& msg, int box) {
         const std::uint32_t kind = msg.recipientType[r];
         out += "      <addr";
         Attribute(out, "address", AddressOf(msg.emailAddress[r], msg.displayName[r]));
-        Attribute(out, "type", std::string(kind == platform::mapi::MAPI_CC    ? "130"
-                                           : kind == platform::mapi::MAPI_BCC ? "129"
-                                                                              : "151"));
+        Attribute(out, "type",
+                  std::string(kind == platform::mapi::MAPI_CC    ? "130"
+                              : kind == platform::mapi::MAPI_BCC ? "129"
+                                                                 : "151"));
         out += " charset=\"106\" />\n";
     }
     out += "    </addrs>\n  </mms>\n";
@@ -318,7 +321,8 @@ AndroidExport WriteAndroidBackup(ArchiveView& view, const std::vector<bool>& cho
     platform::File& out = file.Stream();
     std::string text = "<?xml version='1.0' encoding='UTF-8' standalone='yes' ?>\n";
     const std::string backupDate = Milliseconds(platform::GetSystemTimeAsFileTime());
-    text += "<smses backup_set=\"tallymere-" + backupDate + "\" backup_date=\"" + backupDate + "\" type=\"full\" count=\"";
+    text +=
+        "<smses backup_set=\"tallymere-" + backupDate + "\" backup_date=\"" + backupDate + "\" type=\"full\" count=\"";
     const std::size_t countAt = text.size();
     text += std::string(kCountField, ' ');
     text += ">\n";

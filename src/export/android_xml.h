@@ -39,7 +39,7 @@ class ArchiveView;
 struct AndroidExport {
     std::uint64_t sms = 0;
     std::uint64_t mms = 0;
-    std::uint32_t unreadable = 0;                          // chosen records that could not be read
+    std::uint32_t unreadable = 0;                        // chosen records that could not be read
     std::map<std::u16string, std::uint32_t> asReceived;  // folders of no box, written as received
 };
 

@@ -150,7 +150,8 @@ int xExport::ExportOne(const qMsg& message) {
     WillWrite(d, partName);
     // Opened and renamed by name in the directory held open: no walk of the whole path.
     platform::Directory* handle = Handle(d);
-    auto text = handle ? OpenRetrying(*handle, partName, u"w") : MyCreateFile(outputDir, kExportDir, relPath, partName, u"w");
+    auto text =
+        handle ? OpenRetrying(*handle, partName, u"w") : MyCreateFile(outputDir, kExportDir, relPath, partName, u"w");
     if (!text) FatalError(u"MyCreateFile failed.", u"xExport::ExportOne");
     if (!WriteMessageText(*text, message)) FatalError(u"fwrite failed.", u"xExport::ExportOne");
 
@@ -159,8 +160,11 @@ int xExport::ExportOne(const qMsg& message) {
 
     if (!text->Close()) FatalError(u"fwrite failed.", u"xExport::ExportOne");
     WillWrite(d, textName);
-    const auto inDir = [&](const std::u16string& name) { return JoinPath(outputDir, kExportDir, relPath) + u"\\" + name; };
-    const bool renamed = handle ? handle->MoveFile(partName, textName) : platform::MoveFileW(inDir(partName), inDir(textName));
+    const auto inDir = [&](const std::u16string& name) {
+        return JoinPath(outputDir, kExportDir, relPath) + u"\\" + name;
+    };
+    const bool renamed =
+        handle ? handle->MoveFile(partName, textName) : platform::MoveFileW(inDir(partName), inDir(textName));
     if (!renamed) FatalError(u"MoveFileW failed.", u"xExport::ExportOne");
     stock.numbers.insert(number);
     if (counted) dirCounters[d] = number + 1;
@@ -222,9 +226,11 @@ xExport::~xExport() {
     // the store): nothing will complete those files.
     for (std::uint32_t d = 0; d < dirCount; ++d) {
         // A directory nothing was exported into has none of its unfinished files completed.
-        if (!dirStockTaken[d]) dirStock[d].unfinished = UnfinishedTextFiles(JoinPath(outputDir, kExportDir, dirPaths[d]));
+        if (!dirStockTaken[d])
+            dirStock[d].unfinished = UnfinishedTextFiles(JoinPath(outputDir, kExportDir, dirPaths[d]));
         for (const auto& [name, number] : dirStock[d].unfinished) {
-            platform::DeleteFileW(JoinPath(outputDir, kExportDir, dirPaths[d]) + u"\\" + name + std::u16string(kUnfinished));
+            platform::DeleteFileW(JoinPath(outputDir, kExportDir, dirPaths[d]) + u"\\" + name +
+                                  std::u16string(kUnfinished));
         }
     }
 }

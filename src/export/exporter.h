@@ -43,8 +43,8 @@ inline constexpr std::u16string_view kUnfinished = u".new";
 
 // What an export directory holds when an exporter first meets it.
 struct DirectoryStock {
-    std::uint32_t textFiles = 0;       // entries "*.txt"
-    std::set<std::uint32_t> numbers;   // the numbers their names begin with, and those of:
+    std::uint32_t textFiles = 0;      // entries "*.txt"
+    std::set<std::uint32_t> numbers;  // the numbers their names begin with, and those of:
     // the text files an interrupted export left unfinished ("<name>.txt.new"), by the name the
     // text file was to have: its message, when exported again, takes that number again and so
     // writes over the files it had written already.
@@ -97,7 +97,7 @@ public:
     xEntryID exportIds;
     std::u16string outputDir;
     std::uint32_t dirCount = 0;
-    std::vector<std::u16string> dirPaths;   // relative to "Tallyport", components joined by "\"
+    std::vector<std::u16string> dirPaths;    // relative to "Tallyport", components joined by "\"
     std::vector<std::uint32_t> dirCounters;  // the number the next text file there gets
     std::vector<DirectoryStock> dirStock;    // what each directory held when first met
     // Whether the stock of each directory was taken (and its counter set from it): at the first
@@ -155,7 +155,6 @@ private:
     std::u16string lastFolderPath_;
     std::optional<std::uint32_t> lastPosition_;
 };
-
 
 // The folder path split at every "/"; empty components stay ("" gives one empty component).
 std::vector<std::u16string> SplitFolderPath(std::u16string_view folderPath);

@@ -12,8 +12,9 @@ namespace tallymere {
 namespace {
 
 // Letters outside ASCII that file names keep (lower-case, then capitals).
-constexpr std::u16string_view kAccented = u"\u00E1\u00E9\u00ED\u00F3\u00F6\u0151\u00FA\u00FC\u0171"
-                                          u"\u00C1\u00C9\u00CD\u00D3\u00D6\u0150\u00DA\u00DC\u0170";
+constexpr std::u16string_view kAccented =
+    u"\u00E1\u00E9\u00ED\u00F3\u00F6\u0151\u00FA\u00FC\u0171"
+    u"\u00C1\u00C9\u00CD\u00D3\u00D6\u0150\u00DA\u00DC\u0170";
 
 bool Allowed(char16_t c) {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'@' ||
@@ -29,7 +30,8 @@ std::u16string ThreeDigits(std::uint32_t number) {
 }  // namespace
 
 void SanitizeName(std::u16string& text) {
-    std::replace_if(text.begin(), text.end(), [](char16_t c) { return !Allowed(c); }, u'_');
+    std::replace_if(
+        text.begin(), text.end(), [](char16_t c) { return !Allowed(c); }, u'_');
     auto end = std::unique(text.begin(), text.end(), [](char16_t a, char16_t b) { return a == u'_' && b == u'_'; });
     text.erase(end, text.end());
 }
@@ -55,7 +57,8 @@ std::u16string MakeFileName(const qMsg& message, std::uint32_t number) {
 std::u16string SafeName(std::u16string_view name) {
     if (name.empty() || name == u"." || name == u"..") return u"_";
     std::u16string safe(name);
-    std::replace_if(safe.begin(), safe.end(), [](char16_t c) { return c == u'\\' || c == u'/' || c < u' '; }, u'_');
+    std::replace_if(
+        safe.begin(), safe.end(), [](char16_t c) { return c == u'\\' || c == u'/' || c < u' '; }, u'_');
     return safe;
 }
 

@@ -23,9 +23,8 @@ bool IsTextName(std::u16string_view name) {
     constexpr std::u16string_view kText = u".txt";
     if (name.size() < kText.size()) return false;
     const std::u16string_view tail = name.substr(name.size() - kText.size());
-    return std::equal(tail.begin(), tail.end(), kText.begin(), [](char16_t a, char16_t b) {
-        return (a >= u'A' && a <= u'Z' ? a - u'A' + u'a' : a) == b;
-    });
+    return std::equal(tail.begin(), tail.end(), kText.begin(),
+                      [](char16_t a, char16_t b) { return (a >= u'A' && a <= u'Z' ? a - u'A' + u'a' : a) == b; });
 }
 
 }  // namespace

@@ -48,9 +48,9 @@ private:
 
     std::unique_ptr<platform::DirectoryWatch> watch_;  // since the listing, when it could be watched
     bool listed_ = false;
-    bool reusable_ = false;           // the listing may serve while the directory is unchanged
-    bool exists_ = false;             // the directory existed at the listing
-    platform::FILETIME changed_;      // the directory's modification time at the listing
+    bool reusable_ = false;       // the listing may serve while the directory is unchanged
+    bool exists_ = false;         // the directory existed at the listing
+    platform::FILETIME changed_;  // the directory's modification time at the listing
     std::unordered_map<std::uint32_t, std::vector<MmsFile>> bySize_;
 };
 

@@ -17,7 +17,9 @@ void Check(mapi::HRESULT result, const char* what) {
 // Characters from which a body is long enough to be handed to the store on its own.
 constexpr std::size_t kLongText = 64 * 1024;
 
-std::u16string MmsPath(const std::u16string& name) { return std::u16string(platform::device::kMmsFolder) + u"\\" + name; }
+std::u16string MmsPath(const std::u16string& name) {
+    return std::u16string(platform::device::kMmsFolder) + u"\\" + name;
+}
 
 // Puts the MMS file where the MMS client keeps it; returns its device path.
 std::u16string StoreMmsFile(const Attachment& file, const platform::FILETIME& time) {
@@ -110,7 +112,8 @@ Bytes Store(Phone& phone, const Delivery& d, Delivery* release, mapi::IMAPIFolde
             std::vector<std::vector<mapi::SPropValue>> rows;
             std::vector<mapi::ADRENTRY> entries;
             for (const Recipient& r : d.to) {
-                rows.push_back({mapi::LongValue(mapi::PR_RECIPIENT_TYPE, r.type), mapi::TextValue(mapi::PR_ADDRTYPE_W, sms),
+                rows.push_back({mapi::LongValue(mapi::PR_RECIPIENT_TYPE, r.type),
+                                mapi::TextValue(mapi::PR_ADDRTYPE_W, sms),
                                 mapi::TextValue(mapi::PR_EMAIL_ADDRESS_W, r.address)});
                 if (!r.name.empty()) rows.back().push_back(mapi::TextValue(mapi::PR_DISPLAY_NAME_W, r.name));
             }

@@ -15,7 +15,7 @@ namespace phone {
 
 struct Recipient {
     std::u16string address;
-    std::u16string name;  // empty: the row gets no display name
+    std::u16string name;               // empty: the row gets no display name
     mapi::ULONG type = mapi::MAPI_TO;  // MAPI_TO, MAPI_CC or MAPI_BCC
 };
 
@@ -33,8 +33,8 @@ struct Delivery {
     std::u16string body;
     std::u16string messageClass = u"IPM.SMStext";
     std::vector<Attachment> attachments;
-    std::optional<Attachment> mms;  // makes an "IPM.MMS" message of the file's size
-    platform::FILETIME deliveryTime;  // all zero: the message has none
+    std::optional<Attachment> mms;                           // makes an "IPM.MMS" message of the file's size
+    platform::FILETIME deliveryTime;                         // all zero: the message has none
     std::optional<platform::FILETIME> lastModificationTime;  // default: now
     bool read = false;
 };

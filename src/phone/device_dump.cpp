@@ -51,7 +51,8 @@ Json Attachments(mapi::IMessage* message) {
     Json list = Json::array();
     mapi::Ptr<mapi::IMAPITable> table;
     if (message->GetAttachmentTable(0, table.Out()) != 0) return list;
-    mapi::ULONG tags[] = {mapi::PR_ATTACH_NUM, mapi::PR_ATTACH_SIZE, mapi::PR_ATTACH_METHOD, mapi::PR_ATTACH_FILENAME_W};
+    mapi::ULONG tags[] = {mapi::PR_ATTACH_NUM, mapi::PR_ATTACH_SIZE, mapi::PR_ATTACH_METHOD,
+                          mapi::PR_ATTACH_FILENAME_W};
     mapi::SPropTagArray columns{4, tags};
     if (table->SetColumns(&columns, 0) != 0) return list;
     for (;;) {

@@ -185,13 +185,13 @@ std::string ContentType(const BackupPart& part) {
 
 const char16_t* ExtensionFor(const std::string& type) {
     static const std::pair<const char*, const char16_t*> kTypes[] = {
-        {"image/jpeg", u".jpg"},     {"image/jpg", u".jpg"},      {"image/png", u".png"},
-        {"image/gif", u".gif"},      {"image/bmp", u".bmp"},      {"image/webp", u".webp"},
-        {"image/heic", u".heic"},    {"audio/amr", u".amr"},      {"audio/mpeg", u".mp3"},
-        {"audio/mp4", u".m4a"},      {"audio/ogg", u".ogg"},      {"audio/aac", u".aac"},
-        {"video/3gpp", u".3gp"},     {"video/mp4", u".mp4"},      {"text/x-vcard", u".vcf"},
-        {"text/vcard", u".vcf"},     {"text/x-vcalendar", u".vcs"}, {"application/smil", u".smil"},
-        {"text/html", u".html"},     {"application/pdf", u".pdf"},
+        {"image/jpeg", u".jpg"},  {"image/jpg", u".jpg"},        {"image/png", u".png"},
+        {"image/gif", u".gif"},   {"image/bmp", u".bmp"},        {"image/webp", u".webp"},
+        {"image/heic", u".heic"}, {"audio/amr", u".amr"},        {"audio/mpeg", u".mp3"},
+        {"audio/mp4", u".m4a"},   {"audio/ogg", u".ogg"},        {"audio/aac", u".aac"},
+        {"video/3gpp", u".3gp"},  {"video/mp4", u".mp4"},        {"text/x-vcard", u".vcf"},
+        {"text/vcard", u".vcf"},  {"text/x-vcalendar", u".vcs"}, {"application/smil", u".smil"},
+        {"text/html", u".html"},  {"application/pdf", u".pdf"},
     };
     for (const auto& [name, extension] : kTypes) {
         if (type == name) return extension;
@@ -490,9 +490,11 @@ void Importer::CountHeld(Folder& folder, std::uint64_t ticks) {
             continue;  // deleted meanwhile
         }
         const Bytes body = ReadStream(message.get(), mapi::PR_BODY_W);
-        folder.held[ContentKey(ticks, GetText(message.get(), mapi::PR_SENDER_EMAIL_ADDRESS_W).value_or(u""),
-                                 RecipientAddresses(message.get()), GetText(message.get(), mapi::PR_SUBJECT_W).value_or(u""),
-                                 std::string(body.begin(), body.end()), StoredAttachments(message.get()))]
+        folder
+            .held[ContentKey(ticks, GetText(message.get(), mapi::PR_SENDER_EMAIL_ADDRESS_W).value_or(u""),
+                             RecipientAddresses(message.get()),
+                             GetText(message.get(), mapi::PR_SUBJECT_W).value_or(u""),
+                             std::string(body.begin(), body.end()), StoredAttachments(message.get()))]
             .push_back(it->second);
     }
     folder.byTime.erase(first, last);
@@ -579,8 +581,7 @@ bool Importer::ImportFile(const std::string& path, std::string* error) {
     } else if (outcome.malformed) {
         const std::string line = std::to_string(outcome.line);
         *error = path + ": import stopped at line " + line + ": " + std::to_string(fileMessages_) +
-                 " messages imported before it; the file is not well-formed XML at line " + line + ": " +
-                 outcome.there;
+                 " messages imported before it; the file is not well-formed XML at line " + line + ": " + outcome.there;
     } else {
         *error = path + ": import stopped at line " + std::to_string(outcome.line) + ": " + outcome.error + "; " +
                  std::to_string(fileMessages_) + " messages imported before it";

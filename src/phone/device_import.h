@@ -34,12 +34,12 @@ namespace phone {
 struct ImportCounts {
     std::uint64_t sms = 0;
     std::uint64_t mms = 0;
-    std::uint64_t present = 0;  // already in the store
-    std::uint64_t skipped = 0;  // elements that are not messages, or messages without anything in them
-    std::uint64_t lenient = 0;  // places that were not well-formed XML, read leniently
+    std::uint64_t present = 0;      // already in the store
+    std::uint64_t skipped = 0;      // elements that are not messages, or messages without anything in them
+    std::uint64_t lenient = 0;      // places that were not well-formed XML, read leniently
     std::uint64_t lenientLine = 0;  // the line of the first
-    bool mirrored = false;  // --mirror: the folders the files cover were made like them
-    std::uint64_t deleted = 0;  // then: messages deleted as the files no longer hold them
+    bool mirrored = false;          // --mirror: the folders the files cover were made like them
+    std::uint64_t deleted = 0;      // then: messages deleted as the files no longer hold them
 };
 
 // "1843 messages imported (1612 SMS, 231 MMS), 0 already present, 2 skipped: see above" (the

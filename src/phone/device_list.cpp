@@ -95,11 +95,12 @@ nlohmann::ordered_json TreeJson(Phone& phone) {
 nlohmann::ordered_json FolderJson(Phone& phone, std::u16string_view path) {
     nlohmann::ordered_json messages = nlohmann::ordered_json::array();
     for (const MessageLine& m : Messages(phone, path)) {
-        messages.push_back({{"entryid", m.id},
-                            {"delivery_time", m.when == "-" ? nlohmann::ordered_json() : nlohmann::ordered_json(m.when)},
-                            {"sender", m.who == "-" ? nlohmann::ordered_json() : nlohmann::ordered_json(m.who)},
-                            {"subject", m.subject},
-                            {"read", !m.unread}});
+        messages.push_back(
+            {{"entryid", m.id},
+             {"delivery_time", m.when == "-" ? nlohmann::ordered_json() : nlohmann::ordered_json(m.when)},
+             {"sender", m.who == "-" ? nlohmann::ordered_json() : nlohmann::ordered_json(m.who)},
+             {"subject", m.subject},
+             {"read", !m.unread}});
     }
     return {{"path", platform::ToUtf8(path)}, {"messages", std::move(messages)}};
 }

@@ -19,10 +19,18 @@ struct Contact {
 };
 
 constexpr Contact kContacts[] = {
-    {u"Zoë Müller", u"+4915112345678"},   {u"José Álvarez", u"+34612345678"},   {u"Иван Петров", u"+79161234567"},
-    {u"山田太郎", u"+819012345678"},         {u"李小龙", u"+8613812345678"},        {u"Søren Kierkegaard", u"+4520123456"},
-    {u"Αλέξης Παπαδόπουλος", u"+306912345678"}, {u"Mom ❤️", u"+15551230001"},  {u"", u"+15551230002"},
-    {u"François Dupont", u"+33612345678"}, {u"Anna Kowalska", u"+48601234567"}, {u"Emre Yılmaz", u"+905321234567"},
+    {u"Zoë Müller", u"+4915112345678"},
+    {u"José Álvarez", u"+34612345678"},
+    {u"Иван Петров", u"+79161234567"},
+    {u"山田太郎", u"+819012345678"},
+    {u"李小龙", u"+8613812345678"},
+    {u"Søren Kierkegaard", u"+4520123456"},
+    {u"Αλέξης Παπαδόπουλος", u"+306912345678"},
+    {u"Mom ❤️", u"+15551230001"},
+    {u"", u"+15551230002"},
+    {u"François Dupont", u"+33612345678"},
+    {u"Anna Kowalska", u"+48601234567"},
+    {u"Emre Yılmaz", u"+905321234567"},
     {u"", u"+447700900123"},
 };
 constexpr const char16_t* kOwnNumber = u"+15550100";
@@ -57,9 +65,11 @@ struct Place {
 };
 
 constexpr Place kPlaces[] = {
-    {u"SMS/Inbox", 40, true},         {u"SMS/Inbox/Family", 8, true}, {u"SMS/Inbox/Work", 8, true},
-    {u"SMS/Inbox/Work/Projects", 4, true}, {u"SMS/Deleted Items", 5, true}, {u"SMS/Sent Items", 25, false},
-    {u"SMS/Sent Items/2007", 5, false}, {u"SMS/Drafts", 3, false},      {u"SMS/Outbox", 2, false},
+    {u"SMS/Inbox", 40, true},           {u"SMS/Inbox/Family", 8, true},
+    {u"SMS/Inbox/Work", 8, true},       {u"SMS/Inbox/Work/Projects", 4, true},
+    {u"SMS/Deleted Items", 5, true},    {u"SMS/Sent Items", 25, false},
+    {u"SMS/Sent Items/2007", 5, false}, {u"SMS/Drafts", 3, false},
+    {u"SMS/Outbox", 2, false},
 };
 
 // 2006-01-01T00:00:00Z and four years of seconds.

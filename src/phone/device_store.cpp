@@ -199,7 +199,8 @@ mapi::Ptr<mapi::IMAPIFolder> Phone::Resolve(std::u16string_view path, bool creat
             break;
         }
     }
-    if (!folder) throw Failure{"unknown folder path " + shown + " (no store \"" + platform::ToUtf8(parts[0]) + "\")", true};
+    if (!folder)
+        throw Failure{"unknown folder path " + shown + " (no store \"" + platform::ToUtf8(parts[0]) + "\")", true};
     for (std::size_t i = 1; i < parts.size(); ++i) {
         mapi::Ptr<mapi::IMAPIFolder> next;
         if (create) {

@@ -69,7 +69,8 @@ public:
 
     // Every folder below a store's IPM subtree, depth first, the subtree itself (path = the
     // store's name) first.
-    void WalkFolders(const Named& store, const std::function<void(const std::u16string&, mapi::IMAPIFolder*, int)>& visit);
+    void WalkFolders(const Named& store,
+                     const std::function<void(const std::u16string&, mapi::IMAPIFolder*, int)>& visit);
 
 private:
     mapi::Ptr<mapi::IMAPIFolder> Resolve(std::u16string_view path, bool create);

@@ -78,8 +78,8 @@ std::string FormatIsoTime(const platform::FILETIME& time) {
     platform::SYSTEMTIME fields;
     if (!platform::FileTimeToSystemTime(time, &fields)) return "-";
     using namespace std::chrono;
-    const sys_seconds at = sys_days{year{fields.wYear} / month{fields.wMonth} / day{fields.wDay}} + hours{fields.wHour} +
-                           minutes{fields.wMinute} + seconds{fields.wSecond};
+    const sys_seconds at = sys_days{year{fields.wYear} / month{fields.wMonth} / day{fields.wDay}} +
+                           hours{fields.wHour} + minutes{fields.wMinute} + seconds{fields.wSecond};
     return fmt::format("{:%Y-%m-%dT%H:%M:%SZ}", at);
 }
 

@@ -35,7 +35,7 @@ void AppendUtf8(char32_t c, std::string& out) {
     }
 }
 
-constexpr std::size_t kMaxReference = 40;  // "&" and a name or number, without ";"
+constexpr std::size_t kMaxReference = 40;   // "&" and a name or number, without ";"
 constexpr std::size_t kMaxLookahead = 256;  // after a quote, before it is judged
 
 }  // namespace
@@ -271,34 +271,32 @@ void XmlMender::ValueChar(char c, std::string& out) {
     }
     if (c != '\r' && c != '\n') valueCr_ = false;
     switch (c) {
-    case '&':
-        // Held until it is judged (when lenient) and so that a value cut at its limit never
-        // ends inside a reference.
-        held_.assign(1, '&');
-        state_ = State::Reference;
-        return;
-    case '<':
-        if (!lenient_) {
-            Put("<", out);
+        case '&':
+            // Held until it is judged (when lenient) and so that a value cut at its limit never
+            // ends inside a reference.
+            held_.assign(1, '&');
+            state_ = State::Reference;
             return;
-        }
-        Mended();
-        Put("&lt;", out);
-        return;
-    case '\r':
-        Put("&#10;", out);
-        breaks_ += c;
-        valueCr_ = true;
-        return;
-    case '\n':
-        // After a carriage return it is the same line end.
-        if (!valueCr_) Put("&#10;", out);
-        breaks_ += c;
-        valueCr_ = false;
-        return;
-    default:
-        valueCr_ = false;
-        Put(std::string_view(&c, 1), out);
+        case '<':
+            if (!lenient_) {
+                Put("<", out);
+                return;
+            }
+            Mended();
+            Put("&lt;", out);
+            return;
+        case '\r':
+            Put("&#10;", out);
+            breaks_ += c;
+            valueCr_ = true;
+            return;
+        case '\n':
+            // After a carriage return it is the same line end.
+            if (!valueCr_) Put("&#10;", out);
+            breaks_ += c;
+            valueCr_ = false;
+            return;
+        default: valueCr_ = false; Put(std::string_view(&c, 1), out);
     }
 }
 
@@ -385,146 +383,143 @@ void XmlMender::ResolveQuote(bool final, std::string& out) {
 
 void XmlMender::Step(char c, std::string& out) {
     switch (state_) {
-    case State::Value:
-        ValueChar(c, out);
-        return;
-    case State::Reference:
-        if (c == ';') {
-            FinishReference(c, false, out);
-        } else if ((NameChar(c) || c == '#') && static_cast<unsigned char>(c) < 0x80 && held_.size() < kMaxReference) {
+        case State::Value: ValueChar(c, out); return;
+        case State::Reference:
+            if (c == ';') {
+                FinishReference(c, false, out);
+            } else if ((NameChar(c) || c == '#') && static_cast<unsigned char>(c) < 0x80 &&
+                       held_.size() < kMaxReference) {
+                held_ += c;
+            } else {
+                FinishReference(c, false, out);
+            }
+            return;
+        case State::Quote:
             held_ += c;
-        } else {
-            FinishReference(c, false, out);
-        }
-        return;
-    case State::Quote:
-        held_ += c;
-        ResolveQuote(false, out);
-        return;
-    default:
-        break;
+            ResolveQuote(false, out);
+            return;
+        default: break;
     }
     out += c;
     switch (state_) {
-    case State::Text:
-        if (c == '<') state_ = State::Open;
-        break;
-    case State::Open:
-        if (c == '!') {
-            state_ = State::Bang;
-            bang_.clear();
-        } else if (c == '?') {
-            state_ = State::Instruction;
-            closing_ = 0;
-        } else if (c == '/') {
-            state_ = State::EndTag;
-        } else {
-            state_ = State::TagName;
-            name_.assign(1, c);
+        case State::Text:
+            if (c == '<') state_ = State::Open;
+            break;
+        case State::Open:
+            if (c == '!') {
+                state_ = State::Bang;
+                bang_.clear();
+            } else if (c == '?') {
+                state_ = State::Instruction;
+                closing_ = 0;
+            } else if (c == '/') {
+                state_ = State::EndTag;
+            } else {
+                state_ = State::TagName;
+                name_.assign(1, c);
+            }
+            break;
+        case State::Bang:
+            bang_ += c;
+            if (bang_ == "--") {
+                state_ = State::Comment;
+                closing_ = 0;
+            } else if (bang_ == "[CDATA[") {
+                state_ = State::CData;
+                closing_ = 0;
+            } else if (std::string_view("--").substr(0, bang_.size()) != bang_ &&
+                       std::string_view("[CDATA[").substr(0, bang_.size()) != bang_) {
+                state_ = State::Declaration;
+                depth_ = 0;
+                declQuote_ = 0;
+                if (c == '>') state_ = State::Text;
+                if (c == '[') ++depth_;
+            }
+            break;
+        case State::Comment:
+        case State::CData:
+        case State::Instruction: {
+            const char* end = state_ == State::Comment ? "-->" : state_ == State::CData ? "]]>" : "?>";
+            const int length = state_ == State::Instruction ? 2 : 3;
+            if (c == end[closing_]) {
+                if (++closing_ == length) state_ = State::Text;
+            } else {
+                closing_ = c == end[0] ? 1 : 0;
+                // "--->" and "]]]>" end too.
+                if (length == 3 && c == end[1] && c == end[0]) closing_ = 2;
+            }
+            break;
         }
-        break;
-    case State::Bang:
-        bang_ += c;
-        if (bang_ == "--") {
-            state_ = State::Comment;
-            closing_ = 0;
-        } else if (bang_ == "[CDATA[") {
-            state_ = State::CData;
-            closing_ = 0;
-        } else if (std::string_view("--").substr(0, bang_.size()) != bang_ &&
-                   std::string_view("[CDATA[").substr(0, bang_.size()) != bang_) {
-            state_ = State::Declaration;
-            depth_ = 0;
-            declQuote_ = 0;
+        case State::Declaration:
+            if (declQuote_ != 0) {
+                if (c == declQuote_) declQuote_ = 0;
+            } else if (c == '"' || c == '\'') {
+                declQuote_ = c;
+            } else if (c == '[') {
+                ++depth_;
+            } else if (c == ']') {
+                if (depth_ > 0) --depth_;
+            } else if (c == '>' && depth_ == 0) {
+                state_ = State::Text;
+            }
+            break;
+        case State::EndTag:
             if (c == '>') state_ = State::Text;
-            if (c == '[') ++depth_;
-        }
-        break;
-    case State::Comment:
-    case State::CData:
-    case State::Instruction: {
-        const char* end = state_ == State::Comment ? "-->" : state_ == State::CData ? "]]>" : "?>";
-        const int length = state_ == State::Instruction ? 2 : 3;
-        if (c == end[closing_]) {
-            if (++closing_ == length) state_ = State::Text;
-        } else {
-            closing_ = c == end[0] ? 1 : 0;
-            // "--->" and "]]]>" end too.
-            if (length == 3 && c == end[1] && c == end[0]) closing_ = 2;
-        }
-        break;
-    }
-    case State::Declaration:
-        if (declQuote_ != 0) {
-            if (c == declQuote_) declQuote_ = 0;
-        } else if (c == '"' || c == '\'') {
-            declQuote_ = c;
-        } else if (c == '[') {
-            ++depth_;
-        } else if (c == ']') {
-            if (depth_ > 0) --depth_;
-        } else if (c == '>' && depth_ == 0) {
-            state_ = State::Text;
-        }
-        break;
-    case State::EndTag:
-        if (c == '>') state_ = State::Text;
-        break;
-    case State::TagName:
-        if (c == '>') {
-            state_ = State::Text;
-        } else if (Blank(c) || c == '/') {
-            state_ = State::InTag;
-        } else if (name_.size() < 16) {
-            name_ += c;
-        }
-        break;
-    case State::InTag:
-        if (c == '>') {
-            state_ = State::Text;
-        } else if (NameStart(c)) {
-            state_ = State::AttrName;
-            name_.assign(1, c);
-        }
-        break;
-    case State::AttrName:
-        if (c == '=') {
-            state_ = State::BeforeValue;
-        } else if (Blank(c)) {
-            state_ = State::BeforeEquals;
-        } else if (c == '>') {
-            state_ = State::Text;
-        } else if (name_.size() < 64) {
-            name_ += c;
-        }
-        break;
-    case State::BeforeEquals:
-        if (c == '=') {
-            state_ = State::BeforeValue;
-        } else if (c == '>') {
-            state_ = State::Text;
-        } else if (NameStart(c)) {
-            state_ = State::AttrName;
-            name_.assign(1, c);
-        }
-        break;
-    case State::BeforeValue:
-        if (c == '"' || c == '\'') {
-            state_ = State::Value;
-            quote_ = c;
-            data_ = name_ == "data";
-            valueBytes_ = 0;
-            valueLine_ = line_;
-            cut_ = false;
-            valueCr_ = false;
-        } else if (c == '>') {
-            state_ = State::Text;
-        } else if (!Blank(c)) {
-            state_ = State::InTag;
-        }
-        break;
-    default:
-        break;
+            break;
+        case State::TagName:
+            if (c == '>') {
+                state_ = State::Text;
+            } else if (Blank(c) || c == '/') {
+                state_ = State::InTag;
+            } else if (name_.size() < 16) {
+                name_ += c;
+            }
+            break;
+        case State::InTag:
+            if (c == '>') {
+                state_ = State::Text;
+            } else if (NameStart(c)) {
+                state_ = State::AttrName;
+                name_.assign(1, c);
+            }
+            break;
+        case State::AttrName:
+            if (c == '=') {
+                state_ = State::BeforeValue;
+            } else if (Blank(c)) {
+                state_ = State::BeforeEquals;
+            } else if (c == '>') {
+                state_ = State::Text;
+            } else if (name_.size() < 64) {
+                name_ += c;
+            }
+            break;
+        case State::BeforeEquals:
+            if (c == '=') {
+                state_ = State::BeforeValue;
+            } else if (c == '>') {
+                state_ = State::Text;
+            } else if (NameStart(c)) {
+                state_ = State::AttrName;
+                name_.assign(1, c);
+            }
+            break;
+        case State::BeforeValue:
+            if (c == '"' || c == '\'') {
+                state_ = State::Value;
+                quote_ = c;
+                data_ = name_ == "data";
+                valueBytes_ = 0;
+                valueLine_ = line_;
+                cut_ = false;
+                valueCr_ = false;
+            } else if (c == '>') {
+                state_ = State::Text;
+            } else if (!Blank(c)) {
+                state_ = State::InTag;
+            }
+            break;
+        default: break;
     }
 }
 

@@ -43,12 +43,12 @@ private:
     void Decode16(std::string_view data, std::string& out);
 
     Kind kind_ = Kind::Unknown;
-    std::string head_;       // the first bytes, until they tell the encoding
-    bool started_ = false;   // the first "<" has been passed on
-    std::string breaks_;     // line ends met before it, until the first ">"
-    std::string mark_;       // the first bytes of a mark before it, until the rest arrives
-    std::string carry_;      // an odd byte of UTF-16
-    char16_t high_ = 0;      // a high surrogate waiting for its partner
+    std::string head_;      // the first bytes, until they tell the encoding
+    bool started_ = false;  // the first "<" has been passed on
+    std::string breaks_;    // line ends met before it, until the first ">"
+    std::string mark_;      // the first bytes of a mark before it, until the rest arrives
+    std::string carry_;     // an odd byte of UTF-16
+    char16_t high_ = 0;     // a high surrogate waiting for its partner
 };
 
 class XmlMender {
@@ -60,15 +60,29 @@ public:
     void Feed(std::string_view data, std::string& out);
     void Finish(std::string& out);
 
-    std::uint64_t Places() const { return places_; }        // places mended
+    std::uint64_t Places() const { return places_; }         // places mended
     std::uint64_t FirstPlaceLine() const { return first_; }  // the line of the first (0: none)
     // The notes since the last call: (line, what happened).
     std::vector<std::pair<std::uint64_t, std::string>> TakeNotes() { return std::exchange(notes_, {}); }
 
 private:
     enum class State {
-        Text, Open, Bang, Comment, CData, Instruction, Declaration, EndTag, TagName, InTag,
-        AttrName, BeforeEquals, BeforeValue, Value, Reference, Quote,
+        Text,
+        Open,
+        Bang,
+        Comment,
+        CData,
+        Instruction,
+        Declaration,
+        EndTag,
+        TagName,
+        InTag,
+        AttrName,
+        BeforeEquals,
+        BeforeValue,
+        Value,
+        Reference,
+        Quote,
     };
 
     void Step(char c, std::string& out);
@@ -87,10 +101,10 @@ private:
     State state_ = State::Text;
     std::uint64_t line_ = 1;
     bool lastCr_ = false;
-    std::string name_;   // the tag or attribute name
-    std::string bang_;   // what follows "<!"
-    int closing_ = 0;    // characters of "-->", "]]>" or "?>" seen
-    int depth_ = 0;      // "[" inside a declaration
+    std::string name_;  // the tag or attribute name
+    std::string bang_;  // what follows "<!"
+    int closing_ = 0;   // characters of "-->", "]]>" or "?>" seen
+    int depth_ = 0;     // "[" inside a declaration
     char declQuote_ = 0;
     char quote_ = 0;
     bool data_ = false;  // the value is a `data` attribute's
@@ -98,8 +112,8 @@ private:
     std::uint64_t valueLine_ = 0;
     bool cut_ = false;
     bool valueCr_ = false;  // the value's last character was a carriage return
-    std::string breaks_;  // raw line ends of the value, written after it
-    std::string held_;    // a reference or the text after a quote, until it is judged
+    std::string breaks_;    // raw line ends of the value, written after it
+    std::string held_;      // a reference or the text after a quote, until it is judged
     std::uint64_t places_ = 0;
     std::uint64_t first_ = 0;
     std::vector<std::pair<std::uint64_t, std::string>> notes_;

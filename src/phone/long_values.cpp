@@ -72,11 +72,11 @@ bool ValidSequence(std::string_view s) {
         if ((byte(i) & 0xC0) != 0x80) return false;
     }
     switch (byte(0)) {
-        case 0xE0: return byte(1) >= 0xA0;                                 // not overlong
-        case 0xED: return byte(1) <= 0x9F;                                 // not a UTF-16 half
-        case 0xEF: return !(byte(1) == 0xBF && byte(2) >= 0xBE);           // not U+FFFE, U+FFFF
-        case 0xF0: return byte(1) >= 0x90;                                 // not overlong
-        case 0xF4: return byte(1) <= 0x8F;                                 // not beyond U+10FFFF
+        case 0xE0: return byte(1) >= 0xA0;                        // not overlong
+        case 0xED: return byte(1) <= 0x9F;                        // not a UTF-16 half
+        case 0xEF: return !(byte(1) == 0xBF && byte(2) >= 0xBE);  // not U+FFFE, U+FFFF
+        case 0xF0: return byte(1) >= 0x90;                        // not overlong
+        case 0xF4: return byte(1) <= 0x8F;                        // not beyond U+10FFFF
         default: return true;
     }
 }
@@ -336,8 +336,7 @@ void LongValueExtractor::Step(char c) {
                 state_ = encoding_ == Encoding::Unknown ? State::Rest : State::Head;
             }
             return;
-        default:
-            return;
+        default: return;
     }
 }
 

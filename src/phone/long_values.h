@@ -37,7 +37,10 @@ public:
     explicit LongValueExtractor(std::size_t streamFrom = kStreamFrom) : streamFrom_(streamFrom) {}
 
     // The text is UTF-8 whatever its declaration says (the parser is told so).
-    void AssumeUtf8() { encoding_ = Encoding::Utf8; forced_ = true; }
+    void AssumeUtf8() {
+        encoding_ = Encoding::Utf8;
+        forced_ = true;
+    }
 
     // Appends what the parser is to see of `data` to `out`.
     void Feed(std::string_view data, std::string& out);
@@ -48,7 +51,18 @@ public:
 
 private:
     enum class State {
-        Text, Open, Bang, Comment, CData, Instruction, Declaration, EndTag, Tag, Head, Decode, Rest,
+        Text,
+        Open,
+        Bang,
+        Comment,
+        CData,
+        Instruction,
+        Declaration,
+        EndTag,
+        Tag,
+        Head,
+        Decode,
+        Rest,
     };
     enum class Encoding { Utf8, Latin1, Ascii, Unknown };
 
@@ -75,9 +89,9 @@ private:
     char tagQuote_ = 0;        // a quote open inside a declaration
     std::string bang_;         // what follows "<!", until it says what comes
     char quote_ = 0;
-    std::string raw_;          // the value's bytes not decoded yet
-    std::string value_;        // the value decoded so far
-    bool stop_ = false;        // the decoding met what the parser is to judge
+    std::string raw_;    // the value's bytes not decoded yet
+    std::string value_;  // the value decoded so far
+    bool stop_ = false;  // the decoding met what the parser is to judge
     std::deque<std::string> ready_;
 };
 

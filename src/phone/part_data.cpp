@@ -10,8 +10,8 @@ constexpr std::string_view kNull = "null";
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 bool IsWhiteSpaceRef(std::string_view ref) {
-    for (std::string_view white : {"&#9;", "&#10;", "&#13;", "&#32;", "&#x9;", "&#xA;", "&#xa;", "&#xD;", "&#xd;",
-                                   "&#x20;"}) {
+    for (std::string_view white :
+         {"&#9;", "&#10;", "&#13;", "&#32;", "&#x9;", "&#xA;", "&#xa;", "&#xD;", "&#xd;", "&#x20;"}) {
         if (ref == white) return true;
     }
     return false;

@@ -36,8 +36,22 @@ public:
 
 private:
     enum class State {
-        Text, Open, Bang, Comment, CData, Instruction, Declaration, EndTag, TagName, InTag,
-        AttrName, BeforeEquals, BeforeValue, Quoted, DataHead, Data,
+        Text,
+        Open,
+        Bang,
+        Comment,
+        CData,
+        Instruction,
+        Declaration,
+        EndTag,
+        TagName,
+        InTag,
+        AttrName,
+        BeforeEquals,
+        BeforeValue,
+        Quoted,
+        DataHead,
+        Data,
     };
 
     // Handles one character in a state other than Text, Quoted, DataHead and Data.

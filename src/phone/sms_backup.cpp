@@ -159,8 +159,8 @@ private:
                         valid = DecodeBase64(text, *part.data);
                     }
                     if (!valid && element_.problem.empty()) {
-                        element_.problem = "the data of its part " + std::to_string(element_.parts.size()) +
-                                           " (line " + std::to_string(Line()) + ") is not base64";
+                        element_.problem = "the data of its part " + std::to_string(element_.parts.size()) + " (line " +
+                                           std::to_string(Line()) + ") is not base64";
                     }
                 }
             }

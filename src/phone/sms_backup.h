@@ -37,7 +37,7 @@ using Attributes = std::vector<std::pair<std::string, std::string>>;
 std::optional<std::string_view> ValueOf(const Attributes& attributes, std::string_view name);
 
 struct BackupPart {
-    Attributes attributes;  // every attribute but `data`
+    Attributes attributes;                          // every attribute but `data`
     std::optional<std::vector<std::uint8_t>> data;  // `data` decoded from base64, when given
 };
 
@@ -53,11 +53,11 @@ struct BackupElement {
 };
 
 struct ReadOutcome {
-    bool complete = false;   // the whole file was read
-    std::uint64_t line = 0;  // where reading stopped, when it did not complete
-    std::string error;       // why
-    bool malformed = false;  // it stopped where the file is not XML that can be read
-    std::string there;       // then: the bytes at that place, as text
+    bool complete = false;            // the whole file was read
+    std::uint64_t line = 0;           // where reading stopped, when it did not complete
+    std::string error;                // why
+    bool malformed = false;           // it stopped where the file is not XML that can be read
+    std::string there;                // then: the bytes at that place, as text
     std::uint64_t lenientPlaces = 0;  // places that were not well-formed XML, read leniently
     std::uint64_t firstLenientLine = 0;
 };

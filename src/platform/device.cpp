@@ -42,8 +42,9 @@ std::string FitHostName(std::string name) {
 
 // `text` as one word of a shell command line (quoted where it needs to be).
 std::string ShellWord(const std::string& text) {
-    if (!text.empty() && text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+,:@%") ==
-                             std::string::npos) {
+    if (!text.empty() &&
+        text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+,:@%") ==
+            std::string::npos) {
         return text;
     }
     std::string quoted = "'";

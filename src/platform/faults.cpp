@@ -28,7 +28,7 @@ struct State {
     std::string tallyFile;  // where every call's count goes at exit; empty: none counted
     std::map<std::string, std::vector<Rule>, std::less<>> rules;
     std::map<std::string, int, std::less<>> counts;
-    std::map<std::string, int, std::less<>> tally;  // every call of every operation
+    std::map<std::string, int, std::less<>> tally;   // every call of every operation
     std::map<std::string, int, std::less<>> pauses;  // operation -> milliseconds per call
 };
 

@@ -19,17 +19,13 @@ namespace {
 DWORD ErrorFromErrno(int err) {
     switch (err) {
         case ENOENT:
-        case ENOTDIR:
-            return ERROR_PATH_NOT_FOUND;
+        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
         case EACCES:
         case EPERM:
         case EISDIR:
-        case EROFS:
-            return ERROR_ACCESS_DENIED;
-        case EEXIST:
-            return ERROR_ALREADY_EXISTS;
-        default:
-            return ERROR_GEN_FAILURE;
+        case EROFS: return ERROR_ACCESS_DENIED;
+        case EEXIST: return ERROR_ALREADY_EXISTS;
+        default: return ERROR_GEN_FAILURE;
     }
 }
 
@@ -261,4 +257,3 @@ bool Directory::MoveFile(std::u16string_view from, std::u16string_view to) {
 }
 
 }  // namespace platform
-

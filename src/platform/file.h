@@ -70,7 +70,7 @@ private:
     bool Succeeded(bool ok);
 
     std::FILE* stream_;
-    std::string path_;  // the host file, named by failure causes
+    std::string path_;         // the host file, named by failure causes
     char16_t pendingLow_ = 0;  // second half of a surrogate pair not yet handed out
 };
 

@@ -28,17 +28,13 @@ namespace {
 
 DWORD ErrorFromErrno(int err) {
     switch (err) {
-        case EEXIST:
-            return ERROR_ALREADY_EXISTS;
+        case EEXIST: return ERROR_ALREADY_EXISTS;
         case ENOENT:
-        case ENOTDIR:
-            return ERROR_PATH_NOT_FOUND;
+        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
         case EACCES:
         case EPERM:
-        case EROFS:
-            return ERROR_ACCESS_DENIED;
-        default:
-            return ERROR_GEN_FAILURE;
+        case EROFS: return ERROR_ACCESS_DENIED;
+        default: return ERROR_GEN_FAILURE;
     }
 }
 
@@ -320,8 +316,8 @@ bool DirectoryWatch::Changed() {
             const char* name = buffer + at + sizeof event;
             at += static_cast<ssize_t>(sizeof event + event.len);
             const std::string_view entry = event.len > 0 ? std::string_view(name, ::strnlen(name, event.len)) : "";
-            const bool own = !entry.empty() && (event.mask & IN_Q_OVERFLOW) == 0 &&
-                             expected_.contains(std::string(entry));
+            const bool own =
+                !entry.empty() && (event.mask & IN_Q_OVERFLOW) == 0 && expected_.contains(std::string(entry));
             if (!own) changed_ = true;
         }
         if (changed_) return true;

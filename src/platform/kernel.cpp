@@ -14,7 +14,7 @@ namespace platform {
 namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
 thread_local std::string failureCause;
-}
+}  // namespace
 
 DWORD GetLastError() { return lastError; }
 void SetLastError(DWORD error) { lastError = error; }

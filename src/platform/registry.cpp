@@ -60,7 +60,7 @@ std::int32_t RegKey::Create(RootKey, std::u16string_view subKey, RegKey* key) {
     if (!tx.Ok()) return kFailure;
     sql::Stmt insert = db.Prepare("INSERT OR IGNORE INTO reg_keys (path) VALUES (?)");
     // The key and every parent key exist afterwards.
-    for (std::size_t cut = path.find('\\'); ; cut = path.find('\\', cut + 1)) {
+    for (std::size_t cut = path.find('\\');; cut = path.find('\\', cut + 1)) {
         insert.Reset();
         insert.Bind(1, cut == std::string::npos ? path : path.substr(0, cut));
         if (!insert.Run()) return kFailure;
@@ -91,7 +91,10 @@ std::int32_t RegKey::SetString(std::u16string_view name, std::u16string_view val
     if (!OpenStore(&db)) return kFailure;
     const std::string data = ToUtf16Le(value);
     sql::Stmt stmt = db.Prepare("INSERT OR REPLACE INTO reg_values (path, name, type, data) VALUES (?, ?, ?, ?)");
-    stmt.Bind(1, path_).Bind(2, ToUtf8(name)).Bind(3, static_cast<std::int64_t>(REG_SZ)).BindBlob(4, data.data(), data.size());
+    stmt.Bind(1, path_)
+        .Bind(2, ToUtf8(name))
+        .Bind(3, static_cast<std::int64_t>(REG_SZ))
+        .BindBlob(4, data.data(), data.size());
     return stmt.Run() ? 0 : kFailure;
 }
 

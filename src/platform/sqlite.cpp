@@ -11,7 +11,8 @@ namespace {
 // The failure cause of a statement or call on `db`: its file and SQLite's message.
 void SetCause(sqlite3* db) {
     const char* file = db ? sqlite3_db_filename(db, "main") : nullptr;
-    SetFailureCause(std::string(file && *file ? file : "the database") + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
+    SetFailureCause(std::string(file && *file ? file : "the database") + ": " +
+                    (db ? sqlite3_errmsg(db) : "out of memory"));
 }
 
 }  // namespace

@@ -19,15 +19,15 @@ char16_t FoldCase(char16_t c) {
     auto plus = [c](int n) { return static_cast<char16_t>(c + n); };
     if (c >= u'A' && c <= u'Z') return plus(32);
     if (c < 0xC0) return c;
-    if (c <= 0xDE && c != 0xD7) return plus(32);                     // À..Þ except ×
-    if (c >= 0x100 && c <= 0x137 && c % 2 == 0) return plus(1);       // Ā..ķ pairs
-    if (c >= 0x139 && c <= 0x148 && c % 2 == 1) return plus(1);       // Ĺ..ň pairs
-    if (c >= 0x14A && c <= 0x177 && c % 2 == 0) return plus(1);       // Ŋ..ŷ pairs
-    if (c == 0x178) return 0xFF;                                      // Ÿ
-    if (c >= 0x179 && c <= 0x17E && c % 2 == 1) return plus(1);       // Ź..ž pairs
-    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return plus(32);      // Greek capitals
-    if (c >= 0x400 && c <= 0x40F) return plus(80);                    // Ѐ..Џ
-    if (c >= 0x410 && c <= 0x42F) return plus(32);                    // А..Я
+    if (c <= 0xDE && c != 0xD7) return plus(32);                  // À..Þ except ×
+    if (c >= 0x100 && c <= 0x137 && c % 2 == 0) return plus(1);   // Ā..ķ pairs
+    if (c >= 0x139 && c <= 0x148 && c % 2 == 1) return plus(1);   // Ĺ..ň pairs
+    if (c >= 0x14A && c <= 0x177 && c % 2 == 0) return plus(1);   // Ŋ..ŷ pairs
+    if (c == 0x178) return 0xFF;                                  // Ÿ
+    if (c >= 0x179 && c <= 0x17E && c % 2 == 1) return plus(1);   // Ź..ž pairs
+    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return plus(32);  // Greek capitals
+    if (c >= 0x400 && c <= 0x40F) return plus(80);                // Ѐ..Џ
+    if (c >= 0x410 && c <= 0x42F) return plus(32);                // А..Я
     return c;
 }
 

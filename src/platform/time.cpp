@@ -64,8 +64,7 @@ std::uint64_t ToTicks(const FILETIME& t) {
 }
 
 FILETIME FromTicks(std::uint64_t ticks) {
-    return FILETIME{static_cast<std::uint32_t>(ticks & 0xFFFFFFFFu),
-                    static_cast<std::uint32_t>(ticks >> 32)};
+    return FILETIME{static_cast<std::uint32_t>(ticks & 0xFFFFFFFFu), static_cast<std::uint32_t>(ticks >> 32)};
 }
 
 FILETIME FromUnixTime(std::int64_t seconds, std::uint32_t extraTicks) {
@@ -101,8 +100,8 @@ bool FileTimeToSystemTime(const FILETIME& time, SYSTEMTIME* f) {
 }
 
 bool SystemTimeToFileTime(const SYSTEMTIME& f, FILETIME* time) {
-    if (f.wYear < 1601 || f.wYear > 30827 || f.wMonth < 1 || f.wMonth > 12 || f.wDay < 1 ||
-        f.wDay > 31 || f.wHour > 23 || f.wMinute > 59 || f.wSecond > 59 || f.wMilliseconds > 999) {
+    if (f.wYear < 1601 || f.wYear > 30827 || f.wMonth < 1 || f.wMonth > 12 || f.wDay < 1 || f.wDay > 31 ||
+        f.wHour > 23 || f.wMinute > 59 || f.wSecond > 59 || f.wMilliseconds > 999) {
         return false;
     }
     const std::int64_t days = DaysFromCivil(f.wYear, f.wMonth, f.wDay);
@@ -114,12 +113,13 @@ bool SystemTimeToFileTime(const SYSTEMTIME& f, FILETIME* time) {
 
 bool FileTimeToLocalFileTime(const FILETIME& utc, FILETIME* local) {
     const std::uint64_t ticks = ToTicks(utc);
-    const std::time_t seconds = static_cast<std::time_t>(static_cast<std::int64_t>(ticks / kTicksPerSecond) - kEpochDelta);
+    const std::time_t seconds =
+        static_cast<std::time_t>(static_cast<std::int64_t>(ticks / kTicksPerSecond) - kEpochDelta);
     std::tm fields{};
     RefreshTimeZone();
     if (localtime_r(&seconds, &fields) == nullptr) return false;
     const std::int64_t shifted = static_cast<std::int64_t>(ticks) + static_cast<std::int64_t>(fields.tm_gmtoff) *
-                                                                       static_cast<std::int64_t>(kTicksPerSecond);
+                                                                        static_cast<std::int64_t>(kTicksPerSecond);
     if (shifted < 0) return false;
     *local = FromTicks(static_cast<std::uint64_t>(shifted));
     return true;

@@ -70,7 +70,7 @@ constexpr int TVSIL_NORMAL = 0;
 constexpr int TVSIL_STATE = 2;
 
 // Hit-test results: where a point lies relative to an item's row.
-constexpr std::uint32_t TVHT_NOWHERE = 0x0001;         // below the last item
+constexpr std::uint32_t TVHT_NOWHERE = 0x0001;  // below the last item
 constexpr std::uint32_t TVHT_ONITEMICON = 0x0002;
 constexpr std::uint32_t TVHT_ONITEMLABEL = 0x0004;
 constexpr std::uint32_t TVHT_ONITEMINDENT = 0x0008;
@@ -104,7 +104,7 @@ struct NewItem {
     LPARAM value = 0;
     int image = 0;
     int selectedImage = 0;
-    std::uint32_t state = 0;      // taken under stateMask
+    std::uint32_t state = 0;  // taken under stateMask
     std::uint32_t stateMask = 0;
 };
 
@@ -113,8 +113,8 @@ struct Notification {
     int controlId = 0;
     std::uint32_t code = 0;
     HTREEITEM item;
-    std::uint32_t action = 0;  // TVN_ITEMEXPANDING: TVE_COLLAPSE or TVE_EXPAND
-    Point pt;                  // NM_CLICK, GN_CONTEXTMENU
+    std::uint32_t action = 0;            // TVN_ITEMEXPANDING: TVE_COLLAPSE or TVE_EXPAND
+    Point pt;                            // NM_CLICK, GN_CONTEXTMENU
     std::optional<std::u16string> text;  // TVN_ENDLABELEDIT
 };
 

@@ -27,8 +27,7 @@ public:
     virtual ~Port() = default;
     // Shows a modal box and returns the button chosen (IDOK or IDCANCEL). A box with
     // MB_OKCANCEL is a question; one with MB_OK only reports.
-    virtual int MessageBox(HWND owner, std::u16string_view text, std::u16string_view caption,
-                           std::uint32_t style) = 0;
+    virtual int MessageBox(HWND owner, std::u16string_view text, std::u16string_view caption, std::uint32_t style) = 0;
     // The box of a failure that ends the program (one OK button, no icon). Front ends that
     // separate reports from failures (the command line: standard output and standard error)
     // override it; by default it is an ordinary box.

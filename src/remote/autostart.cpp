@@ -143,9 +143,8 @@ bool WriteWhole(const fs::path& file, const std::string& text, std::string* erro
 
 fs::path AutostartFile() {
     const char* config = std::getenv("XDG_CONFIG_HOME");
-    const fs::path base = config && *config && fs::path(config).is_absolute()
-                              ? fs::path(config)
-                              : fs::path(HomeDir()) / ".config";
+    const fs::path base =
+        config && *config && fs::path(config).is_absolute() ? fs::path(config) : fs::path(HomeDir()) / ".config";
     return base / "autostart" / "tallymere.desktop";
 }
 
@@ -200,8 +199,8 @@ std::string DesktopProgram() {
     if (!ec) {
         if (self.filename() == "tallymere") return self.string();
         // Installed side by side; in a build tree, src/cli and src/desktop are siblings.
-        for (const fs::path& candidate : {self.parent_path() / "tallymere",
-                                          self.parent_path().parent_path() / "desktop" / "tallymere"}) {
+        for (const fs::path& candidate :
+             {self.parent_path() / "tallymere", self.parent_path().parent_path() / "desktop" / "tallymere"}) {
             if (::access(candidate.c_str(), X_OK) != 0) continue;
             const fs::path found = fs::weakly_canonical(candidate, ec);
             return (ec ? candidate : found).string();

@@ -17,8 +17,8 @@ namespace remote {
 std::filesystem::path AutostartFile();
 
 struct AutostartState {
-    bool on = false;       // the entry exists
-    std::string device;    // the device folder its command line names (empty when none)
+    bool on = false;     // the entry exists
+    std::string device;  // the device folder its command line names (empty when none)
 };
 
 // Whether the entry exists and which device folder it starts the program on.

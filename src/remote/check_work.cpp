@@ -28,12 +28,9 @@ using tallymere::ArchiveProblem;
 
 const char* FileName(ArchiveFile file) {
     switch (file) {
-        case ArchiveFile::kIndex:
-            return "Messages.ndx";
-        case ArchiveFile::kData:
-            return "Messages.dat";
-        case ArchiveFile::kFolders:
-            return "Folders.dat";
+        case ArchiveFile::kIndex: return "Messages.ndx";
+        case ArchiveFile::kData: return "Messages.dat";
+        case ArchiveFile::kFolders: return "Folders.dat";
     }
     return "?";
 }
@@ -43,35 +40,25 @@ std::string Describe(const ArchiveProblem& p, const tallymere::ArchiveReport& re
     const std::string entry = "entry " + n(p.entry);
     const std::string record = entry + ": the record at offset " + n(p.offset);
     switch (p.kind) {
-        case ArchiveProblem::kFileUnreadable:
-            return std::string(FileName(p.file)) + ": cannot be read";
+        case ArchiveProblem::kFileUnreadable: return std::string(FileName(p.file)) + ": cannot be read";
         case ArchiveProblem::kIndexTrailingBytes:
             return "Messages.ndx: " + n(p.value) + " bytes after the last whole entry";
         case ArchiveProblem::kTooManyEntries:
             return "Messages.ndx: " + n(p.value) + " entries, more than MAX_ENTRYID (" +
                    n(tallymere::xEntryID::MAX_ENTRYID) + ")";
-        case ArchiveProblem::kFlagValue:
-            return entry + ": present-flag " + n(p.value) + ", neither 0 nor 1";
-        case ArchiveProblem::kDuplicateIdentifier:
-            return entry + ": same identifier as entry " + n(p.other);
+        case ArchiveProblem::kFlagValue: return entry + ": present-flag " + n(p.value) + ", neither 0 nor 1";
+        case ArchiveProblem::kDuplicateIdentifier: return entry + ": same identifier as entry " + n(p.other);
         case ArchiveProblem::kOffsetPastEnd:
-            return entry + ": offset " + n(p.offset) + " lies past the end of Messages.dat (" +
-                   n(report.dataBytes) + " bytes)";
-        case ArchiveProblem::kCutShort:
-            return record + " is cut short by the end of Messages.dat";
-        case ArchiveProblem::kIdentifierSize:
-            return record + " has an identifier of " + n(p.value) + " bytes, not 20";
-        case ArchiveProblem::kTooManyRecipients:
-            return record + " does not parse: " + n(p.value) + " recipients";
-        case ArchiveProblem::kTooManyAttachments:
-            return record + " does not parse: " + n(p.value) + " attachments";
-        case ArchiveProblem::kReadFailed:
-            return record + " cannot be read";
-        case ArchiveProblem::kIdentifierDiffers:
-            return record + " carries another identifier than the entry";
+            return entry + ": offset " + n(p.offset) + " lies past the end of Messages.dat (" + n(report.dataBytes) +
+                   " bytes)";
+        case ArchiveProblem::kCutShort: return record + " is cut short by the end of Messages.dat";
+        case ArchiveProblem::kIdentifierSize: return record + " has an identifier of " + n(p.value) + " bytes, not 20";
+        case ArchiveProblem::kTooManyRecipients: return record + " does not parse: " + n(p.value) + " recipients";
+        case ArchiveProblem::kTooManyAttachments: return record + " does not parse: " + n(p.value) + " attachments";
+        case ArchiveProblem::kReadFailed: return record + " cannot be read";
+        case ArchiveProblem::kIdentifierDiffers: return record + " carries another identifier than the entry";
         case ArchiveProblem::kNoFolderLine:
-            return record + " names folder " + n(p.value) + ", but Folders.dat has " + n(report.folders) +
-                   " lines";
+            return record + " names folder " + n(p.value) + ", but Folders.dat has " + n(report.folders) + " lines";
         case ArchiveProblem::kSharedRecord:
             return entry + ": names the same record as entry " + n(p.other) + " (offset " + n(p.offset) + ")";
         case ArchiveProblem::kOverlap:
@@ -79,16 +66,16 @@ std::string Describe(const ArchiveProblem& p, const tallymere::ArchiveReport& re
         case ArchiveProblem::kFoldersTail:
             return "Folders.dat: " + n(p.value) + " characters after the last line feed (not a line)";
         case ArchiveProblem::kTooManyFolders:
-            return "Folders.dat: " + n(p.value) + " lines, more than MAX_FOLDER (" +
-                   n(tallymere::xFolder::MAX_FOLDER) + ")";
+            return "Folders.dat: " + n(p.value) + " lines, more than MAX_FOLDER (" + n(tallymere::xFolder::MAX_FOLDER) +
+                   ")";
         case ArchiveProblem::kTimeOutOfRange:
             return record + " holds a time after the year 9999 (" + n(p.value) + "): the record is damaged";
         case ArchiveProblem::kFoldersControl:
             return "Folders.dat: line " + n(p.entry) + " holds the control character " + n(p.value) +
                    " (no folder name has one: the line is damaged)";
         case ArchiveProblem::kUnindexedRecords:
-            return "Messages.dat: " + n(p.value) + " intact records of messages the index does not know (the first at offset " +
-                   n(p.offset) + ")";
+            return "Messages.dat: " + n(p.value) +
+                   " intact records of messages the index does not know (the first at offset " + n(p.offset) + ")";
     }
     return "unknown problem";
 }
@@ -99,17 +86,19 @@ void PrintRepair(std::FILE* out, const tallymere::RepairReport& r) {
         return;
     }
     if (r.indexRewritten) {
-        std::fprintf(out, "Messages.ndx rebuilt from %u intact records: %u entries kept, %u pointed at their record, %u "
-                    "took their record's identifier, %u dropped, %u records indexed anew (not present).\n",
-                    r.records, r.kept, r.repointed, r.adopted, r.dropped, r.orphans);
+        std::fprintf(out,
+                     "Messages.ndx rebuilt from %u intact records: %u entries kept, %u pointed at their record, %u "
+                     "took their record's identifier, %u dropped, %u records indexed anew (not present).\n",
+                     r.records, r.kept, r.repointed, r.adopted, r.dropped, r.orphans);
     } else {
         std::fprintf(out, "Messages.ndx needs no repair (%u intact records).\n", r.records);
     }
     if (r.foldersRewritten) {
         std::fprintf(out, "Folders.dat repaired: %u lines (it had %u).\n", r.foldersAfter, r.foldersBefore);
     } else if (r.foldersUnrepairable) {
-        std::fprintf(out, "Folders.dat cannot be repaired: it has %u lines, but records name folder numbers up to %u.\n",
-                    r.foldersBefore, r.foldersNeeded - 1);
+        std::fprintf(out,
+                     "Folders.dat cannot be repaired: it has %u lines, but records name folder numbers up to %u.\n",
+                     r.foldersBefore, r.foldersNeeded - 1);
     }
     const auto lineList = [](const std::vector<std::uint32_t>& lines) {
         std::string text;
@@ -121,8 +110,9 @@ void PrintRepair(std::FILE* out, const tallymere::RepairReport& r) {
                      lineList(r.linesRebuilt).c_str());
     }
     if (!r.linesNotRebuilt.empty()) {
-        std::fprintf(out, "Folders.dat lines that could not be rebuilt (no message of their folder is on the phone): "
-                          "%s.\n",
+        std::fprintf(out,
+                     "Folders.dat lines that could not be rebuilt (no message of their folder is on the phone): "
+                     "%s.\n",
                      lineList(r.linesNotRebuilt).c_str());
     }
 }
@@ -154,14 +144,16 @@ std::string OutputDirTrouble(const std::u16string& outputDir) {
     platform::FindData info;
     if (!platform::GetFileAttributesExW(outputDir, &info)) return "does not exist";
     if (!(info.attributes & platform::FILE_ATTRIBUTE_DIRECTORY)) return "is not a directory";
-    if (platform::FindFiles(outputDir + u"\\*") || platform::GetLastError() == platform::ERROR_FILE_NOT_FOUND) return "";
+    if (platform::FindFiles(outputDir + u"\\*") || platform::GetLastError() == platform::ERROR_FILE_NOT_FOUND)
+        return "";
     return "cannot be read";
 }
 
 void PrintExportListRepair(std::FILE* out, const tallymere::ExportListReport& r) {
     if (!r.rewritten) return;
-    std::fprintf(out, "Tallyport\\Messages.ndx repaired: %u entries kept; %u damaged pieces (%llu bytes) and %u "
-                      "repeated identifiers dropped (those messages are exported once more).\n",
+    std::fprintf(out,
+                 "Tallyport\\Messages.ndx repaired: %u entries kept; %u damaged pieces (%llu bytes) and %u "
+                 "repeated identifiers dropped (those messages are exported once more).\n",
                  r.entries - r.duplicates, r.damaged, static_cast<unsigned long long>(r.damagedBytes), r.duplicates);
 }
 
@@ -174,8 +166,9 @@ bool PrintExportList(std::FILE* out, const tallymere::ExportListReport& list, co
     }
     std::fprintf(out, "Export list: %u entries\n", list.entries);
     if (list.Sound()) return true;
-    std::fprintf(out, "The export list is damaged: %u pieces (%llu bytes) that are no whole entry, %u repeated "
-                      "identifiers; check --repair drops them, and the next export writes those messages once more.\n",
+    std::fprintf(out,
+                 "The export list is damaged: %u pieces (%llu bytes) that are no whole entry, %u repeated "
+                 "identifiers; check --repair drops them, and the next export writes those messages once more.\n",
                  list.damaged, static_cast<unsigned long long>(list.damagedBytes), list.duplicates);
     return false;
 }
@@ -197,8 +190,9 @@ void PrintAdvice(std::FILE* out, const tallymere::ArchiveReport& report) {
     if (index) std::fprintf(out, "check --repair rebuilds Messages.ndx from the intact records.\n");
     if (split) std::fprintf(out, "check --repair splits the Folders.dat lines that damaged line feeds merged.\n");
     if (rebuild) {
-        std::fprintf(out, "check --repair rebuilds the damaged Folders.dat lines from messages of their folders that "
-                          "are still on the phone.\n");
+        std::fprintf(out,
+                     "check --repair rebuilds the damaged Folders.dat lines from messages of their folders that "
+                     "are still on the phone.\n");
     }
     if (left) std::fprintf(out, "check --repair cannot mend the other inconsistencies.\n");
 }
@@ -238,37 +232,54 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
     std::optional<tallymere::RepairReport> repaired;
     if (found && repair) repaired = tallymere::RepairArchive(archiveDir);
     const tallymere::ArchiveReport report = found ? tallymere::CheckArchive(archiveDir) : tallymere::ArchiveReport{};
-    const std::u16string listPath = tallymere::JoinPath(place.outputDir, tallymere::kExportDir, u"") + u"\\Messages.ndx";
+    const std::u16string listPath =
+        tallymere::JoinPath(place.outputDir, tallymere::kExportDir, u"") + u"\\Messages.ndx";
     const tallymere::ExportListReport listRepaired =
         repair ? tallymere::RepairExportList(listPath) : tallymere::ExportListReport{};
     const tallymere::ExportListReport list = tallymere::CheckExportList(listPath);
     const bool sound = (!found || report.Sound()) && list.Sound();
     if (json) {
-        nlohmann::ordered_json j{{"command", "check"},        {"archive", platform::ToUtf8(archiveDir)},
-                                 {"host_path", HostPathOf(archiveDir)}, {"started", place.started},
-                                 {"found", found},                     {"sound", sound}};
+        nlohmann::ordered_json j{{"command", "check"},
+                                 {"archive", platform::ToUtf8(archiveDir)},
+                                 {"host_path", HostPathOf(archiveDir)},
+                                 {"started", place.started},
+                                 {"found", found},
+                                 {"sound", sound}};
         if (repaired) {
             const tallymere::RepairReport& r = *repaired;
-            j["repair"] = {{"data_readable", r.dataReadable},           {"index_rewritten", r.indexRewritten},
-                           {"records", r.records},                      {"kept", r.kept},
-                           {"repointed", r.repointed},                  {"adopted", r.adopted},
-                           {"dropped", r.dropped},                      {"orphans", r.orphans},
-                           {"folders_rewritten", r.foldersRewritten},   {"folders_unrepairable", r.foldersUnrepairable},
-                           {"folders_before", r.foldersBefore},         {"folders_after", r.foldersAfter},
-                           {"lines_rebuilt", r.linesRebuilt},           {"lines_not_rebuilt", r.linesNotRebuilt}};
+            j["repair"] = {{"data_readable", r.dataReadable},
+                           {"index_rewritten", r.indexRewritten},
+                           {"records", r.records},
+                           {"kept", r.kept},
+                           {"repointed", r.repointed},
+                           {"adopted", r.adopted},
+                           {"dropped", r.dropped},
+                           {"orphans", r.orphans},
+                           {"folders_rewritten", r.foldersRewritten},
+                           {"folders_unrepairable", r.foldersUnrepairable},
+                           {"folders_before", r.foldersBefore},
+                           {"folders_after", r.foldersAfter},
+                           {"lines_rebuilt", r.linesRebuilt},
+                           {"lines_not_rebuilt", r.linesNotRebuilt}};
         }
         if (found) {
-            j.update({{"entries", report.entries}, {"present", report.present}, {"absent", report.absent},
-                      {"records", report.records}, {"data_bytes", report.dataBytes},
-                      {"unindexed_bytes", report.unindexedBytes}, {"folders", report.folders},
-                      {"index_found", report.indexFound}, {"data_found", report.dataFound},
-                      {"folders_found", report.foldersFound}, {"folders_damaged", report.FoldersDamaged()},
+            j.update({{"entries", report.entries},
+                      {"present", report.present},
+                      {"absent", report.absent},
+                      {"records", report.records},
+                      {"data_bytes", report.dataBytes},
+                      {"unindexed_bytes", report.unindexedBytes},
+                      {"folders", report.folders},
+                      {"index_found", report.indexFound},
+                      {"data_found", report.dataFound},
+                      {"folders_found", report.foldersFound},
+                      {"folders_damaged", report.FoldersDamaged()},
                       {"problems", nlohmann::ordered_json::array()}});
             for (const ArchiveProblem& p : report.problems) j["problems"].push_back(Describe(p, report));
         }
-        j["export_list"] = {{"path", platform::ToUtf8(listPath)},  {"found", list.found},
-                            {"readable", !list.unreadable},      {"entries", list.entries},
-                            {"duplicates", list.duplicates},     {"damaged", list.damaged},
+        j["export_list"] = {{"path", platform::ToUtf8(listPath)}, {"found", list.found},
+                            {"readable", !list.unreadable},       {"entries", list.entries},
+                            {"duplicates", list.duplicates},      {"damaged", list.damaged},
                             {"damaged_bytes", list.damagedBytes}, {"sound", list.Sound()},
                             {"rewritten", listRepaired.rewritten}};
         j["status"] = sound ? kExitDone : kExitFailure;
@@ -283,11 +294,11 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
     if (repaired) PrintRepair(out, *repaired);
     std::fprintf(out, "Archive %s\n", shown.c_str());
     std::fprintf(out, "Index entries: %u (%u present, %u absent)%s\n", report.entries, report.present, report.absent,
-                report.indexFound ? "" : "; Messages.ndx is missing");
+                 report.indexFound ? "" : "; Messages.ndx is missing");
     std::fprintf(out, "Records: %u in %llu bytes (%llu bytes not in any indexed record)%s\n", report.records,
-                static_cast<unsigned long long>(report.dataBytes),
-                static_cast<unsigned long long>(report.unindexedBytes),
-                report.dataFound ? "" : "; Messages.dat is missing");
+                 static_cast<unsigned long long>(report.dataBytes),
+                 static_cast<unsigned long long>(report.unindexedBytes),
+                 report.dataFound ? "" : "; Messages.dat is missing");
     std::fprintf(out, "Folders: %u%s\n", report.folders, report.foldersFound ? "" : "; Folders.dat is missing");
     if (report.unindexedBytes > 0) {
         std::fprintf(out, "%llu bytes of Messages.dat lie in no indexed record: compact reclaims them%s.\n",
@@ -302,9 +313,10 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
     std::fprintf(out, "Inconsistencies: %zu\n", report.problems.size());
     for (const ArchiveProblem& p : report.problems) std::fprintf(out, "  %s\n", Describe(p, report).c_str());
     if (report.FoldersDamaged()) {
-        std::fprintf(out, "Folders.dat is damaged: it has %u lines, but records name folder numbers up to %u; a restore "
-                    "would put messages into the wrong folders.\n",
-                    report.folders, report.foldersNeeded - 1);
+        std::fprintf(out,
+                     "Folders.dat is damaged: it has %u lines, but records name folder numbers up to %u; a restore "
+                     "would put messages into the wrong folders.\n",
+                     report.folders, report.foldersNeeded - 1);
     }
     if (!repair) PrintAdvice(out, report);
     return kExitFailure;
@@ -313,8 +325,8 @@ int RunCheck(std::FILE* out, bool repair, bool json) {
 int RunCompact(std::FILE* out, bool json) {
     const ArchivePlace place = FindArchivePlace();
     const std::u16string& archiveDir = place.archiveDir;
-    nlohmann::ordered_json j{{"command", "compact"}, {"archive", platform::ToUtf8(archiveDir)},
-                             {"host_path", HostPathOf(archiveDir)}};
+    nlohmann::ordered_json j{
+        {"command", "compact"}, {"archive", platform::ToUtf8(archiveDir)}, {"host_path", HostPathOf(archiveDir)}};
     const auto finish = [&](int status, const std::string& outcome, const std::string& words) {
         if (json) {
             j["status"] = status;
@@ -327,7 +339,8 @@ int RunCompact(std::FILE* out, bool json) {
         return status;
     };
     if (const std::string trouble = OutputDirTrouble(place.outputDir); !trouble.empty()) {
-        return finish(kExitFailure, "unreadable", "The output directory " + ShownPath(place.outputDir) + " " + trouble + ".");
+        return finish(kExitFailure, "unreadable",
+                      "The output directory " + ShownPath(place.outputDir) + " " + trouble + ".");
     }
     const tallymere::CompactReport r = tallymere::CompactArchive(archiveDir);
     j["bytes_before"] = r.bytesBefore;

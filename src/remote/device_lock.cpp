@@ -27,7 +27,7 @@ bool MountDevice(const GlobalOptions& options, DeviceUse use) {
     std::string error;
     bool made = false;
     const auto folder = platform::device::ChooseFolder(options.device);
-    const Creation creation = use == DeviceUse::kRead                               ? Creation::kNever
+    const Creation creation = use == DeviceUse::kRead                             ? Creation::kNever
                               : platform::device::IsDefaultFolder(options.device) ? Creation::kWithParents
                                                                                   : Creation::kInExistingParent;
     if (!platform::device::Mount(folder, &error, &made, creation)) {
@@ -107,8 +107,7 @@ int LockOrForward(const GlobalOptions& options, const std::string& name, const R
                     // the answer stands.
                     if (!options.wait || Clock::now() > waitDeadline) return PrintBusy(options, name);
                     break;
-                case CallOutcome::kInterrupted:
-                    return PrintWaitInterrupted(options, name);
+                case CallOutcome::kInterrupted: return PrintWaitInterrupted(options, name);
                 case CallOutcome::kEndedMidway: {
                     const std::string line =
                         "Tallymere (process " + std::to_string(holder) + ") ended before the command was done.";
@@ -118,7 +117,8 @@ int LockOrForward(const GlobalOptions& options, const std::string& name, const R
                 }
                 case CallOutcome::kTurnedAway:
                     // The program is ending (or not yet serving): the device is free soon.
-                    if (!options.wait && Clock::now() > endingDeadline) return PrintAlreadyRunning(options, name, holder);
+                    if (!options.wait && Clock::now() > endingDeadline)
+                        return PrintAlreadyRunning(options, name, holder);
                     break;
             }
         } else if (!options.wait) {

@@ -4,10 +4,10 @@
 namespace remote {
 
 inline constexpr int kExitDone = 0;
-inline constexpr int kExitFailure = 1;      // a failure: a fatal error, a device folder that cannot be used
-inline constexpr int kExitUsage = 2;        // the command line is wrong
-inline constexpr int kExitDeviceBusy = 3;   // another program command holds the device
-inline constexpr int kExitCancelled = 4;    // a restore that was not confirmed
+inline constexpr int kExitFailure = 1;        // a failure: a fatal error, a device folder that cannot be used
+inline constexpr int kExitUsage = 2;          // the command line is wrong
+inline constexpr int kExitDeviceBusy = 3;     // another program command holds the device
+inline constexpr int kExitCancelled = 4;      // a restore that was not confirmed
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C or SIGTERM stopped the command
 
 // The list for --help.

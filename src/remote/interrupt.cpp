@@ -40,13 +40,15 @@ std::string MinutesAndSeconds(long long seconds) {
 std::string ProgressText(const std::string& what, std::uint32_t done, std::uint32_t total,
                          std::chrono::steady_clock::duration elapsed) {
     const double seconds = std::chrono::duration<double>(elapsed).count();
-    std::string text = what + ": " + (total > 0 ? std::to_string(done) + "/" + std::to_string(total) : std::to_string(done)) +
+    std::string text = what + ": " +
+                       (total > 0 ? std::to_string(done) + "/" + std::to_string(total) : std::to_string(done)) +
                        " messages, " + MinutesAndSeconds(static_cast<long long>(seconds));
     // The rate is worth showing only once it has been measured over a while.
     if (seconds >= 1 && done > 0) {
         const double rate = done / seconds;
         text += ", " + std::to_string(static_cast<long long>(rate + 0.5)) + "/s";
-        if (total > done) text += ", " + MinutesAndSeconds(static_cast<long long>((total - done) / rate + 0.5)) + " left";
+        if (total > done)
+            text += ", " + MinutesAndSeconds(static_cast<long long>((total - done) / rate + 0.5)) + " left";
     }
     return text;
 }

@@ -12,11 +12,11 @@ enum class DeviceUse { kRead, kWrite };
 
 // Options every command sees (--json and --wait are given to the commands that take them).
 struct GlobalOptions {
-    std::string device;       // --device DIR
-    std::string command;      // the command given ("backup-all", "device list", ...)
-    bool json = false;        // --json: one JSON object on standard output
-    bool wait = false;        // --wait[=SECONDS]: wait for the device instead of being refused
-    double waitSeconds = 0;   // ... at most this long (0: as long as it takes)
+    std::string device;      // --device DIR
+    std::string command;     // the command given ("backup-all", "device list", ...)
+    bool json = false;       // --json: one JSON object on standard output
+    bool wait = false;       // --wait[=SECONDS]: wait for the device instead of being refused
+    double waitSeconds = 0;  // ... at most this long (0: as long as it takes)
 };
 
 }  // namespace remote

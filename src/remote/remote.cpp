@@ -107,9 +107,7 @@ namespace {
 const std::string kStarted = R"({"started":true})";
 const std::string kStop = R"({"stop":true})";
 
-std::string EncodeProgress(std::uint32_t done, std::uint32_t total) {
-    return Json{{"progress", {done, total}}}.dump();
-}
+std::string EncodeProgress(std::uint32_t done, std::uint32_t total) { return Json{{"progress", {done, total}}}.dump(); }
 
 bool DecodeProgress(const std::string& frame, std::uint32_t* done, std::uint32_t* total) {
     const Json j = Json::parse(frame, nullptr, false);
@@ -408,8 +406,8 @@ RemoteResult Execute(ui::HWND window, Job& job) {
     if (request.verb == verb::kCommand && IsForwardedCommand(request.command)) {
         tallymere::OnCommand(window, request.command);
     } else if (request.verb == verb::kSettings && printed.file()) {
-        result.status = RunSettings(printed.file(), request.outputDir ? &*request.outputDir : nullptr, request.autostart,
-                                    request.json);
+        result.status = RunSettings(printed.file(), request.outputDir ? &*request.outputDir : nullptr,
+                                    request.autostart, request.json);
     } else if (request.verb == verb::kCheck && printed.file()) {
         result.status = RunCheck(printed.file(), request.repair, request.json);
     } else if (request.verb == verb::kCompact && printed.file()) {
@@ -420,13 +418,13 @@ RemoteResult Execute(ui::HWND window, Job& job) {
                                      request.json);
     } else if (request.verb == verb::kRestore && printed.file() && errors.file() && request.dryRun) {
         const std::string name = request.mode == "select" ? "restore --select" : "restore " + request.mode;
-        result.status =
-            RunRestorePlan(printed.file(), errors.file(), request.mode, request.paths, request.json, name);
+        result.status = RunRestorePlan(printed.file(), errors.file(), request.mode, request.paths, request.json, name);
     } else if (request.verb == verb::kRestore && errors.file() && request.mode == "select") {
         result.status = RunRestoreSelection(window, request.paths, errors.file());
         if (result.status == kExitUsage && request.json && printed.file()) {
-            std::fprintf(printed.file(), "%s\n",
-                         ErrorJson("restore --select", kExitUsage, "the archive holds no such folder or message").c_str());
+            std::fprintf(
+                printed.file(), "%s\n",
+                ErrorJson("restore --select", kExitUsage, "the archive holds no such folder or message").c_str());
         }
     } else {
         result.status = kExitUsage;

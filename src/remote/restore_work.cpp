@@ -46,8 +46,7 @@ int RunRestorePlan(std::FILE* out, std::FILE* err, const std::string& kind, cons
     const bool select = kind == "select";
     if (select && !Choose(paths, err, &chosen)) {
         if (json) {
-            Json j{{"command", name}, {"error", "the archive holds no such folder or message"},
-                   {"status", kExitUsage}};
+            Json j{{"command", name}, {"error", "the archive holds no such folder or message"}, {"status", kExitUsage}};
             std::fprintf(out, "%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
         }
         return kExitUsage;
@@ -59,8 +58,8 @@ int RunRestorePlan(std::FILE* out, std::FILE* err, const std::string& kind, cons
         for (const auto& folder : plan.folders) {
             folders.push_back({{"path", platform::ToUtf8(folder.path)}, {"count", folder.count}});
         }
-        Json j{{"command", name}, {"status", kExitDone}, {"dry_run", true}, {"folders", folders},
-               {"count", plan.total}, {"unreadable", plan.unreadable}};
+        Json j{{"command", name},    {"status", kExitDone}, {"dry_run", true},
+               {"folders", folders}, {"count", plan.total}, {"unreadable", plan.unreadable}};
         std::fprintf(out, "%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
         return kExitDone;
     }

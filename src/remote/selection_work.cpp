@@ -27,8 +27,8 @@ void PrintTree(std::FILE* out, const tallymere::xTreeSelect& select, tallymere::
     for (tallymere::HTREEITEM item = first; item; item = tree.GetNextSibling(item)) {
         const std::string label = platform::ToUtf8(tallymere::GetItemText(tree, item));
         if (const auto i = select.MessageIndexOf(item)) {
-            std::fprintf(out, "%s%s  %s\n", indent.c_str(),
-                         tallymere::HexEntryId(select.messageEntryIds[*i]).c_str(), label.c_str());
+            std::fprintf(out, "%s%s  %s\n", indent.c_str(), tallymere::HexEntryId(select.messageEntryIds[*i]).c_str(),
+                         label.c_str());
         } else {
             std::fprintf(out, "%s%s\n", indent.c_str(), label.c_str());
             PrintTree(out, select, tree.GetChild(item), depth + 1);
@@ -60,8 +60,8 @@ std::u16string PathWithoutTrailingSlash(const std::string& path) {
 
 }  // namespace
 
-int RunSelection(platform::ui::HWND window, const std::string& mode, const std::vector<std::string>& paths,
-                 bool list, std::FILE* out, std::FILE* err, bool json) {
+int RunSelection(platform::ui::HWND window, const std::string& mode, const std::vector<std::string>& paths, bool list,
+                 std::FILE* out, std::FILE* err, bool json) {
     // The request's word, which the server has checked to be "Backup" or "Export".
     const tallymere::SelectionMode selectionMode =
         mode == "Backup" ? tallymere::SelectionMode::Backup : tallymere::SelectionMode::Export;

@@ -38,8 +38,8 @@ int RunCompact(std::FILE* out, bool json);
 // the result box shown to `window`'s port: `mode` is "Backup" or "Export". The tree goes to
 // `out`, usage errors to `err` (and with `json`, the tree or the usage error as one object to
 // `out`). A trailing "/" in a PATH is ignored. Returns the exit status.
-int RunSelection(platform::ui::HWND window, const std::string& mode, const std::vector<std::string>& paths,
-                 bool list, std::FILE* out, std::FILE* err, bool json = false);
+int RunSelection(platform::ui::HWND window, const std::string& mode, const std::vector<std::string>& paths, bool list,
+                 std::FILE* out, std::FILE* err, bool json = false);
 
 // The work of `restore --select PATH...` once the program has started and the user confirmed:
 // re-creates the chosen archived messages missing from the store, the result box shown to

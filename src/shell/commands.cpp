@@ -113,8 +113,7 @@ std::string WaitingArrivalsLine() {
                        waiting == 1 ? " was" : "s were", waiting == 1 ? "it" : "them");
 }
 
-void RunSelectionPass(platform::ui::HWND window, SelectionMode mode,
-                      const std::function<std::intptr_t()>& select) {
+void RunSelectionPass(platform::ui::HWND window, SelectionMode mode, const std::function<std::intptr_t()>& select) {
     selectionMode = mode;
     const bool backup = mode == SelectionMode::Backup;
     lastResult = CommandResult{};
@@ -166,9 +165,7 @@ bool OnCommand(platform::ui::HWND window, std::uint32_t command) {
             // The program goes on behind its tray icon.
             platform::ui::ShowWindow(window, platform::ui::SW_HIDE);
             return true;
-        case kCommandExit:
-            platform::ui::SendMessageW(window, platform::ui::WM_CLOSE, 0, 0);
-            return true;
+        case kCommandExit: platform::ui::SendMessageW(window, platform::ui::WM_CLOSE, 0, 0); return true;
         case kCommandExportAll: {
             OpenExporter();
             const int exported = MakeRules(Rule::ExportAll);
@@ -176,12 +173,8 @@ bool OnCommand(platform::ui::HWND window, std::uint32_t command) {
             ResultBox(window, exported, fmt::format("{} messages exported successfully.", exported));
             return true;
         }
-        case kCommandRestoreNormal:
-            RunRestore(window, RestoreMode::Normal, kRestoreNormalQuestion);
-            return true;
-        case kCommandRestoreExtra:
-            RunRestore(window, RestoreMode::Extra, kRestoreExtraQuestion);
-            return true;
+        case kCommandRestoreNormal: RunRestore(window, RestoreMode::Normal, kRestoreNormalQuestion); return true;
+        case kCommandRestoreExtra: RunRestore(window, RestoreMode::Extra, kRestoreExtraQuestion); return true;
         case kCommandBackupAll: {
             BeginBackup(BackupMode::Full);
             const int archived = MakeRules(Rule::BackupAll);
@@ -191,8 +184,9 @@ bool OnCommand(platform::ui::HWND window, std::uint32_t command) {
         }
         case kCommandBackupBySelection:
         case kCommandExportBySelection:
-            RunSelectionPass(window, command == kCommandBackupBySelection ? SelectionMode::Backup : SelectionMode::Export,
-                             [window] { return platform::dialog::DialogBoxW(window, kSelectionDialog, SelectMessageDlgProc); });
+            RunSelectionPass(
+                window, command == kCommandBackupBySelection ? SelectionMode::Backup : SelectionMode::Export,
+                [window] { return platform::dialog::DialogBoxW(window, kSelectionDialog, SelectMessageDlgProc); });
             return true;
         case kCommandRestoreBySelection:
             // Done in the dialog is the confirmation; a dialog closed otherwise restores nothing.
@@ -200,17 +194,10 @@ bool OnCommand(platform::ui::HWND window, std::uint32_t command) {
                 RunRestoreSelection(window, restoreChoice);
             }
             return true;
-        case kCommandSettings:
-            platform::dialog::DialogBoxW(window, kSettingsDialog, SettingsDlgProc);
-            return true;
-        case kCommandAbout:
-            platform::dialog::DialogBoxW(window, kAboutDialog, AboutDlgProc);
-            return true;
-        case kCommandAutomatic:
-            RunDueArrivals(window);
-            return true;
-        default:
-            return false;
+        case kCommandSettings: platform::dialog::DialogBoxW(window, kSettingsDialog, SettingsDlgProc); return true;
+        case kCommandAbout: platform::dialog::DialogBoxW(window, kAboutDialog, AboutDlgProc); return true;
+        case kCommandAutomatic: RunDueArrivals(window); return true;
+        default: return false;
     }
 }
 

@@ -49,8 +49,7 @@ dialog::INT_PTR SelectDirDlgProc(dialog::Dialog& dialog, std::uint32_t message, 
             dialog.End(platform::ui::IDOK);
             return 1;
         }
-        default:
-            return 0;
+        default: return 0;
     }
 }
 

@@ -26,9 +26,10 @@ bool ChangeOutputDir(std::u16string_view newDirText, platform::ui::HWND owner) {
     // later start fails on.
     std::u16string reason;
     if (!CheckOutputDir(newDir, OutputDirUse::kChange, &reason)) {
-        platform::ui::MessageBoxW(owner ? owner : mainWindow.load(),
-                                  u"Cannot use " + std::u16string(newDirText) + u" as output directory: " + reason + u".",
-                                  kSettingsCaption, platform::ui::MB_OK | platform::ui::MB_ICONERROR);
+        platform::ui::MessageBoxW(
+            owner ? owner : mainWindow.load(),
+            u"Cannot use " + std::u16string(newDirText) + u" as output directory: " + reason + u".", kSettingsCaption,
+            platform::ui::MB_OK | platform::ui::MB_ICONERROR);
         return false;
     }
     SetRegistryStr(kOutputDirValue, newDir);

@@ -116,8 +116,7 @@ void OnDone(dialog::Dialog& dialog) {
 dialog::INT_PTR RestoreSelectionDlgProc(dialog::Dialog& dialog, std::uint32_t message, dialog::WPARAM wParam,
                                         dialog::LPARAM lParam) {
     switch (message) {
-        case dialog::WM_INITDIALOG:
-            return OnInitDialog(dialog);
+        case dialog::WM_INITDIALOG: return OnInitDialog(dialog);
         case dialog::WM_NOTIFY: {
             const auto& n = *reinterpret_cast<const tree::Notification*>(lParam);
             if (!state->tree || n.controlId != kSelectionTree) return 0;
@@ -136,8 +135,7 @@ dialog::INT_PTR RestoreSelectionDlgProc(dialog::Dialog& dialog, std::uint32_t me
                 return 1;
             }
             return 0;
-        default:
-            return 0;
+        default: return 0;
     }
 }
 

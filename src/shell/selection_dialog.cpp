@@ -38,7 +38,8 @@ struct SelectionState {
 platform::NoDestructor<SelectionState> state;
 
 bool AddImages(TreeView& tree, int which, int bitmapId, std::u16string_view caption) {
-    std::optional<images::ImageList> list = images::ImageList_Create(16, 15, images::ILC_MASK | images::ILC_COLOR, 3, 0);
+    std::optional<images::ImageList> list =
+        images::ImageList_Create(16, 15, images::ILC_MASK | images::ILC_COLOR, 3, 0);
     if (!list) return false;
     const std::optional<images::Bitmap> bitmap = images::LoadBitmapW(bitmapId);
     if (!bitmap || images::ImageList_AddMasked(*list, *bitmap, images::RGB(0, 255, 0)) == -1) {
@@ -165,8 +166,7 @@ void ShowFolderExpanding(TreeView& tree, const tree::Notification& expanding) {
 dialog::INT_PTR SelectMessageDlgProc(dialog::Dialog& dialog, std::uint32_t message, dialog::WPARAM wParam,
                                      dialog::LPARAM lParam) {
     switch (message) {
-        case dialog::WM_INITDIALOG:
-            return OnInitDialog(dialog);
+        case dialog::WM_INITDIALOG: return OnInitDialog(dialog);
         case dialog::WM_NOTIFY: {
             const auto& n = *reinterpret_cast<const tree::Notification*>(lParam);
             // Without its pictures the tree stays empty and nothing in it responds.
@@ -186,8 +186,7 @@ dialog::INT_PTR SelectMessageDlgProc(dialog::Dialog& dialog, std::uint32_t messa
                 case platform::ui::IDOK: OnDone(dialog); return 1;
                 default: return 0;
             }
-        default:
-            return 0;
+        default: return 0;
     }
 }
 

@@ -42,8 +42,7 @@ std::optional<std::u16string> RefuseOutputDir(std::u16string_view dir) {
     return std::nullopt;
 }
 
-dialog::INT_PTR SettingsDlgProc(dialog::Dialog& dialog, std::uint32_t message, dialog::WPARAM wParam,
-                                dialog::LPARAM) {
+dialog::INT_PTR SettingsDlgProc(dialog::Dialog& dialog, std::uint32_t message, dialog::WPARAM wParam, dialog::LPARAM) {
     switch (message) {
         case dialog::WM_INITDIALOG:
             dialog.InitDialog(kFullScreenWithDone);
@@ -52,12 +51,8 @@ dialog::INT_PTR SettingsDlgProc(dialog::Dialog& dialog, std::uint32_t message, d
             return 1;
         case ui::WM_COMMAND:
             switch (wParam & 0xFFFF) {
-                case kSettingsOk:
-                    OnOk(dialog);
-                    return 1;
-                case kSettingsCancel:
-                    dialog.End(kSettingsCancel);
-                    return 1;
+                case kSettingsOk: OnOk(dialog); return 1;
+                case kSettingsCancel: dialog.End(kSettingsCancel); return 1;
                 case kSelectFolderButton:
                     if (dialog.DialogBox(kFolderBrowser, SelectDirDlgProc) == ui::IDOK) {
                         dialog.SetItemText(kOutputDirField, browsedFolder);
@@ -67,22 +62,18 @@ dialog::INT_PTR SettingsDlgProc(dialog::Dialog& dialog, std::uint32_t message, d
                     // Among them the Done button of the caption (1): the dialog stays open.
                     return 0;
             }
-        default:
-            return 0;
+        default: return 0;
     }
 }
 
 dialog::INT_PTR AboutDlgProc(dialog::Dialog& dialog, std::uint32_t message, dialog::WPARAM wParam, dialog::LPARAM) {
     switch (message) {
-        case dialog::WM_INITDIALOG:
-            dialog.InitDialog(kFullScreenWithDone);
-            return 1;
+        case dialog::WM_INITDIALOG: dialog.InitDialog(kFullScreenWithDone); return 1;
         case ui::WM_COMMAND:
             if ((wParam & 0xFFFF) != ui::IDOK) return 0;
             dialog.End(ui::IDOK);
             return 1;
-        default:
-            return 0;
+        default: return 0;
     }
 }
 

@@ -44,10 +44,20 @@ void qMsg::GetMAPI() {
 
 void qMsg::GetProperties(mapi::IMessage* message) {
     static mapi::ULONG tags[] = {
-        mapi::PR_ENTRYID,         mapi::PR_SUBJECT_PREFIX_W, mapi::PR_SUBJECT_W,       mapi::PR_SENDER_NAME_W,
-        mapi::PR_SENDER_EMAIL_ADDRESS_W, mapi::PR_MSG_STATUS, mapi::PR_MESSAGE_SIZE,   mapi::PR_CONTENT_LENGTH,
-        mapi::PR_MESSAGE_FLAGS,   mapi::PR_MESSAGE_DELIVERY_TIME, mapi::PR_LAST_MODIFICATION_TIME,
-        mapi::PR_MESSAGE_CLASS_W, mapi::PR_SERVICE_NAME_W,    mapi::PR_HASATTACH,
+        mapi::PR_ENTRYID,
+        mapi::PR_SUBJECT_PREFIX_W,
+        mapi::PR_SUBJECT_W,
+        mapi::PR_SENDER_NAME_W,
+        mapi::PR_SENDER_EMAIL_ADDRESS_W,
+        mapi::PR_MSG_STATUS,
+        mapi::PR_MESSAGE_SIZE,
+        mapi::PR_CONTENT_LENGTH,
+        mapi::PR_MESSAGE_FLAGS,
+        mapi::PR_MESSAGE_DELIVERY_TIME,
+        mapi::PR_LAST_MODIFICATION_TIME,
+        mapi::PR_MESSAGE_CLASS_W,
+        mapi::PR_SERVICE_NAME_W,
+        mapi::PR_HASATTACH,
     };
     constexpr mapi::ULONG kCount = sizeof tags / sizeof tags[0];
     mapi::SPropTagArray array{kCount, tags};

@@ -34,7 +34,7 @@ bool HasTag(const mapi::SRow& row, mapi::ULONG column, mapi::ULONG tag) {
 
 std::u16string_view Text(const mapi::SRow& row, mapi::ULONG column, mapi::ULONG tag) {
     return HasTag(row, column, tag) && row.lpProps[column].Value.lpszW ? row.lpProps[column].Value.lpszW
-                                                                        : std::u16string_view();
+                                                                       : std::u16string_view();
 }
 
 mapi::SBinary Binary(const mapi::SRow& row, mapi::ULONG column, mapi::ULONG tag) {
@@ -49,12 +49,11 @@ void SetColumns(mapi::IMAPITable* table, std::initializer_list<mapi::ULONG> tags
 
 // Opens the object an identifier names through `container` and checks that it has `type`.
 template <class Result, class Container>
-mapi::Ptr<Result> OpenAs(Container* container, const mapi::SBinary& id, mapi::ULONG type,
-                         std::u16string_view caption) {
+mapi::Ptr<Result> OpenAs(Container* container, const mapi::SBinary& id, mapi::ULONG type, std::u16string_view caption) {
     mapi::Ptr<mapi::IUnknown> object;
     mapi::ULONG got = 0;
-    if (container->OpenEntry(id.cb, reinterpret_cast<const mapi::ENTRYID*>(id.lpb), nullptr, 0, &got,
-                             object.Out()) != 0 ||
+    if (container->OpenEntry(id.cb, reinterpret_cast<const mapi::ENTRYID*>(id.lpb), nullptr, 0, &got, object.Out()) !=
+            0 ||
         !object || got != type) {
         FatalError(u"OpenEntry failed.", caption);
     }
@@ -106,7 +105,8 @@ void xTreeSelect::GetStores() {
             const mapi::SPropTagArray subtreeTags{1, subtreeTag};
             mapi::ULONG count = 0;
             mapi::Buffer<mapi::SPropValue> subtree;
-            if (store->GetProps(&subtreeTags, 0, &count, subtree.Out()) != 0) FatalError(u"GetProps failed.", kGetStores);
+            if (store->GetProps(&subtreeTags, 0, &count, subtree.Out()) != 0)
+                FatalError(u"GetProps failed.", kGetStores);
             if (count < 1 || subtree[0].ulPropTag != mapi::PR_IPM_SUBTREE_ENTRYID) {
                 FatalError(u"OpenEntry failed.", kGetStores);
             }
@@ -222,9 +222,9 @@ int xTreeSelect::ProcessSelection() {
             // the store's own "not found" says so; a store that cannot answer ends the pass.
             mapi::Ptr<mapi::IUnknown> object;
             mapi::ULONG type = 0;
-            const mapi::HRESULT opened = processing->OpenEntry(
-                messageEntryIdSizes[i], reinterpret_cast<const mapi::ENTRYID*>(id.data()), nullptr, 0, &type,
-                object.Out());
+            const mapi::HRESULT opened =
+                processing->OpenEntry(messageEntryIdSizes[i], reinterpret_cast<const mapi::ENTRYID*>(id.data()),
+                                      nullptr, 0, &type, object.Out());
             if (opened == mapi::MAPI_E_NOT_FOUND) continue;
             if (opened != 0 || !object) FatalError(u"OpenEntry failed.", u"xTreeSelect::ProcessSelection");
             if (type != mapi::MAPI_MESSAGE) continue;

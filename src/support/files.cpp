@@ -42,7 +42,7 @@ std::u16string WhyNotCreated(const std::u16string& path, platform::DWORD error) 
             const std::size_t cut = path.find_last_of(u'\\');
             const std::u16string parent = cut == std::u16string::npos || cut == 0 ? u"\\" : path.substr(0, cut);
             return platform::PathExists(parent) && !IsDirectory(parent) ? parent + u" is not a directory"
-                                                                         : parent + u" does not exist";
+                                                                        : parent + u" does not exist";
         }
         case platform::ERROR_ACCESS_DENIED: return path + u" cannot be created: access is denied";
         case platform::ERROR_INVALID_NAME: return u"it is not a valid directory name";
@@ -60,7 +60,8 @@ bool CheckOutputDir(std::u16string_view dir, OutputDirUse use, std::u16string* r
     };
     const std::u16string root(dir);
     if (!root.empty() && !IsDirectory(root)) {
-        if (use == OutputDirUse::kStartUp) return fail(platform::PathExists(root) ? root + u" is a file" : root + u" does not exist");
+        if (use == OutputDirUse::kStartUp)
+            return fail(platform::PathExists(root) ? root + u" is a file" : root + u" does not exist");
         if (!platform::CreateDirectoryW(root)) return fail(WhyNotCreated(root, platform::GetLastError()));
     }
     for (std::u16string_view sub : {kArchiveDir, kExportDir}) {
@@ -141,7 +142,8 @@ bool ReplacementFile::Commit() {
     const bool written = file_->Sync() && file_->Close();
     file_.reset();
     if (!written) return false;
-    committed_ = platform::MoveFileExW(tempPath_, path_, platform::MOVEFILE_REPLACE_EXISTING | platform::MOVEFILE_WRITE_THROUGH);
+    committed_ =
+        platform::MoveFileExW(tempPath_, path_, platform::MOVEFILE_REPLACE_EXISTING | platform::MOVEFILE_WRITE_THROUGH);
     return committed_;
 }
 

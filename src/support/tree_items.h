@@ -50,8 +50,7 @@ std::u16string GetItemFolderPath(const TreeView& tree, HTREEITEM item);
 // Inserts an item, not selected, under `parent` (null: at the root level). A message item gets
 // the message picture and goes after its last sibling; any other gets the closed folder and
 // goes among its siblings in sorted order.
-HTREEITEM InsertTreeItem(TreeView& tree, std::u16string_view text, std::intptr_t value, HTREEITEM parent,
-                         bool message);
+HTREEITEM InsertTreeItem(TreeView& tree, std::u16string_view text, std::intptr_t value, HTREEITEM parent, bool message);
 
 // The item's check state (its bits under 0x3000), and setting it.
 std::uint32_t GetItemState(const TreeView& tree, HTREEITEM item);

@@ -87,11 +87,11 @@ TEST_F(ArchiveCheckTest, EveryKindOfRecordDamageIsReported) {
     Archive(messages);
     std::string data = ReadHostFile(Data());
     const auto at = [](std::size_t record, std::size_t field) { return record * kRecordSize + field; };
-    Put32(data, at(1, 0), 16);           // identifier size
-    Put32(data, at(2, 144), 4000);       // recipients: more than the file could hold
-    Put32(data, at(3, 208), 99);         // attachments
-    Put32(data, at(4, 24), 5);           // folder number without a line
-    data[at(5, 10)] ^= 0x01;             // identifier differs from the entry
+    Put32(data, at(1, 0), 16);      // identifier size
+    Put32(data, at(2, 144), 4000);  // recipients: more than the file could hold
+    Put32(data, at(3, 208), 99);    // attachments
+    Put32(data, at(4, 24), 5);      // folder number without a line
+    data[at(5, 10)] ^= 0x01;        // identifier differs from the entry
     WriteHostFile(Data(), data);
     std::filesystem::resize_file(Data(), 8 * kRecordSize - 3);  // record 7 cut short
     {
@@ -127,7 +127,7 @@ TEST_F(ArchiveCheckTest, OverlapsSharedRecordsAndDuplicateIdentifiersAreReported
     {
         xEntryID index(u"Tallymere", u"Messages.ndx");
         const auto two = IdOf(2), three = IdOf(3);
-        index.AddID(20, two.data(), 200);                   // entry 2: inside entry 0's record
+        index.AddID(20, two.data(), 200);                 // entry 2: inside entry 0's record
         index.AddID(20, three.data(), index.offsets[1]);  // entry 3: entry 1's identifier and record
         index.flags[0] = 7;
     }

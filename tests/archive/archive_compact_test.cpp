@@ -27,7 +27,8 @@ protected:
     // Four messages archived, with `gap` dead bytes before each record.
     void ArchiveWithGaps(const std::string& gap) {
         tallymere::BeginBackup(tallymere::BackupMode::Full);
-        for (std::uint32_t n = 0; n < 4; ++n) tallymere::BackupMessage(TextMessage(n, n == 3 ? u"SMS/Sent" : u"SMS/Inbox"));
+        for (std::uint32_t n = 0; n < 4; ++n)
+            tallymere::BackupMessage(TextMessage(n, n == 3 ? u"SMS/Sent" : u"SMS/Inbox"));
         tallymere::EndBackup();
         const std::string data = ReadHostFile(Data());
         std::string spaced, index = ReadHostFile(Index());

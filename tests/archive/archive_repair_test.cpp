@@ -45,7 +45,8 @@ protected:
     std::vector<Entry> Entries() {
         xEntryID index(u"Tallymere", u"Messages.ndx");
         std::vector<Entry> entries;
-        for (std::uint32_t i = 0; i < index.count; ++i) entries.push_back({index.ids[i], index.offsets[i], index.flags[i]});
+        for (std::uint32_t i = 0; i < index.count; ++i)
+            entries.push_back({index.ids[i], index.offsets[i], index.flags[i]});
         return entries;
     }
     void ExpectNoBackups() {

@@ -222,7 +222,7 @@ TEST_F(BackupTest, AFailedRecordWriteEndsThePassBeforeTheRecordIsIndexed) {
     EXPECT_EXIT(
         {
             tallymere::BeginBackup(tallymere::BackupMode::Full);
-            platform::faults::Plan("fwrite", 2);  // the first saves the new folder's line
+            platform::faults::Plan("fwrite", 2);                     // the first saves the new folder's line
             tallymere::BackupMessage(TextMessage(1, u"SMS/Moved"));  // a refresh that writes
             std::_Exit(5);
         },

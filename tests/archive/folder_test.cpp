@@ -35,7 +35,8 @@ TEST_F(FolderTest, NumbersAreLinesInOrderOfFirstAppearance) {
         EXPECT_EQ(folders.GetIndex(u""), 4u);
     }
     EXPECT_EQ(ReadHostFile(Folders()),
-              "SMS/Inbox\nSMS/Sent Items\nSMS/inbox\nAblage/Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80\n\n");
+              "SMS/Inbox\nSMS/Sent Items\nSMS/inbox\nAblage/Gr\xC3\xBC\xC3\x9F"
+              "e \xF0\x9F\x98\x80\n\n");
     xFolder again;
     ASSERT_EQ(again.count, 5u);
     EXPECT_EQ(again.names[3], u"Ablage/Grüße \U0001F600");
@@ -86,7 +87,10 @@ TEST_F(FolderTest, NoControlCharacterIsWrittenIntoALine) {
 
 TEST_F(FolderTest, LongPathsAreKeptWhole) {
     const std::u16string path(5000, u'x');
-    { xFolder folders; folders.GetIndex(path); }
+    {
+        xFolder folders;
+        folders.GetIndex(path);
+    }
     xFolder folders;
     ASSERT_EQ(folders.count, 1u);
     EXPECT_EQ(folders.names[0], path);
@@ -105,7 +109,8 @@ TEST_F(FolderTest, TheListGrowsPastAThousandPathsWithStableNumbers) {
         EXPECT_EQ(folders.GetIndex(u"F999"), 1000u);
         EXPECT_EQ(folders.GetIndex(u"F999"), 1000u);
         for (int i = 1000; i < 1500; ++i) {
-            EXPECT_EQ(folders.GetIndex(u"F" + platform::FromUtf8(std::to_string(i))), static_cast<std::uint32_t>(i + 1));
+            EXPECT_EQ(folders.GetIndex(u"F" + platform::FromUtf8(std::to_string(i))),
+                      static_cast<std::uint32_t>(i + 1));
         }
         EXPECT_EQ(folders.GetIndex(u"F998"), 998u);
         EXPECT_EQ(folders.GetIndex(u"F1200"), 1201u) << "after another path, the same path again";

@@ -58,32 +58,32 @@ qMsg HandBuilt() {
     return m;
 }
 
-const std::string kRecord = Hex(
-    "14 00 00 00"                                            // identifier size 20
-    "01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13 14"
-    "00 00 00 00"                                            // folderIndex 0
-    "00 00 00 00"                                            // subject prefix ""
-    "04 00 00 00 48 00 E9 00 3D D8 00 DE"                    // subject: H, e acute, surrogate pair
-    "03 00 00 00 5A 00 6F 00 EB 00"                          // sender name
-    "03 00 00 00 2B 00 34 00 39 00"                          // sender e-mail
-    "01 00 00 00"                                            // msgStatus
-    "00 02 00 00"                                            // messageSize
-    "44 33 22 11"                                            // contentLength
-    "01 00 00 00"                                            // messageFlags, at 56 + 2 * 10 = 76
-    "EF CD AB 89 F4 E3 D2 01"                                // deliveryTime, low half first
-    "04 03 02 01 08 07 06 05"                                // lastModificationTime
-    "07 00 00 00 49 00 50 00 4D 00 2E 00 53 00 4D 00 53 00"  // message class
-    "03 00 00 00 53 00 4D 00 53 00"                          // service name
-    "02 00 00 00"                                            // two recipients
-    "01 00 00 00 03 00 00 00 53 00 4D 00 53 00 04 00 00 00 2B 00 34 00 39 00 31 00"
-    "03 00 00 00 41 00 6E 00 6E 00"
-    "02 00 00 00 03 00 00 00 53 00 4D 00 53 00 04 00 00 00 2B 00 34 00 39 00 32 00"
-    "02 00 00 00 42 00 F6 00"
-    "06 00 00 00 48 00 69 00 0A 00"                          // body, 6 bytes
-    "01 00"                                                  // hasAttach: low 16 bits only
-    "02 00 00 00"                                            // two attachments
-    "00 00 00 00 03 00 00 00 01 00 00 00 05 00 00 00 61 00 2E 00 62 00 69 00 6E 00 00 FF 00"
-    "01 00 00 00 02 00 00 00 01 00 00 00 01 00 00 00 62 00 00 00");
+const std::string kRecord =
+    Hex("14 00 00 00"  // identifier size 20
+        "01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13 14"
+        "00 00 00 00"                                            // folderIndex 0
+        "00 00 00 00"                                            // subject prefix ""
+        "04 00 00 00 48 00 E9 00 3D D8 00 DE"                    // subject: H, e acute, surrogate pair
+        "03 00 00 00 5A 00 6F 00 EB 00"                          // sender name
+        "03 00 00 00 2B 00 34 00 39 00"                          // sender e-mail
+        "01 00 00 00"                                            // msgStatus
+        "00 02 00 00"                                            // messageSize
+        "44 33 22 11"                                            // contentLength
+        "01 00 00 00"                                            // messageFlags, at 56 + 2 * 10 = 76
+        "EF CD AB 89 F4 E3 D2 01"                                // deliveryTime, low half first
+        "04 03 02 01 08 07 06 05"                                // lastModificationTime
+        "07 00 00 00 49 00 50 00 4D 00 2E 00 53 00 4D 00 53 00"  // message class
+        "03 00 00 00 53 00 4D 00 53 00"                          // service name
+        "02 00 00 00"                                            // two recipients
+        "01 00 00 00 03 00 00 00 53 00 4D 00 53 00 04 00 00 00 2B 00 34 00 39 00 31 00"
+        "03 00 00 00 41 00 6E 00 6E 00"
+        "02 00 00 00 03 00 00 00 53 00 4D 00 53 00 04 00 00 00 2B 00 34 00 39 00 32 00"
+        "02 00 00 00 42 00 F6 00"
+        "06 00 00 00 48 00 69 00 0A 00"  // body, 6 bytes
+        "01 00"                          // hasAttach: low 16 bits only
+        "02 00 00 00"                    // two attachments
+        "00 00 00 00 03 00 00 00 01 00 00 00 05 00 00 00 61 00 2E 00 62 00 69 00 6E 00 00 FF 00"
+        "01 00 00 00 02 00 00 00 01 00 00 00 01 00 00 00 62 00 00 00");
 
 class RecordTest : public ArchiveTest {};
 
@@ -160,7 +160,8 @@ TEST_F(RecordTest, SizesFollowTheHeldBytes) {
     std::vector<std::uint8_t> out;
     tallymere::EncodeRecord(m, 3, out);
     ASSERT_EQ(out.size(), 98u + 16 + 4);
-    EXPECT_EQ(std::string(out.end() - 20, out.end()), Hex("00 00 00 00 04 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"));
+    EXPECT_EQ(std::string(out.end() - 20, out.end()),
+              Hex("00 00 00 00 04 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"));
 }
 
 }  // namespace

@@ -12,9 +12,9 @@ namespace {
 
 using archive_testing::Bytes;
 using archive_testing::RestoreTest;
+using tallymere::Restore;
 using testing_support::ReadHostFile;
 using testing_support::WriteHostFile;
-using tallymere::Restore;
 
 void Put32(std::string& bytes, std::size_t at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
@@ -43,7 +43,7 @@ TEST_F(RestoreFailure, AnUnreadableRecordIsSkippedAndCounted) {
     ArchiveFourAndDeleteThem();
     const auto entries = IndexEntries();
     std::string data = ReadHostFile(Data());
-    Put32(data, entries[1].offset, 16);       // "second": an identifier of 16 bytes
+    Put32(data, entries[1].offset, 16);               // "second": an identifier of 16 bytes
     Put32(data, entries[3].offset + 28, 0xFFFFFFF0);  // "fourth" (flag 0): a subject prefix past the end
     WriteHostFile(Data(), data);
     const std::string second = IndexEntryBytes(1), fourth = IndexEntryBytes(3);

@@ -82,7 +82,8 @@ protected:
         const Bytes parent = testing_support::GetBinary(message.get(), platform::mapi::PR_PARENT_ENTRYID);
         message.reset();
         auto folder = phone->OpenFolder(parent);
-        platform::mapi::SBinary entry{static_cast<platform::mapi::ULONG>(id.size()), const_cast<std::uint8_t*>(id.data())};
+        platform::mapi::SBinary entry{static_cast<platform::mapi::ULONG>(id.size()),
+                                      const_cast<std::uint8_t*>(id.data())};
         platform::mapi::ENTRYLIST list{1, &entry};
         ASSERT_EQ(folder->DeleteMessages(&list, 0, nullptr, 0), 0);
     }

@@ -19,8 +19,8 @@ using archive_testing::Bytes;
 using archive_testing::ExpectSameMessage;
 using archive_testing::RestoreTest;
 using archive_testing::TextMessage;
-using testing_support::ReadHostFile;
 using tallymere::Restore;
+using testing_support::ReadHostFile;
 
 constexpr tallymere::RestoreMode kNormal = tallymere::RestoreMode::Normal;
 constexpr tallymere::RestoreMode kExtra = tallymere::RestoreMode::Extra;
@@ -75,7 +75,8 @@ TEST_F(RestoreStore, ARestoresTotalIsTheMessagesItBringsBack) {
     EXPECT_EQ(seen.back(), std::make_pair(2u, 2u));
     EXPECT_EQ(tallymere::PassTotal(), 2u);
     EXPECT_TRUE(std::find(seen.begin(), seen.end(), std::make_pair(0u, 2u)) != seen.end());
-    for (const auto& [done, total] : seen) EXPECT_TRUE(total == 0 ? done == 0 : done <= total) << done << " of " << total;
+    for (const auto& [done, total] : seen)
+        EXPECT_TRUE(total == 0 ? done == 0 : done <= total) << done << " of " << total;
     seen.clear();
     EXPECT_EQ(Restore(kExtra), 1u);
     EXPECT_EQ(seen.back(), std::make_pair(1u, 1u));

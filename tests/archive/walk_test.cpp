@@ -27,9 +27,9 @@ namespace {
 namespace mapi = platform::mapi;
 using archive_testing::Bytes;
 using archive_testing::RestoreTest;
-using testing_support::ReadHostFile;
 using tallymere::MakeRules;
 using tallymere::MakeRulesRec;
+using testing_support::ReadHostFile;
 
 // A message as the walk left it in the archive: its folder path and its subject.
 struct Seen {
@@ -245,13 +245,13 @@ TEST_F(Walk, VisitsStoresInOrderDepthFirstOwnMessagesBeforeSubfolders) {
 
     EXPECT_EQ(BackupAllWalk(), 8);
     const std::vector<Seen> expected = {
-        {u"SMS/Inbox", u"inbox 1"},       {u"SMS/Inbox", u"inbox 2"},          {u"SMS/Inbox/Work", u"work"},
-        {u"SMS/Inbox/Work/Deep", u"deep"}, {u"SMS/Inbox/Family", u"family"},    {u"SMS/Sent Items", u"sent"},
+        {u"SMS/Inbox", u"inbox 1"},         {u"SMS/Inbox", u"inbox 2"},       {u"SMS/Inbox/Work", u"work"},
+        {u"SMS/Inbox/Work/Deep", u"deep"},  {u"SMS/Inbox/Family", u"family"}, {u"SMS/Sent Items", u"sent"},
         {u"SMS/Deleted Items", u"deleted"}, {u"Other/Inbox", u"other"},
     };
     EXPECT_EQ(Archived(), expected);
-    const std::vector<std::u16string> lines = {u"SMS/Inbox",      u"SMS/Inbox/Work",    u"SMS/Inbox/Work/Deep",
-                                               u"SMS/Inbox/Family", u"SMS/Sent Items",  u"SMS/Deleted Items",
+    const std::vector<std::u16string> lines = {u"SMS/Inbox",        u"SMS/Inbox/Work", u"SMS/Inbox/Work/Deep",
+                                               u"SMS/Inbox/Family", u"SMS/Sent Items", u"SMS/Deleted Items",
                                                u"Other/Inbox"};
     EXPECT_EQ(FolderLines(), lines);
 }

@@ -16,9 +16,9 @@
 namespace {
 
 namespace mapi = platform::mapi;
+using tallymere::delayQueue;
 using testing_support::Bytes;
 using testing_support::EntryIdOf;
-using tallymere::delayQueue;
 
 class DelayTest : public testing_support::MapiTest {
 protected:

@@ -53,15 +53,16 @@ protected:
     void SetUp() override {
         recentIds = std::make_unique<tallymere::xStack>();
         delayQueue = std::make_unique<tallymere::xDelay>();
-        window = ui::CreateWindowW([this](ui::HWND self, std::uint32_t message, ui::WPARAM w, ui::LPARAM l) -> ui::LRESULT {
-            if (message == ui::WM_COMMAND) {
-                Bytes oldest = delayQueue->count > 0 ? delayQueue->ids[0] : Bytes();
-                handed.push_back({message, w, l, oldest, std::this_thread::get_id()});
-                if (drain) delayQueue->RemoveFirst();
-            }
-            if (message == ui::WM_DESTROY) self->Quit(0);
-            return 0;
-        });
+        window =
+            ui::CreateWindowW([this](ui::HWND self, std::uint32_t message, ui::WPARAM w, ui::LPARAM l) -> ui::LRESULT {
+                if (message == ui::WM_COMMAND) {
+                    Bytes oldest = delayQueue->count > 0 ? delayQueue->ids[0] : Bytes();
+                    handed.push_back({message, w, l, oldest, std::this_thread::get_id()});
+                    if (drain) delayQueue->RemoveFirst();
+                }
+                if (message == ui::WM_DESTROY) self->Quit(0);
+                return 0;
+            });
         tallymere::mainWindow.store(window);
         sink = tallymere::CMAPIAdviseSink::Create(nullptr);
     }

@@ -92,11 +92,13 @@ TEST_F(ArchiveBrowse, ListAndShowTellPresentFromDeletedAndFindTextInAnyScript) {
     ASSERT_TRUE(j["messages"].is_array());
     EXPECT_EQ(j["count"], j["messages"].size());
     for (const Json& m : j["messages"]) {
-        for (const char* key : {"id", "state", "time", "folder", "from", "to", "subject"}) EXPECT_TRUE(m.contains(key)) << key;
+        for (const char* key : {"id", "state", "time", "folder", "from", "to", "subject"})
+            EXPECT_TRUE(m.contains(key)) << key;
     }
 
     // show: the export's lines; an identifier the archive does not hold is a usage error.
-    const std::string russian = Json::parse(Run({"archive", "list", "--grep", "москв", "--json"}).out)["messages"][0]["id"];
+    const std::string russian =
+        Json::parse(Run({"archive", "list", "--grep", "москв", "--json"}).out)["messages"][0]["id"];
     r = Run({"archive", "show", russian});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out.substr(0, 16), "From: +15550199\n") << r.out;
@@ -269,7 +271,8 @@ std::string Fingerprint(const Json& m, const std::string& folder) {
     if (mms || received) parties.insert("from " + Text(m["sender_email"]) + " " + Text(m["sender_name"]));
     if (mms || !received) {
         for (const Json& r : m["recipients"]) {
-            parties.insert("to " + Text(r["email"]) + " " + Text(r["display_name"]) + " " + std::to_string(r["type"].get<int>()));
+            parties.insert("to " + Text(r["email"]) + " " + Text(r["display_name"]) + " " +
+                           std::to_string(r["type"].get<int>()));
         }
     }
     print["parties"] = parties;
@@ -294,7 +297,9 @@ std::multiset<std::string> Fingerprints(const std::string& dump, bool boxes) {
 TEST_F(ArchiveBrowse, AnExportedArchiveImportedIntoAnEmptyDeviceGivesBackEveryMessage) {
     ASSERT_EQ(Run({"device", "seed", "--messages", "150", "--seed", "21"}).status, 0);
     std::filesystem::create_directories(base_ / "files");
-    testing_support::WriteHostFile(base_ / "files/clip.3gp", std::string("\x00\x00\x00\x18" "ftyp3gp4 video", 18));
+    testing_support::WriteHostFile(base_ / "files/clip.3gp", std::string("\x00\x00\x00\x18"
+                                                                         "ftyp3gp4 video",
+                                                                         18));
     testing_support::WriteHostFile(base_ / "files/card.vcf", "BEGIN:VCARD\nFN:Ann & <Bob>\nEND:VCARD\n");
     testing_support::WriteHostFile(base_ / "files/x.mms", "mms");
     const std::string rtl = "שלום, מה שלומך? مرحبا بك 👋\n\"quoted\" & <tagged>\tend";
@@ -352,9 +357,9 @@ TEST_F(ArchiveBrowse, AnExportedArchiveImportedIntoAnEmptyDeviceGivesBackEveryMe
     std::vector<std::string> missing, extra;
     std::set_difference(expected.begin(), expected.end(), got.begin(), got.end(), std::back_inserter(missing));
     std::set_difference(got.begin(), got.end(), expected.begin(), expected.end(), std::back_inserter(extra));
-    EXPECT_TRUE(missing.empty() && extra.empty()) << "missing " << missing.size() << ", e.g. "
-                                                 << (missing.empty() ? "" : missing[0]) << "\nextra " << extra.size()
-                                                 << ", e.g. " << (extra.empty() ? "" : extra[0]);
+    EXPECT_TRUE(missing.empty() && extra.empty())
+        << "missing " << missing.size() << ", e.g. " << (missing.empty() ? "" : missing[0]) << "\nextra "
+        << extra.size() << ", e.g. " << (extra.empty() ? "" : extra[0]);
 
     // The default takes the messages present at the latest full backup; --select chooses.
     r = Run({"archive", "export-xml", file});

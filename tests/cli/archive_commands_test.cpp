@@ -194,7 +194,8 @@ TEST_F(CheckCommandTest, DamageCheckOnceMissedIsFoundAndTheAdviceFitsIt) {
     CliRun run = Check();
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("Folders.dat: line 0 holds the control character 0"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("check --repair rebuilds the damaged Folders.dat lines"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("check --repair rebuilds the damaged Folders.dat lines"), std::string::npos)
+        << run.output;
     EXPECT_EQ(run.output.find("rebuilds Messages.ndx"), std::string::npos) << run.output;
     // These messages are not on the phone: the line cannot be rebuilt, and the repair says so.
     run = Check("--repair");
@@ -213,7 +214,8 @@ TEST_F(CheckCommandTest, DamageCheckOnceMissedIsFoundAndTheAdviceFitsIt) {
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("entry 0: the record at offset 0 holds a time after the year 9999"), std::string::npos)
         << run.output;
-    EXPECT_NE(run.output.find("check --repair cannot mend the other inconsistencies."), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("check --repair cannot mend the other inconsistencies."), std::string::npos)
+        << run.output;
     EXPECT_EQ(run.output.find("check --repair rebuilds"), std::string::npos) << run.output;
 }
 

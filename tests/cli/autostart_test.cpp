@@ -105,7 +105,8 @@ TEST(AutostartEntry, ReadsBackWhatItWroteAndHonoursHidden) {
     ::setenv("XDG_CONFIG_HOME", (base / "config").c_str(), 1);
     const std::filesystem::path file = remote::AutostartFile();
     EXPECT_EQ(file, base / "config/autostart/tallymere.desktop");
-    for (const std::string device : {"/plain", "/with space", "/q\"uote/back\\slash/$dollar/`tick`/50%", "/tab\tname"}) {
+    for (const std::string device :
+         {"/plain", "/with space", "/q\"uote/back\\slash/$dollar/`tick`/50%", "/tab\tname"}) {
         std::string error;
         const bool written = remote::SetAutostart(true, device, &error);
         if (device.find('\t') != std::string::npos) {

@@ -69,7 +69,8 @@ public:
                 buffer_.erase(0, nl + 1);
                 return line;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             if (left.count() <= 0) return {};
             pollfd fd{out_, POLLIN, 0};
             if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
@@ -155,23 +156,23 @@ public:
     bool WaitFor(const std::regex& pattern, std::chrono::milliseconds limit) {
         const auto end = std::chrono::steady_clock::now() + limit;
         while (!std::regex_search(output, pattern)) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             if (left.count() <= 0 || ReadSome(static_cast<int>(left.count())) <= 0) return false;
         }
         return true;
     }
 
     // Types `keys` (Ctrl-C is "\x03").
-    void Type(const std::string& keys) {
-        [[maybe_unused]] ssize_t n = ::write(master_, keys.data(), keys.size());
-    }
+    void Type(const std::string& keys) { [[maybe_unused]] ssize_t n = ::write(master_, keys.data(), keys.size()); }
 
     // Reads everything until the program ends and returns its exit status (128 + signal when a
     // signal ended it), or -1 when it did not end within `limit` (it is then killed).
     int Finish(std::chrono::milliseconds limit) {
         const auto end = std::chrono::steady_clock::now() + limit;
         for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             const int read = left.count() > 0 ? ReadSome(static_cast<int>(left.count())) : 0;
             if (read < 0) break;
             if (read == 0) {

@@ -24,8 +24,11 @@ std::string Sms(const std::string& date, const std::string& body, const std::str
 
 // An MMS from +15550100 at `date` with one picture of `data` (base64) and no text.
 std::string Photo(const std::string& date, const std::string& data) {
-    return "<mms date=\"" + date + "\" msg_box=\"1\" sub=\"null\" read=\"1\"><parts>"
-           "<part ct=\"image/jpeg\" name=\"null\" cl=\"image.jpg\" text=\"null\" data=\"" + data + "\" />"
+    return "<mms date=\"" + date +
+           "\" msg_box=\"1\" sub=\"null\" read=\"1\"><parts>"
+           "<part ct=\"image/jpeg\" name=\"null\" cl=\"image.jpg\" text=\"null\" data=\"" +
+           data +
+           "\" />"
            "<part ct=\"text/plain\" text=\"null\" /></parts>"
            "<addrs><addr address=\"+15550100\" type=\"137\" /></addrs></mms>\n";
 }
@@ -41,8 +44,9 @@ protected:
 
     std::string File(const std::string& name, const std::string& body, const std::string& root = "<smses>") {
         const fs::path path = base_ / name;
-        testing_support::WriteHostFile(path, "<?xml version='1.0' encoding='UTF-8' standalone='yes' ?>\n" + root + "\n" +
-                                                 body + (body.find("CUT") == std::string::npos ? "</smses>\n" : ""));
+        testing_support::WriteHostFile(path, "<?xml version='1.0' encoding='UTF-8' standalone='yes' ?>\n" + root +
+                                                 "\n" + body +
+                                                 (body.find("CUT") == std::string::npos ? "</smses>\n" : ""));
         return path.string();
     }
     CliResult Import(std::vector<std::string> args) {
@@ -73,9 +77,9 @@ protected:
 TEST_F(ImportShapes, IdenticalLookingMessagesAreAllImportedAndOnlyOnce) {
     // A burst of photos in one second without text, two of them the same picture; and two
     // equal SMS.
-    const std::string burst = File("burst.xml", Photo("1700000000", "AAEC") + Photo("1700000000", "AwQF") +
-                                                    Photo("1700000000", "AAEC") + Sms("1700000001000", "ok") +
-                                                    Sms("1700000001000", "ok"));
+    const std::string burst =
+        File("burst.xml", Photo("1700000000", "AAEC") + Photo("1700000000", "AwQF") + Photo("1700000000", "AAEC") +
+                              Sms("1700000001000", "ok") + Sms("1700000001000", "ok"));
     CliResult r = Import({burst});
     EXPECT_EQ(r.out, "5 messages imported (2 SMS, 3 MMS), 0 already present, 0 skipped\n") << r.err;
     r = Import({burst});
@@ -89,10 +93,10 @@ TEST_F(ImportShapes, IdenticalLookingMessagesAreAllImportedAndOnlyOnce) {
 }
 
 TEST_F(ImportShapes, CarelessXmlIsReadLenientlyAndAnnouncedOrRefusedWhenStrict) {
-    const std::string careless = File("careless.xml", Sms("1700000000000", "Caf&eacute; &rsquo;n&rsquo; bar") +
-                                                          Sms("1700000001000", "fish & chips <3") +
-                                                          Sms("1700000002000", "she said \"hi\" to me") +
-                                                          Sms("1700000003000", "two\nlines"));
+    const std::string careless =
+        File("careless.xml", Sms("1700000000000", "Caf&eacute; &rsquo;n&rsquo; bar") +
+                                 Sms("1700000001000", "fish & chips <3") +
+                                 Sms("1700000002000", "she said \"hi\" to me") + Sms("1700000003000", "two\nlines"));
     CliResult r = Import({"--strict", careless});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, kPrefix + careless +
@@ -108,8 +112,8 @@ TEST_F(ImportShapes, CarelessXmlIsReadLenientlyAndAnnouncedOrRefusedWhenStrict) 
 }
 
 TEST_F(ImportShapes, Utf16FilesAndWhiteSpaceBeforeTheDeclaration) {
-    const std::string text = "\n  <?xml version='1.0' encoding='UTF-16'?>\n<smses>\n" + Sms("1700000000000", "h\xC3\xA9") +
-                             "</smses>\n";
+    const std::string text =
+        "\n  <?xml version='1.0' encoding='UTF-16'?>\n<smses>\n" + Sms("1700000000000", "h\xC3\xA9") + "</smses>\n";
     std::string utf16 = "\xFF\xFE";
     for (const char c : text) {
         // Only ASCII and "é" (U+00E9) in it.
@@ -131,8 +135,8 @@ TEST_F(ImportShapes, ATextOver16MbIsCutWithANoteAndTheRestImported) {
     for (int i = 0; i < 932067; ++i) expected += "caf\xC3\xA9 & \nx";
     expected += "caf\xC3\xA9 ";
     while (body.size() < 17u * 1024 * 1024) body += piece;
-    const std::string file = File("long.xml", Sms("1700000000000", "before") + Sms("1700000001000", body) +
-                                                  Sms("1700000002000", "after"));
+    const std::string file =
+        File("long.xml", Sms("1700000000000", "before") + Sms("1700000001000", body) + Sms("1700000002000", "after"));
     const CliResult r = Import({file});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "3 messages imported (3 SMS, 0 MMS), 0 already present, 0 skipped\n");
@@ -140,7 +144,8 @@ TEST_F(ImportShapes, ATextOver16MbIsCutWithANoteAndTheRestImported) {
     const std::vector<std::string> inbox = Inbox();
     ASSERT_EQ(inbox.size(), 3u);
     EXPECT_EQ(inbox[0], "before/0");
-    EXPECT_TRUE(inbox[1] == expected + "/0") << inbox[1].size() << " bytes, ending " << inbox[1].substr(inbox[1].size() - 20);
+    EXPECT_TRUE(inbox[1] == expected + "/0")
+        << inbox[1].size() << " bytes, ending " << inbox[1].substr(inbox[1].size() - 20);
     EXPECT_EQ(inbox[2], "after/0");
 }
 
@@ -149,7 +154,8 @@ TEST_F(ImportShapes, AMessageWithoutAReadableDateHasNoTimeAndANote) {
     const CliResult r = Import({file});
     EXPECT_EQ(r.out, "2 messages imported (2 SMS, 0 MMS), 0 already present, 0 skipped\n");
     EXPECT_EQ(r.err, kPrefix + file + ": line 3: <sms> imported without a time: its date \"someday\" cannot be read\n" +
-                         kPrefix + file + ": line 4: <sms> imported without a time: its date \"someday\" cannot be read\n");
+                         kPrefix + file +
+                         ": line 4: <sms> imported without a time: its date \"someday\" cannot be read\n");
     const Json dump = Json::parse(RunCli({"--device", device_, "device", "dump"}).out);
     for (const Json& folder : dump["stores"][0]["folders"]) {
         for (const Json& m : folder["messages"]) {
@@ -161,16 +167,20 @@ TEST_F(ImportShapes, AMessageWithoutAReadableDateHasNoTimeAndANote) {
 
 TEST_F(ImportShapes, MirrorDeletesWhatTheNewFullBackupNoLongerHolds) {
     const std::string full = "<smses count=\"3\" type=\"full\">";
-    const std::string first = File("first.xml", Sms("1700000000000", "one") + Sms("1700000001000", "two") +
-                                                    Sms("1700000002000", "three") + Sms("1700000002000", "three"), full);
+    const std::string first = File("first.xml",
+                                   Sms("1700000000000", "one") + Sms("1700000001000", "two") +
+                                       Sms("1700000002000", "three") + Sms("1700000002000", "three"),
+                                   full);
     EXPECT_EQ(Import({first}).status, 0);
     // A message of another folder is not the file's to delete.
-    EXPECT_EQ(RunCli({"--device", device_, "device", "deliver", "--folder", "SMS/Drafts", "--body", "draft"}).status, 0);
+    EXPECT_EQ(RunCli({"--device", device_, "device", "deliver", "--folder", "SMS/Drafts", "--body", "draft"}).status,
+              0);
 
     const std::string partial = File("partial.xml", Sms("1700000000000", "one"), "<smses>");
     CliResult r = Import({"--mirror", partial});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("not a full backup (its root element does not say type=\"full\")"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("not a full backup (its root element does not say type=\"full\")"), std::string::npos)
+        << r.err;
     EXPECT_EQ(Inbox().size(), 4u);
 
     const std::string cut = File("cut.xml", Sms("1700000000000", "one") + "<sms CUT", full);
@@ -179,8 +189,8 @@ TEST_F(ImportShapes, MirrorDeletesWhatTheNewFullBackupNoLongerHolds) {
     EXPECT_NE(r.err.find("it is cut off; 0 messages imported before it; nothing deleted"), std::string::npos) << r.err;
     EXPECT_EQ(Inbox().size(), 4u);
 
-    const std::string second = File("second.xml", Sms("1700000000000", "one") + Sms("1700000002000", "three") +
-                                                      Sms("1700000003000", "four"), full);
+    const std::string second = File(
+        "second.xml", Sms("1700000000000", "one") + Sms("1700000002000", "three") + Sms("1700000003000", "four"), full);
     r = Import({"--mirror", second});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "1 messages imported (1 SMS, 0 MMS), 2 already present, 0 skipped, 2 deleted as on the phone\n");
@@ -192,7 +202,8 @@ TEST_F(ImportShapes, MirrorDeletesWhatTheNewFullBackupNoLongerHolds) {
     EXPECT_EQ(Inbox(), std::vector<std::string>{"one/0"});
     const Json dump = Json::parse(RunCli({"--device", device_, "device", "dump"}).out);
     bool draft = false;
-    for (const Json& folder : dump["stores"][0]["folders"]) draft = draft || (folder["path"] == "SMS/Drafts" && folder["messages"].size() == 1);
+    for (const Json& folder : dump["stores"][0]["folders"])
+        draft = draft || (folder["path"] == "SMS/Drafts" && folder["messages"].size() == 1);
     EXPECT_TRUE(draft);
 }
 

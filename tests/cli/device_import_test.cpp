@@ -59,8 +59,8 @@ protected:
             for (const Json& folder : store["folders"]) {
                 for (Json m : folder["messages"]) {
                     m["folder"] = folder["path"];
-                    const std::string key = m["body"].is_string() ? m["body"].get<std::string>()
-                                                                  : m["subject"].get<std::string>();
+                    const std::string key =
+                        m["body"].is_string() ? m["body"].get<std::string>() : m["subject"].get<std::string>();
                     EXPECT_EQ(all.count(key), 0u) << key;
                     all[key] = m;
                 }
@@ -164,9 +164,9 @@ TEST_F(DeviceImport, MmsTextIsTheBodyAndEveryOtherPartAnAttachment) {
     EXPECT_TRUE(dinner["sender_email"].is_null());  // the placeholder of the phone's own number
     EXPECT_TRUE(dinner["subject"].is_null() || dinner["subject"] == "");
     EXPECT_EQ(dinner["delivery_time"], TicksOfMs(1700000200000));
-    EXPECT_EQ(dinner["recipients"],
-              Json::array({Recipient(1, "+15550200", "Al"), Recipient(1, "+15550201", "Bo"), Recipient(1, "+15550202", "Cy"),
-                           Recipient(1, "+15550203"), Recipient(2, "+15550301"), Recipient(3, "+15550302")}));
+    EXPECT_EQ(dinner["recipients"], Json::array({Recipient(1, "+15550200", "Al"), Recipient(1, "+15550201", "Bo"),
+                                                 Recipient(1, "+15550202", "Cy"), Recipient(1, "+15550203"),
+                                                 Recipient(2, "+15550301"), Recipient(3, "+15550302")}));
     ASSERT_EQ(dinner["attachments"].size(), 2u);
     EXPECT_EQ(dinner["attachments"][0]["filename"], "part2.png");
     EXPECT_EQ(dinner["attachments"][0]["size"], 48);
@@ -209,7 +209,8 @@ TEST_F(DeviceImport, ImportingAgainAddsNothing) {
                   .status,
               0);
     const CliResult first = Import({"emoji.xml", "folders.xml"});
-    EXPECT_EQ(first.out, "13 messages imported (13 SMS, 0 MMS), 0 already present, 3 skipped: see above\n") << first.err;
+    EXPECT_EQ(first.out, "13 messages imported (13 SMS, 0 MMS), 0 already present, 3 skipped: see above\n")
+        << first.err;
     const CliResult twice = Import({"folders.xml"});
     EXPECT_EQ(twice.status, 0) << twice.err;
     EXPECT_EQ(twice.out, "0 messages imported (0 SMS, 0 MMS), 10 already present, 3 skipped: see above\n");
@@ -227,7 +228,8 @@ TEST_F(DeviceImport, DamagedOrForeignFilesStopWithFileLineAndCount) {
          "import stopped at line 8: the file ends in the middle of an element (unclosed token): it is cut off; "
          "2 messages imported before it",
          "2 messages imported (2 SMS, 0 MMS), 0 already present, 0 skipped"},
-        {"not_xml.csv", "import stopped at line 1: not an SMS/MMS backup file (syntax error); 0 messages imported before it",
+        {"not_xml.csv",
+         "import stopped at line 1: not an SMS/MMS backup file (syntax error); 0 messages imported before it",
          "0 messages imported (0 SMS, 0 MMS), 0 already present, 0 skipped"},
         {"calls.xml",
          "import stopped at line 2: not an SMS/MMS backup file (its root element is <calls>, not <smses>); "
@@ -343,7 +345,8 @@ TEST_F(DeviceImport, BackupAndExportTakeEveryImportedMessageWithItsAttachments) 
     };
     const std::string photo = find("Look at this\nand this");
     ASSERT_FALSE(photo.empty());
-    EXPECT_NE(texts[photo].find("From: +15550100\nTo: +15550999\nSubject: Photos\n"), std::string::npos) << texts[photo];
+    EXPECT_NE(texts[photo].find("From: +15550100\nTo: +15550999\nSubject: Photos\n"), std::string::npos)
+        << texts[photo];
     const std::string number = photo.substr(0, photo.rfind('/') + 4);
     EXPECT_EQ(attachments[number], (std::set<std::string>{"smil.xml", "IMG_0001.jpg"}));
     const std::string jpeg = ReadHostFile(tree / (number + "_IMG_0001.jpg"));
@@ -353,7 +356,8 @@ TEST_F(DeviceImport, BackupAndExportTakeEveryImportedMessageWithItsAttachments) 
 
     const std::string dinner = find("Dinner at eight?");
     ASSERT_FALSE(dinner.empty());
-    EXPECT_EQ(attachments[dinner.substr(0, dinner.rfind('/') + 4)], (std::set<std::string>{"part2.png", "contact.vcf"}));
+    EXPECT_EQ(attachments[dinner.substr(0, dinner.rfind('/') + 4)],
+              (std::set<std::string>{"part2.png", "contact.vcf"}));
     const std::string smile = find("Smile 😀 and a pizza 🍕!");
     EXPECT_NE(texts[smile].find("From: +15550100\nTo: \nSubject: Smile 😀"), std::string::npos) << texts[smile];
     // An SMS has nothing beside its text file.

@@ -103,8 +103,7 @@ TEST_F(ForwardedPass, ANewPassShowsItsOwnCountFromTheStart) {
     BackgroundCli watch;
     ASSERT_TRUE(StartWatch(watch, "MAPILogonEx~400,OpenEntry~5")) << WatchErrors();
     ASSERT_EQ(Run({"backup-all"}).status, 0);
-    const CliResult r =
-        testing_support::RunOnTerminal(TALLYMERE_CLI, {"--device", device_, "export-all"});
+    const CliResult r = testing_support::RunOnTerminal(TALLYMERE_CLI, {"--device", device_, "export-all"});
     EXPECT_EQ(r.status, 0) << r.out;
     std::smatch first;
     ASSERT_TRUE(std::regex_search(r.out, first, std::regex("export-all: ([0-9]+)/([0-9]+) messages"))) << r.out;

@@ -105,8 +105,10 @@ TEST_F(Forwarding, CommandsPrintWhatTheyPrintWhenRunHereAndAFailureEndsWatch) {
     std::filesystem::create_directories(base_ / "device/Storage Card");
     r = Run({"settings", "--output-dir", "\\Storage Card"});
     EXPECT_EQ(r.status, 0) << r.err;
-    const std::string shown = "Output directory: \"\\Storage Card\" (" + device_ + "/Storage Card)\nStart at login: off\n";
-    EXPECT_EQ(r.out, "Moved the archive to \"\\Storage Card\\Tallymere\" (" + device_ + "/Storage Card/Tallymere).\n" + shown);
+    const std::string shown =
+        "Output directory: \"\\Storage Card\" (" + device_ + "/Storage Card)\nStart at login: off\n";
+    EXPECT_EQ(r.out,
+              "Moved the archive to \"\\Storage Card\\Tallymere\" (" + device_ + "/Storage Card/Tallymere).\n" + shown);
     EXPECT_EQ(Size(base_ / "device/Storage Card/Tallymere/Messages.ndx"), 30u * 28u) << "the archive moved along";
     EXPECT_EQ(Run({"settings"}).out, shown);
 
@@ -121,7 +123,8 @@ TEST_F(Forwarding, CommandsPrintWhatTheyPrintWhenRunHereAndAFailureEndsWatch) {
     r = Run({"settings", "--autostart", "on"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Start at login: on, device folder " + device_ + " ("), std::string::npos) << r.out;
-    const std::filesystem::path entry = std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "autostart/tallymere.desktop";
+    const std::filesystem::path entry =
+        std::filesystem::path(std::getenv("XDG_CONFIG_HOME")) / "autostart/tallymere.desktop";
     EXPECT_NE(testing_support::ReadHostFile(entry).find("--device \"" + device_ + "\""), std::string::npos);
     EXPECT_EQ(Run({"settings", "--autostart", "off"}).out, shown);
     EXPECT_FALSE(std::filesystem::exists(entry));
@@ -133,8 +136,8 @@ TEST_F(Forwarding, CommandsPrintWhatTheyPrintWhenRunHereAndAFailureEndsWatch) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     // The cause (a second line) travels with it.
-    EXPECT_EQ(r.err, "xEntryID::Load: _wfopen failed.\n" + (base_ / "device/Storage Card/Tallymere/Messages.ndx").string() +
-                         ": Is a directory\n");
+    EXPECT_EQ(r.err, "xEntryID::Load: _wfopen failed.\n" +
+                         (base_ / "device/Storage Card/Tallymere/Messages.ndx").string() + ": Is a directory\n");
     EXPECT_EQ(again.Stop(SIGTERM, 20s), 1);
     EXPECT_NE(WatchErrors().find("xEntryID::Load: _wfopen failed."), std::string::npos);
 }

@@ -50,7 +50,7 @@ protected:
         std::vector<std::string> ids;
         for (std::size_t at = 0; at + 28 <= bytes.size(); at += 28) {
             phone::Bytes id(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                                  bytes.begin() + static_cast<std::ptrdiff_t>(at + 20));
+                            bytes.begin() + static_cast<std::ptrdiff_t>(at + 20));
             ids.push_back(phone::Hex(id));
         }
         return ids;
@@ -93,7 +93,8 @@ protected:
                 phone.WalkFolders(store, [&](const std::u16string&, platform::mapi::IMAPIFolder* folder, int) {
                     std::vector<phone::Bytes> ids = phone.Messages(folder);
                     std::vector<platform::mapi::SBinary> entries;
-                    for (phone::Bytes& id : ids) entries.push_back({static_cast<platform::mapi::ULONG>(id.size()), id.data()});
+                    for (phone::Bytes& id : ids)
+                        entries.push_back({static_cast<platform::mapi::ULONG>(id.size()), id.data()});
                     platform::mapi::ENTRYLIST list{static_cast<platform::mapi::ULONG>(entries.size()), entries.data()};
                     if (!entries.empty()) {
                         EXPECT_EQ(folder->DeleteMessages(&list, 0, nullptr, 0), 0);
@@ -133,8 +134,9 @@ TEST_F(Interrupt, ASigintedBackupKeepsWhatItArchivedAndTheRerunArchivesTheRestOn
     // What was done is saved: a sound archive of exactly those messages.
     CliResult r = Run({"check"});
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("Index entries: " + std::to_string(done) + " (" + std::to_string(done) + " present, 0 absent)"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find("Index entries: " + std::to_string(done) + " (" + std::to_string(done) + " present, 0 absent)"),
+        std::string::npos)
         << r.out;
     // The rerun goes on from there.
     r = Run({"backup-all"});

@@ -50,7 +50,8 @@ void Collect(const CLI::App& app, const std::string& words, Table* table) {
             }
         }
     }
-    for (const CLI::App* sub : subs) Collect(*sub, words.empty() ? sub->get_name() : words + " " + sub->get_name(), table);
+    for (const CLI::App* sub : subs)
+        Collect(*sub, words.empty() ? sub->get_name() : words + " " + sub->get_name(), table);
 }
 
 Table ParserTable() {
@@ -108,8 +109,8 @@ TEST(Manual, ListsEveryCommandWithExactlyItsOptions) {
 std::vector<std::string> BashCompletion(const std::vector<std::string>& words) {
     std::string script = "source '" + kSourceDir + "/completions/tallymere-cli.bash'; COMP_WORDS=(";
     for (const std::string& w : words) script += "'" + w + "' ";
-    script += "); COMP_CWORD=" + std::to_string(words.size() - 1) +
-              "; _tallymere_cli; printf '%s\\n' \"${COMPREPLY[@]}\"";
+    script +=
+        "); COMP_CWORD=" + std::to_string(words.size() - 1) + "; _tallymere_cli; printf '%s\\n' \"${COMPREPLY[@]}\"";
     const testing_support::CliResult r = testing_support::RunProgram("/bin/bash", {"--norc", "-c", script});
     EXPECT_EQ(r.status, 0) << r.err;
     std::vector<std::string> offered;

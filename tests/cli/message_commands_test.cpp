@@ -42,8 +42,8 @@ protected:
             for (const Json& folder : store["folders"]) {
                 for (Json m : folder["messages"]) {
                     m.erase("entryid");
-                    for (const char* text : {"subject_prefix", "subject", "sender_name", "sender_email", "message_class",
-                                             "service_name"}) {
+                    for (const char* text : {"subject_prefix", "subject", "sender_name", "sender_email",
+                                             "message_class", "service_name"}) {
                         if (m[text].is_null()) m[text] = "";
                     }
                     for (const char* number : {"msg_status", "message_size", "content_length", "message_flags",
@@ -158,8 +158,7 @@ TEST_F(ProgramCommands, ExportIsIncrementalAcrossRuns) {
     EXPECT_EQ(Run({"export-all"}).out, "0 messages exported successfully.\n");
     std::size_t textFiles = 0;  // the messages' own text files (attachments may be .txt too)
     for (const auto& entry : std::filesystem::recursive_directory_iterator(Output() / "Tallyport")) {
-        if (entry.path().extension() == ".txt" &&
-            testing_support::ReadHostFile(entry.path()).rfind("From: ", 0) == 0) {
+        if (entry.path().extension() == ".txt" && testing_support::ReadHostFile(entry.path()).rfind("From: ", 0) == 0) {
             ++textFiles;
         }
     }

@@ -84,10 +84,11 @@ TEST_F(OutputContract, EveryDeviceCommandPrintsOneObjectWithItsStatusWhateverThe
     EXPECT_EQ(Object(Run({"device", "delete", id, "--json"}), "device delete")["entryid"], id);
 
     // Usage mistakes: status 2, the object and the words on standard error.
-    for (const std::vector<std::string>& wrong :
-         {std::vector<std::string>{"device", "delete", id, "--json"}, {"device", "delete", "1234", "--json"},
-          {"device", "list", "SMS/Nope", "--json"}, {"device", "deliver", "--time", "yesterday", "--json"},
-          {"device", "move", id.substr(0, 39) + "x", "SMS/Kept", "--json"}}) {
+    for (const std::vector<std::string>& wrong : {std::vector<std::string>{"device", "delete", id, "--json"},
+                                                  {"device", "delete", "1234", "--json"},
+                                                  {"device", "list", "SMS/Nope", "--json"},
+                                                  {"device", "deliver", "--time", "yesterday", "--json"},
+                                                  {"device", "move", id.substr(0, 39) + "x", "SMS/Kept", "--json"}}) {
         const CliResult r = Run(wrong);
         EXPECT_EQ(r.status, 2) << wrong[1] << " " << wrong[2] << r.err;
         EXPECT_FALSE(Object(r, "device " + wrong[1]).value("error", "").empty());
@@ -173,16 +174,19 @@ TEST_F(OutputContract, OutputThatCannotBeWrittenFailsUnlessItsReaderWentAway) {
     }
     // A reader that stops early: the program ends quietly, whether the closed pipe's signal
     // ends it (as it does any program) or is ignored and the write fails.
-    CliResult r = Shell("\"$CLI\" --device \"$DEVICE\" device dump 2>err.txt | head -c1 >/dev/null;"
-                        " echo \"${PIPESTATUS[0]}\"; cat err.txt >&2");
+    CliResult r = Shell(
+        "\"$CLI\" --device \"$DEVICE\" device dump 2>err.txt | head -c1 >/dev/null;"
+        " echo \"${PIPESTATUS[0]}\"; cat err.txt >&2");
     EXPECT_EQ(r.out, "141\n");
     EXPECT_EQ(r.err, "");
-    r = Shell("trap '' PIPE; \"$CLI\" --device \"$DEVICE\" device dump 2>err.txt | head -c1 >/dev/null;"
-              " echo \"${PIPESTATUS[0]}\"; cat err.txt >&2");
+    r = Shell(
+        "trap '' PIPE; \"$CLI\" --device \"$DEVICE\" device dump 2>err.txt | head -c1 >/dev/null;"
+        " echo \"${PIPESTATUS[0]}\"; cat err.txt >&2");
     EXPECT_EQ(r.out, "0\n");
     EXPECT_EQ(r.err, "");
-    r = Shell("trap '' PIPE; \"$CLI\" --device \"$DEVICE\" backup --list 2>err.txt | head -c1 >/dev/null;"
-              " echo \"${PIPESTATUS[0]}\"; cat err.txt >&2");
+    r = Shell(
+        "trap '' PIPE; \"$CLI\" --device \"$DEVICE\" backup --list 2>err.txt | head -c1 >/dev/null;"
+        " echo \"${PIPESTATUS[0]}\"; cat err.txt >&2");
     EXPECT_EQ(r.out, "0\n");
     EXPECT_EQ(r.err, "");
 }

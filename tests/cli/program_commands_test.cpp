@@ -73,10 +73,11 @@ TEST_F(CliTest, OutputDirectoryChangeMovesTheArchive) {
     std::filesystem::create_directories(base_ / "device/Storage Card");
     auto r = RunCli({"--device", Device(), "settings", "--output-dir", "\\Storage Card\\"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "Moved the archive to \"\\Storage Card\\Tallymere\" (" + Device() + "/Storage Card/Tallymere).\n"
-                     "Output directory: \"\\Storage Card\" (" + Device() + "/Storage Card)\nStart at login: off\n");
+    EXPECT_EQ(r.out, "Moved the archive to \"\\Storage Card\\Tallymere\" (" + Device() +
+                         "/Storage Card/Tallymere).\n"
+                         "Output directory: \"\\Storage Card\" (" +
+                         Device() + "/Storage Card)\nStart at login: off\n");
     EXPECT_EQ(testing_support::ReadHostFile(base_ / "device/Storage Card/Tallymere/Messages.ndx"), "x");
-
 }
 
 TEST_F(CliTest, FailuresPrintCaptionAndWordsAndExitOne) {
@@ -108,7 +109,8 @@ TEST_F(CliTest, AFailureSaysWhyOnASecondLineAndInTheJsonObjectsCause) {
     const std::string json = "{\"command\":\"backup-all\",\"error\":\"fwrite failed.\",\"caption\":\"xBackup::";
     EXPECT_EQ(r.out.rfind(json, 0), 0u) << r.out;
     EXPECT_NE(r.out.find("\",\"cause\":\"" + data.string() + ": No space left on device\",\"status\":1}\n"),
-              std::string::npos) << r.out;
+              std::string::npos)
+        << r.out;
 
     const std::filesystem::path store = base_ / "device/.platform/messages.db";
     for (const char* side : {"-wal", "-shm"}) std::filesystem::remove(store.string() + side);
@@ -187,8 +189,8 @@ TEST_F(CliTest, TheCommandLineKeepsItsContract) {
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("takes a number of seconds, such as --wait=30, not \"abc\""), std::string::npos) << r.err;
     EXPECT_EQ(nlohmann::json::parse(r.out)["status"], 2) << r.out;
-    r = testing_support::RunProgram("/bin/sh", {"-c", std::string(TALLYMERE_CLI) + " --device '" + Device() +
-                                                          "' settings > /dev/full"});
+    r = testing_support::RunProgram(
+        "/bin/sh", {"-c", std::string(TALLYMERE_CLI) + " --device '" + Device() + "' settings > /dev/full"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "tallymere-cli: cannot write to standard output: No space left on device\n");
 }

@@ -84,11 +84,14 @@ TEST_F(ScriptContract, EachOutcomeHasItsOwnExitStatusAndJsonObject) {
     // 0: done, with the result line kept as it is, or the object with its count.
     CliResult r = Run({"backup-all", "--json"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "{\"command\":\"backup-all\",\"count\":12,\"result\":\"Message backup was successfull. (12 messages)\",\"status\":0}\n");
+    EXPECT_EQ(
+        r.out,
+        "{\"command\":\"backup-all\",\"count\":12,\"result\":\"Message backup was successfull. (12 messages)\",\"status\":0}\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(Run({"export-all"}).out, "12 messages exported successfully.\n");
-    EXPECT_EQ(Object(Run({"export-all", "--json"})),
-              Json::parse(R"j({"command":"export-all","count":0,"result":"0 messages exported successfully.","status":0})j"));
+    EXPECT_EQ(
+        Object(Run({"export-all", "--json"})),
+        Json::parse(R"j({"command":"export-all","count":0,"result":"0 messages exported successfully.","status":0})j"));
 
     // 1: a failure, its caption and words on standard error and in the object.
     r = Run({"backup-all", "--json"}, {"TALLYMERE_FAULTS=GetHierarchyTable:1"});
@@ -115,7 +118,8 @@ TEST_F(ScriptContract, EachOutcomeHasItsOwnExitStatusAndJsonObject) {
     for (const char* command : {"backup-all", "check", "settings", "start", "watch"}) {
         r = Run({command});
         EXPECT_EQ(r.status, 3) << command;
-        EXPECT_EQ(r.err, "Tallymere is already running on this device (process 4242). Use --wait to wait for it.\n") << command;
+        EXPECT_EQ(r.err, "Tallymere is already running on this device (process 4242). Use --wait to wait for it.\n")
+            << command;
     }
     r = Run({"backup", "--select", "SMS", "--json"});
     EXPECT_EQ(r.status, 3);
@@ -129,8 +133,9 @@ TEST_F(ScriptContract, EachOutcomeHasItsOwnExitStatusAndJsonObject) {
     EXPECT_EQ(Run({"backup-all", "--bogus"}).status, 2);
     r = testing_support::RunCli({"--help"});
     EXPECT_EQ(r.status, 0);
-    for (const char* line : {"  3    another program command holds the device", "  4    cancelled: a restore was not confirmed",
-                             "  130  interrupted by Ctrl-C or SIGTERM"}) {
+    for (const char* line :
+         {"  3    another program command holds the device", "  4    cancelled: a restore was not confirmed",
+          "  130  interrupted by Ctrl-C or SIGTERM"}) {
         EXPECT_NE(r.out.find(line), std::string::npos) << line;
     }
 }
@@ -242,15 +247,16 @@ TEST_F(ScriptContract, AFolderThatIsNoDeviceFolderIsRefusedAndLeftUntouched) {
     auto listing = [&] {
         std::vector<std::string> entries;
         for (const auto& e : std::filesystem::recursive_directory_iterator(mine)) {
-            entries.push_back(e.path().string() + (e.is_regular_file() ? ":" + testing_support::ReadHostFile(e.path()) : ""));
+            entries.push_back(e.path().string() +
+                              (e.is_regular_file() ? ":" + testing_support::ReadHostFile(e.path()) : ""));
         }
         std::sort(entries.begin(), entries.end());
         return entries;
     };
     const auto before = listing();
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--device", mine.string(), "backup-all"}, {"--device", mine.string(), "device", "seed", "--messages", "1"},
-          {"--device", mine.string(), "watch"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--device", mine.string(), "backup-all"},
+                                                 {"--device", mine.string(), "device", "seed", "--messages", "1"},
+                                                 {"--device", mine.string(), "watch"}}) {
         const CliResult r = testing_support::RunCli(args);
         EXPECT_EQ(r.status, 1) << args.back();
         EXPECT_EQ(r.err, "tallymere-cli: " + mine.string() +
@@ -285,9 +291,15 @@ TEST_F(ScriptContract, AUsageErrorSuggestsTheNearestName) {
         std::string suggestion;  // empty: none
     };
     const Case cases[] = {
-        {{"backup-al"}, "backup-all"}, {{"exprot-all"}, "export-all"}, {{"backupall"}, "backup-all"},
-        {{"restore", "nromal"}, "normal"}, {{"restore", "extra", "--yse"}, "--yes"}, {{"check", "--jsno"}, "--json"},
-        {{"device", "lst"}, "list"},   {{"settings", "--output-dri=x"}, "--output-dir"}, {{"frobnicate"}, ""},
+        {{"backup-al"}, "backup-all"},
+        {{"exprot-all"}, "export-all"},
+        {{"backupall"}, "backup-all"},
+        {{"restore", "nromal"}, "normal"},
+        {{"restore", "extra", "--yse"}, "--yes"},
+        {{"check", "--jsno"}, "--json"},
+        {{"device", "lst"}, "list"},
+        {{"settings", "--output-dri=x"}, "--output-dir"},
+        {{"frobnicate"}, ""},
     };
     for (const Case& c : cases) {
         const CliResult r = testing_support::RunCli(c.args);
@@ -305,7 +317,8 @@ TEST_F(ScriptContract, AUsageErrorSuggestsTheNearestName) {
 TEST_F(ScriptContract, VersionNamesTheReleaseAndTheCommit) {
     const CliResult r = testing_support::RunCli({"--version"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(std::regex_match(r.out, std::regex("Tallymere 2\\.2 \\(commit ([0-9a-f]{7,40}|unknown)\\)\n"))) << r.out;
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("Tallymere 2\\.2 \\(commit ([0-9a-f]{7,40}|unknown)\\)\n")))
+        << r.out;
 }
 
 TEST_F(ScriptContract, OnATerminalProgressShowsAndARestoreSaysWhatItWouldBringBack) {

@@ -50,7 +50,9 @@ protected:
             return m.folder == path || m.folder.rfind(path + "/", 0) == 0;
         }));
     }
-    std::filesystem::path Output(const std::string& rest) const { return base_ / "device/Program Files/Tallymere" / rest; }
+    std::filesystem::path Output(const std::string& rest) const {
+        return base_ / "device/Program Files/Tallymere" / rest;
+    }
 
     std::filesystem::path base_;
     std::string device_;
@@ -59,7 +61,8 @@ protected:
 
 TEST_F(SelectionCommands, BackupTicksFoldersWithEverythingBelowThemAndSingleMessages) {
     const std::size_t inbox = CountBelow("SMS/Inbox");
-    const auto sent = std::find_if(messages.begin(), messages.end(), [](const Listed& m) { return m.folder == "SMS/Sent Items"; });
+    const auto sent =
+        std::find_if(messages.begin(), messages.end(), [](const Listed& m) { return m.folder == "SMS/Sent Items"; });
     ASSERT_GT(inbox, 0u);
     ASSERT_NE(sent, messages.end());
 
@@ -71,7 +74,8 @@ TEST_F(SelectionCommands, BackupTicksFoldersWithEverythingBelowThemAndSingleMess
 
     // Overlapping paths tick each message once; what is archived already counts 0.
     r = Run({"backup", "--select", "SMS", "--select", "SMS/Inbox"});
-    EXPECT_EQ(r.out, "Message backup was successfull. (" + std::to_string(messages.size() - inbox - 1) + " messages)\n");
+    EXPECT_EQ(r.out,
+              "Message backup was successfull. (" + std::to_string(messages.size() - inbox - 1) + " messages)\n");
     EXPECT_EQ(Run({"backup-all"}).out, "Message backup was successfull. (0 messages)\n");
 }
 

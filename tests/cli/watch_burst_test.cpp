@@ -65,7 +65,8 @@ protected:
     std::filesystem::path Inbox() const { return base_ / "device/Program Files/Tallymere/Tallyport/SMS/Inbox"; }
     std::uintmax_t ExportListEntries() const {
         std::error_code ec;
-        const auto size = std::filesystem::file_size(base_ / "device/Program Files/Tallymere/Tallyport/Messages.ndx", ec);
+        const auto size =
+            std::filesystem::file_size(base_ / "device/Program Files/Tallymere/Tallyport/Messages.ndx", ec);
         return ec ? 0 : size / 28;
     }
     // The numbers the exported texts carry, by text file number, in file number order.
@@ -129,8 +130,8 @@ TEST_F(WatchBurst, ASignalWithFiveHundredArrivalsWaitingIsAnOrderlyStop) {
     EXPECT_EQ(watch.Stop(SIGTERM, 30s), 0) << Errors();
     const std::string errors = Errors();
     std::smatch m;
-    ASSERT_TRUE(std::regex_match(errors, m,
-                                 std::regex("([0-9]+) arrived messages were not exported yet; export-all exports them\\.\n")))
+    ASSERT_TRUE(std::regex_match(
+        errors, m, std::regex("([0-9]+) arrived messages were not exported yet; export-all exports them\\.\n")))
         << errors;
     const auto left = static_cast<std::uintmax_t>(std::stoul(m[1].str()));
     EXPECT_GT(left, 0u);

@@ -57,8 +57,8 @@ TEST_F(Watch, EveryArrivingMessageIsExportedOnceIntoItsFoldersDirectory) {
     const std::string line = StartWatch(watch);
     EXPECT_NE(line.find("Watching device folder " + device_), std::string::npos) << line << Errors();
     EXPECT_NE(line.find("Ctrl-C"), std::string::npos) << line;
-    EXPECT_EQ(watch.ReadLine(10s),
-              "Exporting to \"\\Program Files\\Tallymere\\Tallyport\" (" + device_ + "/Program Files/Tallymere/Tallyport)");
+    EXPECT_EQ(watch.ReadLine(10s), "Exporting to \"\\Program Files\\Tallymere\\Tallyport\" (" + device_ +
+                                       "/Program Files/Tallymere/Tallyport)");
 
     const std::vector<std::pair<std::string, std::string>> arrivals = {
         {"SMS/Inbox", "first arrival"}, {"SMS/Sent Items", "second arrival"}, {"SMS/Archive/2008", "third arrival"}};

@@ -109,8 +109,8 @@ std::vector<std::string> Contents(const Json& dump) {
         for (const Json& folder : store["folders"]) {
             for (Json m : folder["messages"]) {
                 m.erase("entryid");
-                for (const char* text : {"subject_prefix", "subject", "sender_name", "sender_email", "message_class",
-                                         "service_name"}) {
+                for (const char* text :
+                     {"subject_prefix", "subject", "sender_name", "sender_email", "message_class", "service_name"}) {
                     if (m[text].is_null()) m[text] = "";
                 }
                 for (const char* number : {"msg_status", "message_size", "content_length", "message_flags",
@@ -300,7 +300,8 @@ protected:
         }
         if (backupAfterwards) {
             const CliResult backup = Cli(device, {"backup-all"});
-            if (backup.out != "Message backup was successfull. (0 messages)\n") return "backup afterwards: " + backup.out;
+            if (backup.out != "Message backup was successfull. (0 messages)\n")
+                return "backup afterwards: " + backup.out;
         }
         return "";
     }
@@ -377,31 +378,51 @@ constexpr int M = kMessages;
 
 Command BackupCommand() {
     return {{"backup-all"},
-            {{"CoInitializeEx", 1}, {"MAPIInitialize", 1}, {"RegQueryValueEx", 4}, {"CreateDirectoryW", 2},
-             {"MAPILogonEx", 1}, {"GetMsgStoresTable", 1}, {"SetColumns", M}, {"QueryRows", 3 * M},
-             {"OpenMsgStore", 1}, {"GetProps", M}, {"OpenEntry", M}, {"GetHierarchyTable", 8},
-             {"GetContentsTable", 8}, {"OpenProperty", M}, {"Read", M}, {"GetAttachmentTable", M},
-             {"OpenAttach", M / 4}, {"_wfopen", 12}, {"fwrite", M}, {"fseek", M}, {"fsync", 8}, {"MoveFileW", 8},
+            {{"CoInitializeEx", 1},
+             {"MAPIInitialize", 1},
+             {"RegQueryValueEx", 4},
+             {"CreateDirectoryW", 2},
+             {"MAPILogonEx", 1},
+             {"GetMsgStoresTable", 1},
+             {"SetColumns", M},
+             {"QueryRows", 3 * M},
+             {"OpenMsgStore", 1},
+             {"GetProps", M},
+             {"OpenEntry", M},
+             {"GetHierarchyTable", 8},
+             {"GetContentsTable", 8},
+             {"OpenProperty", M},
+             {"Read", M},
+             {"GetAttachmentTable", M},
+             {"OpenAttach", M / 4},
+             {"_wfopen", 12},
+             {"fwrite", M},
+             {"fseek", M},
+             {"fsync", 8},
+             {"MoveFileW", 8},
              {"Logoff", 1}}};
 }
 
 Command RestoreCommand() {
-    return {{"restore", "extra", "--yes"},
-            {{"CoInitializeEx", 1}, {"MAPIInitialize", 1}, {"RegQueryValueEx", 4}, {"MAPILogonEx", 1},
-             {"OpenEntry", 2 * M}, {"GetMsgStoresTable", 2}, {"SetColumns", 2}, {"QueryRows", 4}, {"OpenMsgStore", 2},
-             {"CreateFolder", 8}, {"GetProps", 2 * M}, {"CreateMessage", M}, {"SetProps", M}, {"ModifyRecipients", M},
-             {"OpenProperty", M}, {"Write", M}, {"CreateAttach", M / 4}, {"SaveChanges", M}, {"_wfopen", 4},
-             {"fwrite", 2 * M}, {"fseek", 3 * M}, {"fsync", 2}, {"MoveFileW", 2}, {"Logoff", 1}}};
+    return {{"restore", "extra", "--yes"}, {{"CoInitializeEx", 1}, {"MAPIInitialize", 1},   {"RegQueryValueEx", 4},
+                                            {"MAPILogonEx", 1},    {"OpenEntry", 2 * M},    {"GetMsgStoresTable", 2},
+                                            {"SetColumns", 2},     {"QueryRows", 4},        {"OpenMsgStore", 2},
+                                            {"CreateFolder", 8},   {"GetProps", 2 * M},     {"CreateMessage", M},
+                                            {"SetProps", M},       {"ModifyRecipients", M}, {"OpenProperty", M},
+                                            {"Write", M},          {"CreateAttach", M / 4}, {"SaveChanges", M},
+                                            {"_wfopen", 4},        {"fwrite", 2 * M},       {"fseek", 3 * M},
+                                            {"fsync", 2},          {"MoveFileW", 2},        {"Logoff", 1}}};
 }
 
 Command ExportCommand() {
-    return {{"export-all"},
-            {{"CoInitializeEx", 1}, {"MAPIInitialize", 1}, {"RegQueryValueEx", 4}, {"CreateDirectoryW", 10},
-             {"MAPILogonEx", 1}, {"GetMsgStoresTable", 1}, {"SetColumns", M}, {"QueryRows", 3 * M},
-             {"OpenMsgStore", 1}, {"GetProps", M}, {"OpenEntry", M}, {"GetHierarchyTable", 8},
-             {"GetContentsTable", 8}, {"OpenProperty", M}, {"Read", M}, {"GetAttachmentTable", M},
-             {"OpenAttach", M / 4}, {"_wfopen", 2 * M}, {"fwrite", 2 * M}, {"fseek", M}, {"fsync", 1},
-             {"MoveFileW", M}, {"Logoff", 1}}};
+    return {{"export-all"}, {{"CoInitializeEx", 1},     {"MAPIInitialize", 1}, {"RegQueryValueEx", 4},
+                             {"CreateDirectoryW", 10},  {"MAPILogonEx", 1},    {"GetMsgStoresTable", 1},
+                             {"SetColumns", M},         {"QueryRows", 3 * M},  {"OpenMsgStore", 1},
+                             {"GetProps", M},           {"OpenEntry", M},      {"GetHierarchyTable", 8},
+                             {"GetContentsTable", 8},   {"OpenProperty", M},   {"Read", M},
+                             {"GetAttachmentTable", M}, {"OpenAttach", M / 4}, {"_wfopen", 2 * M},
+                             {"fwrite", 2 * M},         {"fseek", M},          {"fsync", 1},
+                             {"MoveFileW", M},          {"Logoff", 1}}};
 }
 
 class Trials : public CrashCampaign {
@@ -431,7 +452,8 @@ protected:
                 what = "crash at " + plan;
                 status = Cli(device, command.args, plan).status;
                 crashed += status == 86;
-                if (status != 0 && status != 86) ADD_FAILURE() << test << "#" << n << " (" << what << "): status " << status;
+                if (status != 0 && status != 86)
+                    ADD_FAILURE() << test << "#" << n << " (" << what << "): status " << status;
             }
             if (afterKill) {
                 if (const std::string wrong = afterKill(device); !wrong.empty()) {
@@ -448,8 +470,8 @@ protected:
             std::string wrong = again.status == 0 ? outcome(device) : "the rerun failed: " + again.err;
             if (!wrong.empty()) {
                 ADD_FAILURE() << test << "#" << n << " (" << what << "): " << wrong
-                              << "\n  reproduce: TALLYMERE_CRASH_SEED=" << CampaignSeed() << " TALLYMERE_CRASH_TRIAL="
-                              << test << "#" << n << Keep(test + "-" + std::to_string(n));
+                              << "\n  reproduce: TALLYMERE_CRASH_SEED=" << CampaignSeed()
+                              << " TALLYMERE_CRASH_TRIAL=" << test << "#" << n << Keep(test + "-" + std::to_string(n));
             }
         }
         std::printf("%s: %d trials, %d killed mid-run, %d crashed by the fault plan\n", test.c_str(), Scaled(trials),
@@ -488,26 +510,26 @@ protected:
             }
             if (!wrong.empty()) {
                 ADD_FAILURE() << test << "#" << n << " (" << plan << "): " << wrong
-                              << "\n  reproduce: TALLYMERE_CRASH_SEED=" << CampaignSeed() << " TALLYMERE_CRASH_TRIAL="
-                              << test << "#" << n << Keep(test + "-" + std::to_string(n));
+                              << "\n  reproduce: TALLYMERE_CRASH_SEED=" << CampaignSeed()
+                              << " TALLYMERE_CRASH_TRIAL=" << test << "#" << n << Keep(test + "-" + std::to_string(n));
             }
         }
         std::printf("%s: %d trials, %d failed and were recovered\n", test.c_str(), count, failed);
     }
 };
 
-TEST_F(Trials, BackupKilled) {
-    Kill("BackupKilled", BackupCommand(), seeded_, backupTime_, 34, BackupOutcome, true);
-}
+TEST_F(Trials, BackupKilled) { Kill("BackupKilled", BackupCommand(), seeded_, backupTime_, 34, BackupOutcome, true); }
 
 TEST_F(Trials, RestoreKilled) {
-    Kill("RestoreKilled", RestoreCommand(), restoreFrom_, restoreTime_, 34,
-         [](const fs::path& d) { return RestoreOutcome(d, true); }, false);
+    Kill(
+        "RestoreKilled", RestoreCommand(), restoreFrom_, restoreTime_, 34,
+        [](const fs::path& d) { return RestoreOutcome(d, true); }, false);
 }
 
 TEST_F(Trials, ExportKilled) {
-    Kill("ExportKilled", ExportCommand(), seeded_, exportTime_, 34,
-         [](const fs::path& d) { return ExportOutcome(d, true); }, false);
+    Kill(
+        "ExportKilled", ExportCommand(), seeded_, exportTime_, 34,
+        [](const fs::path& d) { return ExportOutcome(d, true); }, false);
 }
 
 // A killed backup resumes: the rerun appends only what the killed pass had not appended (less
@@ -523,12 +545,14 @@ TEST_F(Trials, BackupKilledResumes) {
         const fs::path& device = Fresh(seeded_);
         std::string what;
         if (n % 2 == 0) {
-            const auto delay = std::chrono::microseconds(backupTime_.count() / 10 + random() % (backupTime_.count() + 1));
+            const auto delay =
+                std::chrono::microseconds(backupTime_.count() / 10 + random() % (backupTime_.count() + 1));
             what = "kill -9 after " + std::to_string(delay.count()) + " us";
             RunKilled(device, command.args, delay);
         } else {
             const char* ops[] = {"fwrite", "fsync", "MoveFileW", "_wfopen"};
-            const std::string plan = std::string(ops[random() % 4]) + ":" + std::to_string(1 + random() % (2 * M)) + "!";
+            const std::string plan =
+                std::string(ops[random() % 4]) + ":" + std::to_string(1 + random() % (2 * M)) + "!";
             what = "crash at " + plan;
             Cli(device, command.args, plan);
         }
@@ -548,13 +572,15 @@ TEST_F(Trials, BackupKilledResumes) {
                     " indexed, not " + std::to_string(expected);
         }
         if (wrong.empty()) wrong = BackupOutcome(device);
-        if (wrong.empty() && ReadHostFile(device / kOutput / "Tallymere/Messages.dat").size() != referenceData_.size()) {
+        if (wrong.empty() &&
+            ReadHostFile(device / kOutput / "Tallymere/Messages.dat").size() != referenceData_.size()) {
             wrong = "Messages.dat holds bytes beyond one record per message: " + CheckJson(device).dump();
         }
         if (!wrong.empty()) {
             ADD_FAILURE() << "BackupKilledResumes#" << n << " (" << what << "): " << wrong
                           << "\n  reproduce: TALLYMERE_CRASH_SEED=" << CampaignSeed()
-                          << " TALLYMERE_CRASH_TRIAL=BackupKilledResumes#" << n << Keep("BackupKilledResumes-" + std::to_string(n));
+                          << " TALLYMERE_CRASH_TRIAL=BackupKilledResumes#" << n
+                          << Keep("BackupKilledResumes-" + std::to_string(n));
         }
     }
     std::printf("BackupKilledResumes: %d trials\n", trials);
@@ -564,37 +590,43 @@ TEST_F(Trials, BackupKilledResumes) {
 TEST_F(Trials, CompactKilled) {
     const std::string before = ReadHostFile(spaced_ / kOutput / "Tallymere/Messages.dat");
     const Command compact{{"compact"},
-                          {{"_wfopen", 8}, {"fwrite", M}, {"fsync", 3}, {"CreateDirectoryW", 1}, {"ExchangePaths", 1},
+                          {{"_wfopen", 8},
+                           {"fwrite", M},
+                           {"fsync", 3},
+                           {"CreateDirectoryW", 1},
+                           {"ExchangePaths", 1},
                            {"RegQueryValueEx", 4}}};
-    Kill("CompactKilled", compact, spaced_, compactTime_, 24,
-         [&](const fs::path& d) -> std::string {
-             const std::string data = ReadHostFile(d / kOutput / "Tallymere/Messages.dat");
-             if (data != referenceData_) return "the rerun did not compact: " + CheckJson(d).dump();
-             if (fs::exists(d / kOutput / "Tallymere.compact")) return "the copy was left beside the archive";
-             return BackupOutcome(d);
-         },
-         false,
-         [&](const fs::path& d) -> std::string {
-             const std::string data = ReadHostFile(d / kOutput / "Tallymere/Messages.dat");
-             if (data != before && data != referenceData_) return "Messages.dat is neither the old nor the new one";
-             const Json check = CheckJson(d);
-             if (check["sound"] != true) return "not sound after the kill: " + check.dump();
-             return BackupOutcome(d);
-         });
+    Kill(
+        "CompactKilled", compact, spaced_, compactTime_, 24,
+        [&](const fs::path& d) -> std::string {
+            const std::string data = ReadHostFile(d / kOutput / "Tallymere/Messages.dat");
+            if (data != referenceData_) return "the rerun did not compact: " + CheckJson(d).dump();
+            if (fs::exists(d / kOutput / "Tallymere.compact")) return "the copy was left beside the archive";
+            return BackupOutcome(d);
+        },
+        false,
+        [&](const fs::path& d) -> std::string {
+            const std::string data = ReadHostFile(d / kOutput / "Tallymere/Messages.dat");
+            if (data != before && data != referenceData_) return "Messages.dat is neither the old nor the new one";
+            const Json check = CheckJson(d);
+            if (check["sound"] != true) return "not sound after the kill: " + check.dump();
+            return BackupOutcome(d);
+        });
 }
 
 // Mended: a restore switched the archive to the re-created messages' new identifiers but not the
 // export list, so the next export wrote them all again.
 TEST_F(Trials, RestoreKilledThenExported) {
-    Kill("RestoreKilledThenExported", RestoreCommand(), restoreFrom_, restoreTime_, 16,
-         [](const fs::path& d) -> std::string {
-             std::string wrong = RestoreOutcome(d, false);
-             if (!wrong.empty()) return wrong;
-             const CliResult exported = Cli(d, {"export-all"});
-             if (exported.out != "0 messages exported successfully.\n") return "export afterwards: " + exported.out;
-             return "";
-         },
-         false);
+    Kill(
+        "RestoreKilledThenExported", RestoreCommand(), restoreFrom_, restoreTime_, 16,
+        [](const fs::path& d) -> std::string {
+            std::string wrong = RestoreOutcome(d, false);
+            if (!wrong.empty()) return wrong;
+            const CliResult exported = Cli(d, {"export-all"});
+            if (exported.out != "0 messages exported successfully.\n") return "export afterwards: " + exported.out;
+            return "";
+        },
+        false);
 }
 
 TEST_F(Trials, BackupFaults) {

@@ -51,7 +51,8 @@ CliResult Cli(const fs::path& device, std::vector<std::string> args, const std::
 
 std::string Unhex(const std::string& hex) {
     std::string bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return bytes;
 }
 
@@ -93,7 +94,8 @@ Outcome Collect(const fs::path& device, bool store, bool arrivalTimes = false) {
                 Json content = m;
                 content.erase("entryid");
                 if (arrivalTimes) {
-                    if (m["last_modification_time"].is_number()) times.push_back(m["last_modification_time"].get<std::uint64_t>());
+                    if (m["last_modification_time"].is_number())
+                        times.push_back(m["last_modification_time"].get<std::uint64_t>());
                     m["last_modification_time"] = nullptr;
                     content.erase("last_modification_time");
                 }
@@ -126,8 +128,7 @@ Outcome Collect(const fs::path& device, bool store, bool arrivalTimes = false) {
                 const std::size_t second = first == std::string::npos ? first : content.find('\n', first + 1);
                 if (second != std::string::npos) {
                     const std::size_t end = content.find('\n', second + 1);
-                    if (end != std::string::npos &&
-                        std::regex_match(content.substr(second, end - second + 1), clock)) {
+                    if (end != std::string::npos && std::regex_match(content.substr(second, end - second + 1), clock)) {
                         content.replace(second, end - second + 1, "\n<clock>\n");
                     }
                 }
@@ -201,8 +202,8 @@ protected:
     }
 
     // Runs a one-shot command on a fresh copy of `from` under `plan`.
-    static Trial OneShot(const fs::path& from, const std::vector<std::string>& args, bool store, const std::string& plan,
-                       const fs::path& tally = {}) {
+    static Trial OneShot(const fs::path& from, const std::vector<std::string>& args, bool store,
+                         const std::string& plan, const fs::path& tally = {}) {
         const fs::path device = base_ / "trial";
         fs::remove_all(device);
         fs::copy(from, device, fs::copy_options::recursive);

@@ -59,9 +59,8 @@ TEST_F(DesktopProcess, ASecondProgramHandsOverToTheFirstAndEndsWithZero) {
     EXPECT_EQ(second.status, 0) << second.err;
     EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
     // The first one goes on holding the device and working.
-    EXPECT_EQ(Cli({"settings"}).out,
-              "Output directory: \"\\Program Files\\Tallymere\" (" + device_ +
-                  "/Program Files/Tallymere)\nStart at login: off\n");
+    EXPECT_EQ(Cli({"settings"}).out, "Output directory: \"\\Program Files\\Tallymere\" (" + device_ +
+                                         "/Program Files/Tallymere)\nStart at login: off\n");
     EXPECT_EQ(first.Stop(SIGTERM, 20s), 0) << ErrorText();
     // It let go of the device in order: the command line has it now.
     EXPECT_EQ(Cli({"export-all"}).out, "0 messages exported successfully.\n");
@@ -103,7 +102,8 @@ TEST_F(DesktopProcess, WhereWatchHoldsTheDeviceItSaysTheDeviceIsInUse) {
     ASSERT_NE(watch.ReadLine(30s).find("Watching"), std::string::npos);
     BackgroundCli desktop;
     ASSERT_TRUE(desktop.Start({"--device", device_}, Errors(), TALLYMERE_GUI));
-    const std::string refusal = "Tallymere is already running on this device (process " + std::to_string(watch.pid) + ").\n";
+    const std::string refusal =
+        "Tallymere is already running on this device (process " + std::to_string(watch.pid) + ").\n";
     const auto end = std::chrono::steady_clock::now() + 30s;
     while (ErrorText().find(refusal) == std::string::npos && std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(20ms);
@@ -116,7 +116,8 @@ TEST_F(DesktopProcess, WhereWatchHoldsTheDeviceItSaysTheDeviceIsInUse) {
 
 TEST_F(DesktopProcess, WithoutADisplayItSaysSoAndEnds) {
     const CliResult r = testing_support::RunProgram(
-        "/usr/bin/env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", TALLYMERE_GUI, "--device", device_});
+        "/usr/bin/env",
+        {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", TALLYMERE_GUI, "--device", device_});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("tallymere: no display"), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(base_ / "device")) << "nothing is started without a display";
@@ -126,7 +127,8 @@ TEST_F(DesktopProcess, WithoutADisplayItSaysSoAndEnds) {
     EXPECT_EQ(help.status, 0) << help.err;
     EXPECT_NE(help.out.find("--device <DIR>"), std::string::npos) << help.out;
     const CliResult version = testing_support::RunProgram(
-        "/usr/bin/env", {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", TALLYMERE_GUI, "--version"});
+        "/usr/bin/env",
+        {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM", TALLYMERE_GUI, "--version"});
     EXPECT_EQ(version.status, 0) << version.err;
     EXPECT_EQ(version.out.rfind("Tallymere ", 0), 0u) << version.out;
 }

@@ -135,7 +135,8 @@ private:
 
     std::uintmax_t ArchiveIndexBytes() const {
         std::error_code ec;
-        const auto size = std::filesystem::file_size(device_->Host("Program Files/Tallymere/Tallymere/Messages.ndx"), ec);
+        const auto size =
+            std::filesystem::file_size(device_->Host("Program Files/Tallymere/Tallymere/Messages.ndx"), ec);
         return ec ? 0 : size;
     }
 
@@ -422,7 +423,8 @@ private slots:
         // A program command that is not forwarded is refused as before.
         run({"start"});
         QCOMPARE(r.status, 3);
-        const std::string refused = "Tallymere is already running on this device (process " + std::to_string(::getpid()) + ": ";
+        const std::string refused =
+            "Tallymere is already running on this device (process " + std::to_string(::getpid()) + ": ";
         QCOMPARE(r.err.substr(0, refused.size()), refused);
         QVERIFY2(r.err.find("). Use --wait to wait for it.\n") != std::string::npos, r.err.c_str());
     }
@@ -436,7 +438,8 @@ private slots:
         QVERIFY(file && file->menu());
         QMenu* menu = file->menu();
         QStringList entries;
-        for (QAction* action : menu->actions()) entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        for (QAction* action : menu->actions())
+            entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
         QCOMPARE(entries, Strings({"Settings", "Start at login", "-", "About", "Exit"}));
         QAction* startAtLogin = menu->actions().at(1);
         QVERIFY(startAtLogin->isCheckable());
@@ -446,11 +449,13 @@ private slots:
 
         startAtLogin->trigger();
         QVERIFY(startAtLogin->isChecked());
-        QVERIFY(testing_support::ReadHostFile(entry).find("--device \"" + device_->Folder() + "\"") != std::string::npos);
+        QVERIFY(testing_support::ReadHostFile(entry).find("--device \"" + device_->Folder() + "\"") !=
+                std::string::npos);
         QCOMPARE(remote::ReadAutostart().device, device_->Folder());
         menu->popup(QPoint(0, 0));
         QTRY_VERIFY(menu->isVisible());
-        if (const QByteArray shot = qgetenv("TALLYMERE_SCREENSHOT"); !shot.isEmpty()) menu->grab().save(QString::fromLocal8Bit(shot));
+        if (const QByteArray shot = qgetenv("TALLYMERE_SCREENSHOT"); !shot.isEmpty())
+            menu->grab().save(QString::fromLocal8Bit(shot));
         menu->hide();
         startAtLogin->trigger();
         QVERIFY(!startAtLogin->isChecked());
@@ -485,7 +490,8 @@ private slots:
         ui::ShowWindow(window_, ui::SW_SHOW);
         desktop::MainDialog* dialog = desktop::MainDialogWidget();
         QCOMPARE(dialog->width(), desktop::kPhoneWidth);
-        const QString longText = desktop::ProgressText("Restore Normal", 7648, 20000) + QString(" and more").repeated(8);
+        const QString longText =
+            desktop::ProgressText("Restore Normal", 7648, 20000) + QString(" and more").repeated(8);
         dialog->ShowProgress(longText);
         QCOMPARE(dialog->ProgressText(), longText);
         QVERIFY(dialog->ProgressShownText().endsWith(QChar(0x2026)));

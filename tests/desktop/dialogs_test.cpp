@@ -277,50 +277,51 @@ private slots:
         Deliver(u"SMS/Sent Items", u"six");
         Start();
         bool played = false;
-        WithDialog([&] { Command(tallymere::kCommandBackupBySelection); }, [&](qt::QtDialog& dialog) {
-            QCOMPARE(dialog.TemplateId(), 120);
-            qt::QtTree& t = *dialog.Tree(1035);
-            const HTREEITEM sms = Item(t, {}, u"SMS");
-            QCOMPARE(Text(t, sms), QString("SMS (6)"));
-            QCOMPARE(t.GetItemImage(sms), tallymere::kImageClosedFolder);
-            ClickExpander(t, sms);
-            QVERIFY(t.ItemOf(sms)->isExpanded());
-            QCOMPARE(t.GetItemImage(sms), tallymere::kImageOpenFolder);
-            const HTREEITEM inbox = Item(t, sms, u"Inbox");
-            const HTREEITEM sent = Item(t, sms, u"Sent Items");
-            ClickExpander(t, inbox);
-            const HTREEITEM old = t.GetChild(inbox);
-            QCOMPARE(Text(t, old), QString("Old (2)"));
-            const HTREEITEM message = t.GetNextSibling(old);
+        WithDialog([&] { Command(tallymere::kCommandBackupBySelection); },
+                   [&](qt::QtDialog& dialog) {
+                       QCOMPARE(dialog.TemplateId(), 120);
+                       qt::QtTree& t = *dialog.Tree(1035);
+                       const HTREEITEM sms = Item(t, {}, u"SMS");
+                       QCOMPARE(Text(t, sms), QString("SMS (6)"));
+                       QCOMPARE(t.GetItemImage(sms), tallymere::kImageClosedFolder);
+                       ClickExpander(t, sms);
+                       QVERIFY(t.ItemOf(sms)->isExpanded());
+                       QCOMPARE(t.GetItemImage(sms), tallymere::kImageOpenFolder);
+                       const HTREEITEM inbox = Item(t, sms, u"Inbox");
+                       const HTREEITEM sent = Item(t, sms, u"Sent Items");
+                       ClickExpander(t, inbox);
+                       const HTREEITEM old = t.GetChild(inbox);
+                       QCOMPARE(Text(t, old), QString("Old (2)"));
+                       const HTREEITEM message = t.GetNextSibling(old);
 
-            ClickPart(t, old, tree::TVHT_ONITEMSTATEICON);
-            QCOMPARE(State(t, old), kSelected);
-            QCOMPARE(State(t, t.GetChild(old)), kSelected);
-            QCOMPARE(State(t, message), kNotSelected);
-            QCOMPARE(State(t, inbox), kPartlySelected);
-            QCOMPARE(State(t, sms), kPartlySelected);
-            // A click beside a box ticks nothing.
-            ClickPart(t, message, tree::TVHT_ONITEMLABEL);
-            QCOMPARE(State(t, message), kNotSelected);
-            // A partly ticked folder's box clears it and everything below it; a second click
-            // ticks it all.
-            ClickPart(t, inbox, tree::TVHT_ONITEMSTATEICON);
-            QCOMPARE(State(t, inbox), kNotSelected);
-            QCOMPARE(State(t, t.GetChild(old)), kNotSelected);
-            QCOMPARE(State(t, sms), kNotSelected);
-            ClickPart(t, inbox, tree::TVHT_ONITEMSTATEICON);
-            QCOMPARE(State(t, message), kSelected);
-            QCOMPARE(State(t, sms), kPartlySelected);
-            // Space ticks the current row as a click on its box does. The store stays partly
-            // ticked: its empty folders are not.
-            t.SelectItem(sent);
-            QTest::keyClick(t.Widget(), Qt::Key_Space);
-            QCOMPARE(State(t, sent), kSelected);
-            QCOMPARE(State(t, sms), kPartlySelected);
-            QVERIFY(dialog.DoneButton()->isVisible());
-            played = true;
-            QTest::mouseClick(dialog.DoneButton(), Qt::LeftButton);
-        });
+                       ClickPart(t, old, tree::TVHT_ONITEMSTATEICON);
+                       QCOMPARE(State(t, old), kSelected);
+                       QCOMPARE(State(t, t.GetChild(old)), kSelected);
+                       QCOMPARE(State(t, message), kNotSelected);
+                       QCOMPARE(State(t, inbox), kPartlySelected);
+                       QCOMPARE(State(t, sms), kPartlySelected);
+                       // A click beside a box ticks nothing.
+                       ClickPart(t, message, tree::TVHT_ONITEMLABEL);
+                       QCOMPARE(State(t, message), kNotSelected);
+                       // A partly ticked folder's box clears it and everything below it; a second click
+                       // ticks it all.
+                       ClickPart(t, inbox, tree::TVHT_ONITEMSTATEICON);
+                       QCOMPARE(State(t, inbox), kNotSelected);
+                       QCOMPARE(State(t, t.GetChild(old)), kNotSelected);
+                       QCOMPARE(State(t, sms), kNotSelected);
+                       ClickPart(t, inbox, tree::TVHT_ONITEMSTATEICON);
+                       QCOMPARE(State(t, message), kSelected);
+                       QCOMPARE(State(t, sms), kPartlySelected);
+                       // Space ticks the current row as a click on its box does. The store stays partly
+                       // ticked: its empty folders are not.
+                       t.SelectItem(sent);
+                       QTest::keyClick(t.Widget(), Qt::Key_Space);
+                       QCOMPARE(State(t, sent), kSelected);
+                       QCOMPARE(State(t, sms), kPartlySelected);
+                       QVERIFY(dialog.DoneButton()->isVisible());
+                       played = true;
+                       QTest::mouseClick(dialog.DoneButton(), Qt::LeftButton);
+                   });
         QVERIFY(played);
         QCOMPARE(port_.Texts(), std::vector<std::string>{"Message backup was successfull. (6 messages)"});
     }
@@ -356,32 +357,33 @@ private slots:
         Command(tallymere::kCommandBackupAll);
         port_.Forget();
         bool played = false;
-        WithDialog([&] { Command(tallymere::kCommandRestoreBySelection); }, [&](qt::QtDialog& dialog) {
-            QCOMPARE(dialog.TemplateId(), 120);
-            qt::QtTree& t = *dialog.Tree(1035);
-            const HTREEITEM sms = Item(t, {}, u"SMS");
-            QCOMPARE(Text(t, sms), QString("SMS (3)"));
-            t.Expand(sms, tree::TVE_EXPAND);
-            const HTREEITEM inbox = Item(t, sms, u"Inbox");
-            QCOMPARE(Text(t, inbox), QString("Inbox (3)"));
-            t.Expand(inbox, tree::TVE_EXPAND);
-            const HTREEITEM old = Item(t, inbox, u"Old");
-            t.Expand(old, tree::TVE_EXPAND);
-            const HTREEITEM one = Item(t, inbox, u"+4917012345 [one]");
-            const HTREEITEM two = Item(t, inbox, u"+4917012345 [two]");
-            QVERIFY(one && two);
-            QCOMPARE(t.GetItemImage(one), tallymere::kImageMessage);
-            QCOMPARE(t.GetItemImage(two), tallymere::kImageDeletedMessage);
-            QCOMPARE(t.GetItemImage(t.GetChild(old)), tallymere::kImageDeletedMessage);
-            // Ticks: "one" (still on the phone) and "two"; "three" stays in the archive only.
-            ClickPart(t, one, tree::TVHT_ONITEMSTATEICON);
-            ClickPart(t, two, tree::TVHT_ONITEMSTATEICON);
-            QCOMPARE(State(t, inbox), kPartlySelected);
-            const QString shot = QStringLiteral(TALLYMERE_SCREENSHOT_DIR "/dialog-restore-selection.png");
-            QVERIFY(dialog.Window()->grab().save(shot));
-            played = true;
-            QTest::mouseClick(dialog.DoneButton(), Qt::LeftButton);
-        });
+        WithDialog([&] { Command(tallymere::kCommandRestoreBySelection); },
+                   [&](qt::QtDialog& dialog) {
+                       QCOMPARE(dialog.TemplateId(), 120);
+                       qt::QtTree& t = *dialog.Tree(1035);
+                       const HTREEITEM sms = Item(t, {}, u"SMS");
+                       QCOMPARE(Text(t, sms), QString("SMS (3)"));
+                       t.Expand(sms, tree::TVE_EXPAND);
+                       const HTREEITEM inbox = Item(t, sms, u"Inbox");
+                       QCOMPARE(Text(t, inbox), QString("Inbox (3)"));
+                       t.Expand(inbox, tree::TVE_EXPAND);
+                       const HTREEITEM old = Item(t, inbox, u"Old");
+                       t.Expand(old, tree::TVE_EXPAND);
+                       const HTREEITEM one = Item(t, inbox, u"+4917012345 [one]");
+                       const HTREEITEM two = Item(t, inbox, u"+4917012345 [two]");
+                       QVERIFY(one && two);
+                       QCOMPARE(t.GetItemImage(one), tallymere::kImageMessage);
+                       QCOMPARE(t.GetItemImage(two), tallymere::kImageDeletedMessage);
+                       QCOMPARE(t.GetItemImage(t.GetChild(old)), tallymere::kImageDeletedMessage);
+                       // Ticks: "one" (still on the phone) and "two"; "three" stays in the archive only.
+                       ClickPart(t, one, tree::TVHT_ONITEMSTATEICON);
+                       ClickPart(t, two, tree::TVHT_ONITEMSTATEICON);
+                       QCOMPARE(State(t, inbox), kPartlySelected);
+                       const QString shot = QStringLiteral(TALLYMERE_SCREENSHOT_DIR "/dialog-restore-selection.png");
+                       QVERIFY(dialog.Window()->grab().save(shot));
+                       played = true;
+                       QTest::mouseClick(dialog.DoneButton(), Qt::LeftButton);
+                   });
         QVERIFY(played);
         QCOMPARE(port_.Texts(), std::vector<std::string>{"Message restore was successfull. (1 messages)"});
         phone::Phone phone;
@@ -392,10 +394,11 @@ private slots:
 
         // Closed without Done: nothing restored, no box.
         port_.Forget();
-        WithDialog([&] { Command(tallymere::kCommandRestoreBySelection); }, [&](qt::QtDialog& dialog) {
-            qt::QtTree& t = *dialog.Tree(1035);
-            CheckItemAll(t);
-        });
+        WithDialog([&] { Command(tallymere::kCommandRestoreBySelection); },
+                   [&](qt::QtDialog& dialog) {
+                       qt::QtTree& t = *dialog.Tree(1035);
+                       CheckItemAll(t);
+                   });
         QCOMPARE(port_.Texts(), std::vector<std::string>{});
         QCOMPARE(phone.Messages(old.get()).size(), std::size_t{0});
     }
@@ -403,20 +406,22 @@ private slots:
     void aDialogClosedWithoutDoneProcessesNothingAndShowsNoBox() {
         Deliver(u"SMS/Inbox", u"one");
         Start();
-        WithDialog([&] { Command(tallymere::kCommandExportBySelection); }, [&](qt::QtDialog& dialog) {
-            qt::QtTree& t = *dialog.Tree(1035);
-            ClickPart(t, Item(t, {}, u"SMS"), tree::TVHT_ONITEMSTATEICON);
-            QCOMPARE(State(t, Item(t, {}, u"SMS")), kSelected);
-            dialog.Window()->close();
-        });
+        WithDialog([&] { Command(tallymere::kCommandExportBySelection); },
+                   [&](qt::QtDialog& dialog) {
+                       qt::QtTree& t = *dialog.Tree(1035);
+                       ClickPart(t, Item(t, {}, u"SMS"), tree::TVHT_ONITEMSTATEICON);
+                       QCOMPARE(State(t, Item(t, {}, u"SMS")), kSelected);
+                       dialog.Window()->close();
+                   });
         QVERIFY(port_.Boxes().empty());
         QVERIFY(TextFiles().empty());
         QCOMPARE(Size(Output("Tallyport/Messages.ndx")), std::uintmax_t{0});
         // Escape leaves the settings dialog as Cancel does.
-        WithDialog([&] { Command(tallymere::kCommandSettings); }, [&](qt::QtDialog& dialog) {
-            dialog.Field(1017)->setText("\\Elsewhere");
-            QTest::keyClick(dialog.Window(), Qt::Key_Escape);
-        });
+        WithDialog([&] { Command(tallymere::kCommandSettings); },
+                   [&](qt::QtDialog& dialog) {
+                       dialog.Field(1017)->setText("\\Elsewhere");
+                       QTest::keyClick(dialog.Window(), Qt::Key_Escape);
+                   });
         QVERIFY(tallymere::GetRegistryStr(tallymere::kOutputDirValue) == u"\\Program Files\\Tallymere");
         QVERIFY(port_.Boxes().empty());
     }
@@ -424,48 +429,49 @@ private slots:
     void aFolderNamedInPlaceIsCreatedInTheStore() {
         Deliver(u"SMS/Inbox", u"one");
         Start();
-        WithDialog([&] { Command(tallymere::kCommandExportBySelection); }, [&](qt::QtDialog& dialog) {
-            qt::QtTree& t = *dialog.Tree(1035);
-            QWidget* viewport = t.Widget()->viewport();
-            const HTREEITEM sms = Item(t, {}, u"SMS");
-            ClickExpander(t, sms);
-            const HTREEITEM inbox = Item(t, sms, u"Inbox");
-            // A right click on a folder offers "Create Folder" and selects the folder.
-            const QPoint onInbox = t.PartRect(inbox, tree::TVHT_ONITEMLABEL).center();
-            QContextMenuEvent rightClick(QContextMenuEvent::Mouse, onInbox, viewport->mapToGlobal(onInbox));
-            QApplication::sendEvent(viewport, &rightClick);
-            QMenu* menu = dialog.PopupMenu();
-            QVERIFY(menu != nullptr && menu->isVisible());
-            QCOMPARE(menu->actions().size(), 1);
-            QCOMPARE(menu->actions()[0]->text(), QString("Create Folder"));
-            QVERIFY(t.GetSelection() == inbox);
-            ChooseFromMenu(menu);
-            QTRY_VERIFY(t.Editor() != nullptr);
-            const HTREEITEM made = t.EditingItem();
-            QCOMPARE(Text(t, made), QString("New Folder"));
-            QVERIFY(t.GetParent(made) == inbox);
-            QTest::keyClicks(t.Editor(), "Trips");
-            QTest::keyClick(t.Editor(), Qt::Key_Return);
-            QTRY_COMPARE(Text(t, made), QString("Trips (0)"));
-            QVERIFY(!t.EditingItem());
+        WithDialog([&] { Command(tallymere::kCommandExportBySelection); },
+                   [&](qt::QtDialog& dialog) {
+                       qt::QtTree& t = *dialog.Tree(1035);
+                       QWidget* viewport = t.Widget()->viewport();
+                       const HTREEITEM sms = Item(t, {}, u"SMS");
+                       ClickExpander(t, sms);
+                       const HTREEITEM inbox = Item(t, sms, u"Inbox");
+                       // A right click on a folder offers "Create Folder" and selects the folder.
+                       const QPoint onInbox = t.PartRect(inbox, tree::TVHT_ONITEMLABEL).center();
+                       QContextMenuEvent rightClick(QContextMenuEvent::Mouse, onInbox, viewport->mapToGlobal(onInbox));
+                       QApplication::sendEvent(viewport, &rightClick);
+                       QMenu* menu = dialog.PopupMenu();
+                       QVERIFY(menu != nullptr && menu->isVisible());
+                       QCOMPARE(menu->actions().size(), 1);
+                       QCOMPARE(menu->actions()[0]->text(), QString("Create Folder"));
+                       QVERIFY(t.GetSelection() == inbox);
+                       ChooseFromMenu(menu);
+                       QTRY_VERIFY(t.Editor() != nullptr);
+                       const HTREEITEM made = t.EditingItem();
+                       QCOMPARE(Text(t, made), QString("New Folder"));
+                       QVERIFY(t.GetParent(made) == inbox);
+                       QTest::keyClicks(t.Editor(), "Trips");
+                       QTest::keyClick(t.Editor(), Qt::Key_Return);
+                       QTRY_COMPARE(Text(t, made), QString("Trips (0)"));
+                       QVERIFY(!t.EditingItem());
 
-            // A long press on a box offers the menu too and ticks nothing; Escape in the
-            // editor drops the new item.
-            const QPoint onBox = t.PartRect(sms, tree::TVHT_ONITEMSTATEICON).center();
-            QTest::mousePress(viewport, Qt::LeftButton, {}, onBox);
-            QTest::qWait(qt::QtTree::kLongPressMs + 300);
-            QTest::mouseRelease(viewport, Qt::LeftButton, {}, onBox);
-            QCOMPARE(State(t, sms), kNotSelected);
-            menu = dialog.PopupMenu();
-            QVERIFY(menu != nullptr && menu->isVisible());
-            ChooseFromMenu(menu);
-            QTRY_VERIFY(t.Editor() != nullptr);
-            const HTREEITEM dropped = t.EditingItem();
-            QVERIFY(t.GetParent(dropped) == sms);
-            QTest::keyClick(t.Editor(), Qt::Key_Escape);
-            QVERIFY(t.ItemOf(dropped) == nullptr);
-            QTest::mouseClick(dialog.DoneButton(), Qt::LeftButton);
-        });
+                       // A long press on a box offers the menu too and ticks nothing; Escape in the
+                       // editor drops the new item.
+                       const QPoint onBox = t.PartRect(sms, tree::TVHT_ONITEMSTATEICON).center();
+                       QTest::mousePress(viewport, Qt::LeftButton, {}, onBox);
+                       QTest::qWait(qt::QtTree::kLongPressMs + 300);
+                       QTest::mouseRelease(viewport, Qt::LeftButton, {}, onBox);
+                       QCOMPARE(State(t, sms), kNotSelected);
+                       menu = dialog.PopupMenu();
+                       QVERIFY(menu != nullptr && menu->isVisible());
+                       ChooseFromMenu(menu);
+                       QTRY_VERIFY(t.Editor() != nullptr);
+                       const HTREEITEM dropped = t.EditingItem();
+                       QVERIFY(t.GetParent(dropped) == sms);
+                       QTest::keyClick(t.Editor(), Qt::Key_Escape);
+                       QVERIFY(t.ItemOf(dropped) == nullptr);
+                       QTest::mouseClick(dialog.DoneButton(), Qt::LeftButton);
+                   });
         QCOMPARE(port_.Texts(), std::vector<std::string>{"0 messages exported successfully."});
         phone::Phone phone;
         auto exists = [&](std::u16string_view path) {
@@ -486,40 +492,44 @@ private slots:
         Start();
         Command(tallymere::kCommandBackupAll);
         port_.Forget();
-        WithDialog([&] { Command(tallymere::kCommandSettings); }, [&](qt::QtDialog& dialog) {
-            QCOMPARE(dialog.Window()->windowTitle(), QString("Tallymere Settings"));
-            QVERIFY(dialog.DoneButton() == nullptr);
-            QLineEdit* field = dialog.Field(1017);
-            QCOMPARE(field->text(), QString("\\Program Files\\Tallymere"));
-            // Empty: refused with a box, and the dialog stays.
-            field->clear();
-            QTest::mouseClick(dialog.Button(1009), Qt::LeftButton);
-            QCOMPARE(port_.Texts(), std::vector<std::string>{"Output directory must not be empty."});
-            QCOMPARE(port_.Boxes()[0].caption, std::string("Tallymere Settings"));
-            QVERIFY(dialog.Window()->isVisible());
+        WithDialog([&] { Command(tallymere::kCommandSettings); },
+                   [&](qt::QtDialog& dialog) {
+                       QCOMPARE(dialog.Window()->windowTitle(), QString("Tallymere Settings"));
+                       QVERIFY(dialog.DoneButton() == nullptr);
+                       QLineEdit* field = dialog.Field(1017);
+                       QCOMPARE(field->text(), QString("\\Program Files\\Tallymere"));
+                       // Empty: refused with a box, and the dialog stays.
+                       field->clear();
+                       QTest::mouseClick(dialog.Button(1009), Qt::LeftButton);
+                       QCOMPARE(port_.Texts(), std::vector<std::string>{"Output directory must not be empty."});
+                       QCOMPARE(port_.Boxes()[0].caption, std::string("Tallymere Settings"));
+                       QVERIFY(dialog.Window()->isVisible());
 
-            // The browser: Done with nothing chosen keeps the field; a directory chosen fills it.
-            field->setText("\\kept");
-            WithDialog([&] { QTest::mouseClick(dialog.Button(1015), Qt::LeftButton); }, [&](qt::QtDialog& browser) {
-                QCOMPARE(browser.TemplateId(), 110);
-                QVERIFY(!browser.Tree(1036)->GetSelection());
-                QTest::mouseClick(browser.DoneButton(), Qt::LeftButton);
-            });
-            QCOMPARE(field->text(), QString("\\kept"));
-            WithDialog([&] { QTest::mouseClick(dialog.Button(1015), Qt::LeftButton); }, [&](qt::QtDialog& browser) {
-                qt::QtTree& t = *browser.Tree(1036);
-                for (HTREEITEM c = t.GetChild({}); c; c = t.GetNextSibling(c)) QVERIFY(!Text(t, c).startsWith('.'));
-                const HTREEITEM card = Item(t, {}, u"Storage Card");
-                ClickExpander(t, card);
-                ClickPart(t, Item(t, card, u"Backups"), tree::TVHT_ONITEMLABEL);
-                QTest::mouseClick(browser.DoneButton(), Qt::LeftButton);
-            });
-            QCOMPARE(field->text(), QString("\\Storage Card\\Backups"));
-            // One trailing backslash goes; Enter presses OK.
-            field->setText(field->text() + "\\");
-            QTest::keyClick(field, Qt::Key_Return);
-            QVERIFY(!dialog.Window()->isVisible());
-        });
+                       // The browser: Done with nothing chosen keeps the field; a directory chosen fills it.
+                       field->setText("\\kept");
+                       WithDialog([&] { QTest::mouseClick(dialog.Button(1015), Qt::LeftButton); },
+                                  [&](qt::QtDialog& browser) {
+                                      QCOMPARE(browser.TemplateId(), 110);
+                                      QVERIFY(!browser.Tree(1036)->GetSelection());
+                                      QTest::mouseClick(browser.DoneButton(), Qt::LeftButton);
+                                  });
+                       QCOMPARE(field->text(), QString("\\kept"));
+                       WithDialog([&] { QTest::mouseClick(dialog.Button(1015), Qt::LeftButton); },
+                                  [&](qt::QtDialog& browser) {
+                                      qt::QtTree& t = *browser.Tree(1036);
+                                      for (HTREEITEM c = t.GetChild({}); c; c = t.GetNextSibling(c))
+                                          QVERIFY(!Text(t, c).startsWith('.'));
+                                      const HTREEITEM card = Item(t, {}, u"Storage Card");
+                                      ClickExpander(t, card);
+                                      ClickPart(t, Item(t, card, u"Backups"), tree::TVHT_ONITEMLABEL);
+                                      QTest::mouseClick(browser.DoneButton(), Qt::LeftButton);
+                                  });
+                       QCOMPARE(field->text(), QString("\\Storage Card\\Backups"));
+                       // One trailing backslash goes; Enter presses OK.
+                       field->setText(field->text() + "\\");
+                       QTest::keyClick(field, Qt::Key_Return);
+                       QVERIFY(!dialog.Window()->isVisible());
+                   });
         QVERIFY(tallymere::GetRegistryStr(tallymere::kOutputDirValue) == u"\\Storage Card\\Backups");
         QVERIFY(Size(device_->Host("Storage Card/Backups/Tallymere/Messages.ndx")) == 28);
         QVERIFY(std::filesystem::is_directory(device_->Host("Storage Card/Backups/Tallyport")));
@@ -529,39 +539,42 @@ private slots:
     void theAboutDialogShowsTheLogoAndClosesByItsOk() {
         Start();
         ui::ShowWindow(window_, ui::SW_SHOW);
-        WithDialog([&] { Command(tallymere::kCommandAbout); }, [&](qt::QtDialog& dialog) {
-            QCOMPARE(dialog.TemplateId(), 106);
-            QCOMPARE(dialog.Window()->geometry(), desktop::MainWidget()->geometry());
-            auto* logo = dialog.Window()->findChild<QLabel*>("picture1053");
-            QVERIFY(logo != nullptr);
-            QCOMPARE(logo->pixmap().size(), QSize(211, 34));
-            QStringList texts;
-            for (QLabel* label : dialog.Window()->findChildren<QLabel*>()) texts << label->text();
-            QVERIFY(texts.contains("Tallymere v2.2"));
-            QVERIFY(texts.contains("https://tallymere.example.org"));
-            QVERIFY(dialog.DoneButton()->isVisible());
-            QTest::mouseClick(dialog.DoneButton(), Qt::LeftButton);
-            QVERIFY(!dialog.Window()->isVisible());
-        });
+        WithDialog([&] { Command(tallymere::kCommandAbout); },
+                   [&](qt::QtDialog& dialog) {
+                       QCOMPARE(dialog.TemplateId(), 106);
+                       QCOMPARE(dialog.Window()->geometry(), desktop::MainWidget()->geometry());
+                       auto* logo = dialog.Window()->findChild<QLabel*>("picture1053");
+                       QVERIFY(logo != nullptr);
+                       QCOMPARE(logo->pixmap().size(), QSize(211, 34));
+                       QStringList texts;
+                       for (QLabel* label : dialog.Window()->findChildren<QLabel*>()) texts << label->text();
+                       QVERIFY(texts.contains("Tallymere v2.2"));
+                       QVERIFY(texts.contains("https://tallymere.example.org"));
+                       QVERIFY(dialog.DoneButton()->isVisible());
+                       QTest::mouseClick(dialog.DoneButton(), Qt::LeftButton);
+                       QVERIFY(!dialog.Window()->isVisible());
+                   });
         QVERIFY(port_.Boxes().empty());
         // A box of the main window (a failure's) shows on top of the dialog, not under it.
         qt::QtPort boxes;
-        WithDialog([&] { Command(tallymere::kCommandAbout); }, [&](qt::QtDialog& dialog) {
-            QWidget* boxParent = nullptr;
-            QTimer::singleShot(0, [&] {
-                QWidget* box = QApplication::activeModalWidget();
-                boxParent = box ? box->parentWidget() : nullptr;
-                if (box) box->close();
-            });
-            boxes.MessageBox(window_, u"words", u"Tallymere", ui::MB_OK);
-            QVERIFY(boxParent == dialog.Window());
-        });
+        WithDialog([&] { Command(tallymere::kCommandAbout); },
+                   [&](qt::QtDialog& dialog) {
+                       QWidget* boxParent = nullptr;
+                       QTimer::singleShot(0, [&] {
+                           QWidget* box = QApplication::activeModalWidget();
+                           boxParent = box ? box->parentWidget() : nullptr;
+                           if (box) box->close();
+                       });
+                       boxes.MessageBox(window_, u"words", u"Tallymere", ui::MB_OK);
+                       QVERIFY(boxParent == dialog.Window());
+                   });
         // Asked to end (SIGTERM), the program closes a dialog as it closes its boxes.
         qt::QtPort ending;
-        WithDialog([&] { Command(tallymere::kCommandAbout); }, [&](qt::QtDialog& dialog) {
-            ending.EndBoxes();
-            QTRY_VERIFY(!dialog.Window()->isVisible());
-        });
+        WithDialog([&] { Command(tallymere::kCommandAbout); },
+                   [&](qt::QtDialog& dialog) {
+                       ending.EndBoxes();
+                       QTRY_VERIFY(!dialog.Window()->isVisible());
+                   });
     }
 
     // The sink's command runs inside the selection dialog, through the pass's own exporter.
@@ -569,19 +582,20 @@ private slots:
         Deliver(u"SMS/Inbox", u"here before");
         Start();
         bool arrived = false;
-        WithDialog([&] { Command(tallymere::kCommandExportBySelection); }, [&](qt::QtDialog& dialog) {
-            Deliver(u"SMS/Inbox", u"arrives meanwhile");
-            QTRY_VERIFY_WITH_TIMEOUT(Exported("arrives meanwhile"), 20000);
-            arrived = true;
-            qt::QtTree& t = *dialog.Tree(1035);
-            const HTREEITEM sms = Item(t, {}, u"SMS");
-            ClickExpander(t, sms);
-            const HTREEITEM inbox = Item(t, sms, u"Inbox");
-            QCOMPARE(Text(t, inbox), QString("Inbox (1)"));
-            ClickExpander(t, inbox);
-            ClickPart(t, t.GetChild(inbox), tree::TVHT_ONITEMSTATEICON);
-            QTest::mouseClick(dialog.DoneButton(), Qt::LeftButton);
-        });
+        WithDialog([&] { Command(tallymere::kCommandExportBySelection); },
+                   [&](qt::QtDialog& dialog) {
+                       Deliver(u"SMS/Inbox", u"arrives meanwhile");
+                       QTRY_VERIFY_WITH_TIMEOUT(Exported("arrives meanwhile"), 20000);
+                       arrived = true;
+                       qt::QtTree& t = *dialog.Tree(1035);
+                       const HTREEITEM sms = Item(t, {}, u"SMS");
+                       ClickExpander(t, sms);
+                       const HTREEITEM inbox = Item(t, sms, u"Inbox");
+                       QCOMPARE(Text(t, inbox), QString("Inbox (1)"));
+                       ClickExpander(t, inbox);
+                       ClickPart(t, t.GetChild(inbox), tree::TVHT_ONITEMSTATEICON);
+                       QTest::mouseClick(dialog.DoneButton(), Qt::LeftButton);
+                   });
         QVERIFY(arrived);
         QCOMPARE(port_.Texts(), std::vector<std::string>{"1 messages exported successfully."});
         QCOMPARE(TextFiles().size(), std::size_t{2});
@@ -604,19 +618,21 @@ private slots:
         ui::ShowWindow(window_, ui::SW_SHOW);
         desktop::InstallWalkProgress();
         PaintedTexts painted;
-        WithDialog([&] { Command(tallymere::kCommandExportBySelection); }, [&](qt::QtDialog& dialog) {
-            auto* line = dialog.Window()->findChild<QLabel*>(QStringLiteral("progress"));
-            QVERIFY(line != nullptr);
-            QVERIFY(!line->isVisible());
-            QVERIFY2(QGuiApplication::overrideCursor() == nullptr, "no busy cursor while the user chooses");
-            line->installEventFilter(&painted);
-            CheckItemAll(*dialog.Tree(1035));
-            // The user takes a moment to choose: the pass shows its line from its first message.
-            QTest::qWait(600);
-            QTest::mouseClick(dialog.DoneButton(), Qt::LeftButton);
-        });
+        WithDialog([&] { Command(tallymere::kCommandExportBySelection); },
+                   [&](qt::QtDialog& dialog) {
+                       auto* line = dialog.Window()->findChild<QLabel*>(QStringLiteral("progress"));
+                       QVERIFY(line != nullptr);
+                       QVERIFY(!line->isVisible());
+                       QVERIFY2(QGuiApplication::overrideCursor() == nullptr, "no busy cursor while the user chooses");
+                       line->installEventFilter(&painted);
+                       CheckItemAll(*dialog.Tree(1035));
+                       // The user takes a moment to choose: the pass shows its line from its first message.
+                       QTest::qWait(600);
+                       QTest::mouseClick(dialog.DoneButton(), Qt::LeftButton);
+                   });
         tallymere::SetPassProgress({});
-        QCOMPARE(port_.Texts(), std::vector<std::string>{std::to_string(kMessages) + " messages exported successfully."});
+        QCOMPARE(port_.Texts(),
+                 std::vector<std::string>{std::to_string(kMessages) + " messages exported successfully."});
         QVERIFY2(!painted.texts.empty(), "the dialog painted no progress");
         QCOMPARE(painted.texts.front(), QString("Export by Selection: 0 of 1,200"));
         const QRegularExpression shape(QStringLiteral("^Export by Selection: ([0-9,]+) of 1,200$"));

@@ -23,7 +23,9 @@ TEST(AndroidXmlText, EscapesMarkupKeepsLineEndsAndWritesEveryCharacterAsItself) 
     const std::string replacement = "\xEF\xBF\xBD";
     EXPECT_EQ(Xml(std::u16string(1, u'\xD83D') + u"x"), replacement + "x");
     EXPECT_EQ(Xml(u"x" + std::u16string(1, u'\xDE00')), "x" + replacement);
-    EXPECT_EQ(Xml(std::u16string(u"a\x01" u"b")), "a" + replacement + "b");
+    EXPECT_EQ(Xml(std::u16string(u"a\x01"
+                                 u"b")),
+              "a" + replacement + "b");
     EXPECT_EQ(Xml(std::u16string(1, u'\xFFFF')), replacement);
 }
 

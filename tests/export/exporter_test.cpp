@@ -197,7 +197,8 @@ TEST_F(ExportTest, AnInterruptedMessageTakesItsNumberAgain) {
     EXPECT_EQ(ExportPass(a, b), 1);
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(Export("SMS"))) names.insert(entry.path().filename().string());
-    EXPECT_EQ(names, (std::set<std::string>{"001_1.txt", "001_notes.txt", "002_2.txt", "002_photo.jpg", "002_more.jpg"}));
+    EXPECT_EQ(names,
+              (std::set<std::string>{"001_1.txt", "001_notes.txt", "002_2.txt", "002_photo.jpg", "002_more.jpg"}));
     // The next message goes on after the texts there are.
     EXPECT_EQ(ExportPass(FromSender(3, u"SMS", u"+3")), 1);
     EXPECT_TRUE(fs::exists(Export("SMS/004_3.txt")));

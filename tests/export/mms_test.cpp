@@ -22,8 +22,8 @@ protected:
     // A file of the MMS client with the given content and creation time.
     void ClientFile(const std::string& name, const std::string& bytes, platform::FILETIME created) {
         WriteHostFile(Mms(name), bytes);
-        ASSERT_TRUE(platform::SetFileCreationTime(
-            u"\\My Documents\\UAContents\\MMS UA\\" + platform::FromUtf8(name), created));
+        ASSERT_TRUE(
+            platform::SetFileCreationTime(u"\\My Documents\\UAContents\\MMS UA\\" + platform::FromUtf8(name), created));
     }
     static tallymere::qMsg Multimedia(std::uint32_t size, std::u16string_view cls = u"IPM.MMS") {
         auto message = Message(1, u"MMS");

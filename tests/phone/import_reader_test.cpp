@@ -29,9 +29,17 @@ std::string Decoded(std::string_view text, bool* ok = nullptr) {
 
 TEST(Base64, DecodesPaddedUnpaddedAndWrappedText) {
     const std::pair<const char*, const char*> cases[] = {
-        {"", ""},           {"Zg==", "f"},         {"Zm8=", "fo"},     {"Zm9v", "foo"},
-        {"Zm9vYg==", "foob"}, {"Zm9vYmE=", "fooba"}, {"Zm9vYmFy", "foobar"},
-        {"Zg", "f"},        {"Zm8", "fo"},         {" Zm9v\r\nYmFy\n", "foobar"}, {"Zm9vYg= =", "foob"},
+        {"", ""},
+        {"Zg==", "f"},
+        {"Zm8=", "fo"},
+        {"Zm9v", "foo"},
+        {"Zm9vYg==", "foob"},
+        {"Zm9vYmE=", "fooba"},
+        {"Zm9vYmFy", "foobar"},
+        {"Zg", "f"},
+        {"Zm8", "fo"},
+        {" Zm9v\r\nYmFy\n", "foobar"},
+        {"Zm9vYg= =", "foob"},
     };
     for (const auto& [text, plain] : cases) {
         bool ok = false;
@@ -87,7 +95,8 @@ TEST(CharRefFixer, JoinsHalvesAndReplacesWhatXmlRefuses) {
     };
     for (const auto& [text, mended] : cases) {
         EXPECT_EQ(Mend(text), mended) << text;
-        for (std::size_t piece = 1; piece < 20; ++piece) EXPECT_EQ(MendInPieces(text, piece), mended) << text << " / " << piece;
+        for (std::size_t piece = 1; piece < 20; ++piece)
+            EXPECT_EQ(MendInPieces(text, piece), mended) << text << " / " << piece;
     }
 }
 
@@ -117,21 +126,25 @@ TEST(PartDataExtractor, TakesOutTheDataOfPartsOnlyWhereverTheStreamIsCut) {
     const Case cases[] = {
         {"<part ct=\"a\" data=\"Zm9v\"/>", "<part ct=\"a\" data=\"*\"/>", {"foo"}},
         {"<part data = 'Zm9v\nYmFy&#10;' name='x'>", "<part data = '*\n' name='x'>", {"foobar"}},
-        {"<part data=\"null\"/><part data=\"\"/><part data=\"nul\"/>", "<part data=\"null\"/><part data=\"\"/><part data=\"*\"/>",
+        {"<part data=\"null\"/><part data=\"\"/><part data=\"nul\"/>",
+         "<part data=\"null\"/><part data=\"\"/><part data=\"*\"/>",
          {"\x9E\xE9"}},
         {"<part data=\"Zm9v!\"/><part data=\"Zg&amp;\"/><part data=\"Zm9v\"/>",
-         "<part data=\"*\"/><part data=\"*\"/><part data=\"*\"/>", {"!", "!", "foo"}},
+         "<part data=\"*\"/><part data=\"*\"/><part data=\"*\"/>",
+         {"!", "!", "foo"}},
         // Refused after whole groups: nothing of what was decoded before is kept, however cut.
         {"<part data=\"Zm9vYmFy=\"/>", "<part data=\"*\"/>", {"!"}},
         // Only a <part>'s own `data`, and never inside comments, CDATA, instructions or declarations.
         {"<mms data=\"Zm9v\" x='<part data=\"Zm9v\"/>'><partx data=\"Zm9v\"/><part xdata=\"Zm9v\"/>",
-         "<mms data=\"Zm9v\" x='<part data=\"Zm9v\"/>'><partx data=\"Zm9v\"/><part xdata=\"Zm9v\"/>", {}},
+         "<mms data=\"Zm9v\" x='<part data=\"Zm9v\"/>'><partx data=\"Zm9v\"/><part xdata=\"Zm9v\"/>",
+         {}},
         {"<!-- <part data=\"Zm9v\"/> --><![CDATA[<part data=\"Zm9v\"/>]]><?pi <part data=\"Zm9v\"/>?>"
          "<!DOCTYPE smses [<!ATTLIST part data CDATA \"Zm9v\">]><part data=\"YmFy\"/>",
          "<!-- <part data=\"Zm9v\"/> --><![CDATA[<part data=\"Zm9v\"/>]]><?pi <part data=\"Zm9v\"/>?>"
          "<!DOCTYPE smses [<!ATTLIST part data CDATA \"Zm9v\">]><part data=\"*\"/>",
          {"bar"}},
-        {"<smses>\n<part\ndata=\"Zm9v\r\nYmFy\"\n/>text &amp; more</smses>", "<smses>\n<part\ndata=\"*\r\n\"\n/>text &amp; more</smses>",
+        {"<smses>\n<part\ndata=\"Zm9v\r\nYmFy\"\n/>text &amp; more</smses>",
+         "<smses>\n<part\ndata=\"*\r\n\"\n/>text &amp; more</smses>",
          {"foobar"}},
     };
     for (const Case& c : cases) {
@@ -158,7 +171,8 @@ std::vector<std::string> ParsedValues(const std::string& doc, std::size_t stream
         state.extractor = &extractor;
         text.clear();
         if (piece == 0) piece = doc.size() + 1;
-        for (std::size_t i = 0; i < doc.size(); i += piece) extractor.Feed(std::string_view(doc).substr(i, piece), text);
+        for (std::size_t i = 0; i < doc.size(); i += piece)
+            extractor.Feed(std::string_view(doc).substr(i, piece), text);
         extractor.Finish(text);
         if (shown != nullptr) *shown = text;
     }
@@ -194,10 +208,25 @@ TEST(LongValueExtractor, LongValuesReadAsTheParserReadsThemWhereverTheStreamIsCu
         "&#x10FFFD;y",
         "&#1114109;",
         // What the parser judges itself: refused ...
-        "a\x01b", "a<b", "&foo; bar", "&#0;", "&#xD800;", "&#X41;", "&amp", "x\xC3(", "\xED\xA0\x80", "\xEF\xBF\xBF",
-        "\xF4\x90\x80\x80", "\xC0\xAF", "\xF0\x9F\x98",
+        "a\x01b",
+        "a<b",
+        "&foo; bar",
+        "&#0;",
+        "&#xD800;",
+        "&#X41;",
+        "&amp",
+        "x\xC3(",
+        "\xED\xA0\x80",
+        "\xEF\xBF\xBF",
+        "\xF4\x90\x80\x80",
+        "\xC0\xAF",
+        "\xF0\x9F\x98",
         // ... or read.
-        "a\x7F" "b", "&#00000000000000065;", "one\ntwo\r\nthree", "&#x10FFFD;\x01",
+        "a\x7F"
+        "b",
+        "&#00000000000000065;",
+        "one\ntwo\r\nthree",
+        "&#x10FFFD;\x01",
     };
     for (const std::string& value : values) {
         for (const std::string& head : {std::string(), std::string(40, 'x')}) {
@@ -213,10 +242,12 @@ TEST(LongValueExtractor, LongValuesReadAsTheParserReadsThemWhereverTheStreamIsCu
     // A long value reaches the parser as the placeholder; a short one unchanged; and so does
     // everything under an encoding the filter does not know.
     std::string shown;
-    const std::string doc = "<a one=\"" + std::string(100, 'x') + "\" two=\"short\"><!-- \"" + std::string(100, 'y') + "\" --></a>";
+    const std::string doc =
+        "<a one=\"" + std::string(100, 'x') + "\" two=\"short\"><!-- \"" + std::string(100, 'y') + "\" --></a>";
     EXPECT_EQ(ParsedValues(doc, 64, 0, &shown), ParsedValues(doc, 0));
     EXPECT_EQ(shown, "<a one=\"&#x10FFFD;\" two=\"short\"><!-- \"" + std::string(100, 'y') + "\" --></a>");
-    const std::string latin1 = "<?xml version='1.0' encoding='iso-8859-1'?><a one=\"caf\xE9 " + std::string(100, 'x') + "\"/>";
+    const std::string latin1 =
+        "<?xml version='1.0' encoding='iso-8859-1'?><a one=\"caf\xE9 " + std::string(100, 'x') + "\"/>";
     EXPECT_EQ(ParsedValues(latin1, 64, 0, &shown), ParsedValues(latin1, 0));
     EXPECT_EQ(ParsedValues(latin1, 64)[0], "caf\xC3\xA9 " + std::string(100, 'x'));
     const std::string other = "<?xml version='1.0' encoding='KOI8-R'?><a one=\"" + std::string(100, 'x') + "\"/>";
@@ -322,7 +353,8 @@ TEST_F(BackupReaderTest, EmojiHalvesThatStopAStrictParserAreRead) {
     ASSERT_TRUE(outcome.complete) << outcome.error;
     ASSERT_EQ(elements_.size(), 3u);
     EXPECT_EQ(ValueOf(elements_[0].attributes, "body"), "Smile \xF0\x9F\x98\x80 and a pizza \xF0\x9F\x8D\x95!");
-    EXPECT_EQ(ValueOf(elements_[1].attributes, "body"), "Half \xEF\xBF\xBD here, \xEF\xBF\xBD there, bell \xEF\xBF\xBD");
+    EXPECT_EQ(ValueOf(elements_[1].attributes, "body"),
+              "Half \xEF\xBF\xBD here, \xEF\xBF\xBD there, bell \xEF\xBF\xBD");
     EXPECT_EQ(elements_[1].line, 4u);
 }
 
@@ -352,9 +384,8 @@ TEST_F(BackupReaderTest, StopsWithLineAndReason) {
         EXPECT_NE(outcome.error.find(c.words), std::string::npos) << c.text << ": " << outcome.error;
         EXPECT_EQ(elements_.size(), c.elements) << c.text;
     }
-    const ReadOutcome missing = SmsBackupReader::ReadFile((dir_ / "none.xml").string(), [](const BackupElement&) {
-        return std::string();
-    });
+    const ReadOutcome missing =
+        SmsBackupReader::ReadFile((dir_ / "none.xml").string(), [](const BackupElement&) { return std::string(); });
     EXPECT_FALSE(missing.complete);
     EXPECT_EQ(missing.line, 0u);
     EXPECT_NE(missing.error.find("cannot open the file"), std::string::npos);

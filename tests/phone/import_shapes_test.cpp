@@ -69,7 +69,8 @@ TEST(XmlMender, KeepsRawLineBreaksInValuesAndTheFileLines) {
 
 TEST(XmlMender, CutsTextValuesOverTheLimitButNotMedia) {
     const std::string big(XmlMender::kMaxTextBytes + 10, 'x');
-    const Mended m = Mend("<s>\n<sms body=\"\xC3\xA9" + big + "\" type=\"1\"/><part data=\"" + big + "\"/>", true, 1 << 20);
+    const Mended m =
+        Mend("<s>\n<sms body=\"\xC3\xA9" + big + "\" type=\"1\"/><part data=\"" + big + "\"/>", true, 1 << 20);
     EXPECT_EQ(m.text.size(), std::string("<s>\n<sms body=\"").size() + XmlMender::kMaxTextBytes +
                                  std::string("\" type=\"1\"/><part data=\"").size() + big.size() + 3);
     EXPECT_NE(m.text.find("\" type=\"1\"/>"), std::string::npos);
@@ -119,7 +120,8 @@ TEST(InputDecoder, ReadsUtf8AndUtf16AndPassesOverWhatPrecedesTheDeclaration) {
         }
     }
     // Characters beyond ASCII, a pair of halves and a lone half.
-    EXPECT_EQ(Decode(std::string("\xFF\xFE<\0\xE9\0\x3D\xD8\x00\xDE\x3D\xD8x\0", 14)), "<\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBDx");
+    EXPECT_EQ(Decode(std::string("\xFF\xFE<\0\xE9\0\x3D\xD8\x00\xDE\x3D\xD8x\0", 14)),
+              "<\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBDx");
     EXPECT_EQ(Decode(std::string("\xFE\xFF\0<\0", 5)), "<\xEF\xBF\xBD");  // an odd last byte
 }
 
@@ -131,10 +133,13 @@ protected:
         const auto path = dir_ / "file.xml";
         testing_support::WriteHostFile(path, bytes);
         elements_.clear();
-        return SmsBackupReader::ReadFile(path.string(), [&](BackupElement& e) {
-            elements_.push_back(e);
-            return std::string();
-        }, {}, options);
+        return SmsBackupReader::ReadFile(
+            path.string(),
+            [&](BackupElement& e) {
+                elements_.push_back(e);
+                return std::string();
+            },
+            {}, options);
     }
     std::filesystem::path dir_;
     std::vector<BackupElement> elements_;
@@ -186,10 +191,13 @@ TEST_F(ShapesReader, ValuesTakenOutOfTheStreamComeBackToTheirOwnAttributes) {
     const std::string longBody(100 * 1024, 'z');
     const ReadOutcome outcome = Read(
         "<!DOCTYPE smses [<!ATTLIST sms extra CDATA \"&#x10FFFD;d\">]>\n<smses>\n<sms type=\"1\"/>\n"
-        "<sms type=\"1\" body=\"&amp;two\" subject=\"" + longBody + "\"/>\n<sms body='" + longBody + "&#10;3'/>\n</smses>\n");
+        "<sms type=\"1\" body=\"&amp;two\" subject=\"" +
+        longBody + "\"/>\n<sms body='" + longBody + "&#10;3'/>\n</smses>\n");
     ASSERT_TRUE(outcome.complete) << outcome.error;
     ASSERT_EQ(elements_.size(), 3u);
-    EXPECT_EQ(ValueOf(elements_[0].attributes, "extra"), "\xF4\x8F\xBF\xBD" "d");
+    EXPECT_EQ(ValueOf(elements_[0].attributes, "extra"),
+              "\xF4\x8F\xBF\xBD"
+              "d");
     EXPECT_EQ(ValueOf(elements_[1].attributes, "body"), "&two");
     EXPECT_EQ(ValueOf(elements_[1].attributes, "subject"), longBody);
     EXPECT_EQ(ValueOf(elements_[2].attributes, "body"), longBody + "\n3");
@@ -205,7 +213,8 @@ TEST(ConvertDates, SecondsForSmsTooThePhoneDatabaseConverterAndDateSent) {
         return ConvertElement(e);
     };
     const auto ms = [](std::int64_t value) {
-        return platform::ToTicks(platform::FromUnixTime(value / 1000, static_cast<std::uint32_t>(value % 1000) * 10000));
+        return platform::ToTicks(
+            platform::FromUnixTime(value / 1000, static_cast<std::uint32_t>(value % 1000) * 10000));
     };
     // (nanoseconds since 2001 + 978307200) * 1000, for 2023-05-17T10:32:24.700999999Z.
     const std::int64_t at = 1684319544700;

@@ -169,7 +169,8 @@ TEST_F(Channel, ADeviceFolderWithAPathTooLongForASocketAddressHasItsChannelToo) 
     std::string error;
     ASSERT_TRUE(platform::device::Mount(deep / "device", &error)) << error;
     ASSERT_TRUE(platform::device::OpenChannel());
-    platform::device::ServeChannel([](const std::string& request, ChannelReply& reply) { reply.Send("deep " + request); });
+    platform::device::ServeChannel(
+        [](const std::string& request, ChannelReply& reply) { reply.Send("deep " + request); });
     EXPECT_EQ(Call("x"), std::vector<std::string>{"deep x"});
     EXPECT_TRUE(std::filesystem::is_socket(deep / "device" / ".platform" / "channel"));
 }

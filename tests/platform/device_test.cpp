@@ -151,7 +151,9 @@ TEST_F(DeviceTest, LongNamesFitTheHostAndStayDistinct) {
 }
 
 TEST_F(DeviceTest, UPlusFFFFReadsAsACharacterNotTheEnd) {
-    WriteHostFile(Host("f.txt"), "a\xEF\xBF\xBF" "b");
+    WriteHostFile(Host("f.txt"),
+                  "a\xEF\xBF\xBF"
+                  "b");
     auto f = platform::File::Open(u"f.txt", u"rb");
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(f->ReadWideChar(), u'a');
@@ -183,7 +185,8 @@ TEST_F(DeviceTest, PathsMapBelowTheRootAndEscapesAreRefused) {
     EXPECT_EQ(*platform::device::HostPath(u"a\\\\b.txt"), device_ / "a" / "b.txt");
     EXPECT_EQ(*platform::device::HostPath(u"\\"), device_);
     EXPECT_EQ(*platform::device::HostPath(u"\\Zoë"), device_ / "Zo\xC3\xAB");
-    for (std::u16string_view bad : std::initializer_list<std::u16string_view>{u"\\..\\x", u"..", u"\\a\\.\\b", u"a/../../etc", u"\\a\\..", std::u16string_view(u"a\0b", 3)}) {
+    for (std::u16string_view bad : std::initializer_list<std::u16string_view>{
+             u"\\..\\x", u"..", u"\\a\\.\\b", u"a/../../etc", u"\\a\\..", std::u16string_view(u"a\0b", 3)}) {
         EXPECT_FALSE(platform::device::HostPath(bad).has_value()) << platform::ToUtf8(bad);
     }
     EXPECT_EQ(platform::File::Open(u"\\..\\escape.txt", u"w"), nullptr);
@@ -424,10 +427,14 @@ TEST_F(DeviceTest, ADirectoryWatchSeesEveryKindOfChangeAndKeepsSayingSo) {
     };
     const std::vector<Case> cases = {
         {"written in place", [&] { WriteHostFile(Host("Watched/a"), "22"); }},
-        {"re-stamped", [] { ASSERT_TRUE(platform::SetFileCreationTime(u"\\Watched\\a", platform::FILETIME{1, 1})); }},
+        {"re-stamped",
+         [] {
+             ASSERT_TRUE(platform::SetFileCreationTime(u"\\Watched\\a", platform::FILETIME{1, 1}));
+         }},
         {"renamed", [] { ASSERT_TRUE(platform::MoveFileW(u"\\Watched\\a", u"\\Watched\\b")); }},
         {"removed", [] { ASSERT_TRUE(platform::DeleteFileW(u"\\Watched\\b")); }},
-        {"replaced", [&] {
+        {"replaced",
+         [&] {
              std::filesystem::rename(Host("Watched"), Host("Gone"));
              std::filesystem::create_directory(Host("Watched"));
          }},

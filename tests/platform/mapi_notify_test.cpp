@@ -148,8 +148,8 @@ TEST_F(MapiNotify, FoldersMovesCopiesAndDeletionsAreNotifiedInOrder) {
     ASSERT_EQ(work->DeleteMessages(&list, 0, nullptr, 0), 0);                                 // deleted
     std::vector<Event> events = sink.WaitFor(6);
     ASSERT_EQ(events.size(), 6u);
-    const ULONG expected[] = {fnevObjectCreated,  fnevObjectCreated, fnevObjectModified,
-                              fnevObjectMoved, fnevObjectCopied, fnevObjectDeleted};
+    const ULONG expected[] = {fnevObjectCreated, fnevObjectCreated, fnevObjectModified,
+                              fnevObjectMoved,   fnevObjectCopied,  fnevObjectDeleted};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(events[i].type, expected[i]) << i;
     EXPECT_EQ(events[0].objType, MAPI_FOLDER);
     EXPECT_EQ(events[3].id, id);
@@ -233,8 +233,9 @@ TEST_F(MapiNotify, LogoffRunsWhatASinkSendsToTheWaitingThreadsWindow) {
     const auto owner = std::this_thread::get_id();
     int ran = 0;
     bool elsewhere = false;
-    platform::ui::HWND window = platform::ui::CreateWindowW(
-        [&](platform::ui::HWND, std::uint32_t message, platform::ui::WPARAM, platform::ui::LPARAM) -> platform::ui::LRESULT {
+    platform::ui::HWND window =
+        platform::ui::CreateWindowW([&](platform::ui::HWND, std::uint32_t message, platform::ui::WPARAM,
+                                        platform::ui::LPARAM) -> platform::ui::LRESULT {
             if (message != platform::ui::WM_COMMAND) return 0;
             elsewhere = elsewhere || std::this_thread::get_id() != owner;
             ++ran;
@@ -283,7 +284,8 @@ TEST_F(MapiNotify, ChangesOfAnotherProcessArriveInOrderAndPromptly) {
         if (s->OpenEntry(20, inboxId.data(), nullptr, 0, &type, object.Out()) != 0) ::_exit(3);
         Ptr<IMAPIFolder> inbox = std::move(object).As<IMAPIFolder>();
         Ptr<IMAPIFolder> work;
-        if (inbox->CreateFolder(0, u"Work", nullptr, nullptr, MAPI_UNICODE | OPEN_IF_EXISTS, work.Out()) != 0) ::_exit(4);
+        if (inbox->CreateFolder(0, u"Work", nullptr, nullptr, MAPI_UNICODE | OPEN_IF_EXISTS, work.Out()) != 0)
+            ::_exit(4);
         std::vector<Bytes> ids;
         for (int i = 0; i < 3; ++i) ids.push_back(Deliver(inbox.get(), u"remote"));
         SBinary a{20, ids[0].data()}, b{20, ids[1].data()};
@@ -300,9 +302,9 @@ TEST_F(MapiNotify, ChangesOfAnotherProcessArriveInOrderAndPromptly) {
 
     std::vector<Event> events = sink.WaitFor(9);
     ASSERT_EQ(events.size(), 9u);
-    const ULONG expected[] = {fnevObjectCreated,  fnevObjectCreated, fnevObjectModified,
+    const ULONG expected[] = {fnevObjectCreated,  fnevObjectCreated,  fnevObjectModified,
                               fnevObjectCreated,  fnevObjectModified, fnevObjectCreated,
-                              fnevObjectModified, fnevObjectMoved,  fnevObjectDeleted};
+                              fnevObjectModified, fnevObjectMoved,    fnevObjectDeleted};
     for (int i = 0; i < 9; ++i) EXPECT_EQ(events[i].type, expected[i]) << i;
     EXPECT_EQ(events[0].objType, MAPI_FOLDER);
     EXPECT_EQ(events[1].id, events[2].id);

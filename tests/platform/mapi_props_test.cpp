@@ -18,12 +18,11 @@ TEST_F(MapiProps, AnyTagIsKeptAndMissingOnesComeBackAsErrorsInOrder) {
     ASSERT_EQ(inbox->CreateMessage(nullptr, 0, message.Out()), 0);
     Bytes blob = {0, 1, 2, 0, 255};
     const ULONG custom = PROP_TAG(PT_LONG, 0x8123);
-    SPropValue values[] = {
-        Unicode(PR_SUBJECT_W, u"Zoë 🎉"), Long(PR_MESSAGE_SIZE, 4242), Long(custom, -7),
-        Time(PR_LAST_MODIFICATION_TIME, 0x01C8000012345678ull), Bool(PR_HASATTACH, true),
-        Binary(PROP_TAG(PT_BINARY, 0x8124), blob),
-        // Placeholders that are accepted and skipped: tag 0 and PT_NULL.
-        SPropValue{}, Long(PR_NULL, 0)};
+    SPropValue values[] = {Unicode(PR_SUBJECT_W, u"Zoë 🎉"), Long(PR_MESSAGE_SIZE, 4242), Long(custom, -7),
+                           Time(PR_LAST_MODIFICATION_TIME, 0x01C8000012345678ull), Bool(PR_HASATTACH, true),
+                           Binary(PROP_TAG(PT_BINARY, 0x8124), blob),
+                           // Placeholders that are accepted and skipped: tag 0 and PT_NULL.
+                           SPropValue{}, Long(PR_NULL, 0)};
     ASSERT_EQ(message->SetProps(8, values, nullptr), 0);
     message.reset();
 
@@ -37,8 +36,15 @@ TEST_F(MapiProps, AnyTagIsKeptAndMissingOnesComeBackAsErrorsInOrder) {
     ASSERT_EQ(other->OpenEntry(20, id.data(), nullptr, 0, &type, object.Out()), 0);
     Ptr<IMessage> reread = std::move(object).As<IMessage>();
 
-    ULONG tags[] = {PR_ENTRYID,     PR_SUBJECT_W, PR_SUBJECT_PREFIX_W, PR_MESSAGE_SIZE, custom, PR_LAST_MODIFICATION_TIME,
-                    PR_HASATTACH, PROP_TAG(PT_BINARY, 0x8124), PR_MESSAGE_DELIVERY_TIME};
+    ULONG tags[] = {PR_ENTRYID,
+                    PR_SUBJECT_W,
+                    PR_SUBJECT_PREFIX_W,
+                    PR_MESSAGE_SIZE,
+                    custom,
+                    PR_LAST_MODIFICATION_TIME,
+                    PR_HASATTACH,
+                    PROP_TAG(PT_BINARY, 0x8124),
+                    PR_MESSAGE_DELIVERY_TIME};
     SPropTagArray array{9, tags};
     ULONG count = 0;
     Buffer<SPropValue> got;
@@ -65,7 +71,9 @@ TEST_F(MapiProps, StringsConvertBetweenWidthsAndComputedPropertiesCannotBeSet) {
     Buffer<SPropValue> keep;
     auto narrow = GetProp(message.get(), CHANGE_PROP_TYPE(PR_SUBJECT_W, PT_STRING8), &keep);
     ASSERT_TRUE(narrow);
-    EXPECT_STREQ(narrow->Value.lpszA, "Gr\xC3\xBC\xC3\x9F" "e");
+    EXPECT_STREQ(narrow->Value.lpszA,
+                 "Gr\xC3\xBC\xC3\x9F"
+                 "e");
     auto any = GetProp(message.get(), CHANGE_PROP_TYPE(PR_SUBJECT_W, PT_UNSPECIFIED), &keep);
     EXPECT_FALSE(any);  // comes back with its stored type, not the tag asked for
     ASSERT_EQ(keep[0].ulPropTag, PR_SUBJECT_W);
@@ -122,7 +130,8 @@ TEST_F(MapiProps, AttachmentsKeepTheNumberTheyAreGiven) {
         Ptr<IAttach> attach;
         ULONG number = 0;
         ASSERT_EQ(message->CreateAttach(nullptr, 0, &number, attach.Out()), 0);
-        SPropValue values[] = {Long(PR_ATTACH_NUM, archived), Unicode(PR_ATTACH_FILENAME_W, archived ? u"five" : u"zero")};
+        SPropValue values[] = {Long(PR_ATTACH_NUM, archived),
+                               Unicode(PR_ATTACH_FILENAME_W, archived ? u"five" : u"zero")};
         ASSERT_EQ(attach->SetProps(2, values, nullptr), 0);
     }
     Ptr<IAttach> five;

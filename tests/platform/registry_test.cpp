@@ -7,9 +7,9 @@
 
 namespace {
 
-using testing_support::DeviceTest;
 using platform::HKEY_LOCAL_MACHINE;
 using platform::RegKey;
+using testing_support::DeviceTest;
 
 TEST_F(DeviceTest, MissingKeysAndValuesAreReportedNotCreated) {
     RegKey key;

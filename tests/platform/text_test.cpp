@@ -7,22 +7,35 @@ namespace {
 TEST(Text, RoundTripsEveryScriptAndSurrogatePairs) {
     const std::u16string text = u"Zoë Привет 你好 \U0001F600 end";
     const std::string utf8 = platform::ToUtf8(text);
-    EXPECT_EQ(utf8, "Zo\xC3\xAB \xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xE4\xBD\xA0\xE5\xA5\xBD \xF0\x9F\x98\x80 end");
+    EXPECT_EQ(
+        utf8,
+        "Zo\xC3\xAB \xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xE4\xBD\xA0\xE5\xA5\xBD \xF0\x9F\x98\x80 end");
     EXPECT_EQ(platform::FromUtf8(utf8), text);
 }
 
 TEST(Text, LoneSurrogatesAndInvalidBytesBecomeReplacementCharacters) {
     const std::u16string lone = {u'a', static_cast<char16_t>(0xD83D), u'b', static_cast<char16_t>(0xDE00)};
-    EXPECT_EQ(platform::ToUtf8(lone), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+    EXPECT_EQ(platform::ToUtf8(lone),
+              "a\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD");
     EXPECT_EQ(platform::FromUtf8("x\xFFy\xC3"), u"x\uFFFDy\uFFFD");
     EXPECT_EQ(platform::FromUtf8("\xE4\xBD"), u"\uFFFD\uFFFD");
 }
 
 TEST(Text, EachEncodedLengthAtItsBoundariesAndAppendedAfterWhatIsThere) {
-    const std::u16string edges = {0x7F, 0x80, 0x7FF, 0x800, 0xD7FF, 0xE000, 0xFFFF, 0xDC00, 0xD800, 0xDC00, 0xDBFF, 0xDFFF};
+    const std::u16string edges = {0x7F,   0x80,   0x7FF,  0x800,  0xD7FF, 0xE000,
+                                  0xFFFF, 0xDC00, 0xD800, 0xDC00, 0xDBFF, 0xDFFF};
     EXPECT_EQ(platform::ToUtf8(edges),
-              "\x7F" "\xC2\x80" "\xDF\xBF" "\xE0\xA0\x80" "\xED\x9F\xBF" "\xEE\x80\x80" "\xEF\xBF\xBF"
-              "\xEF\xBF\xBD" "\xF0\x90\x80\x80" "\xF4\x8F\xBF\xBF");
+              "\x7F"
+              "\xC2\x80"
+              "\xDF\xBF"
+              "\xE0\xA0\x80"
+              "\xED\x9F\xBF"
+              "\xEE\x80\x80"
+              "\xEF\xBF\xBF"
+              "\xEF\xBF\xBD"
+              "\xF0\x90\x80\x80"
+              "\xF4\x8F\xBF\xBF");
     // A high surrogate at the very end has no partner.
     std::string out = "kept/";
     platform::AppendUtf8(out, std::u16string{u'x', static_cast<char16_t>(0xD83D)});

@@ -60,10 +60,13 @@ TEST_F(OutputDirTest, UnchangedDirectoryChangesNothing) {
 TEST_F(OutputDirTest, AnUnusableDirectoryIsRefusedWithItsReasonAndNothingIsStored) {
     WriteHostFile(Host("Card"), "a file, not a directory");
     const std::pair<const char16_t*, const char*> refused[] = {
-        {u"\\No\\Such", "Tallymere Settings: Cannot use \\\\No\\\\Such as output directory: \\\\No does not exist\\.\n"},
+        {u"\\No\\Such",
+         "Tallymere Settings: Cannot use \\\\No\\\\Such as output directory: \\\\No does not exist\\.\n"},
         {u"\\Card", "Tallymere Settings: Cannot use \\\\Card as output directory: \\\\Card is a file\\.\n"},
-        {u"\\Card\\Sub", "Tallymere Settings: Cannot use \\\\Card\\\\Sub as output directory: \\\\Card is not a directory\\.\n"},
-        {u"\\a\\..", "Tallymere Settings: Cannot use \\\\a\\\\\\.\\. as output directory: it is not a valid directory name\\.\n"},
+        {u"\\Card\\Sub",
+         "Tallymere Settings: Cannot use \\\\Card\\\\Sub as output directory: \\\\Card is not a directory\\.\n"},
+        {u"\\a\\..",
+         "Tallymere Settings: Cannot use \\\\a\\\\\\.\\. as output directory: it is not a valid directory name\\.\n"},
     };
     for (const auto& [dir, box] : refused) {
         EXPECT_EXIT(std::exit(tallymere::ChangeOutputDir(dir) ? 0 : 3), ::testing::ExitedWithCode(3), box);

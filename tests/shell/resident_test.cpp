@@ -80,16 +80,17 @@ protected:
     void SetUp() override {
         DeviceTest::SetUp();
         oldPort = ui::SetPort(&port);
-        window = ui::CreateWindowW([this](ui::HWND self, std::uint32_t message, ui::WPARAM w, ui::LPARAM) -> ui::LRESULT {
-            if (message == ui::WM_DESTROY) self->Quit(0);
-            if (message == ui::WM_TIMER) tallymere::OnTimer(self, w);
-            if (message != ui::WM_COMMAND) return 0;
-            {
-                std::lock_guard lock(mutex);
-                commands.push_back(static_cast<std::uint32_t>(w));
-            }
-            return tallymere::OnCommand(self, static_cast<std::uint32_t>(w & 0xFFFF)) ? 0 : 1;
-        });
+        window =
+            ui::CreateWindowW([this](ui::HWND self, std::uint32_t message, ui::WPARAM w, ui::LPARAM) -> ui::LRESULT {
+                if (message == ui::WM_DESTROY) self->Quit(0);
+                if (message == ui::WM_TIMER) tallymere::OnTimer(self, w);
+                if (message != ui::WM_COMMAND) return 0;
+                {
+                    std::lock_guard lock(mutex);
+                    commands.push_back(static_cast<std::uint32_t>(w));
+                }
+                return tallymere::OnCommand(self, static_cast<std::uint32_t>(w & 0xFFFF)) ? 0 : 1;
+            });
         tallymere::mainWindow.store(window);
         phone = std::make_unique<phone::Phone>();
     }

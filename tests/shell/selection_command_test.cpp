@@ -87,7 +87,8 @@ protected:
 
     std::vector<std::string> TextFiles(const char* dir = "SMS/Inbox") const {
         std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(Host(std::string("Program Files/Tallymere/Tallyport/") + dir))) {
+        for (const auto& entry :
+             std::filesystem::directory_iterator(Host(std::string("Program Files/Tallymere/Tallyport/") + dir))) {
             if (entry.path().extension() == ".txt") names.push_back(entry.path().filename().string());
         }
         std::sort(names.begin(), names.end());
@@ -96,7 +97,8 @@ protected:
     bool Exported(const std::string& subject) const {
         std::error_code ec;
         const auto root = Host("Program Files/Tallymere/Tallyport/SMS/Inbox");
-        for (auto it = std::filesystem::directory_iterator(root, ec); !ec && it != std::filesystem::directory_iterator(); ++it) {
+        for (auto it = std::filesystem::directory_iterator(root, ec);
+             !ec && it != std::filesystem::directory_iterator(); ++it) {
             if (testing_support::ReadHostFile(it->path()).find(subject) != std::string::npos) return true;
         }
         return false;

@@ -98,7 +98,8 @@ protected:
     }
     std::vector<std::u16string> Labels(HTREEITEM parent) {
         std::vector<std::u16string> labels;
-        for (HTREEITEM c = Tree().GetChild(parent); c; c = Tree().GetNextSibling(c)) labels.push_back(Tree().GetItemText(c));
+        for (HTREEITEM c = Tree().GetChild(parent); c; c = Tree().GetNextSibling(c))
+            labels.push_back(Tree().GetItemText(c));
         return labels;
     }
 

@@ -76,7 +76,8 @@ TEST_F(SettingsDialog, OkStoresTheDirectoryWithoutItsTrailingBackslashAndMovesTh
 
 TEST_F(SettingsDialog, AnEmptyOrOverlongDirectoryIsRefusedWithABoxAndTheDialogStaysOpen) {
     const std::u16string tooLong = u"\\" + std::u16string(tallymere::kMaxOutputDirLength, u'd');
-    for (std::u16string_view entry : {std::u16string_view(u""), std::u16string_view(u"\\"), std::u16string_view(tooLong)}) {
+    for (std::u16string_view entry :
+         {std::u16string_view(u""), std::u16string_view(u"\\"), std::u16string_view(tooLong)}) {
         Enter(entry);
         settings->Command(tallymere::kSettingsOk);
         EXPECT_FALSE(settings->Ended());
@@ -100,7 +101,8 @@ TEST_F(SettingsDialog, TheBrowserFillsTheFieldOnlyWhenADirectoryIsChosenAndCance
     std::vector<std::u16string> roots;
     browse = [&](MemoryDialog& browser, platform::tree::MemoryTree& tree) {
         roots.clear();
-        for (auto item = tree.GetChild({}); item; item = tree.GetNextSibling(item)) roots.push_back(tree.GetItemText(item));
+        for (auto item = tree.GetChild({}); item; item = tree.GetNextSibling(item))
+            roots.push_back(tree.GetItemText(item));
         browser.Command(ui::IDOK);  // nothing selected
     };
     settings->Command(tallymere::kSelectFolderButton);

@@ -43,8 +43,8 @@ protected:
             Ptr<IUnknown> stream;
             ASSERT_EQ(attach->OpenProperty(PR_ATTACH_DATA_BIN, nullptr, 0, MAPI_MODIFY, stream.Out()), 0);
             ULONG written = 0;
-            ASSERT_EQ(static_cast<IStream*>(stream.get())->Write(data.data(), static_cast<ULONG>(data.size()), &written),
-                      0);
+            ASSERT_EQ(
+                static_cast<IStream*>(stream.get())->Write(data.data(), static_cast<ULONG>(data.size()), &written), 0);
         }
     }
     static void Body(IMessage* message, const std::string& bytes) {
@@ -66,13 +66,18 @@ protected:
 TEST_F(ReadMessage, EveryStoredPartComesIntoTheRecord) {
     const std::string body("H\0i\0 \0=\xD8\x89\xDE", 10);  // "Hi " and an emoji, UTF-16LE
     Bytes id = Make([&](IMessage* m) {
-        SPropValue values[] = {Unicode(PR_SUBJECT_PREFIX_W, u"RE: "),  Unicode(PR_SUBJECT_W, u"Привет"),
-                               Unicode(PR_SENDER_NAME_W, u"山田"),      Unicode(PR_SENDER_EMAIL_ADDRESS_W, u"+81300"),
-                               Long(PR_MSG_STATUS, 3),                Long(PR_MESSAGE_SIZE, 1234),
-                               Long(PR_CONTENT_LENGTH, 10),           Long(PR_MESSAGE_FLAGS, 1),
+        SPropValue values[] = {Unicode(PR_SUBJECT_PREFIX_W, u"RE: "),
+                               Unicode(PR_SUBJECT_W, u"Привет"),
+                               Unicode(PR_SENDER_NAME_W, u"山田"),
+                               Unicode(PR_SENDER_EMAIL_ADDRESS_W, u"+81300"),
+                               Long(PR_MSG_STATUS, 3),
+                               Long(PR_MESSAGE_SIZE, 1234),
+                               Long(PR_CONTENT_LENGTH, 10),
+                               Long(PR_MESSAGE_FLAGS, 1),
                                Time(PR_MESSAGE_DELIVERY_TIME, 0x01C8A1B2C3D4E5F6ull),
                                Time(PR_LAST_MODIFICATION_TIME, 0x01C8A1B2C3D4E5F7ull),
-                               Unicode(PR_MESSAGE_CLASS_W, u"IPM.MMS"), Unicode(PR_SERVICE_NAME_W, u"SMS"),
+                               Unicode(PR_MESSAGE_CLASS_W, u"IPM.MMS"),
+                               Unicode(PR_SERVICE_NAME_W, u"SMS"),
                                Bool(PR_HASATTACH, true)};
         ASSERT_EQ(m->SetProps(13, values, nullptr), 0);
         SPropValue named[] = {Long(PR_RECIPIENT_TYPE, MAPI_CC), Unicode(PR_ADDRTYPE_W, u"SMS"),

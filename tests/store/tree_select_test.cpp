@@ -33,8 +33,8 @@ protected:
     }
 
     Bytes Deliver(const std::u16string& folder, const std::u16string& subject = u"s",
-                  std::optional<std::u16string> fromName = std::nullopt,
-                  std::optional<std::u16string> from = u"+4900", std::vector<std::u16string> to = {}) {
+                  std::optional<std::u16string> fromName = std::nullopt, std::optional<std::u16string> from = u"+4900",
+                  std::vector<std::u16string> to = {}) {
         phone::Delivery d;
         d.folder = folder;
         d.subject = subject;
@@ -77,7 +77,7 @@ TEST_F(TreeSelect, FoldersCountEverythingBelowThemAndListSubfoldersFirst) {
 
     const HTREEITEM sms = Child({}, u"SMS (5)");
     EXPECT_EQ(Labels(sms), (std::vector<std::u16string>{u"Deleted Items (0)", u"Drafts (0)", u"Inbox (5)",
-                                                         u"Outbox (0)", u"Sent Items (0)"}));
+                                                        u"Outbox (0)", u"Sent Items (0)"}));
     const std::vector<std::u16string> inbox = Labels(Child(sms, u"Inbox (5)"));
     ASSERT_EQ(inbox.size(), 4u);
     EXPECT_EQ(inbox[0], u"Old (2)");

@@ -61,7 +61,8 @@ TEST(FatalError, EndsTheProcessWhileAnotherThreadWaitsOnTheWindow) {
             platform::ui::HWND window =
                 platform::ui::CreateWindowW([](platform::ui::HWND, std::uint32_t message, platform::ui::WPARAM,
                                                platform::ui::LPARAM) -> platform::ui::LRESULT {
-                    if (message == platform::ui::WM_COMMAND) tallymere::FatalError(u"MyCreateFile failed.", u"xExport::ExportOne");
+                    if (message == platform::ui::WM_COMMAND)
+                        tallymere::FatalError(u"MyCreateFile failed.", u"xExport::ExportOne");
                     return 0;
                 });
             std::thread sender([window] { platform::ui::SendMessageW(window, platform::ui::WM_COMMAND, 40096, 0); });

@@ -49,8 +49,7 @@ struct IMAPIProp : IUnknown {
     // A stream on a PT_BINARY, PT_UNICODE or PT_STRING8 property (interface null or IID_IStream).
     // A missing property opens as an empty stream with MAPI_MODIFY or MAPI_CREATE and fails with
     // MAPI_E_NOT_FOUND otherwise; MAPI_CREATE also empties an existing one.
-    virtual HRESULT OpenProperty(ULONG tag, const IID* iid, ULONG interfaceOptions, ULONG flags,
-                                 IUnknown** object) = 0;
+    virtual HRESULT OpenProperty(ULONG tag, const IID* iid, ULONG interfaceOptions, ULONG flags, IUnknown** object) = 0;
     // Stores every value; entries of type PT_NULL, PT_ERROR or PT_UNSPECIFIED (tag 0) are skipped.
     // Properties the store computes (PR_ENTRYID, PR_ATTACH_SIZE, ...) are reported as problems
     // when a problem array is asked for and otherwise ignored.

@@ -139,21 +139,21 @@ struct SBinary {
 
 // The value of one property; which member is meant follows from the tag's type.
 union PropValueUnion {
-    std::int16_t i;        // PT_I2
-    LONG l;                // PT_LONG
-    ULONG ul;              // PT_LONG read as unsigned
-    float flt;             // PT_R4
-    double dbl;            // PT_DOUBLE, PT_APPTIME
-    unsigned short b;      // PT_BOOLEAN
-    std::int64_t li;       // PT_I8, PT_CURRENCY
-    FILETIME ft;           // PT_SYSTIME
-    char* lpszA;           // PT_STRING8, zero-terminated
-    char16_t* lpszW;       // PT_UNICODE, zero-terminated UTF-16
-    SBinary bin;           // PT_BINARY
-    IID* lpguid;           // PT_CLSID
-    SCODE err;             // PT_ERROR
-    LONG x;                // PT_NULL, PT_OBJECT
-    BYTE raw[16];          // the value's bytes
+    std::int16_t i;    // PT_I2
+    LONG l;            // PT_LONG
+    ULONG ul;          // PT_LONG read as unsigned
+    float flt;         // PT_R4
+    double dbl;        // PT_DOUBLE, PT_APPTIME
+    unsigned short b;  // PT_BOOLEAN
+    std::int64_t li;   // PT_I8, PT_CURRENCY
+    FILETIME ft;       // PT_SYSTIME
+    char* lpszA;       // PT_STRING8, zero-terminated
+    char16_t* lpszW;   // PT_UNICODE, zero-terminated UTF-16
+    SBinary bin;       // PT_BINARY
+    IID* lpguid;       // PT_CLSID
+    SCODE err;         // PT_ERROR
+    LONG x;            // PT_NULL, PT_OBJECT
+    BYTE raw[16];      // the value's bytes
 
     PropValueUnion() : raw{} {}  // a new value is all zero bits
 };

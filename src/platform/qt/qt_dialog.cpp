@@ -16,7 +16,8 @@ QString ToQString(std::u16string_view text) {
 }
 
 bool OnGuiThread() {
-    return QCoreApplication::instance() != nullptr && QThread::currentThread() == QCoreApplication::instance()->thread();
+    return QCoreApplication::instance() != nullptr &&
+           QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
 // The busy cursor while the procedure fills the dialog or carries out Done.

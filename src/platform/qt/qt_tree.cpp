@@ -39,8 +39,8 @@ QPixmap ToPixmap(const images::Image& image) {
         for (int x = 0; x < image.width; ++x) {
             const auto at = static_cast<std::size_t>(y * image.width + x);
             const images::COLORREF c = image.pixels[at];
-            const QRgb colour = qRgb(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
-                                     static_cast<int>((c >> 16) & 0xFF));
+            const QRgb colour =
+                qRgb(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>((c >> 16) & 0xFF));
             picture.setPixel(x, y, image.transparent[at] ? qRgba(0, 0, 0, 0) : colour);
         }
     }
@@ -582,8 +582,8 @@ QtTree::RowLayout QtTree::LayoutRow(const QRect& cell, const QModelIndex& index,
         row.icon = QRect(x, cell.top(), kPictureWidth, cell.height());
         x += kPictureWidth + kGap;
     }
-    row.label = QRect(x, cell.top(), metrics.horizontalAdvance(index.data(Qt::DisplayRole).toString()) + kGap,
-                      cell.height());
+    row.label =
+        QRect(x, cell.top(), metrics.horizontalAdvance(index.data(Qt::DisplayRole).toString()) + kGap, cell.height());
     return row;
 }
 

@@ -16,7 +16,8 @@ namespace platform::qt {
 namespace {
 
 bool OnGuiThread() {
-    return QCoreApplication::instance() != nullptr && QThread::currentThread() == QCoreApplication::instance()->thread();
+    return QCoreApplication::instance() != nullptr &&
+           QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
 QString ToQString(std::u16string_view text) {
@@ -75,8 +76,7 @@ int QtPort::Show(ui::HWND owner, std::u16string_view text, std::u16string_view c
     return ShowBox(owner, text, caption, style);
 }
 
-int QtPort::MessageBox(ui::HWND owner, std::u16string_view text, std::u16string_view caption,
-                       std::uint32_t style) {
+int QtPort::MessageBox(ui::HWND owner, std::u16string_view text, std::u16string_view caption, std::uint32_t style) {
     const bool question = (style & 0xF) == ui::MB_OKCANCEL;
     const int unshown = question ? ui::IDCANCEL : ui::IDOK;
     if (Ending()) return unshown;

@@ -20,8 +20,7 @@ namespace platform::qt {
 
 class QtPort final : public ui::Port {
 public:
-    int MessageBox(ui::HWND owner, std::u16string_view text, std::u16string_view caption,
-                   std::uint32_t style) override;
+    int MessageBox(ui::HWND owner, std::u16string_view text, std::u16string_view caption, std::uint32_t style) override;
     void FailureBox(ui::HWND owner, std::u16string_view text, std::u16string_view caption) override;
 
     // Closes the open boxes and answers later ones without showing them. Any thread may call it.

@@ -113,7 +113,8 @@ void QtWindow::Quit(int exitCode) { QCoreApplication::exit(exitCode); }
 
 void QtWindow::Show(int command) {
     if (!OnGuiThread()) {
-        QMetaObject::invokeMethod(waker_.get(), [this, command] { Show(command); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            waker_.get(), [this, command] { Show(command); }, Qt::QueuedConnection);
         return;
     }
     if (!widget_ || IsDestroyed()) return;
@@ -161,7 +162,9 @@ bool QtWindow::KillTimer(std::uintptr_t id) {
     if (!OnGuiThread()) return false;
     {
         std::lock_guard lock(mutex_);
-        std::erase_if(queue_, [id](const auto& i) { return i->message == ui::WM_TIMER && i->wParam == id && !i->task && !i->sent; });
+        std::erase_if(queue_, [id](const auto& i) {
+            return i->message == ui::WM_TIMER && i->wParam == id && !i->task && !i->sent;
+        });
     }
     return timers_.erase(id) > 0;
 }

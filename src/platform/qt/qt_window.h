@@ -89,7 +89,7 @@ private:
     std::condition_variable done_;
     std::deque<std::shared_ptr<Item>> queue_;
     std::map<std::uintptr_t, std::unique_ptr<QTimer>> timers_;  // GUI thread only
-    int depth_ = 0;  // messages being handled now
+    int depth_ = 0;                                             // messages being handled now
     bool wakePending_ = false;
     bool destroying_ = false;
     bool destroyed_ = false;

@@ -308,8 +308,9 @@ ObjectId Database::ReserveId() {
             if (!q->Run()) return MAPI_E_DISK_ERROR;
         }
         if (db_.Changes() == 0) {
-            Cursor q = Query("INSERT INTO sqlite_sequence (name, seq) VALUES"
-                             " ('objects', coalesce((SELECT max(id) FROM objects), 0) + ?)");
+            Cursor q = Query(
+                "INSERT INTO sqlite_sequence (name, seq) VALUES"
+                " ('objects', coalesce((SELECT max(id) FROM objects), 0) + ?)");
             q->Bind(1, kBlock);
             if (!q->Run()) return MAPI_E_DISK_ERROR;
         }

@@ -221,11 +221,11 @@ private:
         bool open = false;  // its transaction has begun
         std::uint32_t maxChanges = 1;
         std::uint32_t maxMs = 0;
-        std::uint32_t changes = 0;                      // writes in the open transaction
-        std::chrono::steady_clock::time_point since;    // when it began
+        std::uint32_t changes = 0;                    // writes in the open transaction
+        std::chrono::steady_clock::time_point since;  // when it began
     } batch_;
-    bool inBatchWrite_ = false;  // a write's body is running in the batch's transaction
-    bool readHeld_ = false;     // HoldRead's transaction is open
+    bool inBatchWrite_ = false;           // a write's body is running in the batch's transaction
+    bool readHeld_ = false;               // HoldRead's transaction is open
     std::vector<LoadedTree> prefetched_;  // in id order; taken ones are left empty (row.id 0)
     // The batch named to PrefetchLater and not read yet (ids empty when none).
     struct LaterBatch {

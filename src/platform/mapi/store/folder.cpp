@@ -14,8 +14,9 @@ constexpr HRESULT MAPI_E_HAS_MESSAGES = R(0x8004060A);
 // The subfolder of `parent` whose display name is exactly `name`; 0 when there is none.
 ObjectId ChildFolder(Database& db, ObjectId parent, std::u16string_view name) {
     const std::vector<BYTE> bytes = Utf16Bytes(name);
-    Cursor q = db.Query("SELECT o.id FROM objects o JOIN props p ON p.obj = o.id AND p.pid = 12289"
-                        " WHERE o.parent = ? AND o.kind = 3 AND p.value = ? ORDER BY o.id LIMIT 1");
+    Cursor q = db.Query(
+        "SELECT o.id FROM objects o JOIN props p ON p.obj = o.id AND p.pid = 12289"
+        " WHERE o.parent = ? AND o.kind = 3 AND p.value = ? ORDER BY o.id LIMIT 1");
     q->Bind(1, parent).BindBlob(2, bytes.data(), bytes.size());
     return q->Step() ? q->Int(0) : 0;
 }

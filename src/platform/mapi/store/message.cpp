@@ -95,7 +95,6 @@ protected:
     void Changed() override;
 
 private:
-
     Ptr<IUnknown> keep_;  // the message stays open while one of its attachments is
     Message* message_;
     std::int64_t key_;
@@ -106,7 +105,8 @@ public:
     // A stored message (`draft` false) or a new one of folder row.parent; `recipients` and
     // `attachments`, when given, are its stored rows read with it.
     Message(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values, bool draft,
-            std::shared_ptr<const LoadedRows> recipients = nullptr, std::shared_ptr<const LoadedRows> attachments = nullptr)
+            std::shared_ptr<const LoadedRows> recipients = nullptr,
+            std::shared_ptr<const LoadedRows> attachments = nullptr)
         : PropObject(std::move(db), row, draft ? Preloaded(Values{}) : std::move(values), true),
           draft_(draft),
           readRecipients_(std::move(recipients)),
@@ -262,7 +262,8 @@ public:
             if (mode == 0 || mode == MODRECIP_ADD) {
                 std::int64_t next = 0;
                 for (const Values& row : rows) {
-                    if (const StoredValue* id = FindStored(row, PROP_ID(PR_ROWID))) next = std::max(next, id->integer + 1);
+                    if (const StoredValue* id = FindStored(row, PROP_ID(PR_ROWID)))
+                        next = std::max(next, id->integer + 1);
                 }
                 Values row{Number(PR_ROWID, next)};
                 if (HRESULT taken = TakeRecipientValues(row, entry); taken != S_OK) return taken;
@@ -502,9 +503,9 @@ private:
 
     bool draft_;  // not in the database yet; row_.id is 0 until an identifier is reserved
     std::optional<std::vector<Values>> recipients_;  // the whole list, once changed
-    std::vector<AttachDraft> attachments_;            // attachments made, changed or deleted
+    std::vector<AttachDraft> attachments_;           // attachments made, changed or deleted
     std::int64_t lastNewKey_ = 0;
-    std::map<std::int64_t, ObjectId> committedKeys_;  // new attachments stored by a commit
+    std::map<std::int64_t, ObjectId> committedKeys_;     // new attachments stored by a commit
     std::shared_ptr<const LoadedRows> readRecipients_;   // stored rows read with the message
     std::shared_ptr<const LoadedRows> readAttachments_;  // until a commit changes them
 };

@@ -70,7 +70,7 @@ struct Notifier::Watch {
 struct Notifier::Worker {
     std::thread thread;
     std::vector<std::unique_ptr<Watch>> watches;
-    int changeFd = -1;                                // inotify, made by the thread
+    int changeFd = -1;                                 // inotify, made by the thread
     std::map<std::filesystem::path, int> directories;  // watched directory -> watch descriptor
     std::map<int, std::vector<std::string>> names;     // watch descriptor -> file names that count
     Worker* nextAbandoned = nullptr;
@@ -356,7 +356,7 @@ void Notifier::Run(Worker* worker) {
     while (!stop_ && !registrations_.empty()) {
         if (!poked_) {
             const auto now = std::chrono::steady_clock::now();
-            const auto timeout = !watched                ? kPollInterval
+            const auto timeout = !watched            ? kPollInterval
                                  : now < settleUntil ? kSettleInterval
                                                      : std::chrono::milliseconds(safetyInterval.load());
             lock.unlock();

@@ -115,7 +115,7 @@ private:
     bool stop_ = false;
     bool exiting_ = false;  // the process is ending: no thread starts any more
     bool poked_ = false;
-    int wakeFd_ = -1;  // an eventfd the thread sleeps on besides its change events
+    int wakeFd_ = -1;     // an eventfd the thread sleeps on besides its change events
     ULONG inFlight_ = 0;  // the registration whose sink is being called
     std::map<std::filesystem::path, std::int64_t> delivered_;
     std::chrono::steady_clock::time_point lastProgress_;

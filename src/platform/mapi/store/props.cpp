@@ -91,9 +91,9 @@ StoredValue Binary(ULONG tag, const EntryIdBytes& bytes) {
 bool HasEntryId(int kind) { return kind == kStore || kind == kFolder || kind == kMessage; }
 
 constexpr ULONG kAlwaysComputed[] = {
-    PROP_ID(PR_ENTRYID),     PROP_ID(PR_RECORD_KEY),    PROP_ID(PR_OBJECT_TYPE),    PROP_ID(PR_STORE_ENTRYID),
+    PROP_ID(PR_ENTRYID),        PROP_ID(PR_RECORD_KEY),  PROP_ID(PR_OBJECT_TYPE),   PROP_ID(PR_STORE_ENTRYID),
     PROP_ID(PR_PARENT_ENTRYID), PROP_ID(PR_FOLDER_TYPE), PROP_ID(PR_CONTENT_COUNT), PROP_ID(PR_CONTENT_UNREAD),
-    PROP_ID(PR_SUBFOLDERS),  PROP_ID(PR_ATTACH_SIZE),
+    PROP_ID(PR_SUBFOLDERS),     PROP_ID(PR_ATTACH_SIZE),
 };
 
 // The object columns that every loading statement selects first: id, kind, store, parent.
@@ -134,8 +134,9 @@ LoadedRows LoadChildren(Database& db, ObjectId container, int kind, ObjectId aft
     // identifier order: the bound of the `limit` rows is found first, so that neither a list of
     // ids nor a sort has to be built on every call.
     const char* parent = container == 0 ? "parent IS NULL" : "parent = ?1";
-    std::string sql = "SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value)"
-                      " FROM objects o LEFT JOIN props p ON p.obj = o.id";
+    std::string sql =
+        "SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value)"
+        " FROM objects o LEFT JOIN props p ON p.obj = o.id";
     if (only != nullptr && only->empty()) {
         // No stored value is wanted: the objects' rows alone, without a look into props.
         sql = "SELECT o.id, o.kind, o.store, o.parent, NULL, NULL, NULL, NULL FROM objects o";
@@ -151,8 +152,11 @@ LoadedRows LoadChildren(Database& db, ObjectId container, int kind, ObjectId aft
         if (ids.empty()) sql += "NULL";
         sql += ")";
     }
-    sql += std::string(" WHERE o.") + parent + " AND o.kind = ?2 AND o.id > ?3 AND o.id <= coalesce("
-           "(SELECT id FROM objects WHERE " + parent + " AND kind = ?2 AND id > ?3"
+    sql += std::string(" WHERE o.") + parent +
+           " AND o.kind = ?2 AND o.id > ?3 AND o.id <= coalesce("
+           "(SELECT id FROM objects WHERE " +
+           parent +
+           " AND kind = ?2 AND id > ?3"
            " ORDER BY id LIMIT 1 OFFSET ?4 - 1), 9223372036854775807) ORDER BY o.id";
     if (only == nullptr || !only->empty()) sql += ", p.pid";
     Cursor q = db.Query(sql);
@@ -383,7 +387,9 @@ HRESULT StoreStoredValues(Database& db, ObjectId obj, const std::vector<const St
         for (std::size_t i = 0; i < rows; ++i) {
             const StoredValue& value = *values[first + i];
             const int at = static_cast<int>(4 * i);
-            q.Bind(at + 1, obj).Bind(at + 2, std::int64_t{PROP_ID(value.tag)}).Bind(at + 3, std::int64_t{PROP_TYPE(value.tag)});
+            q.Bind(at + 1, obj)
+                .Bind(at + 2, std::int64_t{PROP_ID(value.tag)})
+                .Bind(at + 3, std::int64_t{PROP_TYPE(value.tag)});
             BindStored(q, at + 4, value);
         }
         if (!q.Run()) return MAPI_E_DISK_ERROR;
@@ -461,19 +467,21 @@ bool Compute(Database& db, const ObjectRow& row, const std::vector<StoredValue>&
                 *value = Integer(PR_FOLDER_TYPE, row.parent == row.store ? FOLDER_ROOT : FOLDER_GENERIC);
                 return true;
             case PROP_ID(PR_SUBFOLDERS):
-                *value = Integer(PR_SUBFOLDERS,
-                                 Count(db, "SELECT EXISTS (SELECT 1 FROM objects WHERE parent = ? AND kind = 3)", row.id));
+                *value =
+                    Integer(PR_SUBFOLDERS,
+                            Count(db, "SELECT EXISTS (SELECT 1 FROM objects WHERE parent = ? AND kind = 3)", row.id));
                 return true;
             case PROP_ID(PR_CONTENT_COUNT):
                 *value = Integer(PR_CONTENT_COUNT,
                                  Count(db, "SELECT count(*) FROM objects WHERE parent = ? AND kind = 5", row.id));
                 return true;
             case PROP_ID(PR_CONTENT_UNREAD):
-                *value = Integer(PR_CONTENT_UNREAD,
-                                 Count(db,
-                                       "SELECT count(*) FROM objects o LEFT JOIN props p ON p.obj = o.id AND p.pid = 3591"
-                                       " WHERE o.parent = ? AND o.kind = 5 AND (p.value IS NULL OR (p.value & 1) = 0)",
-                                       row.id));
+                *value =
+                    Integer(PR_CONTENT_UNREAD,
+                            Count(db,
+                                  "SELECT count(*) FROM objects o LEFT JOIN props p ON p.obj = o.id AND p.pid = 3591"
+                                  " WHERE o.parent = ? AND o.kind = 5 AND (p.value IS NULL OR (p.value & 1) = 0)",
+                                  row.id));
                 return true;
             case PROP_ID(PR_ATTACH_SIZE): {
                 const StoredValue* data = Find(stored, PROP_ID(PR_ATTACH_DATA_BIN));
@@ -530,8 +538,8 @@ void ToPropValue(const StoredValue& value, ULONG requestedTag, SPropValue* out, 
             return;
         }
         if (type == PT_UNICODE && stored == PT_STRING8) {
-            const std::u16string text = FromUtf8(std::string_view(reinterpret_cast<const char*>(value.bytes.data()),
-                                                                  value.bytes.size()));
+            const std::u16string text =
+                FromUtf8(std::string_view(reinterpret_cast<const char*>(value.bytes.data()), value.bytes.size()));
             StoredValue wide;
             wide.tag = PROP_TAG(PT_UNICODE, PROP_ID(value.tag));
             wide.bytes = Utf16Bytes(text);

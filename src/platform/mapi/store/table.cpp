@@ -117,7 +117,8 @@ public:
         if (whole) {
             if (!rows_) {
                 rows_ = std::make_unique<LoadedRows>(
-                    source_ ? source_(wanted) : LoadChildren(*db_, container_, RowKind(kind_), position_, INT64_MAX, wanted));
+                    source_ ? source_(wanted)
+                            : LoadChildren(*db_, container_, RowKind(kind_), position_, INT64_MAX, wanted));
                 next_ = 0;
             }
         } else if (!rows_ || next_ >= rows_->size() || db_->ChangeStamp() != stamp_) {
