@@ -1,8 +1,10 @@
 #include "phone/lenient_xml.h"
 
 #include <libxml/HTMLparser.h>
+#include <utf8.h>
 
 #include <cstring>
+#include <iterator>
 
 namespace phone {
 
@@ -18,21 +20,7 @@ bool NameStart(char c) {
 bool NameChar(char c) { return NameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
 
 void AppendUtf8(char32_t c, std::string& out) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    utf8::unchecked::append(static_cast<std::uint32_t>(c), std::back_inserter(out));
 }
 
 constexpr std::size_t kMaxReference = 40;   // "&" and a name or number, without ";"

@@ -1,5 +1,9 @@
 #include "phone/long_values.h"
 
+#include <utf8.h>
+
+#include <iterator>
+
 namespace phone {
 
 namespace {
@@ -16,21 +20,7 @@ bool AllowedInXml(std::uint64_t v) {
 }
 
 void AppendUtf8(std::uint64_t c, std::string& out) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    utf8::unchecked::append(static_cast<std::uint32_t>(c), std::back_inserter(out));
 }
 
 // The character a reference ("amp", "#233", "#xE9": what stands between "&" and ";") stands
