@@ -128,30 +128,34 @@ std::uint32_t xRestore::RestoreAll(mapi::IMAPISession* session, RestoreMode mode
     // A folder list that lacks lines the records name has lost or merged lines: every message
     // from the damage on would be put into the wrong folder. Nothing is restored from it.
     if (!FolderListCoversRecords()) FatalError(u"Folders.dat is damaged: run check --repair.", u"xRestore::RestoreAll");
+    const auto taken = [this, mode](std::uint32_t i) { return mode != RestoreMode::Normal || entryIds.flags[i] == 1; };
+    return RestoreEntries(session, entryIds.count, taken, u"xRestore::RestoreAll");
+}
+
+std::uint32_t xRestore::RestoreEntries(mapi::IMAPISession* session, std::uint32_t last,
+                                       const std::function<bool(std::uint32_t)>& taken, std::u16string_view tag) {
     qMsg msg(session, 0, nullptr);
     std::uint32_t count = 0;
-    const auto taken = [this, mode](std::uint32_t i) { return mode != RestoreMode::Normal || entryIds.flags[i] == 1; };
     // Someone shows the progress: it counts the messages to bring back, not every entry looked at.
     const bool counted = PassProgressShown();
     std::vector<bool> missing;
     if (counted) {
-        const std::uint32_t toRestore = CountMissing(*this, session, entryIds.count, taken, &missing);
+        const std::uint32_t toRestore = CountMissing(*this, session, last, taken, &missing);
         if (StopRequested()) return 0;
         BeginPass(toRestore);
     } else {
-        BeginPass(mode == RestoreMode::Normal
-                      ? static_cast<std::uint32_t>(
-                            std::count(entryIds.flags.begin(), entryIds.flags.begin() + entryIds.count, 1u))
-                      : entryIds.count);
+        std::uint32_t chosen = 0;
+        for (std::uint32_t i = 0; i < last; ++i) chosen += taken(i) ? 1 : 0;
+        BeginPass(chosen);
     }
-    for (std::uint32_t i = 0; i < entryIds.count; ++i) {
+    for (std::uint32_t i = 0; i < last; ++i) {
         if (!taken(i)) continue;
         const std::uint32_t skippedBefore = unreadable;
         count += RestoreEntry(msg, i);
         // An entry whose record could not be read was not processed: it keeps its flag.
         if (unreadable == skippedBefore) entryIds.flags[i] = 1;
         // Between two entries the store may commit what it gathered (its write batch).
-        if (mapi::HrPaceWriteBatch(session) != 0) FatalError(u"HrPaceWriteBatch failed.", u"xRestore::RestoreAll");
+        if (mapi::HrPaceWriteBatch(session) != 0) FatalError(u"HrPaceWriteBatch failed.", tag);
         if (!counted || missing[i]) {
             PassStep();
         } else {
@@ -259,32 +263,8 @@ std::uint32_t RestoreChosen(const std::vector<bool>& chosen, std::uint32_t* unre
 std::uint32_t xRestore::RestoreSelected(mapi::IMAPISession* session, const std::vector<bool>& chosen) {
     if (!FolderListCoversRecords()) FatalError(u"Folders.dat is damaged: run check --repair.", u"xRestore::RestoreAll");
     const std::uint32_t last = std::min<std::uint32_t>(entryIds.count, static_cast<std::uint32_t>(chosen.size()));
-    qMsg msg(session, 0, nullptr);
-    std::uint32_t count = 0;
-    const bool counted = PassProgressShown();
-    std::vector<bool> missing;
-    if (counted) {
-        const std::uint32_t toRestore = CountMissing(
-            *this, session, last, [&chosen](std::uint32_t i) { return chosen[i]; }, &missing);
-        if (StopRequested()) return 0;
-        BeginPass(toRestore);
-    } else {
-        BeginPass(static_cast<std::uint32_t>(std::count(chosen.begin(), chosen.begin() + last, true)));
-    }
-    for (std::uint32_t i = 0; i < last; ++i) {
-        if (!chosen[i]) continue;
-        const std::uint32_t skippedBefore = unreadable;
-        count += RestoreEntry(msg, i);
-        if (unreadable == skippedBefore) entryIds.flags[i] = 1;
-        if (mapi::HrPaceWriteBatch(session) != 0) FatalError(u"HrPaceWriteBatch failed.", u"xRestore::RestoreSelected");
-        if (!counted || missing[i]) {
-            PassStep();
-        } else {
-            PassTick();
-        }
-        if (StopRequested()) break;
-    }
-    return count;
+    return RestoreEntries(
+        session, last, [&chosen](std::uint32_t i) { return chosen[i]; }, u"xRestore::RestoreSelected");
 }
 
 }  // namespace tallymere

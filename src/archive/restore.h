@@ -21,7 +21,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "archive/entry_id.h"
@@ -132,6 +134,12 @@ public:
     std::uint32_t unreadable = 0;
 
 private:
+    // The loop both restores share: the entries among the first `last` that `taken` chooses, in
+    // index order, as a pass (counted first where its progress is shown); `tag` captions a
+    // failure of the store's write batch.
+    std::uint32_t RestoreEntries(platform::mapi::IMAPISession* session, std::uint32_t last,
+                                 const std::function<bool(std::uint32_t)>& taken, std::u16string_view tag);
+
     // Puts `newId` into the export list beside the old identifier of entry `i`, when the list
     // names that one (written at once).
     void FollowInExportList(std::uint32_t i, const std::uint8_t* newId);
