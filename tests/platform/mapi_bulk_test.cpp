@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,43 @@ std::u16string Numbered(std::size_t n) {
 HRESULT OpenDeferred(IMAPISession* session, const Bytes& id, Ptr<IUnknown>* object, ULONG* type) {
     return session->OpenEntry(static_cast<ULONG>(id.size()), id.data(), nullptr, MAPI_DEFERRED_ERRORS, type,
                               object->Out());
+}
+
+// The files of the process the store's library made for itself on the host's disk.
+std::vector<std::string> TemporaryFilesOpen() {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (!error && target.find("etilqs_") != std::string::npos) found.push_back(target);
+    }
+    return found;
+}
+
+// The savepoint each message of a batch gets keeps its copies of pages in memory: a batch
+// writes nothing to temporary files on the host's disk, however much each message changes.
+TEST_F(MapiBulk, ABatchOfWritesUsesNoTemporaryFileOnTheHostsDisk) {
+    Ptr<IMAPIFolder> inbox = Folder(u"Inbox");
+    ASSERT_EQ(HrBeginWriteBatch(session.get(), 1000, 60'000), 0);
+    const std::u16string recipient(40, u'r');
+    for (int i = 0; i < 200; ++i) {
+        Ptr<IMessage> message;
+        ASSERT_EQ(inbox->CreateMessage(nullptr, 0, message.Out()), 0);
+        SPropValue subject = Unicode(PR_SUBJECT_W, Numbered(static_cast<std::size_t>(i)).c_str());
+        ASSERT_EQ(message->SetProps(1, &subject, nullptr), 0);
+        // Many recipient rows: a message that changes many pages written before it in the batch.
+        std::vector<std::vector<SPropValue>> rows;
+        std::vector<ADRENTRY> entries;
+        for (int r = 0; r < 60; ++r) {
+            rows.push_back({Long(PR_RECIPIENT_TYPE, MAPI_TO), Unicode(PR_EMAIL_ADDRESS_W, recipient.c_str())});
+        }
+        for (auto& row : rows) entries.push_back({0, static_cast<ULONG>(row.size()), row.data()});
+        ADRLIST list{static_cast<ULONG>(entries.size()), entries.data()};
+        ASSERT_EQ(message->ModifyRecipients(MODRECIP_ADD, &list), 0);
+        ASSERT_EQ(message->SaveChanges(0), 0);
+    }
+    EXPECT_EQ(TemporaryFilesOpen(), std::vector<std::string>{});
+    ASSERT_EQ(HrEndWriteBatch(session.get()), 0);
 }
 
 // A deferred opening tells whether the object exists and what it is; what is read from it

@@ -64,6 +64,10 @@ std::shared_ptr<Database> Database::Open(HRESULT* result) {
     if (!db->db_.Open(db->file_) || !db->CreateSchema() || !db->Provision()) return nullptr;
     // Reads straight from the mapped file rather than through a read call per page.
     db->db_.Exec("PRAGMA mmap_size = 268435456");
+    // A batch of writes gives each message a savepoint of its own; the copies of the pages a
+    // savepoint changes again are kept in memory rather than in a temporary file on the host's
+    // disk (they are the few pages of one message's rows, freed when it is released).
+    db->db_.Exec("PRAGMA temp_store = MEMORY");
     *result = S_OK;
     return db;
 }
