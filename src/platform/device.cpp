@@ -192,6 +192,16 @@ std::optional<fs::path> HostPath(std::u16string_view devicePath) {
     return fs::path(std::move(*text));
 }
 
+std::optional<std::string> HostNameText(std::u16string_view name) {
+    if (name.empty() || name == u"." || name == u".." || name.find_first_of(u"\\/") != std::u16string_view::npos ||
+        name.find(u'\0') != std::u16string_view::npos) {
+        return std::nullopt;
+    }
+    std::string result;
+    AppendUtf8(result, name);
+    return result.size() > kMaxHostName ? FitHostName(std::move(result)) : result;
+}
+
 std::optional<std::string> HostPathText(std::u16string_view devicePath) {
     // Built as one string: appending to a path component by component
     // splits the whole path again each time, and an export maps several paths per message.

@@ -63,6 +63,9 @@ std::optional<std::filesystem::path> HostPath(std::u16string_view devicePath);
 // The same as text, for callers that only hand it to the host's calls: a path object splits
 // itself into components, a cost paid several times per exported message.
 std::optional<std::string> HostPathText(std::u16string_view devicePath);
+// The host name of one device name as the last component of a path maps it (no separator in
+// it), or nothing when it is refused; for callers that name files relative to a directory.
+std::optional<std::string> HostNameText(std::u16string_view name);
 
 // The host path of a platform file under "\.platform\" (the store database, the settings).
 std::filesystem::path PlatformFile(std::string_view name);

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/device.h"
 #include "platform/faults.h"
@@ -45,6 +47,14 @@ bool ValidMode(std::u16string_view mode, std::string* out) {
     return true;
 }
 
+// A mode that only writes, emptying the file first: such a file is written through its descriptor.
+bool OnlyWrites(const std::string& hostMode) { return hostMode == "w"; }
+
+constexpr int kOnlyWritesFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+
+// Bytes a file only written gathers before it hands them to the host.
+constexpr std::size_t kWriteBuffer = 64 * 1024;
+
 }  // namespace
 
 std::unique_ptr<File> File::Open(std::u16string_view devicePath, std::u16string_view mode) {
@@ -59,6 +69,15 @@ std::unique_ptr<File> File::Open(std::u16string_view devicePath, std::u16string_
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
+    if (OnlyWrites(hostMode)) {
+        const int fd = ::open(host->c_str(), kOnlyWritesFlags, 0666);
+        if (fd < 0) {
+            SetFailureCause(*host, errno);
+            SetLastError(ErrorFromErrno(errno));
+            return nullptr;
+        }
+        return std::make_unique<File>(Key{}, fd, std::move(*host));
+    }
     std::FILE* stream = std::fopen(host->c_str(), hostMode.c_str());
     if (stream == nullptr) {
         SetFailureCause(*host, errno);
@@ -70,10 +89,36 @@ std::unique_ptr<File> File::Open(std::u16string_view devicePath, std::u16string_
 
 File::~File() {
     if (stream_) std::fclose(stream_);
+    if (fd_ >= 0) {
+        WriteOut();
+        ::close(fd_);
+    }
+}
+
+bool File::WriteAll(const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd_, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            SetFailureCause(path_, n < 0 ? errno : EIO);
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset_ += n;
+    }
+    return true;
+}
+
+bool File::WriteOut() {
+    if (pending_.empty()) return true;
+    const bool ok = WriteAll(pending_.data(), pending_.size());
+    pending_.clear();
+    return ok;
 }
 
 std::size_t File::Read(void* buffer, std::size_t size) {
-    if (size == 0) return 0;
+    if (size == 0 || !stream_) return 0;
     return std::fread(buffer, 1, size, stream_);
 }
 
@@ -81,15 +126,79 @@ std::size_t File::Write(const void* buffer, std::size_t size) {
     if (size == 0) return 0;
     ClearFailureCause();
     if (faults::Hit("fwrite")) return 0;
+    if (!stream_) {
+        const char* bytes = static_cast<const char*>(buffer);
+        if (pending_.size() + size <= kWriteBuffer) {
+            pending_.append(bytes, size);
+            return size;
+        }
+        if (!WriteOut()) return 0;
+        if (size >= kWriteBuffer) return WriteAll(bytes, size) ? size : 0;
+        pending_.append(bytes, size);
+        return size;
+    }
     const std::size_t written = std::fwrite(buffer, 1, size, stream_);
     if (written != size) SetFailureCause(path_, errno);
     return written;
+}
+
+std::optional<std::uint64_t> File::CopyFrom(File& source, std::uint64_t count) {
+    std::uint64_t copied = 0;
+    // Between two descriptors with nothing of either held in a buffer, the host copies.
+    off_t from = source.stream_ ? ftello(source.stream_) : -1;
+    bool direct = fd_ >= 0 && source.stream_ != nullptr && from >= 0 && WriteOut();
+    std::vector<char> buffer;
+    while (copied < count) {
+        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(count - copied, kWriteBuffer));
+        ClearFailureCause();
+        if (faults::Hit("fwrite")) return std::nullopt;
+        if (direct) {
+            loff_t in = from;
+            const ssize_t n = ::copy_file_range(::fileno(source.stream_), &in, fd_, nullptr, piece, 0);
+            if (n > 0) {
+                from = in;
+                offset_ += n;
+                copied += static_cast<std::uint64_t>(n);
+                continue;
+            }
+            if (n == 0) break;  // the source ends here
+            // A pair of file systems the host cannot copy between: read and write instead.
+            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+                SetFailureCause(path_, errno);
+                fseeko(source.stream_, from, SEEK_SET);
+                return std::nullopt;
+            }
+            direct = false;
+            if (fseeko(source.stream_, from, SEEK_SET) != 0) break;
+        }
+        if (buffer.empty()) buffer.resize(kWriteBuffer);
+        const std::size_t got = source.Read(buffer.data(), piece);
+        if (got == 0) break;
+        if (stream_ != nullptr) {
+            if (std::fwrite(buffer.data(), 1, got, stream_) != got) {
+                SetFailureCause(path_, errno);
+                return std::nullopt;
+            }
+        } else if (!WriteOut() || !WriteAll(buffer.data(), got)) {
+            return std::nullopt;
+        }
+        copied += got;
+    }
+    // The stream reads on after what was copied.
+    if (direct) fseeko(source.stream_, from, SEEK_SET);
+    return copied;
 }
 
 bool File::Seek(std::int64_t offset, int origin) {
     ClearFailureCause();
     if (faults::Hit("fseek")) return false;
     pendingLow_ = 0;
+    if (!stream_) {
+        if (!WriteOut()) return false;
+        const off_t to = ::lseek(fd_, static_cast<off_t>(offset), origin);
+        if (to >= 0) offset_ = to;
+        return Succeeded(to >= 0);
+    }
     return Succeeded(fseeko(stream_, static_cast<off_t>(offset), origin) == 0);
 }
 
@@ -98,9 +207,17 @@ bool File::Succeeded(bool ok) {
     return ok;
 }
 
-std::int64_t File::Tell() { return static_cast<std::int64_t>(ftello(stream_)); }
+std::int64_t File::Tell() {
+    if (!stream_) return fd_ >= 0 ? offset_ + static_cast<std::int64_t>(pending_.size()) : -1;
+    return static_cast<std::int64_t>(ftello(stream_));
+}
 
 std::int64_t File::Size() {
+    if (!stream_) {
+        struct stat st {};
+        if (fd_ < 0 || !WriteOut() || ::fstat(fd_, &st) != 0) return -1;
+        return static_cast<std::int64_t>(st.st_size);
+    }
     const off_t here = ftello(stream_);
     if (here < 0 || fseeko(stream_, 0, SEEK_END) != 0) return -1;
     const off_t size = ftello(stream_);
@@ -119,6 +236,7 @@ std::uint32_t File::ReadWideChar() {
         pendingLow_ = 0;
         return low;
     }
+    if (!stream_) return WEOF_VALUE;
     int first = std::fgetc(stream_);
     if (first == EOF) return WEOF_VALUE;
     const unsigned char lead = static_cast<unsigned char>(first);
@@ -143,21 +261,31 @@ std::uint32_t File::ReadWideChar() {
 bool File::Truncate(std::int64_t size) {
     if (faults::Hit("SetEndOfFile")) return false;
     ClearFailureCause();
+    if (!stream_) return fd_ >= 0 && WriteOut() && Succeeded(::ftruncate(fd_, static_cast<off_t>(size)) == 0);
     return Succeeded(std::fflush(stream_) == 0 && ::ftruncate(::fileno(stream_), static_cast<off_t>(size)) == 0);
 }
 
 bool File::Flush() {
     ClearFailureCause();
+    if (!stream_) return fd_ >= 0 && WriteOut();
     return Succeeded(std::fflush(stream_) == 0);
 }
 
 bool File::Sync() {
     ClearFailureCause();
     if (faults::Hit("fsync")) return false;
-    return Flush() && Succeeded(::fsync(::fileno(stream_)) == 0);
+    const int fd = stream_ ? ::fileno(stream_) : fd_;
+    return Flush() && Succeeded(::fsync(fd) == 0);
 }
 
 bool File::Close() {
+    if (fd_ >= 0) {
+        ClearFailureCause();
+        const bool written = WriteOut();
+        const bool closed = Succeeded(::close(fd_) == 0);
+        fd_ = -1;
+        return written && closed;
+    }
     if (!stream_) return true;
     ClearFailureCause();
     const bool ok = Succeeded(std::fclose(stream_) == 0);
@@ -183,13 +311,7 @@ std::unique_ptr<Directory> Directory::Open(std::u16string_view devicePath) {
 
 Directory::~Directory() { ::close(fd_); }
 
-std::optional<std::string> Directory::HostName(std::u16string_view name) const {
-    if (name.empty() || name.find_first_of(u"\\/") != std::u16string_view::npos) return std::nullopt;
-    // A name maps as it does as the last component of a path.
-    auto host = device::HostPathText(name);
-    if (!host) return std::nullopt;
-    return host->substr(host->rfind('/') + 1);
-}
+std::optional<std::string> Directory::HostName(std::u16string_view name) const { return device::HostNameText(name); }
 
 std::unique_ptr<File> Directory::OpenFile(std::u16string_view name, std::u16string_view mode) {
     std::string hostMode;
@@ -209,6 +331,16 @@ std::unique_ptr<File> Directory::OpenFile(std::u16string_view name, std::u16stri
     if (hostMode[0] == 'w') flags |= O_CREAT | O_TRUNC;
     if (hostMode[0] == 'a') flags |= O_CREAT | O_APPEND;
     const std::string hostPath = path_ + "/" + *host;
+    if (OnlyWrites(hostMode)) {
+        const int fd = ::openat(fd_, host->c_str(), kOnlyWritesFlags, 0666);
+        if (fd < 0) {
+            const int err = errno;
+            SetFailureCause(hostPath, err);
+            SetLastError(ErrorFromErrno(err));
+            return nullptr;
+        }
+        return std::make_unique<File>(File::Key{}, fd, hostPath);
+    }
     const int fd = ::openat(fd_, host->c_str(), flags, 0666);
     std::FILE* stream = fd < 0 ? nullptr : ::fdopen(fd, hostMode.c_str());
     if (stream == nullptr) {

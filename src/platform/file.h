@@ -4,6 +4,10 @@
 // UTF-8 with "\n" line ends: every UTF-16 text written becomes UTF-8 (a surrogate pair is one
 // character, a lone surrogate U+FFFD), and reading hands back UTF-16 code units one at a time,
 // never failing on invalid bytes (they read as U+FFFD).
+//
+// A file opened only for writing ("w", "wb") is written through the host's file descriptor with
+// a buffer of its own rather than the C runtime's stream: a writer of many small files (an export)
+// pays one open, one write and one close for each, as a stream would cost a few more calls.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +45,12 @@ public:
     // The size of the file in bytes, or -1.
     std::int64_t Size();
 
+    // Copies up to `count` bytes from `source`'s position to this file and moves both positions
+    // past them: the number copied (fewer when `source` ends first), or nullopt when writing
+    // failed. The host copies them between the two files where it can, without reading them
+    // out; each 64 KiB counts as one write.
+    std::optional<std::uint64_t> CopyFrom(File& source, std::uint64_t count);
+
     // Wide text mode: writes the text as UTF-8; false when not all of it was written.
     bool WriteText(std::u16string_view text);
     // Reads one UTF-16 code unit from UTF-8 text, or WEOF_VALUE at the end of the file.
@@ -64,12 +74,20 @@ private:
 
 public:
     File(Key, std::FILE* stream, std::string hostPath) : stream_(stream), path_(std::move(hostPath)) {}
+    // A file only written, through `fd` (owned).
+    File(Key, int fd, std::string hostPath) : stream_(nullptr), fd_(fd), path_(std::move(hostPath)) {}
 
 private:
     // `ok`, having set the failure cause (the file and errno's words) when it is false.
     bool Succeeded(bool ok);
+    // A file only written: its buffered bytes handed to the host; false (cause set) on failure.
+    bool WriteOut();
+    bool WriteAll(const char* data, std::size_t size);
 
     std::FILE* stream_;
+    int fd_ = -1;              // a file only written (stream_ is null), until it is closed
+    std::string pending_;      // its bytes not handed to the host yet
+    std::int64_t offset_ = 0;  // its host position, where `pending_` goes
     std::string path_;         // the host file, named by failure causes
     char16_t pendingLow_ = 0;  // second half of a surrogate pair not yet handed out
 };

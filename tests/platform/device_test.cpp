@@ -349,10 +349,97 @@ TEST_F(DeviceTest, ADirectoryHeldOpenOpensAndRenamesByNameAsThePathCallsDo) {
     EXPECT_EQ(platform::GetLastError(), platform::ERROR_INVALID_NAME);
     EXPECT_FALSE(dir->MoveFile(u"a.txt", u"../a.txt"));
     EXPECT_EQ(platform::GetLastError(), platform::ERROR_INVALID_NAME);
+    for (const char16_t* notAName : {u"..", u".", u""}) {
+        EXPECT_EQ(dir->OpenFile(notAName, u"w"), nullptr) << "a name that leaves or is the directory";
+        EXPECT_EQ(platform::GetLastError(), platform::ERROR_INVALID_NAME);
+    }
     std::filesystem::remove_all(Host("Out"));
     EXPECT_EQ(dir->OpenFile(u"d.txt", u"w"), nullptr);
     EXPECT_EQ(platform::GetLastError(), platform::ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(platform::Directory::Open(u"\\Out"), nullptr);
+}
+
+// A file only written gathers its bytes itself: whatever the sizes and positions of the writes,
+// the host file ends up with exactly the bytes written, where they were written.
+TEST_F(DeviceTest, AFileOnlyWrittenHoldsEveryByteWhereItWasWritten) {
+    ASSERT_TRUE(platform::CreateDirectoryW(u"\\W"));
+    std::string expected;
+    {
+        auto f = platform::File::Open(u"\\W\\f.bin", u"wb");
+        ASSERT_NE(f, nullptr);
+        for (int i = 0; i < 1000; ++i) {  // small writes, more than one buffer's worth in all
+            const std::string piece = std::to_string(i) + ",";
+            ASSERT_EQ(f->Write(piece.data(), piece.size()), piece.size());
+            expected += piece;
+        }
+        const std::string big(200 * 1024, 'b');  // larger than the buffer: written through
+        ASSERT_EQ(f->Write(big.data(), big.size()), big.size());
+        expected += big;
+        EXPECT_EQ(f->Tell(), static_cast<std::int64_t>(expected.size()));
+        ASSERT_TRUE(f->Flush());
+        EXPECT_EQ(ReadHostFile(Host("W/f.bin")), expected) << "flushed bytes are on the host";
+        ASSERT_TRUE(f->Seek(2, SEEK_SET));
+        ASSERT_EQ(f->Write("XY", 2), 2u);
+        expected.replace(2, 2, "XY");
+        EXPECT_EQ(f->Tell(), 4);
+        EXPECT_EQ(f->Size(), static_cast<std::int64_t>(expected.size()));
+        char none[4];
+        EXPECT_EQ(f->Read(none, sizeof none), 0u) << "nothing is read from a file only written";
+        EXPECT_EQ(f->ReadWideChar(), platform::WEOF_VALUE);
+        // Let go without Close: what it holds still reaches the file.
+    }
+    EXPECT_EQ(ReadHostFile(Host("W/f.bin")), expected);
+
+    auto t = platform::File::Open(u"\\W\\f.bin", u"w");  // emptied again
+    ASSERT_NE(t, nullptr);
+    EXPECT_TRUE(t->WriteText(u"caf\u00e9 "));
+    EXPECT_TRUE(t->Truncate(3));
+    EXPECT_TRUE(t->Sync());
+    EXPECT_TRUE(t->Close());
+    EXPECT_EQ(ReadHostFile(Host("W/f.bin")), "caf");
+
+    platform::faults::Plan("fwrite", 1);
+    auto failing = platform::File::Open(u"\\W\\g.bin", u"wb");
+    ASSERT_NE(failing, nullptr);
+    EXPECT_EQ(failing->Write("x", 1), 0u);
+    platform::faults::Reset();
+}
+
+// A copy moves the bytes from where the source stands, as far as asked or as the source goes,
+// and both files go on after them; into a stream the bytes are read and written.
+TEST_F(DeviceTest, ACopyTakesTheBytesFromTheSourcesPositionAsFarAsItGoes) {
+    std::string source(150 * 1024, '\0');
+    for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<char>(i * 7 % 251);
+    WriteHostFile(Host("src.bin"), source);
+    auto in = platform::File::Open(u"\\src.bin", u"rb");
+    ASSERT_NE(in, nullptr);
+    char head[10];
+    ASSERT_EQ(in->Read(head, sizeof head), sizeof head);  // the stream holds more than it handed out
+    auto out = platform::File::Open(u"\\copy.bin", u"wb");
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(out->Write("<", 1), 1u);
+    EXPECT_EQ(out->CopyFrom(*in, 100'000), std::optional<std::uint64_t>(100'000));
+    char next[3];
+    ASSERT_EQ(in->Read(next, sizeof next), sizeof next);
+    EXPECT_EQ(std::string(next, 3), source.substr(100'010, 3)) << "the source reads on after the copy";
+    EXPECT_EQ(out->CopyFrom(*in, 1'000'000), std::optional<std::uint64_t>(source.size() - 100'013))
+        << "a source that ends first gives what it has";
+    ASSERT_EQ(out->Write(">", 1), 1u);
+    ASSERT_TRUE(out->Close());
+    EXPECT_EQ(ReadHostFile(Host("copy.bin")), "<" + source.substr(10, 100'000) + source.substr(100'013) + ">");
+
+    ASSERT_TRUE(in->Seek(0, SEEK_SET));
+    auto appended = platform::File::Open(u"\\appended.bin", u"ab");
+    ASSERT_NE(appended, nullptr);
+    EXPECT_EQ(appended->CopyFrom(*in, 70'000), std::optional<std::uint64_t>(70'000));
+    ASSERT_TRUE(appended->Close());
+    EXPECT_EQ(ReadHostFile(Host("appended.bin")), source.substr(0, 70'000));
+
+    platform::faults::Plan("fwrite", 2);  // the second 64 KiB
+    auto failing = platform::File::Open(u"\\failing.bin", u"wb");
+    ASSERT_TRUE(in->Seek(0, SEEK_SET));
+    EXPECT_EQ(failing->CopyFrom(*in, source.size()), std::nullopt);
+    platform::faults::Reset();
 }
 
 // A pattern of "*" and plain ASCII is matched on the host's names before they are converted:
