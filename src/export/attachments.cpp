@@ -30,7 +30,7 @@ void xExport::GetAttachments(const qMsg& message, std::u16string_view relPath, s
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::u16string name = messageFiles.Distinct(number, AttachmentName(message, i));
         WillWrite(currentDir_, name);
-        auto file = MyCreateFile(outputDir, kExportDir, relPath, name, u"wb");
+        auto file = CreateInDirectory(relPath, name);
         if (!file) FatalError(u"MyCreateFile failed.", u"xExport::GetAttachments");
         const std::vector<std::uint8_t>& data = message.attachData[i];
         const std::size_t size = std::min<std::size_t>(message.attachSize[i], data.size());

@@ -70,6 +70,13 @@ platform::Directory* xExport::Handle(std::uint32_t d) {
     return dirHandles[d].get();
 }
 
+std::unique_ptr<platform::File> xExport::CreateInDirectory(std::u16string_view relPath, const std::u16string& name,
+                                                           std::u16string_view mode) {
+    // Opened by name in the directory held open: no walk of the whole path.
+    platform::Directory* handle = Handle(currentDir_);
+    return handle ? OpenRetrying(*handle, name, mode) : MyCreateFile(outputDir, kExportDir, relPath, name, mode);
+}
+
 std::uint32_t xExport::EnterDirectories(const std::u16string& folderPath) {
     if (lastPosition_ && folderPath == lastFolderPath_) return *lastPosition_;
     std::u16string relPath;
@@ -148,10 +155,7 @@ int xExport::ExportOne(const qMsg& message) {
     const std::u16string partName = textName + std::u16string(kUnfinished);
     currentDir_ = d;
     WillWrite(d, partName);
-    // Opened and renamed by name in the directory held open: no walk of the whole path.
-    platform::Directory* handle = Handle(d);
-    auto text =
-        handle ? OpenRetrying(*handle, partName, u"w") : MyCreateFile(outputDir, kExportDir, relPath, partName, u"w");
+    auto text = CreateInDirectory(relPath, partName, u"w");
     if (!text) FatalError(u"MyCreateFile failed.", u"xExport::ExportOne");
     if (!WriteMessageText(*text, message)) FatalError(u"fwrite failed.", u"xExport::ExportOne");
 
@@ -163,6 +167,8 @@ int xExport::ExportOne(const qMsg& message) {
     const auto inDir = [&](const std::u16string& name) {
         return JoinPath(outputDir, kExportDir, relPath) + u"\\" + name;
     };
+    // Renamed by name in the directory held open when there is one.
+    platform::Directory* handle = Handle(d);
     const bool renamed =
         handle ? handle->MoveFile(partName, textName) : platform::MoveFileW(inDir(partName), inDir(textName));
     if (!renamed) FatalError(u"MoveFileW failed.", u"xExport::ExportOne");

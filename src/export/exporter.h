@@ -147,6 +147,10 @@ private:
     // Directory `d` held open for its text files; null when kept in step or it cannot be
     // opened (its files are then opened by their paths).
     platform::Directory* Handle(std::uint32_t d);
+    // Creates (or empties) the file `name` of the current message's export directory `relPath`
+    // for writing, through the directory held open when there is one; null on failure.
+    std::unique_ptr<platform::File> CreateInDirectory(std::u16string_view relPath, const std::u16string& name,
+                                                      std::u16string_view mode = u"wb");
     // Exported, with the position of the message's export directory.
     bool Exported(const qMsg& message, std::uint32_t* dir);
 

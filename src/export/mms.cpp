@@ -102,17 +102,11 @@ void xExport::DecodeMMS(std::u16string_view sourceName, std::u16string_view relP
     if (!source) return;
     const std::u16string targetName = messageFiles.Distinct(number, SafeName(sourceName));
     WillWrite(currentDir_, targetName);
-    auto target = MyCreateFile(outputDir, kExportDir, relPath, targetName, u"wb");
+    auto target = CreateInDirectory(relPath, targetName);
     if (!target) FatalError(u"MyCreateFile failed.", u"xExport::DecodeMMS");
-    // The file is copied unchanged; it is never interpreted.
-    std::vector<std::uint8_t> buffer(std::min<std::uint32_t>(byteCount, 64 * 1024));
-    std::uint32_t left = byteCount;
-    while (left > 0) {
-        const std::size_t got = source->Read(buffer.data(), std::min<std::size_t>(left, buffer.size()));
-        if (got == 0) break;  // the file shrank since it was found: copy what there is
-        if (target->Write(buffer.data(), got) != got) FatalError(u"fwrite failed.", u"xExport::DecodeMMS");
-        left -= static_cast<std::uint32_t>(got);
-    }
+    // The file is copied unchanged; it is never interpreted. One that shrank since it was found
+    // is copied as far as it goes.
+    if (!target->CopyFrom(*source, byteCount)) FatalError(u"fwrite failed.", u"xExport::DecodeMMS");
     source->Close();
     if (!target->Close()) FatalError(u"fwrite failed.", u"xExport::DecodeMMS");
 }
