@@ -127,6 +127,7 @@ std::size_t File::Write(const void* buffer, std::size_t size) {
     ClearFailureCause();
     if (faults::Hit("fwrite")) return 0;
     if (!stream_) {
+        if (fd_ < 0) return 0;  // closed
         const char* bytes = static_cast<const char*>(buffer);
         if (pending_.size() + size <= kWriteBuffer) {
             pending_.append(bytes, size);

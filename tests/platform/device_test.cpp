@@ -396,6 +396,7 @@ TEST_F(DeviceTest, AFileOnlyWrittenHoldsEveryByteWhereItWasWritten) {
     EXPECT_TRUE(t->Truncate(3));
     EXPECT_TRUE(t->Sync());
     EXPECT_TRUE(t->Close());
+    EXPECT_EQ(t->Write("x", 1), 0u) << "nothing is written once closed";
     EXPECT_EQ(ReadHostFile(Host("W/f.bin")), "caf");
 
     platform::faults::Plan("fwrite", 1);
