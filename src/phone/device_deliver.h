@@ -31,6 +31,7 @@ struct Delivery {
     std::vector<Recipient> to;
     std::u16string subject;
     std::u16string body;
+    bool subjectIsBody = false;  // the subject is the body's text (an SMS's is); `subject` stays empty
     std::u16string messageClass = u"IPM.SMStext";
     std::vector<Attachment> attachments;
     std::optional<Attachment> mms;                           // makes an "IPM.MMS" message of the file's size
@@ -43,8 +44,9 @@ struct Delivery {
 // written when it does not (Failure). `folder`, when given, is the open folder of the path.
 // When the store refuses a step, what was written is removed again.
 Bytes Deliver(Phone& phone, const Delivery& delivery, mapi::IMAPIFolder* folder = nullptr);
-// The same, letting go of the subject and the body as soon as the store holds them, so that a
-// long text is not held twice more while the message is written.
+// The same, handing the subject and the body over to the store (a long text is shared with it
+// rather than copied), so that a long text is held once while the message is written; they
+// are empty afterwards.
 Bytes Deliver(Phone& phone, Delivery&& delivery, mapi::IMAPIFolder* folder = nullptr);
 
 // The name under which the MMS client keeps a file called `name`: the name itself, or with

@@ -152,7 +152,11 @@ Conversion ConvertSms(const BackupElement& e) {
     }
     if (body) d.body = Wide(*body);
     const auto subject = ValueOf(e.attributes, "subject");
-    d.subject = subject ? Wide(*subject) : d.body;
+    if (subject) {
+        d.subject = Wide(*subject);
+    } else {
+        d.subjectIsBody = true;  // not a copy: a text may be 16 MB long
+    }
     std::vector<Recipient> parties = OtherParties(e.attributes);
     if (folder == kInbox) {
         // The sender's address stays as the file has it, however it is written.
@@ -471,7 +475,8 @@ bool Importer::AlreadyPresent(Folder& folder, const Delivery& d) {
     for (const Recipient& r : d.to) addresses.push_back(r.address);
     std::vector<std::pair<std::u16string, std::string>> attachments;
     for (const Attachment& a : d.attachments) attachments.emplace_back(a.filename, Sha256Hex(a.data));
-    const std::string key = ContentKey(ticks, d.from.value_or(u""), std::move(addresses), d.subject,
+    const std::string key = ContentKey(ticks, d.from.value_or(u""), std::move(addresses),
+                                       d.subjectIsBody ? d.body : d.subject,
                                        platform::ToUtf16Le(d.body), attachments);
     const auto held = folder.held.find(key);
     if (held == folder.held.end()) return false;

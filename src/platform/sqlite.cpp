@@ -112,6 +112,11 @@ Stmt& Stmt::BindBorrowedBlob(int index, const void* data, std::size_t size) {
     return *this;
 }
 
+Stmt& Stmt::BindZeroBlob(int index, std::uint64_t size) {
+    if (stmt_) sqlite3_bind_zeroblob64(stmt_, index, size);
+    return *this;
+}
+
 Stmt& Stmt::BindNull(int index) {
     if (stmt_) sqlite3_bind_null(stmt_, index);
     return *this;
@@ -158,6 +163,26 @@ std::vector<std::uint8_t> Stmt::Blob(int column) const {
     const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt_, column));
     const int size = sqlite3_column_bytes(stmt_, column);
     return data ? std::vector<std::uint8_t>(data, data + size) : std::vector<std::uint8_t>();
+}
+
+BlobWriter::BlobWriter(Db& db, const char* table, const char* column, std::int64_t rowid) : db_(db.Handle()) {
+    if (sqlite3_blob_open(db_, "main", table, column, rowid, 1, &blob_) != SQLITE_OK) {
+        SetCause(db_);
+        sqlite3_blob_close(blob_);  // a failed open may leave a handle; closing null does nothing
+        blob_ = nullptr;
+    }
+}
+
+BlobWriter::~BlobWriter() { sqlite3_blob_close(blob_); }
+
+std::uint64_t BlobWriter::Size() const { return blob_ ? static_cast<std::uint64_t>(sqlite3_blob_bytes(blob_)) : 0; }
+
+bool BlobWriter::Write(std::uint64_t offset, const void* data, std::size_t size) {
+    if (blob_ == nullptr || offset > Size() || size > Size() - offset) return false;
+    if (size == 0) return true;
+    if (sqlite3_blob_write(blob_, data, static_cast<int>(size), static_cast<int>(offset)) == SQLITE_OK) return true;
+    SetCause(db_);
+    return false;
 }
 
 Transaction::Transaction(Db& db) : db_(db) { ok_ = db_.Exec("BEGIN IMMEDIATE"); }

@@ -11,6 +11,7 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+struct sqlite3_blob;
 
 namespace platform::sql {
 
@@ -63,6 +64,8 @@ public:
     // Binds the bytes without a copy: they must stay as they are until the statement is reset
     // (a long value is then not held twice more while it is written).
     Stmt& BindBorrowedBlob(int index, const void* data, std::size_t size);
+    // Binds a blob of `size` zero bytes without making them (BlobWriter then fills it in place).
+    Stmt& BindZeroBlob(int index, std::uint64_t size);
     Stmt& BindNull(int index);
     Stmt& BindReal(int index, double value);
 
@@ -88,6 +91,27 @@ public:
 private:
     sqlite3_stmt* stmt_ = nullptr;
     bool done_ = false;
+};
+
+// A blob that a row holds, opened for writing in place: a long value is put into a row as
+// zero bytes of its length first and then written piece by piece, so that it never has to be
+// whole in memory besides the caller's own copy. The blob's length cannot change here.
+class BlobWriter {
+public:
+    // Opens column `column` of row `rowid` of `table` (names of the program's own schema).
+    BlobWriter(Db& db, const char* table, const char* column, std::int64_t rowid);
+    ~BlobWriter();
+    BlobWriter(const BlobWriter&) = delete;
+    BlobWriter& operator=(const BlobWriter&) = delete;
+
+    bool Ok() const { return blob_ != nullptr; }
+    std::uint64_t Size() const;
+    // Writes `size` bytes at `offset`; false when they do not fit in the blob or writing fails.
+    bool Write(std::uint64_t offset, const void* data, std::size_t size);
+
+private:
+    sqlite3* db_;
+    sqlite3_blob* blob_ = nullptr;
 };
 
 // BEGIN IMMEDIATE … COMMIT, rolled back when not committed.

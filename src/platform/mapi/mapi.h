@@ -6,6 +6,9 @@
 // folder and is shared with other processes using the same folder.
 #pragma once
 
+#include <memory>
+#include <string>
+
 #include "platform/mapi/interfaces.h"
 #include "platform/mapi/tags.h"
 #include "platform/mapi/types.h"
@@ -36,6 +39,15 @@ HRESULT MAPILogonEx(ULONG_PTR uiParam, const char16_t* profileName, const char16
 HRESULT HrBeginWriteBatch(IMAPISession* session, ULONG maxChanges, ULONG maxMs);
 HRESULT HrPaceWriteBatch(IMAPISession* session);
 HRESULT HrEndWriteBatch(IMAPISession* session);
+
+// Sets PT_UNICODE property `tag` of an open message to `text`, as SetProps would, but the
+// message shares the text instead of copying it: until the message is saved (or released),
+// the text must not change, and it is written from there into the store piece by piece. For a
+// writer of long texts, so that a text of many megabytes is not held several times over; one
+// text may serve several properties (an SMS's subject is its text). A text with U+0000 in it
+// is stored whole (SetProps would end it there). MAPI_E_INVALID_PARAMETER for a message that
+// is not the store's, no text or another type.
+HRESULT HrSetTextShared(IMessage* message, ULONG tag, std::shared_ptr<const std::u16string> text);
 
 // Memory handed out by the store: one buffer, and further blocks tied to it that are freed
 // with it.

@@ -100,6 +100,8 @@ public:
 
     // Every use of the connection holds this lock.
     std::recursive_mutex& Mutex() { return mutex_; }
+    // The connection itself, for what statements cannot do (writing a long value in place).
+    sql::Db& Connection() { return db_; }
 
     // A prepared statement kept for the connection's life, ready for binding. One statement
     // text is in use once at a time.
@@ -252,7 +254,16 @@ struct StoredValue {
     std::vector<BYTE> bytes;  // strings and binaries, when loaded
     std::int64_t length = 0;  // length of a string or binary, also when not loaded
     bool loaded = true;
+    // A PT_UNICODE value set from a caller's text that the value shares (HrSetTextShared) and
+    // that `bytes` does not hold yet: its bytes are the text's UTF-16LE, made only when the
+    // value is read back or written, piece by piece (so a long text is not copied whole).
+    std::shared_ptr<const std::u16string> text;
 };
+
+// The length in bytes of a string or binary value that is in memory (`bytes` or `text`).
+inline std::int64_t HeldLength(const StoredValue& value) {
+    return static_cast<std::int64_t>(value.text ? 2 * value.text->size() : value.bytes.size());
+}
 
 // Objects with their stored values (in identifier order), in id order.
 using LoadedRows = std::vector<std::pair<ObjectRow, std::vector<StoredValue>>>;

@@ -49,6 +49,11 @@ const StoredValue* PropCore::FullValue(ULONG propId) {
     for (StoredValue& value : values_) {
         if (PROP_ID(value.tag) != propId) continue;
         if (!value.loaded && LoadOne(*db_, row_.id, propId, &value)) value.loaded = true;
+        if (value.text) {
+            // A text shared with the caller is read back: from now on it is a value of its own.
+            value.bytes = Utf16Bytes(*value.text);
+            value.text.reset();
+        }
         return value.loaded ? &value : nullptr;
     }
     return nullptr;
@@ -241,6 +246,25 @@ HRESULT PropCore::WriteStream(ULONG tag, const std::vector<BYTE>& bytes) {
     return result;
 }
 
+HRESULT PropCore::SetSharedText(ULONG tag, std::shared_ptr<const std::u16string> text) {
+    if (faults::Hit("HrSetTextShared")) return MAPI_E_CALL_FAILED;
+    if (!text || PROP_TYPE(tag) != PT_UNICODE) return MAPI_E_INVALID_PARAMETER;
+    if (!transacted_) return MAPI_E_NO_SUPPORT;
+    if (IsComputed(row_.kind, PROP_ID(tag))) return MAPI_E_COMPUTED;
+    std::lock_guard lock(db_->Mutex());
+    if (!EnsureValues()) return MAPI_E_OBJECT_DELETED;
+    StoredValue value;
+    value.tag = tag;
+    value.length = static_cast<std::int64_t>(2 * text->size());
+    value.text = std::move(text);
+    removed_.erase(PROP_ID(tag));
+    changed_.insert(PROP_ID(tag));
+    PutValue(values_, std::move(value));
+    dirty_ = true;
+    Changed();
+    return S_OK;
+}
+
 HRESULT PropCore::StorePending(ObjectId id, bool all) {
     if (!all) {
         for (ULONG propId : removed_) {
@@ -275,3 +299,13 @@ void PropCore::Finish() {
 }
 
 }  // namespace platform::mapi::store
+
+namespace platform::mapi {
+
+HRESULT HrSetTextShared(IMessage* message, ULONG tag, std::shared_ptr<const std::u16string> text) {
+    auto* core = dynamic_cast<store::PropCore*>(message);
+    if (core == nullptr) return MAPI_E_INVALID_PARAMETER;
+    return core->SetSharedText(tag, std::move(text));
+}
+
+}  // namespace platform::mapi

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -326,6 +327,15 @@ HRESULT ToStoredValue(const SPropValue& value, StoredValue* out, bool* kept) {
     }
 }
 
+namespace {
+
+// From this length on, a string or binary is written into its row in pieces: bound whole, it
+// would be copied whole into the row's record before SQLite writes it.
+constexpr std::int64_t kInPiecesFrom = 1024 * 1024;
+constexpr std::size_t kPiece = 256 * 1024;
+
+}  // namespace
+
 HRESULT StoreStoredValue(Database& db, ObjectId obj, const StoredValue& value) {
     switch (PROP_TYPE(value.tag)) {
         case PT_I2:
@@ -337,11 +347,70 @@ HRESULT StoreStoredValue(Database& db, ObjectId obj, const StoredValue& value) {
         case PT_R4:
         case PT_DOUBLE:
         case PT_APPTIME: return Put(db, obj, value.tag, [&](sql::Stmt& q) { q.BindReal(4, value.real); });
-        default: return StoreBytes(db, obj, value.tag, value.bytes);
+        default:
+            if (value.text || HeldLength(value) >= kInPiecesFrom) return StoreStoredValues(db, obj, {&value});
+            return StoreBytes(db, obj, value.tag, value.bytes);
     }
 }
 
 namespace {
+
+bool IsNumber(const StoredValue& value) {
+    switch (PROP_TYPE(value.tag)) {
+        case PT_I2:
+        case PT_LONG:
+        case PT_BOOLEAN:
+        case PT_I8:
+        case PT_CURRENCY:
+        case PT_SYSTIME:
+        case PT_R4:
+        case PT_DOUBLE:
+        case PT_APPTIME: return true;
+        default: return false;
+    }
+}
+
+bool InPieces(const StoredValue* value) { return !IsNumber(*value) && HeldLength(*value) >= kInPiecesFrom; }
+
+// Bytes [offset, offset + size) of a value held in memory.
+const BYTE* Piece(const StoredValue& value, std::size_t offset, std::size_t size, std::vector<BYTE>& buffer) {
+    if (!value.text) return value.bytes.data() + offset;
+    buffer.resize(size);
+    const char16_t* from = value.text->data() + offset / 2;
+    for (std::size_t i = 0; i < size; i += 2, ++from) {
+        buffer[i] = static_cast<BYTE>(*from & 0xFF);
+        buffer[i + 1] = static_cast<BYTE>(*from >> 8);
+    }
+    return buffer.data();
+}
+
+// Stores a long value as StoreStoredValues does, but its bytes go into the row in pieces.
+HRESULT StoreInPieces(Database& db, ObjectId obj, const StoredValue& value, bool fresh) {
+    const std::size_t size = static_cast<std::size_t>(HeldLength(value));
+    {
+        Cursor q = db.Query(fresh ? "INSERT INTO props (obj, pid, type, value) VALUES (?, ?, ?, ?)"
+                                  : "INSERT INTO props (obj, pid, type, value) VALUES (?, ?, ?, ?)"
+                                    " ON CONFLICT (obj, pid) DO UPDATE SET type = excluded.type, value = excluded.value");
+        q->Bind(1, obj).Bind(2, std::int64_t{PROP_ID(value.tag)}).Bind(3, std::int64_t{PROP_TYPE(value.tag)});
+        q->BindZeroBlob(4, size);
+        if (!q->Run()) return MAPI_E_DISK_ERROR;
+    }
+    std::int64_t rowid = 0;
+    {
+        Cursor q = db.Query("SELECT rowid FROM props WHERE obj = ? AND pid = ?");
+        q->Bind(1, obj).Bind(2, std::int64_t{PROP_ID(value.tag)});
+        if (!q->Step()) return MAPI_E_DISK_ERROR;
+        rowid = q->Int(0);
+    }
+    sql::BlobWriter blob(db.Connection(), "props", "value", rowid);
+    if (!blob.Ok() || blob.Size() != size) return MAPI_E_DISK_ERROR;
+    std::vector<BYTE> buffer;
+    for (std::size_t offset = 0; offset < size; offset += kPiece) {
+        const std::size_t n = std::min(kPiece, size - offset);
+        if (!blob.Write(offset, Piece(value, offset, n, buffer), n)) return MAPI_E_DISK_ERROR;
+    }
+    return S_OK;
+}
 
 // Values one statement of StoreStoredValues stores at most.
 constexpr std::size_t kValuesPerStatement = 16;
@@ -373,13 +442,32 @@ void BindStored(sql::Stmt& q, int at, const StoredValue& value) {
         case PT_R4:
         case PT_DOUBLE:
         case PT_APPTIME: q.BindReal(at, value.real); break;
-        default: q.BindBlob(at, value.bytes.data(), value.bytes.size()); break;
+        default:
+            if (value.text) {
+                const std::vector<BYTE> bytes = Utf16Bytes(*value.text);
+                q.BindBlob(at, bytes.data(), bytes.size());
+            } else {
+                q.BindBlob(at, value.bytes.data(), value.bytes.size());
+            }
+            break;
     }
 }
 
 }  // namespace
 
 HRESULT StoreStoredValues(Database& db, ObjectId obj, const std::vector<const StoredValue*>& values, bool fresh) {
+    if (std::any_of(values.begin(), values.end(), InPieces)) {
+        // The short values several to a statement as usual, then each long one on its own.
+        std::vector<const StoredValue*> rest;
+        std::copy_if(values.begin(), values.end(), std::back_inserter(rest),
+                     [](const StoredValue* v) { return !InPieces(v); });
+        if (HRESULT stored = StoreStoredValues(db, obj, rest, fresh); stored != S_OK) return stored;
+        for (const StoredValue* value : values) {
+            if (!InPieces(value)) continue;
+            if (HRESULT stored = StoreInPieces(db, obj, *value, fresh); stored != S_OK) return stored;
+        }
+        return S_OK;
+    }
     for (std::size_t first = 0; first < values.size(); first += kValuesPerStatement) {
         const std::size_t rows = std::min(kValuesPerStatement, values.size() - first);
         Cursor c = db.Query(StoreValuesStatement(rows, fresh));
