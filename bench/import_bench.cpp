@@ -191,7 +191,7 @@ void WriteLong(std::uint64_t bodyMb, std::uint64_t partMb, bool ascii, std::FILE
     const std::string piece =
         ascii ? std::string("Lorem ipsum dolor sit amet, consectetur adipiscing elit. ")
               : "Lorem ipsum &amp; dolor sit amet, caf\xC3\xA9 \xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 "
-        "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xF0\x9F\x98\x80 &#10;";
+                "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xF0\x9F\x98\x80 &#10;";
     for (std::uint64_t written = 0; written < bodyMb * 1000000; written += piece.size()) {
         std::fwrite(piece.data(), 1, piece.size(), out);
     }

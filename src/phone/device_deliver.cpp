@@ -15,15 +15,6 @@ void Check(mapi::HRESULT result, const char* what) {
     if (result != 0) throw Failure{std::string("the message store refused ") + what};
 }
 
-// Characters from which a text is long enough to be shared with the store rather than copied.
-constexpr std::size_t kLongText = 64 * 1024;
-
-// `text` for the store to share: moved out of `release` when given (which is `text`), else copied.
-std::shared_ptr<const std::u16string> Share(const std::u16string& text, std::u16string* release) {
-    if (release != nullptr) return std::make_shared<const std::u16string>(std::move(*release));
-    return std::make_shared<const std::u16string>(text);
-}
-
 std::u16string MmsPath(const std::u16string& name) {
     return std::u16string(platform::device::kMmsFolder) + u"\\" + name;
 }
@@ -76,19 +67,12 @@ Bytes Store(Phone& phone, const Delivery& d, Delivery* release, mapi::IMAPIFolde
     try {
         Check(folder->CreateMessage(nullptr, 0, message.Out()), "CreateMessage");
 
-        std::uint32_t size = static_cast<std::uint32_t>(d.body.size() * 2);
+        const std::size_t bodyUnits = d.longBody ? platform::Utf16Length(*d.longBody) : d.body.size();
+        std::uint32_t size = static_cast<std::uint32_t>(bodyUnits * 2);
         for (const Attachment& a : d.attachments) size += static_cast<std::uint32_t>(a.data.size());
         if (d.mms) size = static_cast<std::uint32_t>(d.mms->data.size());
         const std::u16string messageClass = d.mms ? u"IPM.MMS" : d.messageClass;
         const platform::FILETIME modified = d.lastModificationTime.value_or(platform::GetSystemTimeAsFileTime());
-
-        // A text with U+0000 in it would end there as a value: such a body goes as a stream.
-        const bool bodyAsValue = !d.body.empty() && d.body.find(u'\0') == std::u16string::npos;
-        // A long text is shared with the store instead of copied into it, and the subject of an
-        // SMS is the very text of its body, so that the text is held once while it is written.
-        const bool shareBody = bodyAsValue && d.body.size() > kLongText;
-        const std::u16string& subject = d.subjectIsBody ? d.body : d.subject;
-        const bool shareSubject = subject.size() > kLongText && subject.find(u'\0') == std::u16string::npos;
 
         std::vector<mapi::SPropValue> values = {
             mapi::TextValue(mapi::PR_MESSAGE_CLASS_W, messageClass),
@@ -96,7 +80,9 @@ Bytes Store(Phone& phone, const Delivery& d, Delivery* release, mapi::IMAPIFolde
             mapi::LongValue(mapi::PR_MESSAGE_FLAGS, d.read ? mapi::MSGFLAG_READ : 0),
             mapi::LongValue(mapi::PR_MESSAGE_SIZE, size),
         };
-        if (!shareSubject) values.push_back(mapi::TextValue(mapi::PR_SUBJECT_W, subject));
+        // A long body is shared with the store, as the subject too when it is the body's text.
+        const bool subjectShared = d.subjectIsBody && d.longBody;
+        if (!subjectShared) values.push_back(mapi::TextValue(mapi::PR_SUBJECT_W, d.subjectIsBody ? d.body : d.subject));
         if (platform::ToTicks(d.deliveryTime) != 0) {
             values.push_back(mapi::TimeValue(mapi::PR_MESSAGE_DELIVERY_TIME, d.deliveryTime));
         }
@@ -104,23 +90,25 @@ Bytes Store(Phone& phone, const Delivery& d, Delivery* release, mapi::IMAPIFolde
         hasAttach.ulPropTag = mapi::PR_HASATTACH;
         hasAttach.Value.b = d.attachments.empty() ? 0 : 1;
         values.push_back(hasAttach);
-        if (bodyAsValue && !shareBody) values.push_back(mapi::TextValue(mapi::PR_BODY_W, d.body));
+        // The body goes with the other properties (one write less than a stream) unless a
+        // U+0000 in it would end the text there.
+        const bool bodyAsValue = !d.body.empty() && d.body.find(u'\0') == std::u16string::npos;
+        if (bodyAsValue) values.push_back(mapi::TextValue(mapi::PR_BODY_W, d.body));
         if (d.from) values.push_back(mapi::TextValue(mapi::PR_SENDER_EMAIL_ADDRESS_W, *d.from));
         if (d.fromName) values.push_back(mapi::TextValue(mapi::PR_SENDER_NAME_W, *d.fromName));
         Check(message->SetProps(static_cast<mapi::ULONG>(values.size()), values.data(), nullptr), "SetProps");
         values.clear();
-
-        std::shared_ptr<const std::u16string> bodyText, subjectText;
-        if (shareBody) bodyText = Share(d.body, release ? &release->body : nullptr);
-        if (shareSubject) {
-            subjectText = d.subjectIsBody ? bodyText : Share(d.subject, release ? &release->subject : nullptr);
-            Check(mapi::HrSetTextShared(message.get(), mapi::PR_SUBJECT_W, std::move(subjectText)), "HrSetTextShared");
+        if (d.longBody) {
+            Check(mapi::HrSetTextShared(message.get(), mapi::PR_BODY_W, d.longBody), "HrSetTextShared");
+            if (subjectShared) {
+                Check(mapi::HrSetTextShared(message.get(), mapi::PR_SUBJECT_W, d.longBody), "HrSetTextShared");
+            }
         }
-        if (bodyText) Check(mapi::HrSetTextShared(message.get(), mapi::PR_BODY_W, std::move(bodyText)), "HrSetTextShared");
-        // What was copied into the store may go.
+        // What the store holds now may go.
         if (release != nullptr) {
             std::u16string().swap(release->subject);
             if (bodyAsValue) std::u16string().swap(release->body);
+            release->longBody.reset();
         }
 
         if (!d.to.empty()) {

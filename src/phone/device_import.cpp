@@ -133,7 +133,11 @@ std::vector<Recipient> OtherParties(const Attributes& attributes) {
 
 bool IsRead(const Attributes& attributes) { return ValueOf(attributes, "read") == "1"; }
 
-Conversion ConvertSms(const BackupElement& e) {
+// A body from which the text is kept as the file's UTF-8 for the store to convert as it writes
+// it (Delivery::longBody), in bytes.
+constexpr std::size_t kLongBody = 64 * 1024;
+
+Conversion ConvertSms(BackupElement& e) {
     Conversion c;
     const auto type = ValueOf(e.attributes, "type");
     const char16_t* folder = type ? FolderFor(*type) : nullptr;
@@ -150,7 +154,16 @@ Conversion ConvertSms(const BackupElement& e) {
         c.skipped = "it has neither text nor an address";
         return c;
     }
-    if (body) d.body = Wide(*body);
+    if (body && body->size() >= kLongBody && body->find('\0') == std::string_view::npos) {
+        // Moved out of the element: not a copy.
+        for (auto& [name, value] : e.attributes) {
+            if (name != "body") continue;
+            d.longBody = std::make_shared<const std::string>(std::move(value));
+            break;
+        }
+    } else if (body) {
+        d.body = Wide(*body);
+    }
     const auto subject = ValueOf(e.attributes, "subject");
     if (subject) {
         d.subject = Wide(*subject);
@@ -342,29 +355,46 @@ std::string Megabytes(std::uint64_t bytes) {
 }
 
 // A fixed-size key of what makes a message the same as another: its time, sender, recipients
-// in any order, subject, body (UTF-16LE) and its attachments' names and digests in order.
+// in any order, subject, body and its attachments' names and digests in order. The subject and
+// body come as digests of their UTF-16LE (TextDigest), so that a long text is never copied.
 std::string ContentKey(std::uint64_t ticks, const std::u16string& from, std::vector<std::u16string> to,
-                       const std::u16string& subject, const std::string& body,
+                       const std::string& subjectDigest, const std::string& bodyDigest,
                        const std::vector<std::pair<std::u16string, std::string>>& attachments) {
     std::sort(to.begin(), to.end());
-    Bytes key;
+    Sha256 key;
     const auto add = [&key](std::string_view bytes) {
         const std::uint64_t size = bytes.size();
-        for (int i = 0; i < 8; ++i) key.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
-        key.insert(key.end(), bytes.begin(), bytes.end());
+        std::uint8_t length[8];
+        for (int i = 0; i < 8; ++i) length[i] = static_cast<std::uint8_t>(size >> (8 * i));
+        key.Add(length, sizeof length);
+        key.Add(bytes.data(), bytes.size());
     };
     add(std::to_string(ticks));
     add(platform::ToUtf16Le(from));
     add(std::to_string(to.size()));
     for (const std::u16string& address : to) add(platform::ToUtf16Le(address));
-    add(platform::ToUtf16Le(subject));
-    add(body);
+    add(subjectDigest);
+    add(bodyDigest);
     add(std::to_string(attachments.size()));
     for (const auto& [name, digest] : attachments) {
         add(platform::ToUtf16Le(name));
         add(digest);
     }
-    return Sha256Hex(key);
+    return key.Hex();
+}
+
+std::string TextDigest(std::u16string_view text) {
+    Sha256 hash;
+    hash.AddUtf16Le(text);
+    return hash.Hex();
+}
+
+// The digest of a delivery's body, as TextDigest makes it of the stored one.
+std::string BodyDigest(const Delivery& d) {
+    if (!d.longBody) return TextDigest(d.body);
+    Sha256 hash;
+    hash.AddUtf8AsUtf16Le(*d.longBody);
+    return hash.Hex();
 }
 
 std::vector<std::u16string> RecipientAddresses(mapi::IMessage* message) {
@@ -475,9 +505,9 @@ bool Importer::AlreadyPresent(Folder& folder, const Delivery& d) {
     for (const Recipient& r : d.to) addresses.push_back(r.address);
     std::vector<std::pair<std::u16string, std::string>> attachments;
     for (const Attachment& a : d.attachments) attachments.emplace_back(a.filename, Sha256Hex(a.data));
+    const std::string body = BodyDigest(d);
     const std::string key = ContentKey(ticks, d.from.value_or(u""), std::move(addresses),
-                                       d.subjectIsBody ? d.body : d.subject,
-                                       platform::ToUtf16Le(d.body), attachments);
+                                       d.subjectIsBody ? body : TextDigest(d.subject), body, attachments);
     const auto held = folder.held.find(key);
     if (held == folder.held.end()) return false;
     return ++folder.met[key] <= held->second.size();
@@ -494,12 +524,12 @@ void Importer::CountHeld(Folder& folder, std::uint64_t ticks) {
         } catch (const Failure&) {
             continue;  // deleted meanwhile
         }
-        const Bytes body = ReadStream(message.get(), mapi::PR_BODY_W);
+        const std::string body = Sha256Hex(ReadStream(message.get(), mapi::PR_BODY_W));
         folder
             .held[ContentKey(ticks, GetText(message.get(), mapi::PR_SENDER_EMAIL_ADDRESS_W).value_or(u""),
                              RecipientAddresses(message.get()),
-                             GetText(message.get(), mapi::PR_SUBJECT_W).value_or(u""),
-                             std::string(body.begin(), body.end()), StoredAttachments(message.get()))]
+                             TextDigest(GetText(message.get(), mapi::PR_SUBJECT_W).value_or(u"")), body,
+                             StoredAttachments(message.get()))]
             .push_back(it->second);
     }
     folder.byTime.erase(first, last);

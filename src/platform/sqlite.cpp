@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include "platform/faults.h"
 #include "platform/kernel.h"
 
 namespace platform::sql {
@@ -180,6 +181,10 @@ std::uint64_t BlobWriter::Size() const { return blob_ ? static_cast<std::uint64_
 bool BlobWriter::Write(std::uint64_t offset, const void* data, std::size_t size) {
     if (blob_ == nullptr || offset > Size() || size > Size() - offset) return false;
     if (size == 0) return true;
+    if (faults::Hit("sqlite3_blob_write")) {
+        SetFailureCause("the database: disk I/O error");
+        return false;
+    }
     if (sqlite3_blob_write(blob_, data, static_cast<int>(size), static_cast<int>(offset)) == SQLITE_OK) return true;
     SetCause(db_);
     return false;

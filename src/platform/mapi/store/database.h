@@ -254,15 +254,15 @@ struct StoredValue {
     std::vector<BYTE> bytes;  // strings and binaries, when loaded
     std::int64_t length = 0;  // length of a string or binary, also when not loaded
     bool loaded = true;
-    // A PT_UNICODE value set from a caller's text that the value shares (HrSetTextShared) and
-    // that `bytes` does not hold yet: its bytes are the text's UTF-16LE, made only when the
-    // value is read back or written, piece by piece (so a long text is not copied whole).
-    std::shared_ptr<const std::u16string> text;
+    // A PT_UNICODE value set from a caller's UTF-8 text that the value shares (HrSetTextShared)
+    // and that `bytes` does not hold: its bytes, `length` of them, are the text's UTF-16LE,
+    // made when the value is read back, or piece by piece while it is written.
+    std::shared_ptr<const std::string> utf8;
 };
 
-// The length in bytes of a string or binary value that is in memory (`bytes` or `text`).
+// The length in bytes of a string or binary value that is in memory (`bytes` or `utf8`).
 inline std::int64_t HeldLength(const StoredValue& value) {
-    return static_cast<std::int64_t>(value.text ? 2 * value.text->size() : value.bytes.size());
+    return value.utf8 ? value.length : static_cast<std::int64_t>(value.bytes.size());
 }
 
 // Objects with their stored values (in identifier order), in id order.

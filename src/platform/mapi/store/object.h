@@ -91,9 +91,9 @@ public:
     // Takes what a stream on property `tag` holds: stored at once, or kept with the object's
     // other changes when it is transacted.
     HRESULT WriteStream(ULONG tag, const std::vector<BYTE>& bytes);
-    // Sets a PT_UNICODE property of a transacted object to a text it shares with the caller
-    // (HrSetTextShared).
-    HRESULT SetSharedText(ULONG tag, std::shared_ptr<const std::u16string> text);
+    // Sets a PT_UNICODE property of a transacted object to a UTF-8 text it shares with the
+    // caller (HrSetTextShared).
+    HRESULT SetSharedText(ULONG tag, std::shared_ptr<const std::string> utf8);
     // At the last release of a changed store or folder: a modified notification.
     void Finish();
 

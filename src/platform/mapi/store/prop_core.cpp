@@ -2,6 +2,7 @@
 #include "platform/faults.h"
 #include "platform/mapi/store/object.h"
 #include "platform/mapi/store/props.h"
+#include "platform/text.h"
 
 namespace platform::mapi::store {
 
@@ -49,10 +50,10 @@ const StoredValue* PropCore::FullValue(ULONG propId) {
     for (StoredValue& value : values_) {
         if (PROP_ID(value.tag) != propId) continue;
         if (!value.loaded && LoadOne(*db_, row_.id, propId, &value)) value.loaded = true;
-        if (value.text) {
+        if (value.utf8) {
             // A text shared with the caller is read back: from now on it is a value of its own.
-            value.bytes = Utf16Bytes(*value.text);
-            value.text.reset();
+            value.bytes = Utf16Bytes(FromUtf8(*value.utf8));
+            value.utf8.reset();
         }
         return value.loaded ? &value : nullptr;
     }
@@ -246,17 +247,17 @@ HRESULT PropCore::WriteStream(ULONG tag, const std::vector<BYTE>& bytes) {
     return result;
 }
 
-HRESULT PropCore::SetSharedText(ULONG tag, std::shared_ptr<const std::u16string> text) {
+HRESULT PropCore::SetSharedText(ULONG tag, std::shared_ptr<const std::string> utf8) {
     if (faults::Hit("HrSetTextShared")) return MAPI_E_CALL_FAILED;
-    if (!text || PROP_TYPE(tag) != PT_UNICODE) return MAPI_E_INVALID_PARAMETER;
+    if (!utf8 || PROP_TYPE(tag) != PT_UNICODE) return MAPI_E_INVALID_PARAMETER;
     if (!transacted_) return MAPI_E_NO_SUPPORT;
     if (IsComputed(row_.kind, PROP_ID(tag))) return MAPI_E_COMPUTED;
     std::lock_guard lock(db_->Mutex());
     if (!EnsureValues()) return MAPI_E_OBJECT_DELETED;
     StoredValue value;
     value.tag = tag;
-    value.length = static_cast<std::int64_t>(2 * text->size());
-    value.text = std::move(text);
+    value.length = static_cast<std::int64_t>(2 * Utf16Length(*utf8));
+    value.utf8 = std::move(utf8);
     removed_.erase(PROP_ID(tag));
     changed_.insert(PROP_ID(tag));
     PutValue(values_, std::move(value));
@@ -302,10 +303,10 @@ void PropCore::Finish() {
 
 namespace platform::mapi {
 
-HRESULT HrSetTextShared(IMessage* message, ULONG tag, std::shared_ptr<const std::u16string> text) {
+HRESULT HrSetTextShared(IMessage* message, ULONG tag, std::shared_ptr<const std::string> utf8) {
     auto* core = dynamic_cast<store::PropCore*>(message);
     if (core == nullptr) return MAPI_E_INVALID_PARAMETER;
-    return core->SetSharedText(tag, std::move(text));
+    return core->SetSharedText(tag, std::move(utf8));
 }
 
 }  // namespace platform::mapi

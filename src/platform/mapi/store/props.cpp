@@ -348,7 +348,7 @@ HRESULT StoreStoredValue(Database& db, ObjectId obj, const StoredValue& value) {
         case PT_DOUBLE:
         case PT_APPTIME: return Put(db, obj, value.tag, [&](sql::Stmt& q) { q.BindReal(4, value.real); });
         default:
-            if (value.text || HeldLength(value) >= kInPiecesFrom) return StoreStoredValues(db, obj, {&value});
+            if (value.utf8 || HeldLength(value) >= kInPiecesFrom) return StoreStoredValues(db, obj, {&value});
             return StoreBytes(db, obj, value.tag, value.bytes);
     }
 }
@@ -372,25 +372,33 @@ bool IsNumber(const StoredValue& value) {
 
 bool InPieces(const StoredValue* value) { return !IsNumber(*value) && HeldLength(*value) >= kInPiecesFrom; }
 
-// Bytes [offset, offset + size) of a value held in memory.
-const BYTE* Piece(const StoredValue& value, std::size_t offset, std::size_t size, std::vector<BYTE>& buffer) {
-    if (!value.text) return value.bytes.data() + offset;
-    buffer.resize(size);
-    const char16_t* from = value.text->data() + offset / 2;
-    for (std::size_t i = 0; i < size; i += 2, ++from) {
-        buffer[i] = static_cast<BYTE>(*from & 0xFF);
-        buffer[i + 1] = static_cast<BYTE>(*from >> 8);
+// Fills `out` (kPiece bytes) with the next bytes of a value held in memory, from `*at` on (a
+// byte offset, or for a UTF-8 text the offset in the text); returns how many. A text becomes
+// UTF-16LE as it goes.
+std::size_t NextPiece(const StoredValue& value, std::size_t* at, BYTE* out, std::vector<char16_t>& units) {
+    if (!value.utf8) {
+        const std::size_t n = std::min(kPiece, value.bytes.size() - *at);
+        std::copy_n(value.bytes.data() + *at, n, out);
+        *at += n;
+        return n;
     }
-    return buffer.data();
+    units.resize(kPiece / 2);
+    const std::size_t n = FromUtf8Piece(*value.utf8, at, units.data(), units.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        out[2 * i] = static_cast<BYTE>(units[i] & 0xFF);
+        out[2 * i + 1] = static_cast<BYTE>(units[i] >> 8);
+    }
+    return 2 * n;
 }
 
 // Stores a long value as StoreStoredValues does, but its bytes go into the row in pieces.
 HRESULT StoreInPieces(Database& db, ObjectId obj, const StoredValue& value, bool fresh) {
     const std::size_t size = static_cast<std::size_t>(HeldLength(value));
     {
-        Cursor q = db.Query(fresh ? "INSERT INTO props (obj, pid, type, value) VALUES (?, ?, ?, ?)"
-                                  : "INSERT INTO props (obj, pid, type, value) VALUES (?, ?, ?, ?)"
-                                    " ON CONFLICT (obj, pid) DO UPDATE SET type = excluded.type, value = excluded.value");
+        Cursor q =
+            db.Query(fresh ? "INSERT INTO props (obj, pid, type, value) VALUES (?, ?, ?, ?)"
+                           : "INSERT INTO props (obj, pid, type, value) VALUES (?, ?, ?, ?)"
+                             " ON CONFLICT (obj, pid) DO UPDATE SET type = excluded.type, value = excluded.value");
         q->Bind(1, obj).Bind(2, std::int64_t{PROP_ID(value.tag)}).Bind(3, std::int64_t{PROP_TYPE(value.tag)});
         q->BindZeroBlob(4, size);
         if (!q->Run()) return MAPI_E_DISK_ERROR;
@@ -404,10 +412,13 @@ HRESULT StoreInPieces(Database& db, ObjectId obj, const StoredValue& value, bool
     }
     sql::BlobWriter blob(db.Connection(), "props", "value", rowid);
     if (!blob.Ok() || blob.Size() != size) return MAPI_E_DISK_ERROR;
-    std::vector<BYTE> buffer;
-    for (std::size_t offset = 0; offset < size; offset += kPiece) {
-        const std::size_t n = std::min(kPiece, size - offset);
-        if (!blob.Write(offset, Piece(value, offset, n, buffer), n)) return MAPI_E_DISK_ERROR;
+    std::vector<BYTE> piece(kPiece);
+    std::vector<char16_t> units;
+    std::size_t at = 0;
+    for (std::size_t offset = 0; offset < size;) {
+        const std::size_t n = NextPiece(value, &at, piece.data(), units);
+        if (n == 0 || !blob.Write(offset, piece.data(), n)) return MAPI_E_DISK_ERROR;
+        offset += n;
     }
     return S_OK;
 }
@@ -443,8 +454,8 @@ void BindStored(sql::Stmt& q, int at, const StoredValue& value) {
         case PT_DOUBLE:
         case PT_APPTIME: q.BindReal(at, value.real); break;
         default:
-            if (value.text) {
-                const std::vector<BYTE> bytes = Utf16Bytes(*value.text);
+            if (value.utf8) {
+                const std::vector<BYTE> bytes = Utf16Bytes(FromUtf8(*value.utf8));
                 q.BindBlob(at, bytes.data(), bytes.size());
             } else {
                 q.BindBlob(at, value.bytes.data(), value.bytes.size());
