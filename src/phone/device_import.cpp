@@ -389,6 +389,45 @@ std::string TextDigest(std::u16string_view text) {
     return hash.Hex();
 }
 
+// The digest of a stored text as TextDigest makes it of the text GetText gives (up to its first
+// U+0000), read piece by piece: a long one is never held whole. `whole`: every byte counts.
+std::string StoredTextDigest(mapi::IMessage* message, mapi::ULONG tag, bool whole) {
+    mapi::Ptr<mapi::IUnknown> unknown;
+    if (message->OpenProperty(tag, nullptr, 0, 0, unknown.Out()) != 0) {
+        if (whole) return Sha256Hex({});
+        return TextDigest(GetText(message, tag).value_or(u""));
+    }
+    mapi::Ptr<mapi::IStream> stream = std::move(unknown).As<mapi::IStream>();
+    Sha256 hash;
+    std::vector<std::uint8_t> piece(64 * 1024);
+    std::size_t kept = 0;  // a byte of the last piece left over: the first of a code unit
+    for (;;) {
+        mapi::ULONG read = 0;
+        if (stream->Read(piece.data() + kept, static_cast<mapi::ULONG>(piece.size() - kept), &read) != 0) {
+            throw Failure{"the message store refused Read"};
+        }
+        if (read == 0) break;
+        std::size_t n = kept + read;
+        if (!whole) {
+            for (std::size_t i = 0; i + 1 < n; i += 2) {
+                if (piece[i] == 0 && piece[i + 1] == 0) {
+                    hash.Add(piece.data(), i);
+                    return hash.Hex();
+                }
+            }
+        }
+        kept = whole ? 0 : n % 2;
+        hash.Add(piece.data(), n - kept);
+        if (kept) piece[0] = piece[n - 1];
+    }
+    // A trailing odd byte is a code unit of its own in a text (its high byte 0).
+    if (kept && piece[0] != 0) {
+        const std::uint8_t unit[2] = {piece[0], 0};
+        hash.Add(unit, 2);
+    }
+    return hash.Hex();
+}
+
 // The digest of a delivery's body, as TextDigest makes it of the stored one.
 std::string BodyDigest(const Delivery& d) {
     if (!d.longBody) return TextDigest(d.body);
@@ -520,16 +559,16 @@ void Importer::CountHeld(Folder& folder, std::uint64_t ticks) {
     for (auto it = first; it != last; ++it) {
         mapi::Ptr<mapi::IMessage> message;
         try {
-            message = phone_.OpenMessage(it->second);
+            // Its long texts are read piece by piece as they are digested, not with it.
+            message = phone_.OpenMessage(it->second, mapi::MAPI_DEFERRED_ERRORS);
         } catch (const Failure&) {
             continue;  // deleted meanwhile
         }
-        const std::string body = Sha256Hex(ReadStream(message.get(), mapi::PR_BODY_W));
         folder
             .held[ContentKey(ticks, GetText(message.get(), mapi::PR_SENDER_EMAIL_ADDRESS_W).value_or(u""),
                              RecipientAddresses(message.get()),
-                             TextDigest(GetText(message.get(), mapi::PR_SUBJECT_W).value_or(u"")), body,
-                             StoredAttachments(message.get()))]
+                             StoredTextDigest(message.get(), mapi::PR_SUBJECT_W, false),
+                             StoredTextDigest(message.get(), mapi::PR_BODY_W, true), StoredAttachments(message.get()))]
             .push_back(it->second);
     }
     folder.byTime.erase(first, last);

@@ -166,19 +166,27 @@ std::vector<std::uint8_t> Stmt::Blob(int column) const {
     return data ? std::vector<std::uint8_t>(data, data + size) : std::vector<std::uint8_t>();
 }
 
-BlobWriter::BlobWriter(Db& db, const char* table, const char* column, std::int64_t rowid) : db_(db.Handle()) {
-    if (sqlite3_blob_open(db_, "main", table, column, rowid, 1, &blob_) != SQLITE_OK) {
+Blob::Blob(Db& db, const char* table, const char* column, std::int64_t rowid, bool write) : db_(db.Handle()) {
+    if (sqlite3_blob_open(db_, "main", table, column, rowid, write ? 1 : 0, &blob_) != SQLITE_OK) {
         SetCause(db_);
         sqlite3_blob_close(blob_);  // a failed open may leave a handle; closing null does nothing
         blob_ = nullptr;
     }
 }
 
-BlobWriter::~BlobWriter() { sqlite3_blob_close(blob_); }
+Blob::~Blob() { sqlite3_blob_close(blob_); }
 
-std::uint64_t BlobWriter::Size() const { return blob_ ? static_cast<std::uint64_t>(sqlite3_blob_bytes(blob_)) : 0; }
+std::uint64_t Blob::Size() const { return blob_ ? static_cast<std::uint64_t>(sqlite3_blob_bytes(blob_)) : 0; }
 
-bool BlobWriter::Write(std::uint64_t offset, const void* data, std::size_t size) {
+bool Blob::Read(std::uint64_t offset, void* data, std::size_t size) {
+    if (blob_ == nullptr || offset > Size() || size > Size() - offset) return false;
+    if (size == 0) return true;
+    if (sqlite3_blob_read(blob_, data, static_cast<int>(size), static_cast<int>(offset)) == SQLITE_OK) return true;
+    SetCause(db_);
+    return false;
+}
+
+bool Blob::Write(std::uint64_t offset, const void* data, std::size_t size) {
     if (blob_ == nullptr || offset > Size() || size > Size() - offset) return false;
     if (size == 0) return true;
     if (faults::Hit("sqlite3_blob_write")) {
@@ -188,6 +196,19 @@ bool BlobWriter::Write(std::uint64_t offset, const void* data, std::size_t size)
     if (sqlite3_blob_write(blob_, data, static_cast<int>(size), static_cast<int>(offset)) == SQLITE_OK) return true;
     SetCause(db_);
     return false;
+}
+
+UnmappedReads::UnmappedReads(Db& db) : db_(db.Handle()) {
+    sqlite3_int64 limit = -1;  // asks without changing it
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_MMAP_SIZE, &limit) != SQLITE_OK || limit <= 0) return;
+    sqlite3_int64 none = 0;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_MMAP_SIZE, &none) == SQLITE_OK) limit_ = limit;
+}
+
+UnmappedReads::~UnmappedReads() {
+    if (limit_ <= 0) return;
+    sqlite3_int64 limit = limit_;
+    sqlite3_file_control(db_, "main", SQLITE_FCNTL_MMAP_SIZE, &limit);
 }
 
 Transaction::Transaction(Db& db) : db_(db) { ok_ = db_.Exec("BEGIN IMMEDIATE"); }

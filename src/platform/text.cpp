@@ -117,6 +117,12 @@ std::u16string FromUtf8(std::string_view text) {
     const auto end = text.end();
     char16_t units[2];
     while (it != end) {
+        // Plain ASCII (most file names and texts) needs no decoding.
+        if (static_cast<unsigned char>(*it) < 0x80) {
+            out.push_back(static_cast<char16_t>(*it));
+            ++it;
+            continue;
+        }
         if (NextUnits(&it, end, units) == 2) {
             out.push_back(units[0]);
             out.push_back(units[1]);

@@ -174,4 +174,66 @@ TEST_F(MapiLongValue, AFailureWhileALongValueIsWrittenLeavesNothingAndWhatCannot
     EXPECT_TRUE(ReadAll(message.get(), PR_BODY_W) == LittleEndian(*text));
 }
 
+TEST_F(MapiLongValue, AStoredLongValueIsReadInPiecesWhereItIsAndAChangeMeanwhileIsNoticed) {
+    Ptr<IMAPIFolder> inbox = Folder(u"Inbox");
+    const std::string text = LongText(800'000);
+    const Bytes expected = LittleEndian(text);
+    Bytes id;
+    {
+        Ptr<IMessage> message;
+        ASSERT_EQ(inbox->CreateMessage(nullptr, 0, message.Out()), 0);
+        ASSERT_EQ(HrSetTextShared(message.get(), PR_SUBJECT_W, std::make_shared<const std::string>(text)), 0);
+        ASSERT_EQ(HrSetTextShared(message.get(), PR_BODY_W, std::make_shared<const std::string>(text)), 0);
+        ASSERT_EQ(message->SaveChanges(0), 0);
+        id = EntryIdOf(message.get());
+    }
+    const auto openLate = [&]() {
+        Ptr<IUnknown> object;
+        ULONG type = 0;
+        EXPECT_EQ(session->OpenEntry(static_cast<ULONG>(id.size()), id.data(), nullptr, MAPI_DEFERRED_ERRORS, &type,
+                                     object.Out()),
+                  0);
+        return std::move(object).As<IMessage>();
+    };
+    Ptr<IMessage> message = openLate();
+    // Read in odd pieces, with a seek back in the middle.
+    Ptr<IUnknown> opened;
+    ASSERT_EQ(message->OpenProperty(PR_BODY_W, nullptr, 0, 0, opened.Out()), 0);
+    auto* body = static_cast<IStream*>(opened.get());
+    STATSTG stat{};
+    ASSERT_EQ(body->Stat(&stat, STATFLAG_NONAME), 0);
+    EXPECT_EQ(stat.cbSize, expected.size());
+    Bytes read(expected.size() + 10);
+    std::size_t at = 0;
+    for (ULONG n = 0; at < 100'000 && body->Read(read.data() + at, 777, &n) == 0 && n != 0;) at += n;
+    std::uint64_t position = 0;
+    ASSERT_EQ(body->Seek(-1000, STREAM_SEEK_CUR, &position), 0);
+    at = static_cast<std::size_t>(position);
+    for (ULONG n = 0; body->Read(read.data() + at, 65'537, &n) == 0 && n != 0;) at += n;
+    read.resize(at);
+    EXPECT_TRUE(read == expected);
+    ULONG written = 0;
+    EXPECT_NE(body->Write("x", 1, &written), 0) << "a stream opened to read does not write";
+    opened.reset();
+    // The whole value through GetProps, as before.
+    EXPECT_TRUE(GetString(message.get(), PR_SUBJECT_W) == Utf16(expected));
+
+    // A value changed by another session after the stream opened is not mixed with the old one.
+    Ptr<IMessage> reader = openLate();
+    ASSERT_EQ(reader->OpenProperty(PR_BODY_W, nullptr, 0, 0, opened.Out()), 0);
+    {
+        Ptr<IMAPISession> other = Logon();
+        Ptr<IUnknown> object;
+        ULONG type = 0;
+        ASSERT_EQ(other->OpenEntry(static_cast<ULONG>(id.size()), id.data(), nullptr, MAPI_MODIFY, &type, object.Out()),
+                  0);
+        Ptr<IMessage> writer = std::move(object).As<IMessage>();
+        ASSERT_EQ(HrSetTextShared(writer.get(), PR_BODY_W, std::make_shared<const std::string>(LongText(900'000))), 0);
+        ASSERT_EQ(writer->SaveChanges(0), 0);
+    }
+    BYTE piece[1024];
+    ULONG n = 0;
+    EXPECT_NE(static_cast<IStream*>(opened.get())->Read(piece, sizeof piece, &n), 0);
+}
+
 }  // namespace

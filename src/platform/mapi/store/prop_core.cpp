@@ -120,6 +120,16 @@ HRESULT PropCore::OpenPropertyImpl(IUnknown* self, ULONG tag, const IID* iid, UL
     if (!StreamableType(PROP_TYPE(tag))) return MAPI_E_NO_SUPPORT;
     std::lock_guard lock(db_->Mutex());
     if (!EnsureValues()) return MAPI_E_OBJECT_DELETED;
+    if ((flags & (MAPI_MODIFY | MAPI_CREATE)) == 0) {
+        // A long stored value that was not read with the object is read as the stream is,
+        // not whole first.
+        for (const StoredValue& stored : values_) {
+            if (PROP_ID(stored.tag) != PROP_ID(tag) || stored.loaded) continue;
+            if (PROP_TYPE(stored.tag) != PROP_TYPE(tag)) return MAPI_E_NO_SUPPORT;
+            *object = NewStoredStream(self, db_, row_.id, PROP_ID(tag), static_cast<std::uint64_t>(stored.length));
+            return S_OK;
+        }
+    }
     const StoredValue* value = FullValue(PROP_ID(tag));
     if (value && PROP_TYPE(value->tag) != PROP_TYPE(tag)) return MAPI_E_NO_SUPPORT;
     if (!value && (flags & (MAPI_MODIFY | MAPI_CREATE)) == 0) return MAPI_E_NOT_FOUND;

@@ -27,6 +27,13 @@ StoredValue FromRow(sql::Stmt& q, int first, const Wanted& wanted) {
                 value.bytes.assign(data, data + q.Bytes(first + 2));
             }
             break;
+        case 5:
+            // A long value the statement left out (LoadObject): its length only.
+            if (!q.IsNull(first + 3)) {
+                value.length = q.Int(first + 3);
+                value.loaded = false;
+            }
+            break;
         default: break;
     }
     return value;
@@ -114,10 +121,17 @@ bool Wanted::Has(ULONG propId) const {
 
 bool LoadObject(Database& db, ObjectId id, const Wanted& wanted, ObjectRow* row, std::vector<StoredValue>* values) {
     values->clear();
+    // With a limit, a longer value is left out by the statement itself: selected, it would be
+    // read whole from the database, only to be dropped.
     Cursor q = db.Query(
-        "SELECT o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value) FROM objects o"
-        " LEFT JOIN props p ON p.obj = o.id WHERE o.id = ? ORDER BY p.pid");
+        wanted.maxBytes < 0
+            ? "SELECT o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value) FROM objects o"
+              " LEFT JOIN props p ON p.obj = o.id WHERE o.id = ? ORDER BY p.pid"
+            : "SELECT o.kind, o.store, o.parent, p.pid, p.type,"
+              " CASE WHEN typeof(p.value) = 'blob' AND length(p.value) > ?2 THEN NULL ELSE p.value END,"
+              " length(p.value) FROM objects o LEFT JOIN props p ON p.obj = o.id WHERE o.id = ?1 ORDER BY p.pid");
     q->Bind(1, id);
+    if (wanted.maxBytes >= 0) q->Bind(2, wanted.maxBytes);
     bool found = false;
     while (q->Step()) {
         if (!found) *row = {id, static_cast<int>(q->Int(0)), q->Int(1), q->IsNull(2) ? 0 : q->Int(2)};
@@ -410,7 +424,7 @@ HRESULT StoreInPieces(Database& db, ObjectId obj, const StoredValue& value, bool
         if (!q->Step()) return MAPI_E_DISK_ERROR;
         rowid = q->Int(0);
     }
-    sql::BlobWriter blob(db.Connection(), "props", "value", rowid);
+    sql::Blob blob(db.Connection(), "props", "value", rowid, true);
     if (!blob.Ok() || blob.Size() != size) return MAPI_E_DISK_ERROR;
     std::vector<BYTE> piece(kPiece);
     std::vector<char16_t> units;
