@@ -80,9 +80,9 @@ Bytes Store(Phone& phone, const Delivery& d, Delivery* release, mapi::IMAPIFolde
             mapi::LongValue(mapi::PR_MESSAGE_FLAGS, d.read ? mapi::MSGFLAG_READ : 0),
             mapi::LongValue(mapi::PR_MESSAGE_SIZE, size),
         };
-        // A long body is shared with the store, as the subject too when it is the body's text.
-        const bool subjectShared = d.subjectIsBody && d.longBody;
-        if (!subjectShared) values.push_back(mapi::TextValue(mapi::PR_SUBJECT_W, d.subjectIsBody ? d.body : d.subject));
+        // A long text is shared with the store; the subject may be the body's.
+        const std::shared_ptr<const std::string>& longSubject = d.subjectIsBody ? d.longBody : d.longSubject;
+        if (!longSubject) values.push_back(mapi::TextValue(mapi::PR_SUBJECT_W, d.subjectIsBody ? d.body : d.subject));
         if (platform::ToTicks(d.deliveryTime) != 0) {
             values.push_back(mapi::TimeValue(mapi::PR_MESSAGE_DELIVERY_TIME, d.deliveryTime));
         }
@@ -98,16 +98,14 @@ Bytes Store(Phone& phone, const Delivery& d, Delivery* release, mapi::IMAPIFolde
         if (d.fromName) values.push_back(mapi::TextValue(mapi::PR_SENDER_NAME_W, *d.fromName));
         Check(message->SetProps(static_cast<mapi::ULONG>(values.size()), values.data(), nullptr), "SetProps");
         values.clear();
-        if (d.longBody) {
-            Check(mapi::HrSetTextShared(message.get(), mapi::PR_BODY_W, d.longBody), "HrSetTextShared");
-            if (subjectShared) {
-                Check(mapi::HrSetTextShared(message.get(), mapi::PR_SUBJECT_W, d.longBody), "HrSetTextShared");
-            }
-        }
+        if (longSubject)
+            Check(mapi::HrSetTextShared(message.get(), mapi::PR_SUBJECT_W, longSubject), "HrSetTextShared");
+        if (d.longBody) Check(mapi::HrSetTextShared(message.get(), mapi::PR_BODY_W, d.longBody), "HrSetTextShared");
         // What the store holds now may go.
         if (release != nullptr) {
             std::u16string().swap(release->subject);
             if (bodyAsValue) std::u16string().swap(release->body);
+            release->longSubject.reset();
             release->longBody.reset();
         }
 

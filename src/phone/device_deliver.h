@@ -32,8 +32,10 @@ struct Delivery {
     std::vector<Recipient> to;
     std::u16string subject;
     std::u16string body;
-    // A long body kept as the UTF-8 it was read as, in place of `body` (which then stays
-    // empty): the store converts it piece by piece as it writes it, so it is held once.
+    // A long subject or body kept as the UTF-8 it was read as, in place of `subject` or `body`
+    // (which then stays empty): the store converts it piece by piece as it writes it, so that
+    // it is held once.
+    std::shared_ptr<const std::string> longSubject;
     std::shared_ptr<const std::string> longBody;
     bool subjectIsBody = false;  // the subject is the body's text (an SMS's is); `subject` stays empty
     std::u16string messageClass = u"IPM.SMStext";

@@ -133,9 +133,20 @@ std::vector<Recipient> OtherParties(const Attributes& attributes) {
 
 bool IsRead(const Attributes& attributes) { return ValueOf(attributes, "read") == "1"; }
 
-// A body from which the text is kept as the file's UTF-8 for the store to convert as it writes
-// it (Delivery::longBody), in bytes.
-constexpr std::size_t kLongBody = 64 * 1024;
+// Bytes from which a text is kept as the file's UTF-8 for the store to convert as it writes
+// it (Delivery::longSubject, longBody).
+constexpr std::size_t kLongText = 64 * 1024;
+
+// The first value of attribute `name`, moved out of `attributes` (not copied) when it is that
+// long and holds no U+0000 (which would end it as a property's value); else nothing.
+std::shared_ptr<const std::string> TakeLong(Attributes& attributes, std::string_view name) {
+    for (auto& [key, value] : attributes) {
+        if (key != name) continue;
+        if (value.size() < kLongText || value.find('\0') != std::string::npos) return nullptr;
+        return std::make_shared<const std::string>(std::move(value));
+    }
+    return nullptr;
+}
 
 Conversion ConvertSms(BackupElement& e) {
     Conversion c;
@@ -154,19 +165,10 @@ Conversion ConvertSms(BackupElement& e) {
         c.skipped = "it has neither text nor an address";
         return c;
     }
-    if (body && body->size() >= kLongBody && body->find('\0') == std::string_view::npos) {
-        // Moved out of the element: not a copy.
-        for (auto& [name, value] : e.attributes) {
-            if (name != "body") continue;
-            d.longBody = std::make_shared<const std::string>(std::move(value));
-            break;
-        }
-    } else if (body) {
-        d.body = Wide(*body);
-    }
+    if (body && !(d.longBody = TakeLong(e.attributes, "body"))) d.body = Wide(*body);
     const auto subject = ValueOf(e.attributes, "subject");
     if (subject) {
-        d.subject = Wide(*subject);
+        if (!(d.longSubject = TakeLong(e.attributes, "subject"))) d.subject = Wide(*subject);
     } else {
         d.subjectIsBody = true;  // not a copy: a text may be 16 MB long
     }
@@ -246,6 +248,17 @@ std::u16string TextOf(const BackupPart& part) {
     return Wide(std::string_view(reinterpret_cast<const char*>(part.data->data()), part.data->size()));
 }
 
+// The same appended to `out` as UTF-8, in the form platform::FromUtf8 reads as TextOf's.
+void AppendTextOf(const BackupPart& part, std::string& out) {
+    if (const auto text = ValueOf(part.attributes, "text")) {
+        out += *text;
+    } else if (part.data && ValueOf(part.attributes, "chset") == "4") {
+        for (const std::uint8_t byte : *part.data) platform::AppendUtf8(out, byte);
+    } else if (part.data) {
+        out.append(reinterpret_cast<const char*>(part.data->data()), part.data->size());
+    }
+}
+
 // The address an <addr> gives, or nothing: Android keeps this placeholder where its own number
 // on an outgoing MMS was not known.
 std::optional<std::u16string> AddressOf(const Attributes& addr) {
@@ -277,7 +290,9 @@ Conversion ConvertMms(BackupElement& e) {
     Delivery d;
     d.folder = folder;
     d.messageClass = u"IPM.MMS";
-    if (const auto sub = ValueOf(e.attributes, "sub")) d.subject = Wide(*sub);
+    if (const auto sub = ValueOf(e.attributes, "sub")) {
+        if (!(d.longSubject = TakeLong(e.attributes, "sub"))) d.subject = Wide(*sub);
+    }
 
     // The names the phone had for the other parties.
     const std::vector<Recipient> parties = OtherParties(e.attributes);
@@ -314,6 +329,20 @@ Conversion ConvertMms(BackupElement& e) {
         }
     }
 
+    // The text parts make the body, one line break between two; long, it is kept as UTF-8.
+    std::size_t textBytes = 0;
+    std::size_t textParts = 0;
+    for (const BackupPart& part : e.parts) {
+        if (ContentType(part) != "text/plain") continue;
+        ++textParts;
+        if (const auto text = ValueOf(part.attributes, "text")) {
+            textBytes += text->size();
+        } else if (part.data) {
+            textBytes += part.data->size();
+        }
+    }
+    std::string longBody;
+    const bool keepUtf8 = textBytes >= kLongText;
     std::size_t number = 0;
     bool firstText = true;
     for (BackupPart& part : e.parts) {
@@ -325,7 +354,17 @@ Conversion ConvertMms(BackupElement& e) {
             !ValueOf(part.attributes, "cl")) {
             continue;
         }
-        if (type == "text/plain") {
+        if (type == "text/plain" && keepUtf8) {
+            if (!firstText) longBody += '\n';
+            if (textParts == 1) {
+                if (std::shared_ptr<const std::string> only = TakeLong(part.attributes, "text")) {
+                    d.longBody = std::move(only);
+                    continue;
+                }
+            }
+            AppendTextOf(part, longBody);
+            firstText = false;
+        } else if (type == "text/plain") {
             if (!firstText) d.body += u'\n';
             d.body += TextOf(part);
             firstText = false;
@@ -333,7 +372,14 @@ Conversion ConvertMms(BackupElement& e) {
             d.attachments.push_back({FileNameOf(part, number, type), ContentOf(part)});
         }
     }
-    if (d.subject.empty() && d.body.empty() && d.attachments.empty() && !d.from && d.to.empty()) {
+    // A U+0000 would end the text as a value: such a body goes as UTF-16, as a short one does.
+    if (!longBody.empty() && longBody.find('\0') != std::string::npos) {
+        d.body = Wide(longBody);
+    } else if (!longBody.empty()) {
+        d.longBody = std::make_shared<const std::string>(std::move(longBody));
+    }
+    if (d.subject.empty() && !d.longSubject && d.body.empty() && !d.longBody && d.attachments.empty() && !d.from &&
+        d.to.empty()) {
         c.skipped = "it has neither content nor an address";
         return c;
     }
@@ -428,13 +474,15 @@ std::string StoredTextDigest(mapi::IMessage* message, mapi::ULONG tag, bool whol
     return hash.Hex();
 }
 
-// The digest of a delivery's body, as TextDigest makes it of the stored one.
-std::string BodyDigest(const Delivery& d) {
-    if (!d.longBody) return TextDigest(d.body);
+// TextDigest of platform::FromUtf8(utf8), made without that whole.
+std::string Utf8TextDigest(std::string_view utf8) {
     Sha256 hash;
-    hash.AddUtf8AsUtf16Le(*d.longBody);
+    hash.AddUtf8AsUtf16Le(utf8);
     return hash.Hex();
 }
+
+// The digest of a delivery's body, as TextDigest makes it of the stored one.
+std::string BodyDigest(const Delivery& d) { return d.longBody ? Utf8TextDigest(*d.longBody) : TextDigest(d.body); }
 
 std::vector<std::u16string> RecipientAddresses(mapi::IMessage* message) {
     std::vector<std::u16string> addresses;
@@ -545,8 +593,10 @@ bool Importer::AlreadyPresent(Folder& folder, const Delivery& d) {
     std::vector<std::pair<std::u16string, std::string>> attachments;
     for (const Attachment& a : d.attachments) attachments.emplace_back(a.filename, Sha256Hex(a.data));
     const std::string body = BodyDigest(d);
-    const std::string key = ContentKey(ticks, d.from.value_or(u""), std::move(addresses),
-                                       d.subjectIsBody ? body : TextDigest(d.subject), body, attachments);
+    const std::string subject = d.subjectIsBody ? body
+                                : d.longSubject ? Utf8TextDigest(*d.longSubject)
+                                                : TextDigest(d.subject);
+    const std::string key = ContentKey(ticks, d.from.value_or(u""), std::move(addresses), subject, body, attachments);
     const auto held = folder.held.find(key);
     if (held == folder.held.end()) return false;
     return ++folder.met[key] <= held->second.size();
