@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 #include <filesystem>
+#include <memory>
 
 #include "phone/sha256.h"
 #include "platform/mapi/mapi.h"
@@ -445,11 +446,12 @@ std::string StoredTextDigest(mapi::IMessage* message, mapi::ULONG tag, bool whol
     }
     mapi::Ptr<mapi::IStream> stream = std::move(unknown).As<mapi::IStream>();
     Sha256 hash;
-    std::vector<std::uint8_t> piece(64 * 1024);
+    constexpr std::size_t kPiece = 64 * 1024;
+    const auto piece = std::make_unique_for_overwrite<std::uint8_t[]>(kPiece);  // not cleared first
     std::size_t kept = 0;  // a byte of the last piece left over: the first of a code unit
     for (;;) {
         mapi::ULONG read = 0;
-        if (stream->Read(piece.data() + kept, static_cast<mapi::ULONG>(piece.size() - kept), &read) != 0) {
+        if (stream->Read(piece.get() + kept, static_cast<mapi::ULONG>(kPiece - kept), &read) != 0) {
             throw Failure{"the message store refused Read"};
         }
         if (read == 0) break;
@@ -457,13 +459,13 @@ std::string StoredTextDigest(mapi::IMessage* message, mapi::ULONG tag, bool whol
         if (!whole) {
             for (std::size_t i = 0; i + 1 < n; i += 2) {
                 if (piece[i] == 0 && piece[i + 1] == 0) {
-                    hash.Add(piece.data(), i);
+                    hash.Add(piece.get(), i);
                     return hash.Hex();
                 }
             }
         }
         kept = whole ? 0 : n % 2;
-        hash.Add(piece.data(), n - kept);
+        hash.Add(piece.get(), n - kept);
         if (kept) piece[0] = piece[n - 1];
     }
     // A trailing odd byte is a code unit of its own in a text (its high byte 0).
@@ -609,8 +611,7 @@ void Importer::CountHeld(Folder& folder, std::uint64_t ticks) {
     for (auto it = first; it != last; ++it) {
         mapi::Ptr<mapi::IMessage> message;
         try {
-            // Its long texts are read piece by piece as they are digested, not with it.
-            message = phone_.OpenMessage(it->second, mapi::MAPI_DEFERRED_ERRORS);
+            message = phone_.OpenMessage(it->second);
         } catch (const Failure&) {
             continue;  // deleted meanwhile
         }

@@ -226,10 +226,10 @@ mapi::Ptr<mapi::IMAPIFolder> Phone::MakeFolder(std::u16string_view path) { retur
 
 // Opens the object an identifier names when it is of `type`; `what` names it in the error.
 static mapi::Ptr<mapi::IUnknown> OpenOfType(mapi::IMAPISession* session, const Bytes& id, mapi::ULONG type,
-                                            const char* what, mapi::ULONG flags = 0) {
+                                            const char* what) {
     mapi::Ptr<mapi::IUnknown> object;
     mapi::ULONG found = 0;
-    if (session->OpenEntry(static_cast<mapi::ULONG>(id.size()), id.data(), nullptr, flags, &found, object.Out()) != 0 ||
+    if (session->OpenEntry(static_cast<mapi::ULONG>(id.size()), id.data(), nullptr, 0, &found, object.Out()) != 0 ||
         found != type) {
         throw Failure{std::string("no ") + what + " with identifier " + Hex(id), true};
     }
@@ -240,8 +240,8 @@ mapi::Ptr<mapi::IMAPIFolder> Phone::OpenFolder(const Bytes& id) {
     return OpenOfType(session_.get(), id, mapi::MAPI_FOLDER, "folder").As<mapi::IMAPIFolder>();
 }
 
-mapi::Ptr<mapi::IMessage> Phone::OpenMessage(const Bytes& id, mapi::ULONG flags) {
-    return OpenOfType(session_.get(), id, mapi::MAPI_MESSAGE, "message", flags).As<mapi::IMessage>();
+mapi::Ptr<mapi::IMessage> Phone::OpenMessage(const Bytes& id) {
+    return OpenOfType(session_.get(), id, mapi::MAPI_MESSAGE, "message").As<mapi::IMessage>();
 }
 
 void Phone::WalkFolders(const Named& store,

@@ -65,8 +65,7 @@ public:
     mapi::Ptr<mapi::IMAPIFolder> MakeFolder(std::u16string_view path);
     mapi::Ptr<mapi::IMAPIFolder> OpenFolder(const Bytes& id);
     // The message an identifier names; Failure when it names none.
-    // `flags` as OpenEntry takes them (MAPI_DEFERRED_ERRORS: long values are read when asked for).
-    mapi::Ptr<mapi::IMessage> OpenMessage(const Bytes& id, mapi::ULONG flags = 0);
+    mapi::Ptr<mapi::IMessage> OpenMessage(const Bytes& id);
 
     // Every folder below a store's IPM subtree, depth first, the subtree itself (path = the
     // store's name) first.

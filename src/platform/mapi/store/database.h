@@ -268,8 +268,8 @@ inline std::int64_t HeldLength(const StoredValue& value) {
 // Objects with their stored values (in identifier order), in id order.
 using LoadedRows = std::vector<std::pair<ObjectRow, std::vector<StoredValue>>>;
 
-// An object read whole: its row and every stored value in full and, for a message, its
-// recipient rows and its attachments with theirs (props.h, LoadTree).
+// An object read whole: its row and every stored value in full (but a long one: props.h,
+// LoadTree) and, for a message, its recipient rows and its attachments with theirs.
 struct LoadedTree {
     ObjectRow row;
     std::vector<StoredValue> values;

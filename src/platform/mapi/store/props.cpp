@@ -28,7 +28,7 @@ StoredValue FromRow(sql::Stmt& q, int first, const Wanted& wanted) {
             }
             break;
         case 5:
-            // A long value the statement left out (LoadObject): its length only.
+            // A long value the statement left out (LoadObject, LoadTree): its length only.
             if (!q.IsNull(first + 3)) {
                 value.length = q.Int(first + 3);
                 value.loaded = false;
@@ -216,11 +216,12 @@ bool LoadTree(Database& db, ObjectId id, LoadedTree* tree) {
     // The object, then its recipient rows and attachments (a folder or a store has none), in
     // one statement: one read transaction sees the whole message as it is at one moment.
     Cursor q = db.Query(
-        "SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value) FROM objects o"
-        " LEFT JOIN props p ON p.obj = o.id WHERE o.id = ?1"
+        "SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type,"
+        " CASE WHEN typeof(p.value) = 'blob' AND length(p.value) >= ?2 THEN NULL ELSE p.value END,"
+        " length(p.value) FROM objects o LEFT JOIN props p ON p.obj = o.id WHERE o.id = ?1"
         " UNION ALL SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value) FROM objects o"
         " LEFT JOIN props p ON p.obj = o.id WHERE o.parent = ?1 AND o.kind BETWEEN 6 AND 7");
-    q->Bind(1, id);
+    q->Bind(1, id).Bind(2, kLongValue);
     bool found = false;
     tree->values.clear();
     LoadedRows recipients, attachments;
@@ -343,9 +344,8 @@ HRESULT ToStoredValue(const SPropValue& value, StoredValue* out, bool* kept) {
 
 namespace {
 
-// From this length on, a string or binary is written into its row in pieces: bound whole, it
-// would be copied whole into the row's record before SQLite writes it.
-constexpr std::int64_t kInPiecesFrom = 1024 * 1024;
+// The bytes written at a time into a long value's row: bound whole, the value would be copied
+// whole into the row's record before SQLite writes it.
 constexpr std::size_t kPiece = 256 * 1024;
 
 }  // namespace
@@ -362,7 +362,7 @@ HRESULT StoreStoredValue(Database& db, ObjectId obj, const StoredValue& value) {
         case PT_DOUBLE:
         case PT_APPTIME: return Put(db, obj, value.tag, [&](sql::Stmt& q) { q.BindReal(4, value.real); });
         default:
-            if (value.utf8 || HeldLength(value) >= kInPiecesFrom) return StoreStoredValues(db, obj, {&value});
+            if (value.utf8 || HeldLength(value) >= kLongValue) return StoreStoredValues(db, obj, {&value});
             return StoreBytes(db, obj, value.tag, value.bytes);
     }
 }
@@ -384,7 +384,7 @@ bool IsNumber(const StoredValue& value) {
     }
 }
 
-bool InPieces(const StoredValue* value) { return !IsNumber(*value) && HeldLength(*value) >= kInPiecesFrom; }
+bool InPieces(const StoredValue* value) { return !IsNumber(*value) && HeldLength(*value) >= kLongValue; }
 
 // Fills `out` (kPiece bytes) with the next bytes of a value held in memory, from `*at` on (a
 // byte offset, or for a UTF-8 text the offset in the text); returns how many. A text becomes

@@ -92,9 +92,6 @@ private:
     bool dirty_;
 };
 
-// From this size on, a stored value is read without the database's mapping.
-constexpr std::uint64_t kUnmappedFrom = 1024 * 1024;
-
 // A stored value read in place, piece by piece: a stream that cannot write. The value stays
 // open from the first read until the last byte has been read or the stream goes, so that each
 // piece is found where the last one ended (opened anew, the value would be walked from its
@@ -121,7 +118,7 @@ public:
                 const std::int64_t rowid = q->Int(0);
                 q->Reset();
                 // A long value is read once: its pages are not to stay mapped into the process.
-                if (size_ >= kUnmappedFrom) unmapped_.emplace(db_->Connection());
+                if (size_ >= static_cast<std::uint64_t>(kLongValue)) unmapped_.emplace(db_->Connection());
                 blob_.emplace(db_->Connection(), "props", "value", rowid, false);
             }
             // Changed since the stream was opened: what was read would not fit with the rest.
