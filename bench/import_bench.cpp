@@ -4,7 +4,7 @@
 //
 //     build/default/bench/import_bench [--sms N] [--mms M] [--media-kb K] [--seed S] [--disk DIR]
 //     build/default/bench/import_bench --write FILE --megabytes MB [--media-kb K] [--seed S]
-//     build/default/bench/import_bench --write FILE --body-mb MB | --part-mb MB
+//     build/default/bench/import_bench --write FILE --body-mb MB [--text ascii|mixed] | --part-mb MB
 //
 // The first form writes a backup file of N SMS (default 20000) and M MMS (default 200, each
 // with one to three pictures of about K KB, default 100, a text and a layout part) into a
@@ -28,8 +28,9 @@
 // The second form only writes a file of about MB megabytes, mostly MMS media, for measuring
 // the memory of `tallymere-cli device import` on it (/usr/bin/time -v). The third writes three
 // messages, the second of which has a body of MB megabytes (text in several scripts, with
-// references and line breaks) or is an MMS with a picture of MB megabytes, for the memory of a
-// long text attribute or of a large media part.
+// references and line breaks; with `--text ascii` plain ASCII letters, whose UTF-16 is twice
+// their size) or is an MMS with a picture of MB megabytes, for the memory of a long text
+// attribute or of a large media part.
 //
 // Wall-clock figures on a machine shared with other builds are noisy: compare the processor
 // seconds too, and `TMPDIR=/dev/shm` keeps the disk out of it.
@@ -167,9 +168,9 @@ void WriteMms(Random& random, std::uint64_t i, std::size_t mediaBytes, std::FILE
                  Body(random).c_str(), received ? other.c_str() : "+15550100", received ? "+15550100" : other.c_str());
 }
 
-// Three messages, the second an SMS with a body of `bodyMb` MB, or an MMS with a picture of
-// `partMb` MB.
-void WriteLong(std::uint64_t bodyMb, std::uint64_t partMb, std::FILE* out) {
+// Three messages, the second an SMS with a body of `bodyMb` MB (mixed scripts, or ASCII when
+// `ascii`), or an MMS with a picture of `partMb` MB.
+void WriteLong(std::uint64_t bodyMb, std::uint64_t partMb, bool ascii, std::FILE* out) {
     WriteHeader(out);
     const char* sms = "  <sms address=\"+15550100\" date=\"%llu\" type=\"1\" read=\"1\" body=\"";
     std::fprintf(out, sms, 1500000000000ull);
@@ -188,8 +189,9 @@ void WriteLong(std::uint64_t bodyMb, std::uint64_t partMb, std::FILE* out) {
     }
     if (bodyMb > 0) std::fprintf(out, sms, 1500000001000ull);
     const std::string piece =
-        "Lorem ipsum &amp; dolor sit amet, caf\xC3\xA9 \xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 "
-        "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xF0\x9F\x98\x80 &#10;";
+        ascii ? std::string("Lorem ipsum dolor sit amet, consectetur adipiscing elit. ")
+              : "Lorem ipsum &amp; dolor sit amet, caf\xC3\xA9 \xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 "
+                "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xF0\x9F\x98\x80 &#10;";
     for (std::uint64_t written = 0; written < bodyMb * 1000000; written += piece.size()) {
         std::fwrite(piece.data(), 1, piece.size(), out);
     }
@@ -241,6 +243,7 @@ bool Import(const std::string& name, const std::string& file, double units, cons
 int main(int argc, char** argv) {
     std::uint64_t sms = 20000, mms = 200, seed = 2008, mediaKb = 100, megabytes = 0, bodyMb = 0, partMb = 0;
     std::string writeOnly, disk;
+    bool ascii = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         const std::uint64_t value = std::strtoull(argv[i + 1], nullptr, 10);
@@ -253,11 +256,13 @@ int main(int argc, char** argv) {
         else if (option == "--part-mb") partMb = value;
         else if (option == "--write") writeOnly = argv[i + 1];
         else if (option == "--disk") disk = argv[i + 1];
+        else if (option == "--text" && (argv[i + 1] == std::string("ascii") || argv[i + 1] == std::string("mixed")))
+            ascii = argv[i + 1] == std::string("ascii");
         else {
             std::fprintf(stderr,
                          "usage: import_bench [--sms N] [--mms M] [--media-kb K] [--seed S] [--disk DIR]\n"
                          "       import_bench --write FILE --megabytes MB [--media-kb K] [--seed S]\n"
-                         "       import_bench --write FILE --body-mb MB | --part-mb MB\n");
+                         "       import_bench --write FILE --body-mb MB [--text ascii|mixed] | --part-mb MB\n");
             return 2;
         }
     }
@@ -268,7 +273,7 @@ int main(int argc, char** argv) {
         std::FILE* out = std::fopen(writeOnly.c_str(), "wb");
         if (out == nullptr) return 1;
         if (bodyMb > 0 || partMb > 0) {
-            WriteLong(bodyMb, partMb, out);
+            WriteLong(bodyMb, partMb, ascii, out);
             return std::fclose(out) == 0 ? 0 : 1;
         }
         WriteHeader(out);

@@ -3,6 +3,7 @@
 #include "platform/device.h"
 #include "platform/file.h"
 #include "platform/filesys.h"
+#include "platform/mapi/mapi.h"
 #include "platform/mapi/values.h"
 #include "platform/text.h"
 
@@ -13,9 +14,6 @@ namespace {
 void Check(mapi::HRESULT result, const char* what) {
     if (result != 0) throw Failure{std::string("the message store refused ") + what};
 }
-
-// Characters from which a body is long enough to be handed to the store on its own.
-constexpr std::size_t kLongText = 64 * 1024;
 
 std::u16string MmsPath(const std::u16string& name) {
     return std::u16string(platform::device::kMmsFolder) + u"\\" + name;
@@ -69,19 +67,22 @@ Bytes Store(Phone& phone, const Delivery& d, Delivery* release, mapi::IMAPIFolde
     try {
         Check(folder->CreateMessage(nullptr, 0, message.Out()), "CreateMessage");
 
-        std::uint32_t size = static_cast<std::uint32_t>(d.body.size() * 2);
+        const std::size_t bodyUnits = d.longBody ? platform::Utf16Length(*d.longBody) : d.body.size();
+        std::uint32_t size = static_cast<std::uint32_t>(bodyUnits * 2);
         for (const Attachment& a : d.attachments) size += static_cast<std::uint32_t>(a.data.size());
         if (d.mms) size = static_cast<std::uint32_t>(d.mms->data.size());
         const std::u16string messageClass = d.mms ? u"IPM.MMS" : d.messageClass;
         const platform::FILETIME modified = d.lastModificationTime.value_or(platform::GetSystemTimeAsFileTime());
 
         std::vector<mapi::SPropValue> values = {
-            mapi::TextValue(mapi::PR_SUBJECT_W, d.subject),
             mapi::TextValue(mapi::PR_MESSAGE_CLASS_W, messageClass),
             mapi::TimeValue(mapi::PR_LAST_MODIFICATION_TIME, modified),
             mapi::LongValue(mapi::PR_MESSAGE_FLAGS, d.read ? mapi::MSGFLAG_READ : 0),
             mapi::LongValue(mapi::PR_MESSAGE_SIZE, size),
         };
+        // A long text is shared with the store; the subject may be the body's.
+        const std::shared_ptr<const std::string>& longSubject = d.subjectIsBody ? d.longBody : d.longSubject;
+        if (!longSubject) values.push_back(mapi::TextValue(mapi::PR_SUBJECT_W, d.subjectIsBody ? d.body : d.subject));
         if (platform::ToTicks(d.deliveryTime) != 0) {
             values.push_back(mapi::TimeValue(mapi::PR_MESSAGE_DELIVERY_TIME, d.deliveryTime));
         }
@@ -92,20 +93,21 @@ Bytes Store(Phone& phone, const Delivery& d, Delivery* release, mapi::IMAPIFolde
         // The body goes with the other properties (one write less than a stream) unless a
         // U+0000 in it would end the text there.
         const bool bodyAsValue = !d.body.empty() && d.body.find(u'\0') == std::u16string::npos;
-        // A long body that may go is handed over after the subject has gone (an SMS's subject
-        // is its text), so that the text is held at most three times meanwhile.
-        const bool bodyApart = bodyAsValue && release != nullptr && d.body.size() > kLongText;
-        if (bodyAsValue && !bodyApart) values.push_back(mapi::TextValue(mapi::PR_BODY_W, d.body));
+        if (bodyAsValue) values.push_back(mapi::TextValue(mapi::PR_BODY_W, d.body));
         if (d.from) values.push_back(mapi::TextValue(mapi::PR_SENDER_EMAIL_ADDRESS_W, *d.from));
         if (d.fromName) values.push_back(mapi::TextValue(mapi::PR_SENDER_NAME_W, *d.fromName));
         Check(message->SetProps(static_cast<mapi::ULONG>(values.size()), values.data(), nullptr), "SetProps");
         values.clear();
-        if (release != nullptr) std::u16string().swap(release->subject);
-        if (bodyApart) {
-            mapi::SPropValue body = mapi::TextValue(mapi::PR_BODY_W, d.body);
-            Check(message->SetProps(1, &body, nullptr), "SetProps");
+        if (longSubject)
+            Check(mapi::HrSetTextShared(message.get(), mapi::PR_SUBJECT_W, longSubject), "HrSetTextShared");
+        if (d.longBody) Check(mapi::HrSetTextShared(message.get(), mapi::PR_BODY_W, d.longBody), "HrSetTextShared");
+        // What the store holds now may go.
+        if (release != nullptr) {
+            std::u16string().swap(release->subject);
+            if (bodyAsValue) std::u16string().swap(release->body);
+            release->longSubject.reset();
+            release->longBody.reset();
         }
-        if (release != nullptr && bodyAsValue) std::u16string().swap(release->body);
 
         if (!d.to.empty()) {
             const std::u16string sms = u"SMS";

@@ -4,6 +4,7 @@
 // in "\My Documents\UAContents\MMS UA", stamped with the delivery time, as the MMS client does.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,12 @@ struct Delivery {
     std::vector<Recipient> to;
     std::u16string subject;
     std::u16string body;
+    // A long subject or body kept as the UTF-8 it was read as, in place of `subject` or `body`
+    // (which then stays empty): the store converts it piece by piece as it writes it, so that
+    // it is held once.
+    std::shared_ptr<const std::string> longSubject;
+    std::shared_ptr<const std::string> longBody;
+    bool subjectIsBody = false;  // the subject is the body's text (an SMS's is); `subject` stays empty
     std::u16string messageClass = u"IPM.SMStext";
     std::vector<Attachment> attachments;
     std::optional<Attachment> mms;                           // makes an "IPM.MMS" message of the file's size
@@ -44,7 +51,7 @@ struct Delivery {
 // When the store refuses a step, what was written is removed again.
 Bytes Deliver(Phone& phone, const Delivery& delivery, mapi::IMAPIFolder* folder = nullptr);
 // The same, letting go of the subject and the body as soon as the store holds them, so that a
-// long text is not held twice more while the message is written.
+// text is not held twice while the message is written.
 Bytes Deliver(Phone& phone, Delivery&& delivery, mapi::IMAPIFolder* folder = nullptr);
 
 // The name under which the MMS client keeps a file called `name`: the name itself, or with

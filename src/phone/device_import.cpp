@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 #include <filesystem>
+#include <memory>
 
 #include "phone/sha256.h"
 #include "platform/mapi/mapi.h"
@@ -133,7 +134,22 @@ std::vector<Recipient> OtherParties(const Attributes& attributes) {
 
 bool IsRead(const Attributes& attributes) { return ValueOf(attributes, "read") == "1"; }
 
-Conversion ConvertSms(const BackupElement& e) {
+// Bytes from which a text is kept as the file's UTF-8 for the store to convert as it writes
+// it (Delivery::longSubject, longBody).
+constexpr std::size_t kLongText = 64 * 1024;
+
+// The first value of attribute `name`, moved out of `attributes` (not copied) when it is that
+// long and holds no U+0000 (which would end it as a property's value); else nothing.
+std::shared_ptr<const std::string> TakeLong(Attributes& attributes, std::string_view name) {
+    for (auto& [key, value] : attributes) {
+        if (key != name) continue;
+        if (value.size() < kLongText || value.find('\0') != std::string::npos) return nullptr;
+        return std::make_shared<const std::string>(std::move(value));
+    }
+    return nullptr;
+}
+
+Conversion ConvertSms(BackupElement& e) {
     Conversion c;
     const auto type = ValueOf(e.attributes, "type");
     const char16_t* folder = type ? FolderFor(*type) : nullptr;
@@ -150,9 +166,13 @@ Conversion ConvertSms(const BackupElement& e) {
         c.skipped = "it has neither text nor an address";
         return c;
     }
-    if (body) d.body = Wide(*body);
+    if (body && !(d.longBody = TakeLong(e.attributes, "body"))) d.body = Wide(*body);
     const auto subject = ValueOf(e.attributes, "subject");
-    d.subject = subject ? Wide(*subject) : d.body;
+    if (subject) {
+        if (!(d.longSubject = TakeLong(e.attributes, "subject"))) d.subject = Wide(*subject);
+    } else {
+        d.subjectIsBody = true;  // not a copy: a text may be 16 MB long
+    }
     std::vector<Recipient> parties = OtherParties(e.attributes);
     if (folder == kInbox) {
         // The sender's address stays as the file has it, however it is written.
@@ -229,6 +249,17 @@ std::u16string TextOf(const BackupPart& part) {
     return Wide(std::string_view(reinterpret_cast<const char*>(part.data->data()), part.data->size()));
 }
 
+// The same appended to `out` as UTF-8, in the form platform::FromUtf8 reads as TextOf's.
+void AppendTextOf(const BackupPart& part, std::string& out) {
+    if (const auto text = ValueOf(part.attributes, "text")) {
+        out += *text;
+    } else if (part.data && ValueOf(part.attributes, "chset") == "4") {
+        for (const std::uint8_t byte : *part.data) platform::AppendUtf8(out, byte);
+    } else if (part.data) {
+        out.append(reinterpret_cast<const char*>(part.data->data()), part.data->size());
+    }
+}
+
 // The address an <addr> gives, or nothing: Android keeps this placeholder where its own number
 // on an outgoing MMS was not known.
 std::optional<std::u16string> AddressOf(const Attributes& addr) {
@@ -260,7 +291,9 @@ Conversion ConvertMms(BackupElement& e) {
     Delivery d;
     d.folder = folder;
     d.messageClass = u"IPM.MMS";
-    if (const auto sub = ValueOf(e.attributes, "sub")) d.subject = Wide(*sub);
+    if (const auto sub = ValueOf(e.attributes, "sub")) {
+        if (!(d.longSubject = TakeLong(e.attributes, "sub"))) d.subject = Wide(*sub);
+    }
 
     // The names the phone had for the other parties.
     const std::vector<Recipient> parties = OtherParties(e.attributes);
@@ -297,6 +330,20 @@ Conversion ConvertMms(BackupElement& e) {
         }
     }
 
+    // The text parts make the body, one line break between two; long, it is kept as UTF-8.
+    std::size_t textBytes = 0;
+    std::size_t textParts = 0;
+    for (const BackupPart& part : e.parts) {
+        if (ContentType(part) != "text/plain") continue;
+        ++textParts;
+        if (const auto text = ValueOf(part.attributes, "text")) {
+            textBytes += text->size();
+        } else if (part.data) {
+            textBytes += part.data->size();
+        }
+    }
+    std::string longBody;
+    const bool keepUtf8 = textBytes >= kLongText;
     std::size_t number = 0;
     bool firstText = true;
     for (BackupPart& part : e.parts) {
@@ -308,7 +355,17 @@ Conversion ConvertMms(BackupElement& e) {
             !ValueOf(part.attributes, "cl")) {
             continue;
         }
-        if (type == "text/plain") {
+        if (type == "text/plain" && keepUtf8) {
+            if (!firstText) longBody += '\n';
+            if (textParts == 1) {
+                if (std::shared_ptr<const std::string> only = TakeLong(part.attributes, "text")) {
+                    d.longBody = std::move(only);
+                    continue;
+                }
+            }
+            AppendTextOf(part, longBody);
+            firstText = false;
+        } else if (type == "text/plain") {
             if (!firstText) d.body += u'\n';
             d.body += TextOf(part);
             firstText = false;
@@ -316,7 +373,14 @@ Conversion ConvertMms(BackupElement& e) {
             d.attachments.push_back({FileNameOf(part, number, type), ContentOf(part)});
         }
     }
-    if (d.subject.empty() && d.body.empty() && d.attachments.empty() && !d.from && d.to.empty()) {
+    // A U+0000 would end the text as a value: such a body goes as UTF-16, as a short one does.
+    if (!longBody.empty() && longBody.find('\0') != std::string::npos) {
+        d.body = Wide(longBody);
+    } else if (!longBody.empty()) {
+        d.longBody = std::make_shared<const std::string>(std::move(longBody));
+    }
+    if (d.subject.empty() && !d.longSubject && d.body.empty() && !d.longBody && d.attachments.empty() && !d.from &&
+        d.to.empty()) {
         c.skipped = "it has neither content nor an address";
         return c;
     }
@@ -338,30 +402,89 @@ std::string Megabytes(std::uint64_t bytes) {
 }
 
 // A fixed-size key of what makes a message the same as another: its time, sender, recipients
-// in any order, subject, body (UTF-16LE) and its attachments' names and digests in order.
+// in any order, subject, body and its attachments' names and digests in order. The subject and
+// body come as digests of their UTF-16LE (TextDigest), so that a long text is never copied.
 std::string ContentKey(std::uint64_t ticks, const std::u16string& from, std::vector<std::u16string> to,
-                       const std::u16string& subject, const std::string& body,
+                       const std::string& subjectDigest, const std::string& bodyDigest,
                        const std::vector<std::pair<std::u16string, std::string>>& attachments) {
     std::sort(to.begin(), to.end());
-    Bytes key;
+    Sha256 key;
     const auto add = [&key](std::string_view bytes) {
         const std::uint64_t size = bytes.size();
-        for (int i = 0; i < 8; ++i) key.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
-        key.insert(key.end(), bytes.begin(), bytes.end());
+        std::uint8_t length[8];
+        for (int i = 0; i < 8; ++i) length[i] = static_cast<std::uint8_t>(size >> (8 * i));
+        key.Add(length, sizeof length);
+        key.Add(bytes.data(), bytes.size());
     };
     add(std::to_string(ticks));
     add(platform::ToUtf16Le(from));
     add(std::to_string(to.size()));
     for (const std::u16string& address : to) add(platform::ToUtf16Le(address));
-    add(platform::ToUtf16Le(subject));
-    add(body);
+    add(subjectDigest);
+    add(bodyDigest);
     add(std::to_string(attachments.size()));
     for (const auto& [name, digest] : attachments) {
         add(platform::ToUtf16Le(name));
         add(digest);
     }
-    return Sha256Hex(key);
+    return key.Hex();
 }
+
+std::string TextDigest(std::u16string_view text) {
+    Sha256 hash;
+    hash.AddUtf16Le(text);
+    return hash.Hex();
+}
+
+// The digest of a stored text as TextDigest makes it of the text GetText gives (up to its first
+// U+0000), read piece by piece: a long one is never held whole. `whole`: every byte counts.
+std::string StoredTextDigest(mapi::IMessage* message, mapi::ULONG tag, bool whole) {
+    mapi::Ptr<mapi::IUnknown> unknown;
+    if (message->OpenProperty(tag, nullptr, 0, 0, unknown.Out()) != 0) {
+        if (whole) return Sha256Hex({});
+        return TextDigest(GetText(message, tag).value_or(u""));
+    }
+    mapi::Ptr<mapi::IStream> stream = std::move(unknown).As<mapi::IStream>();
+    Sha256 hash;
+    constexpr std::size_t kPiece = 64 * 1024;
+    const auto piece = std::make_unique_for_overwrite<std::uint8_t[]>(kPiece);  // not cleared first
+    std::size_t kept = 0;  // a byte of the last piece left over: the first of a code unit
+    for (;;) {
+        mapi::ULONG read = 0;
+        if (stream->Read(piece.get() + kept, static_cast<mapi::ULONG>(kPiece - kept), &read) != 0) {
+            throw Failure{"the message store refused Read"};
+        }
+        if (read == 0) break;
+        std::size_t n = kept + read;
+        if (!whole) {
+            for (std::size_t i = 0; i + 1 < n; i += 2) {
+                if (piece[i] == 0 && piece[i + 1] == 0) {
+                    hash.Add(piece.get(), i);
+                    return hash.Hex();
+                }
+            }
+        }
+        kept = whole ? 0 : n % 2;
+        hash.Add(piece.get(), n - kept);
+        if (kept) piece[0] = piece[n - 1];
+    }
+    // A trailing odd byte is a code unit of its own in a text (its high byte 0).
+    if (kept && piece[0] != 0) {
+        const std::uint8_t unit[2] = {piece[0], 0};
+        hash.Add(unit, 2);
+    }
+    return hash.Hex();
+}
+
+// TextDigest of platform::FromUtf8(utf8), made without that whole.
+std::string Utf8TextDigest(std::string_view utf8) {
+    Sha256 hash;
+    hash.AddUtf8AsUtf16Le(utf8);
+    return hash.Hex();
+}
+
+// The digest of a delivery's body, as TextDigest makes it of the stored one.
+std::string BodyDigest(const Delivery& d) { return d.longBody ? Utf8TextDigest(*d.longBody) : TextDigest(d.body); }
 
 std::vector<std::u16string> RecipientAddresses(mapi::IMessage* message) {
     std::vector<std::u16string> addresses;
@@ -471,8 +594,11 @@ bool Importer::AlreadyPresent(Folder& folder, const Delivery& d) {
     for (const Recipient& r : d.to) addresses.push_back(r.address);
     std::vector<std::pair<std::u16string, std::string>> attachments;
     for (const Attachment& a : d.attachments) attachments.emplace_back(a.filename, Sha256Hex(a.data));
-    const std::string key = ContentKey(ticks, d.from.value_or(u""), std::move(addresses), d.subject,
-                                       platform::ToUtf16Le(d.body), attachments);
+    const std::string body = BodyDigest(d);
+    const std::string subject = d.subjectIsBody ? body
+                                : d.longSubject ? Utf8TextDigest(*d.longSubject)
+                                                : TextDigest(d.subject);
+    const std::string key = ContentKey(ticks, d.from.value_or(u""), std::move(addresses), subject, body, attachments);
     const auto held = folder.held.find(key);
     if (held == folder.held.end()) return false;
     return ++folder.met[key] <= held->second.size();
@@ -489,12 +615,11 @@ void Importer::CountHeld(Folder& folder, std::uint64_t ticks) {
         } catch (const Failure&) {
             continue;  // deleted meanwhile
         }
-        const Bytes body = ReadStream(message.get(), mapi::PR_BODY_W);
         folder
             .held[ContentKey(ticks, GetText(message.get(), mapi::PR_SENDER_EMAIL_ADDRESS_W).value_or(u""),
                              RecipientAddresses(message.get()),
-                             GetText(message.get(), mapi::PR_SUBJECT_W).value_or(u""),
-                             std::string(body.begin(), body.end()), StoredAttachments(message.get()))]
+                             StoredTextDigest(message.get(), mapi::PR_SUBJECT_W, false),
+                             StoredTextDigest(message.get(), mapi::PR_BODY_W, true), StoredAttachments(message.get()))]
             .push_back(it->second);
     }
     folder.byTime.erase(first, last);

@@ -4,6 +4,8 @@
 
 #include <iterator>
 
+#include "phone/lenient_xml.h"
+
 namespace phone {
 
 namespace {
@@ -165,6 +167,10 @@ void LongValueExtractor::Finish(std::string& out) {
 void LongValueExtractor::Stream(bool end, std::string& out) {
     out.append(kPlaceholder);
     value_.clear();
+    // Room for the longest value the reader lets through (it cuts longer ones), taken at once:
+    // grown step by step, a long value would be copied at each step, the old and the new copy
+    // both held meanwhile. What is never written of the room takes no memory.
+    value_.reserve(XmlMender::kMaxTextBytes);
     stop_ = false;
     state_ = State::Decode;
     Continue(end, out);

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include "platform/faults.h"
 #include "platform/kernel.h"
 
 namespace platform::sql {
@@ -112,6 +113,11 @@ Stmt& Stmt::BindBorrowedBlob(int index, const void* data, std::size_t size) {
     return *this;
 }
 
+Stmt& Stmt::BindZeroBlob(int index, std::uint64_t size) {
+    if (stmt_) sqlite3_bind_zeroblob64(stmt_, index, size);
+    return *this;
+}
+
 Stmt& Stmt::BindNull(int index) {
     if (stmt_) sqlite3_bind_null(stmt_, index);
     return *this;
@@ -158,6 +164,51 @@ std::vector<std::uint8_t> Stmt::Blob(int column) const {
     const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt_, column));
     const int size = sqlite3_column_bytes(stmt_, column);
     return data ? std::vector<std::uint8_t>(data, data + size) : std::vector<std::uint8_t>();
+}
+
+Blob::Blob(Db& db, const char* table, const char* column, std::int64_t rowid, bool write) : db_(db.Handle()) {
+    if (sqlite3_blob_open(db_, "main", table, column, rowid, write ? 1 : 0, &blob_) != SQLITE_OK) {
+        SetCause(db_);
+        sqlite3_blob_close(blob_);  // a failed open may leave a handle; closing null does nothing
+        blob_ = nullptr;
+    }
+}
+
+Blob::~Blob() { sqlite3_blob_close(blob_); }
+
+std::uint64_t Blob::Size() const { return blob_ ? static_cast<std::uint64_t>(sqlite3_blob_bytes(blob_)) : 0; }
+
+bool Blob::Read(std::uint64_t offset, void* data, std::size_t size) {
+    if (blob_ == nullptr || offset > Size() || size > Size() - offset) return false;
+    if (size == 0) return true;
+    if (sqlite3_blob_read(blob_, data, static_cast<int>(size), static_cast<int>(offset)) == SQLITE_OK) return true;
+    SetCause(db_);
+    return false;
+}
+
+bool Blob::Write(std::uint64_t offset, const void* data, std::size_t size) {
+    if (blob_ == nullptr || offset > Size() || size > Size() - offset) return false;
+    if (size == 0) return true;
+    if (faults::Hit("sqlite3_blob_write")) {
+        SetFailureCause("the database: disk I/O error");
+        return false;
+    }
+    if (sqlite3_blob_write(blob_, data, static_cast<int>(size), static_cast<int>(offset)) == SQLITE_OK) return true;
+    SetCause(db_);
+    return false;
+}
+
+UnmappedReads::UnmappedReads(Db& db) : db_(db.Handle()) {
+    sqlite3_int64 limit = -1;  // asks without changing it
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_MMAP_SIZE, &limit) != SQLITE_OK || limit <= 0) return;
+    sqlite3_int64 none = 0;
+    if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_MMAP_SIZE, &none) == SQLITE_OK) limit_ = limit;
+}
+
+UnmappedReads::~UnmappedReads() {
+    if (limit_ <= 0) return;
+    sqlite3_int64 limit = limit_;
+    sqlite3_file_control(db_, "main", SQLITE_FCNTL_MMAP_SIZE, &limit);
 }
 
 Transaction::Transaction(Db& db) : db_(db) { ok_ = db_.Exec("BEGIN IMMEDIATE"); }

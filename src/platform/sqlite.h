@@ -11,6 +11,7 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+struct sqlite3_blob;
 
 namespace platform::sql {
 
@@ -63,6 +64,8 @@ public:
     // Binds the bytes without a copy: they must stay as they are until the statement is reset
     // (a long value is then not held twice more while it is written).
     Stmt& BindBorrowedBlob(int index, const void* data, std::size_t size);
+    // Binds a blob of `size` zero bytes without making them (a Blob then fills it in place).
+    Stmt& BindZeroBlob(int index, std::uint64_t size);
     Stmt& BindNull(int index);
     Stmt& BindReal(int index, double value);
 
@@ -88,6 +91,45 @@ public:
 private:
     sqlite3_stmt* stmt_ = nullptr;
     bool done_ = false;
+};
+
+// A blob that a row holds, opened in place to be read or written piece by piece, so that a
+// long value never has to be whole in memory: it is put into its row as zero bytes of its
+// length first and then written in pieces, and read in pieces. Its length cannot change here.
+class Blob {
+public:
+    // Opens column `column` of row `rowid` of `table` (names of the program's own schema),
+    // for writing when `write`.
+    Blob(Db& db, const char* table, const char* column, std::int64_t rowid, bool write);
+    ~Blob();
+    Blob(const Blob&) = delete;
+    Blob& operator=(const Blob&) = delete;
+
+    bool Ok() const { return blob_ != nullptr; }
+    std::uint64_t Size() const;
+    // `size` bytes at `offset`; false when they are not all within the blob or the call fails.
+    bool Read(std::uint64_t offset, void* data, std::size_t size);
+    bool Write(std::uint64_t offset, const void* data, std::size_t size);
+
+private:
+    sqlite3* db_;
+    sqlite3_blob* blob_ = nullptr;
+};
+
+// While it lives, the connection reads its file with read calls rather than through its
+// mapping, which is let go (it is made again afterwards, when first used): for reading a long
+// value once, whose pages would otherwise stay in the process's resident memory for as long
+// as the mapping does. Nothing changes for a connection without a mapping.
+class UnmappedReads {
+public:
+    explicit UnmappedReads(Db& db);
+    ~UnmappedReads();
+    UnmappedReads(const UnmappedReads&) = delete;
+    UnmappedReads& operator=(const UnmappedReads&) = delete;
+
+private:
+    sqlite3* db_;
+    std::int64_t limit_ = -1;  // the mapping's limit before, -1 when unknown
 };
 
 // BEGIN IMMEDIATE … COMMIT, rolled back when not committed.

@@ -79,11 +79,43 @@ std::string ToUtf8(std::u16string_view text) {
     return out;
 }
 
+namespace {
+
+// The code units of the character at `*it` (one or two; U+FFFD for a byte that starts no
+// valid sequence, which is then passed over alone); moves `*it` past it.
+int NextUnits(std::string_view::const_iterator* it, std::string_view::const_iterator end, char16_t units[2]) {
+    // Plain ASCII (most file names and texts) needs no decoding.
+    if (static_cast<unsigned char>(**it) < 0x80) {
+        units[0] = static_cast<char16_t>(**it);
+        ++*it;
+        return 1;
+    }
+    const auto start = *it;
+    try {
+        std::uint32_t cp = utf8::next(*it, end);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            units[0] = static_cast<char16_t>(0xD800 + (cp >> 10));
+            units[1] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+            return 2;
+        }
+        units[0] = static_cast<char16_t>(cp);
+    } catch (const utf8::exception&) {
+        // Skip the offending byte and carry on with the next one.
+        units[0] = static_cast<char16_t>(kReplacement);
+        *it = start + 1;
+    }
+    return 1;
+}
+
+}  // namespace
+
 std::u16string FromUtf8(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());
     auto it = text.begin();
     const auto end = text.end();
+    char16_t units[2];
     while (it != end) {
         // Plain ASCII (most file names and texts) needs no decoding.
         if (static_cast<unsigned char>(*it) < 0x80) {
@@ -91,23 +123,32 @@ std::u16string FromUtf8(std::string_view text) {
             ++it;
             continue;
         }
-        auto start = it;
-        try {
-            std::uint32_t cp = utf8::next(it, end);
-            if (cp >= 0x10000) {
-                cp -= 0x10000;
-                out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-                out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-            } else {
-                out.push_back(static_cast<char16_t>(cp));
-            }
-        } catch (const utf8::exception&) {
-            // Skip the offending byte and carry on with the next one.
-            out.push_back(static_cast<char16_t>(kReplacement));
-            it = start + 1;
+        if (NextUnits(&it, end, units) == 2) {
+            out.push_back(units[0]);
+            out.push_back(units[1]);
+        } else {
+            out.push_back(units[0]);
         }
     }
     return out;
+}
+
+std::size_t Utf16Length(std::string_view text) {
+    std::size_t length = 0;
+    auto it = text.begin();
+    char16_t units[2];
+    while (it != text.end()) length += static_cast<std::size_t>(NextUnits(&it, text.end(), units));
+    return length;
+}
+
+std::size_t FromUtf8Piece(std::string_view text, std::size_t* at, char16_t* out, std::size_t room) {
+    auto it = text.begin() + static_cast<std::ptrdiff_t>(std::min(*at, text.size()));
+    std::size_t written = 0;
+    while (it != text.end() && room - written >= 2) {
+        written += static_cast<std::size_t>(NextUnits(&it, text.end(), out + written));
+    }
+    *at = static_cast<std::size_t>(it - text.begin());
+    return written;
 }
 
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {

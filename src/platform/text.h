@@ -16,6 +16,12 @@ std::string ToUtf8(std::u16string_view text);
 
 // UTF-8 → UTF-16. Invalid byte sequences become U+FFFD; never throws.
 std::u16string FromUtf8(std::string_view text);
+// The same in pieces, for a text too long to be held twice: how many UTF-16 code units
+// FromUtf8(text) has, and the next of them from byte `*at` of `text` on into `out` (at most
+// `room`, never half a surrogate pair; `room` must be at least 2 while any text is left),
+// moving `*at` past what was converted. Returns how many code units were written.
+std::size_t Utf16Length(std::string_view text);
+std::size_t FromUtf8Piece(std::string_view text, std::size_t* at, char16_t* out, std::size_t room);
 
 // Appends the UTF-8 form of one code point (a lone surrogate is written as U+FFFD).
 void AppendUtf8(std::string& out, char32_t codePoint);

@@ -149,6 +149,44 @@ TEST_F(ImportShapes, ATextOver16MbIsCutWithANoteAndTheRestImported) {
     EXPECT_EQ(inbox[2], "after/0");
 }
 
+TEST_F(ImportShapes, LongSubjectsAndMmsTextsAreStoredExactlyAndFoundPresentAgain) {
+    // Long enough to be kept as the file's UTF-8 and written in pieces; mixed scripts, a
+    // reference and a line break in them.
+    std::string text, expected;  // as the file has it, and as it reads
+    for (int i = 0; text.size() < 1'200'000; ++i) {
+        text += "caf\xC3\xA9 \xD0\xB6 \xF0\x9F\x98\x80 &amp; " + std::to_string(i) + "&#10;";
+        expected += "caf\xC3\xA9 \xD0\xB6 \xF0\x9F\x98\x80 & " + std::to_string(i) + "\n";
+    }
+    const std::string mms = "<mms date=\"1700000001000\" msg_box=\"1\" read=\"1\" sub=\"" + text +
+                            "\"><parts><part ct=\"text/plain\" text=\"" + text +
+                            "\" /><part ct=\"text/plain\" text=\"two\" /></parts>"
+                            "<addrs><addr address=\"+15550100\" type=\"137\" /></addrs></mms>\n";
+    const std::string single =
+        "<mms date=\"1700000002000\" msg_box=\"1\" read=\"1\" sub=\"null\"><parts>"
+        "<part ct=\"text/plain\" text=\"" +
+        text + "\" /></parts><addrs><addr address=\"+15550100\" type=\"137\" /></addrs></mms>\n";
+    const std::string file =
+        File("long-subjects.xml", "<sms address=\"+15550100\" date=\"1700000000000\" type=\"1\" subject=\"" + text +
+                                      "\" body=\"short\" read=\"1\" />\n" + mms + single);
+    CliResult r = Import({file});
+    EXPECT_EQ(r.out, "3 messages imported (1 SMS, 2 MMS), 0 already present, 0 skipped\n") << r.err;
+    const Json dump = Json::parse(RunCli({"--device", device_, "device", "dump"}).out);
+    std::vector<std::pair<std::string, std::string>> inbox;
+    for (const Json& folder : dump["stores"][0]["folders"]) {
+        if (folder["path"] != "SMS/Inbox") continue;
+        for (const Json& m : folder["messages"]) inbox.emplace_back(m["subject"], m["body"]);
+    }
+    ASSERT_EQ(inbox.size(), 3u);
+    EXPECT_TRUE(inbox[0].first == expected) << inbox[0].first.size();
+    EXPECT_EQ(inbox[0].second, "short");
+    EXPECT_TRUE(inbox[1].first == expected) << inbox[1].first.size();
+    EXPECT_TRUE(inbox[1].second == expected + "\ntwo") << inbox[1].second.size();
+    EXPECT_TRUE(inbox[2].second == expected) << inbox[2].second.size();
+
+    r = Import({file});
+    EXPECT_EQ(r.out, "0 messages imported (0 SMS, 0 MMS), 3 already present, 0 skipped\n") << r.err;
+}
+
 TEST_F(ImportShapes, AMessageWithoutAReadableDateHasNoTimeAndANote) {
     const std::string file = File("dates.xml", Sms("someday", "a") + Sms("someday", "a"));
     const CliResult r = Import({file});

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 TEST(Text, RoundTripsEveryScriptAndSurrogatePairs) {
@@ -47,6 +49,28 @@ TEST(Text, EachEncodedLengthAtItsBoundariesAndAppendedAfterWhatIsThere) {
         std::string one;
         platform::AppendUtf8(one, c);
         ASSERT_EQ(platform::ToUtf8(std::u16string(1, static_cast<char16_t>(c))), one) << static_cast<unsigned>(c);
+    }
+}
+
+TEST(Text, Utf8ConvertedInPiecesIsWhatTheWholeConversionGives) {
+    // Every length of character, invalid bytes and a sequence cut off by the end of the text.
+    const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xC3(\xFF\xED\xA0\x80z\xF0\x9F\x98\x80\xF0\x9F\x98";
+    const std::u16string whole = platform::FromUtf8(text);
+    EXPECT_EQ(platform::Utf16Length(text), whole.size());
+    EXPECT_EQ(platform::Utf16Length(""), 0u);
+    for (std::size_t room : {2u, 3u, 5u, 64u}) {
+        std::u16string pieces;
+        std::size_t at = 0;
+        std::vector<char16_t> out(room);
+        while (at < text.size()) {
+            const std::size_t n = platform::FromUtf8Piece(text, &at, out.data(), room);
+            ASSERT_GT(n, 0u) << "no progress with room " << room;
+            ASSERT_LE(n, room);
+            // A piece never ends between the two halves of a pair.
+            EXPECT_FALSE(out[n - 1] >= 0xD800 && out[n - 1] < 0xDC00) << room;
+            pieces.append(out.data(), n);
+        }
+        EXPECT_EQ(pieces, whole) << "room " << room;
     }
 }
 

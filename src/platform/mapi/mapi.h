@@ -6,6 +6,9 @@
 // folder and is shared with other processes using the same folder.
 #pragma once
 
+#include <memory>
+#include <string>
+
 #include "platform/mapi/interfaces.h"
 #include "platform/mapi/tags.h"
 #include "platform/mapi/types.h"
@@ -36,6 +39,16 @@ HRESULT MAPILogonEx(ULONG_PTR uiParam, const char16_t* profileName, const char16
 HRESULT HrBeginWriteBatch(IMAPISession* session, ULONG maxChanges, ULONG maxMs);
 HRESULT HrPaceWriteBatch(IMAPISession* session);
 HRESULT HrEndWriteBatch(IMAPISession* session);
+
+// Sets PT_UNICODE property `tag` of an open message to the text `utf8` (UTF-8, converted as
+// FromUtf8 does), as SetProps would, but the message shares the text instead of converting it
+// into a copy: until the message is saved or released the text must not change, and it is
+// converted piece by piece while it is written into the store. For a writer of long texts, so
+// that a text of many megabytes is held once, in its short form; one text may serve several
+// properties (an SMS's subject is its text). Nothing ends the text early (SetProps ends one at
+// U+0000). MAPI_E_INVALID_PARAMETER for a message that is not the store's, no text, or a tag
+// of another type.
+HRESULT HrSetTextShared(IMessage* message, ULONG tag, std::shared_ptr<const std::string> utf8);
 
 // Memory handed out by the store: one buffer, and further blocks tied to it that are freed
 // with it.

@@ -100,6 +100,8 @@ public:
 
     // Every use of the connection holds this lock.
     std::recursive_mutex& Mutex() { return mutex_; }
+    // The connection itself, for what statements cannot do (writing a long value in place).
+    sql::Db& Connection() { return db_; }
 
     // A prepared statement kept for the connection's life, ready for binding. One statement
     // text is in use once at a time.
@@ -252,13 +254,22 @@ struct StoredValue {
     std::vector<BYTE> bytes;  // strings and binaries, when loaded
     std::int64_t length = 0;  // length of a string or binary, also when not loaded
     bool loaded = true;
+    // A PT_UNICODE value set from a caller's UTF-8 text that the value shares (HrSetTextShared)
+    // and that `bytes` does not hold: its bytes, `length` of them, are the text's UTF-16LE,
+    // made when the value is read back, or piece by piece while it is written.
+    std::shared_ptr<const std::string> utf8;
 };
+
+// The length in bytes of a string or binary value that is in memory (`bytes` or `utf8`).
+inline std::int64_t HeldLength(const StoredValue& value) {
+    return value.utf8 ? value.length : static_cast<std::int64_t>(value.bytes.size());
+}
 
 // Objects with their stored values (in identifier order), in id order.
 using LoadedRows = std::vector<std::pair<ObjectRow, std::vector<StoredValue>>>;
 
-// An object read whole: its row and every stored value in full and, for a message, its
-// recipient rows and its attachments with theirs (props.h, LoadTree).
+// An object read whole: its row and every stored value in full (but a long one: props.h,
+// LoadTree) and, for a message, its recipient rows and its attachments with theirs.
 struct LoadedTree {
     ObjectRow row;
     std::vector<StoredValue> values;

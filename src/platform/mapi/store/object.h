@@ -91,6 +91,9 @@ public:
     // Takes what a stream on property `tag` holds: stored at once, or kept with the object's
     // other changes when it is transacted.
     HRESULT WriteStream(ULONG tag, const std::vector<BYTE>& bytes);
+    // Sets a PT_UNICODE property of a transacted object to a UTF-8 text it shares with the
+    // caller (HrSetTextShared).
+    HRESULT SetSharedText(ULONG tag, std::shared_ptr<const std::string> utf8);
     // At the last release of a changed store or folder: a modified notification.
     void Finish();
 
@@ -152,6 +155,9 @@ IMessage* NewMessage(std::shared_ptr<Database> db, const ObjectRow& row, Preload
                      std::shared_ptr<const LoadedRows> attachments = nullptr);
 IMessage* NewDraftMessage(std::shared_ptr<Database> db, ObjectId store, ObjectId parent);
 IStream* NewStream(IUnknown* host, PropCore* hostCore, ULONG tag, std::vector<BYTE> bytes, bool dirty);
+// A stream that reads stored value `propId` of object `obj`, `size` bytes, from the database
+// as it is read; it cannot write.
+IStream* NewStoredStream(IUnknown* host, std::shared_ptr<Database> db, ObjectId obj, ULONG propId, std::uint64_t size);
 IMAPITable* NewTable(std::shared_ptr<Database> db, TableKind kind, ObjectId container);
 // A message's recipient or attachment table, whose rows `source` gives whole, with the values
 // `wanted` asks for (the message's changes not yet stored included).

@@ -2,6 +2,7 @@
 #include "platform/faults.h"
 #include "platform/mapi/store/object.h"
 #include "platform/mapi/store/props.h"
+#include "platform/text.h"
 
 namespace platform::mapi::store {
 
@@ -49,6 +50,11 @@ const StoredValue* PropCore::FullValue(ULONG propId) {
     for (StoredValue& value : values_) {
         if (PROP_ID(value.tag) != propId) continue;
         if (!value.loaded && LoadOne(*db_, row_.id, propId, &value)) value.loaded = true;
+        if (value.utf8) {
+            // A text shared with the caller is read back: from now on it is a value of its own.
+            value.bytes = Utf16Bytes(FromUtf8(*value.utf8));
+            value.utf8.reset();
+        }
         return value.loaded ? &value : nullptr;
     }
     return nullptr;
@@ -114,6 +120,16 @@ HRESULT PropCore::OpenPropertyImpl(IUnknown* self, ULONG tag, const IID* iid, UL
     if (!StreamableType(PROP_TYPE(tag))) return MAPI_E_NO_SUPPORT;
     std::lock_guard lock(db_->Mutex());
     if (!EnsureValues()) return MAPI_E_OBJECT_DELETED;
+    if ((flags & (MAPI_MODIFY | MAPI_CREATE)) == 0) {
+        // A long stored value that was not read with the object is read as the stream is,
+        // not whole first.
+        for (const StoredValue& stored : values_) {
+            if (PROP_ID(stored.tag) != PROP_ID(tag) || stored.loaded) continue;
+            if (PROP_TYPE(stored.tag) != PROP_TYPE(tag)) return MAPI_E_NO_SUPPORT;
+            *object = NewStoredStream(self, db_, row_.id, PROP_ID(tag), static_cast<std::uint64_t>(stored.length));
+            return S_OK;
+        }
+    }
     const StoredValue* value = FullValue(PROP_ID(tag));
     if (value && PROP_TYPE(value->tag) != PROP_TYPE(tag)) return MAPI_E_NO_SUPPORT;
     if (!value && (flags & (MAPI_MODIFY | MAPI_CREATE)) == 0) return MAPI_E_NOT_FOUND;
@@ -241,6 +257,25 @@ HRESULT PropCore::WriteStream(ULONG tag, const std::vector<BYTE>& bytes) {
     return result;
 }
 
+HRESULT PropCore::SetSharedText(ULONG tag, std::shared_ptr<const std::string> utf8) {
+    if (faults::Hit("HrSetTextShared")) return MAPI_E_CALL_FAILED;
+    if (!utf8 || PROP_TYPE(tag) != PT_UNICODE) return MAPI_E_INVALID_PARAMETER;
+    if (!transacted_) return MAPI_E_NO_SUPPORT;
+    if (IsComputed(row_.kind, PROP_ID(tag))) return MAPI_E_COMPUTED;
+    std::lock_guard lock(db_->Mutex());
+    if (!EnsureValues()) return MAPI_E_OBJECT_DELETED;
+    StoredValue value;
+    value.tag = tag;
+    value.length = static_cast<std::int64_t>(2 * Utf16Length(*utf8));
+    value.utf8 = std::move(utf8);
+    removed_.erase(PROP_ID(tag));
+    changed_.insert(PROP_ID(tag));
+    PutValue(values_, std::move(value));
+    dirty_ = true;
+    Changed();
+    return S_OK;
+}
+
 HRESULT PropCore::StorePending(ObjectId id, bool all) {
     if (!all) {
         for (ULONG propId : removed_) {
@@ -275,3 +310,13 @@ void PropCore::Finish() {
 }
 
 }  // namespace platform::mapi::store
+
+namespace platform::mapi {
+
+HRESULT HrSetTextShared(IMessage* message, ULONG tag, std::shared_ptr<const std::string> utf8) {
+    auto* core = dynamic_cast<store::PropCore*>(message);
+    if (core == nullptr) return MAPI_E_INVALID_PARAMETER;
+    return core->SetSharedText(tag, std::move(utf8));
+}
+
+}  // namespace platform::mapi

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -24,6 +25,13 @@ StoredValue FromRow(sql::Stmt& q, int first, const Wanted& wanted) {
             if (value.loaded) {
                 const BYTE* data = q.BlobData(first + 2);
                 value.bytes.assign(data, data + q.Bytes(first + 2));
+            }
+            break;
+        case 5:
+            // A long value the statement left out (LoadObject, LoadTree): its length only.
+            if (!q.IsNull(first + 3)) {
+                value.length = q.Int(first + 3);
+                value.loaded = false;
             }
             break;
         default: break;
@@ -113,10 +121,17 @@ bool Wanted::Has(ULONG propId) const {
 
 bool LoadObject(Database& db, ObjectId id, const Wanted& wanted, ObjectRow* row, std::vector<StoredValue>* values) {
     values->clear();
+    // With a limit, a longer value is left out by the statement itself: selected, it would be
+    // read whole from the database, only to be dropped.
     Cursor q = db.Query(
-        "SELECT o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value) FROM objects o"
-        " LEFT JOIN props p ON p.obj = o.id WHERE o.id = ? ORDER BY p.pid");
+        wanted.maxBytes < 0
+            ? "SELECT o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value) FROM objects o"
+              " LEFT JOIN props p ON p.obj = o.id WHERE o.id = ? ORDER BY p.pid"
+            : "SELECT o.kind, o.store, o.parent, p.pid, p.type,"
+              " CASE WHEN typeof(p.value) = 'blob' AND length(p.value) > ?2 THEN NULL ELSE p.value END,"
+              " length(p.value) FROM objects o LEFT JOIN props p ON p.obj = o.id WHERE o.id = ?1 ORDER BY p.pid");
     q->Bind(1, id);
+    if (wanted.maxBytes >= 0) q->Bind(2, wanted.maxBytes);
     bool found = false;
     while (q->Step()) {
         if (!found) *row = {id, static_cast<int>(q->Int(0)), q->Int(1), q->IsNull(2) ? 0 : q->Int(2)};
@@ -201,11 +216,12 @@ bool LoadTree(Database& db, ObjectId id, LoadedTree* tree) {
     // The object, then its recipient rows and attachments (a folder or a store has none), in
     // one statement: one read transaction sees the whole message as it is at one moment.
     Cursor q = db.Query(
-        "SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value) FROM objects o"
-        " LEFT JOIN props p ON p.obj = o.id WHERE o.id = ?1"
+        "SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type,"
+        " CASE WHEN typeof(p.value) = 'blob' AND length(p.value) >= ?2 THEN NULL ELSE p.value END,"
+        " length(p.value) FROM objects o LEFT JOIN props p ON p.obj = o.id WHERE o.id = ?1"
         " UNION ALL SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value) FROM objects o"
         " LEFT JOIN props p ON p.obj = o.id WHERE o.parent = ?1 AND o.kind BETWEEN 6 AND 7");
-    q->Bind(1, id);
+    q->Bind(1, id).Bind(2, kLongValue);
     bool found = false;
     tree->values.clear();
     LoadedRows recipients, attachments;
@@ -326,6 +342,14 @@ HRESULT ToStoredValue(const SPropValue& value, StoredValue* out, bool* kept) {
     }
 }
 
+namespace {
+
+// The bytes written at a time into a long value's row: bound whole, the value would be copied
+// whole into the row's record before SQLite writes it.
+constexpr std::size_t kPiece = 256 * 1024;
+
+}  // namespace
+
 HRESULT StoreStoredValue(Database& db, ObjectId obj, const StoredValue& value) {
     switch (PROP_TYPE(value.tag)) {
         case PT_I2:
@@ -337,11 +361,81 @@ HRESULT StoreStoredValue(Database& db, ObjectId obj, const StoredValue& value) {
         case PT_R4:
         case PT_DOUBLE:
         case PT_APPTIME: return Put(db, obj, value.tag, [&](sql::Stmt& q) { q.BindReal(4, value.real); });
-        default: return StoreBytes(db, obj, value.tag, value.bytes);
+        default:
+            if (value.utf8 || HeldLength(value) >= kLongValue) return StoreStoredValues(db, obj, {&value});
+            return StoreBytes(db, obj, value.tag, value.bytes);
     }
 }
 
 namespace {
+
+bool IsNumber(const StoredValue& value) {
+    switch (PROP_TYPE(value.tag)) {
+        case PT_I2:
+        case PT_LONG:
+        case PT_BOOLEAN:
+        case PT_I8:
+        case PT_CURRENCY:
+        case PT_SYSTIME:
+        case PT_R4:
+        case PT_DOUBLE:
+        case PT_APPTIME: return true;
+        default: return false;
+    }
+}
+
+bool InPieces(const StoredValue* value) { return !IsNumber(*value) && HeldLength(*value) >= kLongValue; }
+
+// Fills `out` (kPiece bytes) with the next bytes of a value held in memory, from `*at` on (a
+// byte offset, or for a UTF-8 text the offset in the text); returns how many. A text becomes
+// UTF-16LE as it goes.
+std::size_t NextPiece(const StoredValue& value, std::size_t* at, BYTE* out, std::vector<char16_t>& units) {
+    if (!value.utf8) {
+        const std::size_t n = std::min(kPiece, value.bytes.size() - *at);
+        std::copy_n(value.bytes.data() + *at, n, out);
+        *at += n;
+        return n;
+    }
+    units.resize(kPiece / 2);
+    const std::size_t n = FromUtf8Piece(*value.utf8, at, units.data(), units.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        out[2 * i] = static_cast<BYTE>(units[i] & 0xFF);
+        out[2 * i + 1] = static_cast<BYTE>(units[i] >> 8);
+    }
+    return 2 * n;
+}
+
+// Stores a long value as StoreStoredValues does, but its bytes go into the row in pieces.
+HRESULT StoreInPieces(Database& db, ObjectId obj, const StoredValue& value, bool fresh) {
+    const std::size_t size = static_cast<std::size_t>(HeldLength(value));
+    {
+        Cursor q =
+            db.Query(fresh ? "INSERT INTO props (obj, pid, type, value) VALUES (?, ?, ?, ?)"
+                           : "INSERT INTO props (obj, pid, type, value) VALUES (?, ?, ?, ?)"
+                             " ON CONFLICT (obj, pid) DO UPDATE SET type = excluded.type, value = excluded.value");
+        q->Bind(1, obj).Bind(2, std::int64_t{PROP_ID(value.tag)}).Bind(3, std::int64_t{PROP_TYPE(value.tag)});
+        q->BindZeroBlob(4, size);
+        if (!q->Run()) return MAPI_E_DISK_ERROR;
+    }
+    std::int64_t rowid = 0;
+    {
+        Cursor q = db.Query("SELECT rowid FROM props WHERE obj = ? AND pid = ?");
+        q->Bind(1, obj).Bind(2, std::int64_t{PROP_ID(value.tag)});
+        if (!q->Step()) return MAPI_E_DISK_ERROR;
+        rowid = q->Int(0);
+    }
+    sql::Blob blob(db.Connection(), "props", "value", rowid, true);
+    if (!blob.Ok() || blob.Size() != size) return MAPI_E_DISK_ERROR;
+    std::vector<BYTE> piece(kPiece);
+    std::vector<char16_t> units;
+    std::size_t at = 0;
+    for (std::size_t offset = 0; offset < size;) {
+        const std::size_t n = NextPiece(value, &at, piece.data(), units);
+        if (n == 0 || !blob.Write(offset, piece.data(), n)) return MAPI_E_DISK_ERROR;
+        offset += n;
+    }
+    return S_OK;
+}
 
 // Values one statement of StoreStoredValues stores at most.
 constexpr std::size_t kValuesPerStatement = 16;
@@ -373,13 +467,32 @@ void BindStored(sql::Stmt& q, int at, const StoredValue& value) {
         case PT_R4:
         case PT_DOUBLE:
         case PT_APPTIME: q.BindReal(at, value.real); break;
-        default: q.BindBlob(at, value.bytes.data(), value.bytes.size()); break;
+        default:
+            if (value.utf8) {
+                const std::vector<BYTE> bytes = Utf16Bytes(FromUtf8(*value.utf8));
+                q.BindBlob(at, bytes.data(), bytes.size());
+            } else {
+                q.BindBlob(at, value.bytes.data(), value.bytes.size());
+            }
+            break;
     }
 }
 
 }  // namespace
 
 HRESULT StoreStoredValues(Database& db, ObjectId obj, const std::vector<const StoredValue*>& values, bool fresh) {
+    if (std::any_of(values.begin(), values.end(), InPieces)) {
+        // The short values several to a statement as usual, then each long one on its own.
+        std::vector<const StoredValue*> rest;
+        std::copy_if(values.begin(), values.end(), std::back_inserter(rest),
+                     [](const StoredValue* v) { return !InPieces(v); });
+        if (HRESULT stored = StoreStoredValues(db, obj, rest, fresh); stored != S_OK) return stored;
+        for (const StoredValue* value : values) {
+            if (!InPieces(value)) continue;
+            if (HRESULT stored = StoreInPieces(db, obj, *value, fresh); stored != S_OK) return stored;
+        }
+        return S_OK;
+    }
     for (std::size_t first = 0; first < values.size(); first += kValuesPerStatement) {
         const std::size_t rows = std::min(kValuesPerStatement, values.size() - first);
         Cursor c = db.Query(StoreValuesStatement(rows, fresh));

@@ -20,6 +20,11 @@ struct Wanted {
     bool Has(ULONG propId) const;
 };
 
+// From this length on, a string or binary is a long value: it is written into its row piece by
+// piece, a message opened whole (LoadTree) keeps only its length until it is asked for, and a
+// stream reads it from its row as it is read.
+inline constexpr std::int64_t kLongValue = 1024 * 1024;
+
 // What an object loads when it is opened: every value except large strings and binaries
 // (attachment data), which are read when asked for.
 inline constexpr std::int64_t kPreloadBytes = 8192;
@@ -35,7 +40,8 @@ LoadedRows LoadChildren(Database& db, ObjectId container, int kind, ObjectId aft
                         const Wanted& wanted, const std::vector<ULONG>* only = nullptr);
 
 // An object read whole with one statement (one read of the database; LoadedTree in
-// database.h). False when the object does not exist (any more).
+// database.h), but for its own long values (kLongValue), which keep only their length. False
+// when the object does not exist (any more).
 bool LoadTree(Database& db, ObjectId id, LoadedTree* tree);
 // The messages of `folder` after id `after`, at most `limit` of them, each read whole with its
 // recipient rows and attachments, in id order, with one statement.
