@@ -550,7 +550,32 @@ std::string ImportSummary(const ImportCounts& n) {
     return summary;
 }
 
+// Bytes a list of addresses or of names may take: far more than any group message has, and
+// little enough that the copies made while the list is split and stored stay small.
+constexpr std::size_t kLongestList = 64 * 1024;
+
+// Cuts attribute `name`, when longer than kLongestList, after the last of its items that ends
+// within that length (items are separated by one of `separators`), or at a whole character
+// when the first is already longer; with a note.
+void CutList(Attributes& attributes, std::string_view name, std::string_view separators,
+             std::vector<std::string>* notes) {
+    for (auto& [key, value] : attributes) {
+        if (key != name || value.size() <= kLongestList) continue;
+        std::size_t end = value.find_last_of(separators, kLongestList);
+        if (end == std::string::npos || end == 0) {
+            end = kLongestList;
+            while (end > 0 && (static_cast<unsigned char>(value[end]) & 0xC0) == 0x80) --end;
+        }
+        value.resize(end);
+        value.shrink_to_fit();
+        notes->push_back("its attribute \"" + key + "\" is longer than 64 KB and was cut there");
+    }
+}
+
 Conversion ConvertElement(BackupElement& element) {
+    CutList(element.attributes, "address", "~;", &element.notes);
+    CutList(element.attributes, "contact_name", ",", &element.notes);
+    for (Attributes& addr : element.addrs) CutList(addr, "address", "~;", &element.notes);
     if (element.name == "sms") return ConvertSms(element);
     if (element.name == "mms") return ConvertMms(element);
     Conversion c;

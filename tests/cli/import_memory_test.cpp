@@ -100,4 +100,45 @@ TEST(ImportMemory, SixteenMbTextsWholeOrCutAreStoredExactlyAndImportedAgainWithi
     fs::remove_all(base);
 }
 
+// Addresses and names of 16 MB, in a list or not, on an SMS and an MMS: cut to 64 KB with a
+// note each, so that splitting and storing them stays within the same bound.
+TEST(ImportMemory, SixteenMbAddressListsAndNamesAreCutAndImportedWithin64Mb) {
+    const fs::path base = testing_support::MakeTempDir("tallymere-memory-");
+    const std::string device = (base / "device").string();
+    testing_support::ProvisionDevice(device);
+    std::string list;
+    std::string names;
+    for (int i = 0; list.size() < kCut; ++i) list += (i ? "~+" : "+") + std::to_string(15550000000LL + i);
+    for (int i = 0; names.size() < kCut; ++i) names += (i ? ", Name " : "Name ") + std::to_string(i);
+    list.resize(kCut);  // as long as a value may be: cut here, not on the way in
+    names.resize(kCut);
+    testing_support::WriteHostFile(
+        base / "parties.xml",
+        "<smses>\n<sms address=\"" + std::string(kCut, '7') +
+            "\" date=\"1700000000000\" type=\"1\" body=\"in\"/>\n<sms address=\"" + list + "\" contact_name=\"" +
+            names + "\" date=\"1700000001000\" type=\"2\" body=\"out\"/>\n<mms msg_box=\"1\" date=\"1700000002000\">" +
+            "<parts><part ct=\"text/plain\" text=\"hi\"/></parts><addrs><addr address=\"" + list +
+            "\" type=\"137\"/></addrs></mms>\n</smses>\n");
+    list.clear();
+    names.clear();
+    list.shrink_to_fit();
+    names.shrink_to_fit();
+    const std::string file = (base / "parties.xml").string();
+
+    const CliResult r = RunCli({"--device", device, "device", "import", file});
+    const long peakKb = ChildPeakKb();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "3 messages imported (2 SMS, 1 MMS), 0 already present, 0 skipped\n");
+    const std::string prefix = "tallymere-cli: device import: " + file + ": line ";
+    const std::string cut = " is longer than 64 KB and was cut there\n";
+    EXPECT_EQ(r.err, prefix + "2: <sms>: its attribute \"address\"" + cut + prefix +
+                         "3: <sms>: its attribute \"address\"" + cut + prefix +
+                         "3: <sms>: its attribute \"contact_name\"" + cut + prefix +
+                         "4: <mms>: its attribute \"address\"" + cut);
+    if (!kSanitized) {
+        EXPECT_LT(peakKb, 64 * 1024) << "peak resident size of the import in kB";
+    }
+    fs::remove_all(base);
+}
+
 }  // namespace

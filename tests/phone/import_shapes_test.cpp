@@ -9,6 +9,7 @@
 #include "phone/device_import.h"
 #include "phone/lenient_xml.h"
 #include "phone/sms_backup.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -247,6 +248,51 @@ TEST(ConvertParts, APartWithNeitherDataNorTextIsNoAttachment) {
     ASSERT_TRUE(c.delivery);
     ASSERT_EQ(c.delivery->attachments.size(), 1u) << "the layout part, which has content, only";
     EXPECT_NE(c.delivery->attachments[0].filename, u"a.jpg");
+}
+
+// Lists of addresses and names longer than any group message are cut after their last whole
+// item within 64 KB (an address without separators at a whole character), with a note each;
+// shorter ones are left alone.
+TEST(ConvertParties, ListsLongerThan64KbAreCutAfterTheirLastWholeItem) {
+    std::string addresses;
+    std::string names;
+    for (int i = 0; addresses.size() < 100'000; ++i) {
+        addresses += (i ? "~+1555" : "+1555") + std::to_string(100000 + i);
+        names += (i ? ", Name " : "Name ") + std::to_string(i);
+    }
+    BackupElement e;
+    e.name = "sms";
+    e.attributes = {{"type", "2"}, {"address", addresses}, {"contact_name", names}, {"body", "b"}};
+    Conversion c = ConvertElement(e);
+    ASSERT_TRUE(c.delivery);
+    const std::vector<Recipient>& to = c.delivery->to;
+    const std::size_t kept = (64 * 1024 + 1) / 12;  // "+1555100000~" is 12 bytes a recipient
+    ASSERT_EQ(to.size(), kept);
+    EXPECT_EQ(to.back().address, u"+1555" + platform::FromUtf8(std::to_string(100000 + kept - 1)));
+    EXPECT_EQ(e.notes,
+              (std::vector<std::string>{"its attribute \"address\" is longer than 64 KB and was cut there",
+                                        "its attribute \"contact_name\" is longer than 64 KB and was cut there"}));
+    EXPECT_TRUE(to[0].name.empty()) << "names whose count no longer matches are not used";
+
+    BackupElement one;
+    one.name = "mms";
+    one.attributes = {{"msg_box", "1"}, {"address", std::string(70'000, '7')}, {"date", "1700000000000"}};
+    one.addrs = {{{"address", "+1"}, {"type", "137"}}};
+    for (int i = 0; i < 23'400; ++i) one.addrs[0][0].second += "\xE4\xB8\xAD";  // U+4E2D
+    c = ConvertElement(one);
+    ASSERT_TRUE(c.delivery);
+    ASSERT_EQ(one.notes.size(), 2u);
+    EXPECT_EQ(ValueOf(one.attributes, "address")->size(), 64u * 1024);
+    const std::string_view cut = *ValueOf(one.addrs[0], "address");
+    EXPECT_LE(cut.size(), 64u * 1024);
+    EXPECT_EQ(platform::ToUtf8(platform::FromUtf8(cut)), cut) << "cut at a whole character";
+
+    BackupElement shorter;
+    shorter.name = "sms";
+    shorter.attributes = {{"type", "2"}, {"address", addresses.substr(0, 60'000)}, {"body", "b"}};
+    ASSERT_TRUE(ConvertElement(shorter).delivery);
+    EXPECT_TRUE(shorter.notes.empty());
+    EXPECT_EQ(ValueOf(shorter.attributes, "address")->size(), 60'000u);
 }
 
 }  // namespace
