@@ -100,6 +100,8 @@ public:
 protected:
     // The stored values (read now when not yet); false when the object no longer exists.
     bool EnsureValues();
+    // Keeps `value` as a pending change of a transacted object, in place of any earlier one.
+    void KeepPending(StoredValue value);
     // The value of `propId` in full, reading a large one now; null when there is none.
     const StoredValue* FullValue(ULONG propId);
     // A transacted object was changed through this handle (its values_ hold the change).

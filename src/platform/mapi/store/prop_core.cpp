@@ -160,12 +160,7 @@ HRESULT PropCore::SetPropsImpl(ULONG count, const SPropValue* values, SPropProbl
             if (HRESULT made = ToStoredValue(values[i], &value, &kept); made != S_OK) return made;
             if (kept) taken.push_back(std::move(value));
         }
-        for (StoredValue& value : taken) {
-            const ULONG id = PROP_ID(value.tag);
-            removed_.erase(id);
-            changed_.insert(id);
-            PutValue(values_, std::move(value));
-        }
+        for (StoredValue& value : taken) KeepPending(std::move(value));
         dirty_ = true;
         Changed();
     } else {
@@ -227,6 +222,13 @@ HRESULT PropCore::DeletePropsImpl(const SPropTagArray* tags, SPropProblemArray**
     return S_OK;
 }
 
+void PropCore::KeepPending(StoredValue value) {
+    const ULONG id = PROP_ID(value.tag);
+    removed_.erase(id);
+    changed_.insert(id);
+    PutValue(values_, std::move(value));
+}
+
 void PropCore::MarkDirty() {
     dirty_ = true;
     std::lock_guard lock(db_->Mutex());
@@ -242,9 +244,7 @@ HRESULT PropCore::WriteStream(ULONG tag, const std::vector<BYTE>& bytes) {
         value.tag = tag;
         value.bytes = bytes;
         value.length = static_cast<std::int64_t>(bytes.size());
-        removed_.erase(PROP_ID(tag));
-        changed_.insert(PROP_ID(tag));
-        PutValue(values_, std::move(value));
+        KeepPending(std::move(value));
         dirty_ = true;
         Changed();
         return S_OK;
@@ -268,9 +268,7 @@ HRESULT PropCore::SetSharedText(ULONG tag, std::shared_ptr<const std::string> ut
     value.tag = tag;
     value.length = static_cast<std::int64_t>(2 * Utf16Length(*utf8));
     value.utf8 = std::move(utf8);
-    removed_.erase(PROP_ID(tag));
-    changed_.insert(PROP_ID(tag));
-    PutValue(values_, std::move(value));
+    KeepPending(std::move(value));
     dirty_ = true;
     Changed();
     return S_OK;

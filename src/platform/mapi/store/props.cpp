@@ -348,27 +348,6 @@ namespace {
 // whole into the row's record before SQLite writes it.
 constexpr std::size_t kPiece = 256 * 1024;
 
-}  // namespace
-
-HRESULT StoreStoredValue(Database& db, ObjectId obj, const StoredValue& value) {
-    switch (PROP_TYPE(value.tag)) {
-        case PT_I2:
-        case PT_LONG:
-        case PT_BOOLEAN:
-        case PT_I8:
-        case PT_CURRENCY:
-        case PT_SYSTIME: return PutInteger(db, obj, value.tag, value.integer);
-        case PT_R4:
-        case PT_DOUBLE:
-        case PT_APPTIME: return Put(db, obj, value.tag, [&](sql::Stmt& q) { q.BindReal(4, value.real); });
-        default:
-            if (value.utf8 || HeldLength(value) >= kLongValue) return StoreStoredValues(db, obj, {&value});
-            return StoreBytes(db, obj, value.tag, value.bytes);
-    }
-}
-
-namespace {
-
 bool IsNumber(const StoredValue& value) {
     switch (PROP_TYPE(value.tag)) {
         case PT_I2:
@@ -383,6 +362,23 @@ bool IsNumber(const StoredValue& value) {
         default: return false;
     }
 }
+
+}  // namespace
+
+HRESULT StoreStoredValue(Database& db, ObjectId obj, const StoredValue& value) {
+    if (!IsNumber(value)) {
+        if (value.utf8 || HeldLength(value) >= kLongValue) return StoreStoredValues(db, obj, {&value});
+        return StoreBytes(db, obj, value.tag, value.bytes);
+    }
+    switch (PROP_TYPE(value.tag)) {
+        case PT_R4:
+        case PT_DOUBLE:
+        case PT_APPTIME: return Put(db, obj, value.tag, [&](sql::Stmt& q) { q.BindReal(4, value.real); });
+        default: return PutInteger(db, obj, value.tag, value.integer);
+    }
+}
+
+namespace {
 
 bool InPieces(const StoredValue* value) { return !IsNumber(*value) && HeldLength(*value) >= kLongValue; }
 
