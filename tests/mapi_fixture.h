@@ -77,6 +77,15 @@ inline std::optional<std::int32_t> GetLong(mapi::IMAPIProp* object, mapi::ULONG 
     return v->Value.l;
 }
 
+// The number of messages of a folder, as its contents table counts them.
+inline mapi::ULONG Messages(mapi::IMAPIFolder* folder) {
+    mapi::Ptr<mapi::IMAPITable> contents;
+    EXPECT_EQ(folder->GetContentsTable(0, contents.Out()), 0);
+    mapi::ULONG count = 0;
+    EXPECT_EQ(contents->GetRowCount(0, &count), 0);
+    return count;
+}
+
 inline Bytes GetBinary(mapi::IMAPIProp* object, mapi::ULONG tag) {
     mapi::Buffer<mapi::SPropValue> keep;
     auto v = GetProp(object, tag, &keep);

@@ -20,14 +20,6 @@ using namespace platform::mapi;
 
 using MapiBulk = MapiTest;
 
-ULONG Messages(IMAPIFolder* folder) {
-    Ptr<IMAPITable> contents;
-    EXPECT_EQ(folder->GetContentsTable(0, contents.Out()), 0);
-    ULONG count = 0;
-    EXPECT_EQ(contents->GetRowCount(0, &count), 0);
-    return count;
-}
-
 std::u16string Numbered(std::size_t n) {
     std::u16string text = u"m";
     for (char c : std::to_string(n)) text += static_cast<char16_t>(c);

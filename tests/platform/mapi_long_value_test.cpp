@@ -86,14 +86,6 @@ Bytes ReadAll(IMAPIProp* object, ULONG tag) {
     return all;
 }
 
-ULONG Messages(IMAPIFolder* folder) {
-    Ptr<IMAPITable> contents;
-    EXPECT_EQ(folder->GetContentsTable(0, contents.Out()), 0);
-    ULONG count = 0;
-    EXPECT_EQ(contents->GetRowCount(0, &count), 0);
-    return count;
-}
-
 TEST_F(MapiLongValue, ASharedTextServesSeveralPropertiesAndIsStoredByteForByte) {
     Ptr<IMAPIFolder> inbox = Folder(u"Inbox");
     // 3 MB of UTF-16, not a whole number of pieces; and a short text, bound as usual.

@@ -21,12 +21,6 @@ ULONG RowCount(IMAPITable* table) {
     return count;
 }
 
-ULONG Messages(IMAPIFolder* folder) {
-    Ptr<IMAPITable> contents;
-    EXPECT_EQ(folder->GetContentsTable(0, contents.Out()), 0);
-    return RowCount(contents.get());
-}
-
 HRESULT Open(IMAPISession* session, const Bytes& id) {
     Ptr<IUnknown> object;
     ULONG type = 0;
