@@ -51,7 +51,8 @@ TEST_F(MapiBulk, ABatchOfWritesUsesNoTemporaryFileOnTheHostsDisk) {
     for (int i = 0; i < 200; ++i) {
         Ptr<IMessage> message;
         ASSERT_EQ(inbox->CreateMessage(nullptr, 0, message.Out()), 0);
-        SPropValue subject = Unicode(PR_SUBJECT_W, Numbered(static_cast<std::size_t>(i)).c_str());
+        const std::u16string text = Numbered(static_cast<std::size_t>(i));
+        SPropValue subject = Unicode(PR_SUBJECT_W, text.c_str());
         ASSERT_EQ(message->SetProps(1, &subject, nullptr), 0);
         // Many recipient rows: a message that changes many pages written before it in the batch.
         std::vector<std::vector<SPropValue>> rows;
