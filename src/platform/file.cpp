@@ -55,35 +55,41 @@ constexpr int kOnlyWritesFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
 // Bytes a file only written gathers before it hands them to the host.
 constexpr std::size_t kWriteBuffer = 64 * 1024;
 
+// The checks every opening makes before the host is asked: a name and a mode it takes, and
+// the fault plan. False, with the last error set, when the file is not to be opened.
+bool MayOpen(const std::optional<std::string>& host, std::u16string_view mode, std::string* hostMode) {
+    ClearFailureCause();
+    if (!host || !ValidMode(mode, hostMode)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    if (faults::Hit("_wfopen")) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+
+// The host refused to open `path` (errno `err`): the cause and the last error say so.
+std::nullptr_t Refused(const std::string& path, int err) {
+    SetFailureCause(path, err);
+    SetLastError(ErrorFromErrno(err));
+    return nullptr;
+}
+
 }  // namespace
 
 std::unique_ptr<File> File::Open(std::u16string_view devicePath, std::u16string_view mode) {
     std::string hostMode;
     auto host = device::HostPathText(devicePath);
-    ClearFailureCause();
-    if (!host || !ValidMode(mode, &hostMode)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return nullptr;
-    }
-    if (faults::Hit("_wfopen")) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
+    if (!MayOpen(host, mode, &hostMode)) return nullptr;
     if (OnlyWrites(hostMode)) {
         const int fd = ::open(host->c_str(), kOnlyWritesFlags, 0666);
-        if (fd < 0) {
-            SetFailureCause(*host, errno);
-            SetLastError(ErrorFromErrno(errno));
-            return nullptr;
-        }
+        if (fd < 0) return Refused(*host, errno);
         return std::make_unique<File>(Key{}, fd, std::move(*host));
     }
     std::FILE* stream = std::fopen(host->c_str(), hostMode.c_str());
-    if (stream == nullptr) {
-        SetFailureCause(*host, errno);
-        SetLastError(ErrorFromErrno(errno));
-        return nullptr;
-    }
+    if (stream == nullptr) return Refused(*host, errno);
     return std::make_unique<File>(Key{}, stream, std::move(*host));
 }
 
@@ -317,39 +323,22 @@ std::optional<std::string> Directory::HostName(std::u16string_view name) const {
 std::unique_ptr<File> Directory::OpenFile(std::u16string_view name, std::u16string_view mode) {
     std::string hostMode;
     auto host = HostName(name);
-    ClearFailureCause();
-    if (!host || !ValidMode(mode, &hostMode)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return nullptr;
-    }
-    if (faults::Hit("_wfopen")) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
+    if (!MayOpen(host, mode, &hostMode)) return nullptr;
     // The flags the C runtime gives these modes.
     const bool plus = hostMode.size() > 1;
     int flags = plus ? O_RDWR : (hostMode[0] == 'r' ? O_RDONLY : O_WRONLY);
     if (hostMode[0] == 'w') flags |= O_CREAT | O_TRUNC;
     if (hostMode[0] == 'a') flags |= O_CREAT | O_APPEND;
+    const bool onlyWrites = OnlyWrites(hostMode);
     const std::string hostPath = path_ + "/" + *host;
-    if (OnlyWrites(hostMode)) {
-        const int fd = ::openat(fd_, host->c_str(), kOnlyWritesFlags, 0666);
-        if (fd < 0) {
-            const int err = errno;
-            SetFailureCause(hostPath, err);
-            SetLastError(ErrorFromErrno(err));
-            return nullptr;
-        }
-        return std::make_unique<File>(File::Key{}, fd, hostPath);
-    }
-    const int fd = ::openat(fd_, host->c_str(), flags, 0666);
-    std::FILE* stream = fd < 0 ? nullptr : ::fdopen(fd, hostMode.c_str());
+    const int fd = ::openat(fd_, host->c_str(), onlyWrites ? kOnlyWritesFlags : flags, 0666);
+    if (fd < 0) return Refused(hostPath, errno);
+    if (onlyWrites) return std::make_unique<File>(File::Key{}, fd, hostPath);
+    std::FILE* stream = ::fdopen(fd, hostMode.c_str());
     if (stream == nullptr) {
         const int err = errno;
-        if (fd >= 0) ::close(fd);
-        SetFailureCause(hostPath, err);
-        SetLastError(ErrorFromErrno(err));
-        return nullptr;
+        ::close(fd);
+        return Refused(hostPath, err);
     }
     return std::make_unique<File>(File::Key{}, stream, hostPath);
 }

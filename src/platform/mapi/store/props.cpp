@@ -348,39 +348,40 @@ namespace {
 // whole into the row's record before SQLite writes it.
 constexpr std::size_t kPiece = 256 * 1024;
 
-bool IsNumber(const StoredValue& value) {
-    switch (PROP_TYPE(value.tag)) {
+// How a value of its type is kept in its row.
+enum class Storage { Integer, Real, Bytes };
+Storage StorageOf(ULONG tag) {
+    switch (PROP_TYPE(tag)) {
         case PT_I2:
         case PT_LONG:
         case PT_BOOLEAN:
         case PT_I8:
         case PT_CURRENCY:
-        case PT_SYSTIME:
+        case PT_SYSTIME: return Storage::Integer;
         case PT_R4:
         case PT_DOUBLE:
-        case PT_APPTIME: return true;
-        default: return false;
+        case PT_APPTIME: return Storage::Real;
+        default: return Storage::Bytes;
     }
 }
 
 }  // namespace
 
 HRESULT StoreStoredValue(Database& db, ObjectId obj, const StoredValue& value) {
-    if (!IsNumber(value)) {
-        if (value.utf8 || HeldLength(value) >= kLongValue) return StoreStoredValues(db, obj, {&value});
-        return StoreBytes(db, obj, value.tag, value.bytes);
+    switch (StorageOf(value.tag)) {
+        case Storage::Integer: return PutInteger(db, obj, value.tag, value.integer);
+        case Storage::Real: return Put(db, obj, value.tag, [&](sql::Stmt& q) { q.BindReal(4, value.real); });
+        case Storage::Bytes: break;
     }
-    switch (PROP_TYPE(value.tag)) {
-        case PT_R4:
-        case PT_DOUBLE:
-        case PT_APPTIME: return Put(db, obj, value.tag, [&](sql::Stmt& q) { q.BindReal(4, value.real); });
-        default: return PutInteger(db, obj, value.tag, value.integer);
-    }
+    if (value.utf8 || HeldLength(value) >= kLongValue) return StoreStoredValues(db, obj, {&value});
+    return StoreBytes(db, obj, value.tag, value.bytes);
 }
 
 namespace {
 
-bool InPieces(const StoredValue* value) { return !IsNumber(*value) && HeldLength(*value) >= kLongValue; }
+bool InPieces(const StoredValue* value) {
+    return StorageOf(value->tag) == Storage::Bytes && HeldLength(*value) >= kLongValue;
+}
 
 // Fills `out` (kPiece bytes) with the next bytes of a value held in memory, from `*at` on (a
 // byte offset, or for a UTF-8 text the offset in the text); returns how many. A text becomes
@@ -453,17 +454,10 @@ const char* StoreValuesStatement(std::size_t rows, bool fresh) {
 }
 
 void BindStored(sql::Stmt& q, int at, const StoredValue& value) {
-    switch (PROP_TYPE(value.tag)) {
-        case PT_I2:
-        case PT_LONG:
-        case PT_BOOLEAN:
-        case PT_I8:
-        case PT_CURRENCY:
-        case PT_SYSTIME: q.Bind(at, value.integer); break;
-        case PT_R4:
-        case PT_DOUBLE:
-        case PT_APPTIME: q.BindReal(at, value.real); break;
-        default:
+    switch (StorageOf(value.tag)) {
+        case Storage::Integer: q.Bind(at, value.integer); break;
+        case Storage::Real: q.BindReal(at, value.real); break;
+        case Storage::Bytes:
             if (value.utf8) {
                 const std::vector<BYTE> bytes = Utf16Bytes(FromUtf8(*value.utf8));
                 q.BindBlob(at, bytes.data(), bytes.size());
