@@ -31,6 +31,17 @@ HRESULT OpenDeferred(IMAPISession* session, const Bytes& id, Ptr<IUnknown>* obje
                               object->Out());
 }
 
+// In a forked child: a session of its own in `s`, the inbox opened through it and a write batch
+// begun; the child ends with status 2, 3 or 4 when one of them fails.
+Ptr<IUnknown> InboxOfABatchWriter(const Bytes& inboxId, Ptr<IMAPISession>* s) {
+    if (MAPILogonEx(0, nullptr, nullptr, 0, s->Out()) != 0) ::_exit(2);
+    Ptr<IUnknown> folder;
+    ULONG t = 0;
+    if ((*s)->OpenEntry(20, inboxId.data(), nullptr, 0, &t, folder.Out()) != 0) ::_exit(3);
+    if (HrBeginWriteBatch(s->get(), 1000, 60'000) != 0) ::_exit(4);
+    return folder;
+}
+
 // The files of the process the store's library made for itself on the host's disk.
 std::vector<std::string> TemporaryFilesOpen() {
     std::vector<std::string> found;
@@ -187,11 +198,7 @@ TEST_F(MapiBulk, BatchedWritesReachOthersAtTheirCommitAndAKillLeavesTheRestOut) 
     if (child == 0) {
         ::close(ids[0]);
         Ptr<IMAPISession> s;
-        if (MAPILogonEx(0, nullptr, nullptr, 0, s.Out()) != 0) ::_exit(2);
-        Ptr<IUnknown> folder;
-        ULONG t = 0;
-        if (s->OpenEntry(20, inboxId.data(), nullptr, 0, &t, folder.Out()) != 0) ::_exit(3);
-        if (HrBeginWriteBatch(s.get(), 1000, 60'000) != 0) ::_exit(4);
+        Ptr<IUnknown> folder = InboxOfABatchWriter(inboxId, &s);
         for (int i = 0; i < 5; ++i) {
             Ptr<IMessage> message;
             if (static_cast<IMAPIFolder*>(folder.get())->CreateMessage(nullptr, 0, message.Out()) != 0) ::_exit(5);
@@ -223,11 +230,7 @@ TEST_F(MapiBulk, BatchedWritesReachOthersAtTheirCommitAndAKillLeavesTheRestOut) 
     const pid_t exiting = ::fork();
     if (exiting == 0) {
         Ptr<IMAPISession> s;
-        if (MAPILogonEx(0, nullptr, nullptr, 0, s.Out()) != 0) ::_exit(2);
-        Ptr<IUnknown> folder;
-        ULONG t = 0;
-        if (s->OpenEntry(20, inboxId.data(), nullptr, 0, &t, folder.Out()) != 0) ::_exit(3);
-        if (HrBeginWriteBatch(s.get(), 1000, 60'000) != 0) ::_exit(4);
+        Ptr<IUnknown> folder = InboxOfABatchWriter(inboxId, &s);
         for (int i = 0; i < 2; ++i) {
             Ptr<IMessage> message;
             if (static_cast<IMAPIFolder*>(folder.get())->CreateMessage(nullptr, 0, message.Out()) != 0) ::_exit(5);
