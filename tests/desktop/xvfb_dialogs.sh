@@ -10,6 +10,7 @@
 #
 # Exit status 77 (skipped) when Xvfb or the X tools are not installed.
 set -euo pipefail
+. "$(dirname "$0")/xvfb_common.sh"
 
 if [ "${1:-}" = "--inside" ]; then
   shift
@@ -23,37 +24,7 @@ if [ "${1:-}" = "--inside" ]; then
     cat "$log" >&2
     exit 1
   }
-  # The visible window called NAME other than the main window (empty when there is none).
-  window_named() {
-    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -v "^$main\$" | tail -n 1 || true
-  }
-  wait_window() {
-    local id=""
-    for _ in $(seq 1 100); do
-      id=$(window_named "$1")
-      [ -n "$id" ] && break
-      sleep 0.1
-    done
-    [ -n "$id" ] || fail "no window \"$1\" showed"
-    sleep 0.5
-    echo "$id"
-  }
-  wait_gone() {
-    for _ in $(seq 1 50); do
-      xdotool getwindowname "$1" >/dev/null 2>&1 || return 0
-      xwininfo -id "$1" 2>/dev/null | grep -q "IsViewable" || return 0
-      sleep 0.1
-    done
-    fail "window $1 did not close"
-  }
-  main=""
-  for _ in $(seq 1 200); do
-    main=$(xdotool search --onlyvisible --name '^Tallymere$' 2>/dev/null | head -n 1 || true)
-    [ -n "$main" ] && break
-    sleep 0.1
-  done
-  [ -n "$main" ] || fail "the window did not show"
-  sleep 0.5
+  find_main 200
   # Rows of the icon menu are 50 pixels high below the caption strip; off the window afterwards,
   # so that nothing is drawn as hovered.
   row() {
@@ -131,12 +102,7 @@ if [ "${1:-}" = "--inside" ]; then
 fi
 
 gui=$1 cli=$2 out=$3
-for tool in xvfb-run xdotool xwininfo import; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "xvfb_dialogs: $tool is not installed; skipped" >&2
-    exit 77
-  fi
-done
+need_x_tools xvfb_dialogs
 mkdir -p "$out"
 work=$(mktemp -d "${TMPDIR:-/tmp}/tallymere-dialogs-XXXXXX")
 trap 'rm -rf "$work"' EXIT

@@ -13,6 +13,7 @@
 # MESSAGES (default 3000) is the size of the Export All that is interrupted. Exit status 77
 # (skipped) when Xvfb or the X tools are not installed.
 set -euo pipefail
+. "$(dirname "$0")/xvfb_common.sh"
 
 if [ "${1:-}" = "--inside" ]; then
   shift
@@ -29,28 +30,7 @@ if [ "${1:-}" = "--inside" ]; then
   start_gui() {
     "$gui" --device "$device" >"$log" 2>&1 &
     pid=$!
-    main=""
-    for _ in $(seq 1 300); do
-      main=$(xdotool search --onlyvisible --name '^Tallymere$' 2>/dev/null | head -n 1 || true)
-      [ -n "$main" ] && break
-      sleep 0.1
-    done
-    [ -n "$main" ] || fail "the window did not show"
-    sleep 0.5
-  }
-  window_named() {
-    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -v "^$main\$" | tail -n 1 || true
-  }
-  wait_window() {
-    local id=""
-    for _ in $(seq 1 100); do
-      id=$(window_named "$1")
-      [ -n "$id" ] && break
-      sleep 0.1
-    done
-    [ -n "$id" ] || fail "no window \"$1\" showed"
-    sleep 0.5
-    echo "$id"
+    find_main 300
   }
   row() {
     xdotool mousemove --window "$main" 80 $((50 * $1 + 50)) click 1
@@ -178,12 +158,7 @@ if [ "${1:-}" = "--inside" ]; then
 fi
 
 gui=$1 cli=$2 out=$3 messages=${4:-3000}
-for tool in xvfb-run xdotool xwininfo import; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "xvfb_resident: $tool is not installed; skipped" >&2
-    exit 77
-  fi
-done
+need_x_tools xvfb_resident
 mkdir -p "$out"
 work=$(mktemp -d "${TMPDIR:-/tmp}/tallymere-resident-XXXXXX")
 trap 'rm -rf "$work"' EXIT
