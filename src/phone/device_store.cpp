@@ -56,34 +56,38 @@ Bytes ParseId(std::string_view text) {
     return bytes;
 }
 
-Bytes EntryIdOf(mapi::IMAPIProp* object) {
-    mapi::ULONG tags[] = {mapi::PR_ENTRYID};
+namespace {
+
+// The value of property `tag` of `object` in the store's buffer; an empty buffer when the
+// object has none.
+mapi::Buffer<mapi::SPropValue> GetOne(mapi::IMAPIProp* object, mapi::ULONG tag) {
+    mapi::ULONG tags[] = {tag};
     mapi::SPropTagArray array{1, tags};
     mapi::ULONG count = 0;
     mapi::Buffer<mapi::SPropValue> values;
     Check(object->GetProps(&array, 0, &count, values.Out()), "GetProps");
-    if (values[0].ulPropTag != mapi::PR_ENTRYID) return {};
-    return Bytes(values[0].Value.bin.lpb, values[0].Value.bin.lpb + values[0].Value.bin.cb);
+    if (values[0].ulPropTag != tag) values.reset();
+    return values;
+}
+
+}  // namespace
+
+Bytes EntryIdOf(mapi::IMAPIProp* object) {
+    const mapi::Buffer<mapi::SPropValue> value = GetOne(object, mapi::PR_ENTRYID);
+    if (!value) return {};
+    return Bytes(value->Value.bin.lpb, value->Value.bin.lpb + value->Value.bin.cb);
 }
 
 std::optional<std::u16string> GetText(mapi::IMAPIProp* object, mapi::ULONG tag) {
-    mapi::ULONG tags[] = {tag};
-    mapi::SPropTagArray array{1, tags};
-    mapi::ULONG count = 0;
-    mapi::Buffer<mapi::SPropValue> values;
-    Check(object->GetProps(&array, 0, &count, values.Out()), "GetProps");
-    if (values[0].ulPropTag != tag) return std::nullopt;
-    return std::u16string(values[0].Value.lpszW);
+    const mapi::Buffer<mapi::SPropValue> value = GetOne(object, tag);
+    if (!value) return std::nullopt;
+    return std::u16string(value->Value.lpszW);
 }
 
 std::optional<std::uint32_t> GetNumber(mapi::IMAPIProp* object, mapi::ULONG tag) {
-    mapi::ULONG tags[] = {tag};
-    mapi::SPropTagArray array{1, tags};
-    mapi::ULONG count = 0;
-    mapi::Buffer<mapi::SPropValue> values;
-    Check(object->GetProps(&array, 0, &count, values.Out()), "GetProps");
-    if (values[0].ulPropTag != tag) return std::nullopt;
-    return mapi::PROP_TYPE(tag) == mapi::PT_BOOLEAN ? values[0].Value.b : values[0].Value.ul;
+    const mapi::Buffer<mapi::SPropValue> value = GetOne(object, tag);
+    if (!value) return std::nullopt;
+    return mapi::PROP_TYPE(tag) == mapi::PT_BOOLEAN ? value->Value.b : value->Value.ul;
 }
 
 Bytes ReadStream(mapi::IMAPIProp* object, mapi::ULONG tag) { return ReadStreamIfAny(object, tag).value_or(Bytes()); }
