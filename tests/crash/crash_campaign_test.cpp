@@ -155,7 +155,9 @@ std::multiset<std::string> ListIds(const fs::path& file, bool* allPresent = null
     return ids;
 }
 
-// The export tree: per directory the contents of its text files and of its other files.
+// The export tree: per directory the contents of its message texts and of its other files. A
+// message's text begins with its "From: " line; an attachment may be a .txt file too (an MMS's
+// text part), and counts with the other files.
 struct Tree {
     std::map<std::string, std::multiset<std::string>> texts, others;
     std::vector<std::string> unfinished;
@@ -171,10 +173,11 @@ Tree ReadTree(const fs::path& root) {
         if (dir == "." && name == "Messages.ndx") continue;
         if (name.size() > 4 && name.substr(name.size() - 4) == ".new") {
             tree.unfinished.push_back(dir + "/" + name);
-        } else if (name.size() > 4 && name.substr(name.size() - 4) == ".txt") {
-            tree.texts[dir].insert(ReadHostFile(entry.path()));
+        } else if (std::string bytes = ReadHostFile(entry.path());
+                   name.size() > 4 && name.substr(name.size() - 4) == ".txt" && bytes.starts_with("From: ")) {
+            tree.texts[dir].insert(std::move(bytes));
         } else {
-            tree.others[dir].insert(ReadHostFile(entry.path()));
+            tree.others[dir].insert(std::move(bytes));
         }
     }
     return tree;
