@@ -97,8 +97,9 @@ void xExport::ExportMMS(const qMsg& message, std::u16string_view relPath, std::u
 void xExport::DecodeMMS(std::u16string_view sourceName, std::u16string_view relPath, std::uint32_t number,
                         std::uint32_t byteCount) {
     const std::u16string sourcePath = std::u16string(platform::device::kMmsFolder) + u"\\" + std::u16string(sourceName);
-    auto source = platform::File::Open(sourcePath, u"rb");
-    // A file the client holds but does not let us read is left out, like one not found.
+    // The client may hold its file a moment: it is opened as patiently as the files written.
+    // One it still does not let us read is left out, like one not found.
+    auto source = OpenRetrying(sourcePath, u"rb");
     if (!source) return;
     const std::u16string targetName = messageFiles.Distinct(number, SafeName(sourceName));
     WillWrite(currentDir_, targetName);

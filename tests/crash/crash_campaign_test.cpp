@@ -183,27 +183,31 @@ Tree ReadTree(const fs::path& root) {
     return tree;
 }
 
-// What `actual` has beyond `expected` (empty when it lacks something: then `missing` is set).
+// What `actual` has beyond `expected`. Where it lacks something, or holds something of no
+// message, `wrong` says where (the first such place).
 std::vector<std::string> Beyond(const std::map<std::string, std::multiset<std::string>>& expected,
-                                const std::map<std::string, std::multiset<std::string>>& actual, bool* missing) {
+                                const std::map<std::string, std::multiset<std::string>>& actual, std::string* wrong) {
+    const auto note = [&](const std::string& what, const std::string& dir, const std::string& bytes) {
+        if (wrong->empty()) *wrong = what + " in " + dir + " (" + std::to_string(bytes.size()) + " bytes)";
+    };
     std::vector<std::string> extra;
     for (const auto& [dir, want] : expected) {
         auto have = actual.count(dir) ? actual.at(dir) : std::multiset<std::string>();
         for (const std::string& w : want) {
             auto it = have.find(w);
             if (it == have.end()) {
-                *missing = true;
+                note("missing or cut short", dir, w);
             } else {
                 have.erase(it);
             }
         }
         for (const std::string& h : have) {
-            if (want.count(h) == 0) *missing = true;  // not a copy of one of its own
+            if (want.count(h) == 0) note("foreign", dir, h);  // not a copy of one of its own
             extra.push_back(h);
         }
     }
     for (const auto& [dir, have] : actual) {
-        if (expected.count(dir) == 0 && !have.empty()) *missing = true;
+        if (expected.count(dir) == 0 && !have.empty()) note("foreign", dir, *have.begin());
     }
     return extra;
 }
@@ -312,10 +316,10 @@ protected:
     static std::string ExportOutcome(const fs::path& device, bool mayRepeatOne) {
         const Tree tree = ReadTree(device / kOutput / "Tallyport");
         if (!tree.unfinished.empty()) return "unfinished file left: " + tree.unfinished.front();
-        bool missing = false;
-        const auto extraTexts = Beyond(referenceTree_.texts, tree.texts, &missing);
-        const auto extraOthers = Beyond(referenceTree_.others, tree.others, &missing);
-        if (missing) return "a message's text or file is missing, cut short or foreign";
+        std::string wrong;
+        const auto extraTexts = Beyond(referenceTree_.texts, tree.texts, &wrong);
+        const auto extraOthers = Beyond(referenceTree_.others, tree.others, &wrong);
+        if (!wrong.empty()) return "a message's text or file: " + wrong;
         if (extraTexts.size() > (mayRepeatOne ? 1u : 0u)) {
             return std::to_string(extraTexts.size()) + " messages exported twice";
         }

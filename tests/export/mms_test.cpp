@@ -123,6 +123,15 @@ TEST_F(MmsTest, CopyThatCannotBeCreatedEndsTheProgram) {
         ::testing::ExitedWithCode(1), "xExport::DecodeMMS: MyCreateFile failed\\.");
 }
 
+TEST_F(MmsTest, AClientFileThatCannotBeOpenedAMomentIsCopiedAll) {
+    ClientFile("m.mms", "12345", kDelivered);
+    platform::faults::SetQuickRetries(true);
+    platform::faults::Plan("_wfopen", 3);  // the list, the text file, then the client's file, once
+    EXPECT_EQ(ExportPass(Multimedia(5)), 1);
+    EXPECT_EQ(Copies(), (Names{"001_m.mms"}));
+    EXPECT_EQ(ReadHostFile(Export("MMS/001_m.mms")), "12345");
+}
+
 TEST_F(MmsTest, MoreThanAHundredOfOneSizeEndTheProgram) {
     for (int i = 0; i < 100; ++i) ClientFile("m" + std::to_string(1000 + i), "12345", kDelivered);
     std::vector<tallymere::MmsFile> list;
