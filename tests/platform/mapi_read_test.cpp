@@ -124,6 +124,83 @@ TEST_F(MapiRead, AMessageSeesItsOwnChangesAndAfterCommittingWhatIsStored) {
     EXPECT_EQ(opened->OpenAttach(1, nullptr, 0, stored.Out()), 0) << "the committed attachment opens";
 }
 
+// A message read whole lends its values, and those of its attachments, to the streams and
+// attachments opened on it; whatever is changed through one of them is a copy of its own, and
+// nothing read before or beside it changes.
+TEST_F(MapiRead, ValuesLentByAMessageReadWholeChangeOnlyWhereTheyAreWritten) {
+    Ptr<IMAPIFolder> inbox = Folder(u"Inbox");
+    const Bytes id = Filled(inbox.get(), 1, 2);
+    const auto open = [](IMAPIProp* object, ULONG tag) {
+        Ptr<IUnknown> stream;
+        EXPECT_EQ(object->OpenProperty(tag, nullptr, 0, MAPI_MODIFY, stream.Out()), 0);
+        return std::move(stream).As<IStream>();
+    };
+    const auto read = [](IStream* stream) {
+        Bytes bytes(64);
+        ULONG got = 0;
+        EXPECT_EQ(stream->Seek(0, STREAM_SEEK_SET, nullptr), 0);
+        EXPECT_EQ(stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &got), 0);
+        bytes.resize(got);
+        return bytes;
+    };
+    const Bytes data0{'d', 'a', 't', 'a', '0'}, data1{'d', 'a', 't', 'a', '1'};
+    const Bytes changed{'n', 'e', 'w'};
+    Ptr<IMessage> opened = OpenMessage(id);
+
+    // An attachment's data written through one stream: the stream opened beside it keeps
+    // what it read, the attachment and its message see the change.
+    Ptr<IAttach> first;
+    ASSERT_EQ(opened->OpenAttach(0, nullptr, 0, first.Out()), 0);
+    Ptr<IStream> writing = open(first.get(), PR_ATTACH_DATA_BIN);
+    Ptr<IStream> beside = open(first.get(), PR_ATTACH_DATA_BIN);
+    ULONG written = 0;
+    ASSERT_EQ(writing->SetSize(0), 0);
+    ASSERT_EQ(writing->Write(changed.data(), static_cast<ULONG>(changed.size()), &written), 0);
+    EXPECT_EQ(read(writing.get()), changed);
+    EXPECT_EQ(read(beside.get()), data0) << "a stream beside the written one";
+    ASSERT_EQ(writing->Commit(0), 0);
+    EXPECT_EQ(read(beside.get()), data0);
+    EXPECT_EQ(GetBinary(first.get(), PR_ATTACH_DATA_BIN), changed);
+    Ptr<IAttach> again;
+    ASSERT_EQ(opened->OpenAttach(0, nullptr, 0, again.Out()), 0);
+    EXPECT_EQ(GetBinary(again.get(), PR_ATTACH_DATA_BIN), changed) << "the message took the change";
+    Ptr<IAttach> second;
+    ASSERT_EQ(opened->OpenAttach(1, nullptr, 0, second.Out()), 0);
+    EXPECT_EQ(GetBinary(second.get(), PR_ATTACH_DATA_BIN), data1) << "its neighbour is untouched";
+
+    // The message's own body, the same way.
+    Ptr<IStream> body = open(opened.get(), PR_BODY_W);
+    Ptr<IStream> bodyBeside = open(opened.get(), PR_BODY_W);
+    const Bytes before = read(bodyBeside.get());
+    ASSERT_EQ(body->Write(changed.data(), 2, &written), 0);
+    ASSERT_EQ(body->Commit(0), 0);
+    EXPECT_EQ(read(bodyBeside.get()), before);
+    EXPECT_EQ(read(open(opened.get(), PR_BODY_W).get()), Bytes(changed.begin(), changed.begin() + 2));
+
+    // Nobody else sees any of it before the commit; everybody after it.
+    EXPECT_EQ(GetBinary(first.get(), PR_ATTACH_DATA_BIN), changed);
+    {
+        Ptr<IMessage> other = OpenMessage(id);
+        Ptr<IAttach> stored;
+        ASSERT_EQ(other->OpenAttach(0, nullptr, 0, stored.Out()), 0);
+        EXPECT_EQ(GetBinary(stored.get(), PR_ATTACH_DATA_BIN), data0);
+    }
+    writing.reset();
+    beside.reset();
+    first.reset();
+    again.reset();
+    second.reset();
+    body.reset();
+    bodyBeside.reset();
+    ASSERT_EQ(opened->SaveChanges(0), 0);
+    opened.reset();
+    Ptr<IMessage> reopened = OpenMessage(id);
+    Ptr<IAttach> stored;
+    ASSERT_EQ(reopened->OpenAttach(0, nullptr, 0, stored.Out()), 0);
+    EXPECT_EQ(GetBinary(stored.get(), PR_ATTACH_DATA_BIN), changed);
+    EXPECT_EQ(read(open(reopened.get(), PR_BODY_W).get()), Bytes(changed.begin(), changed.begin() + 2));
+}
+
 // A table reads ahead: its batch and whatever is read between its rows see the store at one
 // moment; the next batch sees what others changed meanwhile.
 TEST_F(MapiRead, ATableBatchAndTheReadsBetweenItsRowsSeeOneMoment) {

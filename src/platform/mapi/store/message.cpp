@@ -84,6 +84,8 @@ StoredValue Number(ULONG tag, std::int64_t value) {
 class Attach final : public PropObject<IAttach> {
 public:
     Attach(Message* message, std::int64_t key, std::shared_ptr<Database> db, const ObjectRow& row, Values values);
+    // An attachment read with its message, whose values it shares until it is changed.
+    Attach(Message* message, std::shared_ptr<Database> db, const ObjectRow& row, SharedValues values);
 
     // Its changes are its message's already.
     HRESULT SaveChanges(ULONG) override { return S_OK; }
@@ -110,7 +112,11 @@ public:
         : PropObject(std::move(db), row, draft ? Preloaded(Values{}) : std::move(values), true),
           draft_(draft),
           readRecipients_(std::move(recipients)),
-          readAttachments_(std::move(attachments)) {}
+          readAttachments_(std::move(attachments)) {
+        // A stored message is read far more often than changed: its streams read its values
+        // where they are.
+        if (!draft) ShareValues();
+    }
 
     HRESULT SaveChanges(ULONG) override { return Commit(); }
 
@@ -133,7 +139,8 @@ public:
         auto keep = std::make_shared<Ptr<IUnknown>>(Ptr<IUnknown>::Share(static_cast<IMessage*>(this)));
         *table = NewChildTable(db_, TableKind::Attachments, [this, keep](const Wanted& wanted) {
             std::lock_guard lock(db_->Mutex());
-            return Attachments(nullptr, wanted);
+            if (!AttachmentsChanged() && readAttachments_) return readAttachments_;
+            return std::make_shared<const TableRows>(Attachments(nullptr, wanted));
         });
         return S_OK;
     }
@@ -160,7 +167,7 @@ public:
             for (const auto& [row, values] : *readAttachments_) {
                 const StoredValue* num = FindStored(values, PROP_ID(PR_ATTACH_NUM));
                 if (num == nullptr || num->integer != number) continue;
-                *attach = Make<Attach>(this, row.id, db_, row, values);
+                *attach = Make<Attach>(this, db_, row, SharedValues(readAttachments_, &values));
                 return S_OK;
             }
             return MAPI_E_NOT_FOUND;
@@ -230,12 +237,16 @@ public:
         auto keep = std::make_shared<Ptr<IUnknown>>(Ptr<IUnknown>::Share(static_cast<IMessage*>(this)));
         *table = NewChildTable(db_, TableKind::Recipients, [this, keep](const Wanted& wanted) {
             std::lock_guard lock(db_->Mutex());
-            if (!recipients_) return draft_ ? TableRows() : StoredRows(kRecipient, wanted);
-            TableRows rows;
-            for (const Values& values : *recipients_) {
-                rows.emplace_back(ObjectRow{0, kRecipient, row_.store, row_.id}, values);
+            if (!recipients_ && !draft_ && readRecipients_) return readRecipients_;
+            auto rows = std::make_shared<TableRows>();
+            if (!recipients_) {
+                if (!draft_) *rows = StoredRows(kRecipient, wanted);
+                return std::shared_ptr<const TableRows>(std::move(rows));
             }
-            return rows;
+            for (const Values& values : *recipients_) {
+                rows->emplace_back(ObjectRow{0, kRecipient, row_.store, row_.id}, values);
+            }
+            return std::shared_ptr<const TableRows>(std::move(rows));
         });
         return S_OK;
     }
@@ -332,7 +343,8 @@ private:
         std::optional<TableRows> attachments;
         for (ULONG i = 0; i < count; ++i) {
             const ULONG id = PROP_ID(out[i].ulPropTag);
-            if ((id != PROP_ID(PR_HASATTACH) && id != PROP_ID(PR_MESSAGE_SIZE)) || FindStored(values_, id)) continue;
+            if ((id != PROP_ID(PR_HASATTACH) && id != PROP_ID(PR_MESSAGE_SIZE)) || FindStored(CurrentValues(), id))
+                continue;
             if (!attachments) attachments = Attachments(nullptr);
             if (id == PROP_ID(PR_HASATTACH)) {
                 out[i] = SPropValue{};
@@ -341,7 +353,7 @@ private:
                 continue;
             }
             std::int64_t size = 0;
-            if (const StoredValue* body = FindStored(values_, PROP_ID(PR_BODY_W))) size += body->length;
+            if (const StoredValue* body = FindStored(CurrentValues(), PROP_ID(PR_BODY_W))) size += body->length;
             for (const auto& [row, values] : *attachments) {
                 if (const StoredValue* data = FindStored(values, PROP_ID(PR_ATTACH_DATA_BIN))) size += data->length;
             }
@@ -516,8 +528,14 @@ Attach::Attach(Message* message, std::int64_t key, std::shared_ptr<Database> db,
       message_(message),
       key_(key) {}
 
+Attach::Attach(Message* message, std::shared_ptr<Database> db, const ObjectRow& row, SharedValues values)
+    : PropObject(std::move(db), row, std::move(values), true),
+      keep_(Ptr<IUnknown>::Share(static_cast<IMessage*>(message))),
+      message_(message),
+      key_(row.id) {}
+
 void Attach::Changed() {
-    message_->Adopt(key_, row_.id, values_, changed_, removed_);
+    message_->Adopt(key_, row_.id, CurrentValues(), changed_, removed_);
     ClearPending();
 }
 

@@ -54,8 +54,10 @@ private:
     std::atomic<ULONG> refs_{1};
 };
 
-// Stored values an object was opened with, when they were read already.
+// Stored values an object was opened with, when they were read already: its own, or shared
+// with the rows they were read with (read-only; the object takes a copy at its first change).
 using Preloaded = std::optional<std::vector<StoredValue>>;
+using SharedValues = std::shared_ptr<const std::vector<StoredValue>>;
 
 // What every object with properties does: read, write and stream its properties, and say at
 // its last release that it was changed.
@@ -72,6 +74,7 @@ using Preloaded = std::optional<std::vector<StoredValue>>;
 class PropCore {
 public:
     PropCore(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded values = {}, bool transacted = false);
+    PropCore(std::shared_ptr<Database> db, const ObjectRow& row, SharedValues values, bool transacted);
     virtual ~PropCore() = default;
 
     Database& Db() const { return *db_; }
@@ -106,6 +109,12 @@ protected:
     const StoredValue* FullValue(ULONG propId);
     // A transacted object was changed through this handle (its values_ hold the change).
     virtual void Changed() {}
+    // The values as they are now: the shared ones until the first change, the object's own
+    // from then on. OwnValues makes them the object's own (a copy of the shared ones).
+    const std::vector<StoredValue>& CurrentValues() const { return shared_ ? *shared_ : values_; }
+    std::vector<StoredValue>& OwnValues();
+    // Lets the object's own values be shared (by its streams) until its first change.
+    void ShareValues();
     // Inside a write: stores the changes kept in memory on object `id` (all values when `all`,
     // for an object new to the database), then forgets that they were pending.
     HRESULT StorePending(ObjectId id, bool all);
@@ -114,6 +123,7 @@ protected:
     std::shared_ptr<Database> db_;
     ObjectRow row_;
     std::vector<StoredValue> values_;
+    SharedValues shared_;  // when set, the values (values_ is empty)
     bool loaded_ = false;
     std::atomic<bool> dirty_{false};
     const bool transacted_;
@@ -157,15 +167,18 @@ IMessage* NewMessage(std::shared_ptr<Database> db, const ObjectRow& row, Preload
                      std::shared_ptr<const LoadedRows> attachments = nullptr);
 IMessage* NewDraftMessage(std::shared_ptr<Database> db, ObjectId store, ObjectId parent);
 IStream* NewStream(IUnknown* host, PropCore* hostCore, ULONG tag, std::vector<BYTE> bytes, bool dirty);
+// A stream that reads `bytes`, shared with its host's values, and copies them at its first write.
+IStream* NewStream(IUnknown* host, PropCore* hostCore, ULONG tag, std::shared_ptr<const std::vector<BYTE>> bytes);
 // A stream that reads stored value `propId` of object `obj`, `size` bytes, from the database
 // as it is read; it cannot write.
 IStream* NewStoredStream(IUnknown* host, std::shared_ptr<Database> db, ObjectId obj, ULONG propId, std::uint64_t size);
 IMAPITable* NewTable(std::shared_ptr<Database> db, TableKind kind, ObjectId container);
 // A message's recipient or attachment table, whose rows `source` gives whole, with the values
-// `wanted` asks for (the message's changes not yet stored included).
+// `wanted` asks for (the message's changes not yet stored included). The rows are shared, not
+// copied: a message read whole hands the rows it was read with to its tables as they are.
 using TableRows = std::vector<std::pair<ObjectRow, std::vector<StoredValue>>>;
 struct Wanted;
-using RowSource = std::function<TableRows(const Wanted& wanted)>;
+using RowSource = std::function<std::shared_ptr<const TableRows>(const Wanted& wanted)>;
 IMAPITable* NewChildTable(std::shared_ptr<Database> db, TableKind kind, RowSource source);
 
 // Opens the store, folder or message an identifier names; `store` other than 0 limits it to

@@ -37,8 +37,27 @@ PropCore::PropCore(std::shared_ptr<Database> db, const ObjectRow& row, Preloaded
     }
 }
 
+PropCore::PropCore(std::shared_ptr<Database> db, const ObjectRow& row, SharedValues values, bool transacted)
+    : db_(std::move(db)), row_(row), shared_(std::move(values)), transacted_(transacted) {
+    loaded_ = shared_ != nullptr;
+}
+
+std::vector<StoredValue>& PropCore::OwnValues() {
+    if (shared_) {
+        values_ = *shared_;
+        shared_.reset();
+    }
+    return values_;
+}
+
+void PropCore::ShareValues() {
+    if (!shared_ && loaded_) shared_ = std::make_shared<const std::vector<StoredValue>>(std::move(values_));
+    values_.clear();
+}
+
 bool PropCore::EnsureValues() {
     if (loaded_) return true;
+    shared_.reset();
     Wanted wanted;
     wanted.maxBytes = kPreloadBytes;
     if (!LoadObject(*db_, row_.id, wanted, &row_, &values_)) return false;
@@ -47,7 +66,11 @@ bool PropCore::EnsureValues() {
 }
 
 const StoredValue* PropCore::FullValue(ULONG propId) {
-    for (StoredValue& value : values_) {
+    for (const StoredValue& value : CurrentValues()) {
+        // Whole already: read where it is (shared or not).
+        if (PROP_ID(value.tag) == propId && value.loaded && !value.utf8) return &value;
+    }
+    for (StoredValue& value : OwnValues()) {
         if (PROP_ID(value.tag) != propId) continue;
         if (!value.loaded && LoadOne(*db_, row_.id, propId, &value)) value.loaded = true;
         if (value.utf8) {
@@ -77,7 +100,7 @@ HRESULT PropCore::GetPropsImpl(const SPropTagArray* tags, ULONG, ULONG* count, S
     const ULONG* asked = tags ? tags->aulPropTag : nullptr;
     ULONG n = tags ? tags->cValues : 0;
     if (tags == nullptr) {
-        all = PropList(*db_, row_, values_);
+        all = PropList(*db_, row_, CurrentValues());
         asked = all.data();
         n = static_cast<ULONG>(all.size());
     }
@@ -87,7 +110,7 @@ HRESULT PropCore::GetPropsImpl(const SPropTagArray* tags, ULONG, ULONG* count, S
         return MAPI_E_NOT_ENOUGH_MEMORY;
     }
     auto* out = static_cast<SPropValue*>(memory);
-    FillProps(*db_, row_, values_, asked, n, out, memory);
+    FillProps(*db_, row_, CurrentValues(), asked, n, out, memory);
     *count = n;
     *values = out;
     return S_OK;
@@ -98,7 +121,7 @@ HRESULT PropCore::GetPropListImpl(ULONG, SPropTagArray** tags) {
     if (tags == nullptr) return MAPI_E_INVALID_PARAMETER;
     std::lock_guard lock(db_->Mutex());
     if (!EnsureValues()) return MAPI_E_OBJECT_DELETED;
-    const std::vector<ULONG> list = PropList(*db_, row_, values_);
+    const std::vector<ULONG> list = PropList(*db_, row_, CurrentValues());
     void* memory = nullptr;
     if (MAPIAllocateBuffer(static_cast<ULONG>(sizeof(SPropTagArray) + list.size() * sizeof(ULONG)), &memory) != S_OK) {
         return MAPI_E_NOT_ENOUGH_MEMORY;
@@ -123,7 +146,7 @@ HRESULT PropCore::OpenPropertyImpl(IUnknown* self, ULONG tag, const IID* iid, UL
     if ((flags & (MAPI_MODIFY | MAPI_CREATE)) == 0) {
         // A long stored value that was not read with the object is read as the stream is,
         // not whole first.
-        for (const StoredValue& stored : values_) {
+        for (const StoredValue& stored : CurrentValues()) {
             if (PROP_ID(stored.tag) != PROP_ID(tag) || stored.loaded) continue;
             if (PROP_TYPE(stored.tag) != PROP_TYPE(tag)) return MAPI_E_NO_SUPPORT;
             *object = NewStoredStream(self, db_, row_.id, PROP_ID(tag), static_cast<std::uint64_t>(stored.length));
@@ -134,6 +157,11 @@ HRESULT PropCore::OpenPropertyImpl(IUnknown* self, ULONG tag, const IID* iid, UL
     if (value && PROP_TYPE(value->tag) != PROP_TYPE(tag)) return MAPI_E_NO_SUPPORT;
     if (!value && (flags & (MAPI_MODIFY | MAPI_CREATE)) == 0) return MAPI_E_NOT_FOUND;
     const bool create = (flags & MAPI_CREATE) != 0;
+    if (value && !create && shared_) {
+        // Read from the shared values in place; the stream copies them if it is written to.
+        *object = NewStream(self, this, tag, std::shared_ptr<const std::vector<BYTE>>(shared_, &value->bytes));
+        return S_OK;
+    }
     std::vector<BYTE> bytes;
     if (value && !create) bytes = value->bytes;
     *object = NewStream(self, this, tag, std::move(bytes), create);
@@ -196,7 +224,7 @@ HRESULT PropCore::DeletePropsImpl(const SPropTagArray* tags, SPropProblemArray**
                 failed.push_back({i, tag, MAPI_E_COMPUTED});
                 continue;
             }
-            EraseValue(values_, PROP_ID(tag));
+            EraseValue(OwnValues(), PROP_ID(tag));
             changed_.erase(PROP_ID(tag));
             removed_.insert(PROP_ID(tag));
         }
@@ -226,7 +254,7 @@ void PropCore::KeepPending(StoredValue value) {
     const ULONG id = PROP_ID(value.tag);
     removed_.erase(id);
     changed_.insert(id);
-    PutValue(values_, std::move(value));
+    PutValue(OwnValues(), std::move(value));
 }
 
 void PropCore::MarkDirty() {
@@ -281,8 +309,8 @@ HRESULT PropCore::StorePending(ObjectId id, bool all) {
         }
     }
     std::vector<const StoredValue*> storing;
-    storing.reserve(values_.size());
-    for (const StoredValue& value : values_) {
+    storing.reserve(CurrentValues().size());
+    for (const StoredValue& value : CurrentValues()) {
         if (!all && changed_.count(PROP_ID(value.tag)) == 0) continue;
         if (IsComputed(row_.kind, PROP_ID(value.tag))) continue;
         storing.push_back(&value);

@@ -18,13 +18,20 @@ class Stream final : public Object<IStream> {
 public:
     Stream(IUnknown* host, PropCore* hostCore, ULONG tag, std::vector<BYTE> bytes, bool dirty)
         : host_(Ptr<IUnknown>::Share(host)), hostCore_(hostCore), tag_(tag), bytes_(std::move(bytes)), dirty_(dirty) {}
+    Stream(IUnknown* host, PropCore* hostCore, ULONG tag, std::shared_ptr<const std::vector<BYTE>> shared)
+        : host_(Ptr<IUnknown>::Share(host)),
+          hostCore_(hostCore),
+          tag_(tag),
+          shared_(std::move(shared)),
+          dirty_(false) {}
 
     HRESULT Read(void* buffer, ULONG size, ULONG* read) override {
         if (faults::Hit("Read")) return MAPI_E_CALL_FAILED;
         if (buffer == nullptr && size != 0) return MAPI_E_INVALID_PARAMETER;
-        const std::size_t available = position_ < bytes_.size() ? bytes_.size() - position_ : 0;
+        const std::vector<BYTE>& bytes = Bytes();
+        const std::size_t available = position_ < bytes.size() ? bytes.size() - position_ : 0;
         const std::size_t count = std::min<std::size_t>(size, available);
-        if (count) std::memcpy(buffer, bytes_.data() + position_, count);
+        if (count) std::memcpy(buffer, bytes.data() + position_, count);
         position_ += count;
         if (read) *read = static_cast<ULONG>(count);
         return S_OK;
@@ -33,6 +40,7 @@ public:
     HRESULT Write(const void* buffer, ULONG size, ULONG* written) override {
         if (faults::Hit("Write")) return MAPI_E_CALL_FAILED;
         if (buffer == nullptr && size != 0) return MAPI_E_INVALID_PARAMETER;
+        Own();
         if (position_ + size > bytes_.size()) bytes_.resize(position_ + size);
         if (size) std::memcpy(bytes_.data() + position_, buffer, size);
         position_ += size;
@@ -46,7 +54,7 @@ public:
         switch (origin) {
             case STREAM_SEEK_SET: base = 0; break;
             case STREAM_SEEK_CUR: base = static_cast<std::int64_t>(position_); break;
-            case STREAM_SEEK_END: base = static_cast<std::int64_t>(bytes_.size()); break;
+            case STREAM_SEEK_END: base = static_cast<std::int64_t>(Bytes().size()); break;
             default: return STG_E_INVALIDFUNCTION;
         }
         if (base + move < 0) return STG_E_INVALIDFUNCTION;
@@ -56,6 +64,7 @@ public:
     }
 
     HRESULT SetSize(std::uint64_t size) override {
+        Own();
         bytes_.resize(static_cast<std::size_t>(size));
         dirty_ = true;
         return S_OK;
@@ -68,7 +77,7 @@ public:
         if (status == nullptr) return MAPI_E_INVALID_PARAMETER;
         status->pwcsName = nullptr;
         status->type = STGTY_STREAM;
-        status->cbSize = bytes_.size();
+        status->cbSize = Bytes().size();
         return S_OK;
     }
 
@@ -77,6 +86,14 @@ protected:
     void OnLastRelease() override { Flush(); }
 
 private:
+    const std::vector<BYTE>& Bytes() const { return shared_ ? *shared_ : bytes_; }
+    // Before the first change: the shared bytes become the stream's own.
+    void Own() {
+        if (!shared_) return;
+        bytes_ = *shared_;
+        shared_.reset();
+    }
+
     HRESULT Flush() {
         if (!dirty_) return S_OK;
         const HRESULT result = hostCore_->WriteStream(tag_, bytes_);
@@ -88,6 +105,7 @@ private:
     PropCore* hostCore_;
     ULONG tag_;
     std::vector<BYTE> bytes_;
+    std::shared_ptr<const std::vector<BYTE>> shared_;  // when set, the bytes (bytes_ is empty)
     std::size_t position_ = 0;
     bool dirty_;
 };
@@ -195,6 +213,10 @@ IStream* NewStoredStream(IUnknown* host, std::shared_ptr<Database> db, ObjectId 
 
 IStream* NewStream(IUnknown* host, PropCore* hostCore, ULONG tag, std::vector<BYTE> bytes, bool dirty) {
     return Make<Stream>(host, hostCore, tag, std::move(bytes), dirty);
+}
+
+IStream* NewStream(IUnknown* host, PropCore* hostCore, ULONG tag, std::shared_ptr<const std::vector<BYTE>> bytes) {
+    return Make<Stream>(host, hostCore, tag, std::move(bytes));
 }
 
 }  // namespace platform::mapi::store

@@ -116,9 +116,9 @@ public:
         const bool whole = kind_ == TableKind::Recipients || kind_ == TableKind::Attachments;
         if (whole) {
             if (!rows_) {
-                rows_ = std::make_unique<LoadedRows>(
-                    source_ ? source_(wanted)
-                            : LoadChildren(*db_, container_, RowKind(kind_), position_, INT64_MAX, wanted));
+                rows_ = source_ ? source_(wanted)
+                                : std::make_shared<const LoadedRows>(
+                                      LoadChildren(*db_, container_, RowKind(kind_), position_, INT64_MAX, wanted));
                 next_ = 0;
             }
         } else if (!rows_ || next_ >= rows_->size() || db_->ChangeStamp() != stamp_) {
@@ -129,11 +129,11 @@ public:
             holding_ = true;
             stamp_ = db_->ChangeStamp();
             if (kind_ == TableKind::Contents) {
-                rows_ = std::make_unique<LoadedRows>(ReadMessagesAhead(batch, wanted));
+                rows_ = std::make_shared<const LoadedRows>(ReadMessagesAhead(batch, wanted));
             } else {
-                rows_ = std::make_unique<LoadedRows>(LoadChildren(*db_, kind_ == TableKind::Stores ? 0 : container_,
-                                                                  RowKind(kind_), position_, batch, wanted,
-                                                                  &StoredColumns()));
+                rows_ = std::make_shared<const LoadedRows>(
+                    LoadChildren(*db_, kind_ == TableKind::Stores ? 0 : container_, RowKind(kind_), position_, batch,
+                                 wanted, &StoredColumns()));
             }
             next_ = 0;
         }
@@ -164,7 +164,7 @@ public:
         if (faults::Hit("GetRowCount")) return MAPI_E_CALL_FAILED;
         if (count == nullptr) return MAPI_E_INVALID_PARAMETER;
         if (source_) {
-            *count = static_cast<ULONG>(source_(Wanted{nullptr, 0, false, 0}).size());
+            *count = static_cast<ULONG>(source_(Wanted{nullptr, 0, false, 0})->size());
             return S_OK;
         }
         std::lock_guard lock(db_->Mutex());
@@ -240,7 +240,7 @@ private:
     bool columnsSet_ = false;
     ObjectId position_ = 0;  // id of the last row returned
     // Rows read and not yet returned from `next_` on: the whole table, or the batch read ahead.
-    std::unique_ptr<LoadedRows> rows_;
+    std::shared_ptr<const LoadedRows> rows_;
     std::size_t next_ = 0;
     RowSource source_;  // where the rows come from instead of the database
     std::vector<ULONG> stored_;
