@@ -54,6 +54,8 @@ constexpr int kOnlyWritesFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
 
 // Bytes a file only written gathers before it hands them to the host.
 constexpr std::size_t kWriteBuffer = 64 * 1024;
+// A piece at least this large is handed to the host at once when nothing is gathered before it.
+constexpr std::size_t kWriteAtOnce = 4096;
 
 // The checks every opening makes before the host is asked: a name and a mode it takes, and
 // the fault plan. False, with the last error set, when the file is not to be opened.
@@ -135,7 +137,11 @@ std::size_t File::Write(const void* buffer, std::size_t size) {
     if (!stream_) {
         if (fd_ < 0) return 0;  // closed
         const char* bytes = static_cast<const char*>(buffer);
+        // Small pieces are gathered; a large one with nothing gathered before it goes out as
+        // it is, without a copy.
+        if (pending_.empty() && size >= kWriteAtOnce) return WriteAll(bytes, size) ? size : 0;
         if (pending_.size() + size <= kWriteBuffer) {
+            if (pending_.empty()) pending_.reserve(kWriteAtOnce);
             pending_.append(bytes, size);
             return size;
         }

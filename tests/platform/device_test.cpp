@@ -367,10 +367,19 @@ TEST_F(DeviceTest, AFileOnlyWrittenHoldsEveryByteWhereItWasWritten) {
     {
         auto f = platform::File::Open(u"\\W\\f.bin", u"wb");
         ASSERT_NE(f, nullptr);
+        // Pieces of a few KB: one with nothing gathered before it (handed over at once) and
+        // one amid small writes (gathered with them, in its place).
+        const std::string first(6000, 'a'), amid(5000, 'm');
+        ASSERT_EQ(f->Write(first.data(), first.size()), first.size());
+        expected += first;
         for (int i = 0; i < 1000; ++i) {  // small writes, more than one buffer's worth in all
             const std::string piece = std::to_string(i) + ",";
             ASSERT_EQ(f->Write(piece.data(), piece.size()), piece.size());
             expected += piece;
+            if (i == 10) {
+                ASSERT_EQ(f->Write(amid.data(), amid.size()), amid.size());
+                expected += amid;
+            }
         }
         const std::string big(200 * 1024, 'b');  // larger than the buffer: written through
         ASSERT_EQ(f->Write(big.data(), big.size()), big.size());

@@ -1,4 +1,6 @@
 // Properties of stores, folders, messages and attachments.
+#include <algorithm>
+
 #include "platform/faults.h"
 #include "platform/mapi/store/object.h"
 #include "platform/mapi/store/props.h"
@@ -66,10 +68,12 @@ bool PropCore::EnsureValues() {
 }
 
 const StoredValue* PropCore::FullValue(ULONG propId) {
-    for (const StoredValue& value : CurrentValues()) {
-        // Whole already: read where it is (shared or not).
-        if (PROP_ID(value.tag) == propId && value.loaded && !value.utf8) return &value;
-    }
+    const std::vector<StoredValue>& current = CurrentValues();
+    const auto found = std::find_if(current.begin(), current.end(),
+                                    [&](const StoredValue& value) { return PROP_ID(value.tag) == propId; });
+    if (found == current.end()) return nullptr;
+    // Whole already: read where it is (shared or not).
+    if (found->loaded && !found->utf8) return &*found;
     for (StoredValue& value : OwnValues()) {
         if (PROP_ID(value.tag) != propId) continue;
         if (!value.loaded && LoadOne(*db_, row_.id, propId, &value)) value.loaded = true;

@@ -20,7 +20,8 @@ StoredValue FromRow(sql::Stmt& q, int first, const Wanted& wanted) {
         case 1: value.integer = q.Int(first + 2); break;
         case 2: value.real = q.Real(first + 2); break;
         case 4:
-            value.length = q.Int(first + 3);
+            // A statement that loads every value whole leaves the length to the value itself.
+            value.length = q.IsNull(first + 3) ? static_cast<std::int64_t>(q.Bytes(first + 2)) : q.Int(first + 3);
             value.loaded = wanted.Has(pid) && (wanted.maxBytes < 0 || value.length <= wanted.maxBytes);
             if (value.loaded) {
                 const BYTE* data = q.BlobData(first + 2);
@@ -256,12 +257,14 @@ bool LoadTree(Database& db, ObjectId id, LoadedTree* tree) {
 }
 
 std::vector<LoadedTree> LoadMessageTrees(Database& db, ObjectId folder, ObjectId after, std::int64_t limit) {
-    // The batch's messages first, then the recipient rows and attachments of all of them.
+    // The batch's messages first, then the recipient rows and attachments of all of them. Every
+    // value is loaded whole, so no length is asked for (length() of a number would turn it into
+    // text first).
     Cursor q = db.Query(
         "WITH m(id) AS (SELECT id FROM objects WHERE parent = ?1 AND kind = 5 AND id > ?2 ORDER BY id LIMIT ?3)"
-        " SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, length(p.value)"
+        " SELECT o.id, o.kind, o.store, o.parent, p.pid, p.type, p.value, NULL"
         " FROM m JOIN objects o ON o.id = m.id LEFT JOIN props p ON p.obj = o.id"
-        " UNION ALL SELECT c.id, c.kind, c.store, c.parent, p.pid, p.type, p.value, length(p.value)"
+        " UNION ALL SELECT c.id, c.kind, c.store, c.parent, p.pid, p.type, p.value, NULL"
         " FROM m JOIN objects c ON c.parent = m.id AND c.kind BETWEEN 6 AND 7 LEFT JOIN props p ON p.obj = c.id");
     q->Bind(1, folder).Bind(2, after).Bind(3, limit);
     std::vector<LoadedTree> trees;
@@ -283,6 +286,8 @@ std::vector<LoadedTree> LoadMessageTrees(Database& db, ObjectId folder, ObjectId
                 list.emplace_back(row, std::vector<StoredValue>());
                 into = &list.back().second;
             }
+            // Room for a message's usual values at once, not grown value by value.
+            into->reserve(row.kind == kMessage ? 16 : 8);
         }
         if (!q->IsNull(4)) into->push_back(FromRow(*q, 4, Wanted{}));
     }

@@ -46,7 +46,8 @@ bool LoadTree(Database& db, ObjectId id, LoadedTree* tree);
 // The messages of `folder` after id `after`, at most `limit` of them, each read whole with its
 // recipient rows and attachments, in id order, with one statement.
 std::vector<LoadedTree> LoadMessageTrees(Database& db, ObjectId folder, ObjectId after, std::int64_t limit);
-// A value from the columns (pid, type, value, length(value)) of a query, from column `first`.
+// A value from the columns (pid, type, value, length(value)) of a query, from column `first`
+// (a NULL length: the value's own, read from the value).
 StoredValue FromRow(sql::Stmt& q, int first, const Wanted& wanted);
 // One stored property by identifier; false when the object lacks it.
 bool LoadOne(Database& db, ObjectId obj, ULONG propId, StoredValue* value);
