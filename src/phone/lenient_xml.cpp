@@ -394,12 +394,10 @@ void XmlMender::Step(char c, std::string& out) {
             if (c == '<') state_ = State::Open;
             break;
         case State::Open:
-            if (c == '!') {
-                state_ = State::Bang;
-                bang_.clear();
-            } else if (c == '?') {
-                state_ = State::Instruction;
-                closing_ = 0;
+            if (c == '!' || c == '?') {
+                state_ = State::Markup;
+                if (c == '!') markup_.StartBang();
+                if (c == '?') markup_.StartInstruction();
             } else if (c == '/') {
                 state_ = State::EndTag;
             } else {
@@ -407,49 +405,8 @@ void XmlMender::Step(char c, std::string& out) {
                 name_.assign(1, c);
             }
             break;
-        case State::Bang:
-            bang_ += c;
-            if (bang_ == "--") {
-                state_ = State::Comment;
-                closing_ = 0;
-            } else if (bang_ == "[CDATA[") {
-                state_ = State::CData;
-                closing_ = 0;
-            } else if (std::string_view("--").substr(0, bang_.size()) != bang_ &&
-                       std::string_view("[CDATA[").substr(0, bang_.size()) != bang_) {
-                state_ = State::Declaration;
-                depth_ = 0;
-                declQuote_ = 0;
-                if (c == '>') state_ = State::Text;
-                if (c == '[') ++depth_;
-            }
-            break;
-        case State::Comment:
-        case State::CData:
-        case State::Instruction: {
-            const char* end = state_ == State::Comment ? "-->" : state_ == State::CData ? "]]>" : "?>";
-            const int length = state_ == State::Instruction ? 2 : 3;
-            if (c == end[closing_]) {
-                if (++closing_ == length) state_ = State::Text;
-            } else {
-                closing_ = c == end[0] ? 1 : 0;
-                // "--->" and "]]]>" end too.
-                if (length == 3 && c == end[1] && c == end[0]) closing_ = 2;
-            }
-            break;
-        }
-        case State::Declaration:
-            if (declQuote_ != 0) {
-                if (c == declQuote_) declQuote_ = 0;
-            } else if (c == '"' || c == '\'') {
-                declQuote_ = c;
-            } else if (c == '[') {
-                ++depth_;
-            } else if (c == ']') {
-                if (depth_ > 0) --depth_;
-            } else if (c == '>' && depth_ == 0) {
-                state_ = State::Text;
-            }
+        case State::Markup:
+            if (markup_.Step(c)) state_ = State::Text;
             break;
         case State::EndTag:
             if (c == '>') state_ = State::Text;

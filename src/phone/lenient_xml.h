@@ -25,6 +25,8 @@
 #include <utility>
 #include <vector>
 
+#include "phone/xml_markup.h"
+
 namespace phone {
 
 class InputDecoder {
@@ -69,11 +71,7 @@ private:
     enum class State {
         Text,
         Open,
-        Bang,
-        Comment,
-        CData,
-        Instruction,
-        Declaration,
+        Markup,
         EndTag,
         TagName,
         InTag,
@@ -102,10 +100,7 @@ private:
     std::uint64_t line_ = 1;
     bool lastCr_ = false;
     std::string name_;  // the tag or attribute name
-    std::string bang_;  // what follows "<!"
-    int closing_ = 0;   // characters of "-->", "]]>" or "?>" seen
-    int depth_ = 0;     // "[" inside a declaration
-    char declQuote_ = 0;
+    SkippedMarkup markup_;
     char quote_ = 0;
     bool data_ = false;  // the value is a `data` attribute's
     std::uint64_t valueBytes_ = 0;

@@ -255,12 +255,12 @@ void LongValueExtractor::Step(char c) {
     switch (state_) {
         case State::Open:
             if (c == '!') {
-                bang_.clear();
-                state_ = State::Bang;
+                markup_.StartBang();
+                state_ = State::Markup;
             } else if (c == '?') {
-                closing_ = 0;
+                markup_.StartInstruction();
                 declaration_.clear();
-                state_ = State::Instruction;
+                state_ = State::Markup;
             } else if (c == '/') {
                 state_ = State::EndTag;
             } else {
@@ -268,57 +268,15 @@ void LongValueExtractor::Step(char c) {
                 Step(c);
             }
             return;
-        case State::Bang:
-            bang_.push_back(c);
-            if (bang_ == "--") {
-                closing_ = 0;
-                state_ = State::Comment;
-            } else if (bang_ == "[CDATA[") {
-                closing_ = 0;
-                state_ = State::CData;
-            } else if (std::string_view("--").substr(0, bang_.size()) != bang_ &&
-                       std::string_view("[CDATA[").substr(0, bang_.size()) != bang_) {
-                state_ = State::Declaration;
-                depth_ = 0;
-                tagQuote_ = 0;
-                const std::string seen = std::move(bang_);
-                bang_.clear();
-                for (const char d : seen) {
-                    if (state_ == State::Declaration) Step(d);
-                }
-            }
-            return;
-        case State::Comment:
-        case State::CData:
-        case State::Instruction: {
-            const char* end = state_ == State::Comment ? "-->" : state_ == State::CData ? "]]>" : "?>";
-            const int length = state_ == State::Instruction ? 2 : 3;
-            if (state_ == State::Instruction && first_ && declaration_.size() < kMaxDeclaration) declaration_ += c;
-            if (c == end[closing_]) {
-                if (++closing_ == length) {
-                    if (state_ == State::Instruction && first_) Declared();
-                    state_ = State::Text;
-                }
-            } else {
-                closing_ = c == end[0] ? 1 : 0;
-                // "--->" and "]]]>" end too.
-                if (length == 3 && c == end[1] && c == end[0]) closing_ = 2;
-            }
-            return;
-        }
-        case State::Declaration:
-            if (tagQuote_ != 0) {
-                if (c == tagQuote_) tagQuote_ = 0;
-            } else if (c == '"' || c == '\'') {
-                tagQuote_ = c;
-            } else if (c == '[') {
-                ++depth_;
-            } else if (c == ']') {
-                --depth_;
-            } else if (c == '>' && depth_ <= 0) {
+        case State::Markup: {
+            const bool instruction = markup_.InInstruction();
+            if (instruction && first_ && declaration_.size() < kMaxDeclaration) declaration_ += c;
+            if (markup_.Step(c)) {
+                if (instruction && first_) Declared();
                 state_ = State::Text;
             }
             return;
+        }
         case State::EndTag:
             if (c == '>') state_ = State::Text;
             return;

@@ -25,6 +25,8 @@
 #include <string>
 #include <string_view>
 
+#include "phone/xml_markup.h"
+
 namespace phone {
 
 class LongValueExtractor {
@@ -53,11 +55,7 @@ private:
     enum class State {
         Text,
         Open,
-        Bang,
-        Comment,
-        CData,
-        Instruction,
-        Declaration,
+        Markup,
         EndTag,
         Tag,
         Head,
@@ -84,10 +82,7 @@ private:
     std::uint64_t seen_ = 0;   // bytes read (up to a few)
     bool first_ = false;       // the instruction being read is the first thing: the declaration
     std::string declaration_;  // the XML declaration, while it is read
-    int closing_ = 0;          // characters of "-->", "]]>" or "?>" seen
-    int depth_ = 0;            // "[" inside a declaration
-    char tagQuote_ = 0;        // a quote open inside a declaration
-    std::string bang_;         // what follows "<!", until it says what comes
+    SkippedMarkup markup_;
     char quote_ = 0;
     std::string raw_;    // the value's bytes not decoded yet
     std::string value_;  // the value decoded so far

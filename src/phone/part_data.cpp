@@ -100,12 +100,10 @@ void PartDataExtractor::Feed(std::string_view s, std::string& out) {
 void PartDataExtractor::Step(char c) {
     switch (state_) {
         case State::Open:
-            if (c == '!') {
-                bang_.clear();
-                state_ = State::Bang;
-            } else if (c == '?') {
-                closing_ = 0;
-                state_ = State::Instruction;
+            if (c == '!' || c == '?') {
+                state_ = State::Markup;
+                if (c == '!') markup_.StartBang();
+                if (c == '?') markup_.StartInstruction();
             } else if (c == '/') {
                 state_ = State::EndTag;
             } else {
@@ -113,56 +111,8 @@ void PartDataExtractor::Step(char c) {
                 state_ = State::TagName;
             }
             return;
-        case State::Bang: {
-            bang_.push_back(c);
-            if (bang_ == "--") {
-                closing_ = 0;
-                state_ = State::Comment;
-            } else if (bang_ == "[CDATA[") {
-                closing_ = 0;
-                state_ = State::CData;
-            } else if (std::string_view("--").substr(0, bang_.size()) != bang_ &&
-                       std::string_view("[CDATA[").substr(0, bang_.size()) != bang_) {
-                state_ = State::Declaration;
-                depth_ = 0;
-                declarationQuote_ = 0;
-                const std::string seen = std::move(bang_);
-                bang_.clear();
-                for (char d : seen) {
-                    if (state_ == State::Declaration) Step(d);
-                }
-            }
-            return;
-        }
-        case State::Comment:
-        case State::CData: {
-            const char run = state_ == State::Comment ? '-' : ']';
-            if (c == '>' && closing_ >= 2) {
-                state_ = State::Text;
-            } else {
-                closing_ = c == run ? closing_ + 1 : 0;
-            }
-            return;
-        }
-        case State::Instruction:
-            if (c == '>' && closing_ == 1) {
-                state_ = State::Text;
-            } else {
-                closing_ = c == '?' ? 1 : 0;
-            }
-            return;
-        case State::Declaration:
-            if (declarationQuote_ != 0) {
-                if (c == declarationQuote_) declarationQuote_ = 0;
-            } else if (c == '"' || c == '\'') {
-                declarationQuote_ = c;
-            } else if (c == '[') {
-                ++depth_;
-            } else if (c == ']') {
-                --depth_;
-            } else if (c == '>' && depth_ <= 0) {
-                state_ = State::Text;
-            }
+        case State::Markup:
+            if (markup_.Step(c)) state_ = State::Text;
             return;
         case State::EndTag:
             if (c == '>') state_ = State::Text;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "phone/base64.h"
+#include "phone/xml_markup.h"
 
 namespace phone {
 
@@ -38,11 +39,7 @@ private:
     enum class State {
         Text,
         Open,
-        Bang,
-        Comment,
-        CData,
-        Instruction,
-        Declaration,
+        Markup,
         EndTag,
         TagName,
         InTag,
@@ -62,12 +59,9 @@ private:
 
     State state_ = State::Text;
     std::string name_;  // the tag or attribute name read so far (its first characters)
-    std::string bang_;  // what follows "<!", until it says what comes
     bool inPart_ = false;
     char quote_ = 0;
-    int closing_ = 0;  // characters of "-->", "]]>" or "?>" seen
-    int depth_ = 0;    // "[" inside a declaration
-    char declarationQuote_ = 0;
+    SkippedMarkup markup_;
     std::string head_;    // the first characters of a data value, while it may still be "null"
     std::string ref_;     // a character reference inside a data value, until its ";"
     std::string breaks_;  // the line-end characters of the data value

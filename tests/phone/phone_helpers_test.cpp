@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "phone/sha256.h"
+#include "phone/xml_markup.h"
 
 namespace {
 
@@ -39,6 +40,32 @@ TEST(Sha256, KnownDigests) {
     const std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
     EXPECT_EQ(phone::Sha256Hex(std::vector<std::uint8_t>(two.begin(), two.end())),
               "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+// Where markup after "<!" or "<?" ends: the text up to and including the character that ends
+// it, or all of it when nothing does.
+std::string Skipped(std::string_view text) {
+    phone::SkippedMarkup markup;
+    if (text.starts_with("<!")) markup.StartBang();
+    if (text.starts_with("<?")) markup.StartInstruction();
+    for (std::size_t i = 2; i < text.size(); ++i) {
+        if (markup.Step(text[i])) return std::string(text.substr(0, i + 1));
+    }
+    return std::string(text);
+}
+
+TEST(SkippedMarkup, EndsWhereTheFiltersAndTheParserAgreeItEnds) {
+    EXPECT_EQ(Skipped("<!-- a > b --><part/>"), "<!-- a > b -->");
+    EXPECT_EQ(Skipped("<!-- a --->x"), "<!-- a --->");
+    EXPECT_EQ(Skipped("<![CDATA[ ]> ]]]>x"), "<![CDATA[ ]> ]]]>");
+    EXPECT_EQ(Skipped("<?xml version='1.0' ?>x"), "<?xml version='1.0' ?>");
+    EXPECT_EQ(Skipped("<!DOCTYPE s [ <!ENTITY e \">\"> ]>x"), "<!DOCTYPE s [ <!ENTITY e \">\"> ]>");
+    // Every character after "<!" counts in a declaration, the first ones too.
+    EXPECT_EQ(Skipped("<![x>]>x"), "<![x>]>");
+    EXPECT_EQ(Skipped("<!>x"), "<!>");
+    // A stray "]" leaves nothing open for a later "[" to close.
+    EXPECT_EQ(Skipped("<!D ]] [ > ]>x"), "<!D ]] [ > ]>");
+    EXPECT_EQ(Skipped("<!-- never ends"), "<!-- never ends");
 }
 
 }  // namespace
