@@ -119,14 +119,7 @@ if [ "${1:-}" = "--inside" ]; then
   cp -r "$device/Program Files/Tallymere/Tallymere/." "$restored/Program Files/Tallymere/Tallymere/"
   TALLYMERE_FAULTS="OpenEntry~2" "$gui" --device "$restored" >"$log" 2>&1 &
   pid=$!
-  main=""
-  for _ in $(seq 1 300); do
-    main=$(xdotool search --onlyvisible --name '^Tallymere$' 2>/dev/null | head -n 1 || true)
-    [ -n "$main" ] && break
-    sleep 0.1
-  done
-  [ -n "$main" ] || fail "the window did not show"
-  sleep 0.5
+  find_main 300
   row 0
   row 1
   row 1  # Restore Extra
